@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Tonvale needs that are not installed yet.
+#   scripts/install-deps.sh          build and run
+#   scripts/install-deps.sh --tests  also the test suite's outside oracles
+set -euo pipefail
+
+packages=(g++ cmake ninja-build pkg-config ccache
+          qt6-base-dev libltc-dev libsndfile1-dev
+          xvfb xauth)
+if [[ "${1:-}" == "--tests" ]]; then
+  packages+=(libgtest-dev libgmock-dev libbenchmark-dev
+             ffmpeg sox sndfile-programs mediainfo libxml2-utils)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if (( ${#missing[@]} > 0 )); then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [[ $(id -u) -ne 0 ]] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

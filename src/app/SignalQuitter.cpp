@@ -1,0 +1,55 @@
+#include "app/SignalQuitter.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int signalSockets[2] = {-1, -1};
+
+void handleSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(signalSockets[0], &byte, 1);
+}
+
+} // namespace
+
+SignalQuitter::SignalQuitter(QObject* parent)
+    : QObject(parent)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalSockets) != 0)
+        return;
+    notifier_ = new QSocketNotifier(signalSockets[1], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &SignalQuitter::onSignalByte);
+
+    struct sigaction action {};
+    action.sa_handler = handleSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signalNumber : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signalNumber, &action, nullptr);
+}
+
+SignalQuitter::~SignalQuitter()
+{
+    for (int signalNumber : {SIGTERM, SIGINT, SIGHUP})
+        std::signal(signalNumber, SIG_DFL);
+    if (signalSockets[0] >= 0) {
+        ::close(signalSockets[0]);
+        ::close(signalSockets[1]);
+        signalSockets[0] = signalSockets[1] = -1;
+    }
+}
+
+void SignalQuitter::onSignalByte()
+{
+    char byte = 0;
+    [[maybe_unused]] const auto readBytes = ::read(signalSockets[1], &byte, 1);
+    // exit() ends every running loop, so a modal box open at the time closes too.
+    QCoreApplication::exit(0);
+}

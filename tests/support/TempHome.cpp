@@ -1,0 +1,40 @@
+#include "support/TempHome.h"
+
+#include "core/ConfigManager.h"
+
+#include <QFile>
+#include <QDir>
+
+TempHome::TempHome()
+    : hadHome_(qEnvironmentVariableIsSet("HOME"))
+    , hadTmpDir_(qEnvironmentVariableIsSet("TMPDIR"))
+{
+    oldHome_ = qgetenv("HOME");
+    oldTmpDir_ = qgetenv("TMPDIR");
+    EXPECT_TRUE(dir_.isValid());
+    QDir(dir_.path()).mkpath("tmp");
+    qputenv("HOME", dir_.path().toLocal8Bit());
+    qputenv("TMPDIR", (dir_.path() + "/tmp").toLocal8Bit());
+    ConfigManager::getInstance()->resetForTests();
+}
+
+TempHome::~TempHome()
+{
+    if (hadHome_)
+        qputenv("HOME", oldHome_);
+    else
+        qunsetenv("HOME");
+    if (hadTmpDir_)
+        qputenv("TMPDIR", oldTmpDir_);
+    else
+        qunsetenv("TMPDIR");
+    ConfigManager::getInstance()->resetForTests();
+}
+
+std::string TempHome::logText() const
+{
+    QFile file(dir_.path() + "/tonvale_debug.log");
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll().toStdString();
+}
