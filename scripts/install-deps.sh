@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config ccache
           qt6-base-dev libltc-dev libsndfile1-dev
-          xvfb xauth)
+          xvfb xauth fonts-dejavu-core)
 if [[ "${1:-}" == "--tests" ]]; then
   packages+=(libgtest-dev libgmock-dev libbenchmark-dev
              ffmpeg sox sndfile-programs mediainfo libxml2-utils)
