@@ -263,9 +263,10 @@ int WavFileReader::readFromRing(float* out, int frames, int outChannels)
     if (generation != lastSeenGeneration_) {
         if (generation & 1)
             return 0;
-        const int64_t seekStart = seekReadStart_.load(std::memory_order_relaxed);
-        const int64_t seekFrame = seekFrame_.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
+        // Acquire on each field: the generation check after them cannot
+        // move ahead of them, so a changed generation is seen.
+        const int64_t seekStart = seekReadStart_.load(std::memory_order_acquire);
+        const int64_t seekFrame = seekFrame_.load(std::memory_order_acquire);
         if (seekGeneration_.load(std::memory_order_relaxed) != generation)
             return 0;
         readIndex = seekStart;
@@ -408,11 +409,11 @@ void WavFileReader::takePendingSeek(int64_t& filePositionFrames)
     // old position follows the seek.
     const int64_t generation = seekGeneration_.load(std::memory_order_relaxed);
     seekGeneration_.store(generation + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
     const int64_t target = seekTarget_.exchange(-1, std::memory_order_acq_rel);
     filePositionFrames = std::clamp<int64_t>(target, 0, totalFrames_);
-    seekReadStart_.store(writeCount_.load(std::memory_order_relaxed), std::memory_order_relaxed);
-    seekFrame_.store(filePositionFrames, std::memory_order_relaxed);
+    // Release: a reader that sees either field also sees the odd generation.
+    seekReadStart_.store(writeCount_.load(std::memory_order_relaxed), std::memory_order_release);
+    seekFrame_.store(filePositionFrames, std::memory_order_release);
     seekGeneration_.store(generation + 2, std::memory_order_release);
 }
 

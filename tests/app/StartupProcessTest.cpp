@@ -4,9 +4,11 @@
 #include "UnclosedTakeFixture.h"
 #include "support/TempHome.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
 #include <QStringList>
+#include <QThread>
 
 #include <csignal>
 
@@ -148,6 +150,10 @@ TEST_F(StartupProcessTest, SecondInstanceIsRefusedAndTheFirstRunsOn)
     startProgram(first);
     QByteArray firstSeen;
     ASSERT_TRUE(waitForLogLine(first, firstSeen, "Entering event loop")) << firstSeen.toStdString();
+    // A line reaches standard error just before the log file; wait for the file.
+    QDeadlineTimer fileDeadline(30000);
+    while (!logLines().contains("Entering event loop") && !fileDeadline.hasExpired())
+        QThread::yieldCurrentThread();
     const int linesOfFirst = logLines().size();
 
     QProcess second;
