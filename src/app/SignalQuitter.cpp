@@ -50,6 +50,7 @@ void SignalQuitter::onSignalByte()
 {
     char byte = 0;
     [[maybe_unused]] const auto readBytes = ::read(signalSockets[1], &byte, 1);
+    quitRequested_ = true;
     // exit() ends every running loop, so a modal box open at the time closes too.
     QCoreApplication::exit(0);
 }

@@ -16,8 +16,14 @@ public:
     explicit SignalQuitter(QObject* parent = nullptr);
     ~SignalQuitter() override;
 
+    // True once a signal has asked the program to quit; a nested loop (a
+    // modal dialog during start-up) ends then, and the caller must not go on
+    // as if the user had closed it.
+    bool quitRequested() const { return quitRequested_; }
+
 private:
     void onSignalByte();
 
     QSocketNotifier* notifier_ = nullptr;
+    bool quitRequested_ = false;
 };

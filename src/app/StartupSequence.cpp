@@ -4,7 +4,9 @@
 #include "app/TonvaleApplication.h"
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "media/RF64Repairer.h"
 #include "ui/mainwindow/MainWindow.h"
+#include "ui/tools/RepairDialog.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -55,7 +57,7 @@ QPixmap drawnSplashCard()
 
 // Step 10: recordings a crash left open are offered for repair before the
 // main window is built.
-void scanSaveLocation(QSplashScreen&)
+void scanSaveLocation(QSplashScreen& splash)
 {
     debugLog("Scanning for incomplete recordings");
     const QString saveLocation =
@@ -64,7 +66,20 @@ void scanSaveLocation(QSplashScreen&)
         debugLog("Save location not set or does not exist, skipping RF64 scan");
         return;
     }
-    debugLog("No incomplete recordings found");
+    RF64Repairer repairer;
+    const std::vector<RF64Repairer::CorruptedFile> found = repairer.scanDirectory(saveLocation.toStdString(), true);
+    if (found.empty()) {
+        debugLog("No incomplete recordings found");
+        return;
+    }
+    debugLog("Found " + std::to_string(found.size()) + " incomplete recording(s)");
+    splash.close();
+    {
+        RepairDialog dialog(found);
+        dialog.exec();
+    }
+    splash.show();
+    QCoreApplication::processEvents();
 }
 
 void settle()
@@ -129,6 +144,10 @@ int runTonvale(int argc, char* argv[])
     debugLog("Loading configuration");
     ConfigManager::getInstance()->loadConfig("");
     scanSaveLocation(splash);
+    if (signalQuitter.quitRequested()) {
+        debugLog("Application exiting with code: 0");
+        return 0;
+    }
 
     debugLog("Creating MainWindow");
     auto mainWindow = std::make_unique<MainWindow>();

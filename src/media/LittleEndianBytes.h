@@ -6,9 +6,25 @@
 #include <string_view>
 #include <vector>
 
-// Appending and storing little-endian integers in byte arrays, whatever the
+// Reading, appending and storing little-endian integers in byte arrays, whatever the
 // host's byte order: every integer in a RIFF/RF64 file is little-endian.
 namespace LittleEndianBytes {
+
+inline uint16_t load16(const uint8_t* in)
+{
+    return static_cast<uint16_t>(in[0] | (in[1] << 8));
+}
+
+inline uint32_t load32(const uint8_t* in)
+{
+    return static_cast<uint32_t>(in[0]) | (static_cast<uint32_t>(in[1]) << 8) |
+           (static_cast<uint32_t>(in[2]) << 16) | (static_cast<uint32_t>(in[3]) << 24);
+}
+
+inline uint64_t load64(const uint8_t* in)
+{
+    return static_cast<uint64_t>(load32(in)) | (static_cast<uint64_t>(load32(in + 4)) << 32);
+}
 
 inline void store16(uint8_t* out, uint16_t value)
 {

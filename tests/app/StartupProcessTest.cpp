@@ -1,6 +1,7 @@
 // The start-up sequence, run as the real program in child processes with their
 // own HOME and temporary folder, on the offscreen platform.
 
+#include "UnclosedTakeFixture.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -45,6 +46,14 @@ protected:
         EXPECT_TRUE(process.waitForFinished(30000));
         EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
         return process.exitCode();
+    }
+
+    void writeConfig(const QString& saveLocation)
+    {
+        QDir(home_.path()).mkpath(".config/Tonvale");
+        QFile config(home_.path() + "/.config/Tonvale/config.ini");
+        ASSERT_TRUE(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        config.write(("media.saveLocation=" + saveLocation + "\n").toUtf8());
     }
 
     QStringList logLines() const
@@ -110,6 +119,27 @@ TEST_F(StartupProcessTest, SaveLocationCasesForTheScan)
         EXPECT_EQ(stopWithSignal(program), 0);
         EXPECT_TRUE(seen.contains(QByteArray("[LOG] ") + c.expectedLine + "\n")) << seen.toStdString();
     }
+}
+
+// An unclosed take in a sub-folder of the save location is offered in the
+// repair dialog before the main window is built; a quit signal while the
+// dialog is open ends the program instead of going on to the main window.
+TEST_F(StartupProcessTest, UnclosedTakeIsOfferedBeforeTheMainWindow)
+{
+    QDir(home_.path()).mkpath("takes/day1");
+    ASSERT_TRUE(writeUnclosedTake((home_.path() + "/takes/day1/A001T01.wav").toStdString(), TakeLayout(), 4800, 2));
+    writeConfig(home_.path() + "/takes");
+
+    QProcess program;
+    startProgram(program);
+    QByteArray seen;
+    ASSERT_TRUE(waitForLogLine(program, seen, "Found 1 incomplete recording(s)")) << seen.toStdString();
+    ASSERT_TRUE(waitForLogLine(program, seen, "RepairDialog: listing 1 recording(s)")) << seen.toStdString();
+    EXPECT_FALSE(seen.contains("Creating MainWindow")) << seen.toStdString();
+    EXPECT_EQ(stopWithSignal(program), 0);
+    seen += program.readAllStandardError();
+    EXPECT_FALSE(seen.contains("Creating MainWindow")) << seen.toStdString();
+    EXPECT_TRUE(seen.contains("[LOG] Application exiting with code: 0\n")) << seen.toStdString();
 }
 
 TEST_F(StartupProcessTest, SecondInstanceIsRefusedAndTheFirstRunsOn)

@@ -1,0 +1,302 @@
+#include "media/RF64Repairer.h"
+
+#include "media/LittleEndianBytes.h"
+#include "media/RiffChunkWalker.h"
+#include "media/WavFormatChunk.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The layout every take file starts with.
+constexpr int64_t kDs64IdOffset = 12;
+constexpr int64_t kDs64SizesOffset = 20;
+constexpr uint32_t kDs64ExpectedSize = 28;
+constexpr int64_t kHeaderBytes = 48;  // through the ds64 table length
+constexpr int64_t kFirstChunkOffset = 48;
+constexpr int64_t kRiffHeaderBytes = 8;
+
+// When a chunk size is damaged the walk cannot go on; the fall-back looks
+// for the id at each of this many byte offsets.
+constexpr int64_t kByteScanOffsets = 8192;
+
+const char* const kNoRepairNeeded = "File does not need repair";
+const char* const kNoFormat = "Cannot read format chunk";
+const char* const kBadSizes = "Cannot calculate correct sizes";
+const char* const kWriteFailed = "Cannot write ds64 chunk";
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+FileHandle openForReading(const std::string& path, int64_t& sizeBytes)
+{
+    FileHandle file(std::fopen(path.c_str(), "rb"));
+    if (!file || fseeko(file.get(), 0, SEEK_END) != 0 || (sizeBytes = ftello(file.get())) < 0)
+        return nullptr;
+    return file;
+}
+
+bool readAt(std::FILE* file, int64_t offset, void* bytes, size_t count)
+{
+    return fseeko(file, offset, SEEK_SET) == 0 && std::fread(bytes, 1, count, file) == count;
+}
+
+bool parseFormatAt(std::FILE* file, int64_t fileSize, const RiffChunkWalker::Chunk& chunk, WavFormatChunk& format)
+{
+    if (chunk.size < WavFormatChunk::kPlainBytes || chunk.bodyOffset + int64_t{chunk.size} > fileSize)
+        return false;
+    uint8_t body[WavFormatChunk::kExtensibleBytes] = {};
+    const size_t bytes = std::min<size_t>(chunk.size, sizeof body);
+    std::string reason;
+    return readAt(file, chunk.bodyOffset, body, bytes) && WavFormatChunk::parse(body, chunk.size, format, reason);
+}
+
+// Looks for `id` at each byte offset from `from` on; `accept` decides
+// whether a match is the chunk or just the same four bytes inside text.
+template <typename Accept>
+bool scanBytesForChunk(std::FILE* file, int64_t fileSize, int64_t from, const char* id, Accept accept,
+                       RiffChunkWalker::Chunk& chunk)
+{
+    RiffChunkWalker walker(file, fileSize);
+    const int64_t windowBytes = std::min(kByteScanOffsets + RiffChunkWalker::kChunkHeaderBytes, fileSize - from);
+    if (windowBytes < RiffChunkWalker::kChunkHeaderBytes)
+        return false;
+    std::vector<char> window(static_cast<size_t>(windowBytes));
+    if (!readAt(file, from, window.data(), window.size()))
+        return false;
+    for (int64_t at = 0; at + RiffChunkWalker::kChunkHeaderBytes <= windowBytes && at < kByteScanOffsets; ++at) {
+        if (std::memcmp(window.data() + at, id, 4) == 0 && walker.readHeader(from + at, chunk) && accept(chunk))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+std::vector<RF64Repairer::CorruptedFile> RF64Repairer::scanDirectory(const std::string& folder, bool recursive)
+{
+    std::vector<CorruptedFile> found;
+    std::vector<std::string> visited;
+    scanInto(folder, recursive, visited, found);
+    return found;
+}
+
+void RF64Repairer::scanInto(const std::string& folder, bool recursive, std::vector<std::string>& visited,
+                            std::vector<CorruptedFile>& found)
+{
+    std::error_code error;
+    fs::directory_iterator entries(folder, error);
+    if (error) {
+        lastError_ = "Failed to open directory: " + folder;
+        return;
+    }
+    // A link back to a parent folder must not send the scan round for ever.
+    const std::string canonical = fs::weakly_canonical(folder, error).string();
+    for (const std::string& seen : visited) {
+        if (seen == canonical)
+            return;
+    }
+    visited.push_back(canonical);
+
+    for (; entries != fs::directory_iterator(); entries.increment(error)) {
+        if (error)
+            break;
+        const std::string name = entries->path().filename().string();
+        const std::string full = folder + "/" + name;
+        std::error_code typeError;
+        if (fs::is_directory(full, typeError)) {
+            if (recursive)
+                scanInto(full, recursive, visited, found);
+            continue;
+        }
+        // Only regular files: opening a pipe that happens to end in ".wav"
+        // would hang the start-up.
+        const bool isWavName = name.size() >= 4 && name.compare(name.size() - 4, 4, ".wav") == 0;
+        if (isWavName && fs::is_regular_file(full, typeError) && needsRepair(full))
+            found.push_back(describe(full));
+    }
+}
+
+RF64Repairer::CorruptedFile RF64Repairer::describe(const std::string& path)
+{
+    CorruptedFile file;
+    file.path = path;
+    file.fileName = getFilename(path);
+    file.fileSize = getFileSize(path);
+    const RepairPlan plan = planRepair(path);
+    file.channels = plan.format.channels;
+    file.sampleRate = plan.format.sampleRate;
+    if (!plan.error.empty()) {
+        file.error = plan.error;
+        return file;
+    }
+    file.sampleFrames = plan.frames;
+    file.durationSeconds = static_cast<double>(plan.frames) / plan.format.sampleRate;
+    file.canRepair = true;
+    return file;
+}
+
+bool RF64Repairer::needsRepair(const std::string& path)
+{
+    Ds64Sizes sizes;
+    return isRF64File(path) && readDS64Chunk(path, sizes) &&
+           (sizes.riffSize == 0 || sizes.dataSize == 0 || sizes.sampleCount == 0);
+}
+
+bool RF64Repairer::repairFile(const std::string& path)
+{
+    lastError_.clear();
+    if (!needsRepair(path)) {
+        lastError_ = kNoRepairNeeded;
+        return false;
+    }
+    const RepairPlan plan = planRepair(path);
+    if (!plan.error.empty()) {
+        lastError_ = plan.error;
+        return false;
+    }
+    // The RIFF ends with the last whole frame; bytes of a frame that was cut
+    // off stay in the file but outside every chunk.
+    Ds64Sizes sizes;
+    sizes.dataSize = static_cast<uint64_t>(plan.dataBytes);
+    sizes.riffSize = static_cast<uint64_t>(plan.dataStart + plan.dataBytes - kRiffHeaderBytes);
+    sizes.sampleCount = static_cast<uint64_t>(plan.frames);
+    if (!writeDS64Chunk(path, sizes)) {
+        lastError_ = kWriteFailed;
+        return false;
+    }
+    return true;
+}
+
+RF64Repairer::RepairPlan RF64Repairer::planRepair(const std::string& path)
+{
+    RepairPlan plan;
+    int64_t fmtEnd = 0;
+    if (!readFmtChunk(path, plan.format, fmtEnd)) {
+        plan.format = WavFormat();
+        plan.error = kNoFormat;
+        return plan;
+    }
+    plan.fileSize = getFileSize(path);
+    plan.dataStart = findDataChunkPosition(path, fmtEnd);
+    const int64_t frameBytes = int64_t{plan.format.bytesPerSample} * plan.format.channels;
+    const int64_t bytesOnDisk = plan.fileSize - plan.dataStart;
+    if (plan.fileSize < 1 || plan.dataStart < 1 || bytesOnDisk < 1 || frameBytes < 1) {
+        plan.error = kBadSizes;
+        return plan;
+    }
+    plan.frames = bytesOnDisk / frameBytes;
+    if (plan.frames < 1 || plan.frames > kMaxRepairFrames) {
+        plan.frames = 0;
+        plan.error = kBadSizes;
+        return plan;
+    }
+    plan.dataBytes = plan.frames * frameBytes;
+    return plan;
+}
+
+bool RF64Repairer::isRF64File(const std::string& path)
+{
+    int64_t size = 0;
+    FileHandle file = openForReading(path, size);
+    char id[4];
+    return file && readAt(file.get(), 0, id, sizeof id) && std::memcmp(id, "RF64", 4) == 0;
+}
+
+bool RF64Repairer::readDS64Chunk(const std::string& path, Ds64Sizes& sizes)
+{
+    int64_t size = 0;
+    FileHandle file = openForReading(path, size);
+    uint8_t header[kHeaderBytes];
+    if (!file || !readAt(file.get(), 0, header, sizeof header))
+        return false;
+    if (std::memcmp(header + kDs64IdOffset, "ds64", 4) != 0 ||
+        LittleEndianBytes::load32(header + kDs64IdOffset + 4) != kDs64ExpectedSize)
+        return false;
+    sizes.riffSize = LittleEndianBytes::load64(header + kDs64SizesOffset);
+    sizes.dataSize = LittleEndianBytes::load64(header + kDs64SizesOffset + 8);
+    sizes.sampleCount = LittleEndianBytes::load64(header + kDs64SizesOffset + 16);
+    return true;
+}
+
+// Walks the chunks by their sizes; falls back to a byte scan when a size on
+// the way is damaged. Either way only a chunk that decodes as a usable
+// format counts, so the letters "fmt " inside a note are passed over.
+bool RF64Repairer::readFmtChunk(const std::string& path, WavFormat& format, int64_t& fmtEnd)
+{
+    int64_t fileSize = 0;
+    FileHandle file = openForReading(path, fileSize);
+    if (!file)
+        return false;
+    RiffChunkWalker walker(file.get(), fileSize);
+    RiffChunkWalker::Chunk chunk;
+    WavFormatChunk parsed;
+    const auto accept = [&](const RiffChunkWalker::Chunk& candidate) {
+        return parseFormatAt(file.get(), fileSize, candidate, parsed);
+    };
+    const bool walked = walker.find(kFirstChunkOffset, "fmt ", chunk) == RiffChunkWalker::Result::Found && accept(chunk);
+    if (!walked && !scanBytesForChunk(file.get(), fileSize, kFirstChunkOffset, "fmt ", accept, chunk))
+        return false;
+    format.channels = parsed.channels;
+    format.sampleRate = parsed.sampleRate;
+    format.bytesPerSample = parsed.bytesPerSample();
+    format.formatTag = parsed.formatTag;
+    fmtEnd = chunk.bodyOffset + chunk.size + (chunk.size & 1u);
+    return true;
+}
+
+// The first sample byte of the data chunk that follows the fmt chunk, or -1.
+int64_t RF64Repairer::findDataChunkPosition(const std::string& path, int64_t searchFrom)
+{
+    int64_t fileSize = 0;
+    FileHandle file = openForReading(path, fileSize);
+    if (!file)
+        return -1;
+    RiffChunkWalker walker(file.get(), fileSize);
+    RiffChunkWalker::Chunk chunk;
+    if (walker.find(searchFrom, "data", chunk) == RiffChunkWalker::Result::Found)
+        return chunk.bodyOffset;
+    const auto anyMatch = [](const RiffChunkWalker::Chunk&) { return true; };
+    if (scanBytesForChunk(file.get(), fileSize, searchFrom, "data", anyMatch, chunk))
+        return chunk.bodyOffset;
+    return -1;
+}
+
+bool RF64Repairer::writeDS64Chunk(const std::string& path, const Ds64Sizes& sizes)
+{
+    FileHandle file(std::fopen(path.c_str(), "r+b"));
+    if (!file)
+        return false;
+    uint8_t bytes[24];
+    LittleEndianBytes::store64(bytes, sizes.riffSize);
+    LittleEndianBytes::store64(bytes + 8, sizes.dataSize);
+    LittleEndianBytes::store64(bytes + 16, sizes.sampleCount);
+    if (fseeko(file.get(), kDs64SizesOffset, SEEK_SET) != 0 || std::fwrite(bytes, 1, sizeof bytes, file.get()) != sizeof bytes)
+        return false;
+    // The repair is worth keeping through the next power cut.
+    if (std::fflush(file.get()) != 0 || ::fsync(fileno(file.get())) != 0)
+        return false;
+    return std::fclose(file.release()) == 0;
+}
+
+std::string RF64Repairer::getFilename(const std::string& path)
+{
+    const size_t slash = path.find_last_of("/\\");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int64_t RF64Repairer::getFileSize(const std::string& path)
+{
+    std::error_code error;
+    const auto size = fs::file_size(path, error);
+    return error ? -1 : static_cast<int64_t>(size);
+}

@@ -1,0 +1,55 @@
+#include "media/RiffChunkWalker.h"
+
+#include "media/LittleEndianBytes.h"
+
+#include <cstring>
+
+RiffChunkWalker::RiffChunkWalker(std::FILE* file, int64_t fileSizeBytes)
+    : file_(file)
+    , fileSizeBytes_(fileSizeBytes)
+{
+}
+
+bool RiffChunkWalker::readHeader(int64_t offset, Chunk& chunk)
+{
+    if (offset < 0 || offset + kChunkHeaderBytes > fileSizeBytes_)
+        return false;
+    uint8_t header[kChunkHeaderBytes];
+    if (fseeko(file_, offset, SEEK_SET) != 0 || std::fread(header, 1, sizeof header, file_) != sizeof header)
+        return false;
+    std::memcpy(chunk.id, header, 4);
+    chunk.size = LittleEndianBytes::load32(header + 4);
+    chunk.headerOffset = offset;
+    chunk.bodyOffset = offset + kChunkHeaderBytes;
+    return true;
+}
+
+RiffChunkWalker::Result RiffChunkWalker::find(int64_t offset, const char* id, Chunk& chunk)
+{
+    while (readHeader(offset, chunk)) {
+        if (std::memcmp(chunk.id, id, 4) == 0)
+            return Result::Found;
+        const int64_t bodyEnd = chunk.bodyOffset + static_cast<int64_t>(chunk.size);
+        if (bodyEnd > fileSizeBytes_)
+            return Result::Overrun;
+        offset = bodyEnd + (chunk.size & 1u);
+    }
+    return Result::NotFound;
+}
+
+std::string RiffChunkWalker::printableId(const char* id)
+{
+    static const char* const kHexDigits = "0123456789ABCDEF";
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        const auto byte = static_cast<unsigned char>(id[i]);
+        if (byte >= 0x20 && byte < 0x7F) {
+            text += static_cast<char>(byte);
+        } else {
+            text += "\\x";
+            text += kHexDigits[byte >> 4];
+            text += kHexDigits[byte & 0xF];
+        }
+    }
+    return text;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Walks the chunks of a RIFF or RF64 file by their sizes: id, 32-bit size,
+// body, and a pad byte after an odd-sized body. Every position it returns
+// lies inside the file; a chunk that claims more bytes than the file holds
+// ends the walk instead of sending a reader past the end.
+//
+// Not thread-safe; it moves the position of the stream it is given.
+class RiffChunkWalker {
+public:
+    struct Chunk {
+        char id[4] = {0, 0, 0, 0};
+        uint32_t size = 0;
+        int64_t headerOffset = 0;
+        int64_t bodyOffset = 0;
+    };
+
+    enum class Result {
+        Found,     // `chunk` is the wanted one; its body may still run past the end
+        NotFound,  // the chunks ended before the wanted one
+        Overrun,   // a chunk before the wanted one claims more bytes than the file holds
+    };
+
+    static constexpr int64_t kChunkHeaderBytes = 8;
+
+    RiffChunkWalker(std::FILE* file, int64_t fileSizeBytes);
+
+    // Walks from the chunk header at `offset` to the first chunk called `id`.
+    // On Overrun, `chunk` is the chunk that could not be skipped.
+    Result find(int64_t offset, const char* id, Chunk& chunk);
+
+    // Reads the chunk header at `offset`; false when it does not fit in the file.
+    bool readHeader(int64_t offset, Chunk& chunk);
+
+    // The four id bytes as text, non-printable bytes as \xNN.
+    static std::string printableId(const char* id);
+
+private:
+    std::FILE* file_;
+    int64_t fileSizeBytes_;
+};

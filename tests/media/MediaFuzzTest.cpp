@@ -1,0 +1,143 @@
+// Random mutations of real files through the header parsing of the reader
+// and the repairer: every input is either refused with a reason or read
+// within the file. Run under the asan preset to catch reads out of bounds.
+// Inputs that once crashed are kept in fuzz-regressions/ and replayed.
+
+#include "MediaTestFiles.h"
+#include "UnclosedTakeFixture.h"
+#include "WavBytes.h"
+#include "media/RF64Repairer.h"
+#include "media/WavFileReader.h"
+#include "support/ExternalTool.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+constexpr int kMutationRounds = 3000;
+constexpr uint32_t kSeed = 20240611;
+
+// Opens, reads everything and checks that what was read lies inside the file.
+void exercise(const std::string& path, size_t fileSize)
+{
+    WavFileReader reader;
+    if (!reader.open(path)) {
+        EXPECT_FALSE(reader.getLastError().empty());
+        return;
+    }
+    const int64_t frameBytes = int64_t{reader.getChannels()} * reader.getBitsPerSample() / 8;
+    ASSERT_GT(frameBytes, 0);
+    ASSERT_LE(reader.getDataStartOffset() + reader.getTotalFrames() * frameBytes, static_cast<int64_t>(fileSize));
+    std::vector<float> block(static_cast<size_t>(reader.getChannels()) * 4096);
+    int64_t total = 0;
+    for (int got; (got = reader.readFrames(block.data(), 4096, 0)) > 0;)
+        total += got;
+    EXPECT_EQ(total, reader.getTotalFrames());
+}
+
+void repairAndRead(const std::string& folder, const std::string& path, size_t fileSize)
+{
+    RF64Repairer repairer;
+    for (const auto& found : repairer.scanDirectory(folder, false)) {
+        if (found.canRepair) {
+            EXPECT_TRUE(repairer.repairFile(found.path)) << repairer.getLastError();
+            EXPECT_GE(found.sampleFrames, 1);
+        } else {
+            EXPECT_FALSE(repairer.repairFile(found.path));
+            EXPECT_FALSE(repairer.getLastError().empty());
+        }
+    }
+    exercise(path, fileSize);
+}
+
+std::vector<std::vector<uint8_t>> seedFiles(const QTemporaryDir& dir)
+{
+    std::vector<std::vector<uint8_t>> seeds;
+    TakeLayout take;
+    take.noteBytes = 300;
+    take.ixmlBytes = 301;
+    std::vector<uint8_t> unclosed = buildUnclosedTakeHeader(take);
+    const std::vector<uint8_t> samples = takeSampleBytes(take, 0, 50);
+    unclosed.insert(unclosed.end(), samples.begin(), samples.end());
+    seeds.push_back(unclosed);
+    seeds.push_back(WavBytes::form(false).chunk("LIST", "abc").fmt(1, 2, 48000, 16).id("data").u32(40)
+                        .raw(std::vector<uint8_t>(40, 0x55)).bytes);
+    seeds.push_back(WavBytes::form(true, 48).fmt(3, 3, 44100, 32).id("data").u32(0xFFFFFFFFu)
+                        .raw(std::vector<uint8_t>(48, 0x3F)).bytes);
+    // Tool-made files, cut to their first few kilobytes.
+    const QString source = dir.path() + "/source.wav";
+    if (runTool("sox", {"-n", "-r", "48000", "-c", "3", "-b", "24", source, "synth", "300s", "whitenoise"}).exitCode == 0) {
+        seeds.push_back(readFileBytes(source.toStdString()));
+        const QString rf64 = dir.path() + "/source.rf64";
+        if (runTool("sndfile-convert", {"-pcm16", source, rf64}).exitCode == 0)
+            seeds.push_back(readFileBytes(rf64.toStdString()));
+    }
+    return seeds;
+}
+
+std::vector<uint8_t> mutate(std::vector<uint8_t> bytes, std::mt19937& random)
+{
+    const int edits = 1 + static_cast<int>(random() % 6);
+    for (int edit = 0; edit < edits && !bytes.empty(); ++edit) {
+        // Headers live near the start: most edits land in the first 128 bytes.
+        const size_t span = (random() % 4 == 0) ? bytes.size() : std::min<size_t>(bytes.size(), 128);
+        const size_t at = random() % span;
+        switch (random() % 5) {
+        case 0: bytes[at] = static_cast<uint8_t>(random()); break;
+        case 1: bytes[at] ^= static_cast<uint8_t>(1u << (random() % 8)); break;
+        case 2: {  // an extreme 32-bit value, as a chunk size would be
+            const uint32_t extremes[] = {0, 1, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu, 0xFFFFFFFEu, 15, 17};
+            const uint32_t value = extremes[random() % std::size(extremes)];
+            for (size_t i = 0; i < 4 && at + i < bytes.size(); ++i)
+                bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+            break;
+        }
+        case 3: bytes.resize(random() % (bytes.size() + 1)); break;
+        default: bytes.insert(bytes.begin() + static_cast<ptrdiff_t>(at), static_cast<uint8_t>(random())); break;
+        }
+    }
+    return bytes;
+}
+
+TEST(MediaFuzzTest, MutatedHeadersAreRefusedOrReadInsideTheFile)
+{
+    QTemporaryDir dir;
+    const std::vector<std::vector<uint8_t>> seeds = seedFiles(dir);
+    std::mt19937 random(kSeed);
+    const std::string folder = dir.path().toStdString() + "/case";
+    QDir().mkpath(QString::fromStdString(folder));
+    const std::string path = folder + "/mutated.wav";
+    for (int round = 0; round < kMutationRounds; ++round) {
+        const std::vector<uint8_t> bytes = mutate(seeds[static_cast<size_t>(round) % seeds.size()], random);
+        ASSERT_TRUE(writeFileBytes(path, bytes));
+        SCOPED_TRACE("round " + std::to_string(round));
+        exercise(path, bytes.size());
+        repairAndRead(folder, path, bytes.size());
+        if (HasFatalFailure()) {
+            writeFileBytes(dir.path().toStdString() + "/../tonvale-fuzz-failure.wav", bytes);
+            return;
+        }
+    }
+}
+
+TEST(MediaFuzzTest, KeptRegressionInputs)
+{
+    const QDir kept(TONVALE_FUZZ_REGRESSIONS);
+    QTemporaryDir dir;
+    const std::string folder = dir.path().toStdString();
+    for (const QString& name : kept.entryList({"*.wav"}, QDir::Files)) {
+        SCOPED_TRACE(name.toStdString());
+        const std::vector<uint8_t> bytes = readFileBytes(kept.filePath(name).toStdString());
+        const std::string path = folder + "/" + name.toStdString();
+        ASSERT_TRUE(writeFileBytes(path, bytes));
+        exercise(path, bytes.size());
+        repairAndRead(folder, path, bytes.size());
+    }
+}
+
+} // namespace

@@ -1,0 +1,304 @@
+// Finding and repairing takes whose recorder died: a real child process
+// writes a take and is killed with SIGKILL; ffprobe and libsndfile then
+// judge the repaired file.
+
+#include "MediaTestFiles.h"
+#include "UnclosedTakeFixture.h"
+#include "WavBytes.h"
+#include "media/RF64Repairer.h"
+#include "media/WavFileReader.h"
+#include "support/ExternalTool.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace {
+
+uint64_t ds64Field(const std::vector<uint8_t>& bytes, size_t offset)
+{
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = value << 8 | bytes.at(offset + static_cast<size_t>(i));
+    return value;
+}
+
+struct KilledTake {
+    const char* name;
+    TakeLayout layout;
+    int64_t frames;
+    int tailBytes;  // bytes of a frame that was cut off by the kill
+    // libsndfile 1.2.0 does not skip the pad byte after an odd-sized iXML
+    // chunk in RF64 and gives up on such files, repaired or not.
+    bool libsndfileReadsIt = true;
+};
+
+TakeLayout layoutOf(int channels, int bits, bool isFloat, int noteBytes = 0, int ixmlBytes = 200)
+{
+    TakeLayout layout;
+    layout.channels = channels;
+    layout.bitsPerSample = bits;
+    layout.isFloat = isFloat;
+    layout.noteBytes = noteBytes;
+    layout.ixmlBytes = ixmlBytes;
+    return layout;
+}
+
+const KilledTake kKilledTakes[] = {
+    {"stereo24", layoutOf(2, 24, false), 48'000, 4},
+    {"mono24_odd_data", layoutOf(1, 24, false, 0, 200), 4'801, 0},
+    {"odd_ixml", layoutOf(2, 16, false, 0, 201), 4'000, 3, false},
+    {"poly33_int16", layoutOf(33, 16, false), 12'345, 65},
+    {"int32_quad", layoutOf(4, 32, false), 3'000, 15},
+    {"float_stereo", layoutOf(2, 32, true), 9'999, 7},
+    // Many named tracks: bext and iXML beyond the first 8 KB.
+    {"long_metadata", layoutOf(8, 24, false, 9'000, 20'000), 2'500, 23},
+};
+
+// Starts the stand-in recorder, waits until it has written everything it
+// will write, and kills it with SIGKILL. Returns the bytes it reported.
+int64_t recordAndKill(const QString& path, const KilledTake& take)
+{
+    QProcess recorder;
+    recorder.start(TONVALE_UNCLOSED_TAKE_WRITER,
+                   {path, QString::number(take.layout.channels), QString::number(take.layout.bitsPerSample),
+                    take.layout.isFloat ? "1" : "0", QString::number(take.layout.noteBytes),
+                    QString::number(take.layout.ixmlBytes), QString::number(take.frames),
+                    QString::number(take.tailBytes)});
+    if (!recorder.waitForStarted(10000))
+        return -1;
+    QByteArray said;
+    while (!said.contains('\n') && recorder.waitForReadyRead(30000))
+        said += recorder.readAllStandardOutput();
+    ::kill(static_cast<pid_t>(recorder.processId()), SIGKILL);
+    recorder.waitForFinished(30000);
+    if (recorder.exitStatus() != QProcess::CrashExit || !said.startsWith("ready "))
+        return -1;
+    return said.mid(6).trimmed().toLongLong();
+}
+
+std::string probeSampleCount(const QString& path)
+{
+    const ToolResult probe = runTool("ffprobe", {"-v", "error", "-count_packets", "-select_streams", "a:0",
+                                                 "-show_entries", "stream=duration_ts,channels,sample_rate",
+                                                 "-of", "default=noprint_wrappers=1", path});
+    return probe.exitCode == 0 ? probe.standardOutput.toStdString() : "ffprobe failed: " + probe.standardError.toStdString();
+}
+
+void expectPatternSamples(const SndfileContent& content, const TakeLayout& layout, int64_t frames)
+{
+    ASSERT_EQ(content.samples.size(), static_cast<size_t>(frames * layout.channels));
+    for (int64_t frame = 0; frame < frames; ++frame) {
+        for (int channel = 0; channel < layout.channels; ++channel) {
+            const float actual = content.samples[static_cast<size_t>(frame * layout.channels + channel)];
+            const int32_t code = takeSampleCode(layout, frame, channel);
+            float expected;
+            if (layout.isFloat)
+                std::memcpy(&expected, &code, sizeof expected);
+            else
+                expected = static_cast<float>(static_cast<double>(code) / (1LL << (layout.bitsPerSample - 1)));
+            if (actual != expected) {
+                FAIL() << "frame " << frame << " channel " << channel << ": " << actual << " != " << expected;
+            }
+        }
+    }
+}
+
+TEST(RF64RepairerTest, KilledRecordingsAreFoundRecursivelyRepairedAndReadByOutsideTools)
+{
+    TONVALE_REQUIRE_TOOL("ffprobe");
+    QTemporaryDir root;
+    QDir(root.path()).mkpath("day1/roll2");
+    std::vector<QString> paths;
+    std::vector<int64_t> sizes;
+    for (const KilledTake& take : kKilledTakes) {
+        const QString path = root.path() + (paths.size() % 2 ? "/day1/roll2/" : "/day1/") + take.name + ".wav";
+        const int64_t size = recordAndKill(path, take);
+        ASSERT_GT(size, 0) << take.name;
+        ASSERT_EQ(QFileInfo(path).size(), size) << take.name;
+        paths.push_back(path);
+        sizes.push_back(size);
+    }
+
+    RF64Repairer repairer;
+    std::vector<RF64Repairer::CorruptedFile> found = repairer.scanDirectory(root.path().toStdString(), true);
+    ASSERT_EQ(found.size(), std::size(kKilledTakes));
+    for (size_t i = 0; i < std::size(kKilledTakes); ++i) {
+        const KilledTake& take = kKilledTakes[i];
+        SCOPED_TRACE(take.name);
+        const auto entry = std::find_if(found.begin(), found.end(),
+                                        [&](const auto& f) { return f.path == paths[i].toStdString(); });
+        ASSERT_NE(entry, found.end());
+        EXPECT_EQ(entry->fileName, std::string(take.name) + ".wav");
+        EXPECT_EQ(entry->fileSize, sizes[i]);
+        EXPECT_TRUE(entry->canRepair) << entry->error;
+        EXPECT_EQ(entry->sampleFrames, take.frames);
+        EXPECT_EQ(entry->channels, take.layout.channels);
+        EXPECT_EQ(entry->sampleRate, 48000);
+        EXPECT_DOUBLE_EQ(entry->durationSeconds, take.frames / 48000.0);
+
+        ASSERT_TRUE(repairer.repairFile(entry->path)) << repairer.getLastError();
+        const std::vector<uint8_t> bytes = readFileBytes(entry->path);
+        const uint64_t dataStart = buildUnclosedTakeHeader(take.layout).size();
+        const uint64_t dataBytes = static_cast<uint64_t>(take.frames * take.layout.bytesPerFrame());
+        EXPECT_EQ(ds64Field(bytes, 20), dataStart + dataBytes - 8);
+        EXPECT_EQ(ds64Field(bytes, 28), dataBytes);
+        EXPECT_EQ(ds64Field(bytes, 36), static_cast<uint64_t>(take.frames));
+        EXPECT_EQ(bytes.size(), static_cast<size_t>(sizes[i])) << "the repair must not cut the file";
+
+        const std::string probed = probeSampleCount(paths[i]);
+        EXPECT_NE(probed.find("duration_ts=" + std::to_string(take.frames) + "\n"), std::string::npos) << probed;
+        EXPECT_NE(probed.find("channels=" + std::to_string(take.layout.channels) + "\n"), std::string::npos) << probed;
+
+        if (take.libsndfileReadsIt) {
+            const SndfileContent content = readWithSndfile(entry->path);
+            EXPECT_EQ(content.frames, take.frames);
+            expectPatternSamples(content, take.layout, take.frames);
+        }
+
+        WavFileReader reader;
+        ASSERT_TRUE(reader.open(entry->path)) << reader.getLastError();
+        EXPECT_EQ(reader.getTotalFrames(), take.frames);
+
+        EXPECT_FALSE(repairer.repairFile(entry->path));
+        EXPECT_EQ(repairer.getLastError(), "File does not need repair");
+    }
+    EXPECT_TRUE(repairer.scanDirectory(root.path().toStdString(), true).empty());
+}
+
+TEST(RF64RepairerTest, SizesOfAMillionByteTakeWithDataAt1080)
+{
+    // 2 channels, 24-bit, data from offset 1080, 1,000,000 bytes in all:
+    // 998,920 bytes of samples hold 166,486 whole frames and 4 bytes more.
+    TakeLayout layout = layoutOf(2, 24, false);
+    layout.ixmlBytes = 1080 - 48 - (8 + 602) - 8 - 8 - 16 - 8;
+    ASSERT_EQ(buildUnclosedTakeHeader(layout).size(), 1080u);
+    QTemporaryDir root;
+    const std::string path = root.path().toStdString() + "/take.wav";
+    ASSERT_TRUE(writeUnclosedTake(path, layout, 166'486, 4));
+    ASSERT_EQ(readFileBytes(path).size(), 1'000'000u);
+
+    RF64Repairer repairer;
+    const auto found = repairer.scanDirectory(root.path().toStdString(), false);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].sampleFrames, 166'486);
+    ASSERT_TRUE(repairer.repairFile(path));
+    const std::vector<uint8_t> bytes = readFileBytes(path);
+    EXPECT_EQ(ds64Field(bytes, 28), 998'916u);  // whole frames only
+    EXPECT_EQ(ds64Field(bytes, 20), 999'988u);  // the RIFF ends with the last whole frame
+    EXPECT_EQ(ds64Field(bytes, 36), 166'486u);
+}
+
+struct ScanCase {
+    const char* name;
+    std::string fileName;
+    std::vector<uint8_t> bytes;
+    bool listed;
+    bool needsRepair;  // repairFile looks at the bytes, not at the name
+    bool canRepair;
+    const char* error;
+};
+
+std::vector<uint8_t> unclosedBytes(const TakeLayout& layout, int64_t frames, int tailBytes = 0)
+{
+    std::vector<uint8_t> bytes = buildUnclosedTakeHeader(layout);
+    std::vector<uint8_t> samples = takeSampleBytes(layout, 0, frames + 1);
+    samples.resize(static_cast<size_t>(frames * layout.bytesPerFrame() + tailBytes));
+    bytes.insert(bytes.end(), samples.begin(), samples.end());
+    return bytes;
+}
+
+TEST(RF64RepairerTest, WhatTheScanListsAndWhy)
+{
+    const TakeLayout stereo = layoutOf(2, 24, false);
+    std::vector<uint8_t> closed = unclosedBytes(stereo, 100);
+    closed[20] = closed[28] = closed[36] = 1;
+    std::vector<uint8_t> oneZero = closed;
+    oneZero[36] = 0;
+    std::vector<uint8_t> ds64Size24 = unclosedBytes(stereo, 100);
+    ds64Size24[16] = 24;
+    TakeLayout damaged = stereo;
+    damaged.bextSizeOverride = 0x7FFFFFFF;  // the walk cannot pass it; the byte scan can
+    std::vector<uint8_t> noFmt = unclosedBytes(stereo, 100);
+    const size_t fmtAt = buildUnclosedTakeHeader(stereo).size() - 32;
+    std::memcpy(&noFmt[fmtAt], "fmx ", 4);
+    std::vector<uint8_t> noData = unclosedBytes(stereo, 100);
+    std::memcpy(&noData[fmtAt + 24], "dat ", 4);
+    std::vector<uint8_t> badChannels = unclosedBytes(stereo, 100);
+    badChannels[fmtAt + 10] = 0;
+
+    const std::vector<ScanCase> cases = {
+        {"closed", "closed.wav", closed, false, false, false, ""},
+        {"one_size_zero", "onezero.wav", oneZero, true, true, true, ""},
+        {"upper_case_name", "upper.WAV", unclosedBytes(stereo, 100), false, true, false, ""},
+        {"other_extension", "take.bwf", unclosedBytes(stereo, 100), false, true, false, ""},
+        {"plain_riff", "riff.wav", WavBytes::form(false).fmt(1, 1, 48000, 16).id("data").u32(0).bytes, false, false, false, ""},
+        {"ds64_size_24", "ds64size.wav", ds64Size24, false, false, false, ""},
+        {"damaged_bext_size", "damaged.wav", unclosedBytes(damaged, 100), true, true, true, ""},
+        {"no_fmt", "nofmt.wav", noFmt, true, true, false, "Cannot read format chunk"},
+        {"zero_channels", "zerochannels.wav", badChannels, true, true, false, "Cannot read format chunk"},
+        {"no_data", "nodata.wav", noData, true, true, false, "Cannot calculate correct sizes"},
+        {"no_whole_frame", "noframe.wav", unclosedBytes(stereo, 0, 5), true, true, false, "Cannot calculate correct sizes"},
+        {"header_only_cut", "cut.wav", std::vector<uint8_t>(closed.begin(), closed.begin() + 47), false, false, false, ""},
+    };
+    for (const ScanCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir root;
+        const std::string path = root.path().toStdString() + "/" + c.fileName;
+        ASSERT_TRUE(writeFileBytes(path, c.bytes));
+        RF64Repairer repairer;
+        const auto found = repairer.scanDirectory(root.path().toStdString(), true);
+        ASSERT_EQ(found.size(), c.listed ? 1u : 0u);
+        if (!c.listed) {
+            EXPECT_EQ(repairer.repairFile(path), c.needsRepair);
+            if (!c.needsRepair) {
+                EXPECT_EQ(repairer.getLastError(), "File does not need repair");
+                EXPECT_EQ(readFileBytes(path), c.bytes);
+            }
+            continue;
+        }
+        EXPECT_EQ(found[0].canRepair, c.canRepair);
+        EXPECT_EQ(found[0].error, c.error);
+        EXPECT_EQ(repairer.repairFile(path), c.canRepair);
+        EXPECT_EQ(repairer.getLastError(), c.error);
+        if (!c.canRepair) {
+            EXPECT_EQ(found[0].sampleFrames, 0);
+            EXPECT_EQ(readFileBytes(path), c.bytes) << "a file that cannot be repaired stays as it was";
+        } else {
+            EXPECT_EQ(found[0].sampleFrames, 100);
+            EXPECT_EQ(ds64Field(readFileBytes(path), 36), 100u);
+        }
+    }
+}
+
+TEST(RF64RepairerTest, RecursionFolderErrorsAndLinkLoops)
+{
+    QTemporaryDir root;
+    QDir(root.path()).mkpath("sub/deeper");
+    const TakeLayout stereo = layoutOf(2, 24, false);
+    ASSERT_TRUE(writeUnclosedTake(root.path().toStdString() + "/top.wav", stereo, 10, 0));
+    ASSERT_TRUE(writeUnclosedTake(root.path().toStdString() + "/sub/deeper/inner.wav", stereo, 10, 0));
+    // A link back up and a pipe named like a take must neither loop nor hang.
+    ASSERT_EQ(::symlink(root.path().toUtf8().constData(), (root.path() + "/sub/loop").toUtf8().constData()), 0);
+    ASSERT_EQ(::mkfifo((root.path() + "/sub/pipe.wav").toUtf8().constData(), 0644), 0);
+
+    RF64Repairer repairer;
+    EXPECT_EQ(repairer.scanDirectory(root.path().toStdString(), false).size(), 1u);
+    const auto found = repairer.scanDirectory(root.path().toStdString(), true);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].path.rfind(root.path().toStdString() + "/", 0), 0u);
+
+    const std::string missing = root.path().toStdString() + "/missing";
+    EXPECT_TRUE(repairer.scanDirectory(missing, true).empty());
+    EXPECT_EQ(repairer.getLastError(), "Failed to open directory: " + missing);
+}
+
+} // namespace
