@@ -184,3 +184,30 @@ TEST_F(EngineTest, ObjectRetiredWhileTheUnitCannotRenderIsKeptUntilTheUnitStops)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(EngineTest, RealTimeDeviceSwitchesAndBufferChangesKeepRendering)
+{
+    makeEngine(VirtualAudioDescription::builtInDefault(), VirtualAudioSystem::Mode::RealTime);
+    const auto renders = [this] {
+        const uint64_t cycles = engine_->getRenderCycleCount();
+        const uint64_t systemCycles = system_->renderCycleCount();
+        return system_->waitForRenderCycles(systemCycles + 3, 10s) && engine_->getRenderCycleCount() > cycles;
+    };
+    ASSERT_TRUE(engine_->selectDevice("Virtual Interface"));
+    EXPECT_TRUE(renders());
+    ASSERT_TRUE(engine_->setBufferSize(512));
+    EXPECT_EQ(engine_->getBufferSize(), 512);
+    EXPECT_TRUE(renders());
+    ASSERT_TRUE(engine_->selectDevice("Virtual Recorder"));
+    EXPECT_TRUE(renders());
+    ASSERT_TRUE(engine_->setBufferSize(128));
+    EXPECT_TRUE(renders());
+    ASSERT_TRUE(engine_->selectDevice("Virtual Interface"));
+    EXPECT_TRUE(renders());
+    engine_->shutdown();
+    EXPECT_FALSE(engine_->isUnitStarted());
+}
+
+}  // namespace
