@@ -1,0 +1,202 @@
+// Construction, lifecycle, starting and stopping the output unit, and the
+// device-alive listener.
+#include "engine/AudioEngine_CoreAudio.h"
+
+#include "core/DebugLog.h"
+#include "platform/audio/DefaultAudioSystem.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+constexpr std::chrono::seconds kShutdownWriterWait{15};
+constexpr int kRetireWaitPolls = 500;
+constexpr std::chrono::milliseconds kRetireWaitPoll{1};
+constexpr uint64_t kRetireRenderCycles = 2;
+constexpr size_t kPlaybackChannels = 16;
+constexpr size_t kBusBufferCount = 5;
+constexpr size_t kAuxBusCount = 4;
+
+}  // namespace
+
+AudioEngine_CoreAudio::AudioEngine_CoreAudio()
+    : AudioEngine_CoreAudio(createDefaultAudioSystem(), kRecordingRingSeconds)
+{
+}
+
+AudioEngine_CoreAudio::AudioEngine_CoreAudio(std::shared_ptr<AudioSystem> audioSystem, int recordingRingSeconds)
+    : audioSystem_(std::move(audioSystem))
+{
+    allocateWorkBuffers();
+    allocateRecordingRing(std::max(recordingRingSeconds, 1));
+}
+
+AudioEngine_CoreAudio::~AudioEngine_CoreAudio()
+{
+    shutdown();
+    // A unit left over from a device that failed to initialise its services
+    // must not outlive the members its callback reads.
+    stop();
+    teardownAudioUnit();
+}
+
+void AudioEngine_CoreAudio::allocateWorkBuffers()
+{
+    const size_t block = kMaxBlockFrames;
+    postTrimTapBuffers_.assign(kMaxTracks * block, 0.0f);
+    chainOutputBuffers_.assign(kMaxTracks * block, 0.0f);
+    busBuffers_.assign(kBusBufferCount * block, 0.0f);
+    frameBuffer_.assign(block * kRingFrameFloats, 0.0f);
+    playbackBuffer_.assign(block * kPlaybackChannels, 0.0f);
+    auxBusBuffers_.assign(kAuxBusCount * block, 0.0f);
+}
+
+void AudioEngine_CoreAudio::allocateRecordingRing(int seconds)
+{
+    recordingRingCapacityFrames_ = static_cast<int64_t>(sampleRate_) * seconds;
+    // Shared: live-backup workers keep reading the storage and the position
+    // after the engine has let go of a take.
+    recordingRing_ = std::make_shared<float[]>(static_cast<size_t>(recordingRingCapacityFrames_) * kRingFrameFloats);
+    sharedRingWritePosition_ = std::make_shared<std::atomic<uint64_t>>(0);
+}
+
+bool AudioEngine_CoreAudio::initialize()
+{
+    if (initialized_)
+        return true;
+    debugLog("CoreAudio: Initializing audio engine");
+    AudioDeviceId defaultOutput = kNoAudioDevice;
+    if (audioSystem_->getDefaultOutputDevice(defaultOutput) == kAudioOk)
+        outputDeviceId_ = defaultOutput;
+    inputDeviceId_ = kNoAudioDevice;
+    currentDeviceName_.clear();
+    debugLog("CoreAudio: Engine infrastructure initialized (no audio device activated yet)");
+    debugLog("CoreAudio: Waiting for device selection...");
+    initialized_ = true;
+    return true;
+}
+
+void AudioEngine_CoreAudio::shutdown()
+{
+    if (!initialized_)
+        return;
+    debugLog("CoreAudio: Shutting down audio engine");
+    if (isRecording())
+        stopRecording();
+    cancelPendingPostroll();
+    {
+        std::unique_lock<std::mutex> lock(writerIdleMutex_);
+        const bool idle = writerIdleCondition_.wait_for(lock, kShutdownWriterWait, [this] {
+            return writerState_.load(std::memory_order_acquire) == WriterState::Idle;
+        });
+        if (!idle)
+            debugLog("CoreAudio: WARNING - timed out waiting for take finalization during shutdown");
+    }
+    stop();
+    teardownAudioUnit();
+    initialized_ = false;
+}
+
+bool AudioEngine_CoreAudio::isInitialized() const
+{
+    return initialized_;
+}
+
+bool AudioEngine_CoreAudio::isRunning() const
+{
+    return running_.load(std::memory_order_acquire);
+}
+
+bool AudioEngine_CoreAudio::start()
+{
+    if (!outputUnit_)
+        return false;
+    if (!running_.load(std::memory_order_acquire)) {
+        const AudioStatus status = outputUnit_->start();
+        if (status != kAudioOk) {
+            debugLog("CoreAudio: Failed to start audio: " + std::to_string(status));
+            return false;
+        }
+        unitStarted_.store(true, std::memory_order_release);
+        running_.store(true, std::memory_order_release);
+        debugLog("CoreAudio: Audio started");
+    }
+    return true;
+}
+
+bool AudioEngine_CoreAudio::stop()
+{
+    if (!outputUnit_)
+        return false;
+    // A lost device clears running while the unit may still render; the
+    // unit is stopped in that case too.
+    if (running_.load(std::memory_order_acquire) || unitStarted_.load(std::memory_order_acquire)) {
+        const AudioStatus status = outputUnit_->stop();
+        if (status != kAudioOk) {
+            debugLog("CoreAudio: Failed to stop audio: " + std::to_string(status));
+            return false;
+        }
+        unitStarted_.store(false, std::memory_order_release);
+        running_.store(false, std::memory_order_release);
+        debugLog("CoreAudio: Audio stopped");
+        releaseRetiredObjects();
+    }
+    return true;
+}
+
+AudioStatus AudioEngine_CoreAudio::sDeviceAliveChanged(AudioDeviceId device, void* clientData)
+{
+    auto* engine = static_cast<AudioEngine_CoreAudio*>(clientData);
+    if (engine == nullptr)
+        return kAudioOk;
+    bool alive = true;
+    if (engine->audioSystem_->getDeviceIsAlive(device, alive) != kAudioOk || alive)
+        return kAudioOk;
+    engine->running_.store(false, std::memory_order_release);
+    engine->writeErrorCount_.fetch_add(1, std::memory_order_relaxed);
+    debugLog("CoreAudio: Device " + std::to_string(device) + " (" + engine->getDeviceName(device)
+             + ") is no longer alive - audio stopped until a device is selected again");
+    return kAudioOk;
+}
+
+bool AudioEngine_CoreAudio::isUnitStarted() const
+{
+    return unitStarted_.load(std::memory_order_acquire);
+}
+
+uint64_t AudioEngine_CoreAudio::getRenderCycleCount() const
+{
+    return renderCycleCounter_.load();
+}
+
+WriterState AudioEngine_CoreAudio::getWriterState() const
+{
+    return writerState_.load(std::memory_order_acquire);
+}
+
+int64_t AudioEngine_CoreAudio::getRecordingRingCapacityFrames() const
+{
+    return recordingRingCapacityFrames_;
+}
+
+void AudioEngine_CoreAudio::retireAfterTwoRenderCycles(std::shared_ptr<const void> object)
+{
+    if (!unitStarted_.load(std::memory_order_acquire))
+        return;  // no block can hold it: the last reference goes here
+    const uint64_t startCycle = renderCycleCounter_.load();
+    for (int poll = 0; poll < kRetireWaitPolls; ++poll) {
+        if (renderCycleCounter_.load() >= startCycle + kRetireRenderCycles)
+            return;
+        std::this_thread::sleep_for(kRetireWaitPoll);
+    }
+    // The unit is started but not rendering (its device may be gone): a
+    // block could still begin with the object, so keep it until the unit stops.
+    retiredWhileRendering_.push_back(std::move(object));
+}
+
+void AudioEngine_CoreAudio::releaseRetiredObjects()
+{
+    retiredWhileRendering_.clear();
+}

@@ -1,0 +1,320 @@
+#pragma once
+
+#include "engine/AudioEngineBase.h"
+#include "engine/WriterState.h"
+#include "platform/audio/AudioSystem.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class AutomixEngine;
+
+// The audio engine: one device at a time, one output unit whose render
+// callback runs the whole signal path, direct capture for input-only devices,
+// and a recording ring of the last 60 seconds. Its members are implemented
+// in one source file per concern (lifecycle, devices, output unit, render,
+// routing, meters, generators, strip, playback, recording).
+//
+// Threads:
+// - Every public operation runs on the GUI thread.
+// - The render callback (sRenderCallback) runs on the output unit's I/O
+//   thread. Audio thread: no locks, no allocation, no logging. It reads the
+//   input buffers, the direct-capture ring and the counters below, all
+//   allocated while the unit is stopped.
+// - The direct-capture IOProc (sDirectInputIOProc) runs on the input device's
+//   I/O thread; it is the ring's only producer, the render callback its only
+//   consumer.
+// - The device-alive listener (sDeviceAliveChanged) runs on the audio
+//   system's notification thread and touches only atomics (and the log).
+// - Lifetimes shared with the audio thread are keyed on "unit started", not
+//   on "running": a lost device clears running while an output unit on the
+//   default output device may still render. Objects the render callback may
+//   hold are retired with retireAfterTwoRenderCycles.
+class AudioEngine_CoreAudio : public AudioEngineBase {
+public:
+    static constexpr int kSampleRate = 48000;
+    static constexpr int kDefaultBufferSizeFrames = 256;
+    static constexpr int kRecordingRingSeconds = 60;
+    static constexpr int kRingFrameFloats = 33;  // the mix, then 32 tracks
+    static constexpr int kMaxTracks = 32;
+    static constexpr uint32_t kMaxBlockFrames = 8192;  // the largest block the callback processes
+    static constexpr uint32_t kDirectCaptureRingFrames = 16384;
+    static constexpr uint64_t kDirectCaptureMaxDelayBlocks = 4;
+
+    // The program's engine: the platform's default audio system and a
+    // 60-second recording ring (about 380 MB).
+    AudioEngine_CoreAudio();
+    // An engine on a given audio system with a recording ring of
+    // `recordingRingSeconds` (at least 1); tests use a short ring.
+    AudioEngine_CoreAudio(std::shared_ptr<AudioSystem> audioSystem, int recordingRingSeconds);
+    ~AudioEngine_CoreAudio() override;
+
+    AudioEngine_CoreAudio(const AudioEngine_CoreAudio&) = delete;
+    AudioEngine_CoreAudio& operator=(const AudioEngine_CoreAudio&) = delete;
+
+    // --- AudioEngineBase, in its order --------------------------------------
+    bool initialize() override;
+    void shutdown() override;
+    bool isInitialized() const override;
+    std::vector<std::string> getAvailableInputChannels() const override;
+    std::vector<std::string> getAvailableOutputChannels() const override;
+    int getSampleRate() const override;
+    int getBufferSize() const override;
+    void forceRefreshPorts() override;
+    std::vector<std::string> getAvailableDevices() override;
+    std::string getCurrentDeviceName() const override;
+    bool selectDevice(const std::string& name) override;
+    bool isRunning() const override;
+    void setInputRouting(const std::vector<std::string>& inputPorts) override;
+    void setSessionState(std::shared_ptr<SessionState> session) override;
+    void setMediaFormat(int fileFormat, int bitDepth) override;
+    void setSampleFormat(TakeSampleFormat format) override;
+    int getFileFormat() const override;
+    int getBitDepth() const override;
+    TakeSampleFormat getSampleFormat() const override;
+    void setPrerollDuration(int seconds) override;
+    int getPrerollDuration() const override;
+    void setPostrollDuration(int seconds) override;
+    int getPostrollDuration() const override;
+    void setBackupMediaPaths(bool enabled, const std::vector<std::string>& roots) override;
+    void setBackupMediaPathsWithFormats(bool enabled, const std::vector<BackupPathInfo>& paths) override;
+    void setLiveBackupActiveTake(bool enabled) override;
+    bool isBackupCopyActive() const override;
+    bool startRecording() override;
+    bool stopRecording() override;
+    bool isRecording() const override;
+    bool isWriterDraining() const override;
+    void cancelPendingPostroll() override;
+    bool setupInputPorts() override;
+    void cleanupInputPorts() override;
+    void cleanupTrackOutputPorts() override;
+    float getTrackPeakLevel(int track) const override;
+    float getMainPeakLevel() const override;
+    bool hasAnyTrackClipped() const override;
+    void setLtcInputPort(const std::string& port) override;
+    void setLtcInputEnabled(bool enabled) override;
+    Timecode getTimecode() const override;
+    bool hasValidTimecode() const override;
+    double getDetectedFramerate() const override;
+    void setForcedFramerate(double fps) override;
+    double getForcedFramerate() const override;
+    bool isFramerateForced() const override;
+    void setRecordingMetadata(const RecordingMetadata& metadata) override;
+    RecordingMetadata getRecordingMetadata() const override;
+    Timecode getStartTimecode() const override;
+    void setMixOutputPort(const std::string& port) override;
+    void setSlateMicPort(const std::string& port) override;
+    void setSlateMicInputEnabled(bool enabled) override;
+    void enableSlateMic(bool enabled) override;
+    void setSlateMicMonitorOnly(bool monitorOnly) override;
+    void setSlateMicGain(int gainDb) override;
+    void setComInput1Port(const std::string& port) override;
+    void setComInput1Enabled(bool enabled) override;
+    void setComInput2Port(const std::string& port) override;
+    void setComInput2Enabled(bool enabled) override;
+    void enableSlateMicToCom(bool enabled) override;
+    void cleanupComPorts() override;
+    void setComsOutputPorts(const std::vector<std::string>& ports) override;
+    void setLtcGenerator(LtcEncoder* generator) override;
+    void setLtcGeneratorOutput(int channel) override;
+    void enableLtcGenerator(bool enabled) override;
+    void setBeepOnRecordEnabled(bool enabled) override;
+    void triggerRecordBeep(bool doubleBeep) override;
+    void setTestToneEnabled(bool enabled) override;
+    bool isTestToneEnabled() const override;
+    void setBitbucketMode(bool enabled) override;
+    bool isBitbucketMode() const override;
+    void applyOutputRouting(const std::vector<std::vector<std::string>>& routingMatrix,
+                            const std::vector<std::map<std::string, bool>>& routingStates,
+                            const std::vector<std::string>& outputPortNames,
+                            const std::vector<std::string>& unusedPortNames,
+                            const std::vector<std::string>& mixOutputPorts,
+                            const std::vector<std::string>& comsOutputPorts,
+                            const std::vector<std::string>& ltcGenOutputPorts) override;
+    void setTrackGain(int track, float gainLinear) override;
+    float getTrackGain(int track) const override;
+    float getTargetTrackGain(int track) const override;
+    void setTrackDigitalGain(int track, float gainDb) override;
+    float getTrackDigitalGain(int track) const override;
+    void setTrackHPFEnabled(int track, bool enabled) override;
+    bool getTrackHPFEnabled(int track) const override;
+    void setTrackHPFFrequency(int track, float frequencyHz) override;
+    float getTrackHPFFrequency(int track) const override;
+    void setTrackEQEnabled(int track, bool enabled) override;
+    bool getTrackEQEnabled(int track) const override;
+    void setTrackEQBand(int track, int band, float frequencyHz, float gainDb, float q) override;
+    void getTrackEQBand(int track, int band, float& frequencyHz, float& gainDb, float& q) const override;
+    void setTrackLimiterEnabled(int track, bool enabled) override;
+    bool getTrackLimiterEnabled(int track) const override;
+    void setTrackLimiterThreshold(int track, float thresholdDb) override;
+    float getTrackLimiterThreshold(int track) const override;
+    void setTrackArmed(int track, bool armed) override;
+    bool isTrackArmed(int track) const override;
+    int64_t getDroppedSamples() const override;
+    int64_t getWriteErrors() const override;
+    bool hasBackupDriveError(int drive) const override;
+    void clearBackupDriveError(int drive) override;
+    void setAuxLevel(int aux, float level) override;
+    float getAuxLevel(int aux) const override;
+    void setTrackAuxSend(int track, int aux, float level) override;
+    float getTrackAuxSend(int track, int aux) const override;
+    void setAuxOutputIndices(int aux, const std::vector<int>& channels) override;
+    std::vector<int> getAuxOutputIndices(int aux) const override;
+    void setTrackAuxSendPreFader(int track, int aux, bool preFader) override;
+    bool getTrackAuxSendPreFader(int track, int aux) const override;
+    void setMixSendLevel(int aux, float level) override;
+    float getMixSendLevel(int aux) const override;
+    void setMixSendPreFader(int aux, bool preFader) override;
+    bool getMixSendPreFader(int aux) const override;
+    void setPlaybackOutputPort(int channel, const std::string& target) override;
+    bool startPlayback(const std::string& path) override;
+    void stopPlayback() override;
+    void pausePlayback() override;
+    void resumePlayback() override;
+    bool isPlayingBack() const override;
+    bool isPlaybackPaused() const override;
+    double getPlaybackPosition() const override;
+    double getPlaybackDuration() const override;
+    void seekPlayback(double seconds) override;
+    std::vector<int> getMixOutputIndices() const override;
+    std::vector<int> getComsOutputIndices() const override;
+
+    // --- Reached after a downcast -------------------------------------------
+    // Asks the device for a buffer size, rebuilds the unit and stores the
+    // asked size under "audio.bufferSize"; getBufferSize then reports the
+    // size the device settled on.
+    bool setBufferSize(int frames);
+    std::vector<int> getAvailableBufferSizes() const;
+    void setPFLTrack(int track);
+    void setMonitorOutputRouting(const std::vector<std::string>& monitorPorts,
+                                 const std::vector<std::string>& outputPortNames);
+    AutomixEngine* getAutomixEngine();
+
+    // --- Output unit control (device selection, buffer size, shutdown) ------
+    bool start();
+    bool stop();
+    bool selectInputDevice(const std::string& name);
+    void updateChannelInfo();
+
+    // --- State the recording side, the render stages and tests read ---------
+    // The output unit has been started and not stopped since: the render
+    // callback may run. Unlike isRunning, a lost device does not clear it.
+    bool isUnitStarted() const;
+    uint64_t getRenderCycleCount() const;
+    WriterState getWriterState() const;
+    bool isDirectCaptureActive() const;
+    int getDirectCaptureChannelCount() const;
+    int64_t getDirectCaptureOverflowFrames() const;
+    int64_t getDirectCaptureUnderrunFrames() const;
+    int64_t getRecordingRingCapacityFrames() const;
+    // The block's input of one channel as the render callback last saw it;
+    // read it only while no block is being rendered.
+    const float* getInputChannelBlock(int channel) const;
+    // GUI thread: drops the caller's reference to an object the render
+    // callback may still hold once the callback has begun two more blocks
+    // (waiting at most 500 x 1 ms), at once when the unit is not started,
+    // and otherwise keeps it until the unit has stopped.
+    void retireAfterTwoRenderCycles(std::shared_ptr<const void> object);
+
+    static AudioStatus sDeviceAliveChanged(AudioDeviceId device, void* clientData);
+
+protected:
+    // The recording side's state machine; written by the take start, stop
+    // and the ring writer.
+    std::atomic<WriterState> writerState_{WriterState::Idle};
+    std::mutex writerIdleMutex_;
+    std::condition_variable writerIdleCondition_;
+
+private:
+    // Devices and channels.
+    std::string getDeviceName(AudioDeviceId device) const;
+    std::string getSubDeviceName(AudioDeviceId device) const;
+    std::string getChannelName(AudioDeviceId device, int channel, bool input) const;
+    std::vector<AudioDeviceId> getAudioDeviceIDs(bool input) const;
+    std::vector<AudioDeviceId> getAggregateSubDevices(AudioDeviceId device) const;
+    int getDeviceChannelCount(AudioDeviceId device, bool input) const;
+    bool isAggregateDevice(AudioDeviceId device) const;
+    void updateChannelInfoForAggregate(AudioDeviceId aggregate);
+
+    // Output unit and direct capture.
+    bool setupAudioUnit();
+    void teardownAudioUnit();
+    bool createAudioUnit();
+    bool bindUnitToDevice();
+    void configureUnitFormatsAndCallback();
+    void buildInputBuffers();
+    void startUnitAndListen();
+    bool setupDirectInputCapture(AudioDeviceId device);
+    void releaseRetiredObjects();
+    static AudioStatus sDirectInputIOProc(AudioDeviceId device, const AudioBlockBufferList& input, void* clientData);
+    void directInputIOProc(const AudioBlockBufferList& input);
+
+    // Audio thread.
+    static AudioStatus sRenderCallback(void* refcon, const AudioRenderTime& time, AudioUnitBus bus,
+                                       uint32_t frames, AudioBlockBufferList& outputs);
+    AudioStatus renderCallback(const AudioRenderTime& time, uint32_t frames, AudioBlockBufferList& outputs);
+    void readDirectCaptureRing(uint32_t blockFrames);
+    void allocateWorkBuffers();
+    void allocateRecordingRing(int seconds);
+
+    std::shared_ptr<AudioSystem> audioSystem_;
+
+    // Device and output unit.
+    std::unique_ptr<AudioOutputUnit> outputUnit_;
+    AudioDeviceId inputDeviceId_ = kNoAudioDevice;
+    AudioDeviceId outputDeviceId_ = kNoAudioDevice;
+    std::string currentDeviceName_;
+    const int sampleRate_ = kSampleRate;
+    int bufferSizeFrames_ = kDefaultBufferSizeFrames;
+    int inputChannelCount_ = 0;
+    int outputChannelCount_ = 0;
+    std::vector<std::string> inputChannelNames_;
+    std::vector<std::string> outputChannelNames_;
+    // One buffer per input channel, each sized for the largest block.
+    std::vector<std::vector<float>> inputBufferStorage_;
+    std::vector<AudioBlockBuffer> inputBuffers_;
+    AudioBlockBufferList inputBufferList_;
+    bool listenerRegistered_ = false;
+    AudioDeviceId listenerDeviceId_ = kNoAudioDevice;
+
+    // Direct capture: one producer (IOProc), one consumer (render callback).
+    bool useDirectCapture_ = false;
+    AudioSystem::IOProcId directCaptureProcId_ = 0;
+    bool directCaptureProcExists_ = false;
+    std::atomic<bool> directCaptureActive_{false};
+    int directCaptureChannelCount_ = 1;
+    std::vector<float> directCaptureRing_;
+    std::atomic<uint64_t> directCaptureWritePosition_{0};
+    std::atomic<uint64_t> directCaptureReadPosition_{0};
+    std::atomic<int64_t> directCaptureOverflowFrames_{0};
+    std::atomic<int64_t> directCaptureUnderrunFrames_{0};
+
+    // State flags.
+    bool initialized_ = false;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> unitStarted_{false};
+    std::atomic<uint64_t> renderCycleCounter_{0};
+    std::vector<std::shared_ptr<const void>> retiredWhileRendering_;
+
+    // Recording side.
+    std::atomic<bool> recording_{false};
+    std::atomic<int64_t> droppedRingSamples_{0};
+    std::atomic<int64_t> writeErrorCount_{0};
+    int64_t recordingRingCapacityFrames_ = 0;
+    std::shared_ptr<float[]> recordingRing_;
+    std::atomic<uint64_t> recordingRingWritePosition_{0};
+    std::shared_ptr<std::atomic<uint64_t>> sharedRingWritePosition_;
+
+    // Render work buffers, allocated once so the audio thread never allocates.
+    std::vector<float> postTrimTapBuffers_;   // 32 x 8192
+    std::vector<float> chainOutputBuffers_;   // 32 x 8192
+    std::vector<float> busBuffers_;           // 5 x 8192: mix, slate, monitor, coms, LTC generator
+    std::vector<float> frameBuffer_;          // 8192 x 33
+    std::vector<float> playbackBuffer_;       // 8192 x 16
+    std::vector<float> auxBusBuffers_;        // 4 x 8192
+};

@@ -1,0 +1,3 @@
+#include "platform/audio/AudioOutputUnit.h"
+
+AudioOutputUnit::~AudioOutputUnit() = default;

@@ -1,0 +1,3 @@
+#include "platform/audio/AudioSystem.h"
+
+AudioSystem::~AudioSystem() = default;

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/audio/AudioSystem.h"
+
+#include <memory>
+
+// The audio system the program runs on: the virtual system in real time,
+// with the devices of the JSON file named by TONVALE_VIRTUAL_AUDIO, or the
+// built-in devices when the variable is unset or the file is unusable (the
+// reason is logged).
+std::shared_ptr<AudioSystem> createDefaultAudioSystem();
+
+// The environment variable that names the device description file.
+inline constexpr const char* kVirtualAudioEnvironmentVariable = "TONVALE_VIRTUAL_AUDIO";

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "engine/AudioEngine_CoreAudio.h"
+#include "platform/audio/VirtualAudioSystem.h"
+#include "support/TempHome.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// An engine whose writer state a test can set, as a running take would.
+class TestableEngine : public AudioEngine_CoreAudio {
+public:
+    using AudioEngine_CoreAudio::AudioEngine_CoreAudio;
+    void setWriterStateForTest(WriterState state) { writerState_.store(state); }
+};
+
+VirtualDeviceDescription makeDevice(const std::string& name, std::vector<uint32_t> inputStreams,
+                                    std::vector<uint32_t> outputStreams);
+
+// A fresh HOME, a stepped virtual system and an initialised engine on it
+// with a one-second recording ring.
+class EngineTest : public TempHomeTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    void makeEngine(const VirtualAudioDescription& description,
+                    VirtualAudioSystem::Mode mode = VirtualAudioSystem::Mode::Stepped);
+    bool logHas(const std::string& text) const { return home_.logText().find(text) != std::string::npos; }
+
+    std::shared_ptr<VirtualAudioSystem> system_;
+    std::unique_ptr<TestableEngine> engine_;
+};
