@@ -129,10 +129,12 @@ void appendTrackList(std::string& document, const std::vector<std::string>& trac
     appendTag(document, 1, "</TRACK_LIST>");
 }
 
-void padToEvenLength(std::vector<uint8_t>& chunk)
+// Every chunk body we write has an even length, so no pad byte follows it.
+// A pad byte is valid RIFF, but libsndfile 1.2.0 (Debian 12) does not skip it
+// in RF64 files and then fails to find "data": every take must open there.
+bool isOddLength(size_t bytes)
 {
-    if (chunk.size() % 2 != 0)
-        chunk.push_back(0);
+    return bytes % 2 != 0;
 }
 
 } // namespace
@@ -193,9 +195,12 @@ std::vector<uint8_t> BwfChunkBuilder::buildBextChunk(const BwfFileWriter::BextCh
     bytes.resize(bytes.size() + kUmidBytes + kReservedBytes, 0);
     appendText(bytes, composeCodingHistory(format));
     bytes.push_back(0); // the coding history's terminating NUL counts in the size
+    // A second NUL, inside the coding-history field and counted in the size,
+    // keeps the body even; readers stop at the first NUL.
+    if (isOddLength(bytes.size()))
+        bytes.push_back(0);
 
     store32(bytes.data() + 4, static_cast<uint32_t>(bytes.size() - kChunkHeaderBytes));
-    padToEvenLength(bytes);
     return bytes;
 }
 
@@ -218,6 +223,10 @@ std::string BwfChunkBuilder::composeIxmlDocument(const BwfFileWriter::BextChunk&
     appendBext(document, chunk);
     appendTrackList(document, chunk.trackNames);
     document += "</BWFXML>\n";
+    // White space after the root element is still well-formed XML; it keeps
+    // the chunk even without a pad byte.
+    if (isOddLength(document.size()))
+        document += '\n';
     return document;
 }
 
@@ -226,11 +235,10 @@ std::vector<uint8_t> BwfChunkBuilder::buildIxmlChunk(const BwfFileWriter::BextCh
     using namespace LittleEndianBytes;
     const std::string document = composeIxmlDocument(chunk);
     std::vector<uint8_t> bytes;
-    bytes.reserve(kChunkHeaderBytes + document.size() + 1);
+    bytes.reserve(kChunkHeaderBytes + document.size());
     appendText(bytes, "iXML");
     append32(bytes, static_cast<uint32_t>(document.size()));
     appendText(bytes, document);
-    padToEvenLength(bytes);
     return bytes;
 }
 

@@ -3,8 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <cctype>
+#include <functional>
+#include <set>
 #include <string>
 
 namespace {
@@ -151,24 +152,25 @@ struct CodingHistoryCase {
     const char* history;
 };
 
-TEST(BwfChunkBuilderTest, CodingHistoryDescribesTheFileAndSizeCountsItsNul)
+// Chunk bodies are kept even so that no pad byte follows them: libsndfile
+// 1.2.0 cannot open an RF64 file with a padded chunk before "data".
+TEST(BwfChunkBuilderTest, CodingHistoryDescribesTheFileAndTheBodyStaysEven)
 {
     const CodingHistoryCase cases[] = {
-        {{48000, 24, 33}, "A=PCM,F=48000,W=24,M=multi,R=48000,T=33 Ch\r\n"}, // 42 bytes: odd chunk, padded
-        {{48000, 16, 1}, "A=PCM,F=48000,W=16,M=mono,R=48000,T=1 Ch\r\n"},    // 41 bytes: even chunk
+        {{48000, 24, 33}, "A=PCM,F=48000,W=24,M=multi,R=48000,T=33 Ch\r\n"}, // 44 bytes: one NUL would leave it odd
+        {{48000, 16, 1}, "A=PCM,F=48000,W=16,M=mono,R=48000,T=1 Ch\r\n"},    // 42 bytes: odd too
+        {{48000, 24, 2}, "A=PCM,F=48000,W=24,M=multi,R=48000,T=2 Ch\r\n"},   // 43 bytes: one NUL makes it even
         {{192000, 32, 2}, "A=PCM,F=192000,W=32,M=multi,R=192000,T=2 Ch\r\n"},
     };
     for (const CodingHistoryCase& c : cases) {
         SCOPED_TRACE(c.history);
         const WrittenFile bext = bextOf(Record{}, c.format);
         const std::string history = c.history;
-        const uint32_t size = 602 + static_cast<uint32_t>(history.size()) + 1;
+        const uint32_t withOneNul = 602 + static_cast<uint32_t>(history.size()) + 1;
+        const uint32_t size = withOneNul + withOneNul % 2;
         EXPECT_EQ(bext.u32(4), size);
-        EXPECT_EQ(bext.text(kCodingHistory, history.size() + 1), history + '\0');
-        EXPECT_EQ(bext.bytes.size(), 8 + size + size % 2);
-        if (size % 2 != 0) {
-            EXPECT_EQ(bext.bytes.back(), 0);
-        }
+        EXPECT_EQ(bext.bytes.size(), 8 + size) << "no pad byte after the counted body";
+        EXPECT_EQ(bext.text(kCodingHistory, size - 602), history + std::string(size - 602 - history.size(), '\0'));
     }
 }
 
@@ -242,7 +244,8 @@ TEST(BwfChunkBuilderTest, FullRecordGivesEveryIxmlElementInOrder)
               "  <TRACK_LIST>\n" +
                   tracks +
                   "  </TRACK_LIST>\n"
-                  "</BWFXML>\n");
+                  "</BWFXML>\n"
+                  "\n"); // one line feed more keeps this document's length even
 }
 
 TEST(BwfChunkBuilderTest, SpeedWithOnlyATimestampRateHoldsNoteAndRate)
@@ -279,22 +282,29 @@ TEST(BwfChunkBuilderTest, IxmlTextIsEscapedSoTheDocumentStaysWellFormed)
     EXPECT_NE(document.find("<NAME>Boom &lt;1&gt;</NAME>"), std::string::npos);
 }
 
-TEST(BwfChunkBuilderTest, IxmlChunkSizeCountsTheDocumentButNotThePad)
+TEST(BwfChunkBuilderTest, IxmlDocumentIsPaddedWithALineFeedInsteadOfAPadByte)
 {
+    // An empty note and a one-letter note give documents of both parities
+    // before the even-length rule.
+    std::set<size_t> parities;
     for (const char* note : {"", "x"}) {
         Record r;
         r.note = note;
         const std::string document = BwfChunkBuilder::composeIxmlDocument(r);
         const WrittenFile chunk{BwfChunkBuilder::buildIxmlChunk(r)};
         SCOPED_TRACE(document.size());
+        const size_t rootEnd = document.rfind("</BWFXML>\n");
+        ASSERT_NE(rootEnd, std::string::npos);
+        const std::string after = document.substr(rootEnd + 10);
+        EXPECT_TRUE(after.empty() || after == "\n") << "only a line feed may follow the root element";
+        parities.insert((rootEnd + 10) % 2);
+        EXPECT_EQ(document.size() % 2, 0u);
         EXPECT_EQ(chunk.text(0, 4), "iXML");
         EXPECT_EQ(chunk.u32(4), document.size());
         EXPECT_EQ(chunk.text(8, document.size()), document);
-        EXPECT_EQ(chunk.bytes.size(), 8 + document.size() + document.size() % 2);
-        if (document.size() % 2 != 0) {
-            EXPECT_EQ(chunk.bytes.back(), 0);
-        }
+        EXPECT_EQ(chunk.bytes.size(), 8 + document.size()) << "no pad byte";
     }
+    EXPECT_EQ(parities.size(), 2u) << "the cases must cover an odd and an even document";
 }
 
 } // namespace

@@ -99,7 +99,7 @@ TEST_F(BwfFileWriterTest, MetadataChunksSitBetweenDs64AndFmt)
     record.originationDate = "2026-03-04";
     record.originationTime = "05:06:07";
     record.scene = "12A";
-    record.note = "odd"; // makes the iXML document odd in length
+    record.note = "odd"; // the iXML document would be odd without its extra line feed
     record.trackNames = {"MIX", "Boom"};
     BwfFileWriter writer;
     writer.setBextChunk(record);
@@ -117,6 +117,10 @@ TEST_F(BwfFileWriterTest, MetadataChunksSitBetweenDs64AndFmt)
     EXPECT_TRUE(std::equal(ixml.begin(), ixml.end(), f.bytes.begin() + 48 + static_cast<long>(bext.size())));
     EXPECT_EQ(f.text(48, 4), "bext");
     EXPECT_EQ(f.text(48 + bext.size(), 4), "iXML");
+    // Each chunk follows the previous one's counted body directly: no pad bytes.
+    EXPECT_EQ(bext.size(), 8 + f.u32(52));
+    EXPECT_EQ(ixml.size(), 8 + f.u32(48 + bext.size() + 4));
+    EXPECT_EQ(bext.size() % 2 + ixml.size() % 2, 0u);
     EXPECT_EQ(f.le(f.bytes.size() - 6, 3), 4194303u); // 0.5 x 8388607, truncated
 }
 

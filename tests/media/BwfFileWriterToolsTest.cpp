@@ -1,7 +1,9 @@
 // Files we write, read back by tools nobody here wrote: ffprobe, libsndfile
 // (its API and sndfile-info), mediainfo and xmllint.
 
+#include "media/BwfChunkBuilder.h"
 #include "media/BwfFileWriter.h"
+#include "media/WavFileReader.h"
 #include "media/SampleFormatConverter.h"
 #include "support/ExternalTool.h"
 #include "support/TempHome.h"
@@ -18,6 +20,7 @@
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <set>
 #include <vector>
 
 namespace {
@@ -276,6 +279,155 @@ TEST_F(BwfFileWriterToolsTest, IxmlChunkIsWellFormedAndCarriesTheTextsUnchanged)
     for (const auto& [xpath, expected] : fields) {
         const ToolResult read = runTool(xmllint, {"--xpath", xpath, QString::fromStdString(xmlPath)});
         EXPECT_EQ(read.standardOutput.toStdString(), expected + "\n") << xpath;
+    }
+}
+
+// Whether the bext body and the iXML document would have an odd length
+// without the writer's evening-out decides whether a pad byte would follow
+// them; libsndfile 1.2.0 does not skip such a pad byte in RF64 and then finds
+// no "data". The cases cover all four combinations.
+struct MetadataParityCase {
+    const char* name;
+    int channels;
+    BwfFileWriter::SampleFormat format;
+    const char* note;
+};
+
+const MetadataParityCase kParityCases[] = {
+    {"mono_odd_bext_odd_ixml", 1, BwfFileWriter::Int24, ""},
+    {"mono_odd_bext_even_ixml", 1, BwfFileWriter::Int24, "x"},
+    {"stereo_even_bext_odd_ixml", 2, BwfFileWriter::Float32, ""},
+    {"stereo_even_bext_even_ixml", 2, BwfFileWriter::Int24, "x"},
+    {"poly33_odd_bext_odd_ixml", 33, BwfFileWriter::Int16, ""},
+};
+
+constexpr int kParityFrames = 1001;
+
+BwfFileWriter::BextChunk parityRecord(const MetadataParityCase& c)
+{
+    BwfFileWriter::BextChunk record;
+    record.originationDate = "2026-01-02";
+    record.originationTime = "03:04:05";
+    record.scene = "7";
+    record.note = c.note;
+    return record;
+}
+
+std::pair<bool, bool> naturalParity(const MetadataParityCase& c)
+{
+    const BwfFileWriter::BextChunk record = parityRecord(c);
+    const int bits = BwfFileWriter::bytesPerSample(c.format) * 8;
+    const size_t bextBody = 602 + BwfChunkBuilder::composeCodingHistory({kSampleRate, bits, c.channels}).size() + 1;
+    const std::string document = BwfChunkBuilder::composeIxmlDocument(record);
+    const size_t ixmlBody = document.rfind("</BWFXML>\n") + 10;
+    return {bextBody % 2 != 0, ixmlBody % 2 != 0};
+}
+
+// The metadata chunks of a file we wrote, found by walking from ds64.
+struct MetadataChunks {
+    size_t bext = 0;
+    size_t ixml = 0;
+    size_t fmt = 0;
+};
+
+MetadataChunks walkMetadataChunks(const WrittenFile& f)
+{
+    MetadataChunks chunks;
+    chunks.bext = 48;
+    EXPECT_EQ(f.text(chunks.bext, 4), "bext");
+    EXPECT_EQ(f.u32(chunks.bext + 4) % 2, 0u) << "bext body must be even: no pad byte";
+    chunks.ixml = chunks.bext + 8 + f.u32(chunks.bext + 4);
+    EXPECT_EQ(f.text(chunks.ixml, 4), "iXML") << "iXML must follow the counted bext body directly";
+    EXPECT_EQ(f.u32(chunks.ixml + 4) % 2, 0u) << "iXML body must be even: no pad byte";
+    chunks.fmt = chunks.ixml + 8 + f.u32(chunks.ixml + 4);
+    EXPECT_EQ(f.text(chunks.fmt, 4), "fmt ") << "fmt must follow the counted iXML body directly";
+    return chunks;
+}
+
+class MetadataParityTest : public BwfFileWriterToolsTest {
+protected:
+    std::string writeParityTake(const MetadataParityCase& c)
+    {
+        const std::string path = home_.pathStd() + "/" + c.name + ".wav";
+        BwfFileWriter writer;
+        writer.setBextChunk(parityRecord(c));
+        EXPECT_TRUE(writer.open(path, kSampleRate, c.channels, c.format)) << writer.lastError();
+        std::vector<float> samples(static_cast<size_t>(kParityFrames) * c.channels);
+        for (size_t i = 0; i < samples.size(); ++i)
+            samples[i] = static_cast<float>(std::sin(0.003 * static_cast<double>(i)));
+        EXPECT_TRUE(writer.writeSamplesInterleaved(samples.data(), kParityFrames));
+        EXPECT_TRUE(writer.close()) << writer.lastError();
+        return path;
+    }
+};
+
+TEST_F(MetadataParityTest, EveryMetadataLengthOpensInLibsndfileAndOurReader)
+{
+    std::set<std::pair<bool, bool>> parities;
+    for (const MetadataParityCase& c : kParityCases) {
+        SCOPED_TRACE(c.name);
+        parities.insert(naturalParity(c));
+        const std::string path = writeParityTake(c);
+        const WrittenFile f = WrittenFile::load(path);
+        walkMetadataChunks(f);
+
+        SF_INFO info{};
+        SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+        ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+        EXPECT_EQ(info.frames, kParityFrames);
+        EXPECT_EQ(info.channels, c.channels);
+        SF_BROADCAST_INFO bext{};
+        ASSERT_EQ(sf_command(file, SFC_GET_BROADCAST_INFO, &bext, sizeof bext), SF_TRUE);
+        const int bits = BwfFileWriter::bytesPerSample(c.format) * 8;
+        EXPECT_EQ(std::string(bext.coding_history, strnlen(bext.coding_history, bext.coding_history_size)),
+                  BwfChunkBuilder::composeCodingHistory({kSampleRate, bits, c.channels}));
+        EXPECT_EQ(std::string(bext.description, strnlen(bext.description, sizeof bext.description)),
+                  std::string("aSCENE=7\n") + (*c.note ? "aNOTE=x\n" : ""));
+        sf_close(file);
+
+        WavFileReader reader;
+        ASSERT_TRUE(reader.open(path)) << reader.getLastError();
+        EXPECT_EQ(reader.getTotalFrames(), kParityFrames);
+        EXPECT_EQ(reader.getChannels(), c.channels);
+        EXPECT_EQ(static_cast<size_t>(reader.getDataStartOffset()), walkMetadataChunks(f).fmt + 24 + 8);
+    }
+    EXPECT_EQ(parities.size(), 4u) << "the cases must cover odd and even bext and iXML lengths";
+}
+
+TEST_F(MetadataParityTest, EveryMetadataLengthReadsInSndfileInfoFfprobeMediainfoAndXmllint)
+{
+    TONVALE_REQUIRE_TOOL("sndfile-info");
+    TONVALE_REQUIRE_TOOL("ffprobe");
+    TONVALE_REQUIRE_TOOL("mediainfo");
+    TONVALE_REQUIRE_TOOL("xmllint");
+    for (const MetadataParityCase& c : kParityCases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = writeParityTake(c);
+        const QString qpath = QString::fromStdString(path);
+
+        const ToolResult info = runTool(findTool("sndfile-info"), {qpath});
+        EXPECT_EQ(info.exitCode, 0) << info.standardError.toStdString();
+        const std::string infoText = info.standardOutput.toStdString();
+        EXPECT_EQ(infoText.find("Error"), std::string::npos) << infoText;
+        EXPECT_NE(infoText.find("Frames      : " + std::to_string(kParityFrames)), std::string::npos) << infoText;
+
+        const QJsonObject probe = runJson("ffprobe", {"-v", "error", "-print_format", "json", "-show_streams", qpath});
+        const QJsonObject stream = probe["streams"].toArray().at(0).toObject();
+        EXPECT_EQ(stream["channels"].toInt(), c.channels);
+        EXPECT_EQ(stream["duration_ts"].toInteger(), kParityFrames);
+
+        const QJsonArray tracks = runJson("mediainfo", {"--Output=JSON", qpath})["media"].toObject()["track"].toArray();
+        ASSERT_GE(tracks.size(), 2);
+        EXPECT_EQ(text(tracks.at(1).toObject()["SamplingCount"]), std::to_string(kParityFrames));
+        EXPECT_EQ(text(tracks.at(0).toObject()["extra"].toObject()["bext_Present"]), "Yes");
+
+        const WrittenFile f = WrittenFile::load(path);
+        const MetadataChunks chunks = walkMetadataChunks(f);
+        const std::string xmlPath = home_.pathStd() + "/" + c.name + ".xml";
+        std::ofstream(xmlPath, std::ios::binary) << f.text(chunks.ixml + 8, f.u32(chunks.ixml + 4));
+        const ToolResult lint = runTool(findTool("xmllint"), {"--xpath", "string(/BWFXML/SCENE)", QString::fromStdString(xmlPath)});
+        EXPECT_EQ(lint.exitCode, 0) << lint.standardError.toStdString();
+        EXPECT_EQ(lint.standardOutput.toStdString(), "7\n");
     }
 }
 

@@ -36,8 +36,9 @@ struct KilledTake {
     TakeLayout layout;
     int64_t frames;
     int tailBytes;  // bytes of a frame that was cut off by the kill
-    // libsndfile 1.2.0 does not skip the pad byte after an odd-sized iXML
-    // chunk in RF64 and gives up on such files, repaired or not.
+    // libsndfile 1.2.0 does not skip the pad byte after an odd-sized chunk
+    // in RF64 and gives up on such files, repaired or not. Our writer no
+    // longer pads, but takes written before still must be repaired.
     bool libsndfileReadsIt = true;
 };
 
@@ -56,6 +57,7 @@ const KilledTake kKilledTakes[] = {
     {"stereo24", layoutOf(2, 24, false), 48'000, 4},
     {"mono24_odd_data", layoutOf(1, 24, false, 0, 200), 4'801, 0},
     {"odd_ixml", layoutOf(2, 16, false, 0, 201), 4'000, 3, false},
+    {"odd_bext_and_ixml", layoutOf(2, 24, false, 7, 203), 3'000, 5, false},
     {"poly33_int16", layoutOf(33, 16, false), 12'345, 65},
     {"int32_quad", layoutOf(4, 32, false), 3'000, 15},
     {"float_stereo", layoutOf(2, 32, true), 9'999, 7},
