@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/TakeSampleFormat.h"
+#include "media/BwfFileWriter.h"
 #include "timecode/Timecode.h"
 
 #include <cstdint>
@@ -61,10 +61,10 @@ public:
     // Take settings and backup.
     virtual void setSessionState(std::shared_ptr<SessionState> session) = 0;
     virtual void setMediaFormat(int fileFormat, int bitDepth) = 0;
-    virtual void setSampleFormat(TakeSampleFormat format) = 0;
+    virtual void setSampleFormat(BwfFileWriter::SampleFormat format) = 0;
     virtual int getFileFormat() const = 0;
     virtual int getBitDepth() const = 0;
-    virtual TakeSampleFormat getSampleFormat() const = 0;
+    virtual BwfFileWriter::SampleFormat getSampleFormat() const = 0;
     virtual void setPrerollDuration(int seconds) = 0;
     virtual int getPrerollDuration() const = 0;
     virtual void setPostrollDuration(int seconds) = 0;

@@ -29,6 +29,7 @@ AudioEngine_CoreAudio::AudioEngine_CoreAudio()
 AudioEngine_CoreAudio::AudioEngine_CoreAudio(std::shared_ptr<AudioSystem> audioSystem, int recordingRingSeconds)
     : audioSystem_(std::move(audioSystem))
 {
+    ltcDecoder_ = std::make_unique<LtcDecoder>();
     allocateWorkBuffers();
     allocateRecordingRing(std::max(recordingRingSeconds, 1));
 }
@@ -67,6 +68,7 @@ bool AudioEngine_CoreAudio::initialize()
     if (initialized_)
         return true;
     debugLog("CoreAudio: Initializing audio engine");
+    ltcDecoder_->initialize(sampleRate_);
     AudioDeviceId defaultOutput = kNoAudioDevice;
     if (audioSystem_->getDefaultOutputDevice(defaultOutput) == kAudioOk)
         outputDeviceId_ = defaultOutput;
@@ -96,6 +98,8 @@ void AudioEngine_CoreAudio::shutdown()
     }
     stop();
     teardownAudioUnit();
+    // After the unit is gone: the render callback feeds the decoder.
+    ltcDecoder_->shutdown();
     initialized_ = false;
 }
 

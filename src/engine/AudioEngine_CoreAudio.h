@@ -1,9 +1,14 @@
 #pragma once
 
 #include "engine/AudioEngineBase.h"
+#include "engine/StartTimecodeCapture.h"
+#include "engine/TakeFileSet.h"
+#include "engine/TakeSettings.h"
 #include "engine/WriterState.h"
 #include "platform/audio/AudioSystem.h"
+#include "timecode/LtcDecoder.h"
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -73,10 +78,10 @@ public:
     void setInputRouting(const std::vector<std::string>& inputPorts) override;
     void setSessionState(std::shared_ptr<SessionState> session) override;
     void setMediaFormat(int fileFormat, int bitDepth) override;
-    void setSampleFormat(TakeSampleFormat format) override;
+    void setSampleFormat(BwfFileWriter::SampleFormat format) override;
     int getFileFormat() const override;
     int getBitDepth() const override;
-    TakeSampleFormat getSampleFormat() const override;
+    BwfFileWriter::SampleFormat getSampleFormat() const override;
     void setPrerollDuration(int seconds) override;
     int getPrerollDuration() const override;
     void setPostrollDuration(int seconds) override;
@@ -223,7 +228,32 @@ public:
 
     static AudioStatus sDeviceAliveChanged(AudioDeviceId device, void* clientData);
 
+    // --- Take start steps (GUI thread, writer Idle) -------------------------
+    // Copies the layout, sample format, pre- and post-roll (clamped) and
+    // Bitbucket Mode into the running take's settings and returns them; the
+    // take keeps them whatever the setters do until the next latch.
+    const TakeSettingsLatch& latchTakeSettings();
+    const TakeSettingsLatch& getLatchedTakeSettings() const;
+    // The metadata as the take start uses it: a whole copy taken under the
+    // metadata lock, with an empty project, sound roll and take defaulted.
+    TakeMetadata takeMetadataSnapshot() const;
+    // Creates the base folder and <base>/<project>/<sound roll> (each level
+    // sanitised) and gives the take folder; false after logging the reason.
+    bool makeTakeFolder(const TakeMetadata& snapshot, std::string& takeFolder);
+    // Moves the decoder's last frame to ring position startPositionFrames,
+    // logs the capture and stores the start timecode, time reference, rates
+    // and origination date and time of the take.
+    StartTimecodeResult captureTakeStartTimecode(uint64_t startPositionFrames, uint64_t prerollFrames,
+                                                 const LocalDateTime& localTime);
+    // Opens the take's files in the latched layout and sample format with the
+    // captured timecode in their metadata; the caller installs the writers.
+    TakeFileSet openTakeFiles(const std::string& takeFolder, const TakeMetadata& snapshot,
+                              const std::array<bool, kMaxTracks>& armedAtStart, int trackCount);
+
 protected:
+    // The LTC reader: fed by the render callback, read by the take start.
+    std::unique_ptr<LtcDecoder> ltcDecoder_;
+
     // The recording side's state machine; written by the take start, stop
     // and the ring writer.
     std::atomic<WriterState> writerState_{WriterState::Idle};
@@ -300,6 +330,25 @@ private:
     std::atomic<bool> unitStarted_{false};
     std::atomic<uint64_t> renderCycleCounter_{0};
     std::vector<std::shared_ptr<const void>> retiredWhileRendering_;
+
+    // Recording settings and take metadata (GUI thread).
+    int fileFormat_ = kFileFormatMono;
+    int bitDepth_ = 24;
+    BwfFileWriter::SampleFormat sampleFormat_ = BwfFileWriter::Int24;
+    int prerollSeconds_ = 0;
+    int postrollSeconds_ = 0;
+    std::shared_ptr<SessionState> sessionState_;
+    mutable std::mutex metadataMutex_;
+    RecordingMetadata recordingMetadata_;
+    TakeSettingsLatch takeSettings_;
+    // Results of the last take's timecode capture.
+    Timecode startTimecode_{0, 0, 0, 0, 30, false};
+    double takeFrameRate_ = 0.0;
+    bool takeDropFrame_ = false;
+    uint32_t takeTimestampSampleRate_ = kSampleRate;
+    uint64_t takeTimeReference_ = 0;
+    std::string takeOriginationDate_;
+    std::string takeOriginationTime_;
 
     // Recording side.
     std::atomic<bool> recording_{false};

@@ -177,10 +177,10 @@ std::string takeFilePath(const std::string& takeFolder, const std::string& takeN
     return takeFolder + "/" + takeBaseName(takeName, metadata) + file.suffix;
 }
 
-TakeBextFields makeTakeBextFields(const TakeMetadata& metadata, const StartTimecodeResult& timecode,
-                                  std::vector<std::string> trackNames)
+BwfFileWriter::BextChunk makeTakeBext(const TakeMetadata& metadata, const StartTimecodeResult& timecode,
+                                      std::vector<std::string> trackNames)
 {
-    TakeBextFields f;
+    BwfFileWriter::BextChunk f;
     f.originator = metadata.project;
     f.originatorReference = metadata.scene.empty() ? metadata.take : metadata.scene + "_" + metadata.take;
     f.originationDate = timecode.takeOriginationDate;

@@ -2,6 +2,7 @@
 
 #include "engine/StartTimecodeCapture.h"
 #include "engine/TakeSettings.h"
+#include "media/BwfFileWriter.h"
 
 #include <array>
 #include <cstdint>
@@ -87,29 +88,8 @@ std::vector<TakeFilePlan> planTakeFiles(TakeLayout layout, const std::array<std:
 std::string takeFilePath(const std::string& takeFolder, const std::string& takeName, const TakeMetadata& metadata,
                          const TakeFilePlan& file);
 
-// The metadata record every file of a take carries in its bext and iXML
-// chunks, field for field the writer's bext record; only trackNames differs
-// per file (from TakeFilePlan::bextTrackNames).
-struct TakeBextFields {
-    std::string description;          // empty: the writer composes its own
-    std::string originator;           // project
-    std::string originatorReference;  // [scene_]take
-    std::string originationDate;
-    std::string originationTime;
-    uint64_t timeReference = 0;
-    int version = 1;
-    std::string codingHistory;        // empty
-    std::string project;
-    std::string scene;
-    std::string take;
-    std::string tape;                 // sound roll
-    std::string note;
-    bool circled = false;
-    double frameRate = 0.0;
-    bool dropFrame = false;
-    uint32_t timestampSampleRate = 0;
-    std::vector<std::string> trackNames;
-};
-
-TakeBextFields makeTakeBextFields(const TakeMetadata& metadata, const StartTimecodeResult& timecode,
-                                  std::vector<std::string> trackNames);
+// The bext and iXML record every file of a take carries; only trackNames
+// differs per file (from TakeFilePlan::bextTrackNames). Description and coding
+// history stay empty: the writer composes its own.
+BwfFileWriter::BextChunk makeTakeBext(const TakeMetadata& metadata, const StartTimecodeResult& timecode,
+                                      std::vector<std::string> trackNames);

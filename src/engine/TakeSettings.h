@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/BwfFileWriter.h"
+
 #include <string>
 #include <vector>
 
@@ -44,3 +46,13 @@ constexpr const char* kDefaultTake = "01";
 // The take start's snapshot: an empty project, sound roll or take becomes
 // "Project", "001" or "01"; scene, notes and track names stay as they are.
 TakeMetadata withTakeDefaults(TakeMetadata metadata);
+
+// The settings a take keeps from its start to its close, latched once at the
+// start: a settings change during a take cannot relabel or reshape its files.
+struct TakeSettingsLatch {
+    TakeLayout takeLayout = TakeLayout::Mono;
+    BwfFileWriter::SampleFormat takeSampleFormat = BwfFileWriter::Int24;
+    int takePrerollSeconds = 0;
+    int takePostrollSeconds = 0;
+    bool takeNoMix = false; // Bitbucket Mode: the take files carry no mix
+};

@@ -13,6 +13,8 @@ class TestableEngine : public AudioEngine_CoreAudio {
 public:
     using AudioEngine_CoreAudio::AudioEngine_CoreAudio;
     void setWriterStateForTest(WriterState state) { writerState_.store(state); }
+    // The render callback's LTC input, fed directly by timecode tests.
+    LtcDecoder& ltcDecoderForTest() { return *ltcDecoder_; }
 };
 
 VirtualDeviceDescription makeDevice(const std::string& name, std::vector<uint32_t> inputStreams,

@@ -221,7 +221,7 @@ TEST(TakeFilesTest, EmptySceneAndDefaults)
     EXPECT_EQ(baseRecordingFolder("", std::string()), "/tmp/Tonvale Recordings");
     EXPECT_EQ(baseRecordingFolder("/Volumes/Rec", std::string("/Users/x")), "/Volumes/Rec");
 
-    const TakeBextFields fields = makeTakeBextFields(m, StartTimecodeResult{}, {"MIX"});
+    const BwfFileWriter::BextChunk fields = makeTakeBext(m, StartTimecodeResult{}, {"MIX"});
     EXPECT_EQ(fields.originatorReference, "01");
 }
 
@@ -235,7 +235,7 @@ TEST(TakeFilesTest, BextFieldsOfATake)
     tc.takeFrameRate = 29.97;
     tc.takeDropFrame = true;
     tc.takeTimestampSampleRate = 48048;
-    const TakeBextFields f = makeTakeBextFields(m, tc, {"MIX", "Boom"});
+    const BwfFileWriter::BextChunk f = makeTakeBext(m, tc, {"MIX", "Boom"});
     EXPECT_EQ(f.description, "");
     EXPECT_EQ(f.originator, "Feature");
     EXPECT_EQ(f.originatorReference, "12A_4");
