@@ -31,6 +31,7 @@ AudioEngine_CoreAudio::AudioEngine_CoreAudio(std::shared_ptr<AudioSystem> audioS
 {
     allocateWorkBuffers();
     allocateRecordingRing(std::max(recordingRingSeconds, 1));
+    initializeSignalPath();
 }
 
 AudioEngine_CoreAudio::~AudioEngine_CoreAudio()
@@ -74,6 +75,7 @@ bool AudioEngine_CoreAudio::initialize()
     currentDeviceName_.clear();
     debugLog("CoreAudio: Engine infrastructure initialized (no audio device activated yet)");
     debugLog("CoreAudio: Waiting for device selection...");
+    loadChannelStripSettings();
     initialized_ = true;
     return true;
 }
