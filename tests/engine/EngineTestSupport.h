@@ -13,6 +13,7 @@ class TestableEngine : public AudioEngine_CoreAudio {
 public:
     using AudioEngine_CoreAudio::AudioEngine_CoreAudio;
     void setWriterStateForTest(WriterState state) { writerState_.store(state); }
+    void armTrackForTest(int track, bool armed) { trackArmed_[static_cast<size_t>(track)].store(armed); }
 };
 
 VirtualDeviceDescription makeDevice(const std::string& name, std::vector<uint32_t> inputStreams,
