@@ -10,6 +10,18 @@ constexpr float kLimiterApproach = 0.01f;
 constexpr float kLimiterRecovery = 0.001f;
 
 // Transposed direct form II: two state values per section.
+// Plain comparisons: std::fmax/fmin are library calls (NaN rules) that cost a
+// fifth of the chain; a NaN is caught by resetIfNotFinite after the block.
+inline float maxOf(float a, float b)
+{
+    return a > b ? a : b;
+}
+
+inline float minOf(float a, float b)
+{
+    return a < b ? a : b;
+}
+
 inline float runSection(const BiquadCoefficients& c, float& z1, float& z2, float x)
 {
     const float y = c.b0 * x + z1;
@@ -49,7 +61,7 @@ void TrackChain::processBlock(const float* input, float* output, uint32_t frames
     float envelope = limiterEnvelope_;
     float limiterGain = limiterGain_;
     float applied = appliedGainLinear;
-    const float target = parameters.targetGainLinear;
+    const float faderTarget = parameters.targetGainLinear;
     const float smoothing = parameters.faderSmoothing;
     const float automix = parameters.automixGain;
 
@@ -64,21 +76,23 @@ void TrackChain::processBlock(const float* input, float* output, uint32_t frames
             s = runSection(eq1, es[1].z1, es[1].z2, s);
             s = runSection(eq2, es[2].z1, es[2].z2, s);
         }
-        applied += (target - applied) * smoothing;
+        applied += (faderTarget - applied) * smoothing;
         s *= applied;
         if constexpr (Limiter) {
+            // Written without branches (audio peaks make them unpredictable):
+            // max() takes a rising peak at once and lets a falling one
+            // release; min() jumps down to a lower target and approaches a
+            // higher one by kLimiterApproach.
             const float a = std::fabs(s);
-            envelope = a > envelope ? a : envelope + (a - envelope) * release;
-            if (envelope > threshold) {
-                const float g = threshold / envelope;
-                limiterGain = g < limiterGain ? g : limiterGain + (g - limiterGain) * kLimiterApproach;
-            } else {
-                limiterGain += (1.0f - limiterGain) * kLimiterRecovery;
-            }
+            envelope = maxOf(a, envelope + (a - envelope) * release);
+            const float target = threshold / envelope;
+            const float limited = minOf(target, limiterGain + (target - limiterGain) * kLimiterApproach);
+            const float recovered = limiterGain + (1.0f - limiterGain) * kLimiterRecovery;
+            limiterGain = envelope > threshold ? limited : recovered;
             s *= limiterGain;
             // The final clip keeps every sample at or below the threshold,
             // even in the first samples of a sudden peak.
-            s = std::fmin(std::fmax(s, -threshold), threshold);
+            s = minOf(maxOf(s, -threshold), threshold);
         }
         output[i] = s * automix;
     }
