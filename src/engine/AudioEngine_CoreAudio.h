@@ -368,6 +368,7 @@ private:
     // playback): neutral until they are built.
     bool renderTestTone(AudioBlockBufferList& outputs, uint32_t blockFrames);
     bool playbackHoldsMix() const;
+    bool bitbucketModeForRender() const;
     const float* ltcGeneratorBlock() const;
     void renderOutputStages(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
 

@@ -238,7 +238,7 @@ void AudioEngine_CoreAudio::mixBus(const RoutingSnapshot& routing, uint32_t bloc
         addInto(mix, busBuffer(kSlateBus), blockFrames);
     // Bitbucket mode and playback to the mix keep the mix off its outputs;
     // the ring still records it.
-    if (isBitbucketMode() || playbackHoldsMix())
+    if (bitbucketModeForRender() || playbackHoldsMix())
         return;
     for (const int index : routing.mixOutputs) {
         if (float* destination = outputChannel(outputs, index, blockFrames))
@@ -321,6 +321,13 @@ bool AudioEngine_CoreAudio::renderTestTone(AudioBlockBufferList& /*outputs*/, ui
 }
 
 bool AudioEngine_CoreAudio::playbackHoldsMix() const
+{
+    return false;
+}
+
+// Not the virtual getter: the audio thread may still run while the engine's
+// destructor has begun, and must not dispatch through the object's vtable.
+bool AudioEngine_CoreAudio::bitbucketModeForRender() const
 {
     return false;
 }
