@@ -32,6 +32,7 @@ AudioEngine_CoreAudio::AudioEngine_CoreAudio(std::shared_ptr<AudioSystem> audioS
     ltcDecoder_ = std::make_unique<LtcDecoder>();
     allocateWorkBuffers();
     allocateRecordingRing(std::max(recordingRingSeconds, 1));
+    initializeSignalPath();
 }
 
 AudioEngine_CoreAudio::~AudioEngine_CoreAudio()
@@ -76,6 +77,7 @@ bool AudioEngine_CoreAudio::initialize()
     currentDeviceName_.clear();
     debugLog("CoreAudio: Engine infrastructure initialized (no audio device activated yet)");
     debugLog("CoreAudio: Waiting for device selection...");
+    loadChannelStripSettings();
     initialized_ = true;
     return true;
 }

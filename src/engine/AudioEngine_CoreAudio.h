@@ -6,6 +6,12 @@
 #include "engine/TakeSettings.h"
 #include "engine/WriterState.h"
 #include "platform/audio/AudioSystem.h"
+#include "engine/AutomixEngine.h"
+#include "engine/ChannelStripRealtime.h"
+#include "engine/ChannelStripSettings.h"
+#include "engine/RoutingSnapshot.h"
+#include "engine/TrackChain.h"
+#include "engine/TrackMeter.h"
 #include "timecode/LtcDecoder.h"
 
 #include <array>
@@ -250,9 +256,28 @@ public:
     TakeFileSet openTakeFiles(const std::string& takeFolder, const TakeMetadata& snapshot,
                               const std::array<bool, kMaxTracks>& armedAtStart, int trackCount);
 
+    // --- Render path: routing, channel strip, automix, recording ring -------
+    using RoutingSnapshot = ::RoutingSnapshot;
+    // Builds and publishes a snapshot of the routing members; the caller
+    // holds routingMutex_. The old snapshot is retired after two blocks.
+    void publishRoutingSnapshotLocked();
+    // The snapshot blocks begin with now (GUI thread, for tests and dialogs).
+    std::shared_ptr<const RoutingSnapshot> getRoutingSnapshot() const;
+    void calculateHPFCoefficients(int track, float frequencyHz);
+    void calculateEQCoefficients(int track, int band);
+    void calculateLimiterCoefficients(int track, float thresholdDb);
+    void loadChannelStripSettings();
+    int64_t getRecordingRingWritePosition() const;
+    // Shared with the readers of the ring; storage and position.
+    std::shared_ptr<const float[]> getRecordingRing() const;
+    std::shared_ptr<std::atomic<uint64_t>> getSharedRingWritePosition() const;
+
 protected:
     // The LTC reader: fed by the render callback, read by the take start.
     std::unique_ptr<LtcDecoder> ltcDecoder_;
+    // Armed flags, one relaxed atomic per track: written by setTrackArmed,
+    // read by the render callback once per block.
+    std::array<std::atomic<bool>, kMaxTracks> trackArmed_{};
 
     // The recording side's state machine; written by the take start, stop
     // and the ring writer.
@@ -366,4 +391,90 @@ private:
     std::vector<float> frameBuffer_;          // 8192 x 33
     std::vector<float> playbackBuffer_;       // 8192 x 16
     std::vector<float> auxBusBuffers_;        // 4 x 8192
+
+    // --- Render path: routing, channel strip, automix, recording ring -------
+    // Set-up (constructor and output unit): GUI thread.
+    void initializeSignalPath();
+    void resetStripGainsForUnit();
+    // Audio thread: no locks, no allocation, no logging.
+    bool pullInput(const AudioRenderTime& time, uint32_t blockFrames);
+    void measureTrackMeters(const RoutingSnapshot& routing, uint32_t blockFrames);
+    void readSlateInput(const RoutingSnapshot& routing, uint32_t blockFrames);
+    void computeAutomixGains();
+    void computePostTrimTaps(const RoutingSnapshot& routing, uint32_t blockFrames);
+    void runTrackChains(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
+    void mixBus(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
+    void writeRecordingRing(const RoutingSnapshot& routing, uint32_t blockFrames);
+    bool isLiveTrack(const RoutingSnapshot& routing, int track) const;
+    bool isValidInputChannel(int channel) const;
+    const float* inputChannel(int channel) const;
+    float* busBuffer(int bus);
+    // Output stages still to come (test tone, monitor, coms, beep, aux, LTC,
+    // playback): neutral until they are built.
+    bool renderTestTone(AudioBlockBufferList& outputs, uint32_t blockFrames);
+    bool playbackHoldsMix() const;
+    bool bitbucketModeForRender() const;
+    const float* ltcGeneratorBlock() const;
+    void renderOutputStages(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
+
+    // Routing, GUI side: every member below is guarded by
+    // routingMutex_; the audio thread reads only the published snapshot.
+    mutable std::mutex routingMutex_;
+    std::vector<int> trackInputIndices_;
+    std::vector<std::vector<int>> trackOutputIndices_;
+    std::vector<int> mixOutputIndices_;
+    std::vector<int> comsOutputIndices_;
+    std::vector<int> monitorOutputIndices_;
+    std::vector<int> ltcGenOutputIndices_;
+    std::array<std::vector<int>, RoutingSnapshot::kAuxBusCount> auxOutputIndices_;
+    int slateInputIndex_ = RoutingSnapshot::kNoChannel;
+    int comInput1Index_ = RoutingSnapshot::kNoChannel;
+    int comInput2Index_ = RoutingSnapshot::kNoChannel;
+    int ltcInputIndex_ = RoutingSnapshot::kNoChannel;
+    // Owns the current snapshot; the audio thread reads the raw pointer.
+    std::shared_ptr<const RoutingSnapshot> currentRoutingSnapshot_;
+    std::atomic<const RoutingSnapshot*> routingSnapshot_{nullptr};
+    // Port names resolved at the next applyOutputRouting (GUI thread only).
+    std::string slateMicPort_;
+    std::string comInput1Port_;
+    std::string comInput2Port_;
+    std::string mixOutputPort_;
+    // Switches the render callback reads directly (relaxed).
+    std::atomic<bool> slateIntoBuses_{false};
+    std::atomic<bool> slateInputEnabled_{false};
+    std::atomic<bool> slateMonitorOnly_{false};
+    std::atomic<int> slateGainDb_{0};
+    std::atomic<float> slateGainLinear_{1.0f};
+    std::atomic<bool> comInput1Enabled_{false};
+    std::atomic<bool> comInput2Enabled_{false};
+    std::atomic<bool> slateIntoComs_{false};
+
+    // Channel strip: one mutex and table per group (GUI thread; the audio
+    // thread never takes them), and the audio-side records it reads.
+    mutable std::mutex gainMutex_;
+    mutable std::mutex hpfMutex_;
+    mutable std::mutex eqMutex_;
+    mutable std::mutex limiterMutex_;
+    std::map<int, float> targetGainTable_;
+    std::map<int, float> trimGainTable_;
+    std::map<int, HpfSettings> hpfTable_;
+    std::map<int, EqSettings> eqTable_;
+    std::map<int, LimiterSettings> limiterTable_;
+    std::array<TrackGainRealtime, kMaxTracks> gainRealtime_;
+    std::array<HpfRealtime, kMaxTracks> hpfRealtime_;
+    std::array<EqRealtime, kMaxTracks> eqRealtime_;
+    std::array<LimiterRealtime, kMaxTracks> limiterRealtime_;
+    float faderSmoothingCoefficient_ = 0.0f;
+
+    // Audio thread only: per-track chain state, kept across blocks, devices,
+    // starts and stops.
+    std::array<TrackChain, kMaxTracks> trackChains_;
+    std::array<float, kMaxTracks> automixGains_{};
+    std::array<float, kMaxTracks> automixLevels_{};
+    std::unique_ptr<AutomixEngine> automixEngine_;
+
+    // Meters, written by the render callback.
+    std::array<TrackMeter, kMaxTracks> trackMeters_;
+    std::atomic<float> mainPeakLevel_{0.0f};
+    std::atomic<uint64_t> nonFiniteResets_{0};
 };

@@ -47,6 +47,7 @@ bool AudioEngine_CoreAudio::setupAudioUnit()
         return false;
     }
     buildInputBuffers();
+    resetStripGainsForUnit();
     debugLog("CoreAudio: Audio Unit setup complete - " + std::to_string(inputChannelCount_) + " inputs, "
              + std::to_string(outputChannelCount_) + " outputs");
     startUnitAndListen();

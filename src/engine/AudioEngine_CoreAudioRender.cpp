@@ -1,12 +1,66 @@
-// The render callback's frame: the cycle counter, the block length, the
-// input stage and cleared outputs. The signal path stages run between the
-// input stage and the end of the block.
+// The render callback: one block of the whole signal path.
+//
+// Block order: cycle counter and routing snapshot; input (pull or direct
+// capture); track meters and slate; cleared outputs; [test tone]; automix
+// gains; post-trim taps of every input-fed track; track chains and direct
+// outputs; mix bus; [monitor, coms, beep, aux, LTC generator, LTC reader,
+// playback]; recording ring; mix meter. The bracketed output stages are the
+// hooks at the end of this file.
 //
 // Audio thread: no locks, no allocation, no logging.
 #include "engine/AudioEngine_CoreAudio.h"
 
+#include "engine/RenderThreadMark.h"
+
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+
+namespace {
+
+constexpr float kMeterDecayPerBlock = 0.95f;
+constexpr float kClipLevel = 1.0f;
+constexpr float kFaderSmoothingSeconds = 0.02f;
+
+enum BusBuffer { kMixBus = 0, kSlateBus = 1, kMonitorBus = 2, kComsBus = 3, kLtcGeneratorBus = 4 };
+
+// Read for columns and sends that carry nothing; static storage, so the
+// audio thread never allocates it.
+alignas(64) const float kSilentBlock[AudioEngine_CoreAudio::kMaxBlockFrames] = {};
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+float* outputChannel(AudioBlockBufferList& outputs, int index, uint32_t blockFrames)
+{
+    if (index < 0 || static_cast<uint32_t>(index) >= outputs.bufferCount || outputs.buffers == nullptr)
+        return nullptr;
+    AudioBlockBuffer& buffer = outputs.buffers[index];
+    if (buffer.data == nullptr || buffer.byteSize < blockFrames * sizeof(float))
+        return nullptr;
+    return buffer.data;
+}
+
+void addInto(float* destination, const float* source, uint32_t frames)
+{
+    for (uint32_t i = 0; i < frames; ++i)
+        destination[i] += source[i];
+}
+
+}  // namespace
+
+// --- Set-up (GUI thread) ------------------------------------------------------------
+
+void AudioEngine_CoreAudio::initializeSignalPath()
+{
+    faderSmoothingCoefficient_ = 1.0f - std::exp(-1.0f / (static_cast<float>(sampleRate_) * kFaderSmoothingSeconds));
+    automixGains_.fill(1.0f);
+    automixEngine_ = std::make_unique<AutomixEngine>(static_cast<float>(sampleRate_));
+    // The callback always finds a snapshot: an empty one until routing arrives.
+    std::lock_guard<std::mutex> lock(routingMutex_);
+    publishRoutingSnapshotLocked();
+}
+
+// --- The block ------------------------------------------------------------------------
 
 AudioStatus AudioEngine_CoreAudio::sRenderCallback(void* refcon, const AudioRenderTime& time, AudioUnitBus /*bus*/,
                                                    uint32_t frames, AudioBlockBufferList& outputs)
@@ -19,27 +73,277 @@ AudioStatus AudioEngine_CoreAudio::sRenderCallback(void* refcon, const AudioRend
 AudioStatus AudioEngine_CoreAudio::renderCallback(const AudioRenderTime& time, uint32_t frames,
                                                   AudioBlockBufferList& outputs)
 {
-    // Sequentially consistent: publishers on the GUI thread count blocks
-    // begun after they unpublished an object.
+    const RenderThreadMark::Scope renderThread;
+    // Sequentially consistent, like the publisher's exchange: a block that
+    // counts itself after an exchange must load the new snapshot.
     renderCycleCounter_.fetch_add(1);
+    const RoutingSnapshot* routing = routingSnapshot_.load();
     const uint32_t blockFrames = std::min(frames, kMaxBlockFrames);
 
-    if (inputBufferList_.buffers != nullptr && inputChannelCount_ >= 1) {
-        if (directCaptureActive_.load(std::memory_order_acquire)) {
-            readDirectCaptureRing(blockFrames);
-        } else {
-            // The input buffers hold kMaxBlockFrames: the pull is limited to
-            // the processed block so a longer callback cannot overrun them.
-            outputUnit_->renderInput(time, blockFrames, inputBufferList_);
-        }
+    if (inputBufferList_.buffers != nullptr && inputChannelCount_ >= 1 && pullInput(time, blockFrames)
+        && routing != nullptr) {
+        measureTrackMeters(*routing, blockFrames);
+        readSlateInput(*routing, blockFrames);
     }
 
     for (uint32_t b = 0; b < outputs.bufferCount; ++b) {
         if (outputs.buffers[b].data != nullptr)
             std::memset(outputs.buffers[b].data, 0, outputs.buffers[b].byteSize);
     }
+    if (routing == nullptr || renderTestTone(outputs, blockFrames))
+        return kAudioOk;
+
+    computeAutomixGains();
+    computePostTrimTaps(*routing, blockFrames);
+    runTrackChains(*routing, blockFrames, outputs);
+    mixBus(*routing, blockFrames, outputs);
+    renderOutputStages(*routing, blockFrames, outputs);
+    writeRecordingRing(*routing, blockFrames);
+
+    const float* mix = busBuffer(kMixBus);
+    float mainPeak = 0.0f;
+    for (uint32_t i = 0; i < blockFrames; ++i)
+        mainPeak = std::max(mainPeak, std::fabs(mix[i]));
+    mainPeakLevel_.store(mainPeak, kRelaxed);
     return kAudioOk;
 }
+
+// False when the input bus could not be pulled: the input buffers are then
+// silenced, so no block is repeated into the taps and the ring.
+bool AudioEngine_CoreAudio::pullInput(const AudioRenderTime& time, uint32_t blockFrames)
+{
+    if (directCaptureActive_.load(std::memory_order_acquire)) {
+        readDirectCaptureRing(blockFrames);
+        return true;
+    }
+    // The input buffers hold kMaxBlockFrames: the pull is limited to the
+    // processed block so a longer callback cannot overrun them.
+    if (outputUnit_->renderInput(time, blockFrames, inputBufferList_) == kAudioOk)
+        return true;
+    for (uint32_t c = 0; c < inputBufferList_.bufferCount; ++c) {
+        if (inputBufferList_.buffers[c].data != nullptr)
+            std::fill_n(inputBufferList_.buffers[c].data, blockFrames, 0.0f);
+    }
+    return false;
+}
+
+void AudioEngine_CoreAudio::measureTrackMeters(const RoutingSnapshot& routing, uint32_t blockFrames)
+{
+    const int routedTracks = std::min(static_cast<int>(routing.trackInputs.size()), kMaxTracks);
+    const float* generator = ltcGeneratorBlock();
+    for (int t = 0; t < kMaxTracks; ++t) {
+        TrackMeter& meter = trackMeters_[static_cast<size_t>(t)];
+        const int input = t < routedTracks ? routing.trackInputs[static_cast<size_t>(t)] : RoutingSnapshot::kNoChannel;
+        const bool generatorInput = input == RoutingSnapshot::kLtcGeneratorChannel;
+        if (!generatorInput && (input < 0 || input >= inputChannelCount_)) {
+            meter.peakLevel.store(meter.peakLevel.load(kRelaxed) * kMeterDecayPerBlock, kRelaxed);
+            continue;
+        }
+        const float* samples = generatorInput ? generator : inputChannel(input);
+        const float trim = gainRealtime_[static_cast<size_t>(t)].trimGainLinear.load(kRelaxed);
+        float peak = 0.0f;
+        if (samples != nullptr) {
+            for (uint32_t i = 0; i < blockFrames; ++i)
+                peak = std::max(peak, std::fabs(trim * samples[i]));
+        }
+        meter.peakLevel.store(peak, kRelaxed);
+        if (peak >= kClipLevel)
+            meter.clipped.store(true, kRelaxed);
+    }
+}
+
+void AudioEngine_CoreAudio::readSlateInput(const RoutingSnapshot& routing, uint32_t blockFrames)
+{
+    const float* slate = inputChannel(routing.slateInput);
+    if (slate == nullptr)
+        return;
+    const float gain = slateGainLinear_.load(kRelaxed);
+    float* buffer = busBuffer(kSlateBus);
+    for (uint32_t i = 0; i < blockFrames; ++i)
+        buffer[i] = slate[i] * gain;
+}
+
+void AudioEngine_CoreAudio::computeAutomixGains()
+{
+    if (!automixEngine_) {
+        automixGains_.fill(1.0f);
+        return;
+    }
+    for (size_t t = 0; t < kMaxTracks; ++t)
+        automixLevels_[t] = trackArmed_[t].load(kRelaxed) ? trackMeters_[t].peakLevel.load(kRelaxed) : 0.0f;
+    automixEngine_->processAudio(automixLevels_.data(), kMaxTracks);
+    automixEngine_->calculateAutomixGains(automixGains_.data(), kMaxTracks);
+}
+
+// Every track fed by a device channel gets its tap every block, armed or not:
+// the ring records it, and a track armed at the moment of a take must not
+// carry a stale block into its pre-roll.
+void AudioEngine_CoreAudio::computePostTrimTaps(const RoutingSnapshot& routing, uint32_t blockFrames)
+{
+    const int routedTracks = std::min(static_cast<int>(routing.trackInputs.size()), kMaxTracks);
+    for (int t = 0; t < routedTracks; ++t) {
+        const float* input = inputChannel(routing.trackInputs[static_cast<size_t>(t)]);
+        if (input == nullptr)
+            continue;
+        const float trim = gainRealtime_[static_cast<size_t>(t)].trimGainLinear.load(kRelaxed);
+        float* tap = postTrimTapBuffers_.data() + static_cast<size_t>(t) * kMaxBlockFrames;
+        for (uint32_t i = 0; i < blockFrames; ++i)
+            tap[i] = input[i] * trim;
+    }
+}
+
+void AudioEngine_CoreAudio::runTrackChains(const RoutingSnapshot& routing, uint32_t blockFrames,
+                                           AudioBlockBufferList& outputs)
+{
+    const int routedTracks = std::min(static_cast<int>(routing.trackInputs.size()), kMaxTracks);
+    for (int t = 0; t < routedTracks; ++t) {
+        if (!isLiveTrack(routing, t))
+            continue;
+        const size_t track = static_cast<size_t>(t);
+        TrackChain& chain = trackChains_[track];
+        TrackGainRealtime& gain = gainRealtime_[track];
+        TrackChain::BlockParameters parameters;
+        chain.refresh(hpfRealtime_[track], eqRealtime_[track], limiterRealtime_[track], parameters);
+        parameters.targetGainLinear = gain.targetGainLinear.load(kRelaxed);
+        parameters.faderSmoothing = faderSmoothingCoefficient_;
+        parameters.automixGain = automixGains_[track];
+        float applied = gain.appliedGainLinear.load(kRelaxed);
+        const float* tap = postTrimTapBuffers_.data() + track * kMaxBlockFrames;
+        float* output = chainOutputBuffers_.data() + track * kMaxBlockFrames;
+        chain.process(tap, output, blockFrames, parameters, applied);
+        if (chain.resetIfNotFinite(output, blockFrames))
+            nonFiniteResets_.fetch_add(1, kRelaxed);
+        gain.appliedGainLinear.store(std::isfinite(applied) ? applied : parameters.targetGainLinear, kRelaxed);
+
+        if (track >= routing.trackOutputs.size())
+            continue;
+        for (const int index : routing.trackOutputs[track]) {
+            if (float* destination = outputChannel(outputs, index, blockFrames))
+                addInto(destination, output, blockFrames);
+        }
+    }
+}
+
+void AudioEngine_CoreAudio::mixBus(const RoutingSnapshot& routing, uint32_t blockFrames,
+                                   AudioBlockBufferList& outputs)
+{
+    float* mix = busBuffer(kMixBus);
+    std::fill_n(mix, blockFrames, 0.0f);
+    const int routedTracks = std::min(static_cast<int>(routing.trackInputs.size()), kMaxTracks);
+    for (int t = 0; t < routedTracks; ++t) {
+        if (isLiveTrack(routing, t))
+            addInto(mix, chainOutputBuffers_.data() + static_cast<size_t>(t) * kMaxBlockFrames, blockFrames);
+    }
+    if (slateIntoBuses_.load(kRelaxed) && !slateMonitorOnly_.load(kRelaxed) && inputChannel(routing.slateInput))
+        addInto(mix, busBuffer(kSlateBus), blockFrames);
+    // Bitbucket mode and playback to the mix keep the mix off its outputs;
+    // the ring still records it.
+    if (bitbucketModeForRender() || playbackHoldsMix())
+        return;
+    for (const int index : routing.mixOutputs) {
+        if (float* destination = outputChannel(outputs, index, blockFrames))
+            addInto(destination, mix, blockFrames);
+    }
+}
+
+void AudioEngine_CoreAudio::writeRecordingRing(const RoutingSnapshot& routing, uint32_t blockFrames)
+{
+    if (!recordingRing_ || recordingRingCapacityFrames_ <= 0)
+        return;
+    std::array<const float*, kMaxTracks> columns{};
+    const float* generator = ltcGeneratorBlock();
+    const int routedTracks = std::min(static_cast<int>(routing.trackInputs.size()), kMaxTracks);
+    for (int t = 0; t < kMaxTracks; ++t) {
+        const size_t track = static_cast<size_t>(t);
+        const int input = t < routedTracks ? routing.trackInputs[track] : RoutingSnapshot::kNoChannel;
+        if (input == RoutingSnapshot::kLtcGeneratorChannel)
+            columns[track] = generator != nullptr ? generator : kSilentBlock;
+        else if (inputChannel(input) != nullptr)
+            columns[track] = postTrimTapBuffers_.data() + track * kMaxBlockFrames;
+        else
+            columns[track] = kSilentBlock;
+    }
+    const float* mix = busBuffer(kMixBus);
+    const uint64_t capacity = static_cast<uint64_t>(recordingRingCapacityFrames_);
+    // The render callback is the ring's only writer.
+    const uint64_t start = recordingRingWritePosition_.load(kRelaxed);
+    float* ring = recordingRing_.get();
+    uint32_t done = 0;
+    while (done < blockFrames) {
+        const uint64_t row = (start + done) % capacity;
+        const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(blockFrames - done, capacity - row));
+        float* frame = ring + row * kRingFrameFloats;
+        for (uint32_t i = done; i < done + chunk; ++i, frame += kRingFrameFloats) {
+            frame[0] = mix[i];
+            for (size_t t = 0; t < kMaxTracks; ++t)
+                frame[1 + t] = columns[t][i];
+        }
+        done += chunk;
+    }
+    // Release: a reader that loads the new position sees the block's frames.
+    recordingRingWritePosition_.store(start + blockFrames, std::memory_order_release);
+    sharedRingWritePosition_->store(start + blockFrames, std::memory_order_release);
+}
+
+bool AudioEngine_CoreAudio::isLiveTrack(const RoutingSnapshot& routing, int track) const
+{
+    const int input = routing.trackInputs[static_cast<size_t>(track)];
+    return input >= 0 && input < inputChannelCount_ && input != routing.ltcInput
+           && trackArmed_[static_cast<size_t>(track)].load(kRelaxed) && inputChannel(input) != nullptr;
+}
+
+bool AudioEngine_CoreAudio::isValidInputChannel(int channel) const
+{
+    return inputChannel(channel) != nullptr;
+}
+
+const float* AudioEngine_CoreAudio::inputChannel(int channel) const
+{
+    if (channel < 0 || channel >= inputChannelCount_ || inputBufferList_.buffers == nullptr
+        || static_cast<uint32_t>(channel) >= inputBufferList_.bufferCount)
+        return nullptr;
+    return inputBufferList_.buffers[channel].data;
+}
+
+float* AudioEngine_CoreAudio::busBuffer(int bus)
+{
+    return busBuffers_.data() + static_cast<size_t>(bus) * kMaxBlockFrames;
+}
+
+// --- Output stages still to come ----------------------------------------------------
+// The test tone (it may end the block), the monitor, coms and aux buses,
+// record beep, LTC generator output, LTC reader feed and playback plug in
+// here; until they are built the block has none of them.
+
+bool AudioEngine_CoreAudio::renderTestTone(AudioBlockBufferList& /*outputs*/, uint32_t /*blockFrames*/)
+{
+    return false;
+}
+
+bool AudioEngine_CoreAudio::playbackHoldsMix() const
+{
+    return false;
+}
+
+// Not the virtual getter: the audio thread may still run while the engine's
+// destructor has begun, and must not dispatch through the object's vtable.
+bool AudioEngine_CoreAudio::bitbucketModeForRender() const
+{
+    return false;
+}
+
+// The generator's samples of the last block while it is enabled, else null.
+const float* AudioEngine_CoreAudio::ltcGeneratorBlock() const
+{
+    return nullptr;
+}
+
+void AudioEngine_CoreAudio::renderOutputStages(const RoutingSnapshot& /*routing*/, uint32_t /*blockFrames*/,
+                                               AudioBlockBufferList& /*outputs*/)
+{
+}
+
+// --- Direct capture ring --------------------------------------------------------------
 
 void AudioEngine_CoreAudio::readDirectCaptureRing(uint32_t blockFrames)
 {
@@ -90,4 +394,21 @@ const float* AudioEngine_CoreAudio::getInputChannelBlock(int channel) const
     if (channel < 0 || channel >= static_cast<int>(inputBufferStorage_.size()))
         return nullptr;
     return inputBufferStorage_[static_cast<size_t>(channel)].data();
+}
+
+// --- The ring's readers ----------------------------------------------------------------
+
+int64_t AudioEngine_CoreAudio::getRecordingRingWritePosition() const
+{
+    return static_cast<int64_t>(recordingRingWritePosition_.load(std::memory_order_acquire));
+}
+
+std::shared_ptr<const float[]> AudioEngine_CoreAudio::getRecordingRing() const
+{
+    return recordingRing_;
+}
+
+std::shared_ptr<std::atomic<uint64_t>> AudioEngine_CoreAudio::getSharedRingWritePosition() const
+{
+    return sharedRingWritePosition_;
 }

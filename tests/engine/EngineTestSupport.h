@@ -15,6 +15,7 @@ public:
     void setWriterStateForTest(WriterState state) { writerState_.store(state); }
     // The render callback's LTC input, fed directly by timecode tests.
     LtcDecoder& ltcDecoderForTest() { return *ltcDecoder_; }
+    void armTrackForTest(int track, bool armed) { trackArmed_[static_cast<size_t>(track)].store(armed); }
 };
 
 VirtualDeviceDescription makeDevice(const std::string& name, std::vector<uint32_t> inputStreams,

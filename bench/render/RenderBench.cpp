@@ -1,0 +1,236 @@
+// The render callback with 32 tracks, every strip stage on and the automixer
+// on, timed block by block at 64, 256 and 4096 frames. The callback is called
+// directly (as the output unit would) with input supplied by a thin unit
+// wrapper, so only the engine's work is timed.
+#include "core/ConfigManager.h"
+#include "engine/AudioEngine_CoreAudio.h"
+#include "platform/audio/VirtualAudioSystem.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kTracks = 32;
+constexpr int kChannels = 32;
+constexpr double kRate = 48000.0;
+
+// Forwards to the virtual unit but keeps the render callback for the bench
+// and answers renderInput with the bench's own signals.
+class BenchUnit : public AudioOutputUnit {
+public:
+    BenchUnit(std::unique_ptr<AudioOutputUnit> inner, const std::vector<std::vector<float>>* signals)
+        : inner_(std::move(inner)), signals_(signals)
+    {
+    }
+    AudioStatus setCurrentDevice(AudioDeviceId device) override { return inner_->setCurrentDevice(device); }
+    AudioStatus enableIO(AudioUnitBus bus, bool enabled) override { return inner_->enableIO(bus, enabled); }
+    AudioStatus setStreamFormat(AudioUnitBus bus, const AudioStreamFormat& format) override
+    {
+        return inner_->setStreamFormat(bus, format);
+    }
+    AudioStatus setRenderCallback(RenderCallback callback, void* refcon) override
+    {
+        callback_ = callback;
+        refcon_ = refcon;
+        return inner_->setRenderCallback(callback, refcon);
+    }
+    AudioStatus getBufferFrameSize(uint32_t& frames) override { return inner_->getBufferFrameSize(frames); }
+    AudioStatus initialize() override { return inner_->initialize(); }
+    AudioStatus uninitialize() override { return inner_->uninitialize(); }
+    AudioStatus start() override { return inner_->start(); }
+    AudioStatus stop() override { return inner_->stop(); }
+    AudioStatus renderInput(const AudioRenderTime& time, uint32_t frames, AudioBlockBufferList& inputs) override
+    {
+        const size_t offset = static_cast<size_t>(time.sampleTimeFrames) % (*signals_)[0].size();
+        for (uint32_t c = 0; c < inputs.bufferCount; ++c) {
+            const std::vector<float>& signal = (*signals_)[c % signals_->size()];
+            const size_t first = std::min<size_t>(frames, signal.size() - offset);
+            std::copy_n(signal.data() + offset, first, inputs.buffers[c].data);
+            std::copy_n(signal.data(), frames - first, inputs.buffers[c].data + first);
+        }
+        return kAudioOk;
+    }
+
+    RenderCallback callback_ = nullptr;
+    void* refcon_ = nullptr;
+
+private:
+    std::unique_ptr<AudioOutputUnit> inner_;
+    const std::vector<std::vector<float>>* signals_;
+};
+
+class BenchSystem : public VirtualAudioSystem {
+public:
+    BenchSystem(const VirtualAudioDescription& description, const std::vector<std::vector<float>>* signals)
+        : VirtualAudioSystem(Mode::Stepped, description), signals_(signals)
+    {
+    }
+    AudioStatus createOutputUnit(std::unique_ptr<AudioOutputUnit>& unit) override
+    {
+        std::unique_ptr<AudioOutputUnit> inner;
+        const AudioStatus status = VirtualAudioSystem::createOutputUnit(inner);
+        if (status != kAudioOk)
+            return status;
+        auto wrapped = std::make_unique<BenchUnit>(std::move(inner), signals_);
+        lastUnit = wrapped.get();
+        unit = std::move(wrapped);
+        return kAudioOk;
+    }
+    BenchUnit* lastUnit = nullptr;
+
+private:
+    const std::vector<std::vector<float>>* signals_;
+};
+
+class BenchEngine : public AudioEngine_CoreAudio {
+public:
+    using AudioEngine_CoreAudio::AudioEngine_CoreAudio;
+    void arm(int track) { trackArmed_[static_cast<size_t>(track)].store(true); }
+};
+
+// Speech-like material: tones at different levels with some noise, so the
+// limiter and the automixer have work to do.
+std::vector<std::vector<float>> makeSignals()
+{
+    std::mt19937 random(7);
+    std::normal_distribution<float> noise(0.0f, 0.02f);
+    std::vector<std::vector<float>> signals(kChannels, std::vector<float>(48000));
+    for (int c = 0; c < kChannels; ++c) {
+        const double hz = 110.0 * (1 + c % 11);
+        const double level = 0.05 + 0.9 * ((c * 37) % 32) / 32.0;
+        for (size_t i = 0; i < signals[c].size(); ++i)
+            signals[c][i] = static_cast<float>(level * std::sin(2 * std::numbers::pi * hz * i / kRate)) + noise(random);
+    }
+    return signals;
+}
+
+double threadCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+void configureEveryStage(BenchEngine& engine, const std::vector<std::string>& inputs,
+                         const std::vector<std::string>& outputs)
+{
+    std::vector<std::string> ports(kTracks);
+    std::vector<std::vector<std::string>> direct(kTracks);
+    for (int t = 0; t < kTracks; ++t) {
+        ports[t] = inputs[static_cast<size_t>(t) % inputs.size()];
+        direct[t] = {outputs[static_cast<size_t>(t) % outputs.size()]};
+    }
+    engine.stop();
+    engine.setInputRouting(ports);
+    engine.applyOutputRouting(direct, std::vector<std::map<std::string, bool>>(kTracks), outputs, {},
+                              {outputs[0], outputs[1]}, {}, {});
+    engine.start();
+    AutomixEngine* automix = engine.getAutomixEngine();
+    automix->setGlobalEnabled(true);
+    for (int t = 0; t < kTracks; ++t) {
+        engine.setTrackDigitalGain(t, 3.0f);
+        engine.setTrackHPFFrequency(t, 100.0f);
+        engine.setTrackHPFEnabled(t, true);
+        engine.setTrackEQBand(t, 0, 120.0f, 3.0f, 0.8f);
+        engine.setTrackEQBand(t, 1, 1500.0f, -4.0f, 1.5f);
+        engine.setTrackEQBand(t, 2, 6000.0f, 2.0f, 0.7f);
+        engine.setTrackEQEnabled(t, true);
+        engine.setTrackLimiterThreshold(t, -9.0f);
+        engine.setTrackLimiterEnabled(t, true);
+        engine.setTrackGain(t, 0.9f);
+        automix->setTrackGroup(t, 1 + t % 4);
+        engine.arm(t);
+    }
+}
+
+struct Result {
+    double medianFraction;
+    double worstFraction;
+    double realTimeFactor;
+};
+
+Result measure(BenchUnit& unit, uint32_t frames, int blocks)
+{
+    std::vector<std::vector<float>> outputStorage(kChannels, std::vector<float>(frames));
+    std::vector<AudioBlockBuffer> buffers;
+    for (auto& channel : outputStorage)
+        buffers.push_back(AudioBlockBuffer{1, static_cast<uint32_t>(frames * sizeof(float)), channel.data()});
+    AudioBlockBufferList outputs{static_cast<uint32_t>(buffers.size()), buffers.data()};
+    int64_t sampleTime = 0;
+    const auto renderOne = [&] {
+        const AudioRenderTime time{sampleTime};
+        unit.callback_(unit.refcon_, time, AudioUnitBus::Output, frames, outputs);
+        sampleTime += frames;
+    };
+    for (int i = 0; i < 50; ++i)
+        renderOne();
+
+    std::vector<double> seconds(static_cast<size_t>(blocks));
+    const double cpuStart = threadCpuSeconds();
+    for (int b = 0; b < blocks; ++b) {
+        const auto start = std::chrono::steady_clock::now();
+        renderOne();
+        seconds[static_cast<size_t>(b)] =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    const double cpuSeconds = threadCpuSeconds() - cpuStart;
+    const double period = frames / kRate;
+    std::vector<double> sorted = seconds;
+    std::sort(sorted.begin(), sorted.end());
+    return Result{sorted[sorted.size() / 2] / period, sorted.back() / period, blocks * period / cpuSeconds};
+}
+
+}  // namespace
+
+int main()
+{
+    // Keep the bench's strip settings out of the user's configuration.
+    char home[] = "/tmp/tonvale-bench-XXXXXX";
+    if (mkdtemp(home) == nullptr)
+        return 1;
+    setenv("HOME", home, 1);
+    ConfigManager::getInstance()->resetForTests();
+
+    const std::vector<std::vector<float>> signals = makeSignals();
+    VirtualAudioDescription description;
+    VirtualDeviceDescription device;
+    device.name = "Bench Interface";
+    device.uid = "bench";
+    device.inputStreams = {kChannels};
+    device.outputStreams = {kChannels};
+    description.devices = {device};
+    auto system = std::make_shared<BenchSystem>(description, &signals);
+    BenchEngine engine(system, 1);
+    engine.initialize();
+    if (!engine.selectDevice("Bench Interface") || system->lastUnit == nullptr
+        || system->lastUnit->callback_ == nullptr) {
+        std::fprintf(stderr, "could not set up the bench device\n");
+        return 1;
+    }
+    configureEveryStage(engine, engine.getAvailableInputChannels(), engine.getAvailableOutputChannels());
+
+    std::printf("render callback: %d tracks, trim + double HPF + 3-band EQ + fader + limiter + automix, "
+                "direct outputs, mix, ring\n", kTracks);
+    std::printf("%8s %10s %16s %16s %20s\n", "frames", "blocks", "median/period", "worst/period", "audio s per CPU s");
+    const struct {
+        uint32_t frames;
+        int blocks;
+    } runs[] = {{64, 60000}, {256, 20000}, {4096, 1500}};
+    for (const auto& run : runs) {
+        const Result r = measure(*system->lastUnit, run.frames, run.blocks);
+        std::printf("%8u %10d %15.3f%% %15.3f%% %20.1f\n", run.frames, run.blocks, 100 * r.medianFraction,
+                    100 * r.worstFraction, r.realTimeFactor);
+    }
+    engine.shutdown();
+    return 0;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "engine/BiquadCoefficients.h"
+
+#include <array>
+
+// The channel strip's parameters as the engine's tables keep them (GUI
+// thread, under the group's mutex). Defaults are those of a track never set.
+
+struct HpfSettings {
+    bool enabled = false;
+    float frequencyHz = 80.0f;
+    BiquadCoefficients coefficients;
+};
+
+struct EqBand {
+    float frequencyHz = 1000.0f;
+    float gainDb = 0.0f;
+    float q = 1.0f;
+    BiquadCoefficients coefficients;
+};
+
+struct EqSettings {
+    static constexpr int kBandCount = 3;
+    bool enabled = false;
+    std::array<EqBand, kBandCount> bands;
+};
+
+struct LimiterSettings {
+    bool enabled = false;
+    float thresholdDb = -6.0f;
+    float thresholdLinear = 0.5f;
+    float attackCoefficient = 0.0f;  // 0 until computed
+    float releaseCoefficient = 0.0f;
+};

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "engine/BiquadCoefficients.h"
+#include "engine/ChannelStripRealtime.h"
+
+#include <array>
+#include <cstdint>
+
+// One track's processing after the trim: double high-pass, three EQ bands,
+// fader ramp, limiter and the automix gain, with the filter and limiter
+// state it keeps from block to block.
+//
+// Audio thread: no locks, no allocation, no logging. Only the render
+// callback (or a benchmark driving it) touches a TrackChain.
+class TrackChain {
+public:
+    // The parameters of one block, read from the strip's audio-side records.
+    struct BlockParameters {
+        bool hpfEnabled = false;
+        bool eqEnabled = false;
+        bool limiterEnabled = false;
+        float targetGainLinear = 1.0f;
+        float faderSmoothing = 0.0f;  // per-sample approach of the applied gain to the target
+        float automixGain = 1.0f;
+    };
+
+    // Takes this block's switches and coefficients; a coefficient set that
+    // is being republished right now keeps last block's copy.
+    void refresh(const HpfRealtime& hpf, const EqRealtime& eq, const LimiterRealtime& limiter,
+                 BlockParameters& parameters);
+
+    // `input` is the post-trim signal; `output` receives the chain output.
+    // `appliedGainLinear` is the fader's ramp position, carried between blocks.
+    void process(const float* input, float* output, uint32_t frames, const BlockParameters& parameters,
+                 float& appliedGainLinear);
+
+    // A state that is no longer finite (a NaN or an overflow got in) would
+    // keep the track silent or NaN for good: clear it and this block's output.
+    // True when something was reset.
+    bool resetIfNotFinite(float* output, uint32_t frames);
+
+    float limiterGain() const { return limiterGain_; }
+    float limiterEnvelope() const { return limiterEnvelope_; }
+
+private:
+    struct SectionState {
+        float z1 = 0.0f;
+        float z2 = 0.0f;
+    };
+
+    template <bool Hpf, bool Eq, bool Limiter>
+    void processBlock(const float* input, float* output, uint32_t frames, const BlockParameters& parameters,
+                      float& appliedGainLinear);
+
+    static constexpr int kHpfSections = 2;
+    static constexpr int kEqBands = 3;
+
+    BiquadCoefficients hpfCoefficients_;
+    EqBandCoefficients eqCoefficients_;
+    LimiterCoefficients limiterCoefficients_;
+    std::array<SectionState, kHpfSections> hpfState_{};
+    std::array<SectionState, kEqBands> eqState_{};
+    float limiterEnvelope_ = 0.0f;
+    float limiterGain_ = 1.0f;
+};

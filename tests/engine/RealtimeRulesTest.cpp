@@ -1,0 +1,150 @@
+// The render thread allocates nothing and takes no lock: global operator new
+// and pthread_mutex_lock are replaced in this binary and count the calls made
+// while the render callback runs.
+#include "RenderTestSupport.h"
+
+#include "engine/AutomixEngine.h"
+#include "engine/RenderThreadMark.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <dlfcn.h>
+#include <map>
+#include <mutex>
+#include <new>
+#include <pthread.h>
+
+namespace {
+
+std::atomic<int64_t> renderAllocations{0};
+std::atomic<int64_t> renderMutexLocks{0};
+
+void* countedAllocation(size_t bytes, size_t alignment)
+{
+    if (RenderThreadMark::isInRenderCallback())
+        renderAllocations.fetch_add(1);
+    const size_t size = bytes == 0 ? 1 : bytes;
+    void* memory = alignment <= alignof(std::max_align_t)
+                       ? std::malloc(size)
+                       : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+    if (memory == nullptr)
+        throw std::bad_alloc();
+    return memory;
+}
+
+using MutexLockFunction = int (*)(pthread_mutex_t*);
+std::atomic<MutexLockFunction> realMutexLock{nullptr};
+
+}  // namespace
+
+void* operator new(size_t bytes) { return countedAllocation(bytes, 0); }
+void* operator new[](size_t bytes) { return countedAllocation(bytes, 0); }
+void* operator new(size_t bytes, std::align_val_t a) { return countedAllocation(bytes, static_cast<size_t>(a)); }
+void* operator new[](size_t bytes, std::align_val_t a) { return countedAllocation(bytes, static_cast<size_t>(a)); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t, std::align_val_t) noexcept { std::free(p); }
+
+extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex)
+{
+    MutexLockFunction real = realMutexLock.load();
+    if (real == nullptr) {
+        real = reinterpret_cast<MutexLockFunction>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
+        realMutexLock.store(real);
+    }
+    if (RenderThreadMark::isInRenderCallback())
+        renderMutexLocks.fetch_add(1);
+    return real(mutex);
+}
+
+namespace {
+
+constexpr uint32_t kBlock = 256;
+
+// Guards against a counter that silently counts nothing.
+TEST(RealtimeRulesProbe, CountersSeeAllocationsAndLocksInsideTheMark)
+{
+    const int64_t allocations = renderAllocations.load();
+    const int64_t locks = renderMutexLocks.load();
+    static void* volatile sink = nullptr;
+    static std::mutex mutex;
+    {
+        const RenderThreadMark::Scope mark;
+        sink = new int(7);
+        mutex.lock();
+        mutex.unlock();
+    }
+    delete static_cast<int*>(sink);
+    mutex.lock();
+    mutex.unlock();
+    EXPECT_EQ(renderAllocations.load(), allocations + 1);
+    EXPECT_EQ(renderMutexLocks.load(), locks + 1);
+}
+
+using RealtimeRulesTest = RenderTest;
+
+void enableEveryStage(TestableEngine& engine)
+{
+    AutomixEngine* automix = engine.getAutomixEngine();
+    automix->setGlobalEnabled(true);
+    for (int t = 0; t < 32; ++t) {
+        engine.setTrackHPFEnabled(t, true);
+        engine.setTrackEQEnabled(t, true);
+        engine.setTrackEQBand(t, 1, 900.0f, 4.0f, 1.5f);
+        engine.setTrackLimiterEnabled(t, true);
+        engine.setTrackGain(t, 0.8f);
+        automix->setTrackGroup(t, 1 + t % 4);
+        engine.armTrackForTest(t, true);
+    }
+}
+
+TEST_F(RealtimeRulesTest, RenderCallbackNeitherAllocatesNorLocks)
+{
+    std::vector<std::string> ports(32);
+    std::vector<std::vector<std::string>> direct(32);
+    for (size_t t = 0; t < 32; ++t) {
+        ports[t] = t == 31 ? "LTCGEN" : inputNames_[t % 8];
+        direct[t] = {outputNames_[t % 8]};
+    }
+    routeInputs(ports);
+    whileStopped([&] {
+        engine_->applyOutputRouting(direct, std::vector<std::map<std::string, bool>>(32), outputNames_, {},
+                                    {outputNames_[0], outputNames_[1]}, {outputNames_[2]}, {outputNames_[3]});
+        engine_->setSlateMicPort(inputNames_[6]);
+        engine_->enableSlateMic(true);
+    });
+    enableEveryStage(*engine_);
+
+    renderAllocations.store(0);
+    renderMutexLocks.store(0);
+    const uint64_t cycles = engine_->getRenderCycleCount();
+    for (const uint32_t frames : {64u, 256u, 4096u, 10000u, 0u})
+        system_->renderBlocks(20, frames);
+    EXPECT_EQ(engine_->getRenderCycleCount(), cycles + 100);
+    EXPECT_EQ(renderAllocations.load(), 0);
+    EXPECT_EQ(renderMutexLocks.load(), 0);
+}
+
+TEST_F(RealtimeRulesTest, DirectCaptureRenderNeitherAllocatesNorLocks)
+{
+    ASSERT_TRUE(engine_->selectDevice("Virtual Recorder"));
+    ASSERT_TRUE(engine_->isDirectCaptureActive());
+    const std::vector<std::string> inputs = engine_->getAvailableInputChannels();
+    whileStopped([&] { engine_->setInputRouting(inputs); });
+    enableEveryStage(*engine_);
+    renderAllocations.store(0);
+    renderMutexLocks.store(0);
+    system_->renderBlocks(100, kBlock);
+    EXPECT_GT(engine_->getRecordingRingWritePosition(), 0);
+    EXPECT_EQ(renderAllocations.load(), 0);
+    EXPECT_EQ(renderMutexLocks.load(), 0);
+}
+
+}  // namespace
