@@ -403,6 +403,8 @@ private:
     void computeAutomixGains();
     void computePostTrimTaps(const RoutingSnapshot& routing, uint32_t blockFrames);
     void runTrackChains(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
+    void runTrackChainLanes(const RoutingSnapshot& routing, const std::array<int, TrackChain::kLanes>& tracks,
+                            int trackCount, uint32_t blockFrames, AudioBlockBufferList& outputs);
     void mixBus(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
     void writeRecordingRing(const RoutingSnapshot& routing, uint32_t blockFrames);
     bool isLiveTrack(const RoutingSnapshot& routing, int track) const;

@@ -195,25 +195,52 @@ void AudioEngine_CoreAudio::computePostTrimTaps(const RoutingSnapshot& routing, 
 void AudioEngine_CoreAudio::runTrackChains(const RoutingSnapshot& routing, uint32_t blockFrames,
                                            AudioBlockBufferList& outputs)
 {
+    // Live tracks go through their chains four at a time (one per vector lane).
     const int routedTracks = std::min(static_cast<int>(routing.trackInputs.size()), kMaxTracks);
+    std::array<int, TrackChain::kLanes> laneTracks{};
+    int lanesFilled = 0;
     for (int t = 0; t < routedTracks; ++t) {
         if (!isLiveTrack(routing, t))
             continue;
-        const size_t track = static_cast<size_t>(t);
-        TrackChain& chain = trackChains_[track];
-        TrackGainRealtime& gain = gainRealtime_[track];
-        TrackChain::BlockParameters parameters;
-        chain.refresh(hpfRealtime_[track], eqRealtime_[track], limiterRealtime_[track], parameters);
-        parameters.targetGainLinear = gain.targetGainLinear.load(kRelaxed);
+        laneTracks[static_cast<size_t>(lanesFilled++)] = t;
+        if (lanesFilled == TrackChain::kLanes) {
+            runTrackChainLanes(routing, laneTracks, lanesFilled, blockFrames, outputs);
+            lanesFilled = 0;
+        }
+    }
+    if (lanesFilled > 0)
+        runTrackChainLanes(routing, laneTracks, lanesFilled, blockFrames, outputs);
+}
+
+void AudioEngine_CoreAudio::runTrackChainLanes(const RoutingSnapshot& routing,
+                                               const std::array<int, TrackChain::kLanes>& tracks, int trackCount,
+                                               uint32_t blockFrames, AudioBlockBufferList& outputs)
+{
+    TrackChain::Lanes lanes;
+    for (int l = 0; l < trackCount; ++l) {
+        const size_t lane = static_cast<size_t>(l);
+        const size_t track = static_cast<size_t>(tracks[lane]);
+        TrackChain::BlockParameters& parameters = lanes.parameters[lane];
+        lanes.chains[lane] = &trackChains_[track];
+        lanes.chains[lane]->refresh(hpfRealtime_[track], eqRealtime_[track], limiterRealtime_[track], parameters);
+        parameters.targetGainLinear = gainRealtime_[track].targetGainLinear.load(kRelaxed);
         parameters.faderSmoothing = faderSmoothingCoefficient_;
         parameters.automixGain = automixGains_[track];
-        float applied = gain.appliedGainLinear.load(kRelaxed);
-        const float* tap = postTrimTapBuffers_.data() + track * kMaxBlockFrames;
-        float* output = chainOutputBuffers_.data() + track * kMaxBlockFrames;
-        chain.process(tap, output, blockFrames, parameters, applied);
-        if (chain.resetIfNotFinite(output, blockFrames))
+        lanes.appliedGainLinear[lane] = gainRealtime_[track].appliedGainLinear.load(kRelaxed);
+        lanes.inputs[lane] = postTrimTapBuffers_.data() + track * kMaxBlockFrames;
+        lanes.outputs[lane] = chainOutputBuffers_.data() + track * kMaxBlockFrames;
+    }
+    TrackChain::processLanes(lanes, blockFrames);
+
+    for (int l = 0; l < trackCount; ++l) {
+        const size_t lane = static_cast<size_t>(l);
+        const size_t track = static_cast<size_t>(tracks[lane]);
+        float* output = lanes.outputs[lane];
+        if (lanes.chains[lane]->resetIfNotFinite(output, blockFrames))
             nonFiniteResets_.fetch_add(1, kRelaxed);
-        gain.appliedGainLinear.store(std::isfinite(applied) ? applied : parameters.targetGainLinear, kRelaxed);
+        const float applied = lanes.appliedGainLinear[lane];
+        gainRealtime_[track].appliedGainLinear.store(
+            std::isfinite(applied) ? applied : lanes.parameters[lane].targetGainLinear, kRelaxed);
 
         if (track >= routing.trackOutputs.size())
             continue;

@@ -29,10 +29,21 @@ public:
     void refresh(const HpfRealtime& hpf, const EqRealtime& eq, const LimiterRealtime& limiter,
                  BlockParameters& parameters);
 
-    // `input` is the post-trim signal; `output` receives the chain output.
-    // `appliedGainLinear` is the fader's ramp position, carried between blocks.
-    void process(const float* input, float* output, uint32_t frames, const BlockParameters& parameters,
-                 float& appliedGainLinear);
+    // Up to kLanes tracks run side by side, one per vector lane: every stage
+    // is a sample-to-sample recurrence whose speed is set by its latency, so
+    // four independent tracks cost about what one does. A lane whose chain
+    // is null is unused (its input and output pointers are ignored).
+    // `inputs` are the post-trim signals, `outputs` receive the chain outputs;
+    // `appliedGainLinear` is each fader's ramp position, carried between blocks.
+    static constexpr int kLanes = 4;
+    struct Lanes {
+        std::array<TrackChain*, kLanes> chains{};
+        std::array<const float*, kLanes> inputs{};
+        std::array<float*, kLanes> outputs{};
+        std::array<BlockParameters, kLanes> parameters{};
+        std::array<float, kLanes> appliedGainLinear{};
+    };
+    static void processLanes(Lanes& lanes, uint32_t frames);
 
     // A state that is no longer finite (a NaN or an overflow got in) would
     // keep the track silent or NaN for good: clear it and this block's output.
@@ -43,14 +54,12 @@ public:
     float limiterEnvelope() const { return limiterEnvelope_; }
 
 private:
+    friend struct TrackChainLanes;
+
     struct SectionState {
         float z1 = 0.0f;
         float z2 = 0.0f;
     };
-
-    template <bool Hpf, bool Eq, bool Limiter>
-    void processBlock(const float* input, float* output, uint32_t frames, const BlockParameters& parameters,
-                      float& appliedGainLinear);
 
     static constexpr int kHpfSections = 2;
     static constexpr int kEqBands = 3;
