@@ -3,6 +3,8 @@
 // and read back from the device outputs.
 #include "RenderTestSupport.h"
 
+#include "timecode/LtcEncoder.h"
+
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -223,6 +225,56 @@ TEST_F(PlaybackTest, RoutingCodesAndFailures)
     int64_t position = 0;
     const auto out = play(256, position);
     EXPECT_EQ(out[4][0], fileSample(0, 0));
+}
+
+}  // namespace
+
+namespace {
+
+// The reader and the generator are taken back and freed while the unit
+// renders on its own thread, before and after its device died: no block may
+// touch them once the call returns (asan/tsan builds check the frees).
+TEST_F(EngineTest, ReaderAndGeneratorAreFreedOnlyWhenNoBlockCanUseThem)
+{
+    makeEngine(VirtualAudioDescription::builtInDefault(), VirtualAudioSystem::Mode::RealTime);
+    ASSERT_TRUE(engine_->selectDevice("Virtual Interface"));
+    const std::vector<std::string> outputs = engine_->getAvailableOutputChannels();
+    const std::string path = home_.pathStd() + "/take.wav";
+    {
+        SF_INFO info{};
+        info.samplerate = 48000;
+        info.channels = 2;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        const std::vector<float> frames(2 * 4800, 0.5f);
+        sf_writef_float(file, frames.data(), 4800);
+        sf_close(file);
+    }
+    engine_->setPlaybackOutputPort(0, outputs[5]);
+    engine_->enableLtcGenerator(true);
+    const auto churn = [&](bool rendering) {
+        for (int i = 0; i < 10; ++i) {
+            ASSERT_TRUE(engine_->startPlayback(path));
+            auto generator = std::make_unique<LtcEncoder>(48000, LtcEncoder::Fps25);
+            engine_->setLtcGenerator(generator.get());
+            if (rendering) {
+                ASSERT_TRUE(system_->waitForRenderCycles(2, std::chrono::seconds(5)));
+            }
+            engine_->seekPlayback(0.05);
+            engine_->setLtcGenerator(nullptr);
+            generator.reset();
+            engine_->stopPlayback();
+        }
+    };
+    churn(true);
+    system_->unplugDevice(system_->findDevice("Virtual Interface"));
+    system_->waitForNotifications();
+    ASSERT_FALSE(engine_->isRunning());
+    ASSERT_TRUE(engine_->isUnitStarted());
+    churn(false);
+    EXPECT_FALSE(engine_->isPlayingBack());
+    EXPECT_TRUE(engine_->stop());
 }
 
 }  // namespace
