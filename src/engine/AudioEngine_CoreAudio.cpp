@@ -29,8 +29,8 @@ AudioEngine_CoreAudio::AudioEngine_CoreAudio()
 AudioEngine_CoreAudio::AudioEngine_CoreAudio(std::shared_ptr<AudioSystem> audioSystem, int recordingRingSeconds)
     : audioSystem_(std::move(audioSystem))
 {
-    ltcDecoder_ = std::make_unique<LtcDecoder>();
     allocateWorkBuffers();
+    initializeOutputStages();
     allocateRecordingRing(std::max(recordingRingSeconds, 1));
     initializeSignalPath();
 }

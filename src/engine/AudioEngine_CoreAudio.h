@@ -12,6 +12,10 @@
 #include "engine/RoutingSnapshot.h"
 #include "engine/TrackChain.h"
 #include "engine/TrackMeter.h"
+#include "engine/LtcDecoderSlot.h"
+#include "engine/RealtimeSlot.h"
+#include "engine/ToneOscillator.h"
+#include "media/WavFileReader.h"
 #include "timecode/LtcDecoder.h"
 
 #include <array>
@@ -273,8 +277,9 @@ public:
     std::shared_ptr<std::atomic<uint64_t>> getSharedRingWritePosition() const;
 
 protected:
-    // The LTC reader: fed by the render callback, read by the take start.
-    std::unique_ptr<LtcDecoder> ltcDecoder_;
+    // The LTC reader: fed by the render callback, read by the take start;
+    // a new input source publishes a fresh one (setLtcInputPort).
+    LtcDecoderSlot ltcDecoder_;
     // Armed flags, one relaxed atomic per track: written by setTrackArmed,
     // read by the render callback once per block.
     std::array<std::atomic<bool>, kMaxTracks> trackArmed_{};
@@ -395,6 +400,7 @@ private:
     // --- Render path: routing, channel strip, automix, recording ring -------
     // Set-up (constructor and output unit): GUI thread.
     void initializeSignalPath();
+    void initializeOutputStages();
     void resetStripGainsForUnit();
     // Audio thread: no locks, no allocation, no logging.
     bool pullInput(const AudioRenderTime& time, uint32_t blockFrames);
@@ -411,13 +417,23 @@ private:
     bool isValidInputChannel(int channel) const;
     const float* inputChannel(int channel) const;
     float* busBuffer(int bus);
-    // Output stages still to come (test tone, monitor, coms, beep, aux, LTC,
-    // playback): neutral until they are built.
+    // Output stages (AudioEngine_CoreAudioOutputStages.cpp): test tone,
+    // monitor, coms, beep, aux, LTC generator, LTC reader, playback.
     bool renderTestTone(AudioBlockBufferList& outputs, uint32_t blockFrames);
     bool playbackHoldsMix() const;
     bool bitbucketModeForRender() const;
     const float* ltcGeneratorBlock() const;
     void renderOutputStages(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
+    void renderMonitorBus(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs,
+                          bool holdsMix);
+    void renderComsBus(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
+    void renderRecordBeep(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
+    void renderAuxBuses(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
+    void renderLtcGenerator(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
+    void feedLtcReader(const RoutingSnapshot& routing, uint32_t blockFrames);
+    void renderPlayback(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
+    float* auxBusBuffer(int aux);
+    int recordBeepTotalSamples(bool doubleBeep) const;
 
     // Routing, GUI side: every member below is guarded by
     // routingMutex_; the audio thread reads only the published snapshot.
@@ -474,6 +490,55 @@ private:
     std::array<float, kMaxTracks> automixGains_{};
     std::array<float, kMaxTracks> automixLevels_{};
     std::unique_ptr<AutomixEngine> automixEngine_;
+
+    // --- Generators, sends, LTC input, playback and monitoring ------------
+    // Set on the GUI thread as single relaxed atomics; read by the render
+    // callback once per block. Objects the callback borrows sit in
+    // RealtimeSlots (generator, playback reader) or the decoder slot.
+    static constexpr int kAuxSendTracks = 24;
+    static constexpr int kPlaybackChannels = 16;
+    // What a playback channel's code resolved to; the audio thread reads the
+    // kind and index, never the code text.
+    enum PlaybackTarget : int { kPlaybackNowhere = 0, kPlaybackPort, kPlaybackMix, kPlaybackMixAndMonitor,
+                                kPlaybackMonitor, kPlaybackComs };
+    std::string ltcInputPortName_;
+    std::atomic<bool> ltcInputEnabled_{false};
+    RealtimeSlot<LtcEncoder> ltcGenerator_;
+    std::atomic<bool> ltcGeneratorEnabled_{false};
+    int ltcGeneratorOutputChannel_ = -1;
+    std::atomic<bool> beepOnRecord_{false};
+    std::atomic<bool> doubleBeepRequested_{false};
+    std::atomic<uint64_t> beepTriggerCount_{0};
+    std::atomic<bool> testToneOn_{false};
+    std::atomic<uint64_t> testToneStartCount_{0};
+    std::atomic<bool> bitbucketMode_{false};
+    std::atomic<int> pflTrack_{-1};
+    std::array<std::atomic<float>, RoutingSnapshot::kAuxBusCount> auxLevels_;
+    std::array<std::array<std::atomic<float>, RoutingSnapshot::kAuxBusCount>, kAuxSendTracks> trackAuxSends_{};
+    std::array<std::array<std::atomic<bool>, RoutingSnapshot::kAuxBusCount>, kAuxSendTracks> trackAuxPreFader_{};
+    std::array<std::atomic<float>, RoutingSnapshot::kAuxBusCount> mixSendLevels_{};
+    std::array<std::atomic<bool>, RoutingSnapshot::kAuxBusCount> mixSendPreFader_{};
+    // Audio thread only: oscillators, the beep countdown and the trigger
+    // counts last seen.
+    ToneOscillator testTone_;
+    ToneOscillator beepTone_;
+    uint64_t testToneStartsSeen_ = 0;
+    uint64_t beepTriggersSeen_ = 0;
+    int beepSamplesRemaining_ = 0;
+    bool beepIsDouble_ = false;
+    // Playback: playbackMutex_ serialises the GUI operations on the reader;
+    // the audio thread borrows it through playbackReader_ only.
+    mutable std::mutex playbackMutex_;
+    std::unique_ptr<WavFileReader> playbackReaderOwner_;
+    RealtimeSlot<WavFileReader> playbackReader_;
+    std::atomic<bool> playbackPlaying_{false};
+    std::atomic<bool> playbackPaused_{false};
+    // The frame the next read delivers: set while the reader is unpublished,
+    // advanced by the render callback.
+    std::atomic<int64_t> playbackPositionFrames_{0};
+    std::array<std::string, kPlaybackChannels> playbackCodes_;
+    std::array<std::atomic<int>, kPlaybackChannels> playbackTargets_{};
+    std::array<std::atomic<int>, kPlaybackChannels> playbackOutputIndices_{};
 
     // Meters, written by the render callback.
     std::array<TrackMeter, kMaxTracks> trackMeters_;

@@ -1,6 +1,17 @@
-// Meters and LTC input. Until the meters and the LTC reader are part of the
-// render path these answer silence and no timecode.
+// Meters and the LTC input. The meters are written by the render callback and
+// read here without a lock; the LTC reader is the engine's decoder, fed by
+// the render callback from the chosen input and read through its
+// sequence-counted snapshot. GUI thread.
 #include "engine/AudioEngine_CoreAudio.h"
+
+#include "core/DebugLog.h"
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+const std::string kLtcGeneratorInputName = "LTCGEN";
+
+}  // namespace
 
 bool AudioEngine_CoreAudio::setupInputPorts()
 {
@@ -10,47 +21,102 @@ bool AudioEngine_CoreAudio::setupInputPorts()
 void AudioEngine_CoreAudio::cleanupInputPorts() {}
 void AudioEngine_CoreAudio::cleanupTrackOutputPorts() {}
 
-float AudioEngine_CoreAudio::getTrackPeakLevel(int /*track*/) const
+float AudioEngine_CoreAudio::getTrackPeakLevel(int track) const
 {
-    return 0.0f;
+    if (track < 0 || track >= kMaxTracks)
+        return 0.0f;
+    return trackMeters_[static_cast<size_t>(track)].peakLevel.load(kRelaxed);
 }
 
 float AudioEngine_CoreAudio::getMainPeakLevel() const
 {
-    return 0.0f;
+    return mainPeakLevel_.load(kRelaxed);
 }
 
 bool AudioEngine_CoreAudio::hasAnyTrackClipped() const
 {
+    for (const TrackMeter& meter : trackMeters_) {
+        if (meter.clipped.load(kRelaxed))
+            return true;
+    }
     return false;
 }
 
-void AudioEngine_CoreAudio::setLtcInputPort(const std::string& /*port*/) {}
-void AudioEngine_CoreAudio::setLtcInputEnabled(bool /*enabled*/) {}
+// A new source starts from a fresh decoder: the old one may be inside
+// processAudio on the audio thread, so it is swapped out and retired after two
+// render cycles instead of being reset in place. The forced rate carries over.
+void AudioEngine_CoreAudio::setLtcInputPort(const std::string& port)
+{
+    std::lock_guard<std::mutex> lock(routingMutex_);
+    ltcInputPortName_ = port;
+    ltcInputIndex_ = RoutingSnapshot::kNoChannel;
+    debugLog("CoreAudio: setLtcInputPort called with portName='" + port + "'");
+
+    auto fresh = std::make_unique<LtcDecoder>();
+    fresh->forcedFps.store(ltcDecoder_->forcedFps.load());
+    fresh->initialize(sampleRate_);
+    std::shared_ptr<const void> previous = ltcDecoder_.publish(std::move(fresh));
+    debugLog("CoreAudio: LTC decoder reset for new input source");
+
+    if (port == kLtcGeneratorInputName) {
+        ltcInputIndex_ = RoutingSnapshot::kLtcGeneratorChannel;
+        debugLog(std::string("CoreAudio: LTC Input set to virtual LTCGEN (index=-2), ltcGeneratorEnabled_=")
+                 + (ltcGeneratorEnabled_.load(kRelaxed) ? "true" : "false"));
+    } else {
+        for (size_t i = 0; i < inputChannelNames_.size(); ++i) {
+            if (inputChannelNames_[i] == port) {
+                ltcInputIndex_ = static_cast<int>(i);
+                debugLog("CoreAudio: LTC Input set to physical input " + std::to_string(i) + " (" + port + ")");
+                break;
+            }
+        }
+        if (ltcInputIndex_ == RoutingSnapshot::kNoChannel)
+            debugLog("CoreAudio: LTC Input port not found: '" + port + "', ltcInputIndex_=-1");
+    }
+    publishRoutingSnapshotLocked();
+    retireAfterTwoRenderCycles(std::move(previous));
+}
+
+void AudioEngine_CoreAudio::setLtcInputEnabled(bool enabled)
+{
+    ltcInputEnabled_.store(enabled, kRelaxed);
+}
 
 Timecode AudioEngine_CoreAudio::getTimecode() const
 {
-    return Timecode{};
+    const LtcDecoder::TcSnapshot snapshot = ltcDecoder_->getSnapshot();
+    Timecode timecode;
+    timecode.hours = snapshot.hours;
+    timecode.minutes = snapshot.minutes;
+    timecode.seconds = snapshot.seconds;
+    timecode.frames = snapshot.frames;
+    timecode.fps = snapshot.fps;
+    timecode.dropFrame = snapshot.dropFrame;
+    return timecode;
 }
 
 bool AudioEngine_CoreAudio::hasValidTimecode() const
 {
-    return false;
+    return ltcDecoder_->getSnapshot().valid;
 }
 
 double AudioEngine_CoreAudio::getDetectedFramerate() const
 {
-    return 0.0;
+    const double forced = ltcDecoder_->forcedFps.load();
+    return forced > 0.0 ? forced : ltcDecoder_->getSnapshot().fpsEstimate;
 }
 
-void AudioEngine_CoreAudio::setForcedFramerate(double /*fps*/) {}
+void AudioEngine_CoreAudio::setForcedFramerate(double fps)
+{
+    ltcDecoder_->forcedFps.store(fps);
+}
 
 double AudioEngine_CoreAudio::getForcedFramerate() const
 {
-    return 0.0;
+    return ltcDecoder_->forcedFps.load();
 }
 
 bool AudioEngine_CoreAudio::isFramerateForced() const
 {
-    return false;
+    return ltcDecoder_->forcedFps.load() > 0.0;
 }

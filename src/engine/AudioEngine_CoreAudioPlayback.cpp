@@ -1,43 +1,210 @@
-// Playback of a take to chosen outputs and the monitor bus (PFL). Until the
-// playback reader is part of the render path nothing plays.
+// Playback of a file to chosen outputs and buses, and the monitor bus (PFL and
+// its outputs). GUI thread. The reader is owned here and lent to the render
+// callback through playbackReader_: it is unpublished (and any block still
+// reading it finished) before it is seeked, closed or destroyed.
 #include "engine/AudioEngine_CoreAudio.h"
 
-void AudioEngine_CoreAudio::setPlaybackOutputPort(int /*channel*/, const std::string& /*target*/) {}
+#include "core/DebugLog.h"
 
-bool AudioEngine_CoreAudio::startPlayback(const std::string& /*path*/)
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+namespace {
+
+constexpr auto kRelaxed = std::memory_order_relaxed;
+
+const std::string kMixCode = "MIX";
+const std::string kMixAndMonitorCode = "MIX+MON";
+const std::string kMonitorCode = "MONITOR";
+const std::string kComsCode = "COMS";
+
+constexpr int kMixAndMonitorIndex = -2;
+constexpr int kMonitorIndex = -3;
+
+}  // namespace
+
+void AudioEngine_CoreAudio::setPlaybackOutputPort(int channel, const std::string& target)
 {
-    return false;
+    if (channel < 0 || channel >= kPlaybackChannels)
+        return;
+    const size_t c = static_cast<size_t>(channel);
+    const std::string prefix = "CoreAudio Playback [Ch " + std::to_string(channel);
+    playbackCodes_[c] = target;
+    int kind = kPlaybackNowhere;
+    int index = RoutingSnapshot::kNoChannel;
+    if (target.empty()) {
+        debugLog(prefix + "]: No output assigned");
+    } else if (target == kMixCode || target == kComsCode) {
+        const bool mix = target == kMixCode;
+        kind = mix ? kPlaybackMix : kPlaybackComs;
+        std::lock_guard<std::mutex> lock(routingMutex_);
+        const std::vector<int>& bus = mix ? mixOutputIndices_ : comsOutputIndices_;
+        const std::string busName = mix ? "Mix" : "Coms";
+        if (bus.empty()) {
+            debugLog(prefix + "]: " + busName + " not configured");
+        } else {
+            index = bus.front();
+            debugLog(prefix + "]: Routed to " + busName + " output index " + std::to_string(index));
+        }
+    } else if (target == kMixAndMonitorCode) {
+        kind = kPlaybackMixAndMonitor;
+        index = kMixAndMonitorIndex;
+        debugLog(prefix + "]: Routed to Mix + Monitor outputs");
+    } else if (target == kMonitorCode) {
+        kind = kPlaybackMonitor;
+        index = kMonitorIndex;
+        debugLog(prefix + "]: Routed to Monitor outputs");
+    } else {
+        kind = kPlaybackPort;
+        const auto found = std::find(outputChannelNames_.begin(), outputChannelNames_.end(), target);
+        if (found == outputChannelNames_.end()) {
+            debugLog(prefix + "]: Output port not found: " + target);
+        } else {
+            index = static_cast<int>(found - outputChannelNames_.begin());
+            debugLog(prefix + "]: Routed to output " + std::to_string(index) + " (" + target + ")");
+        }
+    }
+    // The index first: a block that sees the new kind finds its index.
+    playbackOutputIndices_[c].store(index, kRelaxed);
+    playbackTargets_[c].store(kind, std::memory_order_release);
 }
 
-void AudioEngine_CoreAudio::stopPlayback() {}
-void AudioEngine_CoreAudio::pausePlayback() {}
-void AudioEngine_CoreAudio::resumePlayback() {}
+bool AudioEngine_CoreAudio::startPlayback(const std::string& path)
+{
+    std::lock_guard<std::mutex> playbackLock(playbackMutex_);
+    {
+        std::lock_guard<std::mutex> routingLock(routingMutex_);
+        debugLog("CoreAudio Playback Start: mixOutputIndices_.size()=" + std::to_string(mixOutputIndices_.size())
+                 + ", monitorOutputIndices_.size()=" + std::to_string(monitorOutputIndices_.size()));
+        for (int channel = 0; channel < kPlaybackChannels; ++channel) {
+            const size_t c = static_cast<size_t>(channel);
+            const std::string prefix = "CoreAudio Playback Start: Ch " + std::to_string(channel);
+            const std::string& code = playbackCodes_[c];
+            if (code == kMixCode && !mixOutputIndices_.empty()) {
+                playbackOutputIndices_[c].store(mixOutputIndices_.front(), kRelaxed);
+                debugLog(prefix + " -> Mix output " + std::to_string(mixOutputIndices_.front()));
+            } else if (code == kMixCode) {
+                debugLog(prefix + " -> MIX but mixOutputIndices_ is EMPTY!");
+            } else if (code == kMixAndMonitorCode) {
+                debugLog(prefix + " -> Mix + Monitor outputs");
+            } else if (code == kMonitorCode) {
+                debugLog(prefix + " -> Monitor outputs only");
+            } else if (code == kComsCode && !comsOutputIndices_.empty()) {
+                playbackOutputIndices_[c].store(comsOutputIndices_.front(), kRelaxed);
+                debugLog(prefix + " -> Coms output " + std::to_string(comsOutputIndices_.front()));
+            }
+        }
+    }
+
+    // No block reads the previous reader once it is unpublished.
+    playbackPlaying_.store(false, std::memory_order_release);
+    playbackReader_.exchange(nullptr);
+    playbackReaderOwner_.reset();
+
+    auto reader = std::make_unique<WavFileReader>();
+    if (!reader->open(path)) {
+        debugLog("CoreAudio: Failed to open playback file: " + path);
+        return false;
+    }
+    reader->startPrefetch(kPlaybackChannels);
+    debugLog("CoreAudio: Starting playback of: " + path);
+    playbackPositionFrames_.store(0, kRelaxed);
+    playbackReaderOwner_ = std::move(reader);
+    playbackReader_.exchange(playbackReaderOwner_.get());
+    playbackPlaying_.store(true, std::memory_order_release);
+    playbackPaused_.store(false, std::memory_order_release);
+    return true;
+}
+
+// Returns without waiting for further blocks: once the reader is unpublished
+// no block can reach it, whether the unit renders, is stopped, or renders on
+// for a device that has died.
+void AudioEngine_CoreAudio::stopPlayback()
+{
+    playbackPlaying_.store(false, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(playbackMutex_);
+    playbackReader_.exchange(nullptr);
+    if (playbackReaderOwner_)
+        playbackReaderOwner_->close();
+    playbackReaderOwner_.reset();
+}
+
+void AudioEngine_CoreAudio::pausePlayback()
+{
+    playbackPaused_.store(true, std::memory_order_release);
+}
+
+void AudioEngine_CoreAudio::resumePlayback()
+{
+    playbackPaused_.store(false, std::memory_order_release);
+}
 
 bool AudioEngine_CoreAudio::isPlayingBack() const
 {
-    return false;
+    return playbackPlaying_.load(std::memory_order_acquire);
 }
 
 bool AudioEngine_CoreAudio::isPlaybackPaused() const
 {
-    return false;
+    return playbackPaused_.load(std::memory_order_acquire);
 }
 
 double AudioEngine_CoreAudio::getPlaybackPosition() const
 {
-    return 0.0;
+    std::lock_guard<std::mutex> lock(playbackMutex_);
+    if (!playbackReaderOwner_ || playbackReaderOwner_->getSampleRate() < 1)
+        return 0.0;
+    return static_cast<double>(playbackPositionFrames_.load(kRelaxed)) / playbackReaderOwner_->getSampleRate();
 }
 
 double AudioEngine_CoreAudio::getPlaybackDuration() const
 {
-    return 0.0;
+    std::lock_guard<std::mutex> lock(playbackMutex_);
+    return playbackReaderOwner_ ? playbackReaderOwner_->getDuration() : 0.0;
 }
 
-void AudioEngine_CoreAudio::seekPlayback(double /*seconds*/) {}
-
-void AudioEngine_CoreAudio::setPFLTrack(int /*track*/) {}
-
-void AudioEngine_CoreAudio::setMonitorOutputRouting(const std::vector<std::string>& /*monitorPorts*/,
-                                                    const std::vector<std::string>& /*outputPortNames*/)
+// The reader is taken from the callback for the seek, so the position the
+// callback counts on from starts exactly at the target.
+void AudioEngine_CoreAudio::seekPlayback(double seconds)
 {
+    std::lock_guard<std::mutex> lock(playbackMutex_);
+    WavFileReader* reader = playbackReaderOwner_.get();
+    if (reader == nullptr || std::isnan(seconds))
+        return;
+    playbackReader_.exchange(nullptr);
+    reader->seekSeconds(seconds);
+    const double frame = seconds * reader->getSampleRate();
+    int64_t target = 0;
+    if (frame >= static_cast<double>(reader->getTotalFrames()))
+        target = reader->getTotalFrames();
+    else if (frame > 0.0)
+        target = static_cast<int64_t>(frame);
+    playbackPositionFrames_.store(target, kRelaxed);
+    playbackReader_.exchange(reader);
+}
+
+void AudioEngine_CoreAudio::setPFLTrack(int track)
+{
+    if (track < -1 || track >= kMaxTracks)
+        return;
+    pflTrack_.store(track, kRelaxed);
+    debugLog(track >= 0 ? "PFL enabled for track " + std::to_string(track) : std::string("PFL disabled"));
+}
+
+void AudioEngine_CoreAudio::setMonitorOutputRouting(const std::vector<std::string>& monitorPorts,
+                                                    const std::vector<std::string>& outputPortNames)
+{
+    std::lock_guard<std::mutex> lock(routingMutex_);
+    std::unordered_map<std::string, int> positions;
+    for (size_t i = 0; i < outputPortNames.size(); ++i)
+        positions[outputPortNames[i]] = static_cast<int>(i);
+    monitorOutputIndices_.clear();
+    for (const std::string& name : monitorPorts) {
+        const auto found = positions.find(name);
+        if (found != positions.end())
+            monitorOutputIndices_.push_back(found->second);
+    }
+    publishRoutingSnapshotLocked();
+    debugLog("Monitor outputs configured: " + std::to_string(monitorOutputIndices_.size()) + " outputs");
 }

@@ -1,20 +1,23 @@
 // The render callback: one block of the whole signal path.
 //
 // Block order: cycle counter and routing snapshot; input (pull or direct
-// capture); track meters and slate; cleared outputs; [test tone]; automix
-// gains; post-trim taps of every input-fed track; track chains and direct
-// outputs; mix bus; [monitor, coms, beep, aux, LTC generator, LTC reader,
-// playback]; recording ring; mix meter. The bracketed output stages are the
-// hooks at the end of this file.
+// capture); track meters and slate; cleared outputs; automix gains;
+// post-trim taps of every input-fed track; track chains and direct outputs;
+// mix bus; output stages (monitor, coms, beep, aux, LTC generator, LTC
+// reader, playback: AudioEngine_CoreAudioOutputStages.cpp); recording ring;
+// mix meter; test tone over every output.
 //
 // Audio thread: no locks, no allocation, no logging.
 #include "engine/AudioEngine_CoreAudio.h"
 
+#include "engine/RenderBlockBuffers.h"
 #include "engine/RenderThreadMark.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+
+using namespace RenderBlockBuffers;
 
 namespace {
 
@@ -22,29 +25,11 @@ constexpr float kMeterDecayPerBlock = 0.95f;
 constexpr float kClipLevel = 1.0f;
 constexpr float kFaderSmoothingSeconds = 0.02f;
 
-enum BusBuffer { kMixBus = 0, kSlateBus = 1, kMonitorBus = 2, kComsBus = 3, kLtcGeneratorBus = 4 };
-
 // Read for columns and sends that carry nothing; static storage, so the
 // audio thread never allocates it.
 alignas(64) const float kSilentBlock[AudioEngine_CoreAudio::kMaxBlockFrames] = {};
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
-
-float* outputChannel(AudioBlockBufferList& outputs, int index, uint32_t blockFrames)
-{
-    if (index < 0 || static_cast<uint32_t>(index) >= outputs.bufferCount || outputs.buffers == nullptr)
-        return nullptr;
-    AudioBlockBuffer& buffer = outputs.buffers[index];
-    if (buffer.data == nullptr || buffer.byteSize < blockFrames * sizeof(float))
-        return nullptr;
-    return buffer.data;
-}
-
-void addInto(float* destination, const float* source, uint32_t frames)
-{
-    for (uint32_t i = 0; i < frames; ++i)
-        destination[i] += source[i];
-}
 
 }  // namespace
 
@@ -90,7 +75,7 @@ AudioStatus AudioEngine_CoreAudio::renderCallback(const AudioRenderTime& time, u
         if (outputs.buffers[b].data != nullptr)
             std::memset(outputs.buffers[b].data, 0, outputs.buffers[b].byteSize);
     }
-    if (routing == nullptr || renderTestTone(outputs, blockFrames))
+    if (routing == nullptr)
         return kAudioOk;
 
     computeAutomixGains();
@@ -105,6 +90,9 @@ AudioStatus AudioEngine_CoreAudio::renderCallback(const AudioRenderTime& time, u
     for (uint32_t i = 0; i < blockFrames; ++i)
         mainPeak = std::max(mainPeak, std::fabs(mix[i]));
     mainPeakLevel_.store(mainPeak, kRelaxed);
+    // The tone replaces what the outputs carry, but the take, the LTC reader
+    // and the meters go on underneath it.
+    renderTestTone(outputs, blockFrames);
     return kAudioOk;
 }
 
@@ -335,39 +323,6 @@ const float* AudioEngine_CoreAudio::inputChannel(int channel) const
 float* AudioEngine_CoreAudio::busBuffer(int bus)
 {
     return busBuffers_.data() + static_cast<size_t>(bus) * kMaxBlockFrames;
-}
-
-// --- Output stages still to come ----------------------------------------------------
-// The test tone (it may end the block), the monitor, coms and aux buses,
-// record beep, LTC generator output, LTC reader feed and playback plug in
-// here; until they are built the block has none of them.
-
-bool AudioEngine_CoreAudio::renderTestTone(AudioBlockBufferList& /*outputs*/, uint32_t /*blockFrames*/)
-{
-    return false;
-}
-
-bool AudioEngine_CoreAudio::playbackHoldsMix() const
-{
-    return false;
-}
-
-// Not the virtual getter: the audio thread may still run while the engine's
-// destructor has begun, and must not dispatch through the object's vtable.
-bool AudioEngine_CoreAudio::bitbucketModeForRender() const
-{
-    return false;
-}
-
-// The generator's samples of the last block while it is enabled, else null.
-const float* AudioEngine_CoreAudio::ltcGeneratorBlock() const
-{
-    return nullptr;
-}
-
-void AudioEngine_CoreAudio::renderOutputStages(const RoutingSnapshot& /*routing*/, uint32_t /*blockFrames*/,
-                                               AudioBlockBufferList& /*outputs*/)
-{
 }
 
 // --- Direct capture ring --------------------------------------------------------------

@@ -5,6 +5,7 @@
 
 #include "engine/AutomixEngine.h"
 #include "engine/RenderThreadMark.h"
+#include "timecode/LtcEncoder.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@
 #include <mutex>
 #include <new>
 #include <pthread.h>
+#include <sndfile.h>
+#include <thread>
 
 namespace {
 
@@ -130,6 +133,89 @@ TEST_F(RealtimeRulesTest, RenderCallbackNeitherAllocatesNorLocks)
     EXPECT_EQ(engine_->getRenderCycleCount(), cycles + 100);
     EXPECT_EQ(renderAllocations.load(), 0);
     EXPECT_EQ(renderMutexLocks.load(), 0);
+}
+
+// Every output stage at work: monitor with and without PFL, coms with both
+// COM inputs and the slate, aux sends pre and post fader, mix sends, the
+// LTC generator on an output and into the reader, the record beep, file
+// playback to buses and ports, and the test tone over all of it.
+TEST_F(RealtimeRulesTest, OutputStagesNeitherAllocateNorLock)
+{
+    const std::string path = home_.pathStd() + "/take.wav";
+    {
+        SF_INFO info{};
+        info.samplerate = 48000;
+        info.channels = 4;
+        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(file, nullptr);
+        const std::vector<float> frames(4 * 48000, 0.25f);
+        sf_writef_float(file, frames.data(), 48000);
+        sf_close(file);
+    }
+    std::vector<std::string> ports(32);
+    for (size_t t = 0; t < 32; ++t)
+        ports[t] = t == 5 ? "LTCGEN" : inputNames_[t % 6];
+    LtcEncoder generator(48000, LtcEncoder::Fps25);
+    whileStopped([&] {
+        engine_->setInputRouting(ports);
+        engine_->setSlateMicPort(inputNames_[6]);
+        engine_->setComInput1Port(inputNames_[4]);
+        engine_->setComInput2Port(inputNames_[5]);
+        engine_->applyOutputRouting({}, {}, outputNames_, {}, {outputNames_[0]}, {outputNames_[2]},
+                                    {outputNames_[3]});
+        engine_->setMonitorOutputRouting({outputNames_[1]}, outputNames_);
+        for (int a = 0; a < 4; ++a)
+            engine_->setAuxOutputIndices(a, {4 + a});
+        engine_->setLtcInputPort("LTCGEN");
+    });
+    enableEveryStage(*engine_);
+    engine_->setLtcGenerator(&generator);
+    engine_->enableLtcGenerator(true);
+    engine_->setLtcInputEnabled(true);
+    engine_->setComInput1Enabled(true);
+    engine_->setComInput2Enabled(true);
+    engine_->enableSlateMic(true);
+    engine_->setSlateMicMonitorOnly(true);
+    for (int t = 0; t < 24; ++t) {
+        engine_->setTrackAuxSend(t, t % 4, 0.5f);
+        engine_->setTrackAuxSendPreFader(t, t % 4, t % 2 == 0);
+    }
+    engine_->setMixSendLevel(2, 0.3f);
+    engine_->setBeepOnRecordEnabled(true);
+    engine_->setPlaybackOutputPort(0, "MIX+MON");
+    engine_->setPlaybackOutputPort(1, "COMS");
+    engine_->setPlaybackOutputPort(2, outputNames_[7]);
+    engine_->setPlaybackOutputPort(3, "MONITOR");
+    ASSERT_TRUE(engine_->startPlayback(path));
+    // The prefetch thread has delivered before the counted blocks begin.
+    for (int attempt = 0; attempt < 100000 && engine_->getPlaybackPosition() == 0.0; ++attempt) {
+        system_->renderBlocks(1, 64);
+        std::this_thread::yield();
+    }
+    ASSERT_GT(engine_->getPlaybackPosition(), 0.0);
+    const double playedBefore = engine_->getPlaybackPosition();
+
+    renderAllocations.store(0);
+    renderMutexLocks.store(0);
+    for (const int pfl : {-1, 2, 5}) {
+        engine_->setPFLTrack(pfl);
+        engine_->triggerRecordBeep(pfl == 2);
+        for (const uint32_t frames : {64u, 256u, 4096u, 10000u, 0u})
+            system_->renderBlocks(10, frames);
+    }
+    engine_->setBitbucketMode(true);
+    engine_->setTestToneEnabled(true);
+    system_->renderBlocks(20, kBlock);
+    engine_->pausePlayback();
+    system_->renderBlocks(5, kBlock);
+    EXPECT_EQ(renderAllocations.load(), 0);
+    EXPECT_EQ(renderMutexLocks.load(), 0);
+    EXPECT_TRUE(engine_->hasValidTimecode());
+    EXPECT_GT(engine_->getPlaybackPosition(), playedBefore);
+
+    engine_->stopPlayback();
+    engine_->setLtcGenerator(nullptr);
 }
 
 TEST_F(RealtimeRulesTest, DirectCaptureRenderNeitherAllocatesNorLocks)
