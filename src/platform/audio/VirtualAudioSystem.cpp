@@ -175,88 +175,78 @@ AudioStatus VirtualAudioSystem::getDeviceForUid(const std::string& uid, AudioDev
     return kAudioOk;
 }
 
-AudioStatus VirtualAudioSystem::getDeviceName(AudioDeviceId device, std::string& name)
+// The common shape of a device query: the lock, an injected failure of the
+// call, then the lookup; `read` runs under the lock on the found device.
+template <typename Read>
+AudioStatus VirtualAudioSystem::queryDevice(VirtualAudioCall call, AudioDeviceId device, Read&& read)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (const AudioStatus status = failureLocked(VirtualAudioCall::DeviceName, device))
+    if (const AudioStatus status = failureLocked(call, device))
         return status;
     const Device* found = findLocked(device);
     if (found == nullptr)
         return kAudioErrorUnknownDevice;
-    name = found->description.name;
-    return kAudioOk;
+    return read(*found);
+}
+
+AudioStatus VirtualAudioSystem::getDeviceName(AudioDeviceId device, std::string& name)
+{
+    return queryDevice(VirtualAudioCall::DeviceName, device, [&](const Device& found) {
+        name = found.description.name;
+        return kAudioOk;
+    });
 }
 
 AudioStatus VirtualAudioSystem::getStreamConfiguration(AudioDeviceId device, AudioScope scope,
                                                        std::vector<uint32_t>& channelsPerStream)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (const AudioStatus status = failureLocked(VirtualAudioCall::StreamConfiguration, device))
-        return status;
-    const Device* found = findLocked(device);
-    if (found == nullptr)
-        return kAudioErrorUnknownDevice;
-    channelsPerStream =
-        scope == AudioScope::Input ? found->description.inputStreams : found->description.outputStreams;
-    return kAudioOk;
+    return queryDevice(VirtualAudioCall::StreamConfiguration, device, [&](const Device& found) {
+        channelsPerStream =
+            scope == AudioScope::Input ? found.description.inputStreams : found.description.outputStreams;
+        return kAudioOk;
+    });
 }
 
 AudioStatus VirtualAudioSystem::getElementName(AudioDeviceId device, AudioScope scope, uint32_t element,
                                                std::string& name)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (const AudioStatus status = failureLocked(VirtualAudioCall::ElementName, device))
-        return status;
-    const Device* found = findLocked(device);
-    if (found == nullptr)
-        return kAudioErrorUnknownDevice;
-    const bool input = scope == AudioScope::Input;
-    const uint32_t channels =
-        input ? found->description.inputChannelCount() : found->description.outputChannelCount();
-    if (element == 0 || element > channels)
-        return kAudioErrorUnknownProperty;
-    const std::vector<std::string>& names =
-        input ? found->description.inputChannelNames : found->description.outputChannelNames;
-    name = element - 1 < names.size() ? names[element - 1] : std::string();
-    return kAudioOk;
+    return queryDevice(VirtualAudioCall::ElementName, device, [&](const Device& found) {
+        const bool input = scope == AudioScope::Input;
+        const uint32_t channels =
+            input ? found.description.inputChannelCount() : found.description.outputChannelCount();
+        if (element == 0 || element > channels)
+            return kAudioErrorUnknownProperty;
+        const std::vector<std::string>& names =
+            input ? found.description.inputChannelNames : found.description.outputChannelNames;
+        name = element - 1 < names.size() ? names[element - 1] : std::string();
+        return kAudioOk;
+    });
 }
 
 AudioStatus VirtualAudioSystem::getSubDeviceUids(AudioDeviceId device, std::vector<std::string>& uids)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (const AudioStatus status = failureLocked(VirtualAudioCall::SubDeviceList, device))
-        return status;
-    const Device* found = findLocked(device);
-    if (found == nullptr)
-        return kAudioErrorUnknownDevice;
-    if (found->description.subDeviceUids.empty())
-        return kAudioErrorUnknownProperty;  // only aggregates have the property
-    uids = found->description.subDeviceUids;
-    return kAudioOk;
+    return queryDevice(VirtualAudioCall::SubDeviceList, device, [&](const Device& found) {
+        if (found.description.subDeviceUids.empty())
+            return kAudioErrorUnknownProperty;  // only aggregates have the property
+        uids = found.description.subDeviceUids;
+        return kAudioOk;
+    });
 }
 
 AudioStatus VirtualAudioSystem::getNominalSampleRate(AudioDeviceId device, double& sampleRate)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (const AudioStatus status = failureLocked(VirtualAudioCall::NominalSampleRate, device))
-        return status;
-    const Device* found = findLocked(device);
-    if (found == nullptr)
-        return kAudioErrorUnknownDevice;
-    sampleRate = found->description.sampleRate;
-    return kAudioOk;
+    return queryDevice(VirtualAudioCall::NominalSampleRate, device, [&](const Device& found) {
+        sampleRate = found.description.sampleRate;
+        return kAudioOk;
+    });
 }
 
 AudioStatus VirtualAudioSystem::getBufferFrameSize(AudioDeviceId device, uint32_t& frames)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (const AudioStatus status = failureLocked(VirtualAudioCall::GetBufferFrameSize, device))
-        return status;
-    const Device* found = findLocked(device);
-    if (found == nullptr)
-        return kAudioErrorUnknownDevice;
-    frames = found->description.bufferFrameSize;
-    return kAudioOk;
+    return queryDevice(VirtualAudioCall::GetBufferFrameSize, device, [&](const Device& found) {
+        frames = found.description.bufferFrameSize;
+        return kAudioOk;
+    });
 }
 
 AudioStatus VirtualAudioSystem::setBufferFrameSize(AudioDeviceId device, uint32_t frames)
@@ -277,14 +267,10 @@ AudioStatus VirtualAudioSystem::setBufferFrameSize(AudioDeviceId device, uint32_
 
 AudioStatus VirtualAudioSystem::getDeviceIsAlive(AudioDeviceId device, bool& alive)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (const AudioStatus status = failureLocked(VirtualAudioCall::DeviceIsAlive, device))
-        return status;
-    const Device* found = findLocked(device);
-    if (found == nullptr)
-        return kAudioErrorUnknownDevice;
-    alive = found->alive;
-    return kAudioOk;
+    return queryDevice(VirtualAudioCall::DeviceIsAlive, device, [&](const Device& found) {
+        alive = found.alive;
+        return kAudioOk;
+    });
 }
 
 // --- Listeners and the notification thread --------------------------------

@@ -142,6 +142,8 @@ private:
     Device* findLocked(AudioDeviceId device) const;
     Device* findListedLocked(AudioDeviceId device) const;
     AudioStatus failureLocked(VirtualAudioCall call, AudioDeviceId device);
+    template <typename Read>
+    AudioStatus queryDevice(VirtualAudioCall call, AudioDeviceId device, Read&& read);
     AudioDeviceId addDeviceLocked(const VirtualDeviceDescription& description);
     void queueNotificationsLocked(AudioDeviceId device);
     void notificationThreadMain();
