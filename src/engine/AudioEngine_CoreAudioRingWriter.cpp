@@ -35,6 +35,17 @@ void fadeOut(float* samples, uint64_t frames, size_t channels, uint64_t fadeFram
     }
 }
 
+// The next chunk once the end is known. The last kFadeFrames frames of the
+// take always go out as one final chunk, so the fade has its full length
+// whatever the chunk boundaries were (a take shorter than that is faded
+// whole).
+uint64_t chunkBeforeEnd(uint64_t available, uint64_t remaining)
+{
+    if (remaining <= kFadeFrames)
+        return available >= remaining ? remaining : 0;
+    return std::min({available, kChunkFrames, remaining - kFadeFrames});
+}
+
 // What one take copies: the ring columns in file order, and how wide one
 // frame of the polyphonic file is.
 struct TakeColumns {
@@ -157,14 +168,14 @@ void AudioEngine_CoreAudio::writeTake()
         }
         const uint64_t available =
             hasEnd && endPosition < writePosition ? endPosition - readPosition : writePosition - readPosition;
-        if (available == 0) {
+        const uint64_t frames = hasEnd ? chunkBeforeEnd(available, endPosition - readPosition) : std::min(available, kChunkFrames);
+        if (frames == 0) {
             std::this_thread::sleep_for(kNothingToCopySleep);
             continue;
         }
-        const uint64_t frames = std::min(available, kChunkFrames);
         const uint64_t next = readPosition + frames;
         const bool lastChunk = hasEnd && endPosition <= next;
-        const uint64_t fadeFrames = lastChunk ? std::min(available, kFadeFrames) : 0;
+        const uint64_t fadeFrames = lastChunk ? std::min(frames, kFadeFrames) : 0;
 
         bool written = true;
         if (columns.polyphonic) {
