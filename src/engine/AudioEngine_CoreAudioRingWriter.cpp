@@ -37,8 +37,8 @@ void fadeOut(float* samples, uint64_t frames, size_t channels, uint64_t fadeFram
 
 // The next chunk once the end is known. The last kFadeFrames frames of the
 // take always go out as one final chunk, so the fade has its full length
-// whatever the chunk boundaries were (a take shorter than that is faded
-// whole).
+// whatever the chunk boundaries and the writer's progress were (a take
+// shorter than that is faded whole).
 uint64_t chunkBeforeEnd(uint64_t available, uint64_t remaining)
 {
     if (remaining <= kFadeFrames)
@@ -168,7 +168,10 @@ void AudioEngine_CoreAudio::writeTake()
         }
         const uint64_t available =
             hasEnd && endPosition < writePosition ? endPosition - readPosition : writePosition - readPosition;
-        const uint64_t frames = hasEnd ? chunkBeforeEnd(available, endPosition - readPosition) : std::min(available, kChunkFrames);
+        // Until the end is known the newest frames stay in the ring: they may
+        // become the take's faded tail.
+        const uint64_t frames = hasEnd ? chunkBeforeEnd(available, endPosition - readPosition)
+                                       : std::min(available > kFadeFrames ? available - kFadeFrames : 0, kChunkFrames);
         if (frames == 0) {
             std::this_thread::sleep_for(kNothingToCopySleep);
             continue;
