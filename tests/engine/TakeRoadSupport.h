@@ -42,6 +42,11 @@ protected:
     AudioDeviceId device_ = kNoAudioDevice;
 };
 
+// The fed signal for code that runs outside the fixture (child processes).
+struct TakeRoadTestAccess : TakeRoadTest {
+    static float fed(int channel, uint64_t k) { return fedSample(channel, k); }
+};
+
 struct AudioFile {
     bool ok = false;
     int channels = 0;
