@@ -30,7 +30,9 @@ void TakeRoadTest::setUpTakeRoad(int ringSeconds, int fileFormat, VirtualAudioSy
     ASSERT_TRUE(engine_->start());
     engine_->setMediaFormat(fileFormat, 32);
     engine_->setSampleFormat(BwfFileWriter::Float32);
-    ASSERT_EQ(writePosition(), 0u);
+    if (mode == VirtualAudioSystem::Mode::Stepped) {
+        ASSERT_EQ(writePosition(), 0u);
+    }
 }
 
 void TakeRoadTest::armTracks(std::initializer_list<int> tracks)
