@@ -1,6 +1,8 @@
 // A take on the virtual device running in real time: 1 s pre-roll, 2 s take,
-// 1 s post-roll give exactly 4 s per file in both layouts, sample-exact
-// against the fed input apart from the final 64-frame fade.
+// 1 s post-roll give 4 s per file in both layouts, exactly the frames between
+// the take's start position and its end position as the engine logged them
+// (the test presses stop within a block or two of 2 s), sample-exact against
+// the fed input apart from the final 64-frame fade.
 
 #include "TakeRoadSupport.h"
 
@@ -18,6 +20,14 @@ protected:
         const uint64_t target = system_->renderCycleCount() + static_cast<uint64_t>(seconds * kCyclesPerSecond) + 1;
         ASSERT_TRUE(system_->waitForRenderCycles(target, std::chrono::seconds(30)));
     }
+    // The number after the last `key` in this take's part of the log.
+    int64_t loggedNumber(const std::string& key) const
+    {
+        const std::string log = home_.logText().substr(logOffset_);
+        const size_t at = log.rfind(key);
+        return at == std::string::npos ? -1 : std::stoll(log.substr(at + key.size()));
+    }
+    size_t logOffset_ = 0;
 };
 
 TEST_F(TakeRoadRealTimeTest, FourSecondTakeInBothLayouts)
@@ -37,6 +47,8 @@ TEST_F(TakeRoadRealTimeTest, FourSecondTakeInBothLayouts)
         EXPECT_EQ(engine_->getDroppedSamples(), 0);
         EXPECT_EQ(engine_->getWriteErrors(), 0);
 
+        const int64_t takeFrames = loggedNumber("endPos=") - loggedNumber("startPos=");
+        EXPECT_NEAR(static_cast<double>(takeFrames), 4.0 * kSecond, 2.0 * 256);
         const std::vector<std::string> files = engine_->getLastClosedTakeFiles();
         ASSERT_EQ(files.size(), format == kFileFormatPolyphonic ? 1u : 3u);
         // Track 0 is the polyphonic file's channel 1, or the second mono file.
@@ -45,7 +57,7 @@ TEST_F(TakeRoadRealTimeTest, FourSecondTakeInBothLayouts)
         for (const std::string& path : files) {
             const AudioFile file = readWithSndfile(path);
             ASSERT_TRUE(file.ok) << path;
-            EXPECT_EQ(file.frames, static_cast<int64_t>(4 * kSecond)) << path;
+            EXPECT_EQ(file.frames, takeFrames) << path;
         }
         // Where the fed signal stood at the take's first frame.
         uint64_t offset = 0;
@@ -57,6 +69,7 @@ TEST_F(TakeRoadRealTimeTest, FourSecondTakeInBothLayouts)
             mismatches += track0.at(k, channel) != fedSample(0, offset + static_cast<uint64_t>(k)) * fadeGain(k, track0.frames);
         EXPECT_EQ(mismatches, 0);
         engine_.reset();
+        logOffset_ = home_.logText().size();
     }
 }
 
