@@ -33,11 +33,15 @@ AudioEngine_CoreAudio::AudioEngine_CoreAudio(std::shared_ptr<AudioSystem> audioS
     initializeOutputStages();
     allocateRecordingRing(std::max(recordingRingSeconds, 1));
     initializeSignalPath();
+    startRingWriter();
 }
 
 AudioEngine_CoreAudio::~AudioEngine_CoreAudio()
 {
     shutdown();
+    // After shutdown waited for Idle: a take still being copied ends its
+    // copy loop here and is closed before the thread ends.
+    stopRingWriter();
     // A unit left over from a device that failed to initialise its services
     // must not outlive the members its callback reads.
     stop();

@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 class AutomixEngine;
@@ -276,6 +277,19 @@ public:
     std::shared_ptr<const float[]> getRecordingRing() const;
     std::shared_ptr<std::atomic<uint64_t>> getSharedRingWritePosition() const;
 
+    // --- Take road: what tests, benchmarks and the window read --------------
+    // The next ring position the ring writer copies (its read position) and
+    // the largest distance it has been behind the ring's write position since
+    // the engine was built, in frames.
+    uint64_t getRingWriterReadPosition() const;
+    uint64_t getRingWriterLargestLagFrames() const;
+    // Frames the render callback has run while a take was recording or in
+    // its post-roll, since the take started.
+    int64_t getTakeFrameCount() const;
+    // The files of the last take as they were named when it was closed
+    // (renamed ones under their new names); empty while a take runs.
+    std::vector<std::string> getLastClosedTakeFiles() const;
+
 protected:
     // The LTC reader: fed by the render callback, read by the take start;
     // a new input source publishes a fresh one (setLtcInputPort).
@@ -289,6 +303,9 @@ protected:
     std::atomic<WriterState> writerState_{WriterState::Idle};
     std::mutex writerIdleMutex_;
     std::condition_variable writerIdleCondition_;
+    // Tests hold the ring writer between chunks (it then behaves as if the
+    // ring had nothing new) to make it fall behind deterministically.
+    std::atomic<bool> ringWriterHeldForTest_{false};
 
 private:
     // Devices and channels.
@@ -382,6 +399,70 @@ private:
 
     // Recording side.
     std::atomic<bool> recording_{false};
+    // --- Take road -------------------------------------------------------------
+    // Threads: startRecording, stopRecording and cancelPendingPostroll run on
+    // the GUI thread; the ring writer thread copies the ring into the take
+    // files and closes them. The take members below are written by the start
+    // before takeActive_ is published (release, under ringWriterMutex_) and
+    // are then only read until the writer is Idle again. Lock order:
+    // metadataMutex_ alone, writersMutex_ alone, ringWriterMutex_ alone.
+    bool startTake();
+    void startRingWriter();
+    void stopRingWriter();
+    void ringWriterThreadFunc();
+    void writeTake();
+    void closeRecordingFiles();
+    void releasePreviousTakeFiles();
+    int takeTrackCount() const;
+    void installTakeFiles(TakeFileSet& files);
+    // Hand-over points for late-armed tracks, live backup and the copy
+    // queue; they do nothing until those parts are built.
+    void clearLateArmSlots();
+    void triggerLateArmCaptureIfRecording(int track, bool wasArmed, bool armed);
+    void writeLateArmChunk(uint64_t fromPosition, uint64_t toPosition);
+    void finalizeLateArmTracks(std::vector<std::string>& closedFiles);
+    void enqueueLiveBackupTakes(uint64_t startPosition, const TakeFileSet& files);
+    void publishLiveBackupEnd(uint64_t endPosition, const std::string& finalBaseName);
+    void queueBackupCopies(const std::vector<std::string>& closedFiles, const std::string& polyFilePath,
+                           const std::string& project, const std::string& soundRoll);
+    void pauseCopyQueue();
+    void resumeCopyQueue();
+
+    std::thread ringWriterThread_;
+    std::atomic<bool> ringWriterRunning_{false};
+    std::atomic<bool> takeActive_{false};
+    std::mutex ringWriterMutex_;
+    std::condition_variable ringWriterCondition_;
+    std::atomic<bool> postrollPending_{false};
+    std::atomic<uint64_t> takeStartPosition_{0};
+    // A take's end is a ring position only once takeHasEnd_ is set: position
+    // 0 is a real ring position, not "no end".
+    std::atomic<uint64_t> takeEndPosition_{0};
+    std::atomic<bool> takeHasEnd_{false};
+    std::atomic<uint64_t> ringWriterReadPosition_{0};
+    std::atomic<uint64_t> ringWriterLargestLag_{0};
+    // Masked to the take's track count: the writer writes exactly the tracks
+    // the files were opened with.
+    std::array<bool, kMaxTracks> armedAtStart_{};
+    // The take files: installed by the start, written only by the ring
+    // writer, taken out by the close under writersMutex_.
+    mutable std::mutex writersMutex_;
+    std::unique_ptr<BwfFileWriter> polyWriter_;
+    std::vector<std::unique_ptr<BwfFileWriter>> monoWriters_;
+    std::vector<int> monoWriterTracks_;
+    std::string takeFolder_;
+    std::string takeName_;
+    std::string polyFilePath_;
+    std::vector<std::string> lastClosedTakeFiles_;
+    // The metadata the file names were built from, and the values in force
+    // at stop (guarded by metadataMutex_; a take that ends without a stop
+    // keeps its start values, so it is not renamed).
+    TakeMetadata startMetadata_;
+    TakeMetadata stopMetadata_;
+    // Render step after the ring write: frames of the running take
+    // (relaxed; reset by the start).
+    std::array<std::atomic<int64_t>, 2> takeFrameCounters_{};
+
     std::atomic<int64_t> droppedRingSamples_{0};
     std::atomic<int64_t> writeErrorCount_{0};
     int64_t recordingRingCapacityFrames_ = 0;

@@ -1,7 +1,7 @@
-// The recording side: take settings and metadata, the take start's steps
-// (settings latch, metadata snapshot, folders, start timecode, take files),
-// takes, arming, backup and the health counters. Until takes are recorded no
-// take starts and the writer stays Idle.
+// The recording side: take settings and metadata, the take start and its
+// steps (settings latch, metadata snapshot, folders, start timecode, take
+// files), the stop with its post-roll, arming, backup and the health
+// counters. The ring writer and the take close have their own files.
 #include "engine/AudioEngine_CoreAudio.h"
 
 #include "core/DebugLog.h"
@@ -9,6 +9,7 @@
 #include "engine/TakeNaming.h"
 
 #include <algorithm>
+#include <exception>
 
 void AudioEngine_CoreAudio::setSessionState(std::shared_ptr<SessionState> session)
 {
@@ -83,12 +84,172 @@ bool AudioEngine_CoreAudio::isBackupCopyActive() const
 
 bool AudioEngine_CoreAudio::startRecording()
 {
-    return false;
+    if (!initialized_ || recording_.load(std::memory_order_acquire))
+        return false;
+    const WriterState state = writerState_.load(std::memory_order_acquire);
+    if (state != WriterState::Idle) {
+        // The caller retries; a post-roll would only make it wait longer.
+        if (state == WriterState::Draining)
+            cancelPendingPostroll();
+        return false;
+    }
+    debugLog("CoreAudio: Starting recording");
+    if (takeActive_.load(std::memory_order_acquire) || postrollPending_.load(std::memory_order_acquire)) {
+        cancelPendingPostroll();
+        return false;
+    }
+    try {
+        return startTake();
+    } catch (const std::exception& error) {
+        // Folder steps report through the file system's exceptions; nothing
+        // has been published yet.
+        debugLog(std::string("CoreAudio: Failed to start recording: ") + error.what());
+        return false;
+    }
+}
+
+bool AudioEngine_CoreAudio::startTake()
+{
+    const TakeSettingsLatch& settings = latchTakeSettings();
+    const TakeMetadata snapshot = takeMetadataSnapshot();
+    const LocalDateTime localTime = readLocalDateTime();
+    std::string takeFolder;
+    if (!makeTakeFolder(snapshot, takeFolder))
+        return false;
+    releasePreviousTakeFiles();
+    const int trackCount = takeTrackCount();
+
+    // The take begins at a ring position, not a moment: the files may take
+    // as long as the ring allows to be made.
+    const uint64_t writePosition = recordingRingWritePosition_.load(std::memory_order_acquire);
+    const uint64_t capacity = static_cast<uint64_t>(recordingRingCapacityFrames_);
+    const uint64_t bufferGuard = 4 * static_cast<uint64_t>(std::max(bufferSizeFrames_, 0));
+    uint64_t prerollFrames = 0;
+    if (settings.takePrerollSeconds >= 1 && capacity > 0) {
+        prerollFrames = std::min({static_cast<uint64_t>(sampleRate_) * static_cast<uint64_t>(settings.takePrerollSeconds),
+                                  writePosition, capacity > bufferGuard ? capacity - bufferGuard : 0});
+    }
+    const uint64_t startPosition = writePosition - prerollFrames;
+    captureTakeStartTimecode(startPosition, prerollFrames, localTime);
+
+    // Armed tracks beyond the take's track count have no file: they stay out
+    // of the take, so every writer gets exactly the channels it was opened with.
+    for (size_t t = 0; t < kMaxTracks; ++t)
+        armedAtStart_[t] = static_cast<int>(t) < trackCount && trackArmed_[t].load(std::memory_order_relaxed);
+    clearLateArmSlots();
+    takeFrameCounters_[0].store(0, std::memory_order_relaxed);
+    takeFolder_ = takeFolder;
+    takeName_.clear();
+    polyFilePath_.clear();
+    {
+        std::lock_guard<std::mutex> lock(metadataMutex_);
+        startMetadata_ = snapshot;
+        stopMetadata_ = snapshot;
+    }
+    {
+        std::lock_guard<std::mutex> lock(writersMutex_);
+        lastClosedTakeFiles_.clear();
+    }
+
+    TakeFileSet files = openTakeFiles(takeFolder, snapshot, armedAtStart_, trackCount);
+    if (!files.ok) {
+        debugLog("CoreAudio: Recording not started: " + files.failureReason);
+        return false;
+    }
+    installTakeFiles(files);
+
+    takeStartPosition_.store(startPosition, std::memory_order_release);
+    takeEndPosition_.store(0, std::memory_order_release);
+    takeHasEnd_.store(false, std::memory_order_release);
+    ringWriterReadPosition_.store(startPosition, std::memory_order_release);
+    debugLog("CoreAudio: Ring buffer record start - writePos=" + std::to_string(writePosition)
+             + " prerollSamples=" + std::to_string(prerollFrames) + " startPos=" + std::to_string(startPosition));
+    enqueueLiveBackupTakes(startPosition, files);
+
+    takeFrameCounters_[1].store(0, std::memory_order_relaxed);
+    recording_.store(true, std::memory_order_release);
+    writerState_.store(WriterState::Recording, std::memory_order_release);
+    {
+        // Under the writer's mutex: it tests the flag under it before it
+        // waits, so it cannot miss the wake-up.
+        std::lock_guard<std::mutex> lock(ringWriterMutex_);
+        takeActive_.store(true, std::memory_order_release);
+    }
+    ringWriterCondition_.notify_one();
+    pauseCopyQueue();
+    debugLog("CoreAudio: Recording started successfully (unified ring buffer - zero-transition architecture)");
+    return true;
+}
+
+void AudioEngine_CoreAudio::releasePreviousTakeFiles()
+{
+    std::lock_guard<std::mutex> lock(writersMutex_);
+    while (!monoWriters_.empty())
+        monoWriters_.pop_back();
+    monoWriterTracks_.clear();
+    polyWriter_.reset();
+}
+
+// The routing's track list, or one track per input channel without routing.
+int AudioEngine_CoreAudio::takeTrackCount() const
+{
+    size_t routedTracks = 0;
+    {
+        std::lock_guard<std::mutex> lock(routingMutex_);
+        routedTracks = trackInputIndices_.size();
+    }
+    const size_t count = routedTracks > 0 ? routedTracks : static_cast<size_t>(std::max(inputChannelCount_, 0));
+    return static_cast<int>(std::min<size_t>(count, kMaxTracks));
+}
+
+// Installed without writersMutex_: the ring writer sleeps until takeActive_.
+void AudioEngine_CoreAudio::installTakeFiles(TakeFileSet& files)
+{
+    takeName_ = files.takeName;
+    polyFilePath_ = files.polyFilePath;
+    polyWriter_ = std::move(files.polyWriter);
+    monoWriters_ = std::move(files.monoWriters);
+    monoWriterTracks_ = files.monoWriterTracks;
 }
 
 bool AudioEngine_CoreAudio::stopRecording()
 {
-    return false;
+    if (!recording_.load(std::memory_order_acquire))
+        return false;
+    debugLog("CoreAudio: Stopping recording");
+    recording_.store(false, std::memory_order_release);
+    // A take that already ended on a write error is Finalizing or Idle and
+    // gets there on its own.
+    WriterState expected = WriterState::Recording;
+    writerState_.compare_exchange_strong(expected, WriterState::Draining);
+
+    TakeMetadata stopValues;
+    {
+        std::lock_guard<std::mutex> lock(metadataMutex_);
+        stopValues = startMetadata_;
+        stopValues.project = recordingMetadata_.project.empty() ? kDefaultProject : recordingMetadata_.project;
+        stopValues.soundRoll = recordingMetadata_.soundRoll.empty() ? kDefaultSoundRoll : recordingMetadata_.soundRoll;
+        stopValues.scene = recordingMetadata_.scene;
+        stopValues.take = recordingMetadata_.take.empty() ? kDefaultTake : recordingMetadata_.take;
+        stopMetadata_ = stopValues;
+    }
+
+    const uint64_t stopPosition = recordingRingWritePosition_.load(std::memory_order_acquire);
+    const int postrollSeconds = takeSettings_.takePostrollSeconds;
+    if (postrollSeconds < 1) {
+        takeEndPosition_.store(stopPosition);
+        takeHasEnd_.store(true, std::memory_order_release);
+        debugLog("CoreAudio: No post-roll, endPos=" + std::to_string(stopPosition));
+    } else {
+        const uint64_t postrollFrames = static_cast<uint64_t>(postrollSeconds) * static_cast<uint64_t>(sampleRate_);
+        takeEndPosition_.store(stopPosition + postrollFrames);
+        takeHasEnd_.store(true, std::memory_order_release);
+        postrollPending_.store(true, std::memory_order_release);
+        debugLog("CoreAudio: Post-roll: " + std::to_string(postrollSeconds) + "s (" + std::to_string(postrollFrames)
+                 + " samples), endPos=" + std::to_string(stopPosition + postrollFrames));
+    }
+    publishLiveBackupEnd(takeEndPosition_.load(std::memory_order_acquire), takeBaseName(takeName_, stopValues));
+    return true;
 }
 
 bool AudioEngine_CoreAudio::isRecording() const
@@ -102,7 +263,17 @@ bool AudioEngine_CoreAudio::isWriterDraining() const
     return state == WriterState::Draining || state == WriterState::Finalizing;
 }
 
-void AudioEngine_CoreAudio::cancelPendingPostroll() {}
+void AudioEngine_CoreAudio::cancelPendingPostroll()
+{
+    if (!postrollPending_.load(std::memory_order_acquire))
+        return;
+    const uint64_t now = recordingRingWritePosition_.load(std::memory_order_acquire);
+    takeEndPosition_.store(now);
+    takeHasEnd_.store(true, std::memory_order_release);
+    publishLiveBackupEnd(now, {});
+    postrollPending_.store(false, std::memory_order_release);
+    debugLog("CoreAudio: Cancelled pending post-roll, endPos set to now (" + std::to_string(now) + ")");
+}
 
 void AudioEngine_CoreAudio::setRecordingMetadata(const RecordingMetadata& metadata)
 {
@@ -123,12 +294,49 @@ Timecode AudioEngine_CoreAudio::getStartTimecode() const
     return startTimecode_;
 }
 
-void AudioEngine_CoreAudio::setTrackArmed(int /*track*/, bool /*armed*/) {}
-
-bool AudioEngine_CoreAudio::isTrackArmed(int /*track*/) const
+void AudioEngine_CoreAudio::setTrackArmed(int track, bool armed)
 {
-    return false;
+    debugLog("CoreAudio: setTrackArmed called - track=" + std::to_string(track) + " armed=" + (armed ? "true" : "false"));
+    if (track < 0 || track >= kMaxTracks)
+        return;
+    const size_t index = static_cast<size_t>(track);
+    const bool wasArmed = trackArmed_[index].exchange(armed, std::memory_order_relaxed);
+    triggerLateArmCaptureIfRecording(track, wasArmed, armed);
 }
+
+bool AudioEngine_CoreAudio::isTrackArmed(int track) const
+{
+    if (track < 0 || track >= kMaxTracks)
+        return false;
+    return trackArmed_[static_cast<size_t>(track)].load(std::memory_order_relaxed);
+}
+
+// --- Hand-over points still to be filled ----------------------------------
+// Late-armed tracks, live backup and the copy queue plug in here; until they
+// are built a take records only the tracks armed at its start, nothing is
+// backed up and no copy queue is paused or resumed.
+
+void AudioEngine_CoreAudio::clearLateArmSlots() {}
+
+void AudioEngine_CoreAudio::triggerLateArmCaptureIfRecording(int /*track*/, bool /*wasArmed*/, bool /*armed*/) {}
+
+void AudioEngine_CoreAudio::writeLateArmChunk(uint64_t /*fromPosition*/, uint64_t /*toPosition*/) {}
+
+void AudioEngine_CoreAudio::finalizeLateArmTracks(std::vector<std::string>& /*closedFiles*/) {}
+
+void AudioEngine_CoreAudio::enqueueLiveBackupTakes(uint64_t /*startPosition*/, const TakeFileSet& /*files*/) {}
+
+void AudioEngine_CoreAudio::publishLiveBackupEnd(uint64_t /*endPosition*/, const std::string& /*finalBaseName*/) {}
+
+void AudioEngine_CoreAudio::queueBackupCopies(const std::vector<std::string>& /*closedFiles*/,
+                                              const std::string& /*polyFilePath*/, const std::string& /*project*/,
+                                              const std::string& /*soundRoll*/)
+{
+}
+
+void AudioEngine_CoreAudio::pauseCopyQueue() {}
+
+void AudioEngine_CoreAudio::resumeCopyQueue() {}
 
 int64_t AudioEngine_CoreAudio::getDroppedSamples() const
 {

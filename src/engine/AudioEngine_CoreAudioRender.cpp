@@ -84,6 +84,11 @@ AudioStatus AudioEngine_CoreAudio::renderCallback(const AudioRenderTime& time, u
     mixBus(*routing, blockFrames, outputs);
     renderOutputStages(*routing, blockFrames, outputs);
     writeRecordingRing(*routing, blockFrames);
+    // Frames of the running take, its post-roll included.
+    if (recording_.load(kRelaxed) || postrollPending_.load(kRelaxed)) {
+        takeFrameCounters_[0].fetch_add(blockFrames, kRelaxed);
+        takeFrameCounters_[1].fetch_add(blockFrames, kRelaxed);
+    }
 
     const float* mix = busBuffer(kMixBus);
     float mainPeak = 0.0f;

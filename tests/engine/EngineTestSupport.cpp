@@ -22,10 +22,11 @@ void EngineTest::TearDown()
     system_.reset();
 }
 
-void EngineTest::makeEngine(const VirtualAudioDescription& description, VirtualAudioSystem::Mode mode)
+void EngineTest::makeEngine(const VirtualAudioDescription& description, VirtualAudioSystem::Mode mode,
+                            int ringSeconds)
 {
     engine_.reset();
     system_ = std::make_shared<VirtualAudioSystem>(mode, description);
-    engine_ = std::make_unique<TestableEngine>(system_, 1);
+    engine_ = std::make_unique<TestableEngine>(system_, ringSeconds);
     engine_->initialize();
 }

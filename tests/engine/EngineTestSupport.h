@@ -4,6 +4,7 @@
 #include "platform/audio/VirtualAudioSystem.h"
 #include "support/TempHome.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,21 @@ public:
     // The render callback's LTC input, fed directly by timecode tests.
     LtcDecoder& ltcDecoderForTest() { return *ltcDecoder_; }
     void armTrackForTest(int track, bool armed) { trackArmed_[static_cast<size_t>(track)].store(armed); }
+    // Keeps the ring writer between chunks, as if the ring had nothing new.
+    void holdRingWriterForTest(bool held) { ringWriterHeldForTest_.store(held); }
+    // Waits on the writer's own Idle notification; false on timeout.
+    bool waitForWriterIdle(std::chrono::milliseconds timeout)
+    {
+        std::unique_lock<std::mutex> lock(writerIdleMutex_);
+        return writerIdleCondition_.wait_for(lock, timeout, [this] { return writerState_.load() == WriterState::Idle; });
+    }
+    // Bitbucket Mode as the take start sees it, whether or not the render
+    // path's own switch is built.
+    void setBitbucketForTest(bool enabled) { bitbucketForTest_ = enabled; }
+    bool isBitbucketMode() const override { return bitbucketForTest_ || AudioEngine_CoreAudio::isBitbucketMode(); }
+
+private:
+    bool bitbucketForTest_ = false;
 };
 
 VirtualDeviceDescription makeDevice(const std::string& name, std::vector<uint32_t> inputStreams,
@@ -28,7 +44,7 @@ protected:
     void SetUp() override;
     void TearDown() override;
     void makeEngine(const VirtualAudioDescription& description,
-                    VirtualAudioSystem::Mode mode = VirtualAudioSystem::Mode::Stepped);
+                    VirtualAudioSystem::Mode mode = VirtualAudioSystem::Mode::Stepped, int ringSeconds = 1);
     bool logHas(const std::string& text) const { return home_.logText().find(text) != std::string::npos; }
 
     std::shared_ptr<VirtualAudioSystem> system_;

@@ -1,0 +1,247 @@
+// The ring writer thread: waits for a take, copies the recording ring from
+// the take's first frame (its pre-roll included) into the take files in
+// chunks, fades the take out at its end position, closes it and returns the
+// writer state to Idle.
+//
+// Threads: this file's loop runs only on the ring writer thread. It reads the
+// ring below the write position it loaded (acquire), the take members the
+// start published before takeActive_, and the end position the GUI thread's
+// stop sets at any time. It never waits for the render callback: with
+// nothing to copy it sleeps a millisecond.
+#include "engine/AudioEngine_CoreAudio.h"
+
+#include "core/DebugLog.h"
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+constexpr uint64_t kChunkFrames = 4096;
+constexpr uint64_t kFadeFrames = 64;
+constexpr std::chrono::milliseconds kNothingToCopySleep{1};
+
+// The last `fadeFrames` frames of an interleaved block get the gains
+// 1, 1 - 1/F, ..., 1/F: no frame is set to exactly zero.
+void fadeOut(float* samples, uint64_t frames, size_t channels, uint64_t fadeFrames)
+{
+    const uint64_t first = frames - fadeFrames;
+    for (uint64_t k = 0; k < fadeFrames; ++k) {
+        const float gain = 1.0f - static_cast<float>(k) / static_cast<float>(fadeFrames);
+        float* frame = samples + (first + k) * channels;
+        for (size_t c = 0; c < channels; ++c)
+            frame[c] *= gain;
+    }
+}
+
+// The next chunk once the end is known. The last kFadeFrames frames of the
+// take always go out as one final chunk, so the fade has its full length
+// whatever the chunk boundaries and the writer's progress were (a take
+// shorter than that is faded whole).
+uint64_t chunkBeforeEnd(uint64_t available, uint64_t remaining)
+{
+    if (remaining <= kFadeFrames)
+        return available >= remaining ? remaining : 0;
+    return std::min({available, kChunkFrames, remaining - kFadeFrames});
+}
+
+// What one take copies: the ring columns in file order, and how wide one
+// frame of the polyphonic file is.
+struct TakeColumns {
+    bool polyphonic = false;
+    std::vector<int> polyColumns; // ring columns of the polyphonic file, in channel order
+    size_t width = 1;             // channels of the interleave buffer
+};
+
+// Copies `frames` ring frames from position `from` of `column` into dest
+// with a stride of `stride` floats.
+void copyColumn(const float* ring, uint64_t capacity, uint64_t from, uint64_t frames, int column, float* dest,
+                size_t stride)
+{
+    uint64_t row = from % capacity;
+    for (uint64_t k = 0; k < frames; ++k) {
+        dest[k * stride] = ring[row * AudioEngine_CoreAudio::kRingFrameFloats + static_cast<size_t>(column)];
+        if (++row == capacity)
+            row = 0;
+    }
+}
+
+}  // namespace
+
+void AudioEngine_CoreAudio::startRingWriter()
+{
+    ringWriterRunning_.store(true, std::memory_order_release);
+    ringWriterThread_ = std::thread([this] { ringWriterThreadFunc(); });
+}
+
+void AudioEngine_CoreAudio::stopRingWriter()
+{
+    {
+        std::lock_guard<std::mutex> lock(ringWriterMutex_);
+        ringWriterRunning_.store(false, std::memory_order_release);
+        takeActive_.store(false, std::memory_order_release);
+    }
+    ringWriterCondition_.notify_all();
+    if (ringWriterThread_.joinable())
+        ringWriterThread_.join();
+}
+
+void AudioEngine_CoreAudio::ringWriterThreadFunc()
+{
+    // The user-initiated service class of the original platform has no
+    // counterpart for an ordinary Linux thread; the ring's slack covers it.
+    debugLog("CoreAudio: Ring writer thread started");
+    while (ringWriterRunning_.load(std::memory_order_acquire)) {
+        {
+            std::unique_lock<std::mutex> lock(ringWriterMutex_);
+            ringWriterCondition_.wait(lock, [this] {
+                return takeActive_.load(std::memory_order_acquire) || !ringWriterRunning_.load(std::memory_order_acquire);
+            });
+        }
+        if (!ringWriterRunning_.load(std::memory_order_acquire))
+            break;
+        if (!takeActive_.load(std::memory_order_acquire))
+            continue;
+        debugLog("CoreAudio: Ring writer thread starting drain");
+        writeTake();
+    }
+    debugLog("CoreAudio: Ring writer thread exiting");
+}
+
+void AudioEngine_CoreAudio::writeTake()
+{
+    TakeColumns columns;
+    columns.polyphonic = polyWriter_ && polyWriter_->isOpen();
+    if (!takeSettings_.takeNoMix)
+        columns.polyColumns.push_back(0);
+    for (size_t t = 0; t < kMaxTracks; ++t) {
+        if (armedAtStart_[t])
+            columns.polyColumns.push_back(1 + static_cast<int>(t));
+    }
+    columns.width = columns.polyphonic ? std::max<size_t>(columns.polyColumns.size(), 1) : 1;
+    // Dropped frames are counted in samples of every channel the take writes.
+    const int64_t droppedPerFrame =
+        columns.polyphonic ? static_cast<int64_t>(columns.width)
+                           : std::max<int64_t>(static_cast<int64_t>(monoWriters_.size()), 1);
+    std::vector<float> interleave(columns.width * kChunkFrames, 0.0f);
+    std::vector<float> scratch(kChunkFrames, 0.0f);
+
+    bool channelMismatch = columns.polyphonic && static_cast<size_t>(polyWriter_->channels()) != columns.width;
+    if (channelMismatch) {
+        debugLog("CoreAudio: ERROR - Polyphonic file has " + std::to_string(polyWriter_->channels())
+                 + " channels but the take carries " + std::to_string(columns.width));
+        writeErrorCount_.fetch_add(1, std::memory_order_relaxed);
+    }
+
+    const uint64_t capacity = static_cast<uint64_t>(recordingRingCapacityFrames_);
+    const float* ring = recordingRing_.get();
+    uint64_t readPosition = takeStartPosition_.load(std::memory_order_acquire);
+    ringWriterReadPosition_.store(readPosition, std::memory_order_release);
+
+    while (!channelMismatch && takeActive_.load(std::memory_order_acquire)
+           && ringWriterRunning_.load(std::memory_order_acquire)) {
+        if (ringWriterHeldForTest_.load(std::memory_order_acquire)) {
+            std::this_thread::sleep_for(kNothingToCopySleep);
+            continue;
+        }
+        const uint64_t writePosition = recordingRingWritePosition_.load(std::memory_order_acquire);
+        const bool hasEnd = takeHasEnd_.load(std::memory_order_acquire);
+        const uint64_t endPosition = takeEndPosition_.load(std::memory_order_acquire);
+        const uint64_t lag = writePosition - readPosition;
+        if (lag > ringWriterLargestLag_.load(std::memory_order_relaxed))
+            ringWriterLargestLag_.store(lag, std::memory_order_relaxed);
+
+        if (lag > capacity) {
+            // The oldest frames are overwritten: resume half a ring behind.
+            const uint64_t keep = capacity / 2;
+            const uint64_t lost = writePosition - keep - readPosition;
+            droppedRingSamples_.fetch_add(static_cast<int64_t>(lost) * droppedPerFrame, std::memory_order_relaxed);
+            debugLog("CoreAudio: WARNING - Ring writer fell behind! Skipping ahead. Lost " + std::to_string(lost)
+                     + " frames");
+            readPosition = writePosition - keep;
+            ringWriterReadPosition_.store(readPosition, std::memory_order_release);
+        }
+        if (hasEnd && readPosition >= endPosition) {
+            debugLog("CoreAudio: Ring writer reached end position, finishing");
+            break;
+        }
+        const uint64_t available =
+            hasEnd && endPosition < writePosition ? endPosition - readPosition : writePosition - readPosition;
+        // Until the end is known the newest frames stay in the ring: they may
+        // become the take's faded tail.
+        const uint64_t frames = hasEnd ? chunkBeforeEnd(available, endPosition - readPosition)
+                                       : std::min(available > kFadeFrames ? available - kFadeFrames : 0, kChunkFrames);
+        if (frames == 0) {
+            std::this_thread::sleep_for(kNothingToCopySleep);
+            continue;
+        }
+        const uint64_t next = readPosition + frames;
+        const bool lastChunk = hasEnd && endPosition <= next;
+        const uint64_t fadeFrames = lastChunk ? std::min(frames, kFadeFrames) : 0;
+
+        bool written = true;
+        if (columns.polyphonic) {
+            for (size_t c = 0; c < columns.polyColumns.size(); ++c)
+                copyColumn(ring, capacity, readPosition, frames, columns.polyColumns[c], interleave.data() + c,
+                           columns.width);
+            if (lastChunk) {
+                fadeOut(interleave.data(), frames, columns.width, fadeFrames);
+                debugLog("CoreAudio: Applied " + std::to_string(fadeFrames) + "-sample fade-out (polyphonic)");
+            }
+            written = polyWriter_->writeSamplesInterleaved(interleave.data(), static_cast<int>(frames));
+            if (!written)
+                debugLog("CoreAudio: ERROR - Ring writer failed to write polyphonic data");
+        } else {
+            for (size_t x = 0; x < monoWriters_.size() && written; ++x) {
+                const int track = monoWriterTracks_[x];
+                copyColumn(ring, capacity, readPosition, frames, track < 0 ? 0 : 1 + track, scratch.data(), 1);
+                if (lastChunk)
+                    fadeOut(scratch.data(), frames, 1, fadeFrames);
+                written = monoWriters_[x]->writeSamples(scratch.data(), static_cast<int>(frames));
+                if (!written)
+                    debugLog(track < 0 ? std::string("CoreAudio: ERROR - Ring writer failed to write mono mix")
+                                       : "CoreAudio: ERROR - Ring writer failed to write mono track "
+                                             + std::to_string(track));
+            }
+            if (written && lastChunk && !monoWriters_.empty())
+                debugLog("CoreAudio: Applied " + std::to_string(fadeFrames) + "-sample fade-out (monophonic)");
+        }
+        if (!written) {
+            // The take ends here; what is already in the files stays.
+            writeErrorCount_.fetch_add(1, std::memory_order_relaxed);
+            break;
+        }
+        writeLateArmChunk(readPosition, next);
+        readPosition = next;
+        ringWriterReadPosition_.store(readPosition, std::memory_order_release);
+    }
+
+    writerState_.store(WriterState::Finalizing, std::memory_order_release);
+    takeActive_.store(false, std::memory_order_release);
+    postrollPending_.store(false, std::memory_order_release);
+    debugLog("CoreAudio: Ring writer drain complete, closing files");
+    closeRecordingFiles();
+    resumeCopyQueue();
+    {
+        std::lock_guard<std::mutex> lock(writerIdleMutex_);
+        writerState_.store(WriterState::Idle, std::memory_order_release);
+    }
+    writerIdleCondition_.notify_all();
+    debugLog("CoreAudio: Ring writer finished recording");
+}
+
+uint64_t AudioEngine_CoreAudio::getRingWriterReadPosition() const
+{
+    return ringWriterReadPosition_.load(std::memory_order_acquire);
+}
+
+uint64_t AudioEngine_CoreAudio::getRingWriterLargestLagFrames() const
+{
+    return ringWriterLargestLag_.load(std::memory_order_relaxed);
+}
+
+int64_t AudioEngine_CoreAudio::getTakeFrameCount() const
+{
+    return takeFrameCounters_[0].load(std::memory_order_relaxed);
+}

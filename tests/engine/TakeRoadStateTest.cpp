@@ -1,0 +1,258 @@
+// The writer state machine and the take's edges on the stepped device:
+// refused starts, post-roll cut short, stop during pre-roll, a stop at ring
+// position 0, takes longer than the ring, a writer a whole ring behind,
+// empty takes, armed tracks beyond the take, and renaming at close.
+
+#include "TakeRoadSupport.h"
+
+#include "core/ConfigManager.h"
+#include "engine/TakeRename.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint64_t kSecond = 48000;
+
+class TakeRoadStateTest : public TakeRoadTest {
+protected:
+    // Checks that a single-file take holds ring positions [from, from + frames)
+    // of track `track` (the file's channel `channel`), faded at its end.
+    void expectTrackFile(const std::string& path, int channel, int channels, int track, uint64_t from, int64_t frames)
+    {
+        const AudioFile file = readWithSndfile(path);
+        ASSERT_TRUE(file.ok) << path;
+        ASSERT_EQ(file.channels, channels);
+        ASSERT_EQ(file.frames, frames);
+        int64_t mismatches = 0;
+        for (int64_t k = 0; k < frames; ++k)
+            mismatches += file.at(k, channel) != expectedTrack(track, from + static_cast<uint64_t>(k)) * fadeGain(k, frames);
+        EXPECT_EQ(mismatches, 0) << path;
+    }
+};
+
+TEST_F(TakeRoadStateTest, StartIsRefusedUnlessIdleAndAStartDuringPostrollCutsItShort)
+{
+    setUpTakeRoad(8, kFileFormatPolyphonic);
+    engine_->setPostrollDuration(5);
+    armTracks({1});
+    step(kSecond / 4);
+    const uint64_t start = writePosition();
+    ASSERT_TRUE(engine_->startRecording());
+    EXPECT_FALSE(engine_->isWriterDraining());
+
+    // Recording: refused without a word.
+    const int startLines = logCount("CoreAudio: Starting recording");
+    EXPECT_FALSE(engine_->startRecording());
+    EXPECT_EQ(logCount("CoreAudio: Starting recording"), startLines);
+
+    step(kSecond / 2);
+    ASSERT_TRUE(engine_->stopRecording());
+    const uint64_t stop = writePosition();
+    EXPECT_TRUE(logHas("CoreAudio: Post-roll: 5s (240000 samples), endPos=" + std::to_string(stop + 5 * kSecond)));
+    EXPECT_TRUE(engine_->isWriterDraining());
+    EXPECT_FALSE(engine_->stopRecording()) << "no take runs any more";
+
+    // Draining: refused, and the post-roll ends where the ring is now.
+    step(kSecond / 4);
+    const uint64_t cut = writePosition();
+    EXPECT_FALSE(engine_->startRecording());
+    EXPECT_TRUE(logHas("CoreAudio: Cancelled pending post-roll, endPos set to now (" + std::to_string(cut) + ")"));
+    ASSERT_TRUE(stepUntilIdle());
+    const std::vector<std::string> files = engine_->getLastClosedTakeFiles();
+    ASSERT_EQ(files.size(), 1u);
+    expectTrackFile(files[0], 1, 2, 1, start, static_cast<int64_t>(cut - start));
+
+    // The caller's retry succeeds once Idle.
+    EXPECT_TRUE(engine_->startRecording());
+    EXPECT_TRUE(engine_->stopRecording());
+    engine_->cancelPendingPostroll();
+    ASSERT_TRUE(stepUntilIdle());
+}
+
+TEST_F(TakeRoadStateTest, StopDuringPrerollEndsAtTheStopPositionWithTheFade)
+{
+    setUpTakeRoad(8, kFileFormatMono);
+    engine_->setPrerollDuration(1);
+    armTracks({0});
+    step(2 * kSecond);
+    engine_->holdRingWriterForTest(true);
+    ASSERT_TRUE(engine_->startRecording());
+    const uint64_t stop = writePosition();
+    ASSERT_TRUE(engine_->stopRecording());
+    EXPECT_TRUE(logHas("CoreAudio: No post-roll, endPos=" + std::to_string(stop)));
+    engine_->holdRingWriterForTest(false);
+    ASSERT_TRUE(engine_->waitForWriterIdle(std::chrono::seconds(10)));
+    const std::vector<std::string> files = engine_->getLastClosedTakeFiles();
+    ASSERT_EQ(files.size(), 2u); // mix and track 1
+    expectTrackFile(files[1], 0, 1, 0, stop - kSecond, static_cast<int64_t>(kSecond));
+}
+
+// Ring position 0 is a real end: a take started and stopped before any audio
+// must end, not wait for an end that "0" would have meant never came.
+TEST_F(TakeRoadStateTest, StopAtRingPositionZeroEndsTheTake)
+{
+    setUpTakeRoad(8, kFileFormatPolyphonic);
+    armTracks({0});
+    ASSERT_EQ(writePosition(), 0u);
+    ASSERT_TRUE(engine_->startRecording());
+    ASSERT_TRUE(engine_->stopRecording());
+    EXPECT_TRUE(logHas("CoreAudio: No post-roll, endPos=0"));
+    ASSERT_TRUE(engine_->waitForWriterIdle(std::chrono::seconds(10)));
+    const std::vector<std::string> files = engine_->getLastClosedTakeFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(readWithSndfile(files[0]).frames, 0);
+}
+
+// A 3 s take through a 1 s ring: the writer keeps up, nothing is lost.
+TEST_F(TakeRoadStateTest, TakeLongerThanTheRingIsComplete)
+{
+    setUpTakeRoad(1, kFileFormatPolyphonic);
+    armTracks({3});
+    step(kSecond / 8);
+    const uint64_t start = writePosition();
+    ASSERT_TRUE(engine_->startRecording());
+    for (int i = 0; i < 24; ++i) {
+        step(kSecond / 8);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (engine_->getRingWriterReadPosition() + 64 < writePosition() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+    }
+    const uint64_t stop = writePosition();
+    ASSERT_TRUE(engine_->stopRecording());
+    ASSERT_TRUE(engine_->waitForWriterIdle(std::chrono::seconds(10)));
+    EXPECT_EQ(engine_->getDroppedSamples(), 0);
+    EXPECT_GT(stop - start, 3 * kSecond - 1);
+    expectTrackFile(engine_->getLastClosedTakeFiles().at(0), 1, 2, 3, start, static_cast<int64_t>(stop - start));
+}
+
+// Held while 2.5 s pass through a 1 s ring (capacity 48000): the writer
+// resumes half a ring behind, counts the skipped frames over every channel it
+// writes, and the file holds the last half ring exactly.
+TEST_F(TakeRoadStateTest, WriterAWholeRingBehindSkipsAheadAndCountsTheLoss)
+{
+    setUpTakeRoad(1, kFileFormatPolyphonic);
+    armTracks({0, 4});
+    engine_->holdRingWriterForTest(true);
+    const uint64_t start = writePosition();
+    ASSERT_TRUE(engine_->startRecording());
+    step(5 * kSecond / 2);
+    const uint64_t stop = writePosition();
+    ASSERT_EQ(stop - start, 120064u); // whole 256-frame blocks
+    ASSERT_TRUE(engine_->stopRecording());
+    engine_->holdRingWriterForTest(false);
+    ASSERT_TRUE(engine_->waitForWriterIdle(std::chrono::seconds(10)));
+    const uint64_t lost = stop - kSecond / 2 - start;
+    EXPECT_TRUE(logHas("CoreAudio: WARNING - Ring writer fell behind! Skipping ahead. Lost " + std::to_string(lost) + " frames"));
+    EXPECT_EQ(engine_->getDroppedSamples(), static_cast<int64_t>(lost * 3)); // mix and two tracks
+    expectTrackFile(engine_->getLastClosedTakeFiles().at(0), 2, 3, 4, stop - kSecond / 2, static_cast<int64_t>(kSecond / 2));
+}
+
+// Takes that would record nothing are refused with a reason; nothing runs.
+TEST_F(TakeRoadStateTest, EmptyTakesAreRefused)
+{
+    for (const int format : {kFileFormatPolyphonic, kFileFormatMono}) {
+        SCOPED_TRACE(format);
+        setUpTakeRoad(1, format);
+        engine_->setBitbucketForTest(true);
+        EXPECT_FALSE(engine_->startRecording());
+        EXPECT_FALSE(engine_->isRecording());
+        EXPECT_EQ(engine_->getWriterState(), WriterState::Idle);
+        EXPECT_TRUE(logHas(format == kFileFormatPolyphonic ? "Refusing polyphonic take without channels"
+                                                           : "Refusing mono take without files"));
+    }
+}
+
+// Three routed tracks; track 5 armed as well: the take carries the mix and
+// track 0 only, and the file gets exactly its two channels.
+TEST_F(TakeRoadStateTest, ArmedTracksBeyondTheTakeAreMasked)
+{
+    setUpTakeRoad(8, kFileFormatPolyphonic, VirtualAudioSystem::Mode::Stepped, 3);
+    armTracks({0, 5});
+    const uint64_t start = writePosition();
+    ASSERT_TRUE(engine_->startRecording());
+    step(kSecond / 2);
+    const uint64_t stop = writePosition();
+    ASSERT_TRUE(engine_->stopRecording());
+    ASSERT_TRUE(engine_->waitForWriterIdle(std::chrono::seconds(10)));
+    EXPECT_EQ(engine_->getWriteErrors(), 0);
+    expectTrackFile(engine_->getLastClosedTakeFiles().at(0), 1, 2, 0, start, static_cast<int64_t>(stop - start));
+}
+
+// --- Renaming at close ---------------------------------------------------------
+
+struct RenameCase {
+    const char* what;
+    int fileFormat;
+    AudioEngineBase::RecordingMetadata atStart;
+    AudioEngineBase::RecordingMetadata atStop;
+    std::vector<std::string> expectedMiddles; // the name after the take name, per file
+};
+
+AudioEngineBase::RecordingMetadata meta(std::string project, std::string roll, std::string scene, std::string take)
+{
+    AudioEngineBase::RecordingMetadata m;
+    m.project = std::move(project);
+    m.soundRoll = std::move(roll);
+    m.scene = std::move(scene);
+    m.take = std::move(take);
+    return m;
+}
+
+TEST_F(TakeRoadStateTest, FilesAreRenamedAtCloseWhenTheirNameFieldsChanged)
+{
+    const RenameCase cases[] = {
+        {"scene 12 -> 12A", kFileFormatPolyphonic, meta("Project", "001", "12", "3"), meta("Project", "001", "12A", "3"),
+         {"_Project_001_12A_T3.wav"}},
+        {"take 3 -> 4, mono", kFileFormatMono, meta("Project", "001", "12", "3"), meta("Project", "001", "12", "4"),
+         {"_Project_001_12_T4_00_MIX.wav", "_Project_001_12_T4_01_Track_1.wav"}},
+        {"scene cleared", kFileFormatPolyphonic, meta("Project", "001", "7", "2"), meta("Project", "001", "", "2"),
+         {"_Project_001_T2.wav"}},
+        {"nothing changed", kFileFormatPolyphonic, meta("Project", "001", "7", "2"), meta("Project", "001", "7", "2"),
+         {"_Project_001_7_T2.wav"}},
+        // The token T3 inside the project and scene is not the take number.
+        {"token elsewhere", kFileFormatPolyphonic, meta("T3Films", "001", "T3", "3"), meta("T3Films", "002", "T3", "3"),
+         {"_T3Films_002_T3_T3.wav"}},
+    };
+    for (const RenameCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int renamedBefore = logCount("CoreAudio: Renamed (metadata changed during record)");
+        setUpTakeRoad(8, c.fileFormat);
+        armTracks({0});
+        engine_->setRecordingMetadata(c.atStart);
+        ASSERT_TRUE(engine_->startRecording());
+        step(kSecond / 10);
+        engine_->setRecordingMetadata(c.atStop);
+        ASSERT_TRUE(engine_->stopRecording());
+        ASSERT_TRUE(engine_->waitForWriterIdle(std::chrono::seconds(10)));
+        const std::vector<std::string> files = engine_->getLastClosedTakeFiles();
+        ASSERT_EQ(files.size(), c.expectedMiddles.size());
+        for (size_t f = 0; f < files.size(); ++f) {
+            const std::string name = fs::path(files[f]).filename().string();
+            EXPECT_EQ(name.substr(7), c.expectedMiddles[f]);
+            EXPECT_TRUE(fs::exists(files[f]));
+            EXPECT_EQ(fs::path(files[f]).parent_path().filename().string(), c.atStart.soundRoll);
+        }
+        const int renamed = logCount("CoreAudio: Renamed (metadata changed during record)") - renamedBefore;
+        EXPECT_EQ(renamed, std::string(c.what) == "nothing changed" ? 0 : static_cast<int>(files.size()));
+    }
+}
+
+TEST(TakeRenameTest, OnlyTheStructuralFieldsAreRewritten)
+{
+    const TakeMetadata start{"T3", "T3", "T3", "3", "", {}};
+    TakeMetadata stop = start;
+    stop.take = "4";
+    EXPECT_EQ(renamedTakeFileName("ABC0001_T3_T3_T3_T3.wav", start, effectiveStopMetadata(start, stop)),
+              "ABC0001_T3_T3_T3_T4.wav");
+    EXPECT_EQ(renamedTakeFileName("ABC0001_T3_T3_T3_T35.wav", start, stop), "") << "take 35 is another take";
+    EXPECT_EQ(renamedTakeFileName("ABC0001_Other_T3_T3_T3.wav", start, stop), "") << "not this take's structure";
+    stop.take.clear();
+    EXPECT_EQ(effectiveStopMetadata(start, stop).take, "3");
+}
+
+}  // namespace
