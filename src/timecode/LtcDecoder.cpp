@@ -79,6 +79,7 @@ void LtcDecoder::resetStatistics()
     nextPosition = 0;
     totalFrameSamples = 0;
     decodedFrames = 0;
+    firstFrameOnly = false;
     publish(TcSnapshot{});
 }
 
@@ -143,6 +144,19 @@ bool LtcDecoder::isBelowGate(const float* samples, int count) const
 
 void LtcDecoder::measureFrameLength(int64_t frameSamples)
 {
+    // The first frame after a reset starts where libltc locked on, not on a
+    // true frame edge (it comes out a sample or so long). It gives the first
+    // estimate, and the measurement starts over from the second frame, so it
+    // does not bias the rate for minutes through the smoothing.
+    if (firstFrameOnly) {
+        firstFrameOnly = false;
+        measuredFps = kNotMeasured;
+        initialCount = 0;
+        totalFrameSamples = 0;
+        decodedFrames = 0;
+    } else if (decodedFrames == 0) {
+        firstFrameOnly = true;
+    }
     totalFrameSamples += frameSamples;
     decodedFrames += 1;
     const double rate = static_cast<double>(sampleRate);

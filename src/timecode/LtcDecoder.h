@@ -85,6 +85,7 @@ private:
     int initialCount = 0;
     int64_t totalFrameSamples = 0;
     int64_t decodedFrames = 0;
+    bool firstFrameOnly = false; // the statistics hold only the first frame after a reset
     int64_t nextPosition = 0;
 
     std::atomic<uint32_t> sequence{0};

@@ -38,10 +38,14 @@ TEST_F(LtcConcurrencyTest, SnapshotsAreNeverTorn)
     LtcDecoder decoder;
     ASSERT_TRUE(decoder.initialize(kSampleRate));
     std::atomic<bool> writerDone{false};
+    std::atomic<int64_t> changesSeen{0};
 
+    // The writer goes on past kPasses until the reader has seen the snapshot
+    // change a few times, so a reader starved by a busy machine still races it.
     std::thread writer([&] {
         int64_t position = kBasePosition;
-        for (int p = 0; p < kPasses; ++p) {
+        constexpr int kMaxPasses = 100 * kPasses;
+        for (int p = 0; p < kMaxPasses && (p < kPasses || changesSeen.load(std::memory_order_relaxed) < 3); ++p) {
             for (int64_t offset = 0; offset < passLength; offset += kAudioBlock) {
                 const int n = static_cast<int>(std::min<int64_t>(kAudioBlock, passLength - offset));
                 decoder.processAudio(pass.data() + offset, n, position);
@@ -69,7 +73,7 @@ TEST_F(LtcConcurrencyTest, SnapshotsAreNeverTorn)
         if (!consistent)
             ++torn;
         if (snap.samplePosition != lastPosition) {
-            ++changes;
+            changesSeen.store(++changes, std::memory_order_relaxed);
             lastPosition = snap.samplePosition;
         }
     }

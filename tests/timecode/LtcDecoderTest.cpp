@@ -136,6 +136,22 @@ TEST_F(LtcDecoderTest, MeasuredRateSeparatesPulledDownRates)
     }
 }
 
+// The take start turns samples into frames at the measured rate, so a rate
+// off by a few ppm moves a take's time reference: two seconds of clean LTC at
+// whole rates must already measure the rate to well under a ppm.
+TEST_F(LtcDecoderTest, CleanLtcMeasuresItsRateWithinAPpmAfterTwoSeconds)
+{
+    for (const char* name : {"24", "25", "30"}) {
+        const RateCase& rate = rateNamed(name);
+        SCOPED_TRACE(name);
+        const std::vector<float> signal = plainEncode(rate, 1, 0, 0, 0, static_cast<int>(rate.fps * 2), nullptr);
+        LtcDecoder decoder;
+        ASSERT_TRUE(decoder.initialize(kSampleRate));
+        feed(decoder, signal, kBasePosition);
+        EXPECT_NEAR(decoder.getSnapshot().fpsEstimate, rate.fps, rate.fps * 1e-6);
+    }
+}
+
 // Every restart forgets the signal but not the forced rate.
 TEST_F(LtcDecoderTest, RestartsPublishAnEmptySnapshot)
 {
