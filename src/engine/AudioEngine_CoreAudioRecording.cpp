@@ -267,7 +267,10 @@ void AudioEngine_CoreAudio::cancelPendingPostroll()
 {
     if (!postrollPending_.load(std::memory_order_acquire))
         return;
-    const uint64_t now = recordingRingWritePosition_.load(std::memory_order_acquire);
+    // The end only ever moves earlier: a post-roll that has already run out
+    // keeps its own end.
+    const uint64_t now = std::min(recordingRingWritePosition_.load(std::memory_order_acquire),
+                                  takeEndPosition_.load(std::memory_order_acquire));
     takeEndPosition_.store(now);
     takeHasEnd_.store(true, std::memory_order_release);
     publishLiveBackupEnd(now, {});

@@ -166,12 +166,14 @@ void AudioEngine_CoreAudio::writeTake()
             debugLog("CoreAudio: Ring writer reached end position, finishing");
             break;
         }
-        const uint64_t available =
-            hasEnd && endPosition < writePosition ? endPosition - readPosition : writePosition - readPosition;
-        // Until the end is known the newest frames stay in the ring: they may
-        // become the take's faded tail.
-        const uint64_t frames = hasEnd ? chunkBeforeEnd(available, endPosition - readPosition)
-                                       : std::min(available > kFadeFrames ? available - kFadeFrames : 0, kChunkFrames);
+        // Until the ring holds the end, the newest frames stay in the ring:
+        // they may become the take's faded tail, since an end still ahead
+        // (a post-roll) can be cut short to the moment of the cut.
+        const bool endInRing = hasEnd && endPosition <= writePosition;
+        const uint64_t available = writePosition - readPosition;
+        const uint64_t frames =
+            endInRing ? chunkBeforeEnd(endPosition - readPosition, endPosition - readPosition)
+                      : std::min(available > kFadeFrames ? available - kFadeFrames : 0, kChunkFrames);
         if (frames == 0) {
             std::this_thread::sleep_for(kNothingToCopySleep);
             continue;

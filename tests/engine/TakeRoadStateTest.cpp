@@ -62,7 +62,7 @@ TEST_F(TakeRoadStateTest, StartIsRefusedUnlessIdleAndAStartDuringPostrollCutsItS
     const uint64_t cut = writePosition();
     EXPECT_FALSE(engine_->startRecording());
     EXPECT_TRUE(logHas("CoreAudio: Cancelled pending post-roll, endPos set to now (" + std::to_string(cut) + ")"));
-    ASSERT_TRUE(stepUntilIdle());
+    ASSERT_TRUE(waitUntilIdle());
     const std::vector<std::string> files = engine_->getLastClosedTakeFiles();
     ASSERT_EQ(files.size(), 1u);
     expectTrackFile(files[0], 1, 2, 1, start, static_cast<int64_t>(cut - start));
@@ -71,7 +71,7 @@ TEST_F(TakeRoadStateTest, StartIsRefusedUnlessIdleAndAStartDuringPostrollCutsItS
     EXPECT_TRUE(engine_->startRecording());
     EXPECT_TRUE(engine_->stopRecording());
     engine_->cancelPendingPostroll();
-    ASSERT_TRUE(stepUntilIdle());
+    ASSERT_TRUE(waitUntilIdle());
 }
 
 TEST_F(TakeRoadStateTest, StopDuringPrerollEndsAtTheStopPositionWithTheFade)

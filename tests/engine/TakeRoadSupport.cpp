@@ -54,18 +54,9 @@ void TakeRoadTest::step(uint64_t frames)
     }
 }
 
-bool TakeRoadTest::stepUntilIdle(uint64_t maxFrames)
+bool TakeRoadTest::waitUntilIdle()
 {
-    for (uint64_t done = 0; done < maxFrames; done += kBlockFrames) {
-        if (engine_->getWriterState() == WriterState::Idle)
-            return true;
-        // The writer copies what is in the ring without more audio; give it
-        // the chance before rendering more.
-        if (engine_->waitForWriterIdle(std::chrono::milliseconds(5)))
-            return true;
-        step(kBlockFrames);
-    }
-    return engine_->waitForWriterIdle(std::chrono::seconds(10));
+    return engine_->waitForWriterIdle(std::chrono::seconds(30));
 }
 
 int TakeRoadTest::logCount(const std::string& text) const

@@ -26,8 +26,10 @@ protected:
     // Renders `frames` frames in stepped blocks, feeding the LTC reader and
     // keeping the mix output by ring position.
     void step(uint64_t frames);
-    // Steps until the writer is idle again; false when it does not get there.
-    bool stepUntilIdle(uint64_t maxFrames = 10 * 48000);
+    // Waits for the writer to close the take once the ring holds its end (no
+    // block is rendered meanwhile, so the take's counters stay exact); false
+    // when it does not get there.
+    bool waitUntilIdle();
     uint64_t writePosition() const { return static_cast<uint64_t>(engine_->getRecordingRingWritePosition()); }
     int logCount(const std::string& text) const;
 

@@ -107,7 +107,7 @@ TEST_P(TakeRoadLayoutTest, FourSecondTakeIsSampleExactWithItsLtcTime)
     step(2 * kSecond);
     ASSERT_TRUE(engine_->stopRecording());
     step(kSecond);
-    ASSERT_TRUE(stepUntilIdle());
+    ASSERT_TRUE(waitUntilIdle());
     // Counted per rendered block from the start until the post-roll ended.
     EXPECT_GE(engine_->getTakeFrameCount(), static_cast<int64_t>(3 * kSecond));
     EXPECT_LE(engine_->getTakeFrameCount(), static_cast<int64_t>(3 * kSecond + 2 * kBlockFrames));
@@ -170,14 +170,8 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TakeRoadLayoutTest,
                                            LayoutCase{"MonoBitbucket", kFileFormatMono, true, 25.0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// With the rate the reader measures. Disabled while it fails by one sample:
-// the reader measures clean 25 fps LTC as about 24.99957 fps (the first frame
-// after sync is reported 1921 samples long and weighs 1/30 in the initial
-// mean, which the slow smoothing keeps for minutes), and the start timecode
-// turns the samples between the decoded frame and the take's first frame into
-// frames at that rate: 17 ppm of the 45,000 samples back is 0.77 of a sample
-// here, and a take starting on a frame boundary lands one frame early.
-INSTANTIATE_TEST_SUITE_P(DISABLED_MeasuredRate, TakeRoadLayoutTest,
+// With the rate the reader measures from the LTC itself.
+INSTANTIATE_TEST_SUITE_P(MeasuredRate, TakeRoadLayoutTest,
                          ::testing::Values(LayoutCase{"Polyphonic", kFileFormatPolyphonic, false, 0.0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
