@@ -28,6 +28,9 @@ void TakeRoadTest::setUpTakeRoad(int ringSeconds, int fileFormat, VirtualAudioSy
     engine_->applyOutputRouting(std::vector<std::vector<std::string>>(8), std::vector<std::map<std::string, bool>>(8),
                                 outputs, {}, {outputs[0]}, {}, {});
     ASSERT_TRUE(engine_->start());
+    // The engine's own LTC reader listens to the LTC input, as in a session.
+    engine_->setLtcInputPort(inputs[kLtcChannel]);
+    engine_->setLtcInputEnabled(true);
     engine_->setMediaFormat(fileFormat, 32);
     engine_->setSampleFormat(BwfFileWriter::Float32);
     if (mode == VirtualAudioSystem::Mode::Stepped) {
@@ -46,8 +49,6 @@ void TakeRoadTest::step(uint64_t frames)
     for (uint64_t done = 0; done < frames; done += kBlockFrames) {
         const uint64_t position = writePosition();
         system_->renderBlocks(1, kBlockFrames);
-        engine_->ltcDecoderForTest().processAudio(engine_->getInputChannelBlock(kLtcChannel), kBlockFrames,
-                                                  static_cast<int64_t>(position));
         const std::vector<std::vector<float>> out = system_->takeOutput(device_);
         mixByPosition_.resize(position);
         mixByPosition_.insert(mixByPosition_.end(), out[0].begin(), out[0].end());

@@ -8,8 +8,8 @@
 
 // Takes recorded on the "Virtual Interface": tracks 0..7 fed by inputs 1..8
 // (input 8 carries the device's LTC), the mix on output 1, known signals fed
-// into inputs 1..7 from ring position 0 on, and the engine's LTC reader fed
-// from input 8 after every stepped block.
+// into inputs 1..7 from ring position 0 on, and the engine's LTC reader
+// listening to input 8 through the render callback.
 class TakeRoadTest : public EngineTest {
 protected:
     static constexpr int kRate = 48000;

@@ -93,7 +93,7 @@ TEST_P(TakeRoadLayoutTest, FourSecondTakeIsSampleExactWithItsLtcTime)
     const LayoutCase& param = GetParam();
     TONVALE_REQUIRE_TOOL("ffprobe");
     setUpTakeRoad(8, param.fileFormat);
-    engine_->ltcDecoderForTest().forcedFps = param.forcedFps;
+    engine_->setForcedFramerate(param.forcedFps);
     engine_->setBitbucketForTest(param.bitbucket);
     engine_->setPrerollDuration(1);
     engine_->setPostrollDuration(1);
