@@ -7,24 +7,21 @@
 
 #include "core/ConfigManager.h"
 #include "media/RF64Repairer.h"
+#include "support/ChildProcess.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <thread>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
 constexpr uint64_t kSecond = 48000;
-constexpr rlim_t kFileSizeLimitBytes = 400'000;
+constexpr int64_t kFileSizeLimitBytes = 400'000;
 
 // Child side: no gtest macros; every failure is an exit code.
 enum ChildExit {
@@ -35,7 +32,6 @@ enum ChildExit {
     kChildNotIdle,
     kChildStopRefused,
     kChildRestartRefused,
-    kChildLimit,
 };
 
 class ChildTake {
@@ -123,32 +119,23 @@ protected:
 
 TEST_F(TakeRoadProcessTest, DiskFullEndsTheTakeCountsTheErrorAndKeepsWhatWasWritten)
 {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{kFileSizeLimitBytes, kFileSizeLimitBytes};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-            _exit(kChildLimit);
+    const int exitCode = runChildWithFileSizeLimit(kFileSizeLimitBytes, [this] {
         ChildTake take(saveLocation());
         if (!take.setUp())
-            _exit(kChildNoDevice);
+            return kChildNoDevice;
         if (!take.engine_->startRecording())
-            _exit(kChildStartRefused);
+            return kChildStartRefused;
         take.record(4 * kSecond, [&] { return take.engine_->getWriteErrors() > 0; });
         if (take.engine_->getWriteErrors() != 1)
-            _exit(kChildNoWriteError);
+            return kChildNoWriteError;
         if (!take.engine_->waitForWriterIdle(std::chrono::seconds(10)) || !take.engine_->isRecording())
-            _exit(kChildNotIdle);
+            return kChildNotIdle;
         if (!take.engine_->stopRecording() || take.engine_->getWriterState() != WriterState::Idle)
-            _exit(kChildStopRefused);
+            return kChildStopRefused;
         take.engine_.reset();
-        _exit(kChildOk);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), kChildOk);
+        return kChildOk;
+    });
+    ASSERT_EQ(exitCode, kChildOk);
     EXPECT_TRUE(logHas("CoreAudio: ERROR - Ring writer failed to write polyphonic data"));
     EXPECT_TRUE(logHas("CoreAudio: Ring writer finished recording"));
     const int64_t frames = repairAndCheck();
@@ -159,29 +146,16 @@ TEST_F(TakeRoadProcessTest, DiskFullEndsTheTakeCountsTheErrorAndKeepsWhatWasWrit
 
 TEST_F(TakeRoadProcessTest, KilledMidTakeLeavesAFileTheRepairerRecovers)
 {
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(ready[0]);
-        ChildTake take(saveLocation());
-        char verdict = take.setUp() && take.engine_->startRecording() ? 'y' : 'n';
-        take.record(3 * kSecond);
-        if (write(ready[1], &verdict, 1) != 1)
-            _exit(3);
-        for (;;)
-            pause();
-    }
-    ::close(ready[1]);
-    char verdict = 0;
-    const ssize_t got = read(ready[0], &verdict, 1);
-    ::close(ready[0]);
-    ASSERT_EQ(kill(child, SIGKILL), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_EQ(got, 1);
-    ASSERT_EQ(verdict, 'y');
+    const KilledChild child = runChildThenKill([this] {
+        // Never destroyed: the take is still running when the process is killed.
+        auto* take = new ChildTake(saveLocation());
+        const char verdict = take->setUp() && take->engine_->startRecording() ? 'y' : 'n';
+        take->record(3 * kSecond);
+        return verdict;
+    });
+    ASSERT_TRUE(child.reported);
+    ASSERT_EQ(child.verdict, 'y');
+    ASSERT_TRUE(child.killedBySigkill);
     const int64_t frames = repairAndCheck();
     // Whatever passed the writer's last flush: most of three seconds.
     EXPECT_GT(frames, static_cast<int64_t>(2 * kSecond));

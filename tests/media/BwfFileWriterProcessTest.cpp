@@ -3,15 +3,12 @@
 // tests run the writer in a real child process and end it the hard way.
 
 #include "media/BwfFileWriter.h"
+#include "support/ChildProcess.h"
 #include "support/TempHome.h"
 #include "WrittenFile.h"
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <vector>
 
@@ -44,44 +41,27 @@ void expectUnclosedHeader(const WrittenFile& f, size_t dataChunkOffset)
     }
 }
 
-// Child: writes blocks, tells the parent over the pipe, then waits to be killed.
-[[noreturn]] void writeThenWaitForKill(const std::string& path, int readyFd)
+// Child: writes blocks and tells the parent whether all went well. The writer
+// is never destroyed, so the file is still open when the process is killed.
+char writeBlocksAndKeepTheFileOpen(const std::string& path)
 {
-    BwfFileWriter writer;
+    auto* writer = new BwfFileWriter;
     BwfFileWriter::BextChunk record;
     record.scene = "1";
-    writer.setBextChunk(record);
-    bool ok = writer.open(path, 48000, kChannels, BwfFileWriter::Int24);
+    writer->setBextChunk(record);
+    bool ok = writer->open(path, 48000, kChannels, BwfFileWriter::Int24);
     const std::vector<float> block(kFramesPerBlock * kChannels, 0.25f);
     for (int i = 0; ok && i < kBlocksBeforeKill; ++i)
-        ok = writer.writeSamplesInterleaved(block.data(), kFramesPerBlock);
-    const char verdict = ok ? 'y' : 'n';
-    if (write(readyFd, &verdict, 1) != 1)
-        _exit(3);
-    for (;;)
-        pause();
+        ok = writer->writeSamplesInterleaved(block.data(), kFramesPerBlock);
+    return ok ? 'y' : 'n';
 }
 
 TEST_F(BwfFileWriterProcessTest, WriterKilledBeforeCloseLeavesDs64SizesAtZero)
 {
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(ready[0]);
-        writeThenWaitForKill(path(), ready[1]);
-    }
-    ::close(ready[1]);
-    char verdict = 0;
-    const ssize_t got = read(ready[0], &verdict, 1);
-    ::close(ready[0]);
-    ASSERT_EQ(kill(child, SIGKILL), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_EQ(got, 1);
-    ASSERT_EQ(verdict, 'y');
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    const KilledChild child = runChildThenKill([this] { return writeBlocksAndKeepTheFileOpen(path()); });
+    ASSERT_TRUE(child.reported);
+    ASSERT_EQ(child.verdict, 'y');
+    ASSERT_TRUE(child.killedBySigkill);
 
     const WrittenFile f = WrittenFile::load(path());
     expectUnclosedHeader(f, 0);
@@ -94,31 +74,21 @@ TEST_F(BwfFileWriterProcessTest, WriterKilledBeforeCloseLeavesDs64SizesAtZero)
 // must be reported and must leave the file looking unclosed, not closed short.
 TEST_F(BwfFileWriterProcessTest, FailedWriteIsReportedAndKeepsDs64SizesAtZero)
 {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{200000, 200000};
-        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
-            _exit(10);
+    const int exitCode = runChildWithFileSizeLimit(200000, [this] {
         BwfFileWriter writer;
         if (!writer.open(path(), 48000, kChannels, BwfFileWriter::Int24))
-            _exit(11);
+            return 11;
         const std::vector<float> block(kFramesPerBlock * kChannels, 0.25f);
         int blocks = 0;
         while (blocks < 100 && writer.writeSamplesInterleaved(block.data(), kFramesPerBlock))
             ++blocks;
         if (blocks == 100 || writer.lastError().empty())
-            _exit(12);
+            return 12;
         if (writer.writeSamplesInterleaved(block.data(), 1))
-            _exit(13); // a stream in error must keep refusing
-        _exit(writer.close() ? 14 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0) << "10 rlimit, 11 open, 12 no failure seen, 13 write after failure, "
-                                         "14 close claimed success";
+            return 13; // a stream in error must keep refusing
+        return writer.close() ? 14 : 0;
+    });
+    ASSERT_EQ(exitCode, 0) << "11 open, 12 no failure seen, 13 write after failure, 14 close claimed success";
     expectUnclosedHeader(WrittenFile::load(path()), kHeaderBytes - 8);
 }
 
