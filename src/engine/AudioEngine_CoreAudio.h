@@ -47,6 +47,11 @@ class AutomixEngine;
 //   consumer.
 // - The device-alive listener (sDeviceAliveChanged) runs on the audio
 //   system's notification thread and touches only atomics (and the log).
+// - The ring writer thread (ringWriterThreadFunc) copies the recording ring
+//   into the take files, fades, closes and renames them. Between take start
+//   and Idle only it touches the take's writers; it learns of starts and
+//   ends through atomics and never makes the render callback wait. Waiters
+//   for Idle use writerIdleMutex_ and writerIdleCondition_.
 // - Lifetimes shared with the audio thread are keyed on "unit started", not
 //   on "running": a lost device clears running while an output unit on the
 //   default output device may still render. Objects the render callback may
