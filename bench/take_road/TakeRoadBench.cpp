@@ -7,6 +7,7 @@
 #include "core/ConfigManager.h"
 #include "engine/AudioEngine_CoreAudio.h"
 #include "platform/audio/VirtualAudioSystem.h"
+#include "support/BenchHome.h"
 
 #include <chrono>
 #include <cstdio>
@@ -138,11 +139,9 @@ bool runTake(int fileFormat, const std::string& saveLocation, Figures& figures)
 
 int main()
 {
-    char home[] = "/tmp/tonvale-bench-XXXXXX";
-    if (mkdtemp(home) == nullptr)
+    const BenchHome home;
+    if (!home.isValid())
         return 1;
-    setenv("HOME", home, 1);
-    ConfigManager::getInstance()->resetForTests();
 
     std::printf("ring writer: %d s take of %d tracks + mix at %d Hz, 24-bit, stepped device (no pacing)\n",
                 kTakeSeconds, kTracks, kRate);
@@ -156,7 +155,7 @@ int main()
     } layouts[] = {{"polyphonic", 0}, {"mono x33", 1}};
     for (const auto& layout : layouts) {
         Figures f;
-        const std::string folder = std::string(home) + "/rec-" + std::to_string(layout.fileFormat);
+        const std::string folder = home.path() + "/rec-" + std::to_string(layout.fileFormat);
         if (!runTake(layout.fileFormat, folder, f) || !runDrain(layout.fileFormat, f)) {
             std::fprintf(stderr, "take failed (%s)\n", layout.name);
             return 1;
@@ -168,7 +167,5 @@ int main()
         std::error_code error;
         std::filesystem::remove_all(folder, error);
     }
-    std::error_code error;
-    std::filesystem::remove_all(home, error);
     return 0;
 }

@@ -3,6 +3,7 @@
 // the repair ffprobe and libsndfile must read exactly the whole frames that
 // reached the disk, with the samples that were written.
 
+#include "KilledRecorder.h"
 #include "MediaTestFiles.h"
 #include "RealWriterTake.h"
 #include "media/BwfChunkBuilder.h"
@@ -13,14 +14,12 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <algorithm>
-#include <csignal>
 
 namespace {
 
@@ -69,25 +68,10 @@ float expectedReadBack(BwfFileWriter::SampleFormat format, float written)
     return written;
 }
 
-// Starts the recorder, waits for it to report what reached the disk, kills it
-// with SIGKILL. Returns the reported byte count, or -1.
 int64_t recordAndKill(const QString& path, const RealKilledTake& take)
 {
-    QProcess recorder;
-    recorder.start(TONVALE_REAL_TAKE_WRITER, {path, QString::number(take.channels), QString::number(take.format),
-                                              QString::number(take.framesWritten)});
-    if (!recorder.waitForStarted(10000))
-        return -1;
-    QByteArray said;
-    while (!said.contains('\n') && recorder.waitForReadyRead(30000))
-        said += recorder.readAllStandardOutput();
-    ::kill(static_cast<pid_t>(recorder.processId()), SIGKILL);
-    recorder.waitForFinished(30000);
-    if (recorder.exitStatus() != QProcess::CrashExit || !said.startsWith("ready ")) {
-        ADD_FAILURE() << take.name << ": " << recorder.readAllStandardError().toStdString();
-        return -1;
-    }
-    return said.mid(6).trimmed().toLongLong();
+    return ::recordAndKill(TONVALE_REAL_TAKE_WRITER, {path, QString::number(take.channels), QString::number(take.format),
+                                                      QString::number(take.framesWritten)});
 }
 
 uint64_t ds64Field(const std::vector<uint8_t>& bytes, size_t offset)

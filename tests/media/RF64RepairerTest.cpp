@@ -2,6 +2,7 @@
 // writes a take and is killed with SIGKILL; ffprobe and libsndfile then
 // judge the repaired file.
 
+#include "KilledRecorder.h"
 #include "MediaTestFiles.h"
 #include "UnclosedTakeFixture.h"
 #include "WavBytes.h"
@@ -10,14 +11,12 @@
 #include "support/ExternalTool.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -65,26 +64,13 @@ const KilledTake kKilledTakes[] = {
     {"long_metadata", layoutOf(8, 24, false, 9'000, 20'000), 2'500, 23},
 };
 
-// Starts the stand-in recorder, waits until it has written everything it
-// will write, and kills it with SIGKILL. Returns the bytes it reported.
 int64_t recordAndKill(const QString& path, const KilledTake& take)
 {
-    QProcess recorder;
-    recorder.start(TONVALE_UNCLOSED_TAKE_WRITER,
-                   {path, QString::number(take.layout.channels), QString::number(take.layout.bitsPerSample),
-                    take.layout.isFloat ? "1" : "0", QString::number(take.layout.noteBytes),
-                    QString::number(take.layout.ixmlBytes), QString::number(take.frames),
-                    QString::number(take.tailBytes)});
-    if (!recorder.waitForStarted(10000))
-        return -1;
-    QByteArray said;
-    while (!said.contains('\n') && recorder.waitForReadyRead(30000))
-        said += recorder.readAllStandardOutput();
-    ::kill(static_cast<pid_t>(recorder.processId()), SIGKILL);
-    recorder.waitForFinished(30000);
-    if (recorder.exitStatus() != QProcess::CrashExit || !said.startsWith("ready "))
-        return -1;
-    return said.mid(6).trimmed().toLongLong();
+    return ::recordAndKill(TONVALE_UNCLOSED_TAKE_WRITER,
+                           {path, QString::number(take.layout.channels), QString::number(take.layout.bitsPerSample),
+                            take.layout.isFloat ? "1" : "0", QString::number(take.layout.noteBytes),
+                            QString::number(take.layout.ixmlBytes), QString::number(take.frames),
+                            QString::number(take.tailBytes)});
 }
 
 std::string probeSampleCount(const QString& path)
