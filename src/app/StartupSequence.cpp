@@ -152,6 +152,12 @@ int runTonvale(int argc, char* argv[])
     debugLog("Creating MainWindow");
     auto mainWindow = std::make_unique<MainWindow>();
     settle();
+    if (signalQuitter.quitRequested()) {
+        // The signal came while the window was built or settling: its exit()
+        // ended no loop, as none was running yet, so it must end start-up here.
+        debugLog("Application exiting with code: 0");
+        return 0;
+    }
     splash.close();
     mainWindow->showMaximized();
     mainWindow->raise();

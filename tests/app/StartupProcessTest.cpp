@@ -142,6 +142,19 @@ TEST_F(StartupProcessTest, UnclosedTakeIsOfferedBeforeTheMainWindow)
     EXPECT_TRUE(seen.contains("[LOG] Application exiting with code: 0\n")) << seen.toStdString();
 }
 
+// A quit signal while the main window is built or settling, before any event
+// loop runs, still ends the program (and normally, so the lock is released).
+TEST_F(StartupProcessTest, QuitSignalWhileTheWindowIsBuiltEndsStartUp)
+{
+    QProcess program;
+    startProgram(program);
+    QByteArray seen;
+    ASSERT_TRUE(waitForLogLine(program, seen, "Creating MainWindow")) << seen.toStdString();
+    EXPECT_EQ(stopWithSignal(program), 0);
+    seen += program.readAllStandardError();
+    EXPECT_TRUE(seen.contains("[LOG] Application exiting with code: 0\n")) << seen.toStdString();
+}
+
 TEST_F(StartupProcessTest, SecondInstanceIsRefusedAndTheFirstRunsOn)
 {
     QProcess first;
