@@ -73,15 +73,21 @@ bool AudioEngine_CoreAudio::initialize()
     if (initialized_)
         return true;
     debugLog("CoreAudio: Initializing audio engine");
-    ltcDecoder_->initialize(sampleRate_);
-    AudioDeviceId defaultOutput = kNoAudioDevice;
-    if (audioSystem_->getDefaultOutputDevice(defaultOutput) == kAudioOk)
-        outputDeviceId_ = defaultOutput;
-    inputDeviceId_ = kNoAudioDevice;
-    currentDeviceName_.clear();
+    // A device selected before the first initialize is rendering already:
+    // its callback feeds the decoder and its teardown needs the device ids.
+    const bool unitInUse = outputUnit_ != nullptr || directCaptureProcExists_;
+    if (!unitInUse)
+        ltcDecoder_->initialize(sampleRate_);
+    loadChannelStripSettings();
+    if (!unitInUse) {
+        AudioDeviceId defaultOutput = kNoAudioDevice;
+        if (audioSystem_->getDefaultOutputDevice(defaultOutput) == kAudioOk)
+            outputDeviceId_ = defaultOutput;
+        inputDeviceId_ = kNoAudioDevice;
+        currentDeviceName_.clear();
+    }
     debugLog("CoreAudio: Engine infrastructure initialized (no audio device activated yet)");
     debugLog("CoreAudio: Waiting for device selection...");
-    loadChannelStripSettings();
     initialized_ = true;
     return true;
 }

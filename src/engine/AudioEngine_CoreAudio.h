@@ -206,6 +206,8 @@ public:
     std::vector<int> getComsOutputIndices() const override;
 
     // --- Reached after a downcast -------------------------------------------
+    // Under the routing mutex: a copy of the monitor output list.
+    std::vector<int> getMonitorOutputIndices() const;
     // Asks the device for a buffer size, rebuilds the unit and stores the
     // asked size under "audio.bufferSize"; getBufferSize then reports the
     // size the device settled on.
@@ -367,6 +369,7 @@ private:
     // Direct capture: one producer (IOProc), one consumer (render callback).
     bool useDirectCapture_ = false;
     AudioSystem::IOProcId directCaptureProcId_ = 0;
+    AudioDeviceId directCaptureDeviceId_ = kNoAudioDevice;
     bool directCaptureProcExists_ = false;
     std::atomic<bool> directCaptureActive_{false};
     int directCaptureChannelCount_ = 1;
@@ -375,6 +378,8 @@ private:
     std::atomic<uint64_t> directCaptureReadPosition_{0};
     std::atomic<int64_t> directCaptureOverflowFrames_{0};
     std::atomic<int64_t> directCaptureUnderrunFrames_{0};
+    // Lost by captures set up before the current one.
+    std::atomic<int64_t> directCaptureEarlierLostFrames_{0};
 
     // State flags.
     bool initialized_ = false;
@@ -444,6 +449,10 @@ private:
     // 0 is a real ring position, not "no end".
     std::atomic<uint64_t> takeEndPosition_{0};
     std::atomic<bool> takeHasEnd_{false};
+    // Held by a stop (or a cut post-roll) while it reads the write position
+    // and sets the end, and by the ring writer while it reads the write
+    // position and the end. Never taken by the render callback.
+    std::mutex takeEndMutex_;
     std::atomic<uint64_t> ringWriterReadPosition_{0};
     std::atomic<uint64_t> ringWriterLargestLag_{0};
     // Masked to the take's track count: the writer writes exactly the tracks

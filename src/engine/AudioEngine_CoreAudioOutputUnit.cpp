@@ -163,10 +163,14 @@ void AudioEngine_CoreAudio::teardownAudioUnit()
     }
     directCaptureActive_.store(false, std::memory_order_release);
     if (directCaptureProcExists_) {
-        audioSystem_->stopIOProc(inputDeviceId_, directCaptureProcId_);
-        audioSystem_->destroyIOProc(inputDeviceId_, directCaptureProcId_);
+        // The capture's own device: the selected input may have changed since.
+        const AudioStatus stopStatus = audioSystem_->stopIOProc(directCaptureDeviceId_, directCaptureProcId_);
+        if (stopStatus != kAudioOk)
+            debugLog("CoreAudio: Failed to stop direct input capture: " + statusText(stopStatus));
+        audioSystem_->destroyIOProc(directCaptureDeviceId_, directCaptureProcId_);
         directCaptureProcExists_ = false;
         directCaptureProcId_ = 0;
+        directCaptureDeviceId_ = kNoAudioDevice;
     }
     if (outputUnit_) {
         outputUnit_->stop();
@@ -205,8 +209,10 @@ bool AudioEngine_CoreAudio::setupDirectInputCapture(AudioDeviceId device)
     directCaptureRing_.assign(static_cast<size_t>(directCaptureChannelCount_) * kDirectCaptureRingFrames, 0.0f);
     directCaptureWritePosition_.store(0);
     directCaptureReadPosition_.store(0);
-    directCaptureOverflowFrames_.store(0);
-    directCaptureUnderrunFrames_.store(0);
+    // The health counters only grow: what this capture's predecessor lost
+    // stays in getDroppedSamples.
+    directCaptureEarlierLostFrames_.fetch_add(directCaptureOverflowFrames_.exchange(0)
+                                              + directCaptureUnderrunFrames_.exchange(0));
     AudioSystem::IOProcId procId = 0;
     const AudioStatus createStatus =
         audioSystem_->createIOProc(device, &AudioEngine_CoreAudio::sDirectInputIOProc, this, procId);
@@ -221,6 +227,7 @@ bool AudioEngine_CoreAudio::setupDirectInputCapture(AudioDeviceId device)
         return false;
     }
     directCaptureProcId_ = procId;
+    directCaptureDeviceId_ = device;
     directCaptureProcExists_ = true;
     directCaptureActive_.store(true, std::memory_order_release);
     debugLog("CoreAudio: Direct input capture started successfully (" + std::to_string(directCaptureChannelCount_)

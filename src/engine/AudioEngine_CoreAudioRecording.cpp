@@ -234,16 +234,21 @@ bool AudioEngine_CoreAudio::stopRecording()
         stopMetadata_ = stopValues;
     }
 
-    const uint64_t stopPosition = recordingRingWritePosition_.load(std::memory_order_acquire);
     const int postrollSeconds = takeSettings_.takePostrollSeconds;
-    if (postrollSeconds < 1) {
-        takeEndPosition_.store(stopPosition);
-        takeHasEnd_.store(true, std::memory_order_release);
-        debugLog("CoreAudio: No post-roll, endPos=" + std::to_string(stopPosition));
-    } else {
-        const uint64_t postrollFrames = static_cast<uint64_t>(postrollSeconds) * static_cast<uint64_t>(sampleRate_);
+    const uint64_t postrollFrames =
+        postrollSeconds < 1 ? 0 : static_cast<uint64_t>(postrollSeconds) * static_cast<uint64_t>(sampleRate_);
+    uint64_t stopPosition = 0;
+    {
+        // The ring writer reads its bounds under the same lock: it can never
+        // copy past this stop position without seeing the end it sets.
+        std::lock_guard<std::mutex> lock(takeEndMutex_);
+        stopPosition = recordingRingWritePosition_.load(std::memory_order_acquire);
         takeEndPosition_.store(stopPosition + postrollFrames);
         takeHasEnd_.store(true, std::memory_order_release);
+    }
+    if (postrollSeconds < 1) {
+        debugLog("CoreAudio: No post-roll, endPos=" + std::to_string(stopPosition));
+    } else {
         postrollPending_.store(true, std::memory_order_release);
         debugLog("CoreAudio: Post-roll: " + std::to_string(postrollSeconds) + "s (" + std::to_string(postrollFrames)
                  + " samples), endPos=" + std::to_string(stopPosition + postrollFrames));
@@ -269,10 +274,14 @@ void AudioEngine_CoreAudio::cancelPendingPostroll()
         return;
     // The end only ever moves earlier: a post-roll that has already run out
     // keeps its own end.
-    const uint64_t now = std::min(recordingRingWritePosition_.load(std::memory_order_acquire),
-                                  takeEndPosition_.load(std::memory_order_acquire));
-    takeEndPosition_.store(now);
-    takeHasEnd_.store(true, std::memory_order_release);
+    uint64_t now = 0;
+    {
+        std::lock_guard<std::mutex> lock(takeEndMutex_);
+        now = std::min(recordingRingWritePosition_.load(std::memory_order_acquire),
+                       takeEndPosition_.load(std::memory_order_acquire));
+        takeEndPosition_.store(now);
+        takeHasEnd_.store(true, std::memory_order_release);
+    }
     publishLiveBackupEnd(now, {});
     postrollPending_.store(false, std::memory_order_release);
     debugLog("CoreAudio: Cancelled pending post-roll, endPos set to now (" + std::to_string(now) + ")");
@@ -344,6 +353,7 @@ void AudioEngine_CoreAudio::resumeCopyQueue() {}
 int64_t AudioEngine_CoreAudio::getDroppedSamples() const
 {
     return droppedRingSamples_.load(std::memory_order_relaxed)
+           + directCaptureEarlierLostFrames_.load(std::memory_order_relaxed)
            + directCaptureOverflowFrames_.load(std::memory_order_relaxed)
            + directCaptureUnderrunFrames_.load(std::memory_order_relaxed);
 }

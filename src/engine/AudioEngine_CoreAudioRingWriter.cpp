@@ -6,8 +6,9 @@
 // Threads: this file's loop runs only on the ring writer thread. It reads the
 // ring below the write position it loaded (acquire), the take members the
 // start published before takeActive_, and the end position the GUI thread's
-// stop sets at any time. It never waits for the render callback: with
-// nothing to copy it sleeps a millisecond.
+// stop sets at any time; the write position and the end are read together
+// under takeEndMutex_, which the stop holds while it sets the end. It never
+// waits for the render callback: with nothing to copy it sleeps a millisecond.
 #include "engine/AudioEngine_CoreAudio.h"
 
 #include "core/DebugLog.h"
@@ -120,12 +121,14 @@ void AudioEngine_CoreAudio::writeTake()
             columns.polyColumns.push_back(1 + static_cast<int>(t));
     }
     columns.width = columns.polyphonic ? std::max<size_t>(columns.polyColumns.size(), 1) : 1;
-    // Dropped frames are counted in samples of every channel the take writes.
-    const int64_t droppedPerFrame =
-        columns.polyphonic ? static_cast<int64_t>(columns.width)
-                           : std::max<int64_t>(static_cast<int64_t>(monoWriters_.size()), 1);
+    // Dropped frames are counted in samples of the polyphonic file's
+    // channels; a mono take counts frames.
+    const int64_t droppedPerFrame = columns.polyphonic ? static_cast<int64_t>(columns.width) : 1;
     std::vector<float> interleave(columns.width * kChunkFrames, 0.0f);
-    std::vector<float> scratch(kChunkFrames, 0.0f);
+    // A mono take's chunk is copied for every file before any file is
+    // written, so a slow write cannot hold a copy back until the render
+    // callback overwrites what it still has to read.
+    std::vector<float> monoChunks(std::max<size_t>(monoWriters_.size(), 1) * kChunkFrames, 0.0f);
 
     bool channelMismatch = columns.polyphonic && static_cast<size_t>(polyWriter_->channels()) != columns.width;
     if (channelMismatch) {
@@ -135,6 +138,11 @@ void AudioEngine_CoreAudio::writeTake()
     }
 
     const uint64_t capacity = static_cast<uint64_t>(recordingRingCapacityFrames_);
+    // Beyond this lag the render callback may overwrite a chunk while it is
+    // being copied (a chunk, a block being written and one more): the writer
+    // skips ahead before it gets there instead of copying newer audio into
+    // older take positions.
+    const uint64_t safeLag = capacity - std::min(capacity / 2, kChunkFrames + 2 * uint64_t{kMaxBlockFrames});
     const float* ring = recordingRing_.get();
     uint64_t readPosition = takeStartPosition_.load(std::memory_order_acquire);
     ringWriterReadPosition_.store(readPosition, std::memory_order_release);
@@ -145,14 +153,22 @@ void AudioEngine_CoreAudio::writeTake()
             std::this_thread::sleep_for(kNothingToCopySleep);
             continue;
         }
-        const uint64_t writePosition = recordingRingWritePosition_.load(std::memory_order_acquire);
-        const bool hasEnd = takeHasEnd_.load(std::memory_order_acquire);
-        const uint64_t endPosition = takeEndPosition_.load(std::memory_order_acquire);
+        uint64_t writePosition = 0;
+        bool hasEnd = false;
+        uint64_t endPosition = 0;
+        {
+            // A stop reads the write position and sets the end under this
+            // lock, so no position seen here is newer than an end not seen.
+            std::lock_guard<std::mutex> lock(takeEndMutex_);
+            writePosition = recordingRingWritePosition_.load(std::memory_order_acquire);
+            hasEnd = takeHasEnd_.load(std::memory_order_acquire);
+            endPosition = takeEndPosition_.load(std::memory_order_acquire);
+        }
         const uint64_t lag = writePosition - readPosition;
         if (lag > ringWriterLargestLag_.load(std::memory_order_relaxed))
             ringWriterLargestLag_.store(lag, std::memory_order_relaxed);
 
-        if (lag > capacity) {
+        if (lag > safeLag) {
             // The oldest frames are overwritten: resume half a ring behind.
             const uint64_t keep = capacity / 2;
             const uint64_t lost = writePosition - keep - readPosition;
@@ -182,11 +198,25 @@ void AudioEngine_CoreAudio::writeTake()
         const bool lastChunk = hasEnd && endPosition <= next;
         const uint64_t fadeFrames = lastChunk ? std::min(frames, kFadeFrames) : 0;
 
-        bool written = true;
         if (columns.polyphonic) {
             for (size_t c = 0; c < columns.polyColumns.size(); ++c)
                 copyColumn(ring, capacity, readPosition, frames, columns.polyColumns[c], interleave.data() + c,
                            columns.width);
+        } else {
+            for (size_t x = 0; x < monoWriters_.size(); ++x) {
+                const int track = monoWriterTracks_[x];
+                copyColumn(ring, capacity, readPosition, frames, track < 0 ? 0 : 1 + track,
+                           monoChunks.data() + x * kChunkFrames, 1);
+            }
+        }
+        // The writer was descheduled long enough for the device to come
+        // round to this chunk: what was copied may mix in newer audio. It is
+        // not written; the next pass skips ahead and counts it as lost.
+        if (recordingRingWritePosition_.load(std::memory_order_acquire) + kMaxBlockFrames > readPosition + capacity)
+            continue;
+
+        bool written = true;
+        if (columns.polyphonic) {
             if (lastChunk) {
                 fadeOut(interleave.data(), frames, columns.width, fadeFrames);
                 debugLog("CoreAudio: Applied " + std::to_string(fadeFrames) + "-sample fade-out (polyphonic)");
@@ -197,10 +227,10 @@ void AudioEngine_CoreAudio::writeTake()
         } else {
             for (size_t x = 0; x < monoWriters_.size() && written; ++x) {
                 const int track = monoWriterTracks_[x];
-                copyColumn(ring, capacity, readPosition, frames, track < 0 ? 0 : 1 + track, scratch.data(), 1);
+                float* chunk = monoChunks.data() + x * kChunkFrames;
                 if (lastChunk)
-                    fadeOut(scratch.data(), frames, 1, fadeFrames);
-                written = monoWriters_[x]->writeSamples(scratch.data(), static_cast<int>(frames));
+                    fadeOut(chunk, frames, 1, fadeFrames);
+                written = monoWriters_[x]->writeSamples(chunk, static_cast<int>(frames));
                 if (!written)
                     debugLog(track < 0 ? std::string("CoreAudio: ERROR - Ring writer failed to write mono mix")
                                        : "CoreAudio: ERROR - Ring writer failed to write mono track "

@@ -181,6 +181,12 @@ std::vector<int> AudioEngine_CoreAudio::getComsOutputIndices() const
     return comsOutputIndices_;
 }
 
+std::vector<int> AudioEngine_CoreAudio::getMonitorOutputIndices() const
+{
+    std::lock_guard<std::mutex> lock(routingMutex_);
+    return monitorOutputIndices_;
+}
+
 void AudioEngine_CoreAudio::setMixOutputPort(const std::string& port)
 {
     mixOutputPort_ = port;

@@ -73,6 +73,29 @@ TEST_F(EngineTest, InputOnlyDeviceIsCapturedDirectlyAndDeInterleavedByChannel)
     EXPECT_EQ(engine_->getDroppedSamples(), 0);
 }
 
+// A device selected before the first initialize keeps rendering through it,
+// and shutting down still stops and destroys its capture: no capture cycle
+// may reach the engine after it is gone.
+TEST_F(EngineTest, DeviceSelectedBeforeInitializeIsReleasedAtShutdown)
+{
+    engine_ = std::make_unique<TestableEngine>(system_, 1);
+    ASSERT_TRUE(engine_->selectDevice("Virtual Recorder"));
+    ASSERT_EQ(system_->ioProcCount(), 1u);
+    engine_->initialize();
+    EXPECT_TRUE(engine_->isDirectCaptureActive());
+    EXPECT_EQ(engine_->getCurrentDeviceName(), "Virtual Recorder");
+    const AudioDeviceId recorder = system_->findDevice("Virtual Recorder");
+    system_->feedInput(recorder, 0, ramp(256, 1.0f));
+    system_->renderBlocks(1, 256);
+    EXPECT_EQ(inputBlock(*engine_, 0, 256), ramp(256, 1.0f));
+
+    engine_->shutdown();
+    EXPECT_EQ(system_->ioProcCount(), 0u);
+    EXPECT_FALSE(logHas("Failed to stop direct input capture"));
+    engine_.reset();
+    system_->renderBlocks(2, 256);
+}
+
 TEST_F(EngineTest, CaptureDriftIsCountedAsOverflowOrUnderrun)
 {
     const struct {
@@ -88,8 +111,13 @@ TEST_F(EngineTest, CaptureDriftIsCountedAsOverflowOrUnderrun)
         system_->renderBlocks(400, 256);
         EXPECT_EQ(engine_->getDirectCaptureOverflowFrames() > 0, testCase.expectOverflow);
         EXPECT_EQ(engine_->getDirectCaptureUnderrunFrames() > 0, testCase.expectUnderrun);
-        EXPECT_EQ(engine_->getDroppedSamples(),
-                  engine_->getDirectCaptureOverflowFrames() + engine_->getDirectCaptureUnderrunFrames());
+        const int64_t dropped = engine_->getDroppedSamples();
+        EXPECT_EQ(dropped, engine_->getDirectCaptureOverflowFrames() + engine_->getDirectCaptureUnderrunFrames());
+        // A new buffer size rebuilds the unit and its capture; the health
+        // counter a take's alarm watches must not go down with it.
+        ASSERT_TRUE(engine_->setBufferSize(512));
+        EXPECT_EQ(engine_->getDirectCaptureOverflowFrames() + engine_->getDirectCaptureUnderrunFrames(), 0);
+        EXPECT_EQ(engine_->getDroppedSamples(), dropped);
     }
 }
 

@@ -354,6 +354,7 @@ TEST_F(OutputStagesTest, GeneratorsAndSendsRefuseWhatIsOutOfRange)
     engine_->setMonitorOutputRouting({"c", "nowhere"}, {"a", "b", "c"});
     EXPECT_TRUE(logHas("Monitor outputs configured: 1 outputs"));
     EXPECT_EQ(engine_->getRoutingSnapshot()->monitorOutputs, std::vector<int>{2});
+    EXPECT_EQ(engine_->getMonitorOutputIndices(), std::vector<int>{2});
 }
 
 TEST_F(OutputStagesTest, MetersDecayAndClipsStayUntilTheUnitIsSetUpAgain)

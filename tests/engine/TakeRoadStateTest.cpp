@@ -130,26 +130,45 @@ TEST_F(TakeRoadStateTest, TakeLongerThanTheRingIsComplete)
     expectTrackFile(engine_->getLastClosedTakeFiles().at(0), 1, 2, 3, start, static_cast<int64_t>(stop - start));
 }
 
-// Held while 2.5 s pass through a 1 s ring (capacity 48000): the writer
-// resumes half a ring behind, counts the skipped frames over every channel it
-// writes, and the file holds the last half ring exactly.
-TEST_F(TakeRoadStateTest, WriterAWholeRingBehindSkipsAheadAndCountsTheLoss)
+// A writer held back gives up the oldest frames once the device could be
+// overwriting what it copies: a whole ring behind, or nearly (within a chunk
+// and two of the largest blocks). It resumes half a ring behind and counts
+// the loss in samples of the polyphonic file's channels, in frames for a
+// mono take.
+TEST_F(TakeRoadStateTest, WriterARingBehindSkipsAheadAndCountsTheLoss)
 {
-    setUpTakeRoad(1, kFileFormatPolyphonic);
-    armTracks({0, 4});
-    engine_->holdRingWriterForTest(true);
-    const uint64_t start = writePosition();
-    ASSERT_TRUE(engine_->startRecording());
-    step(5 * kSecond / 2);
-    const uint64_t stop = writePosition();
-    ASSERT_EQ(stop - start, 120064u); // whole 256-frame blocks
-    ASSERT_TRUE(engine_->stopRecording());
-    engine_->holdRingWriterForTest(false);
-    ASSERT_TRUE(engine_->waitForWriterIdle(std::chrono::seconds(10)));
-    const uint64_t lost = stop - kSecond / 2 - start;
-    EXPECT_TRUE(logHas("CoreAudio: WARNING - Ring writer fell behind! Skipping ahead. Lost " + std::to_string(lost) + " frames"));
-    EXPECT_EQ(engine_->getDroppedSamples(), static_cast<int64_t>(lost * 3)); // mix and two tracks
-    expectTrackFile(engine_->getLastClosedTakeFiles().at(0), 2, 3, 4, stop - kSecond / 2, static_cast<int64_t>(kSecond / 2));
+    const struct {
+        const char* name;
+        int fileFormat;
+        uint64_t heldFrames;
+        int64_t samplesPerLostFrame;
+        size_t trackFourFile;
+        int trackFourChannel;
+        int channels;
+    } cases[] = {
+        {"polyphonic, 2.5 rings behind", kFileFormatPolyphonic, 5 * kSecond / 2, 3, 0, 2, 3}, // mix and two tracks
+        {"polyphonic, 0.8 ring behind", kFileFormatPolyphonic, 4 * kSecond / 5, 3, 0, 2, 3},
+        {"mono, 2.5 rings behind", kFileFormatMono, 5 * kSecond / 2, 1, 2, 0, 1}, // mix, track 0, track 4
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        setUpTakeRoad(1, c.fileFormat);
+        armTracks({0, 4});
+        engine_->holdRingWriterForTest(true);
+        const uint64_t start = writePosition();
+        ASSERT_TRUE(engine_->startRecording());
+        step(c.heldFrames);
+        const uint64_t stop = writePosition();
+        ASSERT_TRUE(engine_->stopRecording());
+        engine_->holdRingWriterForTest(false);
+        ASSERT_TRUE(engine_->waitForWriterIdle(std::chrono::seconds(10)));
+        const uint64_t lost = stop - kSecond / 2 - start;
+        EXPECT_TRUE(logHas("CoreAudio: WARNING - Ring writer fell behind! Skipping ahead. Lost " + std::to_string(lost)
+                           + " frames"));
+        EXPECT_EQ(engine_->getDroppedSamples(), static_cast<int64_t>(lost) * c.samplesPerLostFrame);
+        expectTrackFile(engine_->getLastClosedTakeFiles().at(c.trackFourFile), c.trackFourChannel, c.channels, 4,
+                        stop - kSecond / 2, static_cast<int64_t>(kSecond / 2));
+    }
 }
 
 // Takes that would record nothing are refused with a reason; nothing runs.

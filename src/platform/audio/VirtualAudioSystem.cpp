@@ -488,6 +488,12 @@ void VirtualAudioSystem::setOutputCaptureEnabled(bool enabled)
     captureOutputInRealTime_ = enabled;
 }
 
+size_t VirtualAudioSystem::ioProcCount() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ioProcs_.size();
+}
+
 uint64_t VirtualAudioSystem::renderCycleCount() const
 {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -115,6 +115,9 @@ public:
     // every started unit. False in RealTime mode.
     bool renderBlocks(int blocks, uint32_t frames);
 
+    // IOProcs created and not yet destroyed, over all devices.
+    size_t ioProcCount() const;
+
     // Render callbacks run so far, over all units.
     uint64_t renderCycleCount() const;
     // Waits until renderCycleCount() reaches `count`; false on timeout.
