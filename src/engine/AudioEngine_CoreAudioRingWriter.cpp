@@ -12,6 +12,7 @@
 #include "engine/AudioEngine_CoreAudio.h"
 
 #include "core/DebugLog.h"
+#include "platform/thread/ThreadServiceClass.h"
 
 #include <algorithm>
 #include <chrono>
@@ -90,8 +91,11 @@ void AudioEngine_CoreAudio::stopRingWriter()
 
 void AudioEngine_CoreAudio::ringWriterThreadFunc()
 {
-    // The user-initiated service class of the original platform has no
-    // counterpart for an ordinary Linux thread; the ring's slack covers it.
+    // Disk writes must keep pace with recording; where the thread may not be
+    // raised, the ring's slack is all it has, and the log says so.
+    std::string refused;
+    if (!setCurrentThreadServiceClass(ThreadServiceClass::UserInitiated, 0, refused))
+        debugLog("CoreAudio: WARNING - Ring writer thread keeps its default priority: " + refused);
     debugLog("CoreAudio: Ring writer thread started");
     while (ringWriterRunning_.load(std::memory_order_acquire)) {
         {
