@@ -174,6 +174,34 @@ TEST_F(BwfFileWriterTest, SamplesAreClampedScaledAndTruncated)
     }
 }
 
+// 24-bit blocks are converted four samples at a time: every value must come
+// out as it does alone, in each of the four places and in the tail. Eleven
+// values repeated over 47 samples put each value in every place.
+TEST_F(BwfFileWriterTest, Int24BlocksStoreEveryValueAsASingleSampleDoes)
+{
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const std::pair<float, int32_t> values[] = {
+        {1.0f, 8388607}, {-1.0f, -8388607}, {0.25f, 2097151}, {-0.25f, -2097151}, {inf, 8388607}, {-inf, -8388607},
+        {nan, 0},        {1.5f, 8388607},   {-0.0f, 0},         {1e-9f, 0},          {0.5f, 4194303},
+    };
+    constexpr size_t kSamples = 47;
+    std::vector<float> block(kSamples);
+    for (size_t k = 0; k < kSamples; ++k)
+        block[k] = values[k % std::size(values)].first;
+    const std::string path = file("int24-block.wav");
+    BwfFileWriter writer;
+    ASSERT_TRUE(writer.open(path, 48000, 1, BwfFileWriter::Int24));
+    ASSERT_TRUE(writer.writeSamples(block.data(), static_cast<int>(kSamples)));
+    ASSERT_TRUE(writer.close());
+    const WrittenFile f = WrittenFile::load(path);
+    ASSERT_EQ(f.bytes.size(), kHeaderBytesWithoutMetadata + 3 * kSamples);
+    for (size_t k = 0; k < kSamples; ++k) {
+        const uint64_t expected = static_cast<uint32_t>(values[k % std::size(values)].second) & 0xFFFFFFu;
+        EXPECT_EQ(f.le(kHeaderBytesWithoutMetadata + 3 * k, 3), expected) << "sample " << k;
+    }
+}
+
 TEST_F(BwfFileWriterTest, WritesOutsideAnOpenFileFailAndChangeNothing)
 {
     const float sample = 0.1f;
