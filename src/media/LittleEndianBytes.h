@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -32,10 +33,16 @@ inline void store16(uint8_t* out, uint16_t value)
     out[1] = static_cast<uint8_t>(value >> 8);
 }
 
+// One store where the host is little-endian itself: sample conversion writes
+// through this for every word of a take.
 inline void store32(uint8_t* out, uint32_t value)
 {
-    for (int i = 0; i < 4; ++i)
-        out[i] = static_cast<uint8_t>(value >> (8 * i));
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out, &value, sizeof value);
+    } else {
+        for (int i = 0; i < 4; ++i)
+            out[i] = static_cast<uint8_t>(value >> (8 * i));
+    }
 }
 
 inline void store64(uint8_t* out, uint64_t value)

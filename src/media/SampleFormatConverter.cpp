@@ -2,7 +2,6 @@
 
 #include "media/LittleEndianBytes.h"
 
-#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -34,16 +33,6 @@ inline Int4 toInt24x4(const float* samples)
     x = x < -one ? -one : x;
     x = x == x ? x : Float4{};
     return __builtin_convertvector(x * kInt24Scale, Int4);
-}
-
-// One little-endian 32-bit word, in a single store where the machine's own
-// order is little-endian.
-inline void storeWord(uint8_t* out, uint32_t value)
-{
-    if constexpr (std::endian::native == std::endian::little)
-        std::memcpy(out, &value, sizeof value);
-    else
-        LittleEndianBytes::store32(out, value);
 }
 
 } // namespace
@@ -85,9 +74,9 @@ void SampleFormatConverter::convert(const float* samples, size_t count, BwfFileW
             const auto b = static_cast<uint32_t>(codes[1]);
             const auto c = static_cast<uint32_t>(codes[2]);
             const auto d = static_cast<uint32_t>(codes[3]);
-            storeWord(out + 3 * i, a | b << 24);
-            storeWord(out + 3 * i + 4, b >> 8 | c << 16);
-            storeWord(out + 3 * i + 8, c >> 16 | d << 8);
+            LittleEndianBytes::store32(out + 3 * i, a | b << 24);
+            LittleEndianBytes::store32(out + 3 * i + 4, b >> 8 | c << 16);
+            LittleEndianBytes::store32(out + 3 * i + 8, c >> 16 | d << 8);
         }
         for (; i < count; ++i) {
             const auto value = static_cast<uint32_t>(toInt24(samples[i]));
