@@ -4,7 +4,6 @@
 #include "platform/audio/VirtualSignalSource.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -36,7 +35,6 @@ struct VirtualAudioSystem::Device {
 };
 
 struct VirtualAudioSystem::IOProcEntry {
-    IOProcId id = 0;
     AudioDeviceId device = kNoAudioDevice;
     IOProc proc = nullptr;
     void* clientData = nullptr;
@@ -62,27 +60,14 @@ VirtualAudioSystem::VirtualAudioSystem(Mode mode, const VirtualAudioDescription&
 
 VirtualAudioSystem::~VirtualAudioSystem()
 {
-    std::vector<IOProcId> ids;
+    std::vector<IOProcEntry*> entries;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (const auto& entry : ioProcs_)
-            ids.push_back(entry.first);
+            entries.push_back(entry.second.get());
     }
-    for (IOProcId id : ids) {
-        IOProcEntry* entry = nullptr;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            entry = ioProcs_.at(id).get();
-        }
-        if (entry->thread.joinable()) {
-            {
-                std::lock_guard<std::mutex> lock(entry->threadMutex);
-                entry->threadRunning.store(false);
-            }
-            entry->threadCondition.notify_all();
-            entry->thread.join();
-        }
-    }
+    for (IOProcEntry* entry : entries)
+        joinIOProcThread(*entry);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         notificationThreadRunning_.store(false);
@@ -296,14 +281,12 @@ AudioStatus VirtualAudioSystem::removeDeviceAliveListener(AudioDeviceId device, 
     std::lock_guard<std::mutex> lock(mutex_);
     if (const AudioStatus status = failureLocked(VirtualAudioCall::RemoveListener, device))
         return status;
-    const auto matches = [&](const Listener& entry) {
-        return entry.device == device && entry.listener == listener && entry.clientData == clientData;
-    };
-    const auto found = std::find_if(listeners_.begin(), listeners_.end(), matches);
+    const Listener key{device, listener, clientData};
+    const auto found = std::find(listeners_.begin(), listeners_.end(), key);
     if (found == listeners_.end())
         return kAudioErrorBadArgument;
     listeners_.erase(found);
-    std::erase_if(pendingNotifications_, matches);
+    std::erase(pendingNotifications_, key);
     return kAudioOk;
 }
 
@@ -333,10 +316,7 @@ void VirtualAudioSystem::notificationThreadMain()
             bool stillRegistered = false;
             {
                 std::lock_guard<std::mutex> check(mutex_);
-                stillRegistered = std::any_of(listeners_.begin(), listeners_.end(), [&](const Listener& entry) {
-                    return entry.device == next.device && entry.listener == next.listener
-                           && entry.clientData == next.clientData;
-                });
+                stillRegistered = std::find(listeners_.begin(), listeners_.end(), next) != listeners_.end();
             }
             if (stillRegistered)
                 next.listener(next.device, next.clientData);
@@ -411,16 +391,6 @@ bool VirtualAudioSystem::notifyAliveUnchanged(AudioDeviceId device)
     if (findLocked(device) == nullptr)
         return false;
     queueNotificationsLocked(device);
-    return true;
-}
-
-bool VirtualAudioSystem::setDefaultOutputDevice(AudioDeviceId device)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    const Device* found = findListedLocked(device);
-    if (found == nullptr || found->description.outputChannelCount() == 0)
-        return false;
-    defaultOutput_ = device;
     return true;
 }
 
@@ -639,11 +609,10 @@ AudioStatus VirtualAudioSystem::createIOProc(AudioDeviceId device, IOProc proc, 
     if (proc == nullptr)
         return kAudioErrorBadArgument;
     auto entry = std::make_unique<IOProcEntry>();
-    entry->id = nextIOProcId_++;
     entry->device = device;
     entry->proc = proc;
     entry->clientData = clientData;
-    id = entry->id;
+    id = nextIOProcId_++;
     ioProcs_[id] = std::move(entry);
     return kAudioOk;
 }
@@ -653,12 +622,12 @@ AudioStatus VirtualAudioSystem::startIOProc(AudioDeviceId device, IOProcId id)
     std::lock_guard<std::mutex> lock(mutex_);
     if (const AudioStatus status = failureLocked(VirtualAudioCall::StartIOProc, device))
         return status;
-    const auto found = ioProcs_.find(id);
-    if (found == ioProcs_.end() || found->second->device != device)
+    IOProcEntry* found = findIOProcLocked(device, id);
+    if (found == nullptr)
         return kAudioErrorBadArgument;
     if (findListedLocked(device) == nullptr)
         return kAudioErrorDeviceGone;
-    IOProcEntry& entry = *found->second;
+    IOProcEntry& entry = *found;
     if (entry.started)
         return kAudioOk;
     entry.started = true;
@@ -677,55 +646,48 @@ AudioStatus VirtualAudioSystem::stopIOProc(AudioDeviceId device, IOProcId id)
         std::lock_guard<std::mutex> lock(mutex_);
         if (const AudioStatus status = failureLocked(VirtualAudioCall::StopIOProc, device))
             return status;
-        const auto found = ioProcs_.find(id);
-        if (found == ioProcs_.end() || found->second->device != device)
+        entry = findIOProcLocked(device, id);
+        if (entry == nullptr)
             return kAudioErrorBadArgument;
-        entry = found->second.get();
         entry->started = false;
     }
-    if (entry->thread.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(entry->threadMutex);
-            entry->threadRunning.store(false);
-        }
-        entry->threadCondition.notify_all();
-        entry->thread.join();
-    }
+    joinIOProcThread(*entry);
     return kAudioOk;
 }
 
 AudioStatus VirtualAudioSystem::destroyIOProc(AudioDeviceId device, IOProcId id)
 {
+    std::unique_ptr<IOProcEntry> entry;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (const AudioStatus status = failureLocked(VirtualAudioCall::DestroyIOProc, device))
             return status;
-        const auto found = ioProcs_.find(id);
-        if (found == ioProcs_.end() || found->second->device != device)
+        if (findIOProcLocked(device, id) == nullptr)
             return kAudioErrorBadArgument;
-        if (!found->second->started && !found->second->thread.joinable()) {
-            ioProcs_.erase(found);
-            return kAudioOk;
-        }
-    }
-    // Destroying a running IOProc stops it first, as a real device would.
-    std::unique_ptr<IOProcEntry> entry;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto found = ioProcs_.find(id);
-        entry = std::move(found->second);
-        ioProcs_.erase(found);
+        entry = std::move(ioProcs_.extract(id).mapped());
         entry->started = false;
     }
-    if (entry->thread.joinable()) {
-        {
-            std::lock_guard<std::mutex> lock(entry->threadMutex);
-            entry->threadRunning.store(false);
-        }
-        entry->threadCondition.notify_all();
-        entry->thread.join();
-    }
+    // Destroying a running IOProc stops it first, as a real device would.
+    joinIOProcThread(*entry);
     return kAudioOk;
+}
+
+VirtualAudioSystem::IOProcEntry* VirtualAudioSystem::findIOProcLocked(AudioDeviceId device, IOProcId id) const
+{
+    const auto found = ioProcs_.find(id);
+    return found != ioProcs_.end() && found->second->device == device ? found->second.get() : nullptr;
+}
+
+void VirtualAudioSystem::joinIOProcThread(IOProcEntry& entry)
+{
+    if (!entry.thread.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(entry.threadMutex);
+        entry.threadRunning.store(false);
+    }
+    entry.threadCondition.notify_all();
+    entry.thread.join();
 }
 
 void VirtualAudioSystem::deliverSteppedCaptureLocked(uint32_t outputFrames, std::vector<IOProcEntry*>& due)

@@ -85,7 +85,6 @@ public:
     bool unplugDevice(AudioDeviceId device);
     // Calls the listeners of a device whose alive state did not change.
     bool notifyAliveUnchanged(AudioDeviceId device);
-    bool setDefaultOutputDevice(AudioDeviceId device);
     // The first device of that name, kNoAudioDevice when none.
     AudioDeviceId findDevice(const std::string& name) const;
 
@@ -133,6 +132,7 @@ private:
         AudioDeviceId device;
         DeviceAliveListener listener;
         void* clientData;
+        bool operator==(const Listener&) const = default;
     };
     struct Failure {
         VirtualAudioCall call;
@@ -160,6 +160,11 @@ private:
     // One render cycle of `unit`; false when its device delivers no cycles.
     bool runUnitCycle(VirtualOutputUnit& unit, uint32_t frames);
 
+    // The IOProc `id` when it exists and was created on `device`.
+    IOProcEntry* findIOProcLocked(AudioDeviceId device, IOProcId id) const;
+    // Ends the entry's real-time thread, if any. Called without mutex_: each
+    // cycle takes it.
+    static void joinIOProcThread(IOProcEntry& entry);
     void runIOProcCycle(IOProcEntry& entry);
     void ioProcThreadMain(IOProcEntry* entry);
     void deliverSteppedCaptureLocked(uint32_t outputFrames, std::vector<IOProcEntry*>& due);
