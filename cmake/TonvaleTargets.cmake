@@ -1,5 +1,13 @@
 # Shared build settings for every target of the project.
 
+# The source folders, lowest layer first; tests/ mirrors them. A folder's
+# library links only the folders below it.
+set(TONVALE_FOLDERS
+  core timecode media platform
+  engine backup controllers fileserver
+  ui/mainwindow ui/mixer ui/tools
+  app)
+
 if(TONVALE_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
@@ -21,8 +29,8 @@ function(tonvale_warnings target)
 endfunction()
 
 # tonvale_library(<name> SOURCES ... [PUBLIC_LIBS ...] [PRIVATE_LIBS ...] [QT])
-# One static library per source folder; the folder itself is the include root
-# for its own headers, and src/ is the include root for everyone else.
+# One static library per source folder; src/ is the include root for every
+# header ("core/ConfigManager.h").
 function(tonvale_library name)
   cmake_parse_arguments(L "QT" "" "SOURCES;PUBLIC_LIBS;PRIVATE_LIBS" ${ARGN})
   add_library(${name} STATIC ${L_SOURCES})

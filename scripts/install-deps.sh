@@ -8,7 +8,7 @@ packages=(g++ cmake ninja-build pkg-config ccache
           qt6-base-dev libltc-dev libsndfile1-dev
           xvfb xauth fonts-dejavu-core)
 if [[ "${1:-}" == "--tests" ]]; then
-  packages+=(libgtest-dev libgmock-dev libbenchmark-dev
+  packages+=(libgtest-dev libgmock-dev
              ffmpeg sox sndfile-programs mediainfo libxml2-utils)
 fi
 

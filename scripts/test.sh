@@ -5,4 +5,4 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh --tests
 scripts/build.sh
 export QT_QPA_PLATFORM=offscreen
-ctest --preset release -j"$(nproc)" --timeout 600
+ctest --preset release -j"$(nproc)"

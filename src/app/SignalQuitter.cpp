@@ -28,8 +28,8 @@ SignalQuitter::SignalQuitter(QObject* parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalSockets) != 0)
         return;
-    notifier_ = new QSocketNotifier(signalSockets[1], QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &SignalQuitter::onSignalByte);
+    auto* notifier = new QSocketNotifier(signalSockets[1], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &SignalQuitter::onSignalByte);
 
     struct sigaction action {};
     action.sa_handler = handleSignal;

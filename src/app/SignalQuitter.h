@@ -24,6 +24,5 @@ public:
 private:
     void onSignalByte();
 
-    QSocketNotifier* notifier_ = nullptr;
     bool quitRequested_ = false;
 };

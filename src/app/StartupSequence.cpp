@@ -8,7 +8,6 @@
 #include "ui/mainwindow/MainWindow.h"
 #include "ui/tools/RepairDialog.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QFont>
 #include <QLockFile>
@@ -24,7 +23,7 @@
 namespace {
 
 const char* const kApplicationName = "Tonvale";
-const char* const kApplicationVersion = "1.2.8";
+const char* const kApplicationVersion = TONVALE_VERSION;
 const char* const kOrganisationName = "Quillmere Sound";
 const char* const kOrganisationDomain = "quillmere.example";
 const char* const kSplashFileName = "TonvelLoading.png";

@@ -7,8 +7,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
 
 namespace {
 
@@ -44,17 +44,12 @@ bool parseLine(const std::string& line, std::string& key, std::string& value)
     return true;
 }
 
-// Creates every folder above the file, ignoring failures (existing folders).
+// Creates every folder above the file. A failure shows when the file itself
+// cannot be opened, which is logged there.
 void createParentFolders(const std::string& target)
 {
-    const auto lastSlash = target.rfind('/');
-    if (lastSlash == std::string::npos)
-        return;
-    for (std::size_t slash = target.find('/'); slash != std::string::npos && slash <= lastSlash;
-         slash = target.find('/', slash + 1)) {
-        ::mkdir(target.substr(0, slash + 1).c_str(), 0755);
-    }
-    ::mkdir(target.substr(0, lastSlash).c_str(), 0755);
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(target).parent_path(), ignored);
 }
 
 std::string floatText(float value)

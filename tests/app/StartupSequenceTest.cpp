@@ -1,7 +1,6 @@
 #include "app/StartupSequence.h"
 
 #include <QDir>
-#include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 

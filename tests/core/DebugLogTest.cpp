@@ -3,7 +3,6 @@
 #include "support/TempHome.h"
 
 #include <QDir>
-#include <QFile>
 
 namespace {
 

@@ -67,16 +67,16 @@ RepairDialog::RepairDialog(const std::vector<RF64Repairer::CorruptedFile>& files
     layout->addWidget(results_);
 
     auto* buttons = new QHBoxLayout;
-    repairButton_ = new QPushButton("Repair Selected", this);
-    deleteButton_ = new QPushButton("Delete Selected", this);
+    auto* repairButton = new QPushButton("Repair Selected", this);
+    auto* deleteButton = new QPushButton("Delete Selected", this);
     auto* skipButton = new QPushButton("Skip", this);
-    buttons->addWidget(repairButton_);
-    buttons->addWidget(deleteButton_);
+    buttons->addWidget(repairButton);
+    buttons->addWidget(deleteButton);
     buttons->addStretch();
     buttons->addWidget(skipButton);
     layout->addLayout(buttons);
-    connect(repairButton_, &QPushButton::clicked, this, &RepairDialog::repairSelected);
-    connect(deleteButton_, &QPushButton::clicked, this, &RepairDialog::deleteSelected);
+    connect(repairButton, &QPushButton::clicked, this, &RepairDialog::repairSelected);
+    connect(deleteButton, &QPushButton::clicked, this, &RepairDialog::deleteSelected);
     connect(skipButton, &QPushButton::clicked, this, &QDialog::reject);
     resize(760, 420);
 }

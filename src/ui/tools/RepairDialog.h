@@ -43,7 +43,5 @@ private:
     std::vector<RF64Repairer::CorruptedFile> files_;
     QTableWidget* table_ = nullptr;
     QPlainTextEdit* results_ = nullptr;
-    QPushButton* repairButton_ = nullptr;
-    QPushButton* deleteButton_ = nullptr;
     std::function<bool(int)> confirmDelete_;
 };
