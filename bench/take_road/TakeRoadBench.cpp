@@ -30,11 +30,6 @@ class BenchEngine : public AudioEngine_CoreAudio {
 public:
     using AudioEngine_CoreAudio::AudioEngine_CoreAudio;
     void holdWriter(bool held) { ringWriterHeldForTest_.store(held); }
-    bool waitForIdle(std::chrono::seconds timeout)
-    {
-        std::unique_lock<std::mutex> lock(writerIdleMutex_);
-        return writerIdleCondition_.wait_for(lock, timeout, [this] { return writerState_.load() == WriterState::Idle; });
-    }
 };
 
 struct Figures {
@@ -88,7 +83,7 @@ bool runDrain(int fileFormat, Figures& figures)
     engine.stopRecording();
     const Clock::time_point release = Clock::now();
     engine.holdWriter(false);
-    if (!engine.waitForIdle(std::chrono::seconds(120)))
+    if (!engine.waitForWriterIdle(std::chrono::seconds(120)))
         return false;
     const double seconds = std::chrono::duration<double>(Clock::now() - release).count();
     figures.drainFramesPerSecond = static_cast<double>(blocks) * kBlockFrames / seconds;
@@ -123,7 +118,7 @@ bool runTake(int fileFormat, const std::string& saveLocation, Figures& figures)
     }
     const Clock::time_point stop = Clock::now();
     engine.stopRecording();
-    if (!engine.waitForIdle(std::chrono::seconds(120)))
+    if (!engine.waitForWriterIdle(std::chrono::seconds(120)))
         return false;
     const Clock::time_point idle = Clock::now();
     figures.takeFrames = static_cast<uint64_t>(engine.getRecordingRingWritePosition()) - first;

@@ -92,6 +92,13 @@ bool AudioEngine_CoreAudio::initialize()
     return true;
 }
 
+bool AudioEngine_CoreAudio::waitForWriterIdle(std::chrono::milliseconds timeout)
+{
+    std::unique_lock<std::mutex> lock(writerIdleMutex_);
+    return writerIdleCondition_.wait_for(
+        lock, timeout, [this] { return writerState_.load(std::memory_order_acquire) == WriterState::Idle; });
+}
+
 void AudioEngine_CoreAudio::shutdown()
 {
     if (!initialized_)
@@ -100,14 +107,8 @@ void AudioEngine_CoreAudio::shutdown()
     if (isRecording())
         stopRecording();
     cancelPendingPostroll();
-    {
-        std::unique_lock<std::mutex> lock(writerIdleMutex_);
-        const bool idle = writerIdleCondition_.wait_for(lock, kShutdownWriterWait, [this] {
-            return writerState_.load(std::memory_order_acquire) == WriterState::Idle;
-        });
-        if (!idle)
-            debugLog("CoreAudio: WARNING - timed out waiting for take finalization during shutdown");
-    }
+    if (!waitForWriterIdle(kShutdownWriterWait))
+        debugLog("CoreAudio: WARNING - timed out waiting for take finalization during shutdown");
     stop();
     teardownAudioUnit();
     // After the unit is gone: the render callback feeds the decoder.

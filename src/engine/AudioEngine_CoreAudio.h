@@ -206,6 +206,8 @@ public:
     std::vector<int> getComsOutputIndices() const override;
 
     // --- Reached after a downcast -------------------------------------------
+    // Waits on the writer's own Idle notification; false on timeout.
+    bool waitForWriterIdle(std::chrono::milliseconds timeout);
     // Under the routing mutex: a copy of the monitor output list.
     std::vector<int> getMonitorOutputIndices() const;
     // Asks the device for a buffer size, rebuilds the unit and stores the
@@ -398,14 +400,14 @@ private:
     mutable std::mutex metadataMutex_;
     RecordingMetadata recordingMetadata_;
     TakeSettingsLatch takeSettings_;
-    // Results of the last take's timecode capture.
-    Timecode startTimecode_{0, 0, 0, 0, 30, false};
-    double takeFrameRate_ = 0.0;
-    bool takeDropFrame_ = false;
-    uint32_t takeTimestampSampleRate_ = kSampleRate;
-    uint64_t takeTimeReference_ = 0;
-    std::string takeOriginationDate_;
-    std::string takeOriginationTime_;
+    // The last take's timecode capture; before the first, midnight at the
+    // empty snapshot's rate.
+    StartTimecodeResult takeTimecode_ = [] {
+        StartTimecodeResult none;
+        none.startTimecode = {0, 0, 0, 0, 30, false};
+        none.takeTimestampSampleRate = kSampleRate;
+        return none;
+    }();
 
     // Recording side.
     std::atomic<bool> recording_{false};

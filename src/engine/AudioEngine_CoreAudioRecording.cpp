@@ -227,10 +227,11 @@ bool AudioEngine_CoreAudio::stopRecording()
     {
         std::lock_guard<std::mutex> lock(metadataMutex_);
         stopValues = startMetadata_;
-        stopValues.project = recordingMetadata_.project.empty() ? kDefaultProject : recordingMetadata_.project;
-        stopValues.soundRoll = recordingMetadata_.soundRoll.empty() ? kDefaultSoundRoll : recordingMetadata_.soundRoll;
+        stopValues.project = recordingMetadata_.project;
+        stopValues.soundRoll = recordingMetadata_.soundRoll;
         stopValues.scene = recordingMetadata_.scene;
-        stopValues.take = recordingMetadata_.take.empty() ? kDefaultTake : recordingMetadata_.take;
+        stopValues.take = recordingMetadata_.take;
+        stopValues = withTakeDefaults(std::move(stopValues));
         stopMetadata_ = stopValues;
     }
 
@@ -303,7 +304,7 @@ AudioEngineBase::RecordingMetadata AudioEngine_CoreAudio::getRecordingMetadata()
 
 Timecode AudioEngine_CoreAudio::getStartTimecode() const
 {
-    return startTimecode_;
+    return takeTimecode_.startTimecode;
 }
 
 void AudioEngine_CoreAudio::setTrackArmed(int track, bool armed)
@@ -415,42 +416,25 @@ StartTimecodeResult AudioEngine_CoreAudio::captureTakeStartTimecode(uint64_t sta
 {
     // One snapshot for time, anchor and validity; the detected rate may read
     // a second one.
-    const LtcDecoder::TcSnapshot snap = ltcDecoder_->getSnapshot();
     StartTimecodeInputs inputs;
     inputs.startPositionFrames = startPositionFrames;
     inputs.prerollFrames = prerollFrames;
     inputs.sampleRate = sampleRate_;
-    inputs.snapshot = LtcSnapshotValues{snap.hours, snap.minutes,    snap.seconds, snap.frames,        snap.fps,
-                                        snap.dropFrame, snap.fpsEstimate, snap.valid, snap.samplePosition};
+    inputs.snapshot = ltcDecoder_->getSnapshot();
     inputs.detectedFps = getDetectedFramerate();
     inputs.forcedFps = ltcDecoder_->forcedFps.load();
     readStartTimecodeSettings(inputs);
     inputs.localTime = localTime;
 
-    StartTimecodeResult result = captureStartTimecode(inputs);
-    for (const std::string& line : result.logLines)
+    takeTimecode_ = captureStartTimecode(inputs);
+    for (const std::string& line : takeTimecode_.logLines)
         debugLog(line);
-    startTimecode_ = result.startTimecode;
-    takeFrameRate_ = result.takeFrameRate;
-    takeDropFrame_ = result.takeDropFrame;
-    takeTimestampSampleRate_ = result.takeTimestampSampleRate;
-    takeTimeReference_ = result.takeTimeReference;
-    takeOriginationDate_ = result.takeOriginationDate;
-    takeOriginationTime_ = result.takeOriginationTime;
-    return result;
+    return takeTimecode_;
 }
 
 TakeFileSet AudioEngine_CoreAudio::openTakeFiles(const std::string& takeFolder, const TakeMetadata& snapshot,
                                                  const std::array<bool, kMaxTracks>& armedAtStart, int trackCount)
 {
-    StartTimecodeResult timecode;
-    timecode.takeFrameRate = takeFrameRate_;
-    timecode.takeDropFrame = takeDropFrame_;
-    timecode.takeTimestampSampleRate = takeTimestampSampleRate_;
-    timecode.takeTimeReference = takeTimeReference_;
-    timecode.takeOriginationDate = takeOriginationDate_;
-    timecode.takeOriginationTime = takeOriginationTime_;
-
     TakeFileRequest request;
     request.takeFolder = takeFolder;
     request.metadata = snapshot;
@@ -461,9 +445,8 @@ TakeFileSet AudioEngine_CoreAudio::openTakeFiles(const std::string& takeFolder, 
     request.noMix = takeSettings_.takeNoMix;
     request.sampleRate = sampleRate_;
     request.sampleFormat = takeSettings_.takeSampleFormat;
-    request.takeBext = makeTakeBext(snapshot, timecode, {});
-    request.startTimecode = startTimecode_;
-    request.dropFrame = takeDropFrame_;
+    request.takeBext = makeTakeBext(snapshot, takeTimecode_, {});
+    request.startTimecode = takeTimecode_.startTimecode;
     request.bufferSizeFrames = bufferSizeFrames_;
     request.frameBufferFloats = frameBuffer_.size();
     request.drawName = [] { return generateTakeName(); };

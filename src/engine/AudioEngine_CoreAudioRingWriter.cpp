@@ -24,28 +24,25 @@ constexpr uint64_t kChunkFrames = 4096;
 constexpr uint64_t kFadeFrames = 64;
 constexpr std::chrono::milliseconds kNothingToCopySleep{1};
 
-// The last `fadeFrames` frames of an interleaved block get the gains
-// 1, 1 - 1/F, ..., 1/F: no frame is set to exactly zero.
-void fadeOut(float* samples, uint64_t frames, size_t channels, uint64_t fadeFrames)
+// The frames of an interleaved block get the gains 1, 1 - 1/F, ..., 1/F:
+// no frame is set to exactly zero.
+void fadeOut(float* samples, uint64_t frames, size_t channels)
 {
-    const uint64_t first = frames - fadeFrames;
-    for (uint64_t k = 0; k < fadeFrames; ++k) {
-        const float gain = 1.0f - static_cast<float>(k) / static_cast<float>(fadeFrames);
-        float* frame = samples + (first + k) * channels;
+    for (uint64_t k = 0; k < frames; ++k) {
+        const float gain = 1.0f - static_cast<float>(k) / static_cast<float>(frames);
+        float* frame = samples + k * channels;
         for (size_t c = 0; c < channels; ++c)
             frame[c] *= gain;
     }
 }
 
-// The next chunk once the end is known. The last kFadeFrames frames of the
-// take always go out as one final chunk, so the fade has its full length
-// whatever the chunk boundaries and the writer's progress were (a take
-// shorter than that is faded whole).
-uint64_t chunkBeforeEnd(uint64_t available, uint64_t remaining)
+// The next chunk once the ring holds the end, `remaining` frames ahead. The
+// last kFadeFrames frames of the take always go out as one final chunk, the
+// faded one, whatever the chunk boundaries and the writer's progress were (a
+// take shorter than that is faded whole).
+uint64_t chunkBeforeEnd(uint64_t remaining)
 {
-    if (remaining <= kFadeFrames)
-        return available >= remaining ? remaining : 0;
-    return std::min({available, kChunkFrames, remaining - kFadeFrames});
+    return remaining <= kFadeFrames ? remaining : std::min(kChunkFrames, remaining - kFadeFrames);
 }
 
 // What one take copies: the ring columns in file order, and how wide one
@@ -192,15 +189,16 @@ void AudioEngine_CoreAudio::writeTake()
         const bool endInRing = hasEnd && endPosition <= writePosition;
         const uint64_t available = writePosition - readPosition;
         const uint64_t frames =
-            endInRing ? chunkBeforeEnd(endPosition - readPosition, endPosition - readPosition)
+            endInRing ? chunkBeforeEnd(endPosition - readPosition)
                       : std::min(available > kFadeFrames ? available - kFadeFrames : 0, kChunkFrames);
         if (frames == 0) {
             std::this_thread::sleep_for(kNothingToCopySleep);
             continue;
         }
         const uint64_t next = readPosition + frames;
+        // The final chunk is the take's last kFadeFrames frames (or fewer):
+        // it is faded whole.
         const bool lastChunk = hasEnd && endPosition <= next;
-        const uint64_t fadeFrames = lastChunk ? std::min(frames, kFadeFrames) : 0;
 
         if (columns.polyphonic) {
             for (size_t c = 0; c < columns.polyColumns.size(); ++c)
@@ -222,8 +220,8 @@ void AudioEngine_CoreAudio::writeTake()
         bool written = true;
         if (columns.polyphonic) {
             if (lastChunk) {
-                fadeOut(interleave.data(), frames, columns.width, fadeFrames);
-                debugLog("CoreAudio: Applied " + std::to_string(fadeFrames) + "-sample fade-out (polyphonic)");
+                fadeOut(interleave.data(), frames, columns.width);
+                debugLog("CoreAudio: Applied " + std::to_string(frames) + "-sample fade-out (polyphonic)");
             }
             written = polyWriter_->writeSamplesInterleaved(interleave.data(), static_cast<int>(frames));
             if (!written)
@@ -233,7 +231,7 @@ void AudioEngine_CoreAudio::writeTake()
                 const int track = monoWriterTracks_[x];
                 float* chunk = monoChunks.data() + x * kChunkFrames;
                 if (lastChunk)
-                    fadeOut(chunk, frames, 1, fadeFrames);
+                    fadeOut(chunk, frames, 1);
                 written = monoWriters_[x]->writeSamples(chunk, static_cast<int>(frames));
                 if (!written)
                     debugLog(track < 0 ? std::string("CoreAudio: ERROR - Ring writer failed to write mono mix")
@@ -241,7 +239,7 @@ void AudioEngine_CoreAudio::writeTake()
                                              + std::to_string(track));
             }
             if (written && lastChunk && !monoWriters_.empty())
-                debugLog("CoreAudio: Applied " + std::to_string(fadeFrames) + "-sample fade-out (monophonic)");
+                debugLog("CoreAudio: Applied " + std::to_string(frames) + "-sample fade-out (monophonic)");
         }
         if (!written) {
             // The take ends here; what is already in the files stays.

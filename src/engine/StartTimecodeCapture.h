@@ -1,5 +1,6 @@
 #pragma once
 
+#include "timecode/LtcDecoder.h"
 #include "timecode/Timecode.h"
 
 #include <cstdint>
@@ -12,19 +13,9 @@
 // the configured frame offset is added and the result wrapped into one day.
 // Pure: the caller gathers the inputs, stores the results and logs the lines.
 
-// The decoder snapshot fields the capture uses (filled from the LTC reader's
-// snapshot).
-struct LtcSnapshotValues {
-    int hours = 0;
-    int minutes = 0;
-    int seconds = 0;
-    int frames = 0;
-    int fps = 30;               // nominal rate of the decoded frames
-    bool dropFrame = false;     // drop-frame bit of the last decoded frame
-    double fpsEstimate = 0.0;   // forced or measured rate; -1 before a measurement
-    bool valid = false;         // a frame was decoded since the last reset
-    int64_t samplePosition = 0; // ring position where that frame began
-};
+// The LTC reader's snapshot: its last decoded frame and the ring position
+// where that frame began.
+using LtcSnapshotValues = LtcDecoder::TcSnapshot;
 
 // One reading of the local wall clock.
 struct LocalDateTime {

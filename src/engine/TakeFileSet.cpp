@@ -92,7 +92,7 @@ void logPolyphonicFileCreated(const TakeFileRequest& request, const std::string&
     debugLog("CoreAudio: Channels: " + std::to_string(channels));
     debugLog("CoreAudio: Sample Rate: " + std::to_string(request.sampleRate));
     debugLog("CoreAudio: BWF Start Timecode: " + std::to_string(tc.hours) + ":" + std::to_string(tc.minutes) + ":" +
-             std::to_string(tc.seconds) + ":" + std::to_string(tc.frames) + " " + (request.dropFrame ? "DF" : "NDF"));
+             std::to_string(tc.seconds) + ":" + std::to_string(tc.frames) + " " + (tc.dropFrame ? "DF" : "NDF"));
     debugLog(kBannerLine);
 }
 

@@ -34,7 +34,6 @@ struct TakeFileRequest {
     BwfFileWriter::SampleFormat sampleFormat = BwfFileWriter::Int24;
     BwfFileWriter::BextChunk takeBext; // trackNames are filled per file
     Timecode startTimecode;            // for the creation log
-    bool dropFrame = false;
     // The polyphonic frame buffer the ring writer interleaves into.
     int bufferSizeFrames = 0;
     size_t frameBufferFloats = 0;

@@ -12,40 +12,49 @@
 
 namespace {
 
+// One run of the real program and everything it has written to standard
+// error so far (each log line also goes there, after "[LOG] ").
+struct Program {
+    QProcess process;
+    QByteArray standardError;
+    std::string seen() const { return standardError.toStdString(); }
+};
+
 class StartupProcessTest : public TempHomeTest {
 protected:
-    void startProgram(QProcess& process)
+    bool start(Program& program)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("HOME", home_.path());
         env.insert("TMPDIR", home_.path() + "/tmp");
         env.insert("QT_QPA_PLATFORM", "offscreen");
-        process.setProcessEnvironment(env);
-        process.setProgram(TONVALE_BINARY);
-        process.setReadChannel(QProcess::StandardError);
-        process.start();
-        ASSERT_TRUE(process.waitForStarted(10000));
+        program.process.setProcessEnvironment(env);
+        program.process.setProgram(TONVALE_BINARY);
+        program.process.setReadChannel(QProcess::StandardError);
+        program.process.start();
+        return program.process.waitForStarted(10000);
     }
 
-    // Waits (without sleeping) until the program's standard error carries
-    // the log line; standard error gets "[LOG] " + every log line.
-    static bool waitForLogLine(QProcess& process, QByteArray& seen, const QByteArray& line, int timeoutMs = 30000)
+    // Waits (without sleeping) until the program has logged the line.
+    static bool waitForLogLine(Program& program, const QByteArray& line, int timeoutMs = 30000)
     {
         const QByteArray wanted = "[LOG] " + line + "\n";
-        while (!seen.contains(wanted)) {
-            if (!process.waitForReadyRead(timeoutMs))
+        while (!program.standardError.contains(wanted)) {
+            if (!program.process.waitForReadyRead(timeoutMs))
                 return false;
-            seen += process.readAllStandardError();
+            program.standardError += program.process.readAllStandardError();
         }
         return true;
     }
 
-    static int stopWithSignal(QProcess& process)
+    // Sends SIGTERM, waits for the end and keeps the rest of the output.
+    static int stopWithSignal(Program& program)
     {
-        ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-        EXPECT_TRUE(process.waitForFinished(30000));
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-        return process.exitCode();
+        ::kill(static_cast<pid_t>(program.process.processId()), SIGTERM);
+        EXPECT_TRUE(program.process.waitForFinished(30000));
+        EXPECT_EQ(program.process.exitStatus(), QProcess::NormalExit);
+        program.standardError += program.process.readAllStandardError();
+        return program.process.exitCode();
     }
 
     void writeConfig(const QString& saveLocation)
@@ -64,10 +73,9 @@ protected:
 
 TEST_F(StartupProcessTest, StartsLogsInOrderAndExitsWithTheLoopCode)
 {
-    QProcess program;
-    startProgram(program);
-    QByteArray seen;
-    ASSERT_TRUE(waitForLogLine(program, seen, "Entering event loop")) << seen.toStdString();
+    Program program;
+    ASSERT_TRUE(start(program));
+    ASSERT_TRUE(waitForLogLine(program, "Entering event loop")) << program.seen();
     EXPECT_EQ(stopWithSignal(program), 0);
 
     const QStringList expected = {
@@ -106,18 +114,13 @@ TEST_F(StartupProcessTest, SaveLocationCasesForTheScan)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.saveLocation.toStdString());
-        QDir(home_.path()).mkpath(".config/Tonvale");
-        QFile config(home_.path() + "/.config/Tonvale/config.ini");
-        ASSERT_TRUE(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        config.write(("media.saveLocation=" + c.saveLocation + "\n").toUtf8());
-        config.close();
+        ASSERT_NO_FATAL_FAILURE(writeConfig(c.saveLocation));
 
-        QProcess program;
-        startProgram(program);
-        QByteArray seen;
-        ASSERT_TRUE(waitForLogLine(program, seen, "Entering event loop")) << seen.toStdString();
+        Program program;
+        ASSERT_TRUE(start(program));
+        ASSERT_TRUE(waitForLogLine(program, "Entering event loop")) << program.seen();
         EXPECT_EQ(stopWithSignal(program), 0);
-        EXPECT_TRUE(seen.contains(QByteArray("[LOG] ") + c.expectedLine + "\n")) << seen.toStdString();
+        EXPECT_TRUE(program.standardError.contains(QByteArray("[LOG] ") + c.expectedLine + "\n")) << program.seen();
     }
 }
 
@@ -128,45 +131,38 @@ TEST_F(StartupProcessTest, UnclosedTakeIsOfferedBeforeTheMainWindow)
 {
     QDir(home_.path()).mkpath("takes/day1");
     ASSERT_TRUE(writeUnclosedTake((home_.path() + "/takes/day1/A001T01.wav").toStdString(), TakeLayout(), 4800, 2));
-    writeConfig(home_.path() + "/takes");
+    ASSERT_NO_FATAL_FAILURE(writeConfig(home_.path() + "/takes"));
 
-    QProcess program;
-    startProgram(program);
-    QByteArray seen;
-    ASSERT_TRUE(waitForLogLine(program, seen, "Found 1 incomplete recording(s)")) << seen.toStdString();
-    ASSERT_TRUE(waitForLogLine(program, seen, "RepairDialog: listing 1 recording(s)")) << seen.toStdString();
-    EXPECT_FALSE(seen.contains("Creating MainWindow")) << seen.toStdString();
+    Program program;
+    ASSERT_TRUE(start(program));
+    ASSERT_TRUE(waitForLogLine(program, "Found 1 incomplete recording(s)")) << program.seen();
+    ASSERT_TRUE(waitForLogLine(program, "RepairDialog: listing 1 recording(s)")) << program.seen();
+    EXPECT_FALSE(program.standardError.contains("Creating MainWindow")) << program.seen();
     EXPECT_EQ(stopWithSignal(program), 0);
-    seen += program.readAllStandardError();
-    EXPECT_FALSE(seen.contains("Creating MainWindow")) << seen.toStdString();
-    EXPECT_TRUE(seen.contains("[LOG] Application exiting with code: 0\n")) << seen.toStdString();
+    EXPECT_FALSE(program.standardError.contains("Creating MainWindow")) << program.seen();
+    EXPECT_TRUE(program.standardError.contains("[LOG] Application exiting with code: 0\n")) << program.seen();
 }
 
 // A quit signal while the main window is built or settling, before any event
 // loop runs, still ends the program (and normally, so the lock is released).
 TEST_F(StartupProcessTest, QuitSignalWhileTheWindowIsBuiltEndsStartUp)
 {
-    QProcess program;
-    startProgram(program);
-    QByteArray seen;
-    ASSERT_TRUE(waitForLogLine(program, seen, "Creating MainWindow")) << seen.toStdString();
+    Program program;
+    ASSERT_TRUE(start(program));
+    ASSERT_TRUE(waitForLogLine(program, "Creating MainWindow")) << program.seen();
     EXPECT_EQ(stopWithSignal(program), 0);
-    seen += program.readAllStandardError();
-    EXPECT_TRUE(seen.contains("[LOG] Application exiting with code: 0\n")) << seen.toStdString();
+    EXPECT_TRUE(program.standardError.contains("[LOG] Application exiting with code: 0\n")) << program.seen();
 }
 
 TEST_F(StartupProcessTest, SecondInstanceIsRefusedAndTheFirstRunsOn)
 {
-    QProcess first;
-    startProgram(first);
-    QByteArray firstSeen;
-    ASSERT_TRUE(waitForLogLine(first, firstSeen, "Entering event loop")) << firstSeen.toStdString();
+    Program first;
+    ASSERT_TRUE(start(first));
+    ASSERT_TRUE(waitForLogLine(first, "Entering event loop")) << first.seen();
 
-    QProcess second;
-    startProgram(second);
-    QByteArray secondSeen;
-    ASSERT_TRUE(waitForLogLine(second, secondSeen, "Another instance of Tonvale is already running"))
-        << secondSeen.toStdString();
+    Program second;
+    ASSERT_TRUE(start(second));
+    ASSERT_TRUE(waitForLogLine(second, "Another instance of Tonvale is already running")) << second.seen();
     // The refusal box is open now; the signal closes it through its event loop.
     EXPECT_EQ(stopWithSignal(second), 1);
 
@@ -177,9 +173,9 @@ TEST_F(StartupProcessTest, SecondInstanceIsRefusedAndTheFirstRunsOn)
     EXPECT_EQ(lines.count("Another instance of Tonvale is already running"), 1);
     EXPECT_EQ(lines.count("Loading configuration"), 1);
     EXPECT_EQ(lines.count("Creating MainWindow"), 1);
-    EXPECT_EQ(QString::fromUtf8(secondSeen).count("[LOG] "), 2) << secondSeen.toStdString();
+    EXPECT_EQ(QString::fromUtf8(second.standardError).count("[LOG] "), 2) << second.seen();
 
-    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_EQ(first.process.state(), QProcess::Running);
     EXPECT_EQ(stopWithSignal(first), 0);
 }
 

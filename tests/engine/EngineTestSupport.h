@@ -19,12 +19,6 @@ public:
     void armTrackForTest(int track, bool armed) { trackArmed_[static_cast<size_t>(track)].store(armed); }
     // Keeps the ring writer between chunks, as if the ring had nothing new.
     void holdRingWriterForTest(bool held) { ringWriterHeldForTest_.store(held); }
-    // Waits on the writer's own Idle notification; false on timeout.
-    bool waitForWriterIdle(std::chrono::milliseconds timeout)
-    {
-        std::unique_lock<std::mutex> lock(writerIdleMutex_);
-        return writerIdleCondition_.wait_for(lock, timeout, [this] { return writerState_.load() == WriterState::Idle; });
-    }
     // Bitbucket Mode as the take start sees it, whether or not the render
     // path's own switch is built.
     void setBitbucketForTest(bool enabled) { bitbucketForTest_ = enabled; }
