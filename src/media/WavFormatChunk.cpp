@@ -2,6 +2,7 @@
 
 #include "media/LittleEndianBytes.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -85,4 +86,19 @@ bool WavFormatChunk::parse(const uint8_t* body, uint32_t sizeBytes, WavFormatChu
     format.sampleRate = static_cast<int>(sampleRate);
     format.bitsPerSample = bitsPerSample;
     return true;
+}
+
+bool WavFormatChunk::read(RiffChunkWalker& walker, const RiffChunkWalker::Chunk& chunk, WavFormatChunk& format,
+                          std::string& reason)
+{
+    if (!walker.bodyFits(chunk)) {
+        reason = "fmt chunk runs past the end of the file";
+        return false;
+    }
+    uint8_t body[kExtensibleBytes] = {};
+    if (!walker.readAt(chunk.bodyOffset, body, std::min<size_t>(chunk.size, sizeof body))) {
+        reason = "Cannot read the fmt chunk";
+        return false;
+    }
+    return parse(body, chunk.size, format, reason);
 }
