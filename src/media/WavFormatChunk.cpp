@@ -102,3 +102,17 @@ bool WavFormatChunk::read(RiffChunkWalker& walker, const RiffChunkWalker::Chunk&
     }
     return parse(body, chunk.size, format, reason);
 }
+
+void WavFormatChunk::append(std::vector<uint8_t>& bytes) const
+{
+    using namespace LittleEndianBytes;
+    const auto frameBytes = static_cast<uint32_t>(bytesPerFrame());
+    appendText(bytes, "fmt ");
+    append32(bytes, kPlainBytes);
+    append16(bytes, static_cast<uint16_t>(formatTag));
+    append16(bytes, static_cast<uint16_t>(channels));
+    append32(bytes, static_cast<uint32_t>(sampleRate));
+    append32(bytes, frameBytes * static_cast<uint32_t>(sampleRate));
+    append16(bytes, static_cast<uint16_t>(frameBytes));
+    append16(bytes, static_cast<uint16_t>(bitsPerSample));
+}

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The fields of a "fmt " chunk that sample reading needs, checked against
 // what this program can decode: integer PCM of 16, 24 or 32 bits or 32-bit
@@ -36,4 +37,7 @@ struct WavFormatChunk {
     // read or does not parse.
     static bool read(RiffChunkWalker& walker, const RiffChunkWalker::Chunk& chunk, WavFormatChunk& format,
                      std::string& reason);
+
+    // Appends these fields as a plain fmt chunk, header included.
+    void append(std::vector<uint8_t>& bytes) const;
 };

@@ -43,16 +43,11 @@ const RealKilledTake kTakes[] = {
     {"poly33_float", 33, BwfFileWriter::Float32, 2'222},
 };
 
-int bitsOf(BwfFileWriter::SampleFormat format)
-{
-    return BwfFileWriter::bytesPerSample(format) * 8;
-}
-
 int64_t dataStartOf(const RealKilledTake& take)
 {
     const BwfFileWriter::BextChunk record = realTakeRecord(take.channels);
-    return static_cast<int64_t>(kHeaderBytesWithoutMetadata +
-                                BwfChunkBuilder::buildBextChunk(record, {kSampleRate, bitsOf(take.format), take.channels}).size() +
+    const BwfChunkBuilder::FileFormat format{kSampleRate, BwfFileWriter::bitsPerSample(take.format), take.channels};
+    return static_cast<int64_t>(kHeaderBytesWithoutMetadata + BwfChunkBuilder::buildBextChunk(record, format).size() +
                                 BwfChunkBuilder::buildIxmlChunk(record).size());
 }
 
