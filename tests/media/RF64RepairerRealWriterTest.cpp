@@ -6,6 +6,7 @@
 #include "KilledRecorder.h"
 #include "MediaTestFiles.h"
 #include "RealWriterTake.h"
+#include "WrittenFile.h"
 #include "media/BwfChunkBuilder.h"
 #include "media/RF64Repairer.h"
 #include "media/SampleFormatConverter.h"
@@ -69,14 +70,6 @@ int64_t recordAndKill(const QString& path, const RealKilledTake& take)
                                                       QString::number(take.framesWritten)});
 }
 
-uint64_t ds64Field(const std::vector<uint8_t>& bytes, size_t offset)
-{
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = value << 8 | bytes.at(offset + static_cast<size_t>(i));
-    return value;
-}
-
 std::string probeStream(const QString& path)
 {
     const ToolResult probe = runTool(findTool("ffprobe"), {"-v", "error", "-select_streams", "a:0", "-show_entries",
@@ -136,12 +129,12 @@ TEST(RF64RepairerRealWriterTest, TakesOfAKilledWriterAreFoundRepairedAndReadBack
         EXPECT_EQ(entry->sampleRate, kSampleRate);
 
         ASSERT_TRUE(repairer.repairFile(entry->path)) << repairer.getLastError();
-        const std::vector<uint8_t> bytes = readFileBytes(entry->path);
+        const WrittenFile repaired = WrittenFile::load(entry->path);
         const uint64_t dataBytes = static_cast<uint64_t>(frames) * BwfFileWriter::bytesPerSample(take.format) *
                                    static_cast<uint64_t>(take.channels);
-        EXPECT_EQ(ds64Field(bytes, 20), static_cast<uint64_t>(dataStartOf(take)) + dataBytes - 8);
-        EXPECT_EQ(ds64Field(bytes, 28), dataBytes);
-        EXPECT_EQ(ds64Field(bytes, 36), static_cast<uint64_t>(frames));
+        EXPECT_EQ(repaired.u64(20), static_cast<uint64_t>(dataStartOf(take)) + dataBytes - 8);
+        EXPECT_EQ(repaired.u64(28), dataBytes);
+        EXPECT_EQ(repaired.u64(36), static_cast<uint64_t>(frames));
 
         const std::string probed = probeStream(paths[i]);
         EXPECT_NE(probed.find("duration_ts=" + std::to_string(frames) + "\n"), std::string::npos) << probed;
