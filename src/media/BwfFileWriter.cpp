@@ -1,8 +1,10 @@
 #include "media/BwfFileWriter.h"
 
 #include "media/BwfChunkBuilder.h"
+#include "media/Ds64Chunk.h"
 #include "media/LittleEndianBytes.h"
 #include "media/SampleFormatConverter.h"
+#include "media/WavFormatChunk.h"
 
 #include <cerrno>
 #include <cstring>
@@ -10,17 +12,7 @@
 
 namespace {
 
-// Header layout of a file without bext and iXML; those two chunks go in at
-// kFirstOptionalChunkOffset and move everything after them.
-constexpr int64_t kDs64ChunkOffset = 12;
-constexpr int64_t kDs64RiffSizeOffset = 20; // then dataSize at 28 and sampleCount at 36
-constexpr uint32_t kDs64ChunkBytes = 28;    // three 64-bit sizes and a 32-bit table length
-constexpr int64_t kFirstOptionalChunkOffset = 48;
-constexpr uint32_t kFmtChunkBytes = 16;
-constexpr size_t kHeaderBytesWithoutMetadata = 80;
 constexpr uint32_t kUnknownSize32 = 0xFFFFFFFF; // RF64: the real sizes live in ds64
-constexpr uint16_t kFormatTagPcm = 1;
-constexpr uint16_t kFormatTagIeeeFloat = 3;
 
 // Conversion buffer sized at open: blocks up to this many samples need no allocation.
 constexpr size_t kReservedSamples = 49152;
@@ -30,11 +22,6 @@ constexpr uint64_t kFlushThresholdBytes = 100000;
 bool isKnownFormat(int format)
 {
     return format >= BwfFileWriter::Int16 && format <= BwfFileWriter::Float32;
-}
-
-int bitsFor(BwfFileWriter::SampleFormat format)
-{
-    return BwfFileWriter::bytesPerSample(format) * 8;
 }
 
 std::string systemReason()
@@ -79,7 +66,6 @@ bool BwfFileWriter::open(const std::string& path, int sampleRate, int channels, 
     sampleRate_ = sampleRate;
     channels_ = channels;
     sampleFormat_ = format;
-    bitsPerSample_ = bitsFor(format);
     samplesWritten_ = 0;
     conversionBuffer_.resize(kReservedSamples * static_cast<size_t>(bytesPerSample(format)));
 
@@ -131,41 +117,27 @@ bool BwfFileWriter::createFile(const std::string& path, OpenMode mode)
 bool BwfFileWriter::writeRF64Header()
 {
     using namespace LittleEndianBytes;
-    std::vector<uint8_t> metadata;
-    if (hasBext_) {
-        for (const auto& chunk : {buildBextChunk(), buildIxmlChunk()})
-            appendRaw(metadata, chunk.data(), chunk.size());
-    }
     std::vector<uint8_t> header;
-    header.reserve(kHeaderBytesWithoutMetadata + metadata.size());
     appendText(header, "RF64");
     append32(header, kUnknownSize32);
     appendText(header, "WAVE");
     appendText(header, "ds64");
-    append32(header, kDs64ChunkBytes);
-    ds64Position_ = static_cast<int64_t>(header.size());
-    append64(header, 0); // riffSize
-    append64(header, 0); // dataSize
-    append64(header, 0); // sampleCount
-    append32(header, 0); // table length: no table entries
-    appendRaw(header, metadata.data(), metadata.size());
-
-    const auto bytesEachSample = static_cast<uint32_t>(bytesPerSample(sampleFormat_));
-    const auto channels = static_cast<uint32_t>(channels_);
-    appendText(header, "fmt ");
-    append32(header, kFmtChunkBytes);
-    append16(header, sampleFormat_ == Float32 ? kFormatTagIeeeFloat : kFormatTagPcm);
-    append16(header, static_cast<uint16_t>(channels));
-    append32(header, static_cast<uint32_t>(sampleRate_));
-    append32(header, bytesEachSample * channels * static_cast<uint32_t>(sampleRate_));
-    append16(header, static_cast<uint16_t>(bytesEachSample * channels));
-    append16(header, static_cast<uint16_t>(bitsPerSample_));
+    append32(header, Ds64Chunk::kTakeChunkBytes);
+    // The sizes stay zero until close; the table has no entries.
+    header.resize(Ds64Chunk::kTakeEndOffset, 0);
+    if (hasBext_) {
+        for (const auto& chunk : {BwfChunkBuilder::buildBextChunk(bextChunk_, {sampleRate_, bitsPerSample(), channels_}),
+                                  BwfChunkBuilder::buildIxmlChunk(bextChunk_)})
+            appendRaw(header, chunk.data(), chunk.size());
+    }
+    WavFormatChunk{.formatTag = sampleFormat_ == Float32 ? WavFormatChunk::kFormatFloat : WavFormatChunk::kFormatPcm,
+                   .channels = channels_,
+                   .sampleRate = sampleRate_,
+                   .bitsPerSample = bitsPerSample()}
+        .append(header);
     appendText(header, "data");
     append32(header, kUnknownSize32);
 
-    static_assert(kDs64ChunkOffset + 8 == kDs64RiffSizeOffset);
-    static_assert(kDs64RiffSizeOffset + kDs64ChunkBytes == kFirstOptionalChunkOffset);
-    static_assert(kFirstOptionalChunkOffset + 8 + kFmtChunkBytes + 8 == kHeaderBytesWithoutMetadata);
     if (!writeBytes(header.data(), header.size()))
         return false;
     // On disk at once: a recording that dies before its first flush still
@@ -173,16 +145,6 @@ bool BwfFileWriter::writeRF64Header()
     if (std::fflush(file_) != 0)
         return fail("Cannot write the header of " + path_ + ": " + systemReason());
     return true;
-}
-
-std::vector<uint8_t> BwfFileWriter::buildBextChunk() const
-{
-    return BwfChunkBuilder::buildBextChunk(bextChunk_, {sampleRate_, bitsPerSample_, channels_});
-}
-
-std::vector<uint8_t> BwfFileWriter::buildIxmlChunk() const
-{
-    return BwfChunkBuilder::buildIxmlChunk(bextChunk_);
 }
 
 bool BwfFileWriter::writeSamples(const float* samples, int count)
@@ -245,14 +207,14 @@ bool BwfFileWriter::updateRF64HeaderOnClose()
     if (fseeko(file_, 0, SEEK_END) != 0)
         return fail("Cannot seek in " + path_ + ": " + systemReason());
     const int64_t fileBytes = ftello(file_);
-    if (fileBytes < 0 || fseeko(file_, ds64Position_, SEEK_SET) != 0)
+    if (fileBytes < 0 || fseeko(file_, Ds64Chunk::kSizesOffset, SEEK_SET) != 0)
         return fail("Cannot seek in " + path_ + ": " + systemReason());
 
-    uint8_t sizes[24];
-    LittleEndianBytes::store64(sizes, static_cast<uint64_t>(fileBytes - 8));
-    LittleEndianBytes::store64(sizes + 8, static_cast<uint64_t>(samplesWritten_) *
-                                              static_cast<uint64_t>(bytesPerSample(sampleFormat_)));
-    LittleEndianBytes::store64(sizes + 16, static_cast<uint64_t>(samplesWritten_ / channels_));
+    uint8_t sizes[Ds64Chunk::kSizesBytes];
+    Ds64Chunk::store(sizes, {.riffSize = static_cast<uint64_t>(fileBytes - 8),
+                             .dataSize = static_cast<uint64_t>(samplesWritten_) *
+                                         static_cast<uint64_t>(bytesPerSample(sampleFormat_)),
+                             .sampleCount = static_cast<uint64_t>(samplesWritten_ / channels_)});
     if (!writeBytes(sizes, sizeof sizes))
         return false;
     if (fseeko(file_, 0, SEEK_END) != 0)

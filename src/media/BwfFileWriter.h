@@ -87,34 +87,31 @@ public:
     const std::string& path() const { return path_; }
     int sampleRate() const { return sampleRate_; }
     int channels() const { return channels_; }
-    int bitsPerSample() const { return bitsPerSample_; }
+    int bitsPerSample() const { return bitsPerSample(sampleFormat_); }
     SampleFormat sampleFormat() const { return sampleFormat_; }
     int64_t samplesWritten() const { return samplesWritten_; }
     const std::string& lastError() const { return lastError_; }
 
     static int bytesPerSample(SampleFormat format);
+    static int bitsPerSample(SampleFormat format) { return bytesPerSample(format) * 8; }
 
 private:
     bool checkFormat(int sampleRate, int channels, SampleFormat format);
     bool createFile(const std::string& path, OpenMode mode);
     bool writeRF64Header();
     bool updateRF64HeaderOnClose();
-    std::vector<uint8_t> buildBextChunk() const;
-    std::vector<uint8_t> buildIxmlChunk() const;
     bool writeBytes(const uint8_t* bytes, size_t count);
     bool fail(const std::string& reason);
 
     std::string path_;
     int sampleRate_ = 48000;
     int channels_ = 1;
-    int bitsPerSample_ = 24;
     SampleFormat sampleFormat_ = Int24;
     int64_t samplesWritten_ = 0;
     BextChunk bextChunk_;
     bool hasBext_ = false;
     std::FILE* file_ = nullptr;
     bool isOpen_ = false;
-    int64_t ds64Position_ = 0;
     std::vector<uint8_t> conversionBuffer_;
     uint64_t bytesSinceFlush_ = 0;
     std::string lastError_;

@@ -15,12 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The layout every take file starts with.
-constexpr int64_t kDs64IdOffset = 12;
-constexpr int64_t kDs64SizesOffset = 20;
-constexpr uint32_t kDs64ExpectedSize = 28;
-constexpr int64_t kHeaderBytes = 48;  // through the ds64 table length
-constexpr int64_t kFirstChunkOffset = 48;
 constexpr int64_t kRiffHeaderBytes = 8;
 
 // When a chunk size is damaged the walk cannot go on; the fall-back looks
@@ -45,33 +39,17 @@ FileHandle openForReading(const std::string& path, int64_t& sizeBytes)
     return file;
 }
 
-bool readAt(std::FILE* file, int64_t offset, void* bytes, size_t count)
-{
-    return fseeko(file, offset, SEEK_SET) == 0 && std::fread(bytes, 1, count, file) == count;
-}
-
-bool parseFormatAt(std::FILE* file, int64_t fileSize, const RiffChunkWalker::Chunk& chunk, WavFormatChunk& format)
-{
-    if (chunk.size < WavFormatChunk::kPlainBytes || chunk.bodyOffset + int64_t{chunk.size} > fileSize)
-        return false;
-    uint8_t body[WavFormatChunk::kExtensibleBytes] = {};
-    const size_t bytes = std::min<size_t>(chunk.size, sizeof body);
-    std::string reason;
-    return readAt(file, chunk.bodyOffset, body, bytes) && WavFormatChunk::parse(body, chunk.size, format, reason);
-}
-
 // Looks for `id` at each byte offset from `from` on; `accept` decides
 // whether a match is the chunk or just the same four bytes inside text.
 template <typename Accept>
-bool scanBytesForChunk(std::FILE* file, int64_t fileSize, int64_t from, const char* id, Accept accept,
+bool scanBytesForChunk(RiffChunkWalker& walker, int64_t fileSize, int64_t from, const char* id, Accept accept,
                        RiffChunkWalker::Chunk& chunk)
 {
-    RiffChunkWalker walker(file, fileSize);
     const int64_t windowBytes = std::min(kByteScanOffsets + RiffChunkWalker::kChunkHeaderBytes, fileSize - from);
     if (windowBytes < RiffChunkWalker::kChunkHeaderBytes)
         return false;
     std::vector<char> window(static_cast<size_t>(windowBytes));
-    if (!readAt(file, from, window.data(), window.size()))
+    if (!walker.readAt(from, window.data(), window.size()))
         return false;
     for (int64_t at = 0; at + RiffChunkWalker::kChunkHeaderBytes <= windowBytes && at < kByteScanOffsets; ++at) {
         if (std::memcmp(window.data() + at, id, 4) == 0 && walker.readHeader(from + at, chunk) && accept(chunk))
@@ -147,7 +125,7 @@ RF64Repairer::CorruptedFile RF64Repairer::describe(const std::string& path)
 
 bool RF64Repairer::needsRepair(const std::string& path)
 {
-    Ds64Sizes sizes;
+    Ds64Chunk::Sizes sizes;
     return isRF64File(path) && readDS64Chunk(path, sizes) &&
            (sizes.riffSize == 0 || sizes.dataSize == 0 || sizes.sampleCount == 0);
 }
@@ -166,7 +144,7 @@ bool RF64Repairer::repairFile(const std::string& path)
     }
     // The RIFF ends with the last whole frame; bytes of a frame that was cut
     // off stay in the file but outside every chunk.
-    Ds64Sizes sizes;
+    Ds64Chunk::Sizes sizes;
     sizes.dataSize = static_cast<uint64_t>(plan.dataBytes);
     sizes.riffSize = static_cast<uint64_t>(plan.dataStart + plan.dataBytes - kRiffHeaderBytes);
     sizes.sampleCount = static_cast<uint64_t>(plan.frames);
@@ -209,22 +187,21 @@ bool RF64Repairer::isRF64File(const std::string& path)
     int64_t size = 0;
     FileHandle file = openForReading(path, size);
     char id[4];
-    return file && readAt(file.get(), 0, id, sizeof id) && std::memcmp(id, "RF64", 4) == 0;
+    return file && RiffChunkWalker(file.get(), size).readAt(0, id, sizeof id) && std::memcmp(id, "RF64", 4) == 0;
 }
 
-bool RF64Repairer::readDS64Chunk(const std::string& path, Ds64Sizes& sizes)
+// Only the ds64 a take of ours has: right after "WAVE", without table entries.
+bool RF64Repairer::readDS64Chunk(const std::string& path, Ds64Chunk::Sizes& sizes)
 {
     int64_t size = 0;
     FileHandle file = openForReading(path, size);
-    uint8_t header[kHeaderBytes];
-    if (!file || !readAt(file.get(), 0, header, sizeof header))
+    uint8_t header[Ds64Chunk::kTakeEndOffset];
+    if (!file || !RiffChunkWalker(file.get(), size).readAt(0, header, sizeof header))
         return false;
-    if (std::memcmp(header + kDs64IdOffset, "ds64", 4) != 0 ||
-        LittleEndianBytes::load32(header + kDs64IdOffset + 4) != kDs64ExpectedSize)
+    const uint8_t* ds64 = header + Ds64Chunk::kIdOffset;
+    if (std::memcmp(ds64, "ds64", 4) != 0 || LittleEndianBytes::load32(ds64 + 4) != Ds64Chunk::kTakeChunkBytes)
         return false;
-    sizes.riffSize = LittleEndianBytes::load64(header + kDs64SizesOffset);
-    sizes.dataSize = LittleEndianBytes::load64(header + kDs64SizesOffset + 8);
-    sizes.sampleCount = LittleEndianBytes::load64(header + kDs64SizesOffset + 16);
+    sizes = Ds64Chunk::load(header + Ds64Chunk::kSizesOffset);
     return true;
 }
 
@@ -241,16 +218,18 @@ bool RF64Repairer::readFmtChunk(const std::string& path, WavFormat& format, int6
     RiffChunkWalker::Chunk chunk;
     WavFormatChunk parsed;
     const auto accept = [&](const RiffChunkWalker::Chunk& candidate) {
-        return parseFormatAt(file.get(), fileSize, candidate, parsed);
+        std::string reason;
+        return WavFormatChunk::read(walker, candidate, parsed, reason);
     };
-    const bool walked = walker.find(kFirstChunkOffset, "fmt ", chunk) == RiffChunkWalker::Result::Found && accept(chunk);
-    if (!walked && !scanBytesForChunk(file.get(), fileSize, kFirstChunkOffset, "fmt ", accept, chunk))
+    const bool walked =
+        walker.find(Ds64Chunk::kTakeEndOffset, "fmt ", chunk) == RiffChunkWalker::Result::Found && accept(chunk);
+    if (!walked && !scanBytesForChunk(walker, fileSize, Ds64Chunk::kTakeEndOffset, "fmt ", accept, chunk))
         return false;
     format.channels = parsed.channels;
     format.sampleRate = parsed.sampleRate;
     format.bytesPerSample = parsed.bytesPerSample();
     format.formatTag = parsed.formatTag;
-    fmtEnd = chunk.bodyOffset + chunk.size + (chunk.size & 1u);
+    fmtEnd = chunk.nextOffset();
     return true;
 }
 
@@ -266,21 +245,19 @@ int64_t RF64Repairer::findDataChunkPosition(const std::string& path, int64_t sea
     if (walker.find(searchFrom, "data", chunk) == RiffChunkWalker::Result::Found)
         return chunk.bodyOffset;
     const auto anyMatch = [](const RiffChunkWalker::Chunk&) { return true; };
-    if (scanBytesForChunk(file.get(), fileSize, searchFrom, "data", anyMatch, chunk))
+    if (scanBytesForChunk(walker, fileSize, searchFrom, "data", anyMatch, chunk))
         return chunk.bodyOffset;
     return -1;
 }
 
-bool RF64Repairer::writeDS64Chunk(const std::string& path, const Ds64Sizes& sizes)
+bool RF64Repairer::writeDS64Chunk(const std::string& path, const Ds64Chunk::Sizes& sizes)
 {
     FileHandle file(std::fopen(path.c_str(), "r+b"));
     if (!file)
         return false;
-    uint8_t bytes[24];
-    LittleEndianBytes::store64(bytes, sizes.riffSize);
-    LittleEndianBytes::store64(bytes + 8, sizes.dataSize);
-    LittleEndianBytes::store64(bytes + 16, sizes.sampleCount);
-    if (fseeko(file.get(), kDs64SizesOffset, SEEK_SET) != 0 || std::fwrite(bytes, 1, sizeof bytes, file.get()) != sizeof bytes)
+    uint8_t bytes[Ds64Chunk::kSizesBytes];
+    Ds64Chunk::store(bytes, sizes);
+    if (fseeko(file.get(), Ds64Chunk::kSizesOffset, SEEK_SET) != 0 || std::fwrite(bytes, 1, sizeof bytes, file.get()) != sizeof bytes)
         return false;
     // The repair is worth keeping through the next power cut.
     if (std::fflush(file.get()) != 0 || ::fsync(fileno(file.get())) != 0)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "media/Ds64Chunk.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -43,12 +45,6 @@ public:
     const std::string& getLastError() const { return lastError_; }
 
 private:
-    struct Ds64Sizes {
-        uint64_t riffSize = 0;
-        uint64_t dataSize = 0;
-        uint64_t sampleCount = 0;
-    };
-
     // What a repair would write, or why it cannot be done.
     struct RepairPlan {
         WavFormat format;
@@ -65,10 +61,10 @@ private:
     RepairPlan planRepair(const std::string& path);
 
     bool isRF64File(const std::string& path);
-    bool readDS64Chunk(const std::string& path, Ds64Sizes& sizes);
+    bool readDS64Chunk(const std::string& path, Ds64Chunk::Sizes& sizes);
     bool readFmtChunk(const std::string& path, WavFormat& format, int64_t& fmtEnd);
     int64_t findDataChunkPosition(const std::string& path, int64_t searchFrom);
-    bool writeDS64Chunk(const std::string& path, const Ds64Sizes& sizes);
+    bool writeDS64Chunk(const std::string& path, const Ds64Chunk::Sizes& sizes);
     static std::string getFilename(const std::string& path);
     static int64_t getFileSize(const std::string& path);
 

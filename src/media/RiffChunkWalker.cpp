@@ -15,7 +15,7 @@ bool RiffChunkWalker::readHeader(int64_t offset, Chunk& chunk)
     if (offset < 0 || offset + kChunkHeaderBytes > fileSizeBytes_)
         return false;
     uint8_t header[kChunkHeaderBytes];
-    if (fseeko(file_, offset, SEEK_SET) != 0 || std::fread(header, 1, sizeof header, file_) != sizeof header)
+    if (!readAt(offset, header, sizeof header))
         return false;
     std::memcpy(chunk.id, header, 4);
     chunk.size = LittleEndianBytes::load32(header + 4);
@@ -24,15 +24,19 @@ bool RiffChunkWalker::readHeader(int64_t offset, Chunk& chunk)
     return true;
 }
 
+bool RiffChunkWalker::readAt(int64_t offset, void* bytes, size_t count)
+{
+    return fseeko(file_, offset, SEEK_SET) == 0 && std::fread(bytes, 1, count, file_) == count;
+}
+
 RiffChunkWalker::Result RiffChunkWalker::find(int64_t offset, const char* id, Chunk& chunk)
 {
     while (readHeader(offset, chunk)) {
         if (std::memcmp(chunk.id, id, 4) == 0)
             return Result::Found;
-        const int64_t bodyEnd = chunk.bodyOffset + static_cast<int64_t>(chunk.size);
-        if (bodyEnd > fileSizeBytes_)
+        if (!bodyFits(chunk))
             return Result::Overrun;
-        offset = bodyEnd + (chunk.size & 1u);
+        offset = chunk.nextOffset();
     }
     return Result::NotFound;
 }

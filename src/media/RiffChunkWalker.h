@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -17,6 +18,10 @@ public:
         uint32_t size = 0;
         int64_t headerOffset = 0;
         int64_t bodyOffset = 0;
+
+        // Where the next chunk's header starts: after the body and the pad
+        // byte of an odd-sized one.
+        int64_t nextOffset() const { return bodyOffset + int64_t{size} + (size & 1u); }
     };
 
     enum class Result {
@@ -35,6 +40,12 @@ public:
 
     // Reads the chunk header at `offset`; false when it does not fit in the file.
     bool readHeader(int64_t offset, Chunk& chunk);
+
+    // False when the chunk's body runs past the end of the file.
+    bool bodyFits(const Chunk& chunk) const { return chunk.bodyOffset + int64_t{chunk.size} <= fileSizeBytes_; }
+
+    // Reads exactly `count` bytes from `offset`.
+    bool readAt(int64_t offset, void* bytes, size_t count);
 
     // The four id bytes as text, non-printable bytes as \xNN.
     static std::string printableId(const char* id);

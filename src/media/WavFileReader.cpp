@@ -1,5 +1,6 @@
 #include "media/WavFileReader.h"
 
+#include "media/Ds64Chunk.h"
 #include "media/LittleEndianBytes.h"
 #include "media/RiffChunkWalker.h"
 
@@ -14,8 +15,6 @@ namespace {
 constexpr int64_t kFormOffset = 8;
 constexpr int64_t kFirstChunkOffset = 12;
 constexpr int64_t kFormHeaderBytes = 12;
-constexpr int64_t kDs64MinBytes = 24;
-constexpr int kDs64DataSizeOffset = 8;
 constexpr uint32_t kSizeFromDs64 = 0xFFFFFFFFu;
 
 constexpr auto kIdleWait = std::chrono::milliseconds(5);
@@ -103,9 +102,9 @@ bool WavFileReader::refuse(const std::string& reason)
 
 bool WavFileReader::readHeader()
 {
+    RiffChunkWalker walker(file_, fileSizeBytes_);
     uint8_t form[kFormHeaderBytes];
-    if (fileSizeBytes_ < kFormHeaderBytes || fseeko(file_, 0, SEEK_SET) != 0 ||
-        std::fread(form, 1, sizeof form, file_) != sizeof form)
+    if (fileSizeBytes_ < kFormHeaderBytes || !walker.readAt(0, form, sizeof form))
         return refuse("File is too short for a WAV header");
     isRF64_ = std::memcmp(form, "RF64", 4) == 0;
     if (!isRF64_ && std::memcmp(form, "RIFF", 4) != 0)
@@ -115,10 +114,9 @@ bool WavFileReader::readHeader()
 
     int64_t ds64DataSize = 0;
     int64_t offset = kFirstChunkOffset;
-    if (isRF64_ && !readDs64(ds64DataSize, offset))
+    if (isRF64_ && !readDs64(walker, ds64DataSize, offset))
         return false;
 
-    RiffChunkWalker walker(file_, fileSizeBytes_);
     RiffChunkWalker::Chunk chunk;
     const auto overrunReason = [&chunk]() {
         return "Chunk '" + RiffChunkWalker::printableId(chunk.id) + "' at offset " +
@@ -131,18 +129,11 @@ bool WavFileReader::readHeader()
     case RiffChunkWalker::Result::Overrun: return refuse(overrunReason());
     case RiffChunkWalker::Result::Found: break;
     }
-    if (chunk.bodyOffset + static_cast<int64_t>(chunk.size) > fileSizeBytes_)
-        return refuse("fmt chunk runs past the end of the file");
-    uint8_t formatBody[WavFormatChunk::kExtensibleBytes] = {};
-    const size_t formatBytes = std::min<size_t>(chunk.size, sizeof formatBody);
-    if (fseeko(file_, chunk.bodyOffset, SEEK_SET) != 0 || std::fread(formatBody, 1, formatBytes, file_) != formatBytes)
-        return refuse("Cannot read the fmt chunk");
     std::string reason;
-    if (!WavFormatChunk::parse(formatBody, chunk.size, format_, reason))
+    if (!WavFormatChunk::read(walker, chunk, format_, reason))
         return refuse(reason);
 
-    const int64_t afterFormat = chunk.bodyOffset + chunk.size + (chunk.size & 1u);
-    switch (walker.find(afterFormat, "data", chunk)) {
+    switch (walker.find(chunk.nextOffset(), "data", chunk)) {
     case RiffChunkWalker::Result::NotFound: return refuse("No data chunk after the fmt chunk");
     case RiffChunkWalker::Result::Overrun: return refuse(overrunReason());
     case RiffChunkWalker::Result::Found: break;
@@ -155,22 +146,21 @@ bool WavFileReader::readHeader()
     return true;
 }
 
-bool WavFileReader::readDs64(int64_t& ds64DataSize, int64_t& nextChunkOffset)
+bool WavFileReader::readDs64(RiffChunkWalker& walker, int64_t& ds64DataSize, int64_t& nextChunkOffset)
 {
-    RiffChunkWalker walker(file_, fileSizeBytes_);
     RiffChunkWalker::Chunk chunk;
     if (!walker.readHeader(kFirstChunkOffset, chunk) || std::memcmp(chunk.id, "ds64", 4) != 0)
         return refuse("RF64 file has no ds64 chunk after WAVE");
-    if (chunk.size < kDs64MinBytes)
+    if (chunk.size < Ds64Chunk::kSizesBytes)
         return refuse("ds64 chunk is shorter than 24 bytes");
-    if (chunk.bodyOffset + static_cast<int64_t>(chunk.size) > fileSizeBytes_)
+    if (!walker.bodyFits(chunk))
         return refuse("ds64 chunk runs past the end of the file");
-    uint8_t body[kDs64MinBytes];
-    if (fseeko(file_, chunk.bodyOffset, SEEK_SET) != 0 || std::fread(body, 1, sizeof body, file_) != sizeof body)
+    uint8_t body[Ds64Chunk::kSizesBytes];
+    if (!walker.readAt(chunk.bodyOffset, body, sizeof body))
         return refuse("Cannot read the ds64 chunk");
-    const uint64_t dataSize = LittleEndianBytes::load64(body + kDs64DataSizeOffset);
+    const uint64_t dataSize = Ds64Chunk::load(body).dataSize;
     ds64DataSize = dataSize > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(dataSize);
-    nextChunkOffset = chunk.bodyOffset + chunk.size + (chunk.size & 1u);
+    nextChunkOffset = chunk.nextOffset();
     return true;
 }
 
@@ -336,7 +326,7 @@ void WavFileReader::startPrefetch(int maxChannels)
 {
     if (!isOpen_ || prefetchThread_.joinable())
         return;
-    ringChannels_ = (maxChannels >= 1 && maxChannels <= format_.channels) ? maxChannels : format_.channels;
+    ringChannels_ = outputChannels(maxChannels);
     ring_.assign(static_cast<size_t>(ringChannels_) * kRingFrames, 0.0f);
     prefetchBuffer_.resize(static_cast<size_t>(format_.bytesPerFrame()) * kBlockFrames);
     writeCount_.store(0);

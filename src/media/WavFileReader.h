@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+class RiffChunkWalker;
+
 // Reads the samples of an uncompressed RIFF or RF64 WAV file as interleaved
 // 32-bit floats, either synchronously or from a ring that a prefetch thread
 // keeps filled ahead of the play position.
@@ -71,7 +73,7 @@ public:
 
 private:
     bool readHeader();
-    bool readDs64(int64_t& ds64DataSize, int64_t& nextChunkOffset);
+    bool readDs64(RiffChunkWalker& walker, int64_t& ds64DataSize, int64_t& nextChunkOffset);
     bool refuse(const std::string& reason);
     int outputChannels(int outChannels) const;
     void decode(const uint8_t* raw, int frames, float* out, int outStride, int channelsKept) const;

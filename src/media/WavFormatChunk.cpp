@@ -2,6 +2,7 @@
 
 #include "media/LittleEndianBytes.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -85,4 +86,33 @@ bool WavFormatChunk::parse(const uint8_t* body, uint32_t sizeBytes, WavFormatChu
     format.sampleRate = static_cast<int>(sampleRate);
     format.bitsPerSample = bitsPerSample;
     return true;
+}
+
+bool WavFormatChunk::read(RiffChunkWalker& walker, const RiffChunkWalker::Chunk& chunk, WavFormatChunk& format,
+                          std::string& reason)
+{
+    if (!walker.bodyFits(chunk)) {
+        reason = "fmt chunk runs past the end of the file";
+        return false;
+    }
+    uint8_t body[kExtensibleBytes] = {};
+    if (!walker.readAt(chunk.bodyOffset, body, std::min<size_t>(chunk.size, sizeof body))) {
+        reason = "Cannot read the fmt chunk";
+        return false;
+    }
+    return parse(body, chunk.size, format, reason);
+}
+
+void WavFormatChunk::append(std::vector<uint8_t>& bytes) const
+{
+    using namespace LittleEndianBytes;
+    const auto frameBytes = static_cast<uint32_t>(bytesPerFrame());
+    appendText(bytes, "fmt ");
+    append32(bytes, kPlainBytes);
+    append16(bytes, static_cast<uint16_t>(formatTag));
+    append16(bytes, static_cast<uint16_t>(channels));
+    append32(bytes, static_cast<uint32_t>(sampleRate));
+    append32(bytes, frameBytes * static_cast<uint32_t>(sampleRate));
+    append16(bytes, static_cast<uint16_t>(frameBytes));
+    append16(bytes, static_cast<uint16_t>(bitsPerSample));
 }

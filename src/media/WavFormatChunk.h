@@ -1,7 +1,10 @@
 #pragma once
 
+#include "media/RiffChunkWalker.h"
+
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The fields of a "fmt " chunk that sample reading needs, checked against
 // what this program can decode: integer PCM of 16, 24 or 32 bits or 32-bit
@@ -28,4 +31,13 @@ struct WavFormatChunk {
     // `body` holds the first min(sizeBytes, kExtensibleBytes) bytes of the
     // chunk. False with a reason when the chunk is short or not decodable.
     static bool parse(const uint8_t* body, uint32_t sizeBytes, WavFormatChunk& format, std::string& reason);
+
+    // Reads the body of the fmt chunk `chunk` that `walker` found and parses
+    // it. False with a reason when the body is not all in the file, cannot be
+    // read or does not parse.
+    static bool read(RiffChunkWalker& walker, const RiffChunkWalker::Chunk& chunk, WavFormatChunk& format,
+                     std::string& reason);
+
+    // Appends these fields as a plain fmt chunk, header included.
+    void append(std::vector<uint8_t>& bytes) const;
 };

@@ -74,13 +74,18 @@ void LtcDecoder::reset()
 
 void LtcDecoder::resetStatistics()
 {
+    restartMeasurement();
+    nextPosition = 0;
+    publish(TcSnapshot{});
+}
+
+void LtcDecoder::restartMeasurement()
+{
     measuredFps = kNotMeasured;
     initialCount = 0;
-    nextPosition = 0;
     totalFrameSamples = 0;
     decodedFrames = 0;
     firstFrameOnly = false;
-    publish(TcSnapshot{});
 }
 
 void LtcDecoder::processAudio(const float* samples, int count)
@@ -148,15 +153,10 @@ void LtcDecoder::measureFrameLength(int64_t frameSamples)
     // true frame edge (it comes out a sample or so long). It gives the first
     // estimate, and the measurement starts over from the second frame, so it
     // does not bias the rate for minutes through the smoothing.
-    if (firstFrameOnly) {
-        firstFrameOnly = false;
-        measuredFps = kNotMeasured;
-        initialCount = 0;
-        totalFrameSamples = 0;
-        decodedFrames = 0;
-    } else if (decodedFrames == 0) {
+    if (firstFrameOnly)
+        restartMeasurement();
+    else if (decodedFrames == 0)
         firstFrameOnly = true;
-    }
     totalFrameSamples += frameSamples;
     decodedFrames += 1;
     const double rate = static_cast<double>(sampleRate);

@@ -75,6 +75,7 @@ private:
     };
 
     void resetStatistics();
+    void restartMeasurement();
     void publish(const TcSnapshot& snapshot);
     bool isBelowGate(const float* samples, int count) const;
     void measureFrameLength(int64_t frameSamples);

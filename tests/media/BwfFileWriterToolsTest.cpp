@@ -316,7 +316,7 @@ BwfFileWriter::BextChunk parityRecord(const MetadataParityCase& c)
 std::pair<bool, bool> naturalParity(const MetadataParityCase& c)
 {
     const BwfFileWriter::BextChunk record = parityRecord(c);
-    const int bits = BwfFileWriter::bytesPerSample(c.format) * 8;
+    const int bits = BwfFileWriter::bitsPerSample(c.format);
     const size_t bextBody = 602 + BwfChunkBuilder::composeCodingHistory({kSampleRate, bits, c.channels}).size() + 1;
     const std::string document = BwfChunkBuilder::composeIxmlDocument(record);
     const size_t ixmlBody = document.rfind("</BWFXML>\n") + 10;
@@ -378,7 +378,7 @@ TEST_F(MetadataParityTest, EveryMetadataLengthOpensInLibsndfileAndOurReader)
         EXPECT_EQ(info.channels, c.channels);
         SF_BROADCAST_INFO bext{};
         ASSERT_EQ(sf_command(file, SFC_GET_BROADCAST_INFO, &bext, sizeof bext), SF_TRUE);
-        const int bits = BwfFileWriter::bytesPerSample(c.format) * 8;
+        const int bits = BwfFileWriter::bitsPerSample(c.format);
         EXPECT_EQ(std::string(bext.coding_history, strnlen(bext.coding_history, bext.coding_history_size)),
                   BwfChunkBuilder::composeCodingHistory({kSampleRate, bits, c.channels}));
         EXPECT_EQ(std::string(bext.description, strnlen(bext.description, sizeof bext.description)),

@@ -74,10 +74,7 @@ std::vector<std::vector<uint8_t>> seedFiles(const QTemporaryDir& dir)
     TakeLayout take;
     take.noteBytes = 300;
     take.ixmlBytes = 301;
-    std::vector<uint8_t> unclosed = buildUnclosedTakeHeader(take);
-    const std::vector<uint8_t> samples = takeSampleBytes(take, 0, 50);
-    unclosed.insert(unclosed.end(), samples.begin(), samples.end());
-    seeds.push_back(unclosed);
+    seeds.push_back(unclosedTakeBytes(take, 50));
     seeds.push_back(WavBytes::form(false).chunk("LIST", "abc").fmt(1, 2, 48000, 16).id("data").u32(40)
                         .raw(std::vector<uint8_t>(40, 0x55)).bytes);
     seeds.push_back(WavBytes::form(true, 48).fmt(3, 3, 44100, 32).id("data").u32(0xFFFFFFFFu)

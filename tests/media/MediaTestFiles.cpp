@@ -1,7 +1,8 @@
 #include "MediaTestFiles.h"
 
+#include "WrittenFile.h"
+
 #include <fstream>
-#include <iterator>
 #include <sndfile.h>
 
 bool writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
@@ -13,8 +14,7 @@ bool writeFileBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 
 std::vector<uint8_t> readFileBytes(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return WrittenFile::load(path).bytes;
 }
 
 SndfileContent readWithSndfile(const std::string& path)

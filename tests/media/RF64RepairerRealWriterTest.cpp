@@ -6,6 +6,7 @@
 #include "KilledRecorder.h"
 #include "MediaTestFiles.h"
 #include "RealWriterTake.h"
+#include "WrittenFile.h"
 #include "media/BwfChunkBuilder.h"
 #include "media/RF64Repairer.h"
 #include "media/SampleFormatConverter.h"
@@ -43,16 +44,11 @@ const RealKilledTake kTakes[] = {
     {"poly33_float", 33, BwfFileWriter::Float32, 2'222},
 };
 
-int bitsOf(BwfFileWriter::SampleFormat format)
-{
-    return BwfFileWriter::bytesPerSample(format) * 8;
-}
-
 int64_t dataStartOf(const RealKilledTake& take)
 {
     const BwfFileWriter::BextChunk record = realTakeRecord(take.channels);
-    return static_cast<int64_t>(kHeaderBytesWithoutMetadata +
-                                BwfChunkBuilder::buildBextChunk(record, {kSampleRate, bitsOf(take.format), take.channels}).size() +
+    const BwfChunkBuilder::FileFormat format{kSampleRate, BwfFileWriter::bitsPerSample(take.format), take.channels};
+    return static_cast<int64_t>(kHeaderBytesWithoutMetadata + BwfChunkBuilder::buildBextChunk(record, format).size() +
                                 BwfChunkBuilder::buildIxmlChunk(record).size());
 }
 
@@ -72,14 +68,6 @@ int64_t recordAndKill(const QString& path, const RealKilledTake& take)
 {
     return ::recordAndKill(TONVALE_REAL_TAKE_WRITER, {path, QString::number(take.channels), QString::number(take.format),
                                                       QString::number(take.framesWritten)});
-}
-
-uint64_t ds64Field(const std::vector<uint8_t>& bytes, size_t offset)
-{
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = value << 8 | bytes.at(offset + static_cast<size_t>(i));
-    return value;
 }
 
 std::string probeStream(const QString& path)
@@ -141,12 +129,12 @@ TEST(RF64RepairerRealWriterTest, TakesOfAKilledWriterAreFoundRepairedAndReadBack
         EXPECT_EQ(entry->sampleRate, kSampleRate);
 
         ASSERT_TRUE(repairer.repairFile(entry->path)) << repairer.getLastError();
-        const std::vector<uint8_t> bytes = readFileBytes(entry->path);
+        const WrittenFile repaired = WrittenFile::load(entry->path);
         const uint64_t dataBytes = static_cast<uint64_t>(frames) * BwfFileWriter::bytesPerSample(take.format) *
                                    static_cast<uint64_t>(take.channels);
-        EXPECT_EQ(ds64Field(bytes, 20), static_cast<uint64_t>(dataStartOf(take)) + dataBytes - 8);
-        EXPECT_EQ(ds64Field(bytes, 28), dataBytes);
-        EXPECT_EQ(ds64Field(bytes, 36), static_cast<uint64_t>(frames));
+        EXPECT_EQ(repaired.u64(20), static_cast<uint64_t>(dataStartOf(take)) + dataBytes - 8);
+        EXPECT_EQ(repaired.u64(28), dataBytes);
+        EXPECT_EQ(repaired.u64(36), static_cast<uint64_t>(frames));
 
         const std::string probed = probeStream(paths[i]);
         EXPECT_NE(probed.find("duration_ts=" + std::to_string(frames) + "\n"), std::string::npos) << probed;

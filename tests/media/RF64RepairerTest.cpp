@@ -6,6 +6,7 @@
 #include "MediaTestFiles.h"
 #include "UnclosedTakeFixture.h"
 #include "WavBytes.h"
+#include "WrittenFile.h"
 #include "media/RF64Repairer.h"
 #include "media/WavFileReader.h"
 #include "support/ExternalTool.h"
@@ -21,14 +22,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-uint64_t ds64Field(const std::vector<uint8_t>& bytes, size_t offset)
-{
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = value << 8 | bytes.at(offset + static_cast<size_t>(i));
-    return value;
-}
 
 struct KilledTake {
     const char* name;
@@ -134,13 +127,13 @@ TEST(RF64RepairerTest, KilledRecordingsAreFoundRecursivelyRepairedAndReadByOutsi
         EXPECT_DOUBLE_EQ(entry->durationSeconds, take.frames / 48000.0);
 
         ASSERT_TRUE(repairer.repairFile(entry->path)) << repairer.getLastError();
-        const std::vector<uint8_t> bytes = readFileBytes(entry->path);
+        const WrittenFile repaired = WrittenFile::load(entry->path);
         const uint64_t dataStart = buildUnclosedTakeHeader(take.layout).size();
         const uint64_t dataBytes = static_cast<uint64_t>(take.frames * take.layout.bytesPerFrame());
-        EXPECT_EQ(ds64Field(bytes, 20), dataStart + dataBytes - 8);
-        EXPECT_EQ(ds64Field(bytes, 28), dataBytes);
-        EXPECT_EQ(ds64Field(bytes, 36), static_cast<uint64_t>(take.frames));
-        EXPECT_EQ(bytes.size(), static_cast<size_t>(sizes[i])) << "the repair must not cut the file";
+        EXPECT_EQ(repaired.u64(20), dataStart + dataBytes - 8);
+        EXPECT_EQ(repaired.u64(28), dataBytes);
+        EXPECT_EQ(repaired.u64(36), static_cast<uint64_t>(take.frames));
+        EXPECT_EQ(repaired.bytes.size(), static_cast<size_t>(sizes[i])) << "the repair must not cut the file";
 
         const std::string probed = probeSampleCount(paths[i]);
         EXPECT_NE(probed.find("duration_ts=" + std::to_string(take.frames) + "\n"), std::string::npos) << probed;
@@ -179,10 +172,10 @@ TEST(RF64RepairerTest, SizesOfAMillionByteTakeWithDataAt1080)
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].sampleFrames, 166'486);
     ASSERT_TRUE(repairer.repairFile(path));
-    const std::vector<uint8_t> bytes = readFileBytes(path);
-    EXPECT_EQ(ds64Field(bytes, 28), 998'916u);  // whole frames only
-    EXPECT_EQ(ds64Field(bytes, 20), 999'988u);  // the RIFF ends with the last whole frame
-    EXPECT_EQ(ds64Field(bytes, 36), 166'486u);
+    const WrittenFile repaired = WrittenFile::load(path);
+    EXPECT_EQ(repaired.u64(28), 998'916u);  // whole frames only
+    EXPECT_EQ(repaired.u64(20), 999'988u);  // the RIFF ends with the last whole frame
+    EXPECT_EQ(repaired.u64(36), 166'486u);
 }
 
 struct ScanCase {
@@ -195,46 +188,37 @@ struct ScanCase {
     const char* error;
 };
 
-std::vector<uint8_t> unclosedBytes(const TakeLayout& layout, int64_t frames, int tailBytes = 0)
-{
-    std::vector<uint8_t> bytes = buildUnclosedTakeHeader(layout);
-    std::vector<uint8_t> samples = takeSampleBytes(layout, 0, frames + 1);
-    samples.resize(static_cast<size_t>(frames * layout.bytesPerFrame() + tailBytes));
-    bytes.insert(bytes.end(), samples.begin(), samples.end());
-    return bytes;
-}
-
 TEST(RF64RepairerTest, WhatTheScanListsAndWhy)
 {
     const TakeLayout stereo = layoutOf(2, 24, false);
-    std::vector<uint8_t> closed = unclosedBytes(stereo, 100);
+    std::vector<uint8_t> closed = unclosedTakeBytes(stereo, 100);
     closed[20] = closed[28] = closed[36] = 1;
     std::vector<uint8_t> oneZero = closed;
     oneZero[36] = 0;
-    std::vector<uint8_t> ds64Size24 = unclosedBytes(stereo, 100);
+    std::vector<uint8_t> ds64Size24 = unclosedTakeBytes(stereo, 100);
     ds64Size24[16] = 24;
     TakeLayout damaged = stereo;
     damaged.bextSizeOverride = 0x7FFFFFFF;  // the walk cannot pass it; the byte scan can
-    std::vector<uint8_t> noFmt = unclosedBytes(stereo, 100);
+    std::vector<uint8_t> noFmt = unclosedTakeBytes(stereo, 100);
     const size_t fmtAt = buildUnclosedTakeHeader(stereo).size() - 32;
     std::memcpy(&noFmt[fmtAt], "fmx ", 4);
-    std::vector<uint8_t> noData = unclosedBytes(stereo, 100);
+    std::vector<uint8_t> noData = unclosedTakeBytes(stereo, 100);
     std::memcpy(&noData[fmtAt + 24], "dat ", 4);
-    std::vector<uint8_t> badChannels = unclosedBytes(stereo, 100);
+    std::vector<uint8_t> badChannels = unclosedTakeBytes(stereo, 100);
     badChannels[fmtAt + 10] = 0;
 
     const std::vector<ScanCase> cases = {
         {"closed", "closed.wav", closed, false, false, false, ""},
         {"one_size_zero", "onezero.wav", oneZero, true, true, true, ""},
-        {"upper_case_name", "upper.WAV", unclosedBytes(stereo, 100), false, true, false, ""},
-        {"other_extension", "take.bwf", unclosedBytes(stereo, 100), false, true, false, ""},
+        {"upper_case_name", "upper.WAV", unclosedTakeBytes(stereo, 100), false, true, false, ""},
+        {"other_extension", "take.bwf", unclosedTakeBytes(stereo, 100), false, true, false, ""},
         {"plain_riff", "riff.wav", WavBytes::form(false).fmt(1, 1, 48000, 16).id("data").u32(0).bytes, false, false, false, ""},
         {"ds64_size_24", "ds64size.wav", ds64Size24, false, false, false, ""},
-        {"damaged_bext_size", "damaged.wav", unclosedBytes(damaged, 100), true, true, true, ""},
+        {"damaged_bext_size", "damaged.wav", unclosedTakeBytes(damaged, 100), true, true, true, ""},
         {"no_fmt", "nofmt.wav", noFmt, true, true, false, "Cannot read format chunk"},
         {"zero_channels", "zerochannels.wav", badChannels, true, true, false, "Cannot read format chunk"},
         {"no_data", "nodata.wav", noData, true, true, false, "Cannot calculate correct sizes"},
-        {"no_whole_frame", "noframe.wav", unclosedBytes(stereo, 0, 5), true, true, false, "Cannot calculate correct sizes"},
+        {"no_whole_frame", "noframe.wav", unclosedTakeBytes(stereo, 0, 5), true, true, false, "Cannot calculate correct sizes"},
         {"header_only_cut", "cut.wav", std::vector<uint8_t>(closed.begin(), closed.begin() + 47), false, false, false, ""},
     };
     for (const ScanCase& c : cases) {
@@ -262,7 +246,7 @@ TEST(RF64RepairerTest, WhatTheScanListsAndWhy)
             EXPECT_EQ(readFileBytes(path), c.bytes) << "a file that cannot be repaired stays as it was";
         } else {
             EXPECT_EQ(found[0].sampleFrames, 100);
-            EXPECT_EQ(ds64Field(readFileBytes(path), 36), 100u);
+            EXPECT_EQ(WrittenFile::load(path).u64(36), 100u);
         }
     }
 }

@@ -27,5 +27,6 @@ std::vector<uint8_t> takeSampleBytes(const TakeLayout& layout, int64_t firstFram
 // IEEE bit pattern.
 int32_t takeSampleCode(const TakeLayout& layout, int64_t frame, int channel);
 
-// Writes a header plus `frames` frames and `tailBytes` of the next one.
+// A header plus `frames` frames and `tailBytes` of the next one.
+std::vector<uint8_t> unclosedTakeBytes(const TakeLayout& layout, int64_t frames, int tailBytes = 0);
 bool writeUnclosedTake(const std::string& path, const TakeLayout& layout, int64_t frames, int tailBytes);

@@ -22,9 +22,10 @@ struct WavBytes {
         bytes.insert(bytes.end(), more.begin(), more.end());
         return *this;
     }
-    WavBytes& chunk(const char* fourCc, const std::string& body)
+    // A non-zero sizeOverride is written instead of the body's size (a damaged size).
+    WavBytes& chunk(const char* fourCc, const std::string& body, uint32_t sizeOverride = 0)
     {
-        id(fourCc).u32(static_cast<uint32_t>(body.size()));
+        id(fourCc).u32(sizeOverride ? sizeOverride : static_cast<uint32_t>(body.size()));
         bytes.insert(bytes.end(), body.begin(), body.end());
         if (body.size() & 1u)
             bytes.push_back(0);
