@@ -3,6 +3,7 @@
 #include "engine/AudioEngine_CoreAudio.h"
 
 #include "core/DebugLog.h"
+#include "engine/RenderBlockBuffers.h"
 #include "platform/audio/DefaultAudioSystem.h"
 
 #include <algorithm>
@@ -16,7 +17,6 @@ constexpr int kRetireWaitPolls = 500;
 constexpr std::chrono::milliseconds kRetireWaitPoll{1};
 constexpr uint64_t kRetireRenderCycles = 2;
 constexpr size_t kPlaybackChannels = 16;
-constexpr size_t kBusBufferCount = 5;
 constexpr size_t kAuxBusCount = 4;
 
 }  // namespace
@@ -53,7 +53,7 @@ void AudioEngine_CoreAudio::allocateWorkBuffers()
     const size_t block = kMaxBlockFrames;
     postTrimTapBuffers_.assign(kMaxTracks * block, 0.0f);
     chainOutputBuffers_.assign(kMaxTracks * block, 0.0f);
-    busBuffers_.assign(kBusBufferCount * block, 0.0f);
+    busBuffers_.assign(RenderBlockBuffers::kBusCount * block, 0.0f);
     frameBuffer_.assign(block * kRingFrameFloats, 0.0f);
     playbackBuffer_.assign(block * kPlaybackChannels, 0.0f);
     auxBusBuffers_.assign(kAuxBusCount * block, 0.0f);

@@ -20,6 +20,7 @@
 
 #include <array>
 #include <atomic>
+#include <bitset>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -27,8 +28,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-class AutomixEngine;
 
 // The audio engine: one device at a time, one output unit whose render
 // callback runs the whole signal path, direct capture for input-only devices,
@@ -369,7 +368,6 @@ private:
     AudioDeviceId listenerDeviceId_ = kNoAudioDevice;
 
     // Direct capture: one producer (IOProc), one consumer (render callback).
-    bool useDirectCapture_ = false;
     AudioSystem::IOProcId directCaptureProcId_ = 0;
     AudioDeviceId directCaptureDeviceId_ = kNoAudioDevice;
     bool directCaptureProcExists_ = false;
@@ -489,7 +487,7 @@ private:
     // Render work buffers, allocated once so the audio thread never allocates.
     std::vector<float> postTrimTapBuffers_;   // 32 x 8192
     std::vector<float> chainOutputBuffers_;   // 32 x 8192
-    std::vector<float> busBuffers_;           // 5 x 8192: mix, slate, monitor, coms, LTC generator
+    std::vector<float> busBuffers_;           // 4 x 8192: mix, slate, monitor, LTC generator
     std::vector<float> frameBuffer_;          // 8192 x 33
     std::vector<float> playbackBuffer_;       // 8192 x 16
     std::vector<float> auxBusBuffers_;        // 4 x 8192
@@ -500,18 +498,23 @@ private:
     void initializeOutputStages();
     void resetStripGainsForUnit();
     // Audio thread: no locks, no allocation, no logging.
+    // The tracks whose chains run in a block: decided once at its start, so
+    // the chains, the mix and the aux sends agree even if a track is armed
+    // while the block runs.
+    using TrackMask = std::bitset<kMaxTracks>;
+    TrackMask liveTracks(const RoutingSnapshot& routing) const;
     bool pullInput(const AudioRenderTime& time, uint32_t blockFrames);
     void measureTrackMeters(const RoutingSnapshot& routing, uint32_t blockFrames);
     void readSlateInput(const RoutingSnapshot& routing, uint32_t blockFrames);
     void computeAutomixGains();
     void computePostTrimTaps(const RoutingSnapshot& routing, uint32_t blockFrames);
-    void runTrackChains(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
+    void runTrackChains(const RoutingSnapshot& routing, const TrackMask& live, uint32_t blockFrames,
+                        AudioBlockBufferList& outputs);
     void runTrackChainLanes(const RoutingSnapshot& routing, const std::array<int, TrackChain::kLanes>& tracks,
                             int trackCount, uint32_t blockFrames, AudioBlockBufferList& outputs);
-    void mixBus(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
+    void mixBus(const RoutingSnapshot& routing, const TrackMask& live, bool holdsMix, uint32_t blockFrames,
+                AudioBlockBufferList& outputs);
     void writeRecordingRing(const RoutingSnapshot& routing, uint32_t blockFrames);
-    bool isLiveTrack(const RoutingSnapshot& routing, int track) const;
-    bool isValidInputChannel(int channel) const;
     const float* inputChannel(int channel) const;
     float* busBuffer(int bus);
     // Output stages (AudioEngine_CoreAudioOutputStages.cpp): test tone,
@@ -520,12 +523,14 @@ private:
     bool playbackHoldsMix() const;
     bool bitbucketModeForRender() const;
     const float* ltcGeneratorBlock() const;
-    void renderOutputStages(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
+    void renderOutputStages(const RoutingSnapshot& routing, const TrackMask& live, bool holdsMix,
+                            uint32_t blockFrames, AudioBlockBufferList& outputs);
     void renderMonitorBus(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs,
                           bool holdsMix);
     void renderComsBus(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
     void renderRecordBeep(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
-    void renderAuxBuses(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
+    void renderAuxBuses(const RoutingSnapshot& routing, const TrackMask& live, uint32_t blockFrames,
+                        AudioBlockBufferList& outputs);
     void renderLtcGenerator(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
     void feedLtcReader(const RoutingSnapshot& routing, uint32_t blockFrames);
     void renderPlayback(const RoutingSnapshot& routing, uint32_t blockFrames, AudioBlockBufferList& outputs);
@@ -595,7 +600,7 @@ private:
     static constexpr int kAuxSendTracks = 24;
     static constexpr int kPlaybackChannels = 16;
     // What a playback channel's code resolved to; the audio thread reads the
-    // kind and index, never the code text.
+    // kind and, for a port, its index, never the code text.
     enum PlaybackTarget : int { kPlaybackNowhere = 0, kPlaybackPort, kPlaybackMix, kPlaybackMixAndMonitor,
                                 kPlaybackMonitor, kPlaybackComs };
     std::string ltcInputPortName_;
@@ -640,5 +645,4 @@ private:
     // Meters, written by the render callback.
     std::array<TrackMeter, kMaxTracks> trackMeters_;
     std::atomic<float> mainPeakLevel_{0.0f};
-    std::atomic<uint64_t> nonFiniteResets_{0};
 };

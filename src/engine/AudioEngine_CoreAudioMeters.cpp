@@ -5,11 +5,11 @@
 #include "engine/AudioEngine_CoreAudio.h"
 
 #include "core/DebugLog.h"
+#include "engine/PortIndex.h"
 
 namespace {
 
 constexpr auto kRelaxed = std::memory_order_relaxed;
-const std::string kLtcGeneratorInputName = "LTCGEN";
 
 }  // namespace
 
@@ -58,20 +58,17 @@ void AudioEngine_CoreAudio::setLtcInputPort(const std::string& port)
     std::shared_ptr<const void> previous = ltcDecoder_.publish(std::move(fresh));
     debugLog("CoreAudio: LTC decoder reset for new input source");
 
-    if (port == kLtcGeneratorInputName) {
+    if (port == PortIndex::kLtcGeneratorInputName) {
         ltcInputIndex_ = RoutingSnapshot::kLtcGeneratorChannel;
         debugLog(std::string("CoreAudio: LTC Input set to virtual LTCGEN (index=-2), ltcGeneratorEnabled_=")
                  + (ltcGeneratorEnabled_.load(kRelaxed) ? "true" : "false"));
     } else {
-        for (size_t i = 0; i < inputChannelNames_.size(); ++i) {
-            if (inputChannelNames_[i] == port) {
-                ltcInputIndex_ = static_cast<int>(i);
-                debugLog("CoreAudio: LTC Input set to physical input " + std::to_string(i) + " (" + port + ")");
-                break;
-            }
-        }
+        ltcInputIndex_ = PortIndex::firstIndexOf(inputChannelNames_, port);
         if (ltcInputIndex_ == RoutingSnapshot::kNoChannel)
             debugLog("CoreAudio: LTC Input port not found: '" + port + "', ltcInputIndex_=-1");
+        else
+            debugLog("CoreAudio: LTC Input set to physical input " + std::to_string(ltcInputIndex_) + " (" + port
+                     + ")");
     }
     publishRoutingSnapshotLocked();
     retireAfterTwoRenderCycles(std::move(previous));

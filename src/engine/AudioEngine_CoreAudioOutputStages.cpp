@@ -119,14 +119,13 @@ const float* AudioEngine_CoreAudio::ltcGeneratorBlock() const
     return busBuffers_.data() + static_cast<size_t>(kLtcGeneratorBus) * kMaxBlockFrames;
 }
 
-void AudioEngine_CoreAudio::renderOutputStages(const RoutingSnapshot& routing, uint32_t blockFrames,
-                                               AudioBlockBufferList& outputs)
+void AudioEngine_CoreAudio::renderOutputStages(const RoutingSnapshot& routing, const TrackMask& live, bool holdsMix,
+                                               uint32_t blockFrames, AudioBlockBufferList& outputs)
 {
-    const bool holdsMix = playbackHoldsMix();
     renderMonitorBus(routing, blockFrames, outputs, holdsMix);
     renderComsBus(routing, blockFrames, outputs);
     renderRecordBeep(routing, blockFrames, outputs);
-    renderAuxBuses(routing, blockFrames, outputs);
+    renderAuxBuses(routing, live, blockFrames, outputs);
     renderLtcGenerator(routing, blockFrames, outputs);
     feedLtcReader(routing, blockFrames);
     renderPlayback(routing, blockFrames, outputs);
@@ -226,17 +225,15 @@ float* AudioEngine_CoreAudio::auxBusBuffer(int aux)
     return auxBusBuffers_.data() + static_cast<size_t>(aux) * kMaxBlockFrames;
 }
 
-void AudioEngine_CoreAudio::renderAuxBuses(const RoutingSnapshot& routing, uint32_t blockFrames,
-                                           AudioBlockBufferList& outputs)
+void AudioEngine_CoreAudio::renderAuxBuses(const RoutingSnapshot& routing, const TrackMask& live,
+                                           uint32_t blockFrames, AudioBlockBufferList& outputs)
 {
     constexpr int kAuxCount = RoutingSnapshot::kAuxBusCount;
     for (int a = 0; a < kAuxCount; ++a)
         std::fill_n(auxBusBuffer(a), blockFrames, 0.0f);
-    const int sendingTracks = std::min(static_cast<int>(routing.trackInputs.size()), kAuxSendTracks);
-    for (int t = 0; t < sendingTracks; ++t) {
-        if (!isLiveTrack(routing, t))
+    for (size_t track = 0; track < kAuxSendTracks; ++track) {
+        if (!live[track])
             continue;
-        const size_t track = static_cast<size_t>(t);
         const float* postTrim = postTrimTapBuffers_.data() + track * kMaxBlockFrames;
         const float* chain = chainOutputBuffers_.data() + track * kMaxBlockFrames;
         for (int a = 0; a < kAuxCount; ++a) {

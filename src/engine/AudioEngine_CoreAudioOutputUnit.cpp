@@ -29,11 +29,11 @@ bool AudioEngine_CoreAudio::setupAudioUnit()
     }
     if (!createAudioUnit())
         return false;
-    useDirectCapture_ = bindUnitToDevice();
+    const bool useDirectCapture = bindUnitToDevice();
     const AudioStatus outputStatus = outputUnit_->enableIO(AudioUnitBus::Output, true);
     debugLog(outputStatus != kAudioOk ? "CoreAudio: Failed to enable output: " + statusText(outputStatus)
                                       : std::string("CoreAudio: Output enabled on bus 0"));
-    if (useDirectCapture_) {
+    if (useDirectCapture) {
         debugLog(setupDirectInputCapture(inputDeviceId_)
                      ? "CoreAudio: Direct input capture enabled"
                      : "CoreAudio: Warning - Failed to set up direct input capture");

@@ -5,10 +5,9 @@
 #include "engine/AudioEngine_CoreAudio.h"
 
 #include "core/DebugLog.h"
+#include "engine/PortIndex.h"
 
-#include <algorithm>
 #include <cmath>
-#include <unordered_map>
 
 namespace {
 
@@ -18,9 +17,6 @@ const std::string kMixCode = "MIX";
 const std::string kMixAndMonitorCode = "MIX+MON";
 const std::string kMonitorCode = "MONITOR";
 const std::string kComsCode = "COMS";
-
-constexpr int kMixAndMonitorIndex = -2;
-constexpr int kMonitorIndex = -3;
 
 }  // namespace
 
@@ -38,32 +34,28 @@ void AudioEngine_CoreAudio::setPlaybackOutputPort(int channel, const std::string
     } else if (target == kMixCode || target == kComsCode) {
         const bool mix = target == kMixCode;
         kind = mix ? kPlaybackMix : kPlaybackComs;
+        // A bus plays to the outputs of the snapshot each block renders with;
+        // its first output is only reported here.
         std::lock_guard<std::mutex> lock(routingMutex_);
         const std::vector<int>& bus = mix ? mixOutputIndices_ : comsOutputIndices_;
         const std::string busName = mix ? "Mix" : "Coms";
-        if (bus.empty()) {
+        if (bus.empty())
             debugLog(prefix + "]: " + busName + " not configured");
-        } else {
-            index = bus.front();
-            debugLog(prefix + "]: Routed to " + busName + " output index " + std::to_string(index));
-        }
+        else
+            debugLog(prefix + "]: Routed to " + busName + " output index " + std::to_string(bus.front()));
     } else if (target == kMixAndMonitorCode) {
         kind = kPlaybackMixAndMonitor;
-        index = kMixAndMonitorIndex;
         debugLog(prefix + "]: Routed to Mix + Monitor outputs");
     } else if (target == kMonitorCode) {
         kind = kPlaybackMonitor;
-        index = kMonitorIndex;
         debugLog(prefix + "]: Routed to Monitor outputs");
     } else {
         kind = kPlaybackPort;
-        const auto found = std::find(outputChannelNames_.begin(), outputChannelNames_.end(), target);
-        if (found == outputChannelNames_.end()) {
+        index = PortIndex::firstIndexOf(outputChannelNames_, target);
+        if (index == RoutingSnapshot::kNoChannel)
             debugLog(prefix + "]: Output port not found: " + target);
-        } else {
-            index = static_cast<int>(found - outputChannelNames_.begin());
+        else
             debugLog(prefix + "]: Routed to output " + std::to_string(index) + " (" + target + ")");
-        }
     }
     // The index first: a block that sees the new kind finds its index.
     playbackOutputIndices_[c].store(index, kRelaxed);
@@ -82,7 +74,6 @@ bool AudioEngine_CoreAudio::startPlayback(const std::string& path)
             const std::string prefix = "CoreAudio Playback Start: Ch " + std::to_string(channel);
             const std::string& code = playbackCodes_[c];
             if (code == kMixCode && !mixOutputIndices_.empty()) {
-                playbackOutputIndices_[c].store(mixOutputIndices_.front(), kRelaxed);
                 debugLog(prefix + " -> Mix output " + std::to_string(mixOutputIndices_.front()));
             } else if (code == kMixCode) {
                 debugLog(prefix + " -> MIX but mixOutputIndices_ is EMPTY!");
@@ -91,7 +82,6 @@ bool AudioEngine_CoreAudio::startPlayback(const std::string& path)
             } else if (code == kMonitorCode) {
                 debugLog(prefix + " -> Monitor outputs only");
             } else if (code == kComsCode && !comsOutputIndices_.empty()) {
-                playbackOutputIndices_[c].store(comsOutputIndices_.front(), kRelaxed);
                 debugLog(prefix + " -> Coms output " + std::to_string(comsOutputIndices_.front()));
             }
         }
@@ -196,15 +186,7 @@ void AudioEngine_CoreAudio::setMonitorOutputRouting(const std::vector<std::strin
                                                     const std::vector<std::string>& outputPortNames)
 {
     std::lock_guard<std::mutex> lock(routingMutex_);
-    std::unordered_map<std::string, int> positions;
-    for (size_t i = 0; i < outputPortNames.size(); ++i)
-        positions[outputPortNames[i]] = static_cast<int>(i);
-    monitorOutputIndices_.clear();
-    for (const std::string& name : monitorPorts) {
-        const auto found = positions.find(name);
-        if (found != positions.end())
-            monitorOutputIndices_.push_back(found->second);
-    }
+    monitorOutputIndices_ = PortIndex::resolveAll(PortIndex::lastIndexByName(outputPortNames), monitorPorts);
     publishRoutingSnapshotLocked();
     debugLog("Monitor outputs configured: " + std::to_string(monitorOutputIndices_.size()) + " outputs");
 }

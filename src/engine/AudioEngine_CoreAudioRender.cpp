@@ -1,11 +1,12 @@
 // The render callback: one block of the whole signal path.
 //
 // Block order: cycle counter and routing snapshot; input (pull or direct
-// capture); track meters and slate; cleared outputs; automix gains;
-// post-trim taps of every input-fed track; track chains and direct outputs;
-// mix bus; output stages (monitor, coms, beep, aux, LTC generator, LTC
-// reader, playback: AudioEngine_CoreAudioOutputStages.cpp); recording ring;
-// mix meter; test tone over every output.
+// capture); track meters and slate; cleared outputs; the block's live
+// tracks and whether playback holds the mix; automix gains; post-trim taps
+// of every input-fed track; track chains and direct outputs; mix bus;
+// output stages (monitor, coms, beep, aux, LTC generator, LTC reader,
+// playback: AudioEngine_CoreAudioOutputStages.cpp); recording ring; mix
+// meter; test tone over every output.
 //
 // Audio thread: no locks, no allocation, no logging.
 #include "engine/AudioEngine_CoreAudio.h"
@@ -39,7 +40,7 @@ void AudioEngine_CoreAudio::initializeSignalPath()
 {
     faderSmoothingCoefficient_ = 1.0f - std::exp(-1.0f / (static_cast<float>(sampleRate_) * kFaderSmoothingSeconds));
     automixGains_.fill(1.0f);
-    automixEngine_ = std::make_unique<AutomixEngine>(static_cast<float>(sampleRate_));
+    automixEngine_ = std::make_unique<AutomixEngine>();
     // The callback always finds a snapshot: an empty one until routing arrives.
     std::lock_guard<std::mutex> lock(routingMutex_);
     publishRoutingSnapshotLocked();
@@ -78,11 +79,13 @@ AudioStatus AudioEngine_CoreAudio::renderCallback(const AudioRenderTime& time, u
     if (routing == nullptr)
         return kAudioOk;
 
+    const TrackMask live = liveTracks(*routing);
+    const bool holdsMix = playbackHoldsMix();
     computeAutomixGains();
     computePostTrimTaps(*routing, blockFrames);
-    runTrackChains(*routing, blockFrames, outputs);
-    mixBus(*routing, blockFrames, outputs);
-    renderOutputStages(*routing, blockFrames, outputs);
+    runTrackChains(*routing, live, blockFrames, outputs);
+    mixBus(*routing, live, holdsMix, blockFrames, outputs);
+    renderOutputStages(*routing, live, holdsMix, blockFrames, outputs);
     writeRecordingRing(*routing, blockFrames);
     // Frames of the running take, its post-roll included.
     if (recording_.load(kRelaxed) || postrollPending_.load(kRelaxed)) {
@@ -185,15 +188,14 @@ void AudioEngine_CoreAudio::computePostTrimTaps(const RoutingSnapshot& routing, 
     }
 }
 
-void AudioEngine_CoreAudio::runTrackChains(const RoutingSnapshot& routing, uint32_t blockFrames,
-                                           AudioBlockBufferList& outputs)
+void AudioEngine_CoreAudio::runTrackChains(const RoutingSnapshot& routing, const TrackMask& live,
+                                           uint32_t blockFrames, AudioBlockBufferList& outputs)
 {
     // Live tracks go through their chains four at a time (one per vector lane).
-    const int routedTracks = std::min(static_cast<int>(routing.trackInputs.size()), kMaxTracks);
     std::array<int, TrackChain::kLanes> laneTracks{};
     int lanesFilled = 0;
-    for (int t = 0; t < routedTracks; ++t) {
-        if (!isLiveTrack(routing, t))
+    for (int t = 0; t < kMaxTracks; ++t) {
+        if (!live[static_cast<size_t>(t)])
             continue;
         laneTracks[static_cast<size_t>(lanesFilled++)] = t;
         if (lanesFilled == TrackChain::kLanes) {
@@ -229,8 +231,7 @@ void AudioEngine_CoreAudio::runTrackChainLanes(const RoutingSnapshot& routing,
         const size_t lane = static_cast<size_t>(l);
         const size_t track = static_cast<size_t>(tracks[lane]);
         float* output = lanes.outputs[lane];
-        if (lanes.chains[lane]->resetIfNotFinite(output, blockFrames))
-            nonFiniteResets_.fetch_add(1, kRelaxed);
+        lanes.chains[lane]->resetIfNotFinite(output, blockFrames);
         const float applied = lanes.appliedGainLinear[lane];
         gainRealtime_[track].appliedGainLinear.store(
             std::isfinite(applied) ? applied : lanes.parameters[lane].targetGainLinear, kRelaxed);
@@ -244,21 +245,20 @@ void AudioEngine_CoreAudio::runTrackChainLanes(const RoutingSnapshot& routing,
     }
 }
 
-void AudioEngine_CoreAudio::mixBus(const RoutingSnapshot& routing, uint32_t blockFrames,
-                                   AudioBlockBufferList& outputs)
+void AudioEngine_CoreAudio::mixBus(const RoutingSnapshot& routing, const TrackMask& live, bool holdsMix,
+                                   uint32_t blockFrames, AudioBlockBufferList& outputs)
 {
     float* mix = busBuffer(kMixBus);
     std::fill_n(mix, blockFrames, 0.0f);
-    const int routedTracks = std::min(static_cast<int>(routing.trackInputs.size()), kMaxTracks);
-    for (int t = 0; t < routedTracks; ++t) {
-        if (isLiveTrack(routing, t))
-            addInto(mix, chainOutputBuffers_.data() + static_cast<size_t>(t) * kMaxBlockFrames, blockFrames);
+    for (size_t t = 0; t < kMaxTracks; ++t) {
+        if (live[t])
+            addInto(mix, chainOutputBuffers_.data() + t * kMaxBlockFrames, blockFrames);
     }
     if (slateIntoBuses_.load(kRelaxed) && !slateMonitorOnly_.load(kRelaxed) && inputChannel(routing.slateInput))
         addInto(mix, busBuffer(kSlateBus), blockFrames);
     // Bitbucket mode and playback to the mix keep the mix off its outputs;
     // the ring still records it.
-    if (bitbucketModeForRender() || playbackHoldsMix())
+    if (bitbucketModeForRender() || holdsMix)
         return;
     for (const int index : routing.mixOutputs) {
         if (float* destination = outputChannel(outputs, index, blockFrames))
@@ -305,16 +305,17 @@ void AudioEngine_CoreAudio::writeRecordingRing(const RoutingSnapshot& routing, u
     sharedRingWritePosition_->store(start + blockFrames, std::memory_order_release);
 }
 
-bool AudioEngine_CoreAudio::isLiveTrack(const RoutingSnapshot& routing, int track) const
+// Armed and fed by a device channel; a track on the LTC input records its
+// tap but never reaches the chains, the mix or the sends.
+AudioEngine_CoreAudio::TrackMask AudioEngine_CoreAudio::liveTracks(const RoutingSnapshot& routing) const
 {
-    const int input = routing.trackInputs[static_cast<size_t>(track)];
-    return input >= 0 && input < inputChannelCount_ && input != routing.ltcInput
-           && trackArmed_[static_cast<size_t>(track)].load(kRelaxed) && inputChannel(input) != nullptr;
-}
-
-bool AudioEngine_CoreAudio::isValidInputChannel(int channel) const
-{
-    return inputChannel(channel) != nullptr;
+    TrackMask live;
+    const size_t routedTracks = std::min(routing.trackInputs.size(), static_cast<size_t>(kMaxTracks));
+    for (size_t t = 0; t < routedTracks; ++t) {
+        const int input = routing.trackInputs[t];
+        live[t] = input != routing.ltcInput && trackArmed_[t].load(kRelaxed) && inputChannel(input) != nullptr;
+    }
+    return live;
 }
 
 const float* AudioEngine_CoreAudio::inputChannel(int channel) const

@@ -4,44 +4,16 @@
 #include "engine/AudioEngine_CoreAudio.h"
 
 #include "core/DebugLog.h"
+#include "engine/PortIndex.h"
 
 #include <cmath>
 #include <unordered_map>
 
+using namespace PortIndex;
+
 namespace {
 
 const std::string kNoInputName = "(None)";
-const std::string kLtcGeneratorInputName = "LTCGEN";
-
-// Position of the first equal name, -1 when absent.
-int firstIndexOf(const std::vector<std::string>& names, const std::string& name)
-{
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (names[i] == name)
-            return static_cast<int>(i);
-    }
-    return RoutingSnapshot::kNoChannel;
-}
-
-// Name to index where a later duplicate replaces an earlier one.
-std::unordered_map<std::string, int> lastIndexByName(const std::vector<std::string>& names)
-{
-    std::unordered_map<std::string, int> indexes;
-    for (size_t i = 0; i < names.size(); ++i)
-        indexes[names[i]] = static_cast<int>(i);
-    return indexes;
-}
-
-std::vector<int> resolveAll(const std::unordered_map<std::string, int>& indexes, const std::vector<std::string>& names)
-{
-    std::vector<int> resolved;
-    for (const std::string& name : names) {
-        const auto found = indexes.find(name);
-        if (found != indexes.end())
-            resolved.push_back(found->second);
-    }
-    return resolved;
-}
 
 }  // namespace
 

@@ -169,10 +169,9 @@ float AudioEngine_CoreAudio::getTrackHPFFrequency(int track) const
 
 void AudioEngine_CoreAudio::calculateHPFCoefficients(int track, float frequencyHz)
 {
-    const BiquadCoefficients coefficients = BiquadCoefficients::highPass(sampleRate_, frequencyHz);
-    hpfTable_[track].coefficients = coefficients;
     if (isStripTrack(track))
-        hpfRealtime_[static_cast<size_t>(track)].coefficients.publish(coefficients);
+        hpfRealtime_[static_cast<size_t>(track)].coefficients.publish(
+            BiquadCoefficients::highPass(sampleRate_, frequencyHz));
 }
 
 // --- EQ ------------------------------------------------------------------------------
@@ -250,7 +249,7 @@ void AudioEngine_CoreAudio::setTrackLimiterEnabled(int track, bool enabled)
     std::lock_guard<std::mutex> lock(limiterMutex_);
     LimiterSettings& entry = limiterTable_[track];
     entry.enabled = enabled;
-    if (enabled && entry.attackCoefficient == 0.0f)
+    if (enabled && !entry.coefficientsComputed)
         calculateLimiterCoefficients(track, entry.thresholdDb);
     if (isStripTrack(track))
         limiterRealtime_[static_cast<size_t>(track)].enabled.store(enabled, std::memory_order_relaxed);
@@ -290,10 +289,7 @@ void AudioEngine_CoreAudio::calculateLimiterCoefficients(int track, float thresh
     coefficients.thresholdLinear = dbToLinear(thresholdDb);
     coefficients.attackCoefficient = 1.0f - std::exp(-1.0f / (rate * kAttackSeconds));
     coefficients.releaseCoefficient = 1.0f - std::exp(-1.0f / (rate * kReleaseSeconds));
-    LimiterSettings& entry = limiterTable_[track];
-    entry.thresholdLinear = coefficients.thresholdLinear;
-    entry.attackCoefficient = coefficients.attackCoefficient;
-    entry.releaseCoefficient = coefficients.releaseCoefficient;
+    limiterTable_[track].coefficientsComputed = true;
     if (isStripTrack(track))
         limiterRealtime_[static_cast<size_t>(track)].coefficients.publish(coefficients);
     debugLog("CoreAudio: Limiter coefficients calculated for track " + std::to_string(track) + ": thresholdDb="

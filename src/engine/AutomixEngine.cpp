@@ -19,8 +19,6 @@ constexpr auto kRelaxed = std::memory_order_relaxed;
 
 }  // namespace
 
-AutomixEngine::AutomixEngine(float sampleRate) : sampleRate_(sampleRate) {}
-
 void AutomixEngine::clearTrack(TrackState& track)
 {
     track.share.store(0.0f, kRelaxed);

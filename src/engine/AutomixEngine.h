@@ -17,8 +17,6 @@ public:
     static constexpr int kTrackCount = 32;
     static constexpr int kGroupCount = 4;
 
-    explicit AutomixEngine(float sampleRate);
-
     // Ignored outside 0..31; group clamped to 0..4; group 0 also clears the
     // track's share and envelope.
     void setTrackGroup(int track, int group);
@@ -29,7 +27,6 @@ public:
     int getTrackGroup(int track) const;
     bool isTrackEnabled(int track) const;
     bool isGlobalEnabled() const;
-    float getSampleRate() const { return sampleRate_; }
 
     // --- Audio thread: no locks, no allocation, no logging. ----------------
     // One block of smoothing from the tracks' block peaks; nothing when off.
@@ -47,7 +44,6 @@ private:
     static bool inGroup(int group) { return group >= 1 && group <= kGroupCount; }
     void clearTrack(TrackState& track);
 
-    const float sampleRate_;
     std::atomic<bool> enabled_{false};
     std::atomic<float> nom_{0.0f};
     std::array<TrackState, kTrackCount> tracks_;

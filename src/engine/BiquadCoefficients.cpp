@@ -76,8 +76,3 @@ BiquadCoefficients BiquadCoefficients::peakingEq(int sampleRateHz, float frequen
     c.a2 = (1.0f - alpha / amplitude) / norm;
     return c;
 }
-
-bool BiquadCoefficients::isFinite() const
-{
-    return std::isfinite(b0) && std::isfinite(b1) && std::isfinite(b2) && std::isfinite(a1) && std::isfinite(a2);
-}

@@ -16,8 +16,6 @@ struct BiquadCoefficients {
     // Peaking EQ band; frequency and Q are limited first, a non-finite gain
     // counts as 0 dB.
     static BiquadCoefficients peakingEq(int sampleRateHz, float frequencyHz, float gainDb, float q);
-
-    bool isFinite() const;
 };
 
 // Filter parameters that still give stable, finite coefficients: a

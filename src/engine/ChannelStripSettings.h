@@ -10,7 +10,6 @@
 struct HpfSettings {
     bool enabled = false;
     float frequencyHz = 80.0f;
-    BiquadCoefficients coefficients;
 };
 
 struct EqBand {
@@ -29,7 +28,7 @@ struct EqSettings {
 struct LimiterSettings {
     bool enabled = false;
     float thresholdDb = -6.0f;
-    float thresholdLinear = 0.5f;
-    float attackCoefficient = 0.0f;  // 0 until computed
-    float releaseCoefficient = 0.0f;
+    // Switching on a limiter whose coefficients were never calculated
+    // calculates them first.
+    bool coefficientsComputed = false;
 };

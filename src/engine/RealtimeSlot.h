@@ -35,7 +35,6 @@ public:
             std::this_thread::yield();
         return previous;
     }
-    T* current() const { return object_.load(); }
 
 private:
     std::atomic<T*> object_{nullptr};

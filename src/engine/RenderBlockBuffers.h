@@ -8,8 +8,9 @@
 // Audio thread: no locks, no allocation, no logging.
 namespace RenderBlockBuffers {
 
-// The engine's five bus buffers, in their storage order.
-enum Bus { kMixBus = 0, kSlateBus = 1, kMonitorBus = 2, kComsBus = 3, kLtcGeneratorBus = 4 };
+// The engine's bus buffers, in their storage order. The coms bus has none:
+// its sources are added straight into its outputs.
+enum Bus { kMixBus = 0, kSlateBus = 1, kMonitorBus = 2, kLtcGeneratorBus = 3, kBusCount = 4 };
 
 // The output buffer of a valid index that holds the block, else null.
 inline float* outputChannel(AudioBlockBufferList& outputs, int index, uint32_t blockFrames)

@@ -56,15 +56,6 @@ public:
         return true;
     }
 
-    // For the writer's own thread (getters, tests): the last published record.
-    T readLatest() const
-    {
-        T value{};
-        while (!tryRead(value)) {
-        }
-        return value;
-    }
-
 private:
     std::atomic<uint32_t> sequence_{0};
     std::array<std::atomic<uint32_t>, kWords> words_{};

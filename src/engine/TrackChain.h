@@ -50,9 +50,6 @@ public:
     // True when something was reset.
     bool resetIfNotFinite(float* output, uint32_t frames);
 
-    float limiterGain() const { return limiterGain_; }
-    float limiterEnvelope() const { return limiterEnvelope_; }
-
 private:
     friend struct TrackChainLanes;
 

@@ -23,7 +23,7 @@ std::array<float, 32> runBlocks(AutomixEngine& automix, const Levels& levels, in
 
 TEST(AutomixEngineTest, DisabledOrUngroupedTracksPassAtUnity)
 {
-    AutomixEngine automix(48000.0f);
+    AutomixEngine automix;
     Levels levels;
     levels.values.fill(0.5f);
     automix.setTrackGroup(0, 1);
@@ -40,7 +40,7 @@ TEST(AutomixEngineTest, DisabledOrUngroupedTracksPassAtUnity)
 
 TEST(AutomixEngineTest, LoneSpeakerTakesTheGainAndSilentMembersSitAtTheFloor)
 {
-    AutomixEngine automix(48000.0f);
+    AutomixEngine automix;
     automix.setGlobalEnabled(true);
     for (int t = 0; t < 3; ++t)
         automix.setTrackGroup(t, 1);
@@ -70,7 +70,7 @@ TEST(AutomixEngineTest, LoneSpeakerTakesTheGainAndSilentMembersSitAtTheFloor)
 
 TEST(AutomixEngineTest, TwoEqualSpeakersShareHalfAndHalf)
 {
-    AutomixEngine automix(48000.0f);
+    AutomixEngine automix;
     automix.setGlobalEnabled(true);
     automix.setTrackGroup(4, 2);
     automix.setTrackGroup(9, 2);
@@ -88,7 +88,7 @@ TEST(AutomixEngineTest, TwoEqualSpeakersShareHalfAndHalf)
 
 TEST(AutomixEngineTest, EnvelopeFallsByFivePercentAndLeavesTheGroupBelowTheGate)
 {
-    AutomixEngine automix(48000.0f);
+    AutomixEngine automix;
     automix.setGlobalEnabled(true);
     automix.setTrackGroup(0, 1);
     Levels levels;
@@ -107,7 +107,7 @@ TEST(AutomixEngineTest, EnvelopeFallsByFivePercentAndLeavesTheGroupBelowTheGate)
 
 TEST(AutomixEngineTest, GroupsAreClampedAndOutOfRangeTracksIgnored)
 {
-    AutomixEngine automix(48000.0f);
+    AutomixEngine automix;
     automix.setGlobalEnabled(true);
     automix.setTrackGroup(5, 9);
     EXPECT_EQ(automix.getTrackGroup(5), 4);

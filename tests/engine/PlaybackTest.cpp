@@ -40,14 +40,8 @@ protected:
         for (float& sample : file_)
             sample = (random() & 1 ? 1.0f : -1.0f) * magnitude(random);
         const std::string path = home_.pathStd() + "/take.wav";
-        SF_INFO info{};
-        info.samplerate = 48000;
-        info.channels = channels;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
-        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-        EXPECT_NE(file, nullptr);
-        sf_writef_float(file, file_.data(), kFileFrames);
-        sf_close(file);
+        // Not fatal here (the path is returned); the caller's start fails.
+        EXPECT_TRUE(writeWavWithSndfile(path, channels, SF_FORMAT_FLOAT, file_));
         channels_ = channels;
         return path;
     }
@@ -240,17 +234,7 @@ TEST_F(EngineTest, ReaderAndGeneratorAreFreedOnlyWhenNoBlockCanUseThem)
     ASSERT_TRUE(engine_->selectDevice("Virtual Interface"));
     const std::vector<std::string> outputs = engine_->getAvailableOutputChannels();
     const std::string path = home_.pathStd() + "/take.wav";
-    {
-        SF_INFO info{};
-        info.samplerate = 48000;
-        info.channels = 2;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-        ASSERT_NE(file, nullptr);
-        const std::vector<float> frames(2 * 4800, 0.5f);
-        sf_writef_float(file, frames.data(), 4800);
-        sf_close(file);
-    }
+    ASSERT_TRUE(writeWavWithSndfile(path, 2, SF_FORMAT_PCM_16, std::vector<float>(2 * 4800, 0.5f)));
     engine_->setPlaybackOutputPort(0, outputs[5]);
     engine_->enableLtcGenerator(true);
     const auto churn = [&](bool rendering) {

@@ -142,17 +142,7 @@ TEST_F(RealtimeRulesTest, RenderCallbackNeitherAllocatesNorLocks)
 TEST_F(RealtimeRulesTest, OutputStagesNeitherAllocateNorLock)
 {
     const std::string path = home_.pathStd() + "/take.wav";
-    {
-        SF_INFO info{};
-        info.samplerate = 48000;
-        info.channels = 4;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
-        SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-        ASSERT_NE(file, nullptr);
-        const std::vector<float> frames(4 * 48000, 0.25f);
-        sf_writef_float(file, frames.data(), 48000);
-        sf_close(file);
-    }
+    ASSERT_TRUE(writeWavWithSndfile(path, 4, SF_FORMAT_PCM_24, std::vector<float>(4 * 48000, 0.25f)));
     std::vector<std::string> ports(32);
     for (size_t t = 0; t < 32; ++t)
         ports[t] = t == 5 ? "LTCGEN" : inputNames_[t % 6];

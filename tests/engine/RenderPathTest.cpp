@@ -168,21 +168,28 @@ TEST_F(RenderPathTest, RingHoldsTheMixAndThePostTrimInputOfEveryInputFedTrack)
     }
 }
 
+// The checked block straddles the ring's end: its first half goes into the
+// last rows, its second half into the first rows.
 TEST_F(RenderPathTest, RingWrapsAroundItsCapacity)
 {
     routeInputs({inputNames_[0]});
     const int64_t capacity = engine_->getRecordingRingCapacityFrames();
-    const int blocks = static_cast<int>(capacity / kBlock) + 3;
-    render(blocks - 1, kBlock);
+    const int64_t straddle = capacity - kBlock / 2;
+    ASSERT_EQ(straddle % kBlock, 0) << "whole blocks lead up to the straddling block";
+    render(static_cast<int>(straddle / kBlock), kBlock);
+    const int64_t start = engine_->getRecordingRingWritePosition();
+    ASSERT_EQ(start, straddle);
     std::vector<float> last(kBlock);
     for (size_t i = 0; i < kBlock; ++i)
         last[i] = 0.001f * static_cast<float>(i + 1);
     feed(0, last);
-    const int64_t start = engine_->getRecordingRingWritePosition();
     render(1, kBlock);
+    ASSERT_EQ(engine_->getRecordingRingWritePosition(), start + static_cast<int64_t>(kBlock));
     const auto ring = engine_->getRecordingRing();
-    for (size_t i = 0; i < kBlock; ++i)
-        ASSERT_EQ(ring[((start + static_cast<int64_t>(i)) % capacity) * 33 + 1], last[i]);
+    for (size_t i = 0; i < kBlock; ++i) {
+        const int64_t row = (start + static_cast<int64_t>(i)) % capacity;
+        ASSERT_EQ(ring[row * 33 + 1], last[i]) << "frame " << i << " in row " << row;
+    }
 }
 
 TEST_F(RenderPathTest, AutomixConvergesInTheRealChain)

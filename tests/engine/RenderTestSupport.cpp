@@ -2,6 +2,7 @@
 
 #include <map>
 #include <numbers>
+#include <sndfile.h>
 
 void RenderTest::SetUp()
 {
@@ -61,4 +62,20 @@ double rms(const std::vector<float>& samples, size_t from, size_t to)
     for (size_t i = from; i < to; ++i)
         sum += static_cast<double>(samples[i]) * samples[i];
     return std::sqrt(sum / static_cast<double>(to - from));
+}
+
+bool writeWavWithSndfile(const std::string& path, int channels, int subtype, const std::vector<float>& interleaved)
+{
+    if (channels < 1)
+        return false;
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | subtype;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (file == nullptr)
+        return false;
+    const sf_count_t frames = static_cast<sf_count_t>(interleaved.size() / static_cast<size_t>(channels));
+    const bool written = sf_writef_float(file, interleaved.data(), frames) == frames;
+    return sf_close(file) == 0 && written;
 }

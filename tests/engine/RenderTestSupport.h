@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 // The engine on the stepped "Virtual Interface" (8 in, 8 out) with helpers
@@ -32,3 +33,8 @@ protected:
 
 std::vector<float> sine(double frequencyHz, double amplitude, size_t frames, double rate = 48000.0);
 double rms(const std::vector<float>& samples, size_t from, size_t to);
+// A 48 kHz WAV written by libsndfile, so the engine's reader is checked
+// against files it did not write itself. `subtype` is a libsndfile sample
+// format (SF_FORMAT_FLOAT, SF_FORMAT_PCM_24, ...); false unless every frame
+// of `interleaved` was written.
+bool writeWavWithSndfile(const std::string& path, int channels, int subtype, const std::vector<float>& interleaved);
