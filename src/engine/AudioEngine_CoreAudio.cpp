@@ -16,8 +16,6 @@ constexpr std::chrono::seconds kShutdownWriterWait{15};
 constexpr int kRetireWaitPolls = 500;
 constexpr std::chrono::milliseconds kRetireWaitPoll{1};
 constexpr uint64_t kRetireRenderCycles = 2;
-constexpr size_t kPlaybackChannels = 16;
-constexpr size_t kAuxBusCount = 4;
 
 }  // namespace
 
@@ -56,7 +54,7 @@ void AudioEngine_CoreAudio::allocateWorkBuffers()
     busBuffers_.assign(RenderBlockBuffers::kBusCount * block, 0.0f);
     frameBuffer_.assign(block * kRingFrameFloats, 0.0f);
     playbackBuffer_.assign(block * kPlaybackChannels, 0.0f);
-    auxBusBuffers_.assign(kAuxBusCount * block, 0.0f);
+    auxBusBuffers_.assign(RoutingSnapshot::kAuxBusCount * block, 0.0f);
 }
 
 void AudioEngine_CoreAudio::allocateRecordingRing(int seconds)
