@@ -30,6 +30,10 @@ const char* kTableStyle =
 const char* kDialogStyle =
     "QDialog { background-color: #2d2d2d; }"
     "QLabel { color: #ddd; }"
+    // The group title and the controller list would otherwise keep the
+    // platform's dark-on-light colours on the dark dialog.
+    "QGroupBox { color: #ddd; }"
+    "QListWidget { background-color: #353535; color: #ddd; border: 1px solid #555; }"
     "QPushButton { padding: 6px 12px; background-color: #404040; border: 1px solid #555; border-radius: 4px;"
     " color: #ddd; }"
     "QPushButton:hover { background-color: #505050; }"
