@@ -98,6 +98,16 @@ TEST_F(RelayTest, UnassignedFaderLogsEveryHundredthEvent)
     // at least one and at most two hundreds.
     EXPECT_GE(lines, 1u);
     EXPECT_LE(lines, 2u);
+    // Per-event diagnostics stop after the first events of the process.
+    const auto count = [](const std::string& text, const std::string& line) {
+        size_t n = 0;
+        for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+            ++n;
+        return n;
+    };
+    const std::string whole = home_.logText();
+    EXPECT_LE(count(whole, "MidiControllerManager fader callback:"), 20u);
+    EXPECT_LE(count(whole, "findTrackForFader: Looking for"), 10u);
 }
 
 TEST_F(RelayTest, EventsBeforeTheWindowRegistersAreDropped)
