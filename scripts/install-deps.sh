@@ -5,11 +5,11 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config ccache
-          qt6-base-dev libltc-dev libsndfile1-dev
+          qt6-base-dev libltc-dev libsndfile1-dev libasound2-dev
           xvfb xauth fonts-dejavu-core)
 if [[ "${1:-}" == "--tests" ]]; then
   packages+=(libgtest-dev libgmock-dev
-             ffmpeg sox sndfile-programs mediainfo libxml2-utils)
+             ffmpeg sox sndfile-programs mediainfo libxml2-utils alsa-utils)
 fi
 
 missing=()

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "controllers/MidiControllerBase.h"
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The Aaton Cantarem 2 fader surface over USB HID: twelve faders, twelve
+// channel keys, Shift 1, Shift 2 and C1 to C4. Its HID layer is not built
+// yet: the device is never found, so it is never listed or opened.
+//
+// Threads: GUI thread only (it has no thread of its own yet).
+class HidController_Cantarem2 : public MidiControllerBase {
+public:
+    HidController_Cantarem2();
+    ~HidController_Cantarem2() override;
+
+    bool initialize() override;
+    void shutdown() override;
+    bool isInitialized() override;
+    std::vector<std::string> getInputDevices() const override;
+    std::vector<std::string> getOutputDevices() const override;
+    bool openInput(const std::string& name) override;
+    bool openOutput(const std::string& name) override;
+    void closeInput() override;
+    void closeOutput() override;
+    void setCallback(std::function<void(const MidiControllerBase::MidiMessage&)> callback) override;
+    bool sendMessage(const MidiControllerBase::MidiMessage& message) override;
+    bool sendNoteOn(uint8_t channel, uint8_t note, uint8_t velocity) override;
+    bool sendNoteOff(uint8_t channel, uint8_t note, uint8_t velocity) override;
+    bool sendControlChange(uint8_t channel, uint8_t controller, uint8_t value) override;
+    bool sendProgramChange(uint8_t channel, uint8_t program) override;
+    void setFaderCallback(std::function<void(int, int)> callback) override;
+    void setKnobCallback(std::function<void(int, int)> callback) override;
+    void setButtonCallback(std::function<void(int, bool)> callback) override;
+    bool sendFaderPosition(int fader, int value) override;
+    bool sendButtonLED(int index, bool on) override;
+    std::string getCurrentInputDevice() override;
+    std::string getCurrentOutputDevice() override;
+    std::vector<int> getCurrentFaderPositions() const override;
+
+    // True when the surface is plugged in.
+    static bool isDeviceConnected();
+    // True once the surface's first fader report since the open has arrived
+    // (its fader positions are valid from then on).
+    bool isFirstReportReceived() const;
+
+private:
+    std::function<void(const MidiControllerBase::MidiMessage&)> messageCallback_;
+    std::function<void(int, int)> faderCallback_;
+    std::function<void(int, int)> knobCallback_;
+    std::function<void(int, bool)> buttonCallback_;
+};

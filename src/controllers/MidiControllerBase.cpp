@@ -1,0 +1,3 @@
+#include "controllers/MidiControllerBase.h"
+
+MidiControllerBase::~MidiControllerBase() = default;

@@ -1,0 +1,614 @@
+#include "controllers/MidiControllerManager.h"
+
+#include "controllers/HidController_CL12.h"
+#include "controllers/HidController_Cantarem2.h"
+#include "controllers/MidiControllerFactory.h"
+#include "controllers/NetworkController_CL12.h"
+#include "core/ConfigManager.h"
+#include "core/DebugLog.h"
+
+#include <algorithm>
+#include <charconv>
+
+namespace {
+
+constexpr const char* kControllersKey = "midi.controllers";
+constexpr const char* kFaderAssignmentsKey = "midi.faderAssignments";
+constexpr const char* kLegacyAssignmentsKey = "midi.assignments";
+constexpr const char* kCantaremName = "Cantarem 2";
+constexpr const char* kCL12UsbName = "Sound Devices CL-12";
+constexpr const char* kCL12UdpName = "CL-12 Network (UDP)";
+constexpr int kFindTrackLogCalls = 10;
+constexpr int kFindTrackLoggedAssignments = 5;
+
+// Shared by every caller on every thread; limits the look-up's diagnostics.
+std::atomic<int> findTrackCallCount{0};
+
+bool containsAny(const std::string& text, std::initializer_list<const char*> words)
+{
+    return std::any_of(words.begin(), words.end(),
+                       [&](const char* word) { return text.find(word) != std::string::npos; });
+}
+
+bool isXTouchName(const std::string& name)
+{
+    return containsAny(name, {"X-TOUCH", "X-Touch", "XTOUCH"});
+}
+
+std::vector<std::string> splitAt(const std::string& text, char separator)
+{
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end - start));
+        if (end == std::string::npos)
+            return parts;
+        start = end + 1;
+    }
+}
+
+// Splits "device:middle:last" at the first and the last colon.
+bool splitEntry(const std::string& entry, std::string& device, std::string& middle, std::string& last)
+{
+    const size_t first = entry.find(':');
+    const size_t lastColon = entry.rfind(':');
+    if (first == std::string::npos || first == lastColon)
+        return false;
+    device = entry.substr(0, first);
+    middle = entry.substr(first + 1, lastColon - first - 1);
+    last = entry.substr(lastColon + 1);
+    return true;
+}
+
+// A whole decimal integer (an optional minus sign and digits), nothing else.
+bool parseDecimal(const std::string& text, int& value)
+{
+    const char* begin = text.data();
+    const char* end = text.data() + text.size();
+    const auto [ptr, error] = std::from_chars(begin, end, value);
+    return !text.empty() && error == std::errc() && ptr == end;
+}
+
+std::string joined(const std::vector<std::string>& parts, char separator)
+{
+    std::string text;
+    for (size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0)
+            text += separator;
+        text += parts[i];
+    }
+    return text;
+}
+
+}  // namespace
+
+MidiControllerManager::MidiControllerManager() = default;
+
+MidiControllerManager::~MidiControllerManager()
+{
+    shutdown();
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    faderCallback_ = nullptr;
+    buttonCallback_ = nullptr;
+    trackButtonCallback_ = nullptr;
+    transportCallback_ = nullptr;
+    syncFadersCallback_ = nullptr;
+    controllerRestoredCallback_ = nullptr;
+    hardwareSyncCallback_ = nullptr;
+}
+
+// --- Lifetime --------------------------------------------------------------
+
+bool MidiControllerManager::initialize()
+{
+    if (enumerationController_)
+        enumerationController_->shutdown();
+    enumerationController_ = MidiControllerFactory::create();
+    enumerationController_->initialize();
+    loadConfig();
+    return true;
+}
+
+void MidiControllerManager::closeDriver(MidiControllerBase& driver)
+{
+    driver.closeInput();
+    driver.closeOutput();
+    driver.shutdown();
+}
+
+void MidiControllerManager::shutdown()
+{
+    for (PhysicalController& controller : controllers_) {
+        if (controller.controller)
+            closeDriver(*controller.controller);
+    }
+    std::vector<PhysicalController> retired;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        retired.swap(controllers_);
+        faderAssignments_.clear();
+    }
+    while (!retired.empty())
+        retired.pop_back();
+    if (enumerationController_) {
+        enumerationController_->shutdown();
+        enumerationController_.reset();
+    }
+}
+
+// --- Devices ---------------------------------------------------------------
+
+int MidiControllerManager::getControllerFaderCount(const std::string& name)
+{
+    if (isXTouchName(name))
+        return 16;
+    if (name == kCantaremName)
+        return 12;
+    if (containsAny(name, {"CL-12", "CL12", "Bridge", "Network Session", "Network (UDP)"}))
+        return 12;
+    return 8;
+}
+
+void MidiControllerManager::ensureEnumerationController() const
+{
+    if (enumerationController_)
+        return;
+    enumerationController_ = MidiControllerFactory::create();
+    enumerationController_->initialize();
+}
+
+std::vector<std::string> MidiControllerManager::getAvailableInputDevices() const
+{
+    debugLog("MidiControllerManager: getAvailableInputDevices() called");
+    if (!enumerationController_)
+        debugLog("MidiControllerManager: Creating temp controller for enumeration");
+    ensureEnumerationController();
+    std::vector<std::string> devices = enumerationController_->getInputDevices();
+    debugLog("MidiControllerManager: Found " + std::to_string(devices.size()) + " MIDI device(s)");
+    for (const std::string& device : devices)
+        debugLog("  - " + device);
+    if (HidController_Cantarem2::isDeviceConnected()) {
+        debugLog("MidiControllerManager: Cantarem 2 HID device detected, adding to list");
+        devices.push_back(kCantaremName);
+    } else {
+        debugLog("MidiControllerManager: Cantarem 2 NOT detected");
+    }
+    if (HidController_CL12::isDeviceConnected()) {
+        debugLog("MidiControllerManager: Sound Devices CL-12 detected, adding to list");
+        devices.push_back(kCL12UsbName);
+    } else {
+        debugLog("MidiControllerManager: CL-12 NOT detected");
+    }
+    debugLog("MidiControllerManager: Adding CL-12 Network (UDP) option");
+    devices.push_back(kCL12UdpName);
+    debugLog("MidiControllerManager: Returning " + std::to_string(devices.size()) + " total device(s)");
+    return devices;
+}
+
+std::vector<std::string> MidiControllerManager::getAvailableOutputDevices() const
+{
+    ensureEnumerationController();
+    return enumerationController_->getOutputDevices();
+}
+
+void MidiControllerManager::refreshAvailableDevices()
+{
+    if (enumerationController_) {
+        enumerationController_->shutdown();
+        enumerationController_.reset();
+    }
+    ensureEnumerationController();
+    debugLog("MIDI devices refreshed");
+}
+
+// --- Controllers -----------------------------------------------------------
+
+int MidiControllerManager::indexOfController(const std::string& name) const
+{
+    for (size_t i = 0; i < controllers_.size(); ++i) {
+        if (controllers_[i].deviceName == name)
+            return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool MidiControllerManager::isDeviceConnected(const std::string& name) const
+{
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    return indexOfController(name) >= 0;
+}
+
+bool MidiControllerManager::addController(const std::string& name, bool save)
+{
+    if (isDeviceConnected(name)) {
+        debugLog("Controller already connected: " + name);
+        return false;
+    }
+    PhysicalController record;
+    record.deviceName = name;
+    if (name == kCantaremName) {
+        auto driver = std::make_unique<HidController_Cantarem2>();
+        driver->initialize();
+        if (!driver->openInput(name)) {
+            debugLog("Failed to open Cantarem 2");
+            return false;
+        }
+        debugLog("Added Cantarem 2 HID controller");
+        record.kind = 1;
+        record.hasOutput = false;
+        record.controller = std::move(driver);
+    } else if (name == kCL12UsbName) {
+        auto driver = std::make_unique<HidController_CL12>();
+        if (!driver->initialize()) {
+            debugLog("Failed to initialize CL-12");
+            return false;
+        }
+        debugLog("Added Sound Devices CL-12 HID controller");
+        record.kind = 2;
+        record.hasOutput = true;
+        record.controller = std::move(driver);
+    } else if (name == kCL12UdpName) {
+        auto driver = std::make_unique<NetworkController_CL12>();
+        if (!driver->initialize()) {
+            debugLog("Failed to initialize CL-12 Network controller");
+            return false;
+        }
+        debugLog("Added CL-12 Network (UDP) controller");
+        record.kind = 2;
+        record.hasOutput = false;
+        record.controller = std::move(driver);
+    } else {
+        auto driver = MidiControllerFactory::create();
+        driver->initialize();
+        if (!driver->openInput(name)) {
+            debugLog("Failed to open MIDI input: " + name);
+            return false;
+        }
+        const std::vector<std::string> outputs = driver->getOutputDevices();
+        record.hasOutput = std::find(outputs.begin(), outputs.end(), name) != outputs.end();
+        if (record.hasOutput)
+            driver->openOutput(name);
+        record.kind = 0;
+        record.controller = std::move(driver);
+    }
+    record.numBanks = 1;
+    record.currentBank = 0;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        controllers_.push_back(std::move(record));
+    }
+    forgetSavedName(name);
+    setupControllerCallbacks(controllers_.back());
+    debugLog("Added controller '" + name + "' with " + std::to_string(getControllerFaderCount(name))
+             + " fader(s)");
+    if (save)
+        saveConfig();
+    return true;
+}
+
+void MidiControllerManager::forgetSavedName(const std::string& name)
+{
+    std::erase(absentSavedControllers_, name);
+}
+
+bool MidiControllerManager::removeController(const std::string& name)
+{
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        std::erase_if(faderAssignments_, [&](const FaderAssignment& a) { return a.deviceName == name; });
+    }
+    const int index = indexOfController(name);  // the list changes only on this thread
+    if (index < 0) {
+        // The user removes a saved controller whose device is absent: it
+        // must not come back at the next start.
+        if (std::find(absentSavedControllers_.begin(), absentSavedControllers_.end(), name)
+            != absentSavedControllers_.end()) {
+            forgetSavedName(name);
+            saveConfig();
+        }
+        return false;
+    }
+    closeDriver(*controllers_[static_cast<size_t>(index)].controller);
+    std::unique_ptr<MidiControllerBase> retired;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        retired = std::move(controllers_[static_cast<size_t>(index)].controller);
+        controllers_.erase(controllers_.begin() + index);
+    }
+    retired.reset();
+    debugLog("Removed controller: " + name);
+    saveConfig();
+    return true;
+}
+
+void MidiControllerManager::removeAllControllers()
+{
+    for (PhysicalController& controller : controllers_)
+        closeDriver(*controller.controller);
+    std::vector<PhysicalController> retired;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        retired.swap(controllers_);
+        faderAssignments_.clear();
+    }
+    retired.clear();
+    absentSavedControllers_.clear();
+    saveConfig();
+    debugLog("Removed all controllers");
+}
+
+void MidiControllerManager::checkAndRestoreControllers()
+{
+    const std::string saved = ConfigManager::getInstance()->getString(kControllersKey, "");
+    if (saved.empty())
+        return;
+    const std::vector<std::string> devices = getAvailableInputDevices();
+    for (const std::string& name : splitAt(saved, '|')) {
+        if (name.empty() || std::find(devices.begin(), devices.end(), name) == devices.end()
+            || isDeviceConnected(name))
+            continue;
+        debugLog("Auto-reconnecting previously configured controller: " + name);
+        if (!addController(name, false)) {
+            debugLog("Failed to auto-reconnect controller: " + name);
+            continue;
+        }
+        debugLog("Successfully restored controller: " + name);
+        const auto count = std::count_if(faderAssignments_.begin(), faderAssignments_.end(),
+                                         [&](const FaderAssignment& a) { return a.deviceName == name; });
+        if (count > 0)
+            debugLog("Restored " + std::to_string(count) + " fader assignments for " + name);
+        syncFaderPositionsWithHardware();
+        if (controllerRestoredCallback_)
+            controllerRestoredCallback_(name);
+    }
+}
+
+bool MidiControllerManager::stepBankLocked(PhysicalController& controller, bool up)
+{
+    if (up) {
+        if (controller.currentBank >= controller.numBanks - 1)
+            return false;
+        ++controller.currentBank;
+    } else {
+        if (controller.currentBank < 1)
+            return false;
+        --controller.currentBank;
+    }
+    return true;
+}
+
+void MidiControllerManager::handleHardwareBankChange(PhysicalController& controller, bool up)
+{
+    std::function<void()> sync;
+    int bank = 0;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        if (!stepBankLocked(controller, up))
+            return;
+        bank = controller.currentBank;
+        sync = syncFadersCallback_;
+    }
+    debugLog("Hardware bank change: " + controller.deviceName + " now on Bank " + std::to_string(bank + 1));
+    if (sync)
+        sync();
+}
+
+// --- Assignments -----------------------------------------------------------
+
+bool MidiControllerManager::assignFader(const std::string& device, int fader, int track)
+{
+    if (track < 0 || track >= kTrackCount) {
+        debugLog("Invalid track index: " + std::to_string(track));
+        return false;
+    }
+    if (!isDeviceConnected(device)) {
+        debugLog("Controller not found: " + device);
+        return false;
+    }
+    const int count = getControllerFaderCount(device);
+    if (fader < 0 || fader >= count) {
+        debugLog("Invalid fader index: " + std::to_string(fader) + " (max: " + std::to_string(count) + ")");
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        std::erase_if(faderAssignments_, [track](const FaderAssignment& a) { return a.trackIndex == track; });
+        faderAssignments_.push_back(FaderAssignment{device, fader, track});
+    }
+    debugLog("Assigned " + device + " Fader " + std::to_string(fader + 1) + " to Track " + std::to_string(track + 1));
+    saveConfig();
+    return true;
+}
+
+bool MidiControllerManager::removeFaderAssignment(const std::string& device, int fader, int track)
+{
+    size_t removed = 0;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        removed = std::erase_if(faderAssignments_, [&](const FaderAssignment& a) {
+            return a.deviceName == device && a.faderIndex == fader && a.trackIndex == track;
+        });
+    }
+    if (removed == 0)
+        return false;
+    debugLog("Removed assignment for " + device + " Fader " + std::to_string(fader + 1) + " -> Track "
+             + std::to_string(track + 1));
+    saveConfig();
+    return true;
+}
+
+void MidiControllerManager::removeAllFaderAssignments()
+{
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        faderAssignments_.clear();
+    }
+    saveConfig();
+    debugLog("Removed all fader assignments");
+}
+
+int MidiControllerManager::findTrackForFader(const std::string& device, int fader) const
+{
+    const bool logThis = findTrackCallCount.fetch_add(1, std::memory_order_relaxed) < kFindTrackLogCalls;
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    if (logThis) {
+        debugLog("findTrackForFader: Looking for device='" + device + "' faderIndex=" + std::to_string(fader));
+        debugLog("  Total assignments: " + std::to_string(faderAssignments_.size()));
+        for (size_t i = 0; i < faderAssignments_.size() && i < kFindTrackLoggedAssignments; ++i) {
+            const FaderAssignment& a = faderAssignments_[i];
+            debugLog("  Assignment[" + std::to_string(i) + "]: device='" + a.deviceName + "' fader="
+                     + std::to_string(a.faderIndex) + " track=" + std::to_string(a.trackIndex));
+        }
+    }
+    for (const FaderAssignment& a : faderAssignments_) {
+        if (a.deviceName == device && a.faderIndex == fader) {
+            if (logThis)
+                debugLog("  FOUND: trackIndex=" + std::to_string(a.trackIndex));
+            return a.trackIndex;
+        }
+    }
+    if (logThis)
+        debugLog("  NOT FOUND: No assignment for device='" + device + "' faderIndex=" + std::to_string(fader));
+    return -1;
+}
+
+int MidiControllerManager::getTrackForFader(const std::string& device, int fader) const
+{
+    return findTrackForFader(device, fader);
+}
+
+std::vector<std::pair<std::string, int>> MidiControllerManager::findFadersForTrack(int track) const
+{
+    std::vector<std::pair<std::string, int>> faders;
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    for (const FaderAssignment& a : faderAssignments_) {
+        if (a.trackIndex == track)
+            faders.emplace_back(a.deviceName, a.faderIndex);
+    }
+    return faders;
+}
+
+bool MidiControllerManager::isTrackMappedToCantarem(int track) const
+{
+    if (track < 0 || track >= kTrackCount)
+        return false;
+    std::lock_guard<std::mutex> lock(stateMutex_);
+    return std::any_of(faderAssignments_.begin(), faderAssignments_.end(), [track](const FaderAssignment& a) {
+        return a.trackIndex == track && a.deviceName.find("Cantarem") != std::string::npos;
+    });
+}
+
+// --- Configuration ---------------------------------------------------------
+
+void MidiControllerManager::loadConfig()
+{
+    ConfigManager* config = ConfigManager::getInstance();
+    for (const std::string& name : splitAt(config->getString(kControllersKey, ""), '|')) {
+        if (name.empty())
+            continue;
+        if (!addController(name, false)
+            && std::find(absentSavedControllers_.begin(), absentSavedControllers_.end(), name)
+                   == absentSavedControllers_.end()
+            && !isDeviceConnected(name))
+            absentSavedControllers_.push_back(name);
+    }
+    loadAssignments(config->getString(kFaderAssignmentsKey, ""));
+    const std::string legacy = config->getString(kLegacyAssignmentsKey, "");
+    if (!legacy.empty())
+        migrateLegacyAssignments(legacy);
+}
+
+void MidiControllerManager::loadAssignments(const std::string& value)
+{
+    for (const std::string& entry : splitAt(value, '|')) {
+        if (entry.empty())
+            continue;
+        std::string device;
+        std::string faderText;
+        std::string trackText;
+        int fader = 0;
+        int track = 0;
+        if (!splitEntry(entry, device, faderText, trackText))
+            continue;
+        // An entry that would index outside the tracks or the device's
+        // faders is refused here, so no reader has to trust the file.
+        std::string problem;
+        const int count = getControllerFaderCount(device);
+        if (!parseDecimal(faderText, fader) || !parseDecimal(trackText, track))
+            problem = "fader or track is not a number";
+        else if (track < 0 || track >= kTrackCount)
+            problem = "track " + std::to_string(track) + " is outside 0-31";
+        else if (fader < 0 || fader >= count)
+            problem = "fader " + std::to_string(fader) + " is outside 0-" + std::to_string(count - 1);
+        if (!problem.empty()) {
+            debugLog("Skipped fader assignment '" + entry + "': " + problem);
+            continue;
+        }
+        {
+            std::lock_guard<std::mutex> lock(stateMutex_);
+            faderAssignments_.push_back(FaderAssignment{device, fader, track});
+        }
+        debugLog("Loaded fader assignment: " + device + " Fader " + std::to_string(fader + 1) + " -> Track "
+                 + std::to_string(track + 1)
+                 + (isDeviceConnected(device) ? " (controller connected)" : " (controller not connected)"));
+    }
+}
+
+void MidiControllerManager::migrateLegacyAssignments(const std::string& value)
+{
+    debugLog("Migrating old bank-based assignments to fader assignments...");
+    for (const std::string& entry : splitAt(value, '|')) {
+        std::string device;
+        std::string bankText;
+        std::string trackBankText;
+        int bank = 0;
+        int trackBank = 0;
+        if (entry.empty() || !splitEntry(entry, device, bankText, trackBankText) || !isDeviceConnected(device))
+            continue;
+        if (!parseDecimal(bankText, bank) || !parseDecimal(trackBankText, trackBank) || bank < 0 || trackBank < 0) {
+            debugLog("Skipped old assignment '" + entry + "': bank or track bank is not a number from 0");
+            continue;
+        }
+        const int fadersPerBank = device == kCantaremName ? 6 : 8;
+        const int count = getControllerFaderCount(device);
+        for (int k = 0; k < fadersPerBank; ++k) {
+            const long long fader = static_cast<long long>(bank) * fadersPerBank + k;
+            const long long track = static_cast<long long>(trackBank) * 8 + k;
+            if (fader >= count)
+                break;
+            if (track >= kTrackCount)
+                continue;
+            {
+                std::lock_guard<std::mutex> lock(stateMutex_);
+                faderAssignments_.push_back(
+                    FaderAssignment{device, static_cast<int>(fader), static_cast<int>(track)});
+            }
+            debugLog("Migrated: " + device + " Fader " + std::to_string(fader + 1) + " -> Track "
+                     + std::to_string(track + 1));
+        }
+    }
+    ConfigManager::getInstance()->setString(kLegacyAssignmentsKey, "");
+    saveConfig();
+}
+
+void MidiControllerManager::saveConfig()
+{
+    std::vector<std::string> names;
+    for (const PhysicalController& controller : controllers_)
+        names.push_back(controller.deviceName);
+    for (const std::string& name : absentSavedControllers_) {
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+    }
+    std::vector<std::string> entries;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        for (const FaderAssignment& a : faderAssignments_)
+            entries.push_back(a.deviceName + ":" + std::to_string(a.faderIndex) + ":" + std::to_string(a.trackIndex));
+    }
+    ConfigManager* config = ConfigManager::getInstance();
+    config->setString(kControllersKey, joined(names, '|'));
+    config->setString(kFaderAssignmentsKey, joined(entries, '|'));
+    config->saveConfig("");
+}

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "controllers/FaderAssignment.h"
+#include "controllers/MidiControllerBase.h"
+#include "controllers/PhysicalController.h"
+#include "controllers/TransportButton.h"
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+// Owns every connected control surface and the map from hardware faders to
+// tracks (tracks 0 to 31; at most one fader per track, one fader may drive
+// several tracks, and only the first of them in list order follows it).
+// Persists both in "midi.controllers" and "midi.faderAssignments", migrates
+// the older "midi.assignments", and brings saved controllers back when their
+// device shows up (checkAndRestoreControllers, the 2-second watchdog).
+//
+// Events from the drivers pass through the relays to the window's callbacks:
+// - fader (track, value 0..16383) for an assigned fader;
+// - track button (track, pressed) for a strip button 0-11 whose fader drives
+//   a track: the track, never the button number, so it cannot be mistaken
+//   for a global button;
+// - button (button, pressed) for the global buttons 12 and up, from the
+//   Cantarem 2 only (a keyboard's note 12 must not start a take);
+// - transport (button, pressed).
+//
+// Threads: every member is called on the GUI thread, except the relays,
+// which run on each driver's event thread and call the window's callbacks
+// there. The lists and callbacks are changed only on the GUI thread, under
+// stateMutex_; the relays read them under stateMutex_ and call a callback
+// after releasing it. stateMutex_ is never held while a driver is called
+// (a driver holds its own lock while a relay runs). After removeController,
+// removeAllControllers or shutdown returns no relay of the removed
+// controllers runs any more: closing a driver's input waits for an event
+// under way.
+class MidiControllerManager {
+public:
+    static constexpr int kTrackCount = 32;
+    static constexpr int kFaderTopValue = 16383;
+
+    MidiControllerManager();
+    ~MidiControllerManager();
+
+    MidiControllerManager(const MidiControllerManager&) = delete;
+    MidiControllerManager& operator=(const MidiControllerManager&) = delete;
+
+    // Makes the device-listing driver and loads the configuration, which
+    // connects the saved controllers that are present. Returns true.
+    bool initialize();
+    // Closes and destroys every controller, forgets the assignments in
+    // memory (nothing is saved). A second call does nothing.
+    void shutdown();
+
+    // GUI thread only: the lists as they are now.
+    const std::vector<PhysicalController>& getControllers() const { return controllers_; }
+    const std::vector<FaderAssignment>& getFaderAssignments() const { return faderAssignments_; }
+
+    // --- Devices ---
+    // MIDI sources, then "Cantarem 2" and "Sound Devices CL-12" when present,
+    // then always "CL-12 Network (UDP)"; connected devices are not left out.
+    std::vector<std::string> getAvailableInputDevices() const;
+    std::vector<std::string> getAvailableOutputDevices() const;
+    void refreshAvailableDevices();
+    static int getControllerFaderCount(const std::string& name);
+
+    // --- Controllers ---
+    bool addController(const std::string& name, bool save);
+    bool removeController(const std::string& name);
+    void removeAllControllers();
+    bool isDeviceConnected(const std::string& name) const;
+    // The watchdog: adds every saved controller whose device is listed now
+    // and that is not connected.
+    void checkAndRestoreControllers();
+    void handleHardwareBankChange(PhysicalController& controller, bool up);
+
+    // --- Assignments ---
+    bool assignFader(const std::string& device, int fader, int track);
+    bool removeFaderAssignment(const std::string& device, int fader, int track);
+    void removeAllFaderAssignments();
+    // The track of the first assignment of that fader, -1 when none. Any thread.
+    int findTrackForFader(const std::string& device, int fader) const;
+    int getTrackForFader(const std::string& device, int fader) const;
+    std::vector<std::pair<std::string, int>> findFadersForTrack(int track) const;
+    bool isTrackMappedToCantarem(int track) const;
+
+    // --- Configuration ---
+    void loadConfig();
+    // Writes both keys and saves the file. Saved controllers that are absent
+    // now stay in "midi.controllers" until the user removes them.
+    void saveConfig();
+
+    // --- The window's callbacks (each replaces the earlier one) ---
+    void setFaderCallback(std::function<void(int, int)> callback);
+    void setButtonCallback(std::function<void(int, bool)> callback);
+    void setTrackButtonCallback(std::function<void(int, bool)> callback);
+    void setTransportCallback(std::function<void(TransportButton, bool)> callback);
+    void setSyncFadersCallback(std::function<void()> callback);
+    void setControllerRestoredCallback(std::function<void(const std::string&)> callback);
+    void setHardwareSyncCallback(std::function<void(int, int)> callback);
+    // Installs the fader, button and knob relays on the controller's driver.
+    void setupControllerCallbacks(PhysicalController& controller);
+
+    // --- Feedback and read-back ---
+    // Moves the hardware fader that drives the track; false for a track
+    // outside 0 to 31.
+    bool sendFaderPosition(int track, int value);
+    bool sendButtonLED(int index, bool on);
+    std::map<std::string, std::vector<int>> getCurrentFaderPositions() const;
+    void syncFaderPositionsWithHardware();
+
+private:
+    // Relays, on the driver's event thread.
+    void relayFader(const std::string& device, int fader, int value);
+    void relayButton(const std::string& device, int button, bool pressed);
+    void relayKnob(int knob, int value);
+
+    // On the GUI thread, or with stateMutex_ held.
+    int indexOfController(const std::string& name) const;
+    bool stepBankLocked(PhysicalController& controller, bool up);
+    void closeDriver(MidiControllerBase& driver);
+    void forgetSavedName(const std::string& name);
+    void loadAssignments(const std::string& value);
+    void migrateLegacyAssignments(const std::string& value);
+    void ensureEnumerationController() const;
+
+    std::vector<PhysicalController> controllers_;
+    std::vector<FaderAssignment> faderAssignments_;
+    mutable std::unique_ptr<MidiControllerBase> enumerationController_;
+    std::function<void(int, int)> faderCallback_;
+    std::function<void(int, bool)> buttonCallback_;
+    std::function<void(TransportButton, bool)> transportCallback_;
+    std::function<void()> syncFadersCallback_;
+    std::function<void(const std::string&)> controllerRestoredCallback_;
+    std::function<void(int, int)> hardwareSyncCallback_;
+    std::function<void(int, bool)> trackButtonCallback_;
+
+    // Names saved in "midi.controllers" whose controller is not connected;
+    // kept so a save while the device is unplugged does not forget it.
+    std::vector<std::string> absentSavedControllers_;
+
+    mutable std::mutex stateMutex_;
+};

@@ -1,0 +1,3 @@
+#include "platform/midi/MidiSystem.h"
+
+MidiSystem::~MidiSystem() = default;
