@@ -3,9 +3,9 @@
 # The source folders, lowest layer first; tests/ mirrors them. A folder's
 # library links only the folders below it.
 set(TONVALE_FOLDERS
-  core timecode media platform
+  core realtime timecode media platform
   engine backup controllers fileserver
-  ui/mainwindow ui/mixer ui/tools
+  ui/mixer ui/tools ui/mainwindow
   app)
 
 if(TONVALE_SANITIZE STREQUAL "address")

@@ -3,7 +3,7 @@
 #include "engine/AudioEngine_CoreAudio.h"
 
 #include "core/DebugLog.h"
-#include "engine/RenderBlockBuffers.h"
+#include "engine/render/RenderBlockBuffers.h"
 #include "platform/audio/DefaultAudioSystem.h"
 
 #include <algorithm>

@@ -8,7 +8,7 @@
 // try-lock never waits). Set-up: GUI thread.
 #include "engine/AudioEngine_CoreAudio.h"
 
-#include "engine/RenderBlockBuffers.h"
+#include "engine/render/RenderBlockBuffers.h"
 #include "timecode/LtcEncoder.h"
 
 #include <algorithm>

@@ -6,7 +6,7 @@
 
 #include "core/DebugLog.h"
 #include "core/SessionState.h"
-#include "engine/TakeNaming.h"
+#include "engine/take/TakeNaming.h"
 
 #include <algorithm>
 #include <exception>
@@ -422,7 +422,7 @@ StartTimecodeResult AudioEngine_CoreAudio::captureTakeStartTimecode(uint64_t sta
     inputs.sampleRate = sampleRate_;
     inputs.snapshot = ltcDecoder_->getSnapshot();
     inputs.detectedFps = getDetectedFramerate();
-    inputs.forcedFps = ltcDecoder_->forcedFps.load();
+    inputs.forcedFps = ltcDecoder_->forcedFps();
     readStartTimecodeSettings(inputs);
     inputs.localTime = localTime;
 

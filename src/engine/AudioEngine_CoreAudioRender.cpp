@@ -11,8 +11,8 @@
 // Audio thread: no locks, no allocation, no logging.
 #include "engine/AudioEngine_CoreAudio.h"
 
-#include "engine/RenderBlockBuffers.h"
-#include "engine/RenderThreadMark.h"
+#include "engine/render/RenderBlockBuffers.h"
+#include "realtime/RenderThreadMark.h"
 
 #include <algorithm>
 #include <cmath>

@@ -223,7 +223,7 @@ void AudioEngine_CoreAudio::writeTake()
                 fadeOut(interleave.data(), frames, columns.width);
                 debugLog("CoreAudio: Applied " + std::to_string(frames) + "-sample fade-out (polyphonic)");
             }
-            written = polyWriter_->writeSamplesInterleaved(interleave.data(), static_cast<int>(frames));
+            written = polyWriter_->writeFrames(interleave.data(), static_cast<int64_t>(frames));
             if (!written)
                 debugLog("CoreAudio: ERROR - Ring writer failed to write polyphonic data");
         } else {
@@ -232,7 +232,7 @@ void AudioEngine_CoreAudio::writeTake()
                 float* chunk = monoChunks.data() + x * kChunkFrames;
                 if (lastChunk)
                     fadeOut(chunk, frames, 1);
-                written = monoWriters_[x]->writeSamples(chunk, static_cast<int>(frames));
+                written = monoWriters_[x]->writeFrames(chunk, static_cast<int64_t>(frames));
                 if (!written)
                     debugLog(track < 0 ? std::string("CoreAudio: ERROR - Ring writer failed to write mono mix")
                                        : "CoreAudio: ERROR - Ring writer failed to write mono track "

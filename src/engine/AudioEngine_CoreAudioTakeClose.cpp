@@ -9,7 +9,7 @@
 #include "engine/AudioEngine_CoreAudio.h"
 
 #include "core/DebugLog.h"
-#include "engine/TakeRename.h"
+#include "engine/take/TakeRename.h"
 
 #include <filesystem>
 #include <system_error>

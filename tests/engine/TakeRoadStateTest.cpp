@@ -6,7 +6,7 @@
 #include "TakeRoadSupport.h"
 
 #include "core/ConfigManager.h"
-#include "engine/TakeRename.h"
+#include "engine/take/TakeRename.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/StartTimecodeCapture.h"
-#include "engine/TakeSettings.h"
+#include "engine/take/StartTimecodeCapture.h"
+#include "engine/take/TakeSettings.h"
 #include "media/BwfFileWriter.h"
 
 #include <array>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/RoutingSnapshot.h"
+#include "engine/render/RoutingSnapshot.h"
 
 #include <string>
 #include <unordered_map>

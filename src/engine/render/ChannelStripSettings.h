@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/BiquadCoefficients.h"
+#include "engine/render/BiquadCoefficients.h"
 
 #include <array>
 

@@ -1,6 +1,6 @@
-#include "engine/TakeRename.h"
+#include "engine/take/TakeRename.h"
 
-#include "engine/TakeFiles.h"
+#include "engine/take/TakeFiles.h"
 
 TakeMetadata effectiveStopMetadata(const TakeMetadata& start, const TakeMetadata& stop)
 {

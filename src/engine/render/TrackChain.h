@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/BiquadCoefficients.h"
-#include "engine/ChannelStripRealtime.h"
+#include "engine/render/BiquadCoefficients.h"
+#include "engine/render/ChannelStripRealtime.h"
 
 #include <array>
 #include <cstdint>

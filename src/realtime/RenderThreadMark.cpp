@@ -1,4 +1,4 @@
-#include "engine/RenderThreadMark.h"
+#include "realtime/RenderThreadMark.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "engine/BiquadCoefficients.h"
+#include "engine/render/BiquadCoefficients.h"
 
 #include <algorithm>
 #include <cmath>

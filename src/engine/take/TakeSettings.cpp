@@ -1,4 +1,4 @@
-#include "engine/TakeSettings.h"
+#include "engine/take/TakeSettings.h"
 
 #include <algorithm>
 

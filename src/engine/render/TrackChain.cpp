@@ -1,4 +1,4 @@
-#include "engine/TrackChain.h"
+#include "engine/render/TrackChain.h"
 
 #include <cmath>
 #include <cstdint>

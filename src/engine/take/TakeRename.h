@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/TakeSettings.h"
+#include "engine/take/TakeSettings.h"
 
 #include <string>
 

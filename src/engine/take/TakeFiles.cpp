@@ -1,4 +1,4 @@
-#include "engine/TakeFiles.h"
+#include "engine/take/TakeFiles.h"
 
 #include "core/ConfigManager.h"
 

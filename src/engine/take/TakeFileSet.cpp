@@ -1,4 +1,4 @@
-#include "engine/TakeFileSet.h"
+#include "engine/take/TakeFileSet.h"
 
 #include "core/DebugLog.h"
 

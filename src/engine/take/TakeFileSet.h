@@ -1,8 +1,8 @@
 #pragma once
 
-#include "engine/TakeFiles.h"
-#include "engine/TakeNaming.h"
-#include "engine/TakeSettings.h"
+#include "engine/take/TakeFiles.h"
+#include "engine/take/TakeNaming.h"
+#include "engine/take/TakeSettings.h"
 #include "media/BwfFileWriter.h"
 #include "timecode/Timecode.h"
 

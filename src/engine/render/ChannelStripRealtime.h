@@ -1,7 +1,7 @@
 #pragma once
 
-#include "engine/BiquadCoefficients.h"
-#include "engine/SeqlockValue.h"
+#include "engine/render/BiquadCoefficients.h"
+#include "realtime/SeqlockValue.h"
 
 #include <array>
 #include <atomic>
