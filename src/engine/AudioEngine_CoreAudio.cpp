@@ -25,13 +25,13 @@ AudioEngine_CoreAudio::AudioEngine_CoreAudio()
 }
 
 AudioEngine_CoreAudio::AudioEngine_CoreAudio(std::shared_ptr<AudioSystem> audioSystem, int recordingRingSeconds)
-    : audioSystem_(std::move(audioSystem))
+    : takeRecorder_(*this, kSampleRate), audioSystem_(std::move(audioSystem))
 {
     allocateWorkBuffers();
     initializeOutputStages();
     allocateRecordingRing(std::max(recordingRingSeconds, 1));
     initializeSignalPath();
-    startRingWriter();
+    takeRecorder_.startRingWriter(recordingRing_);
 }
 
 AudioEngine_CoreAudio::~AudioEngine_CoreAudio()
@@ -39,7 +39,7 @@ AudioEngine_CoreAudio::~AudioEngine_CoreAudio()
     shutdown();
     // After shutdown waited for Idle: a take still being copied ends its
     // copy loop here and is closed before the thread ends.
-    stopRingWriter();
+    takeRecorder_.stopRingWriter();
     // A unit left over from a device that failed to initialise its services
     // must not outlive the members its callback reads.
     stop();
@@ -59,11 +59,9 @@ void AudioEngine_CoreAudio::allocateWorkBuffers()
 
 void AudioEngine_CoreAudio::allocateRecordingRing(int seconds)
 {
-    recordingRingCapacityFrames_ = static_cast<int64_t>(sampleRate_) * seconds;
     // Shared: live-backup workers keep reading the storage and the position
     // after the engine has let go of a take.
-    recordingRing_ = std::make_shared<float[]>(static_cast<size_t>(recordingRingCapacityFrames_) * kRingFrameFloats);
-    sharedRingWritePosition_ = std::make_shared<std::atomic<uint64_t>>(0);
+    recordingRing_ = std::make_shared<RecordingRing>(kRingFrameFloats, static_cast<uint64_t>(sampleRate_) * seconds);
 }
 
 bool AudioEngine_CoreAudio::initialize()
@@ -88,13 +86,6 @@ bool AudioEngine_CoreAudio::initialize()
     debugLog("CoreAudio: Waiting for device selection...");
     initialized_ = true;
     return true;
-}
-
-bool AudioEngine_CoreAudio::waitForWriterIdle(std::chrono::milliseconds timeout)
-{
-    std::unique_lock<std::mutex> lock(writerIdleMutex_);
-    return writerIdleCondition_.wait_for(
-        lock, timeout, [this] { return writerState_.load(std::memory_order_acquire) == WriterState::Idle; });
 }
 
 void AudioEngine_CoreAudio::shutdown()
@@ -170,7 +161,7 @@ AudioStatus AudioEngine_CoreAudio::sDeviceAliveChanged(AudioDeviceId device, voi
     if (engine->audioSystem_->getDeviceIsAlive(device, alive) != kAudioOk || alive)
         return kAudioOk;
     engine->running_.store(false, std::memory_order_release);
-    engine->writeErrorCount_.fetch_add(1, std::memory_order_relaxed);
+    engine->takeRecorder_.countWriteError();
     debugLog("CoreAudio: Device " + std::to_string(device) + " (" + engine->getDeviceName(device)
              + ") is no longer alive - audio stopped until a device is selected again");
     return kAudioOk;
@@ -186,14 +177,9 @@ uint64_t AudioEngine_CoreAudio::getRenderCycleCount() const
     return renderCycleCounter_.load();
 }
 
-WriterState AudioEngine_CoreAudio::getWriterState() const
-{
-    return writerState_.load(std::memory_order_acquire);
-}
-
 int64_t AudioEngine_CoreAudio::getRecordingRingCapacityFrames() const
 {
-    return recordingRingCapacityFrames_;
+    return static_cast<int64_t>(recordingRing_->capacityFrames());
 }
 
 void AudioEngine_CoreAudio::retireAfterTwoRenderCycles(std::shared_ptr<const void> object)

@@ -3,6 +3,7 @@
 #include "engine/AudioEngineBase.h"
 #include "engine/take/StartTimecodeCapture.h"
 #include "engine/take/TakeFileSet.h"
+#include "engine/take/TakeRecorder.h"
 #include "engine/take/TakeSettings.h"
 #include "engine/take/WriterState.h"
 #include "platform/audio/AudioSystem.h"
@@ -14,6 +15,8 @@
 #include "engine/render/TrackMeter.h"
 #include "engine/render/LtcDecoderSlot.h"
 #include "realtime/RealtimeSlot.h"
+#include "realtime/RecordingRing.h"
+#include "realtime/SpscRing.h"
 #include "engine/render/ToneOscillator.h"
 #include "media/WavFileReader.h"
 #include "timecode/LtcDecoder.h"
@@ -55,14 +58,15 @@
 //   on "running": a lost device clears running while an output unit on the
 //   default output device may still render. Objects the render callback may
 //   hold are retired with retireAfterTwoRenderCycles.
-class AudioEngine_CoreAudio : public AudioEngineBase {
+class AudioEngine_CoreAudio : public AudioEngineBase, private TakeEngineSide {
 public:
     static constexpr int kSampleRate = 48000;
     static constexpr int kDefaultBufferSizeFrames = 256;
     static constexpr int kRecordingRingSeconds = 60;
-    static constexpr int kRingFrameFloats = 33;  // the mix, then 32 tracks
-    static constexpr int kMaxTracks = 32;
+    static constexpr int kRingFrameFloats = TakeRecorder::kRingFrameFloats;  // the mix, then 32 tracks
+    static constexpr int kMaxTracks = TakeRecorder::kMaxTracks;
     static constexpr uint32_t kMaxBlockFrames = 8192;  // the largest block the callback processes
+    static_assert(kMaxBlockFrames == TakeRecorder::kMaxBlockFrames, "the take recorder knows the largest block");
     static constexpr uint32_t kDirectCaptureRingFrames = 16384;
     static constexpr uint64_t kDirectCaptureMaxDelayBlocks = 4;
 
@@ -281,9 +285,9 @@ public:
     void calculateLimiterCoefficients(int track, float thresholdDb);
     void loadChannelStripSettings();
     int64_t getRecordingRingWritePosition() const;
-    // Shared with the readers of the ring; storage and position.
-    std::shared_ptr<const float[]> getRecordingRing() const;
-    std::shared_ptr<std::atomic<uint64_t>> getSharedRingWritePosition() const;
+    // Shared with the readers of the ring (the take recorder, live backup,
+    // tests): its frames and its write position.
+    std::shared_ptr<const RecordingRing> getRecordingRing() const;
 
     // --- Take road: what tests, benchmarks and the window read --------------
     // The next ring position the ring writer copies (its read position) and
@@ -306,14 +310,9 @@ protected:
     // read by the render callback once per block.
     std::array<std::atomic<bool>, kMaxTracks> trackArmed_{};
 
-    // The recording side's state machine; written by the take start, stop
-    // and the ring writer.
-    std::atomic<WriterState> writerState_{WriterState::Idle};
-    std::mutex writerIdleMutex_;
-    std::condition_variable writerIdleCondition_;
-    // Tests hold the ring writer between chunks (it then behaves as if the
-    // ring had nothing new) to make it fall behind deterministically.
-    std::atomic<bool> ringWriterHeldForTest_{false};
+    // The recording side: settings, metadata, the take's state machine and
+    // the ring writer thread. The recording operations forward to it.
+    TakeRecorder takeRecorder_;
 
 private:
     // Devices and channels.
@@ -388,101 +387,20 @@ private:
     std::atomic<uint64_t> renderCycleCounter_{0};
     std::vector<std::shared_ptr<const void>> retiredWhileRendering_;
 
-    // Recording settings and take metadata (GUI thread).
-    int fileFormat_ = kFileFormatMono;
-    int bitDepth_ = 24;
-    BwfFileWriter::SampleFormat sampleFormat_ = BwfFileWriter::Int24;
-    int prerollSeconds_ = 0;
-    int postrollSeconds_ = 0;
+    // The session (GUI thread).
     std::shared_ptr<SessionState> sessionState_;
-    mutable std::mutex metadataMutex_;
-    RecordingMetadata recordingMetadata_;
-    TakeSettingsLatch takeSettings_;
-    // The last take's timecode capture; before the first, midnight at the
-    // empty snapshot's rate.
-    StartTimecodeResult takeTimecode_ = [] {
-        StartTimecodeResult none;
-        none.startTimecode = {0, 0, 0, 0, 30, false};
-        none.takeTimestampSampleRate = kSampleRate;
-        return none;
-    }();
 
-    // Recording side.
-    std::atomic<bool> recording_{false};
-    // --- Take road -------------------------------------------------------------
-    // Threads: startRecording, stopRecording and cancelPendingPostroll run on
-    // the GUI thread; the ring writer thread copies the ring into the take
-    // files and closes them. The take members below are written by the start
-    // before takeActive_ is published (release, under ringWriterMutex_) and
-    // are then only read until the writer is Idle again. Lock order:
-    // metadataMutex_ alone, writersMutex_ alone, ringWriterMutex_ alone.
-    bool startTake();
-    void startRingWriter();
-    void stopRingWriter();
-    void ringWriterThreadFunc();
-    void writeTake();
-    void closeRecordingFiles();
-    void releasePreviousTakeFiles();
-    int takeTrackCount() const;
-    void installTakeFiles(TakeFileSet& files);
-    // Hand-over points for late-armed tracks, live backup and the copy
-    // queue; they do nothing until those parts are built.
-    void clearLateArmSlots();
-    void triggerLateArmCaptureIfRecording(int track, bool wasArmed, bool armed);
-    void writeLateArmChunk(uint64_t fromPosition, uint64_t toPosition);
-    void finalizeLateArmTracks(std::vector<std::string>& closedFiles);
-    void enqueueLiveBackupTakes(uint64_t startPosition, const TakeFileSet& files);
-    void publishLiveBackupEnd(uint64_t endPosition, const std::string& finalBaseName);
-    void queueBackupCopies(const std::vector<std::string>& closedFiles, const std::string& polyFilePath,
-                           const std::string& project, const std::string& soundRoll);
-    void pauseCopyQueue();
-    void resumeCopyQueue();
+    // The recording ring: written by the render callback only, read by the
+    // take recorder's writer thread and anything else holding it.
+    std::shared_ptr<RecordingRing> recordingRing_;
 
-    std::thread ringWriterThread_;
-    std::atomic<bool> ringWriterRunning_{false};
-    std::atomic<bool> takeActive_{false};
-    std::mutex ringWriterMutex_;
-    std::condition_variable ringWriterCondition_;
-    std::atomic<bool> postrollPending_{false};
-    std::atomic<uint64_t> takeStartPosition_{0};
-    // A take's end is a ring position only once takeHasEnd_ is set: position
-    // 0 is a real ring position, not "no end".
-    std::atomic<uint64_t> takeEndPosition_{0};
-    std::atomic<bool> takeHasEnd_{false};
-    // Held by a stop (or a cut post-roll) while it reads the write position
-    // and sets the end, and by the ring writer while it reads the write
-    // position and the end. Never taken by the render callback.
-    std::mutex takeEndMutex_;
-    std::atomic<uint64_t> ringWriterReadPosition_{0};
-    std::atomic<uint64_t> ringWriterLargestLag_{0};
-    // Masked to the take's track count: the writer writes exactly the tracks
-    // the files were opened with.
-    std::array<bool, kMaxTracks> armedAtStart_{};
-    // The take files: installed by the start, written only by the ring
-    // writer, taken out by the close under writersMutex_.
-    mutable std::mutex writersMutex_;
-    std::unique_ptr<BwfFileWriter> polyWriter_;
-    std::vector<std::unique_ptr<BwfFileWriter>> monoWriters_;
-    std::vector<int> monoWriterTracks_;
-    std::string takeFolder_;
-    std::string takeName_;
-    std::string polyFilePath_;
-    std::vector<std::string> lastClosedTakeFiles_;
-    // The metadata the file names were built from, and the values in force
-    // at stop (guarded by metadataMutex_; a take that ends without a stop
-    // keeps its start values, so it is not renamed).
-    TakeMetadata startMetadata_;
-    TakeMetadata stopMetadata_;
-    // Render step after the ring write: frames of the running take
-    // (relaxed; reset by the start).
-    std::array<std::atomic<int64_t>, 2> takeFrameCounters_{};
-
-    std::atomic<int64_t> droppedRingSamples_{0};
-    std::atomic<int64_t> writeErrorCount_{0};
-    int64_t recordingRingCapacityFrames_ = 0;
-    std::shared_ptr<float[]> recordingRing_;
-    std::atomic<uint64_t> recordingRingWritePosition_{0};
-    std::shared_ptr<std::atomic<uint64_t>> sharedRingWritePosition_;
+    // What a take's start asks of the engine (TakeEngineSide, GUI thread).
+    int takeTrackCount() const override;
+    bool isTrackArmedForTake(int track) const override;
+    bool takeHasNoMix() const override;
+    int takeBufferSizeFrames() const override;
+    size_t takeFrameBufferFloats() const override;
+    void readTakeTimecodeInputs(StartTimecodeInputs& inputs) const override;
 
     // Render work buffers, allocated once so the audio thread never allocates.
     std::vector<float> postTrimTapBuffers_;   // 32 x 8192

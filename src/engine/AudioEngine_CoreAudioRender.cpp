@@ -88,10 +88,7 @@ AudioStatus AudioEngine_CoreAudio::renderCallback(const AudioRenderTime& time, u
     renderOutputStages(*routing, live, holdsMix, blockFrames, outputs);
     writeRecordingRing(*routing, blockFrames);
     // Frames of the running take, its post-roll included.
-    if (recording_.load(kRelaxed) || postrollPending_.load(kRelaxed)) {
-        takeFrameCounters_[0].fetch_add(blockFrames, kRelaxed);
-        takeFrameCounters_[1].fetch_add(blockFrames, kRelaxed);
-    }
+    takeRecorder_.countRenderedFrames(blockFrames);
 
     const float* mix = busBuffer(kMixBus);
     float mainPeak = 0.0f;
@@ -268,7 +265,7 @@ void AudioEngine_CoreAudio::mixBus(const RoutingSnapshot& routing, const TrackMa
 
 void AudioEngine_CoreAudio::writeRecordingRing(const RoutingSnapshot& routing, uint32_t blockFrames)
 {
-    if (!recordingRing_ || recordingRingCapacityFrames_ <= 0)
+    if (!recordingRing_)
         return;
     std::array<const float*, kMaxTracks> columns{};
     const float* generator = ltcGeneratorBlock();
@@ -284,15 +281,14 @@ void AudioEngine_CoreAudio::writeRecordingRing(const RoutingSnapshot& routing, u
             columns[track] = kSilentBlock;
     }
     const float* mix = busBuffer(kMixBus);
-    const uint64_t capacity = static_cast<uint64_t>(recordingRingCapacityFrames_);
     // The render callback is the ring's only writer.
-    const uint64_t start = recordingRingWritePosition_.load(kRelaxed);
-    float* ring = recordingRing_.get();
+    RecordingRing& ring = *recordingRing_;
+    const uint64_t start = ring.writerPosition();
     uint32_t done = 0;
     while (done < blockFrames) {
-        const uint64_t row = (start + done) % capacity;
-        const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(blockFrames - done, capacity - row));
-        float* frame = ring + row * kRingFrameFloats;
+        const uint32_t chunk =
+            static_cast<uint32_t>(std::min<uint64_t>(blockFrames - done, ring.contiguousFramesAt(start + done)));
+        float* frame = ring.frameAt(start + done);
         for (uint32_t i = done; i < done + chunk; ++i, frame += kRingFrameFloats) {
             frame[0] = mix[i];
             for (size_t t = 0; t < kMaxTracks; ++t)
@@ -300,9 +296,7 @@ void AudioEngine_CoreAudio::writeRecordingRing(const RoutingSnapshot& routing, u
         }
         done += chunk;
     }
-    // Release: a reader that loads the new position sees the block's frames.
-    recordingRingWritePosition_.store(start + blockFrames, std::memory_order_release);
-    sharedRingWritePosition_->store(start + blockFrames, std::memory_order_release);
+    ring.publishWritePosition(start + blockFrames);
 }
 
 // Armed and fed by a device channel; a track on the LTC input records its
@@ -388,15 +382,10 @@ const float* AudioEngine_CoreAudio::getInputChannelBlock(int channel) const
 
 int64_t AudioEngine_CoreAudio::getRecordingRingWritePosition() const
 {
-    return static_cast<int64_t>(recordingRingWritePosition_.load(std::memory_order_acquire));
+    return static_cast<int64_t>(recordingRing_->writePosition());
 }
 
-std::shared_ptr<const float[]> AudioEngine_CoreAudio::getRecordingRing() const
+std::shared_ptr<const RecordingRing> AudioEngine_CoreAudio::getRecordingRing() const
 {
     return recordingRing_;
-}
-
-std::shared_ptr<std::atomic<uint64_t>> AudioEngine_CoreAudio::getSharedRingWritePosition() const
-{
-    return sharedRingWritePosition_;
 }

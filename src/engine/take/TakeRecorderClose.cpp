@@ -3,10 +3,11 @@
 // RF64 sizes), late-armed tracks are finalized, files whose name fields
 // changed during the take are renamed, and the files are handed to backup.
 //
-// Threads: ring writer thread only. writersMutex_ and metadataMutex_ are
+// Threads: closeRecordingFiles runs on the ring writer thread only;
+// lastClosedTakeFiles on any thread. writersMutex_ and metadataMutex_ are
 // held only while values are copied; files are closed and renamed with no
-// engine lock held.
-#include "engine/AudioEngine_CoreAudio.h"
+// recorder lock held.
+#include "engine/take/TakeRecorder.h"
 
 #include "core/DebugLog.h"
 #include "engine/take/TakeRename.h"
@@ -79,7 +80,7 @@ void renameChangedTakeFiles(std::vector<std::string>& closedFiles, std::string& 
 
 }  // namespace
 
-void AudioEngine_CoreAudio::closeRecordingFiles()
+void TakeRecorder::closeRecordingFiles()
 {
     debugLog("CoreAudio: Closing recording files");
     std::unique_ptr<BwfFileWriter> poly;
@@ -132,7 +133,7 @@ void AudioEngine_CoreAudio::closeRecordingFiles()
     debugLog("CoreAudio: Recording files closed");
 }
 
-std::vector<std::string> AudioEngine_CoreAudio::getLastClosedTakeFiles() const
+std::vector<std::string> TakeRecorder::lastClosedTakeFiles() const
 {
     std::lock_guard<std::mutex> lock(writersMutex_);
     return lastClosedTakeFiles_;
