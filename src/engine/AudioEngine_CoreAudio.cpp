@@ -13,9 +13,9 @@
 namespace {
 
 constexpr std::chrono::seconds kShutdownWriterWait{15};
-constexpr int kRetireWaitPolls = 500;
-constexpr std::chrono::milliseconds kRetireWaitPoll{1};
-constexpr uint64_t kRetireRenderCycles = 2;
+// Retired objects are small (a routing snapshot, an LTC reader): a slow
+// timer is enough to free them when nothing else is published.
+constexpr std::chrono::milliseconds kDeadWoodPeriod{100};
 
 }  // namespace
 
@@ -32,6 +32,7 @@ AudioEngine_CoreAudio::AudioEngine_CoreAudio(std::shared_ptr<AudioSystem> audioS
     allocateRecordingRing(std::max(recordingRingSeconds, 1));
     initializeSignalPath();
     takeRecorder_.startRingWriter(recordingRing_);
+    deadWood_.startTimer(kDeadWoodPeriod);
 }
 
 AudioEngine_CoreAudio::~AudioEngine_CoreAudio()
@@ -186,18 +187,22 @@ void AudioEngine_CoreAudio::retireAfterTwoRenderCycles(std::shared_ptr<const voi
 {
     if (!unitStarted_.load(std::memory_order_acquire))
         return;  // no block can hold it: the last reference goes here
-    const uint64_t startCycle = renderCycleCounter_.load();
-    for (int poll = 0; poll < kRetireWaitPolls; ++poll) {
-        if (renderCycleCounter_.load() >= startCycle + kRetireRenderCycles)
-            return;
-        std::this_thread::sleep_for(kRetireWaitPoll);
-    }
-    // The unit is started but not rendering (its device may be gone): a
-    // block could still begin with the object, so keep it until the unit stops.
-    retiredWhileRendering_.push_back(std::move(object));
+    // A unit that is started but not rendering (its device may be gone)
+    // never moves the counter: the object then stays until the unit stops.
+    deadWood_.retire(std::move(object));
+}
+
+size_t AudioEngine_CoreAudio::releaseDueRetiredObjects()
+{
+    return deadWood_.releaseDue();
+}
+
+size_t AudioEngine_CoreAudio::retiredObjectCount() const
+{
+    return deadWood_.size();
 }
 
 void AudioEngine_CoreAudio::releaseRetiredObjects()
 {
-    retiredWhileRendering_.clear();
+    deadWood_.releaseAll();
 }

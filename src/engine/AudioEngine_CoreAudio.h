@@ -14,6 +14,7 @@
 #include "engine/render/TrackChain.h"
 #include "engine/render/TrackMeter.h"
 #include "engine/render/LtcDecoderSlot.h"
+#include "realtime/DeadWoodList.h"
 #include "realtime/RealtimeSlot.h"
 #include "realtime/RecordingRing.h"
 #include "realtime/SpscRing.h"
@@ -243,11 +244,15 @@ public:
     // The block's input of one channel as the render callback last saw it;
     // read it only while no block is being rendered.
     const float* getInputChannelBlock(int channel) const;
-    // GUI thread: drops the caller's reference to an object the render
-    // callback may still hold once the callback has begun two more blocks
-    // (waiting at most 500 x 1 ms), at once when the unit is not started,
-    // and otherwise keeps it until the unit has stopped.
+    // GUI thread, never waits: hands over an object the render callback may
+    // still hold. It is freed at once when the unit is not started, else
+    // once the callback has begun two more blocks (by a later retire or the
+    // dead-wood timer), or when the unit stops, whichever comes first.
     void retireAfterTwoRenderCycles(std::shared_ptr<const void> object);
+    // What the dead-wood timer does, for tests: frees the retired objects
+    // whose two cycles are over; returns how many went.
+    size_t releaseDueRetiredObjects();
+    size_t retiredObjectCount() const;
 
     static AudioStatus sDeviceAliveChanged(AudioDeviceId device, void* clientData);
 
@@ -385,7 +390,10 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<bool> unitStarted_{false};
     std::atomic<uint64_t> renderCycleCounter_{0};
-    std::vector<std::shared_ptr<const void>> retiredWhileRendering_;
+    // Unpublished objects a block may still hold; freed two render cycles
+    // later by a later retire or the list's timer, all at once when the unit
+    // stops.
+    DeadWoodList deadWood_{renderCycleCounter_};
 
     // The session (GUI thread).
     std::shared_ptr<SessionState> sessionState_;

@@ -171,7 +171,8 @@ TEST_F(EngineTest, FailedDirectCaptureLeavesTheUnitRunningWithSilentInputs)
 
 // The input-only device is lost while the unit keeps rendering on the default
 // output: running is false, the unit is still started, and an object the
-// callback may hold is freed only after two more blocks.
+// callback may hold is freed only after two more blocks, without the GUI
+// thread waiting for them.
 TEST_F(EngineTest, LostInputOnlyDeviceKeepsTheUnitStartedAndRetiresAfterTwoBlocks)
 {
     makeEngine(VirtualAudioDescription::builtInDefault(), VirtualAudioSystem::Mode::RealTime);
@@ -186,7 +187,29 @@ TEST_F(EngineTest, LostInputOnlyDeviceKeepsTheUnitStartedAndRetiresAfterTwoBlock
     auto object = std::make_shared<int>(1);
     std::weak_ptr<int> watch = object;
     engine_->retireAfterTwoRenderCycles(std::move(object));
+    const uint64_t retiredAt = system_->renderCycleCount();
+    ASSERT_TRUE(system_->waitForRenderCycles(retiredAt + 3, 10s));
+    engine_->releaseDueRetiredObjects();  // what the dead-wood timer does
     EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(engine_->retiredObjectCount(), 0u);
+}
+
+// Stepped: the object outlives the blocks that may hold it and goes with the
+// next publish after them, whichever object that publish retires.
+TEST_F(EngineTest, RetiredSnapshotGoesWithALaterPublishOnceTwoBlocksRan)
+{
+    ASSERT_TRUE(engine_->selectDevice("Virtual Interface"));
+    ASSERT_TRUE(engine_->isUnitStarted());
+    auto object = std::make_shared<int>(1);
+    std::weak_ptr<int> watch = object;
+    engine_->retireAfterTwoRenderCycles(std::move(object));
+    system_->renderBlocks(1, 256);
+    engine_->releaseDueRetiredObjects();
+    EXPECT_FALSE(watch.expired()) << "one block after the retire a block may still hold it";
+    system_->renderBlocks(1, 256);
+    engine_->setInputRouting({});  // publishes a snapshot and retires the old one
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(engine_->retiredObjectCount(), 1u) << "the snapshot just replaced waits for its own two blocks";
 }
 
 TEST_F(EngineTest, ObjectRetiredWhileTheUnitCannotRenderIsKeptUntilTheUnitStops)
