@@ -371,15 +371,14 @@ private:
     bool listenerRegistered_ = false;
     AudioDeviceId listenerDeviceId_ = kNoAudioDevice;
 
-    // Direct capture: one producer (IOProc), one consumer (render callback).
+    // Direct capture: one producer (IOProc), one consumer (render callback),
+    // frames of directCaptureChannelCount_ samples; allocated while neither runs.
     AudioSystem::IOProcId directCaptureProcId_ = 0;
     AudioDeviceId directCaptureDeviceId_ = kNoAudioDevice;
     bool directCaptureProcExists_ = false;
     std::atomic<bool> directCaptureActive_{false};
     int directCaptureChannelCount_ = 1;
-    std::vector<float> directCaptureRing_;
-    std::atomic<uint64_t> directCaptureWritePosition_{0};
-    std::atomic<uint64_t> directCaptureReadPosition_{0};
+    SpscRing<float> directCaptureRing_;
     std::atomic<int64_t> directCaptureOverflowFrames_{0};
     std::atomic<int64_t> directCaptureUnderrunFrames_{0};
     // Lost by captures set up before the current one.

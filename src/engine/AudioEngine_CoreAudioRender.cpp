@@ -333,19 +333,14 @@ void AudioEngine_CoreAudio::readDirectCaptureRing(uint32_t blockFrames)
     // frames as lost.
     if (blockFrames == 0)
         return;
-    const uint64_t writePosition = directCaptureWritePosition_.load(std::memory_order_acquire);
-    uint64_t readPosition = directCaptureReadPosition_.load(std::memory_order_relaxed);
-    const uint64_t available = writePosition >= readPosition ? writePosition - readPosition : 0;
-    // At most four blocks of delay, and never more than the ring holds: older
-    // frames have been overwritten already.
+    const uint64_t writePosition = directCaptureRing_.writePositionForConsumer();
+    uint64_t readPosition = directCaptureRing_.readPosition();
+    const uint64_t available = writePosition - readPosition;
+    // At most four blocks of delay, and never more than the ring holds.
     const uint64_t maxDelay = std::min<uint64_t>(kDirectCaptureMaxDelayBlocks * blockFrames, kDirectCaptureRingFrames);
     uint64_t take = 0;
     if (available > maxDelay) {
-        // Frames beyond the ring's size were counted by the producer when it
-        // overwrote them.
-        const uint64_t alreadyCounted = available > kDirectCaptureRingFrames ? available - kDirectCaptureRingFrames : 0;
-        directCaptureOverflowFrames_.fetch_add(static_cast<int64_t>(available - maxDelay - alreadyCounted),
-                                               std::memory_order_relaxed);
+        directCaptureOverflowFrames_.fetch_add(static_cast<int64_t>(available - maxDelay), std::memory_order_relaxed);
         readPosition = writePosition - maxDelay;
         take = std::min<uint64_t>(maxDelay, blockFrames);
     } else {
@@ -363,12 +358,11 @@ void AudioEngine_CoreAudio::readDirectCaptureRing(uint32_t blockFrames)
             std::fill_n(destination, blockFrames, 0.0f);
             continue;
         }
-        const float* ring = directCaptureRing_.data() + static_cast<size_t>(c) * kDirectCaptureRingFrames;
         for (uint64_t i = 0; i < take; ++i)
-            destination[i] = ring[(readPosition + i) % kDirectCaptureRingFrames];
+            destination[i] = directCaptureRing_.frameAt(readPosition + i)[c];
         std::fill(destination + take, destination + blockFrames, 0.0f);
     }
-    directCaptureReadPosition_.store(readPosition + take, std::memory_order_release);
+    directCaptureRing_.publishRead(readPosition + take);
 }
 
 const float* AudioEngine_CoreAudio::getInputChannelBlock(int channel) const
