@@ -35,30 +35,34 @@
 
 // The audio engine: one device at a time, one output unit whose render
 // callback runs the whole signal path, direct capture for input-only devices,
-// and a recording ring of the last 60 seconds. Its members are implemented
-// in one source file per concern (lifecycle, devices, output unit, render,
-// routing, meters, generators, strip, playback, recording).
+// and a recording ring of the last 60 seconds. It is the façade of the
+// recording side: the operations of AudioEngineBase are implemented in one
+// source file per concern (lifecycle, devices, output unit, render, routing,
+// meters, generators, strip, playback, recording), and the recording
+// operations forward to the TakeRecorder (engine/take), which owns the take's
+// state and its writer thread. The signal-path pieces live in engine/render.
 //
 // Threads:
 // - Every public operation runs on the GUI thread.
 // - The render callback (sRenderCallback) runs on the output unit's I/O
 //   thread. Audio thread: no locks, no allocation, no logging. It reads the
 //   input buffers, the direct-capture ring and the counters below, all
-//   allocated while the unit is stopped.
+//   allocated while the unit is stopped, and is the recording ring's only
+//   writer.
 // - The direct-capture IOProc (sDirectInputIOProc) runs on the input device's
-//   I/O thread; it is the ring's only producer, the render callback its only
-//   consumer.
+//   I/O thread; it is the SpscRing's only producer, the render callback its
+//   only consumer.
 // - The device-alive listener (sDeviceAliveChanged) runs on the audio
 //   system's notification thread and touches only atomics (and the log).
-// - The ring writer thread (ringWriterThreadFunc) copies the recording ring
-//   into the take files, fades, closes and renames them. Between take start
-//   and Idle only it touches the take's writers; it learns of starts and
-//   ends through atomics and never makes the render callback wait. Waiters
-//   for Idle use writerIdleMutex_ and writerIdleCondition_.
+// - The take recorder's ring writer thread reads the recording ring and the
+//   take's state; see TakeRecorder.h.
+// - The dead-wood list's timer thread frees retired objects (below).
 // - Lifetimes shared with the audio thread are keyed on "unit started", not
 //   on "running": a lost device clears running while an output unit on the
 //   default output device may still render. Objects the render callback may
-//   hold are retired with retireAfterTwoRenderCycles.
+//   hold are retired with retireAfterTwoRenderCycles: freed two render cycles
+//   later by a later retire or the dead-wood timer, never by a thread that
+//   waits for blocks.
 class AudioEngine_CoreAudio : public AudioEngineBase, private TakeEngineSide {
 public:
     static constexpr int kSampleRate = 48000;

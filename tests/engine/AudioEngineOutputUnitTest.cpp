@@ -143,6 +143,33 @@ TEST_F(EngineTest, ReaderFiveBlocksBehindSkipsOneBlockAndPlaysFromFourBlocksBehi
     EXPECT_EQ(inputBlock(*engine_, 0, 64), std::vector<float>(fed.begin() + 64, fed.begin() + 128));
 }
 
+// More than a ring arrives before the render callback reads: the capture
+// never overwrites frames the callback has not read, it drops what does not
+// fit; the callback then skips to four blocks behind the last frame kept.
+// Every lost frame is counted once: all but the four blocks kept.
+TEST_F(EngineTest, CaptureBeyondTheRingDropsTheNewestAndCountsEveryLostFrame)
+{
+    VirtualAudioDescription description;
+    VirtualDeviceDescription recorder = makeDevice("Rec", {1}, {});
+    recorder.bufferFrameSize = 64;
+    VirtualDeviceDescription output = makeDevice("Out", {}, {2});
+    output.defaultOutput = true;
+    description.devices = {recorder, output};
+    makeEngine(description);
+    ASSERT_TRUE(engine_->selectDevice("Rec"));
+    const AudioDeviceId rec = system_->findDevice("Rec");
+    constexpr size_t kArrived = 300 * 64;  // 300 capture cycles before one 64-frame block
+    const std::vector<float> fed = ramp(kArrived, 0.0f);
+    system_->feedInput(rec, 0, fed);
+    system_->setCaptureDriftPpm(rec, 299'000'000.0);
+    system_->renderBlocks(1, 64);
+    const size_t ringFrames = AudioEngine_CoreAudio::kDirectCaptureRingFrames;
+    EXPECT_EQ(engine_->getDirectCaptureOverflowFrames(), static_cast<int64_t>(kArrived - 4 * 64));
+    EXPECT_EQ(engine_->getDirectCaptureUnderrunFrames(), 0);
+    EXPECT_EQ(inputBlock(*engine_, 0, 64),
+              std::vector<float>(fed.begin() + (ringFrames - 256), fed.begin() + (ringFrames - 192)));
+}
+
 TEST_F(EngineTest, InputOnlyDeviceAtAnotherRateIsRefusedWithAClearLine)
 {
     VirtualAudioDescription description = VirtualAudioDescription::builtInDefault();

@@ -8,7 +8,8 @@
 // The engine's current LTC reader. The render callback feeds it and the take
 // start reads its snapshot, both through an atomic pointer; a new input
 // source gets a fresh decoder published here, and the caller retires the
-// previous one once no block can hold it (two render cycles).
+// previous one to the engine's dead-wood list, freed once no block can hold
+// it (two render cycles).
 //
 // Any thread: get, ->, *. GUI thread: publish.
 class LtcDecoderSlot {

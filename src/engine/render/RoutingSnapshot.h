@@ -5,8 +5,9 @@
 
 // One immutable copy of the engine's routing for the render callback:
 // built by a publisher under the routing mutex, never changed afterwards,
-// read only by the audio thread, and freed by the publisher that replaced
-// it once no block can still hold it.
+// read only by the audio thread. The publisher that replaces it retires it
+// to the engine's dead-wood list, which frees it once the render counter has
+// moved two cycles on (no block can still hold it).
 struct RoutingSnapshot {
     static constexpr int kNoChannel = -1;
     static constexpr int kLtcGeneratorChannel = -2;  // the virtual input "LTCGEN"
