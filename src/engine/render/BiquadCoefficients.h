@@ -2,7 +2,9 @@
 
 // One second-order section normalised to a0 = 1:
 // y[n] = b0 x[n] + b1 x[n-1] + b2 x[n-2] - a1 y[n-1] - a2 y[n-2].
-// The default is a pass-through.
+// The default is a pass-through. A plain value: computed on the GUI thread
+// and handed to the audio thread whole, inside the strip's sequence-locked
+// records.
 struct BiquadCoefficients {
     float b0 = 1.0f;
     float b1 = 0.0f;
