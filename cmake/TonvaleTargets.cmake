@@ -3,7 +3,7 @@
 # The source folders, lowest layer first; tests/ mirrors them. A folder's
 # library links only the folders below it.
 set(TONVALE_FOLDERS
-  core timecode media platform
+  core realtime timecode media platform
   engine backup controllers fileserver
   ui/mixer ui/tools ui/mainwindow
   app)

@@ -68,7 +68,7 @@ double secondsOfBwfFileWriter(const std::vector<float>& source, const std::strin
     writer.setBextChunk(record);
     bool ok = writer.open(path, kSampleRate, kChannels, BwfFileWriter::Int24);
     ok = ok && feedTake(source, [&](const float* block, int frames) {
-        return writer.writeSamplesInterleaved(block, frames);
+        return writer.writeFrames(block, frames);
     });
     ok = writer.close() && ok;
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();

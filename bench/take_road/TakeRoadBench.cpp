@@ -29,7 +29,7 @@ using Clock = std::chrono::steady_clock;
 class BenchEngine : public AudioEngine_CoreAudio {
 public:
     using AudioEngine_CoreAudio::AudioEngine_CoreAudio;
-    void holdWriter(bool held) { ringWriterHeldForTest_.store(held); }
+    void holdWriter(bool held) { takeRecorder_.holdRingWriterForTest(held); }
 };
 
 struct Figures {

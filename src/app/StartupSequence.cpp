@@ -54,8 +54,8 @@ QPixmap drawnSplashCard()
     return card;
 }
 
-// Step 10: recordings a crash left open are offered for repair before the
-// main window is built.
+// The repair scan: recordings a crash left open are offered for repair
+// before the main window is built, so no take is opened half-written.
 void scanSaveLocation(QSplashScreen& splash)
 {
     debugLog("Scanning for incomplete recordings");

@@ -161,6 +161,8 @@ public:
     // Arming and health.
     virtual void setTrackArmed(int track, bool armed) = 0;
     virtual bool isTrackArmed(int track) const = 0;
+    // Audio lost on the way to the take files, in frames (one per lost frame
+    // position, whatever the take's layout and channel count); it only grows.
     virtual int64_t getDroppedSamples() const = 0;
     virtual int64_t getWriteErrors() const = 0;
     virtual bool hasBackupDriveError(int drive) const = 0;

@@ -3,7 +3,7 @@
 #include "engine/AudioEngine_CoreAudio.h"
 
 #include "core/DebugLog.h"
-#include "engine/RenderBlockBuffers.h"
+#include "engine/render/RenderBlockBuffers.h"
 #include "platform/audio/DefaultAudioSystem.h"
 
 #include <algorithm>
@@ -13,9 +13,9 @@
 namespace {
 
 constexpr std::chrono::seconds kShutdownWriterWait{15};
-constexpr int kRetireWaitPolls = 500;
-constexpr std::chrono::milliseconds kRetireWaitPoll{1};
-constexpr uint64_t kRetireRenderCycles = 2;
+// Retired objects are small (a routing snapshot, an LTC reader): a slow
+// timer is enough to free them when nothing else is published.
+constexpr std::chrono::milliseconds kDeadWoodPeriod{100};
 
 }  // namespace
 
@@ -25,13 +25,14 @@ AudioEngine_CoreAudio::AudioEngine_CoreAudio()
 }
 
 AudioEngine_CoreAudio::AudioEngine_CoreAudio(std::shared_ptr<AudioSystem> audioSystem, int recordingRingSeconds)
-    : audioSystem_(std::move(audioSystem))
+    : takeRecorder_(*this, kSampleRate), audioSystem_(std::move(audioSystem))
 {
     allocateWorkBuffers();
     initializeOutputStages();
     allocateRecordingRing(std::max(recordingRingSeconds, 1));
     initializeSignalPath();
-    startRingWriter();
+    takeRecorder_.startRingWriter(recordingRing_);
+    deadWood_.startTimer(kDeadWoodPeriod);
 }
 
 AudioEngine_CoreAudio::~AudioEngine_CoreAudio()
@@ -39,7 +40,7 @@ AudioEngine_CoreAudio::~AudioEngine_CoreAudio()
     shutdown();
     // After shutdown waited for Idle: a take still being copied ends its
     // copy loop here and is closed before the thread ends.
-    stopRingWriter();
+    takeRecorder_.stopRingWriter();
     // A unit left over from a device that failed to initialise its services
     // must not outlive the members its callback reads.
     stop();
@@ -59,11 +60,9 @@ void AudioEngine_CoreAudio::allocateWorkBuffers()
 
 void AudioEngine_CoreAudio::allocateRecordingRing(int seconds)
 {
-    recordingRingCapacityFrames_ = static_cast<int64_t>(sampleRate_) * seconds;
     // Shared: live-backup workers keep reading the storage and the position
     // after the engine has let go of a take.
-    recordingRing_ = std::make_shared<float[]>(static_cast<size_t>(recordingRingCapacityFrames_) * kRingFrameFloats);
-    sharedRingWritePosition_ = std::make_shared<std::atomic<uint64_t>>(0);
+    recordingRing_ = std::make_shared<RecordingRing>(kRingFrameFloats, static_cast<uint64_t>(sampleRate_) * seconds);
 }
 
 bool AudioEngine_CoreAudio::initialize()
@@ -88,13 +87,6 @@ bool AudioEngine_CoreAudio::initialize()
     debugLog("CoreAudio: Waiting for device selection...");
     initialized_ = true;
     return true;
-}
-
-bool AudioEngine_CoreAudio::waitForWriterIdle(std::chrono::milliseconds timeout)
-{
-    std::unique_lock<std::mutex> lock(writerIdleMutex_);
-    return writerIdleCondition_.wait_for(
-        lock, timeout, [this] { return writerState_.load(std::memory_order_acquire) == WriterState::Idle; });
 }
 
 void AudioEngine_CoreAudio::shutdown()
@@ -170,7 +162,7 @@ AudioStatus AudioEngine_CoreAudio::sDeviceAliveChanged(AudioDeviceId device, voi
     if (engine->audioSystem_->getDeviceIsAlive(device, alive) != kAudioOk || alive)
         return kAudioOk;
     engine->running_.store(false, std::memory_order_release);
-    engine->writeErrorCount_.fetch_add(1, std::memory_order_relaxed);
+    engine->takeRecorder_.countWriteError();
     debugLog("CoreAudio: Device " + std::to_string(device) + " (" + engine->getDeviceName(device)
              + ") is no longer alive - audio stopped until a device is selected again");
     return kAudioOk;
@@ -186,32 +178,31 @@ uint64_t AudioEngine_CoreAudio::getRenderCycleCount() const
     return renderCycleCounter_.load();
 }
 
-WriterState AudioEngine_CoreAudio::getWriterState() const
-{
-    return writerState_.load(std::memory_order_acquire);
-}
-
 int64_t AudioEngine_CoreAudio::getRecordingRingCapacityFrames() const
 {
-    return recordingRingCapacityFrames_;
+    return static_cast<int64_t>(recordingRing_->capacityFrames());
 }
 
 void AudioEngine_CoreAudio::retireAfterTwoRenderCycles(std::shared_ptr<const void> object)
 {
     if (!unitStarted_.load(std::memory_order_acquire))
         return;  // no block can hold it: the last reference goes here
-    const uint64_t startCycle = renderCycleCounter_.load();
-    for (int poll = 0; poll < kRetireWaitPolls; ++poll) {
-        if (renderCycleCounter_.load() >= startCycle + kRetireRenderCycles)
-            return;
-        std::this_thread::sleep_for(kRetireWaitPoll);
-    }
-    // The unit is started but not rendering (its device may be gone): a
-    // block could still begin with the object, so keep it until the unit stops.
-    retiredWhileRendering_.push_back(std::move(object));
+    // A unit that is started but not rendering (its device may be gone)
+    // never moves the counter: the object then stays until the unit stops.
+    deadWood_.retire(std::move(object));
+}
+
+size_t AudioEngine_CoreAudio::releaseDueRetiredObjects()
+{
+    return deadWood_.releaseDue();
+}
+
+size_t AudioEngine_CoreAudio::retiredObjectCount() const
+{
+    return deadWood_.size();
 }
 
 void AudioEngine_CoreAudio::releaseRetiredObjects()
 {
-    retiredWhileRendering_.clear();
+    deadWood_.releaseAll();
 }

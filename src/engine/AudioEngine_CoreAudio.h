@@ -1,20 +1,24 @@
 #pragma once
 
 #include "engine/AudioEngineBase.h"
-#include "engine/StartTimecodeCapture.h"
-#include "engine/TakeFileSet.h"
-#include "engine/TakeSettings.h"
-#include "engine/WriterState.h"
+#include "engine/take/StartTimecodeCapture.h"
+#include "engine/take/TakeFileSet.h"
+#include "engine/take/TakeRecorder.h"
+#include "engine/take/TakeSettings.h"
+#include "engine/take/WriterState.h"
 #include "platform/audio/AudioSystem.h"
-#include "engine/AutomixEngine.h"
-#include "engine/ChannelStripRealtime.h"
-#include "engine/ChannelStripSettings.h"
-#include "engine/RoutingSnapshot.h"
-#include "engine/TrackChain.h"
-#include "engine/TrackMeter.h"
-#include "engine/LtcDecoderSlot.h"
-#include "engine/RealtimeSlot.h"
-#include "engine/ToneOscillator.h"
+#include "engine/render/AutomixEngine.h"
+#include "engine/render/ChannelStripRealtime.h"
+#include "engine/render/ChannelStripSettings.h"
+#include "engine/render/RoutingSnapshot.h"
+#include "engine/render/TrackChain.h"
+#include "engine/render/TrackMeter.h"
+#include "engine/render/LtcDecoderSlot.h"
+#include "realtime/DeadWoodList.h"
+#include "realtime/RealtimeSlot.h"
+#include "realtime/RecordingRing.h"
+#include "realtime/SpscRing.h"
+#include "engine/render/ToneOscillator.h"
 #include "media/WavFileReader.h"
 #include "timecode/LtcDecoder.h"
 
@@ -31,38 +35,43 @@
 
 // The audio engine: one device at a time, one output unit whose render
 // callback runs the whole signal path, direct capture for input-only devices,
-// and a recording ring of the last 60 seconds. Its members are implemented
-// in one source file per concern (lifecycle, devices, output unit, render,
-// routing, meters, generators, strip, playback, recording).
+// and a recording ring of the last 60 seconds. It is the façade of the
+// recording side: the operations of AudioEngineBase are implemented in one
+// source file per concern (lifecycle, devices, output unit, render, routing,
+// meters, generators, strip, playback, recording), and the recording
+// operations forward to the TakeRecorder (engine/take), which owns the take's
+// state and its writer thread. The signal-path pieces live in engine/render.
 //
 // Threads:
 // - Every public operation runs on the GUI thread.
 // - The render callback (sRenderCallback) runs on the output unit's I/O
 //   thread. Audio thread: no locks, no allocation, no logging. It reads the
 //   input buffers, the direct-capture ring and the counters below, all
-//   allocated while the unit is stopped.
+//   allocated while the unit is stopped, and is the recording ring's only
+//   writer.
 // - The direct-capture IOProc (sDirectInputIOProc) runs on the input device's
-//   I/O thread; it is the ring's only producer, the render callback its only
-//   consumer.
+//   I/O thread; it is the SpscRing's only producer, the render callback its
+//   only consumer.
 // - The device-alive listener (sDeviceAliveChanged) runs on the audio
 //   system's notification thread and touches only atomics (and the log).
-// - The ring writer thread (ringWriterThreadFunc) copies the recording ring
-//   into the take files, fades, closes and renames them. Between take start
-//   and Idle only it touches the take's writers; it learns of starts and
-//   ends through atomics and never makes the render callback wait. Waiters
-//   for Idle use writerIdleMutex_ and writerIdleCondition_.
+// - The take recorder's ring writer thread reads the recording ring and the
+//   take's state; see TakeRecorder.h.
+// - The dead-wood list's timer thread frees retired objects (below).
 // - Lifetimes shared with the audio thread are keyed on "unit started", not
 //   on "running": a lost device clears running while an output unit on the
 //   default output device may still render. Objects the render callback may
-//   hold are retired with retireAfterTwoRenderCycles.
-class AudioEngine_CoreAudio : public AudioEngineBase {
+//   hold are retired with retireAfterTwoRenderCycles: freed two render cycles
+//   later by a later retire or the dead-wood timer, never by a thread that
+//   waits for blocks.
+class AudioEngine_CoreAudio : public AudioEngineBase, private TakeEngineSide {
 public:
     static constexpr int kSampleRate = 48000;
     static constexpr int kDefaultBufferSizeFrames = 256;
     static constexpr int kRecordingRingSeconds = 60;
-    static constexpr int kRingFrameFloats = 33;  // the mix, then 32 tracks
-    static constexpr int kMaxTracks = 32;
+    static constexpr int kRingFrameFloats = TakeRecorder::kRingFrameFloats;  // the mix, then 32 tracks
+    static constexpr int kMaxTracks = TakeRecorder::kMaxTracks;
     static constexpr uint32_t kMaxBlockFrames = 8192;  // the largest block the callback processes
+    static_assert(kMaxBlockFrames == TakeRecorder::kMaxBlockFrames, "the take recorder knows the largest block");
     static constexpr uint32_t kDirectCaptureRingFrames = 16384;
     static constexpr uint64_t kDirectCaptureMaxDelayBlocks = 4;
 
@@ -239,11 +248,15 @@ public:
     // The block's input of one channel as the render callback last saw it;
     // read it only while no block is being rendered.
     const float* getInputChannelBlock(int channel) const;
-    // GUI thread: drops the caller's reference to an object the render
-    // callback may still hold once the callback has begun two more blocks
-    // (waiting at most 500 x 1 ms), at once when the unit is not started,
-    // and otherwise keeps it until the unit has stopped.
+    // GUI thread, never waits: hands over an object the render callback may
+    // still hold. It is freed at once when the unit is not started, else
+    // once the callback has begun two more blocks (by a later retire or the
+    // dead-wood timer), or when the unit stops, whichever comes first.
     void retireAfterTwoRenderCycles(std::shared_ptr<const void> object);
+    // What the dead-wood timer does, for tests: frees the retired objects
+    // whose two cycles are over; returns how many went.
+    size_t releaseDueRetiredObjects();
+    size_t retiredObjectCount() const;
 
     static AudioStatus sDeviceAliveChanged(AudioDeviceId device, void* clientData);
 
@@ -281,9 +294,9 @@ public:
     void calculateLimiterCoefficients(int track, float thresholdDb);
     void loadChannelStripSettings();
     int64_t getRecordingRingWritePosition() const;
-    // Shared with the readers of the ring; storage and position.
-    std::shared_ptr<const float[]> getRecordingRing() const;
-    std::shared_ptr<std::atomic<uint64_t>> getSharedRingWritePosition() const;
+    // Shared with the readers of the ring (the take recorder, live backup,
+    // tests): its frames and its write position.
+    std::shared_ptr<const RecordingRing> getRecordingRing() const;
 
     // --- Take road: what tests, benchmarks and the window read --------------
     // The next ring position the ring writer copies (its read position) and
@@ -306,14 +319,9 @@ protected:
     // read by the render callback once per block.
     std::array<std::atomic<bool>, kMaxTracks> trackArmed_{};
 
-    // The recording side's state machine; written by the take start, stop
-    // and the ring writer.
-    std::atomic<WriterState> writerState_{WriterState::Idle};
-    std::mutex writerIdleMutex_;
-    std::condition_variable writerIdleCondition_;
-    // Tests hold the ring writer between chunks (it then behaves as if the
-    // ring had nothing new) to make it fall behind deterministically.
-    std::atomic<bool> ringWriterHeldForTest_{false};
+    // The recording side: settings, metadata, the take's state machine and
+    // the ring writer thread. The recording operations forward to it.
+    TakeRecorder takeRecorder_;
 
 private:
     // Devices and channels.
@@ -367,15 +375,14 @@ private:
     bool listenerRegistered_ = false;
     AudioDeviceId listenerDeviceId_ = kNoAudioDevice;
 
-    // Direct capture: one producer (IOProc), one consumer (render callback).
+    // Direct capture: one producer (IOProc), one consumer (render callback),
+    // frames of directCaptureChannelCount_ samples; allocated while neither runs.
     AudioSystem::IOProcId directCaptureProcId_ = 0;
     AudioDeviceId directCaptureDeviceId_ = kNoAudioDevice;
     bool directCaptureProcExists_ = false;
     std::atomic<bool> directCaptureActive_{false};
     int directCaptureChannelCount_ = 1;
-    std::vector<float> directCaptureRing_;
-    std::atomic<uint64_t> directCaptureWritePosition_{0};
-    std::atomic<uint64_t> directCaptureReadPosition_{0};
+    SpscRing<float> directCaptureRing_;
     std::atomic<int64_t> directCaptureOverflowFrames_{0};
     std::atomic<int64_t> directCaptureUnderrunFrames_{0};
     // Lost by captures set up before the current one.
@@ -386,103 +393,25 @@ private:
     std::atomic<bool> running_{false};
     std::atomic<bool> unitStarted_{false};
     std::atomic<uint64_t> renderCycleCounter_{0};
-    std::vector<std::shared_ptr<const void>> retiredWhileRendering_;
+    // Unpublished objects a block may still hold; freed two render cycles
+    // later by a later retire or the list's timer, all at once when the unit
+    // stops.
+    DeadWoodList deadWood_{renderCycleCounter_};
 
-    // Recording settings and take metadata (GUI thread).
-    int fileFormat_ = kFileFormatMono;
-    int bitDepth_ = 24;
-    BwfFileWriter::SampleFormat sampleFormat_ = BwfFileWriter::Int24;
-    int prerollSeconds_ = 0;
-    int postrollSeconds_ = 0;
+    // The session (GUI thread).
     std::shared_ptr<SessionState> sessionState_;
-    mutable std::mutex metadataMutex_;
-    RecordingMetadata recordingMetadata_;
-    TakeSettingsLatch takeSettings_;
-    // The last take's timecode capture; before the first, midnight at the
-    // empty snapshot's rate.
-    StartTimecodeResult takeTimecode_ = [] {
-        StartTimecodeResult none;
-        none.startTimecode = {0, 0, 0, 0, 30, false};
-        none.takeTimestampSampleRate = kSampleRate;
-        return none;
-    }();
 
-    // Recording side.
-    std::atomic<bool> recording_{false};
-    // --- Take road -------------------------------------------------------------
-    // Threads: startRecording, stopRecording and cancelPendingPostroll run on
-    // the GUI thread; the ring writer thread copies the ring into the take
-    // files and closes them. The take members below are written by the start
-    // before takeActive_ is published (release, under ringWriterMutex_) and
-    // are then only read until the writer is Idle again. Lock order:
-    // metadataMutex_ alone, writersMutex_ alone, ringWriterMutex_ alone.
-    bool startTake();
-    void startRingWriter();
-    void stopRingWriter();
-    void ringWriterThreadFunc();
-    void writeTake();
-    void closeRecordingFiles();
-    void releasePreviousTakeFiles();
-    int takeTrackCount() const;
-    void installTakeFiles(TakeFileSet& files);
-    // Hand-over points for late-armed tracks, live backup and the copy
-    // queue; they do nothing until those parts are built.
-    void clearLateArmSlots();
-    void triggerLateArmCaptureIfRecording(int track, bool wasArmed, bool armed);
-    void writeLateArmChunk(uint64_t fromPosition, uint64_t toPosition);
-    void finalizeLateArmTracks(std::vector<std::string>& closedFiles);
-    void enqueueLiveBackupTakes(uint64_t startPosition, const TakeFileSet& files);
-    void publishLiveBackupEnd(uint64_t endPosition, const std::string& finalBaseName);
-    void queueBackupCopies(const std::vector<std::string>& closedFiles, const std::string& polyFilePath,
-                           const std::string& project, const std::string& soundRoll);
-    void pauseCopyQueue();
-    void resumeCopyQueue();
+    // The recording ring: written by the render callback only, read by the
+    // take recorder's writer thread and anything else holding it.
+    std::shared_ptr<RecordingRing> recordingRing_;
 
-    std::thread ringWriterThread_;
-    std::atomic<bool> ringWriterRunning_{false};
-    std::atomic<bool> takeActive_{false};
-    std::mutex ringWriterMutex_;
-    std::condition_variable ringWriterCondition_;
-    std::atomic<bool> postrollPending_{false};
-    std::atomic<uint64_t> takeStartPosition_{0};
-    // A take's end is a ring position only once takeHasEnd_ is set: position
-    // 0 is a real ring position, not "no end".
-    std::atomic<uint64_t> takeEndPosition_{0};
-    std::atomic<bool> takeHasEnd_{false};
-    // Held by a stop (or a cut post-roll) while it reads the write position
-    // and sets the end, and by the ring writer while it reads the write
-    // position and the end. Never taken by the render callback.
-    std::mutex takeEndMutex_;
-    std::atomic<uint64_t> ringWriterReadPosition_{0};
-    std::atomic<uint64_t> ringWriterLargestLag_{0};
-    // Masked to the take's track count: the writer writes exactly the tracks
-    // the files were opened with.
-    std::array<bool, kMaxTracks> armedAtStart_{};
-    // The take files: installed by the start, written only by the ring
-    // writer, taken out by the close under writersMutex_.
-    mutable std::mutex writersMutex_;
-    std::unique_ptr<BwfFileWriter> polyWriter_;
-    std::vector<std::unique_ptr<BwfFileWriter>> monoWriters_;
-    std::vector<int> monoWriterTracks_;
-    std::string takeFolder_;
-    std::string takeName_;
-    std::string polyFilePath_;
-    std::vector<std::string> lastClosedTakeFiles_;
-    // The metadata the file names were built from, and the values in force
-    // at stop (guarded by metadataMutex_; a take that ends without a stop
-    // keeps its start values, so it is not renamed).
-    TakeMetadata startMetadata_;
-    TakeMetadata stopMetadata_;
-    // Render step after the ring write: frames of the running take
-    // (relaxed; reset by the start).
-    std::array<std::atomic<int64_t>, 2> takeFrameCounters_{};
-
-    std::atomic<int64_t> droppedRingSamples_{0};
-    std::atomic<int64_t> writeErrorCount_{0};
-    int64_t recordingRingCapacityFrames_ = 0;
-    std::shared_ptr<float[]> recordingRing_;
-    std::atomic<uint64_t> recordingRingWritePosition_{0};
-    std::shared_ptr<std::atomic<uint64_t>> sharedRingWritePosition_;
+    // What a take's start asks of the engine (TakeEngineSide, GUI thread).
+    int takeTrackCount() const override;
+    bool isTrackArmedForTake(int track) const override;
+    bool takeHasNoMix() const override;
+    int takeBufferSizeFrames() const override;
+    size_t takeFrameBufferFloats() const override;
+    void readTakeTimecodeInputs(StartTimecodeInputs& inputs) const override;
 
     // Render work buffers, allocated once so the audio thread never allocates.
     std::vector<float> postTrimTapBuffers_;   // 32 x 8192

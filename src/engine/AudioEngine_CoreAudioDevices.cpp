@@ -153,7 +153,7 @@ bool AudioEngine_CoreAudio::selectDevice(const std::string& name)
 
 bool AudioEngine_CoreAudio::selectInputDevice(const std::string& name)
 {
-    if (writerState_.load(std::memory_order_acquire) != WriterState::Idle) {
+    if (takeRecorder_.writerState() != WriterState::Idle) {
         debugLog("CoreAudio: Refusing device switch while take is recording, draining, or finalizing");
         return false;
     }

@@ -5,7 +5,7 @@
 #include "engine/AudioEngine_CoreAudio.h"
 
 #include "core/DebugLog.h"
-#include "engine/PortIndex.h"
+#include "engine/render/PortIndex.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ void AudioEngine_CoreAudio::setLtcInputPort(const std::string& port)
     debugLog("CoreAudio: setLtcInputPort called with portName='" + port + "'");
 
     auto fresh = std::make_unique<LtcDecoder>();
-    fresh->forcedFps.store(ltcDecoder_->forcedFps.load());
+    fresh->setForcedFps(ltcDecoder_->forcedFps());
     fresh->initialize(sampleRate_);
     std::shared_ptr<const void> previous = ltcDecoder_.publish(std::move(fresh));
     debugLog("CoreAudio: LTC decoder reset for new input source");
@@ -99,21 +99,21 @@ bool AudioEngine_CoreAudio::hasValidTimecode() const
 
 double AudioEngine_CoreAudio::getDetectedFramerate() const
 {
-    const double forced = ltcDecoder_->forcedFps.load();
+    const double forced = ltcDecoder_->forcedFps();
     return forced > 0.0 ? forced : ltcDecoder_->getSnapshot().fpsEstimate;
 }
 
 void AudioEngine_CoreAudio::setForcedFramerate(double fps)
 {
-    ltcDecoder_->forcedFps.store(fps);
+    ltcDecoder_->setForcedFps(fps);
 }
 
 double AudioEngine_CoreAudio::getForcedFramerate() const
 {
-    return ltcDecoder_->forcedFps.load();
+    return ltcDecoder_->forcedFps();
 }
 
 bool AudioEngine_CoreAudio::isFramerateForced() const
 {
-    return ltcDecoder_->forcedFps.load() > 0.0;
+    return ltcDecoder_->forcedFps() > 0.0;
 }

@@ -8,7 +8,7 @@
 // try-lock never waits). Set-up: GUI thread.
 #include "engine/AudioEngine_CoreAudio.h"
 
-#include "engine/RenderBlockBuffers.h"
+#include "engine/render/RenderBlockBuffers.h"
 #include "timecode/LtcEncoder.h"
 
 #include <algorithm>
@@ -286,7 +286,7 @@ void AudioEngine_CoreAudio::feedLtcReader(const RoutingSnapshot& routing, uint32
         return;
     // Stamped with the ring index of the block's first sample, before this
     // block is written into the ring.
-    const int64_t position = static_cast<int64_t>(recordingRingWritePosition_.load(kRelaxed));
+    const int64_t position = static_cast<int64_t>(recordingRing_->writerPosition());
     const float* samples = routing.ltcInput == RoutingSnapshot::kLtcGeneratorChannel ? ltcGeneratorBlock()
                                                                                      : inputChannel(routing.ltcInput);
     if (samples != nullptr)

@@ -206,9 +206,7 @@ bool AudioEngine_CoreAudio::setupDirectInputCapture(AudioDeviceId device)
         return false;
     }
     directCaptureChannelCount_ = std::max(getDeviceChannelCount(device, true), 1);
-    directCaptureRing_.assign(static_cast<size_t>(directCaptureChannelCount_) * kDirectCaptureRingFrames, 0.0f);
-    directCaptureWritePosition_.store(0);
-    directCaptureReadPosition_.store(0);
+    directCaptureRing_.allocate(static_cast<size_t>(directCaptureChannelCount_), kDirectCaptureRingFrames);
     // The health counters only grow: what this capture's predecessor lost
     // stays in getDroppedSamples.
     directCaptureEarlierLostFrames_.fetch_add(directCaptureOverflowFrames_.exchange(0)
@@ -245,45 +243,39 @@ AudioStatus AudioEngine_CoreAudio::sDirectInputIOProc(AudioDeviceId /*device*/, 
 
 // Input device's I/O thread: no locks, no allocation, no logging. Each
 // buffer is one stream of `channelCount` interleaved channels; the ring's
-// channels are the streams' channels in order.
+// channels are the streams' channels in order. The ring is lossless: frames
+// the render callback has not read yet are never overwritten, so what does
+// not fit (the callback stopped reading) is dropped and counted as overflow.
 void AudioEngine_CoreAudio::directInputIOProc(const AudioBlockBufferList& input)
 {
-    if (input.bufferCount == 0 || input.buffers == nullptr || directCaptureRing_.empty())
+    if (input.bufferCount == 0 || input.buffers == nullptr || !directCaptureRing_.isAllocated())
         return;
     const AudioBlockBuffer& first = input.buffers[0];
     const uint32_t firstChannels = std::max<uint32_t>(first.channelCount, 1);
     if (first.data == nullptr || first.byteSize < sizeof(float) * firstChannels)
         return;
     const uint64_t frames = first.byteSize / sizeof(float) / firstChannels;
-    const uint64_t writePosition = directCaptureWritePosition_.load(std::memory_order_relaxed);
-    const uint64_t readPosition = directCaptureReadPosition_.load(std::memory_order_acquire);
-    const uint64_t fill = writePosition >= readPosition ? writePosition - readPosition : 0;
-    if (frames + fill > kDirectCaptureRingFrames)
-        directCaptureOverflowFrames_.fetch_add(static_cast<int64_t>(frames + fill - kDirectCaptureRingFrames),
-                                               std::memory_order_relaxed);
-    // Of a cycle longer than the ring only its last ring's worth survives.
-    const uint64_t skipped = frames > kDirectCaptureRingFrames ? frames - kDirectCaptureRingFrames : 0;
+    const uint64_t kept = std::min(frames, directCaptureRing_.freeFrames());
+    if (kept < frames)
+        directCaptureOverflowFrames_.fetch_add(static_cast<int64_t>(frames - kept), std::memory_order_relaxed);
+    const uint64_t writePosition = directCaptureRing_.writePosition();
+    const uint32_t ringChannels = static_cast<uint32_t>(directCaptureChannelCount_);
     uint32_t ringChannel = 0;
-    for (uint32_t b = 0; b < input.bufferCount && ringChannel < static_cast<uint32_t>(directCaptureChannelCount_); ++b) {
+    for (uint32_t b = 0; b < input.bufferCount && ringChannel < ringChannels; ++b) {
         const AudioBlockBuffer& buffer = input.buffers[b];
         const uint32_t channels = std::max<uint32_t>(buffer.channelCount, 1);
         const uint64_t bufferFrames = buffer.data == nullptr ? 0 : buffer.byteSize / sizeof(float) / channels;
-        for (uint32_t k = 0; k < channels && ringChannel < static_cast<uint32_t>(directCaptureChannelCount_);
-             ++k, ++ringChannel) {
-            float* ring = directCaptureRing_.data() + static_cast<size_t>(ringChannel) * kDirectCaptureRingFrames;
-            for (uint64_t i = skipped; i < frames; ++i) {
-                const float sample = i < bufferFrames ? buffer.data[i * channels + k] : 0.0f;
-                ring[(writePosition + i) % kDirectCaptureRingFrames] = sample;
-            }
+        for (uint32_t k = 0; k < channels && ringChannel < ringChannels; ++k, ++ringChannel) {
+            for (uint64_t i = 0; i < kept; ++i)
+                directCaptureRing_.frameAt(writePosition + i)[ringChannel] =
+                    i < bufferFrames ? buffer.data[i * channels + k] : 0.0f;
         }
     }
-    for (; ringChannel < static_cast<uint32_t>(directCaptureChannelCount_); ++ringChannel) {
-        float* ring = directCaptureRing_.data() + static_cast<size_t>(ringChannel) * kDirectCaptureRingFrames;
-        for (uint64_t i = skipped; i < frames; ++i)
-            ring[(writePosition + i) % kDirectCaptureRingFrames] = 0.0f;
+    for (; ringChannel < ringChannels; ++ringChannel) {
+        for (uint64_t i = 0; i < kept; ++i)
+            directCaptureRing_.frameAt(writePosition + i)[ringChannel] = 0.0f;
     }
-    // Release: the reader that sees the new position sees the samples.
-    directCaptureWritePosition_.store(writePosition + frames, std::memory_order_release);
+    directCaptureRing_.publishWrite(kept);
 }
 
 bool AudioEngine_CoreAudio::isDirectCaptureActive() const

@@ -5,7 +5,7 @@
 #include "engine/AudioEngine_CoreAudio.h"
 
 #include "core/DebugLog.h"
-#include "engine/PortIndex.h"
+#include "engine/render/PortIndex.h"
 
 #include <cmath>
 

@@ -11,8 +11,8 @@
 // Audio thread: no locks, no allocation, no logging.
 #include "engine/AudioEngine_CoreAudio.h"
 
-#include "engine/RenderBlockBuffers.h"
-#include "engine/RenderThreadMark.h"
+#include "engine/render/RenderBlockBuffers.h"
+#include "realtime/RenderThreadMark.h"
 
 #include <algorithm>
 #include <cmath>
@@ -88,10 +88,7 @@ AudioStatus AudioEngine_CoreAudio::renderCallback(const AudioRenderTime& time, u
     renderOutputStages(*routing, live, holdsMix, blockFrames, outputs);
     writeRecordingRing(*routing, blockFrames);
     // Frames of the running take, its post-roll included.
-    if (recording_.load(kRelaxed) || postrollPending_.load(kRelaxed)) {
-        takeFrameCounters_[0].fetch_add(blockFrames, kRelaxed);
-        takeFrameCounters_[1].fetch_add(blockFrames, kRelaxed);
-    }
+    takeRecorder_.countRenderedFrames(blockFrames);
 
     const float* mix = busBuffer(kMixBus);
     float mainPeak = 0.0f;
@@ -268,7 +265,7 @@ void AudioEngine_CoreAudio::mixBus(const RoutingSnapshot& routing, const TrackMa
 
 void AudioEngine_CoreAudio::writeRecordingRing(const RoutingSnapshot& routing, uint32_t blockFrames)
 {
-    if (!recordingRing_ || recordingRingCapacityFrames_ <= 0)
+    if (!recordingRing_)
         return;
     std::array<const float*, kMaxTracks> columns{};
     const float* generator = ltcGeneratorBlock();
@@ -284,15 +281,14 @@ void AudioEngine_CoreAudio::writeRecordingRing(const RoutingSnapshot& routing, u
             columns[track] = kSilentBlock;
     }
     const float* mix = busBuffer(kMixBus);
-    const uint64_t capacity = static_cast<uint64_t>(recordingRingCapacityFrames_);
     // The render callback is the ring's only writer.
-    const uint64_t start = recordingRingWritePosition_.load(kRelaxed);
-    float* ring = recordingRing_.get();
+    RecordingRing& ring = *recordingRing_;
+    const uint64_t start = ring.writerPosition();
     uint32_t done = 0;
     while (done < blockFrames) {
-        const uint64_t row = (start + done) % capacity;
-        const uint32_t chunk = static_cast<uint32_t>(std::min<uint64_t>(blockFrames - done, capacity - row));
-        float* frame = ring + row * kRingFrameFloats;
+        const uint32_t chunk =
+            static_cast<uint32_t>(std::min<uint64_t>(blockFrames - done, ring.contiguousFramesAt(start + done)));
+        float* frame = ring.frameAt(start + done);
         for (uint32_t i = done; i < done + chunk; ++i, frame += kRingFrameFloats) {
             frame[0] = mix[i];
             for (size_t t = 0; t < kMaxTracks; ++t)
@@ -300,9 +296,7 @@ void AudioEngine_CoreAudio::writeRecordingRing(const RoutingSnapshot& routing, u
         }
         done += chunk;
     }
-    // Release: a reader that loads the new position sees the block's frames.
-    recordingRingWritePosition_.store(start + blockFrames, std::memory_order_release);
-    sharedRingWritePosition_->store(start + blockFrames, std::memory_order_release);
+    ring.publishWritePosition(start + blockFrames);
 }
 
 // Armed and fed by a device channel; a track on the LTC input records its
@@ -339,19 +333,14 @@ void AudioEngine_CoreAudio::readDirectCaptureRing(uint32_t blockFrames)
     // frames as lost.
     if (blockFrames == 0)
         return;
-    const uint64_t writePosition = directCaptureWritePosition_.load(std::memory_order_acquire);
-    uint64_t readPosition = directCaptureReadPosition_.load(std::memory_order_relaxed);
-    const uint64_t available = writePosition >= readPosition ? writePosition - readPosition : 0;
-    // At most four blocks of delay, and never more than the ring holds: older
-    // frames have been overwritten already.
+    const uint64_t writePosition = directCaptureRing_.writePositionForConsumer();
+    uint64_t readPosition = directCaptureRing_.readPosition();
+    const uint64_t available = writePosition - readPosition;
+    // At most four blocks of delay, and never more than the ring holds.
     const uint64_t maxDelay = std::min<uint64_t>(kDirectCaptureMaxDelayBlocks * blockFrames, kDirectCaptureRingFrames);
     uint64_t take = 0;
     if (available > maxDelay) {
-        // Frames beyond the ring's size were counted by the producer when it
-        // overwrote them.
-        const uint64_t alreadyCounted = available > kDirectCaptureRingFrames ? available - kDirectCaptureRingFrames : 0;
-        directCaptureOverflowFrames_.fetch_add(static_cast<int64_t>(available - maxDelay - alreadyCounted),
-                                               std::memory_order_relaxed);
+        directCaptureOverflowFrames_.fetch_add(static_cast<int64_t>(available - maxDelay), std::memory_order_relaxed);
         readPosition = writePosition - maxDelay;
         take = std::min<uint64_t>(maxDelay, blockFrames);
     } else {
@@ -369,12 +358,11 @@ void AudioEngine_CoreAudio::readDirectCaptureRing(uint32_t blockFrames)
             std::fill_n(destination, blockFrames, 0.0f);
             continue;
         }
-        const float* ring = directCaptureRing_.data() + static_cast<size_t>(c) * kDirectCaptureRingFrames;
         for (uint64_t i = 0; i < take; ++i)
-            destination[i] = ring[(readPosition + i) % kDirectCaptureRingFrames];
+            destination[i] = directCaptureRing_.frameAt(readPosition + i)[c];
         std::fill(destination + take, destination + blockFrames, 0.0f);
     }
-    directCaptureReadPosition_.store(readPosition + take, std::memory_order_release);
+    directCaptureRing_.publishRead(readPosition + take);
 }
 
 const float* AudioEngine_CoreAudio::getInputChannelBlock(int channel) const
@@ -388,15 +376,10 @@ const float* AudioEngine_CoreAudio::getInputChannelBlock(int channel) const
 
 int64_t AudioEngine_CoreAudio::getRecordingRingWritePosition() const
 {
-    return static_cast<int64_t>(recordingRingWritePosition_.load(std::memory_order_acquire));
+    return static_cast<int64_t>(recordingRing_->writePosition());
 }
 
-std::shared_ptr<const float[]> AudioEngine_CoreAudio::getRecordingRing() const
+std::shared_ptr<const RecordingRing> AudioEngine_CoreAudio::getRecordingRing() const
 {
     return recordingRing_;
-}
-
-std::shared_ptr<std::atomic<uint64_t>> AudioEngine_CoreAudio::getSharedRingWritePosition() const
-{
-    return sharedRingWritePosition_;
 }

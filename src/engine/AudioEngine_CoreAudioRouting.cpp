@@ -4,7 +4,7 @@
 #include "engine/AudioEngine_CoreAudio.h"
 
 #include "core/DebugLog.h"
-#include "engine/PortIndex.h"
+#include "engine/render/PortIndex.h"
 
 #include <cmath>
 #include <unordered_map>

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
 #include <limits>
 
 namespace {
@@ -147,23 +148,27 @@ bool BwfFileWriter::writeRF64Header()
     return true;
 }
 
-bool BwfFileWriter::writeSamples(const float* samples, int count)
+bool BwfFileWriter::writeFrames(const float* interleavedSamples, int64_t frames)
 {
     if (!isOpen_)
         return fail("No file is open");
-    if (count < 0 || (count > 0 && samples == nullptr))
-        return fail("Invalid sample block (count " + std::to_string(count) + ")");
+    if (frames < 0 || (frames > 0 && interleavedSamples == nullptr))
+        return fail("Invalid frame block (" + std::to_string(frames) + " frames)");
     if (std::ferror(file_))
         return fail("An earlier write to " + path_ + " failed");
+    const int64_t samples = frames * channels_;
+    if (frames > std::numeric_limits<int>::max() / std::max(channels_, 1))
+        return fail("Too many frames in one block: " + std::to_string(frames));
 
-    const size_t neededBytes = static_cast<size_t>(count) * static_cast<size_t>(bytesPerSample(sampleFormat_));
+    const size_t neededBytes = static_cast<size_t>(samples) * static_cast<size_t>(bytesPerSample(sampleFormat_));
     if (conversionBuffer_.size() < neededBytes)
         conversionBuffer_.resize(neededBytes);
-    SampleFormatConverter::convert(samples, static_cast<size_t>(count), sampleFormat_, conversionBuffer_.data());
+    SampleFormatConverter::convert(interleavedSamples, static_cast<size_t>(samples), sampleFormat_,
+                                   conversionBuffer_.data());
     if (!writeBytes(conversionBuffer_.data(), neededBytes))
         return false;
 
-    samplesWritten_ += count;
+    samplesWritten_ += samples;
     bytesSinceFlush_ += neededBytes;
     if (bytesSinceFlush_ >= kFlushThresholdBytes) {
         bytesSinceFlush_ = 0;
@@ -171,14 +176,6 @@ bool BwfFileWriter::writeSamples(const float* samples, int count)
             return fail("Cannot write to " + path_ + ": " + systemReason());
     }
     return true;
-}
-
-bool BwfFileWriter::writeSamplesInterleaved(const float* samples, int frames)
-{
-    const int64_t count = static_cast<int64_t>(frames) * channels_;
-    if (count > std::numeric_limits<int>::max())
-        return fail("Too many frames in one block: " + std::to_string(frames));
-    return writeSamples(samples, static_cast<int>(count));
 }
 
 bool BwfFileWriter::close()

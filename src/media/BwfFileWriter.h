@@ -72,11 +72,11 @@ public:
     bool open(const std::string& path, int sampleRate, int channels, SampleFormat format,
               OpenMode mode = OpenMode::CreateOrTruncate);
 
-    // Converts and appends count interleaved samples (frames x channels).
-    // False when no file is open or the write failed; after a failed write
-    // every later write fails and close leaves the ds64 sizes at zero.
-    bool writeSamples(const float* samples, int count);
-    bool writeSamplesInterleaved(const float* samples, int frames);
+    // Converts and appends `frames` frames of interleaved samples (frames x
+    // channels floats; a mono file's frame is one sample). False when no file
+    // is open, the count is negative or the write failed; after a failed
+    // write every later write fails and close leaves the ds64 sizes at zero.
+    bool writeFrames(const float* interleavedSamples, int64_t frames);
 
     // Patches the ds64 sizes and closes. Nothing happens when no file is open.
     // False when the patch or the close failed (the file then stays

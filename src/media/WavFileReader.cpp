@@ -18,8 +18,7 @@ constexpr int64_t kFormHeaderBytes = 12;
 constexpr uint32_t kSizeFromDs64 = 0xFFFFFFFFu;
 
 constexpr auto kIdleWait = std::chrono::milliseconds(5);
-constexpr int64_t kRingMask = WavFileReader::kRingFrames - 1;
-static_assert((WavFileReader::kRingFrames & kRingMask) == 0, "ring index wraps by masking");
+static_assert((WavFileReader::kRingFrames & (WavFileReader::kRingFrames - 1)) == 0, "the ring wraps by masking");
 
 constexpr float kScale16 = 1.0f / 32768.0f;
 constexpr float kScale24 = 1.0f / 8388608.0f;
@@ -248,14 +247,14 @@ int WavFileReader::readFromRing(float* out, int frames, int outChannels)
 {
     if (seekTarget_.load(std::memory_order_acquire) >= 0)
         return 0;
-    int64_t readIndex = readCount_.load(std::memory_order_relaxed);
+    uint64_t readIndex = ring_.readPosition();
     const int64_t generation = seekGeneration_.load(std::memory_order_acquire);
     if (generation != lastSeenGeneration_) {
         if (generation & 1)
             return 0;
         // Acquire on each field: the generation check after them cannot
         // move ahead of them, so a changed generation is seen.
-        const int64_t seekStart = seekReadStart_.load(std::memory_order_acquire);
+        const uint64_t seekStart = static_cast<uint64_t>(seekReadStart_.load(std::memory_order_acquire));
         const int64_t seekFrame = seekFrame_.load(std::memory_order_acquire);
         if (seekGeneration_.load(std::memory_order_relaxed) != generation)
             return 0;
@@ -264,23 +263,23 @@ int WavFileReader::readFromRing(float* out, int frames, int outChannels)
         deliveredPosition_.store(seekFrame, std::memory_order_relaxed);
     }
 
-    // Acquire: the samples before writeCount are in place.
-    const int64_t available = std::max<int64_t>(0, writeCount_.load(std::memory_order_acquire) - readIndex);
-    const int count = static_cast<int>(std::min<int64_t>(available, frames));
+    // A seek's start is a write position the prefetch thread published, so
+    // it never lies ahead of the one loaded here.
+    const uint64_t available = ring_.writePositionForConsumer() - readIndex;
+    const int count = static_cast<int>(std::min<uint64_t>(available, static_cast<uint64_t>(frames)));
     if (count <= 0) {
-        readCount_.store(readIndex, std::memory_order_release);
+        ring_.publishRead(readIndex);
         return 0;
     }
     const int outCount = outputChannels(outChannels);
     const int copied = std::min(ringChannels_, outCount);
     for (int k = 0; k < count; ++k) {
-        const float* source = &ring_[static_cast<size_t>((readIndex + k) & kRingMask) * ringChannels_];
+        const float* source = ring_.frameAt(readIndex + static_cast<uint64_t>(k));
         float* target = out + static_cast<size_t>(k) * outCount;
         std::copy(source, source + copied, target);
         std::fill(target + copied, target + outCount, 0.0f);
     }
-    // Release: the prefetch thread may overwrite these slots once it sees this.
-    readCount_.store(readIndex + count, std::memory_order_release);
+    ring_.publishRead(readIndex + static_cast<uint64_t>(count));
     deliveredPosition_.fetch_add(count, std::memory_order_relaxed);
     return count;
 }
@@ -327,10 +326,8 @@ void WavFileReader::startPrefetch(int maxChannels)
     if (!isOpen_ || prefetchThread_.joinable())
         return;
     ringChannels_ = outputChannels(maxChannels);
-    ring_.assign(static_cast<size_t>(ringChannels_) * kRingFrames, 0.0f);
+    ring_.allocate(static_cast<size_t>(ringChannels_), kRingFrames);
     prefetchBuffer_.resize(static_cast<size_t>(format_.bytesPerFrame()) * kBlockFrames);
-    writeCount_.store(0);
-    readCount_.store(0);
     seekGeneration_.store(0);
     seekReadStart_.store(0);
     seekFrame_.store(0);
@@ -364,9 +361,8 @@ void WavFileReader::prefetchLoop(int64_t& filePositionFrames)
     const int64_t frameBytes = format_.bytesPerFrame();
     while (prefetchRunning_.load(std::memory_order_acquire)) {
         takePendingSeek(filePositionFrames);
-        // Acquire: the reader has finished with the slots it released.
-        const int64_t writeIndex = writeCount_.load(std::memory_order_relaxed);
-        const int64_t freeFrames = kRingFrames - (writeIndex - readCount_.load(std::memory_order_acquire));
+        const uint64_t writeIndex = ring_.writePosition();
+        const int64_t freeFrames = static_cast<int64_t>(ring_.freeFrames());
         const int64_t leftFrames = totalFrames_ - filePositionFrames;
         if (freeFrames < kBlockFrames || leftFrames <= 0) {
             waitForWork();
@@ -377,15 +373,13 @@ void WavFileReader::prefetchLoop(int64_t& filePositionFrames)
             waitForWork();
             continue;
         }
-        const int64_t slot = writeIndex & kRingMask;
-        const int firstRun = static_cast<int>(std::min<int64_t>(got, kRingFrames - slot));
-        decode(prefetchBuffer_.data(), firstRun, &ring_[static_cast<size_t>(slot) * ringChannels_], ringChannels_,
-               ringChannels_);
+        const int firstRun =
+            static_cast<int>(std::min<int64_t>(got, static_cast<int64_t>(ring_.contiguousFramesAt(writeIndex))));
+        decode(prefetchBuffer_.data(), firstRun, ring_.frameAt(writeIndex), ringChannels_, ringChannels_);
         if (got > firstRun)
-            decode(prefetchBuffer_.data() + firstRun * frameBytes, static_cast<int>(got) - firstRun, ring_.data(),
-                   ringChannels_, ringChannels_);
-        // Release: the samples are in place before the reader can see them.
-        writeCount_.store(writeIndex + got, std::memory_order_release);
+            decode(prefetchBuffer_.data() + firstRun * frameBytes, static_cast<int>(got) - firstRun,
+                   ring_.frameAt(writeIndex + static_cast<uint64_t>(firstRun)), ringChannels_, ringChannels_);
+        ring_.publishWrite(static_cast<uint64_t>(got));
         filePositionFrames += got;
     }
 }
@@ -402,7 +396,7 @@ void WavFileReader::takePendingSeek(int64_t& filePositionFrames)
     const int64_t target = seekTarget_.exchange(-1, std::memory_order_acq_rel);
     filePositionFrames = std::clamp<int64_t>(target, 0, totalFrames_);
     // Release: a reader that sees either field also sees the odd generation.
-    seekReadStart_.store(writeCount_.load(std::memory_order_relaxed), std::memory_order_release);
+    seekReadStart_.store(static_cast<int64_t>(ring_.writePosition()), std::memory_order_release);
     seekFrame_.store(filePositionFrames, std::memory_order_release);
     seekGeneration_.store(generation + 2, std::memory_order_release);
 }

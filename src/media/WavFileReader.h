@@ -1,6 +1,7 @@
 #pragma once
 
 #include "media/WavFormatChunk.h"
+#include "realtime/SpscRing.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -23,9 +24,11 @@ class RiffChunkWalker;
 // - Reading thread: readFrames. While prefetching this may be the real-time
 //   audio thread: no locks, no allocation, no file access on that path.
 // - Prefetch thread (owned, joined by stopPrefetch and close): the only one
-//   that touches the file while prefetching. The ring is single-producer
-//   single-consumer: samples first, then writeCount (release); the reader
-//   copies, then publishes readCount (release).
+//   that touches the file while prefetching. It is the producer of the
+//   lossless SpscRing (frames first, then its write position, release); the
+//   reading thread is its consumer (copies, then publishes its read
+//   position, release) and jumps to a seek's start once the prefetch thread
+//   has published it.
 // Synchronous reads and prefetching must not be mixed on one reader.
 class WavFileReader {
 public:
@@ -105,10 +108,8 @@ private:
     std::mutex wakeMutex_;
     std::condition_variable wake_;
     int ringChannels_ = 0;
-    std::vector<float> ring_;
+    SpscRing<float> ring_;
     std::vector<uint8_t> prefetchBuffer_;
-    std::atomic<int64_t> writeCount_{0};
-    std::atomic<int64_t> readCount_{0};
     std::atomic<int64_t> seekTarget_{-1};
     // A seek the prefetch thread has carried out is published as a
     // sequence: generation made odd, then the ring index where the new

@@ -15,7 +15,8 @@ struct LTCDecoder;
 //   only while the writer is inside its handful of stores.
 // - initialize, shutdown, reset: the GUI thread; the owner must keep them from
 //   overlapping a processAudio call (they free or flush libltc's state).
-// - forcedFps: written by any thread, read once per block by the audio thread.
+// - setForcedFps, forcedFps: any thread; the audio thread reads the rate once
+//   per block (relaxed: it is one value, nothing else is published with it).
 class LtcDecoder {
 public:
     // A plain copy of one decoded frame, taken whole.
@@ -56,7 +57,8 @@ public:
     TcSnapshot getSnapshot() const;
 
     // A nominal rate forced from outside; 0 (or less) measures the signal.
-    std::atomic<double> forcedFps{0.0};
+    void setForcedFps(double fps) { forcedFps_.store(fps, std::memory_order_relaxed); }
+    double forcedFps() const { return forcedFps_.load(std::memory_order_relaxed); }
 
 private:
     // Fields of the published snapshot, each one indivisible so that a reader
@@ -81,18 +83,19 @@ private:
     void measureFrameLength(int64_t frameSamples);
     static int nominalFps(double workingFps);
 
-    int sampleRate = kDefaultSampleRate;
-    double measuredFps = kNotMeasured;
-    int initialCount = 0;
-    int64_t totalFrameSamples = 0;
-    int64_t decodedFrames = 0;
-    bool firstFrameOnly = false; // the statistics hold only the first frame after a reset
-    int64_t nextPosition = 0;
+    int sampleRate_ = kDefaultSampleRate;
+    double measuredFps_ = kNotMeasured;
+    int initialCount_ = 0;
+    int64_t totalFrameSamples_ = 0;
+    int64_t decodedFrames_ = 0;
+    bool firstFrameOnly_ = false; // the statistics hold only the first frame after a reset
+    int64_t nextPosition_ = 0;
 
-    std::atomic<uint32_t> sequence{0};
-    PublishedSnapshot published;
+    std::atomic<uint32_t> sequence_{0};
+    PublishedSnapshot published_;
 
-    LTCDecoder* decoder = nullptr;
+    LTCDecoder* decoder_ = nullptr;
+    std::atomic<double> forcedFps_{0.0};
 
     static constexpr int kDefaultSampleRate = 48000;
     static constexpr double kNotMeasured = -1.0;

@@ -143,6 +143,33 @@ TEST_F(EngineTest, ReaderFiveBlocksBehindSkipsOneBlockAndPlaysFromFourBlocksBehi
     EXPECT_EQ(inputBlock(*engine_, 0, 64), std::vector<float>(fed.begin() + 64, fed.begin() + 128));
 }
 
+// More than a ring arrives before the render callback reads: the capture
+// never overwrites frames the callback has not read, it drops what does not
+// fit; the callback then skips to four blocks behind the last frame kept.
+// Every lost frame is counted once: all but the four blocks kept.
+TEST_F(EngineTest, CaptureBeyondTheRingDropsTheNewestAndCountsEveryLostFrame)
+{
+    VirtualAudioDescription description;
+    VirtualDeviceDescription recorder = makeDevice("Rec", {1}, {});
+    recorder.bufferFrameSize = 64;
+    VirtualDeviceDescription output = makeDevice("Out", {}, {2});
+    output.defaultOutput = true;
+    description.devices = {recorder, output};
+    makeEngine(description);
+    ASSERT_TRUE(engine_->selectDevice("Rec"));
+    const AudioDeviceId rec = system_->findDevice("Rec");
+    constexpr size_t kArrived = 300 * 64;  // 300 capture cycles before one 64-frame block
+    const std::vector<float> fed = ramp(kArrived, 0.0f);
+    system_->feedInput(rec, 0, fed);
+    system_->setCaptureDriftPpm(rec, 299'000'000.0);
+    system_->renderBlocks(1, 64);
+    const size_t ringFrames = AudioEngine_CoreAudio::kDirectCaptureRingFrames;
+    EXPECT_EQ(engine_->getDirectCaptureOverflowFrames(), static_cast<int64_t>(kArrived - 4 * 64));
+    EXPECT_EQ(engine_->getDirectCaptureUnderrunFrames(), 0);
+    EXPECT_EQ(inputBlock(*engine_, 0, 64),
+              std::vector<float>(fed.begin() + (ringFrames - 256), fed.begin() + (ringFrames - 192)));
+}
+
 TEST_F(EngineTest, InputOnlyDeviceAtAnotherRateIsRefusedWithAClearLine)
 {
     VirtualAudioDescription description = VirtualAudioDescription::builtInDefault();
@@ -171,7 +198,8 @@ TEST_F(EngineTest, FailedDirectCaptureLeavesTheUnitRunningWithSilentInputs)
 
 // The input-only device is lost while the unit keeps rendering on the default
 // output: running is false, the unit is still started, and an object the
-// callback may hold is freed only after two more blocks.
+// callback may hold is freed only after two more blocks, without the GUI
+// thread waiting for them.
 TEST_F(EngineTest, LostInputOnlyDeviceKeepsTheUnitStartedAndRetiresAfterTwoBlocks)
 {
     makeEngine(VirtualAudioDescription::builtInDefault(), VirtualAudioSystem::Mode::RealTime);
@@ -186,7 +214,29 @@ TEST_F(EngineTest, LostInputOnlyDeviceKeepsTheUnitStartedAndRetiresAfterTwoBlock
     auto object = std::make_shared<int>(1);
     std::weak_ptr<int> watch = object;
     engine_->retireAfterTwoRenderCycles(std::move(object));
+    const uint64_t retiredAt = system_->renderCycleCount();
+    ASSERT_TRUE(system_->waitForRenderCycles(retiredAt + 3, 10s));
+    engine_->releaseDueRetiredObjects();  // what the dead-wood timer does
     EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(engine_->retiredObjectCount(), 0u);
+}
+
+// Stepped: the object outlives the blocks that may hold it and goes with the
+// next publish after them, whichever object that publish retires.
+TEST_F(EngineTest, RetiredSnapshotGoesWithALaterPublishOnceTwoBlocksRan)
+{
+    ASSERT_TRUE(engine_->selectDevice("Virtual Interface"));
+    ASSERT_TRUE(engine_->isUnitStarted());
+    auto object = std::make_shared<int>(1);
+    std::weak_ptr<int> watch = object;
+    engine_->retireAfterTwoRenderCycles(std::move(object));
+    system_->renderBlocks(1, 256);
+    engine_->releaseDueRetiredObjects();
+    EXPECT_FALSE(watch.expired()) << "one block after the retire a block may still hold it";
+    system_->renderBlocks(1, 256);
+    engine_->setInputRouting({});  // publishes a snapshot and retires the old one
+    EXPECT_TRUE(watch.expired());
+    EXPECT_EQ(engine_->retiredObjectCount(), 1u) << "the snapshot just replaced waits for its own two blocks";
 }
 
 TEST_F(EngineTest, ObjectRetiredWhileTheUnitCannotRenderIsKeptUntilTheUnitStops)

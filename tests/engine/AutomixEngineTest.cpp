@@ -1,4 +1,4 @@
-#include "engine/AutomixEngine.h"
+#include "engine/render/AutomixEngine.h"
 
 #include <gtest/gtest.h>
 

@@ -13,12 +13,12 @@
 class TestableEngine : public AudioEngine_CoreAudio {
 public:
     using AudioEngine_CoreAudio::AudioEngine_CoreAudio;
-    void setWriterStateForTest(WriterState state) { writerState_.store(state); }
+    void setWriterStateForTest(WriterState state) { takeRecorder_.setWriterStateForTest(state); }
     // The render callback's LTC input, fed directly by timecode tests.
     LtcDecoder& ltcDecoderForTest() { return *ltcDecoder_; }
     void armTrackForTest(int track, bool armed) { trackArmed_[static_cast<size_t>(track)].store(armed); }
     // Keeps the ring writer between chunks, as if the ring had nothing new.
-    void holdRingWriterForTest(bool held) { ringWriterHeldForTest_.store(held); }
+    void holdRingWriterForTest(bool held) { takeRecorder_.holdRingWriterForTest(held); }
     // Bitbucket Mode as the take start sees it, whether or not the render
     // path's own switch is built.
     void setBitbucketForTest(bool enabled) { bitbucketForTest_ = enabled; }

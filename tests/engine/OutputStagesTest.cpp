@@ -42,7 +42,7 @@ std::vector<float> ringColumn(const AudioEngine_CoreAudio& engine, int column, i
     const int64_t capacity = engine.getRecordingRingCapacityFrames();
     std::vector<float> samples;
     for (int64_t p = from; p < to; ++p)
-        samples.push_back(ring[static_cast<size_t>((p % capacity) * kRingFloats + column)]);
+        samples.push_back(ring->frameAt(static_cast<uint64_t>(p % capacity))[column]);
     return samples;
 }
 

@@ -3,8 +3,8 @@
 // while the render callback runs.
 #include "RenderTestSupport.h"
 
-#include "engine/AutomixEngine.h"
-#include "engine/RenderThreadMark.h"
+#include "engine/render/AutomixEngine.h"
+#include "realtime/RenderThreadMark.h"
 #include "timecode/LtcEncoder.h"
 
 #include <gtest/gtest.h>

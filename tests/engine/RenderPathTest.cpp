@@ -1,6 +1,6 @@
 #include "RenderTestSupport.h"
 
-#include "engine/AutomixEngine.h"
+#include "engine/render/AutomixEngine.h"
 
 #include <gtest/gtest.h>
 
@@ -158,7 +158,7 @@ TEST_F(RenderPathTest, RingHoldsTheMixAndThePostTrimInputOfEveryInputFedTrack)
     const int64_t capacity = engine_->getRecordingRingCapacityFrames();
     const float trims[6] = {1.0f, std::pow(10.0f, 6.0f / 20), std::pow(10.0f, -12.0f / 20), 0, 0, 1.0f};
     for (size_t i = 0; i < frames; ++i) {
-        const float* row = ring.get() + ((start + static_cast<int64_t>(i)) % capacity) * 33;
+        const float* row = ring->frameAt(static_cast<uint64_t>((start + static_cast<int64_t>(i)) % capacity));
         ASSERT_FLOAT_EQ(row[0], inputs[0][i]) << "the mix: track 0 alone, flat strip, frame " << i;
         for (const size_t t : {0u, 1u, 2u, 5u})
             ASSERT_FLOAT_EQ(row[1 + t], inputs[t][i] * trims[t]) << "track " << t << " frame " << i;
@@ -188,7 +188,7 @@ TEST_F(RenderPathTest, RingWrapsAroundItsCapacity)
     const auto ring = engine_->getRecordingRing();
     for (size_t i = 0; i < kBlock; ++i) {
         const int64_t row = (start + static_cast<int64_t>(i)) % capacity;
-        ASSERT_EQ(ring[row * 33 + 1], last[i]) << "frame " << i << " in row " << row;
+        ASSERT_EQ(ring->frameAt(static_cast<uint64_t>(row))[1], last[i]) << "frame " << i << " in row " << row;
     }
 }
 

@@ -1,6 +1,6 @@
 #include "EngineTestSupport.h"
 
-#include "engine/AutomixEngine.h"
+#include "engine/render/AutomixEngine.h"
 
 #include <gtest/gtest.h>
 

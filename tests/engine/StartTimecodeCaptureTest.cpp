@@ -1,4 +1,4 @@
-#include "engine/StartTimecodeCapture.h"
+#include "engine/take/StartTimecodeCapture.h"
 
 #include "core/ConfigManager.h"
 #include "support/TempHome.h"

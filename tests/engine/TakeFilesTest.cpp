@@ -1,7 +1,7 @@
-#include "engine/TakeFiles.h"
+#include "engine/take/TakeFiles.h"
 
 #include "core/ConfigManager.h"
-#include "engine/TakeNaming.h"
+#include "engine/take/TakeNaming.h"
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "engine/TakeNaming.h"
+#include "engine/take/TakeNaming.h"
 
 #include "core/ConfigManager.h"
 #include "support/TempHome.h"

@@ -6,7 +6,7 @@
 
 #include "core/ConfigManager.h"
 #include "core/SessionState.h"
-#include "engine/TakeNaming.h"
+#include "engine/take/TakeNaming.h"
 #include "support/ExternalTool.h"
 #include "timecode/LtcEncoder.h"
 
@@ -41,7 +41,7 @@ protected:
                                    int framesBefore, double forcedFps = 0.0)
     {
         LtcDecoder& decoder = engine_->ltcDecoderForTest();
-        decoder.forcedFps = forcedFps;
+        decoder.setForcedFps(forcedFps);
         decoder.reset();
         LtcEncoder encoder(kSampleRate, rate);
         encoder.setTimecode(first);
@@ -104,11 +104,11 @@ protected:
     {
         std::vector<float> frames(32 * 100, 0.25f);
         if (set.polyWriter) {
-            EXPECT_TRUE(set.polyWriter->writeSamplesInterleaved(frames.data(), 100));
+            EXPECT_TRUE(set.polyWriter->writeFrames(frames.data(), 100));
             EXPECT_TRUE(set.polyWriter->close());
         }
         for (auto& writer : set.monoWriters) {
-            EXPECT_TRUE(writer->writeSamplesInterleaved(frames.data(), 100));
+            EXPECT_TRUE(writer->writeFrames(frames.data(), 100));
             EXPECT_TRUE(writer->close());
         }
     }

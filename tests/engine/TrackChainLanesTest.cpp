@@ -1,7 +1,7 @@
 // Tracks share vector lanes in the track chain; a track's output must not
 // depend on which lane it runs in or on what its neighbours have switched on.
 
-#include "engine/TrackChain.h"
+#include "engine/render/TrackChain.h"
 
 #include <gtest/gtest.h>
 

@@ -52,7 +52,7 @@ char writeBlocksAndKeepTheFileOpen(const std::string& path)
     bool ok = writer->open(path, 48000, kChannels, BwfFileWriter::Int24);
     const std::vector<float> block(kFramesPerBlock * kChannels, 0.25f);
     for (int i = 0; ok && i < kBlocksBeforeKill; ++i)
-        ok = writer->writeSamplesInterleaved(block.data(), kFramesPerBlock);
+        ok = writer->writeFrames(block.data(), kFramesPerBlock);
     return ok ? 'y' : 'n';
 }
 
@@ -80,11 +80,11 @@ TEST_F(BwfFileWriterProcessTest, FailedWriteIsReportedAndKeepsDs64SizesAtZero)
             return 11;
         const std::vector<float> block(kFramesPerBlock * kChannels, 0.25f);
         int blocks = 0;
-        while (blocks < 100 && writer.writeSamplesInterleaved(block.data(), kFramesPerBlock))
+        while (blocks < 100 && writer.writeFrames(block.data(), kFramesPerBlock))
             ++blocks;
         if (blocks == 100 || writer.lastError().empty())
             return 12;
-        if (writer.writeSamplesInterleaved(block.data(), 1))
+        if (writer.writeFrames(block.data(), 1))
             return 13; // a stream in error must keep refusing
         return writer.close() ? 14 : 0;
     });

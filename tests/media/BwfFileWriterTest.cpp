@@ -76,7 +76,7 @@ TEST_F(BwfFileWriterTest, ClosedFileHasExactHeaderAndSizesForEveryFormat)
         {BwfFileWriter::Int24, 1, 48000, 7, 1, 3},      // odd data chunk, no pad byte
         {BwfFileWriter::Int32, 33, 96000, 33 * 5, 1, 4},
         {BwfFileWriter::Float32, 4, 192000, 0, 3, 4},   // nothing written
-        {BwfFileWriter::Int24, 3, 48000, 10, 1, 3},     // a partial frame: sampleCount counts whole frames
+        {BwfFileWriter::Int24, 3, 48000, 9, 1, 3},      // three frames of three channels, 27 data bytes
     };
     for (const LayoutCase& c : cases) {
         SCOPED_TRACE(::testing::Message() << "format " << c.format << ", " << c.channels << " ch, "
@@ -85,7 +85,7 @@ TEST_F(BwfFileWriterTest, ClosedFileHasExactHeaderAndSizesForEveryFormat)
         BwfFileWriter writer;
         ASSERT_TRUE(writer.open(path, c.sampleRate, c.channels, c.format)) << writer.lastError();
         const std::vector<float> samples = ramp(c.samples);
-        ASSERT_TRUE(writer.writeSamples(samples.data(), static_cast<int>(samples.size())));
+        ASSERT_TRUE(writer.writeFrames(samples.data(), static_cast<int64_t>(samples.size()) / c.channels));
         EXPECT_EQ(writer.samplesWritten(), static_cast<int64_t>(c.samples));
         ASSERT_TRUE(writer.close()) << writer.lastError();
         expectHeader(WrittenFile::load(path), 0, c.formatTag, static_cast<uint16_t>(c.channels),
@@ -106,7 +106,7 @@ TEST_F(BwfFileWriterTest, MetadataChunksSitBetweenDs64AndFmt)
     const std::string path = file("meta.wav");
     ASSERT_TRUE(writer.open(path, 48000, 2, BwfFileWriter::Int24));
     const float frame[2] = {0.5f, -0.5f};
-    ASSERT_TRUE(writer.writeSamplesInterleaved(frame, 1));
+    ASSERT_TRUE(writer.writeFrames(frame, 1));
     ASSERT_TRUE(writer.close());
 
     const auto bext = BwfChunkBuilder::buildBextChunk(record, {48000, 24, 2});
@@ -163,7 +163,7 @@ TEST_F(BwfFileWriterTest, SamplesAreClampedScaledAndTruncated)
         const std::string path = file("conversion.wav");
         BwfFileWriter writer;
         ASSERT_TRUE(writer.open(path, 48000, 1, c.format));
-        ASSERT_TRUE(writer.writeSamples(&c.input, 1));
+        ASSERT_TRUE(writer.writeFrames(&c.input, 1));
         ASSERT_TRUE(writer.close());
         const WrittenFile f = WrittenFile::load(path);
         const int width = BwfFileWriter::bytesPerSample(c.format);
@@ -192,7 +192,7 @@ TEST_F(BwfFileWriterTest, Int24BlocksStoreEveryValueAsASingleSampleDoes)
     const std::string path = file("int24-block.wav");
     BwfFileWriter writer;
     ASSERT_TRUE(writer.open(path, 48000, 1, BwfFileWriter::Int24));
-    ASSERT_TRUE(writer.writeSamples(block.data(), static_cast<int>(kSamples)));
+    ASSERT_TRUE(writer.writeFrames(block.data(), static_cast<int>(kSamples)));
     ASSERT_TRUE(writer.close());
     const WrittenFile f = WrittenFile::load(path);
     ASSERT_EQ(f.bytes.size(), kHeaderBytesWithoutMetadata + 3 * kSamples);
@@ -206,19 +206,19 @@ TEST_F(BwfFileWriterTest, WritesOutsideAnOpenFileFailAndChangeNothing)
 {
     const float sample = 0.1f;
     BwfFileWriter writer;
-    EXPECT_FALSE(writer.writeSamples(&sample, 1));
+    EXPECT_FALSE(writer.writeFrames(&sample, 1));
     EXPECT_FALSE(writer.lastError().empty());
     EXPECT_TRUE(writer.close()); // nothing open: nothing to do
 
     const std::string path = file("twice.wav");
     ASSERT_TRUE(writer.open(path, 48000, 1, BwfFileWriter::Int16));
-    EXPECT_TRUE(writer.writeSamples(&sample, 0));
-    EXPECT_FALSE(writer.writeSamples(&sample, -1));
-    ASSERT_TRUE(writer.writeSamples(&sample, 1));
+    EXPECT_TRUE(writer.writeFrames(&sample, 0));
+    EXPECT_FALSE(writer.writeFrames(&sample, -1));
+    ASSERT_TRUE(writer.writeFrames(&sample, 1));
     ASSERT_TRUE(writer.close());
     const WrittenFile closedOnce = WrittenFile::load(path);
     EXPECT_TRUE(writer.close());
-    EXPECT_FALSE(writer.writeSamples(&sample, 1));
+    EXPECT_FALSE(writer.writeFrames(&sample, 1));
     EXPECT_EQ(WrittenFile::load(path).bytes, closedOnce.bytes);
     EXPECT_EQ(closedOnce.u64(28), 2u);
 }
@@ -231,11 +231,11 @@ TEST_F(BwfFileWriterTest, ReopeningOrDestroyingPatchesTheOpenFile)
     {
         auto writer = std::make_unique<BwfFileWriter>();
         ASSERT_TRUE(writer->open(first, 48000, 2, BwfFileWriter::Int24));
-        ASSERT_TRUE(writer->writeSamples(samples.data(), 100));
+        ASSERT_TRUE(writer->writeFrames(samples.data(), 50));
         ASSERT_TRUE(writer->open(second, 48000, 1, BwfFileWriter::Int16));
         EXPECT_EQ(writer->samplesWritten(), 0);
         EXPECT_EQ(WrittenFile::load(first).u64(36), 50u);
-        ASSERT_TRUE(writer->writeSamples(samples.data(), 30));
+        ASSERT_TRUE(writer->writeFrames(samples.data(), 30));
     }
     const WrittenFile f = WrittenFile::load(second);
     EXPECT_EQ(f.u64(28), 60u);

@@ -87,7 +87,7 @@ protected:
                 for (int c = 0; c < kChannels; ++c)
                     block.push_back(sampleAt(f, c));
             }
-            EXPECT_TRUE(writer.writeSamplesInterleaved(block.data(), frames));
+            EXPECT_TRUE(writer.writeFrames(block.data(), frames));
         }
         EXPECT_TRUE(writer.close()) << writer.lastError();
         return path;
@@ -355,7 +355,7 @@ protected:
         std::vector<float> samples(static_cast<size_t>(kParityFrames) * c.channels);
         for (size_t i = 0; i < samples.size(); ++i)
             samples[i] = static_cast<float>(std::sin(0.003 * static_cast<double>(i)));
-        EXPECT_TRUE(writer.writeSamplesInterleaved(samples.data(), kParityFrames));
+        EXPECT_TRUE(writer.writeFrames(samples.data(), kParityFrames));
         EXPECT_TRUE(writer.close()) << writer.lastError();
         return path;
     }

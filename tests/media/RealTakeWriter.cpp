@@ -46,7 +46,7 @@ int main(int argc, char* argv[])
             for (int channel = 0; channel < channels; ++channel)
                 block.push_back(realTakeSample(frame, channel));
         }
-        if (!writer.writeSamplesInterleaved(block.data(), static_cast<int>(count))) {
+        if (!writer.writeFrames(block.data(), static_cast<int>(count))) {
             std::fprintf(stderr, "%s\n", writer.lastError().c_str());
             return 1;
         }

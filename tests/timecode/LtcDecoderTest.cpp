@@ -108,7 +108,7 @@ TEST_F(LtcDecoderTest, ForcedRateAndNominalBands)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.forced);
         LtcDecoder decoder;
-        decoder.forcedFps = c.forced;
+        decoder.setForcedFps(c.forced);
         ASSERT_TRUE(decoder.initialize(kSampleRate));
         feed(decoder, signal, kBasePosition);
         const LtcDecoder::TcSnapshot snap = decoder.getSnapshot();
@@ -157,7 +157,7 @@ TEST_F(LtcDecoderTest, RestartsPublishAnEmptySnapshot)
 {
     const std::vector<float> signal = plainEncode(rateNamed("29.97DF"), 2, 3, 4, 5, 20, nullptr);
     LtcDecoder decoder;
-    decoder.forcedFps = 29.97;
+    decoder.setForcedFps(29.97);
     ASSERT_TRUE(decoder.initialize(kSampleRate));
 
     feed(decoder, signal, kBasePosition);
@@ -176,7 +176,7 @@ TEST_F(LtcDecoderTest, RestartsPublishAnEmptySnapshot)
     expectEmpty(decoder.getSnapshot());
     feed(decoder, signal, kBasePosition);
     expectEmpty(decoder.getSnapshot());
-    EXPECT_EQ(decoder.forcedFps.load(), 29.97);
+    EXPECT_EQ(decoder.forcedFps(), 29.97);
 
     const std::string log = home_.logText();
     EXPECT_NE(log.find("LtcDecoder::initialize - sampleRate=48000 apv=2000"), std::string::npos);

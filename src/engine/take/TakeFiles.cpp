@@ -1,0 +1,199 @@
+#include "engine/take/TakeFiles.h"
+
+#include "core/ConfigManager.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+
+namespace {
+
+constexpr std::string_view kTrackNameUnsafe = " \"*/:<>?\\|";
+constexpr const char* kTrackNameKeyPrefix = "track.name.";
+constexpr const char* kDefaultTrackNamePrefix = "Track_";
+constexpr const char* kPolyphonicSuffix = ".wav";
+constexpr const char* kMonoMixSuffix = "_00_MIX.wav";
+
+bool isPathUnsafe(unsigned char c)
+{
+    return c == '/' || c == '\\' || c < 0x20 || c == 0x7F;
+}
+
+std::string twoDigitTrackNumber(int trackIndex)
+{
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "%02d", trackIndex + 1);
+    return buffer;
+}
+
+bool createFolder(const std::string& path, std::string& errorText)
+{
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (error) {
+        errorText = error.message();
+        return false;
+    }
+    // create_directories reports no error when a file of that name is in the way.
+    if (!std::filesystem::is_directory(path, error)) {
+        errorText = std::make_error_code(std::errc::not_a_directory).message();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string sanitizeTrackName(const std::string& name)
+{
+    std::string safe = name;
+    for (char& c : safe) {
+        if (kTrackNameUnsafe.find(c) != std::string_view::npos)
+            c = '_';
+    }
+    return safe;
+}
+
+std::string sanitizePathComponent(const std::string& name)
+{
+    if (name.empty())
+        return "_";
+    if (name == "." || name == "..")
+        return std::string(name.size(), '_');
+    std::string safe = name;
+    for (char& c : safe) {
+        if (isPathUnsafe(static_cast<unsigned char>(c)))
+            c = '_';
+    }
+    return safe;
+}
+
+std::string baseRecordingFolder(const std::string& saveLocation, const std::optional<std::string>& home)
+{
+    if (!saveLocation.empty())
+        return saveLocation;
+    if (home && !home->empty())
+        return *home + kDefaultRecordingsSubfolder;
+    return kFallbackRecordingsFolder;
+}
+
+std::string baseRecordingFolder()
+{
+    const char* home = std::getenv("HOME");
+    return baseRecordingFolder(ConfigManager::getInstance()->getString(kSaveLocationKey, ""),
+                               home ? std::optional<std::string>(home) : std::nullopt);
+}
+
+std::string takeFolderPath(const std::string& root, const std::string& project, const std::string& soundRoll)
+{
+    return root + "/" + sanitizePathComponent(project) + "/" + sanitizePathComponent(soundRoll);
+}
+
+bool createTakeFolders(const std::string& baseFolder, const std::string& takeFolder, std::string& failureLogLine)
+{
+    std::string errorText;
+    if (!createFolder(baseFolder, errorText)) {
+        failureLogLine = "CoreAudio: Failed to create recording directory: " + errorText;
+        return false;
+    }
+    if (!createFolder(takeFolder, errorText)) {
+        failureLogLine = "CoreAudio: Failed to create project directory: " + errorText;
+        return false;
+    }
+    return true;
+}
+
+std::array<std::string, kMaxTracks> configuredTrackNames()
+{
+    ConfigManager* config = ConfigManager::getInstance();
+    std::array<std::string, kMaxTracks> names;
+    for (int i = 0; i < kMaxTracks; ++i)
+        names[i] = config->getString(kTrackNameKeyPrefix + std::to_string(i), kDefaultTrackNamePrefix + std::to_string(i + 1));
+    return names;
+}
+
+std::array<std::string, kMaxTracks> trackNameList(const std::vector<std::string>& metadataTrackNames,
+                                                  const std::array<std::string, kMaxTracks>& configuredNames)
+{
+    std::array<std::string, kMaxTracks> names = configuredNames;
+    for (int i = 0; i < kMaxTracks && i < static_cast<int>(metadataTrackNames.size()); ++i) {
+        if (!metadataTrackNames[i].empty())
+            names[i] = metadataTrackNames[i];
+    }
+    return names;
+}
+
+std::vector<std::string> bextTrackNames(const std::array<std::string, kMaxTracks>& names,
+                                        const std::array<bool, kMaxTracks>& armedAtStart, int trackCount, bool noMix)
+{
+    std::vector<std::string> channels;
+    if (!noMix)
+        channels.push_back(kMixChannelName);
+    for (int i = 0; i < trackCount && i < kMaxTracks; ++i) {
+        if (armedAtStart[i])
+            channels.push_back(names[i]);
+    }
+    return channels;
+}
+
+std::string takeBaseName(const std::string& takeName, const TakeMetadata& metadata)
+{
+    std::string base = takeName + "_" + sanitizePathComponent(metadata.project) + "_" +
+                       sanitizePathComponent(metadata.soundRoll) + "_";
+    if (!metadata.scene.empty())
+        base += sanitizePathComponent(metadata.scene) + "_";
+    return base + "T" + sanitizePathComponent(metadata.take);
+}
+
+std::vector<TakeFilePlan> planTakeFiles(TakeLayout layout, const std::array<std::string, kMaxTracks>& names,
+                                        const std::array<bool, kMaxTracks>& armedAtStart, int trackCount, bool noMix)
+{
+    std::vector<TakeFilePlan> files;
+    if (layout == TakeLayout::Polyphonic) {
+        TakeFilePlan poly;
+        poly.role = TakeFileRole::Polyphonic;
+        poly.suffix = kPolyphonicSuffix;
+        poly.bextTrackNames = bextTrackNames(names, armedAtStart, trackCount, noMix);
+        poly.channelCount = static_cast<int>(poly.bextTrackNames.size());
+        files.push_back(std::move(poly));
+        return files;
+    }
+    if (!noMix)
+        files.push_back(TakeFilePlan{TakeFileRole::MonoMix, kMonoMixSuffix, 1, -1, {kMixChannelName}});
+    for (int i = 0; i < trackCount && i < kMaxTracks; ++i) {
+        if (!armedAtStart[i])
+            continue;
+        const std::string suffix = "_" + twoDigitTrackNumber(i) + "_" + sanitizeTrackName(names[i]) + ".wav";
+        files.push_back(TakeFilePlan{TakeFileRole::MonoTrack, suffix, 1, i, {names[i]}});
+    }
+    return files;
+}
+
+std::string takeFilePath(const std::string& takeFolder, const std::string& takeName, const TakeMetadata& metadata,
+                         const TakeFilePlan& file)
+{
+    return takeFolder + "/" + takeBaseName(takeName, metadata) + file.suffix;
+}
+
+BwfFileWriter::BextChunk makeTakeBext(const TakeMetadata& metadata, const StartTimecodeResult& timecode,
+                                      std::vector<std::string> trackNames)
+{
+    BwfFileWriter::BextChunk f;
+    f.originator = metadata.project;
+    f.originatorReference = metadata.scene.empty() ? metadata.take : metadata.scene + "_" + metadata.take;
+    f.originationDate = timecode.takeOriginationDate;
+    f.originationTime = timecode.takeOriginationTime;
+    f.timeReference = timecode.takeTimeReference;
+    f.project = metadata.project;
+    f.scene = metadata.scene;
+    f.take = metadata.take;
+    f.tape = metadata.soundRoll;
+    f.note = metadata.notes;
+    f.frameRate = timecode.takeFrameRate;
+    f.dropFrame = timecode.takeDropFrame;
+    f.timestampSampleRate = timecode.takeTimestampSampleRate;
+    f.trackNames = std::move(trackNames);
+    return f;
+}

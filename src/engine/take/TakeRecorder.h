@@ -1,0 +1,256 @@
+#pragma once
+
+#include "engine/take/StartTimecodeCapture.h"
+#include "engine/take/TakeFileSet.h"
+#include "engine/take/TakeSettings.h"
+#include "engine/take/WriterState.h"
+#include "media/BwfFileWriter.h"
+#include "realtime/RecordingRing.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// What a take's start asks of the engine that owns the recorder: the
+// engine's routing, arming, buffer size and LTC reader. Called on the GUI
+// thread during startRecording (and the start steps tests call one by one).
+class TakeEngineSide {
+public:
+    virtual int takeTrackCount() const = 0;
+    virtual bool isTrackArmedForTake(int track) const = 0;
+    virtual bool takeHasNoMix() const = 0;  // Bitbucket Mode
+    virtual int takeBufferSizeFrames() const = 0;
+    virtual size_t takeFrameBufferFloats() const = 0;
+    // Fills the decoder snapshot, the detected and the forced rate.
+    virtual void readTakeTimecodeInputs(StartTimecodeInputs& inputs) const = 0;
+
+protected:
+    ~TakeEngineSide() = default;
+};
+
+// The recording side of the engine: the recording settings and metadata, the
+// take's state machine, the ring writer thread that copies the recording
+// ring into the take's files, and the take's start, stop, drain, close and
+// rename. The engine forwards its recording operations here; live backup,
+// late-armed tracks and the block ring writer plug in at the hand-over points
+// below.
+//
+// Threads:
+// - GUI thread: every setter and getter, startRecording, stopRecording,
+//   cancelPendingPostroll, the take start steps, waitForWriterIdle. It may
+//   block on metadataMutex_, writersMutex_, takeEndMutex_ and
+//   ringWriterMutex_, each held only while values are copied.
+// - Ring writer thread (owned; started by startRingWriter, stopped on a flag
+//   and joined by stopRingWriter): copies the ring from the take's first frame
+//   into its files, fades, closes and renames them and returns the state to
+//   Idle. Between a take's start and Idle only it touches the take's writers;
+//   it learns of starts and ends through atomics and never makes the render
+//   callback wait. With nothing to copy it sleeps a millisecond.
+// - Render callback: only countRenderedFrames (relaxed atomics, no locks,
+//   no allocation, no logging) and the ring it writes itself.
+// - Any thread: the health counters and the writer state (atomics).
+// The take members are written by the start before takeActive_ is published
+// (release, under ringWriterMutex_) and only read until the writer is Idle
+// again. Lock order: each mutex is taken alone.
+class TakeRecorder {
+public:
+    static constexpr int kMaxTracks = 32;
+    static constexpr int kRingFrameFloats = 1 + kMaxTracks;  // the mix, then 32 tracks
+    // The largest block the render callback writes into the ring at once.
+    static constexpr uint64_t kMaxBlockFrames = 8192;
+
+    TakeRecorder(TakeEngineSide& engine, int sampleRate);
+    ~TakeRecorder();
+    TakeRecorder(const TakeRecorder&) = delete;
+    TakeRecorder& operator=(const TakeRecorder&) = delete;
+
+    // --- Owner (engine construction and destruction) ---------------------
+    // Takes the ring the render callback writes and starts the writer thread.
+    void startRingWriter(std::shared_ptr<const RecordingRing> ring);
+    // Ends a take still being copied (it is closed first) and joins the thread.
+    void stopRingWriter();
+
+    // --- Recording settings and metadata (GUI thread) --------------------
+    void setMediaFormat(int fileFormat, int bitDepth);
+    void setSampleFormat(BwfFileWriter::SampleFormat format);
+    int fileFormat() const { return fileFormat_; }
+    int bitDepth() const { return bitDepth_; }
+    BwfFileWriter::SampleFormat sampleFormat() const { return sampleFormat_; }
+    void setPrerollSeconds(int seconds);
+    int prerollSeconds() const { return prerollSeconds_; }
+    void setPostrollSeconds(int seconds);
+    int postrollSeconds() const { return postrollSeconds_; }
+    void setRecordingMetadata(const TakeMetadata& metadata);
+    TakeMetadata recordingMetadata() const;
+    Timecode startTimecode() const { return takeTimecode_.startTimecode; }
+
+    // --- Take (GUI thread) ------------------------------------------------
+    // False when a take runs, the writer is not Idle (a pending post-roll is
+    // cut so a retry succeeds sooner) or a start step failed (logged).
+    bool startRecording();
+    // Sets the take's end (now plus the latched post-roll); the ring writer
+    // drains up to it and closes the take.
+    bool stopRecording();
+    bool isRecording() const { return recording_.load(std::memory_order_acquire); }
+    bool isWriterDraining() const;
+    // Moves a pending post-roll's end to now (never later than it was).
+    void cancelPendingPostroll();
+    // Waits on the writer's own Idle notification; false on timeout.
+    bool waitForWriterIdle(std::chrono::milliseconds timeout);
+    WriterState writerState() const { return writerState_.load(std::memory_order_acquire); }
+    // Called when a track is armed or disarmed (late-arm hand-over point).
+    void trackArmChanged(int track, bool wasArmed, bool armed);
+
+    // --- Take start steps (GUI thread, writer Idle) -----------------------
+    const TakeSettingsLatch& latchTakeSettings();
+    const TakeSettingsLatch& latchedTakeSettings() const { return takeSettings_; }
+    TakeMetadata takeMetadataSnapshot() const;
+    bool makeTakeFolder(const TakeMetadata& snapshot, std::string& takeFolder);
+    StartTimecodeResult captureTakeStartTimecode(uint64_t startPositionFrames, uint64_t prerollFrames,
+                                                 const LocalDateTime& localTime);
+    TakeFileSet openTakeFiles(const std::string& takeFolder, const TakeMetadata& snapshot,
+                              const std::array<bool, kMaxTracks>& armedAtStart, int trackCount);
+
+    // --- Health and progress (any thread) ----------------------------------
+    // Frames the ring writer lost because it fell a ring behind: one per lost
+    // frame position of the take, whatever its layout and channel count.
+    int64_t droppedRingFrames() const { return droppedRingFrames_.load(std::memory_order_relaxed); }
+    int64_t writeErrors() const { return writeErrorCount_.load(std::memory_order_relaxed); }
+    void countWriteError() { writeErrorCount_.fetch_add(1, std::memory_order_relaxed); }
+    uint64_t ringWriterReadPosition() const { return ringWriterReadPosition_.load(std::memory_order_acquire); }
+    uint64_t ringWriterLargestLagFrames() const { return ringWriterLargestLag_.load(std::memory_order_relaxed); }
+    int64_t takeFrameCount() const { return takeFrameCounters_[0].load(std::memory_order_relaxed); }
+    // The files of the last take as they were named when it was closed.
+    std::vector<std::string> lastClosedTakeFiles() const;
+
+    // --- Audio thread: no locks, no allocation, no logging ------------------
+    // Counts a rendered block's frames while a take or its post-roll runs.
+    void countRenderedFrames(uint32_t blockFrames)
+    {
+        if (recording_.load(std::memory_order_relaxed) || postrollPending_.load(std::memory_order_relaxed)) {
+            takeFrameCounters_[0].fetch_add(blockFrames, std::memory_order_relaxed);
+            takeFrameCounters_[1].fetch_add(blockFrames, std::memory_order_relaxed);
+        }
+    }
+
+    // --- Tests --------------------------------------------------------------
+    // Holds the ring writer between chunks (it then behaves as if the ring
+    // had nothing new) to make it fall behind deterministically.
+    void holdRingWriterForTest(bool held) { ringWriterHeldForTest_.store(held, std::memory_order_release); }
+    void setWriterStateForTest(WriterState state) { writerState_.store(state); }
+
+private:
+    // What one take copies: the ring columns in file order and the buffers.
+    struct TakeCopyPlan;
+    // The ring's write position and the take's end, read together.
+    struct RingBounds {
+        uint64_t writePosition = 0;
+        bool hasEnd = false;
+        uint64_t endPosition = 0;
+    };
+
+    // Start.
+    bool startTake();
+    void releasePreviousTakeFiles();
+    uint64_t prerollFramesAt(uint64_t writePosition) const;
+    void installTakeFiles(TakeFileSet& files);
+    void publishTakeStart(uint64_t startPosition);
+
+    // Ring writer thread.
+    void ringWriterThreadFunc();
+    void writeTake();
+    TakeCopyPlan planTakeCopy();
+    RingBounds readRingBounds();
+    void noteLag(uint64_t lag);
+    uint64_t skipOverwrittenFrames(const RingBounds& bounds, uint64_t readPosition);
+    void copyChunk(TakeCopyPlan& plan, uint64_t readPosition, uint64_t frames) const;
+    bool writeChunk(TakeCopyPlan& plan, uint64_t frames, bool lastChunk);
+    void finishTake();
+    void closeRecordingFiles();
+
+    // Hand-over points for late-armed tracks, live backup and the copy
+    // queue; they do nothing until those parts are built.
+    void clearLateArmSlots();
+    void writeLateArmChunk(uint64_t fromPosition, uint64_t toPosition);
+    void finalizeLateArmTracks(std::vector<std::string>& closedFiles);
+    void enqueueLiveBackupTakes(uint64_t startPosition, const TakeFileSet& files);
+    void publishLiveBackupEnd(uint64_t endPosition, const std::string& finalBaseName);
+    void queueBackupCopies(const std::vector<std::string>& closedFiles, const std::string& polyFilePath,
+                           const std::string& project, const std::string& soundRoll);
+    void pauseCopyQueue();
+    void resumeCopyQueue();
+
+    TakeEngineSide& engine_;
+    const int sampleRate_;
+    std::shared_ptr<const RecordingRing> ring_;
+
+    // Recording settings (GUI thread).
+    int fileFormat_ = kFileFormatMono;
+    int bitDepth_ = 24;
+    BwfFileWriter::SampleFormat sampleFormat_ = BwfFileWriter::Int24;
+    int prerollSeconds_ = 0;
+    int postrollSeconds_ = 0;
+    // The metadata the GUI sets, and the values the take's file names were
+    // built from and those in force at stop (a take that ends without a stop
+    // keeps its start values, so it is not renamed).
+    mutable std::mutex metadataMutex_;
+    TakeMetadata recordingMetadata_;
+    TakeMetadata startMetadata_;
+    TakeMetadata stopMetadata_;
+    TakeSettingsLatch takeSettings_;
+    // The last take's timecode capture; before the first, midnight at the
+    // empty snapshot's rate.
+    StartTimecodeResult takeTimecode_;
+
+    // State machine.
+    std::atomic<bool> recording_{false};
+    std::atomic<WriterState> writerState_{WriterState::Idle};
+    std::mutex writerIdleMutex_;
+    std::condition_variable writerIdleCondition_;
+
+    // Ring writer thread.
+    std::thread ringWriterThread_;
+    std::atomic<bool> ringWriterRunning_{false};
+    std::atomic<bool> takeActive_{false};
+    std::mutex ringWriterMutex_;
+    std::condition_variable ringWriterCondition_;
+    std::atomic<bool> ringWriterHeldForTest_{false};
+    std::atomic<bool> postrollPending_{false};
+    std::atomic<uint64_t> takeStartPosition_{0};
+    // A take's end is a ring position only once takeHasEnd_ is set: position
+    // 0 is a real ring position, not "no end".
+    std::atomic<uint64_t> takeEndPosition_{0};
+    std::atomic<bool> takeHasEnd_{false};
+    // Held by a stop (or a cut post-roll) while it reads the write position
+    // and sets the end, and by the ring writer while it reads the write
+    // position and the end. Never taken by the render callback.
+    std::mutex takeEndMutex_;
+    std::atomic<uint64_t> ringWriterReadPosition_{0};
+    std::atomic<uint64_t> ringWriterLargestLag_{0};
+    // Masked to the take's track count: the writer writes exactly the tracks
+    // the files were opened with.
+    std::array<bool, kMaxTracks> armedAtStart_{};
+
+    // The take files: installed by the start, written only by the ring
+    // writer, taken out by the close under writersMutex_.
+    mutable std::mutex writersMutex_;
+    std::unique_ptr<BwfFileWriter> polyWriter_;
+    std::vector<std::unique_ptr<BwfFileWriter>> monoWriters_;
+    std::vector<int> monoWriterTracks_;
+    std::string takeFolder_;
+    std::string takeName_;
+    std::string polyFilePath_;
+    std::vector<std::string> lastClosedTakeFiles_;
+
+    // Render callback: frames of the running take (relaxed; reset by the start).
+    std::array<std::atomic<int64_t>, 2> takeFrameCounters_{};
+    std::atomic<int64_t> droppedRingFrames_{0};
+    std::atomic<int64_t> writeErrorCount_{0};
+};
