@@ -275,8 +275,7 @@ void AsyncDiskWriter::writeBlock(const AudioRingBuffer::BlockHeader& header)
     // The writer takes frames of its own channel count; a block of another
     // width would be read past its end or land misaligned in the file.
     const bool written = header.channels == writer->channels() &&
-                         (header.channels == 1 ? writer->writeSamples(readBuffer_.data(), header.frames)
-                                               : writer->writeSamplesInterleaved(readBuffer_.data(), header.frames));
+                         writer->writeFrames(readBuffer_.data(), header.frames);
     if (!written) {
         const int64_t errors = writeErrors_.fetch_add(1) + 1;
         flagWriteError(id);

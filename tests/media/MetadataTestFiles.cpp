@@ -22,7 +22,7 @@ bool writeMetadataTake(const std::string& path, const BwfFileWriter::BextChunk& 
     std::vector<float> samples(static_cast<size_t>(kMetadataTakeFrames) * static_cast<size_t>(channels));
     for (size_t i = 0; i < samples.size(); ++i)
         samples[i] = static_cast<float>(static_cast<int>(i % 200) - 100) / 128.0f;
-    return writer.writeSamplesInterleaved(samples.data(), kMetadataTakeFrames) && writer.close();
+    return writer.writeFrames(samples.data(), kMetadataTakeFrames) && writer.close();
 }
 
 namespace {
