@@ -448,7 +448,8 @@ void TcAccuracyTestDialog::showMeasurement(const Measurement& m)
     if (expected <= 0.0)
         return;
     const double fraction = static_cast<double>(m.driftFrames) / expected;
-    const double ppm = fraction * 1000000.0;
+    // Scaled before dividing, so a drift of exactly 1 or 100 PPM grades as such.
+    const double ppm = static_cast<double>(m.driftFrames) * 1000000.0 / expected;
     const double size = std::fabs(ppm);
     struct Grade {
         double below;
