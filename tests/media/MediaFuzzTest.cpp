@@ -1,13 +1,17 @@
-// Random mutations of real files through the header parsing of the reader
-// and the repairer: every input is either refused with a reason or read
-// within the file. Run under the asan preset to catch reads out of bounds.
+// Random mutations of real files through the header parsing of the reader,
+// the repairer, the metadata reader and the metadata editor: every input is
+// either refused with a reason or read within the file, and an edit writes
+// only inside a bext or iXML body that lies wholly in the file. Run under the asan preset to catch reads out of bounds.
 // Inputs that once crashed are kept in fuzz-regressions/ and replayed.
 // For a longer hunt set TONVALE_FUZZ_ROUNDS (and TONVALE_FUZZ_SEED for fresh
 // inputs); CI runs the fixed default.
 
 #include "MediaTestFiles.h"
 #include "UnclosedTakeFixture.h"
+#include "MetadataTestFiles.h"
 #include "WavBytes.h"
+#include "media/BwfMetadataReader.h"
+#include "media/BwfMetadataWriter.h"
 #include "media/RF64Repairer.h"
 #include "media/WavFileReader.h"
 #include "support/ExternalTool.h"
@@ -17,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <random>
 
@@ -68,6 +74,56 @@ void repairAndRead(const std::string& folder, const std::string& path, size_t fi
     exercise(path, fileSize);
 }
 
+// [first, last) byte ranges an edit may write: bodies of bext and iXML
+// chunks that lie wholly in the file, as the chunk walk finds them.
+std::vector<std::pair<int64_t, int64_t>> editableBodies(const std::string& path, size_t fileSize)
+{
+    std::vector<std::pair<int64_t, int64_t>> bodies;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file)
+        return bodies;
+    RiffChunkWalker walker(file, static_cast<int64_t>(fileSize));
+    const BwfMetadataReader::WaveForm form = BwfMetadataReader::readWaveForm(walker);
+    for (const char* id : {"bext", "iXML"}) {
+        RiffChunkWalker::Chunk chunk;
+        if (form.isWave && BwfMetadataReader::findChunk(walker, form, id, chunk) && walker.bodyFits(chunk))
+            bodies.emplace_back(chunk.bodyOffset, chunk.bodyOffset + int64_t{chunk.size});
+    }
+    std::fclose(file);
+    return bodies;
+}
+
+// Reads the metadata, then asks for an edit of every kind; whatever the
+// result, the bytes that changed lie in an editable body.
+void readAndEditMetadata(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    BwfMetadata wanted = BwfMetadataReader::readMetadata(path);
+    EXPECT_EQ(wanted.fileSize, bytes.size());
+    const auto bodies = editableBodies(path, bytes.size());
+    wanted.scene = "S";
+    wanted.note = "n & <m>";
+    wanted.project = "P";
+    wanted.circled = !wanted.circled;
+    wanted.wildTrack = !wanted.wildTrack;
+    wanted.timeReference = 1234567;
+    if (!wanted.tracks.empty())
+        wanted.tracks[0].name = "T";
+    std::string reason;
+    if (!BwfMetadataWriter::writeMetadata(path, wanted, reason)) {
+        EXPECT_FALSE(reason.empty());
+    }
+    const std::vector<uint8_t> after = readFileBytes(path);
+    ASSERT_EQ(after.size(), bytes.size());
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        if (after[i] == bytes[i])
+            continue;
+        const auto offset = static_cast<int64_t>(i);
+        const bool inBody = std::any_of(bodies.begin(), bodies.end(),
+                                        [offset](const auto& body) { return offset >= body.first && offset < body.second; });
+        ASSERT_TRUE(inBody) << "byte " << i << " changed outside a bext or iXML body";
+    }
+}
+
 std::vector<std::vector<uint8_t>> seedFiles(const QTemporaryDir& dir)
 {
     std::vector<std::vector<uint8_t>> seeds;
@@ -79,6 +135,17 @@ std::vector<std::vector<uint8_t>> seedFiles(const QTemporaryDir& dir)
                         .raw(std::vector<uint8_t>(40, 0x55)).bytes);
     seeds.push_back(WavBytes::form(true, 48).fmt(3, 3, 44100, 32).id("data").u32(0xFFFFFFFFu)
                         .raw(std::vector<uint8_t>(48, 0x3F)).bytes);
+    // Our own take with room after its iXML document, as the editor finds it.
+    const std::string ourTake = dir.path().toStdString() + "/take.wav";
+    BwfFileWriter::BextChunk record;
+    record.scene = "1";
+    record.note = "note";
+    record.timeReference = 48000;
+    record.frameRate = 25.0;
+    record.timestampSampleRate = 48000;
+    record.trackNames = {"MIX", "Boom"};
+    if (writeMetadataTake(ourTake, record, 48000, 2, BwfFileWriter::Int16))
+        seeds.push_back(withSpareBytes(readFileBytes(ourTake), "iXML", 64));
     // Tool-made files, cut to their first few kilobytes.
     const QString source = dir.path() + "/source.wav";
     if (runTool("sox", {"-n", "-r", "48000", "-c", "3", "-b", "24", source, "synth", "300s", "whitenoise"}).exitCode == 0) {
@@ -129,6 +196,8 @@ TEST(MediaFuzzTest, MutatedHeadersAreRefusedOrReadInsideTheFile)
         ASSERT_TRUE(writeFileBytes(path, bytes));
         SCOPED_TRACE("round " + std::to_string(round));
         exercise(path, bytes.size());
+        readAndEditMetadata(path, bytes);
+        ASSERT_TRUE(writeFileBytes(path, bytes));
         repairAndRead(folder, path, bytes.size());
         if (HasFatalFailure()) {
             writeFileBytes(dir.path().toStdString() + "/../tonvale-fuzz-failure.wav", bytes);
@@ -148,6 +217,8 @@ TEST(MediaFuzzTest, KeptRegressionInputs)
         const std::string path = folder + "/" + name.toStdString();
         ASSERT_TRUE(writeFileBytes(path, bytes));
         exercise(path, bytes.size());
+        readAndEditMetadata(path, bytes);
+        ASSERT_TRUE(writeFileBytes(path, bytes));
         repairAndRead(folder, path, bytes.size());
     }
 }

@@ -1,0 +1,525 @@
+#include "media/BwfMetadataReader.h"
+
+#include "media/BextFields.h"
+#include "media/CantarMetadataParser.h"
+#include "media/Ds64Chunk.h"
+#include "media/LittleEndianBytes.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+namespace {
+
+constexpr int64_t kFormHeaderBytes = 12;  // "RIFF"/"RF64", 32-bit size, "WAVE"
+constexpr uint32_t kRf64SizeInDs64 = 0xFFFFFFFFu;
+// No bext or iXML chunk of any recorder comes near this; a damaged size
+// must not make us hold a take's audio in memory.
+constexpr uint64_t kMaxMetadataBodyBytes = 16u << 20;
+
+// fmt chunk body offsets; the format is reported as the file states it, also
+// when no reader of ours could decode its samples.
+constexpr uint32_t kFmtChannelsOffset = 2;
+constexpr uint32_t kFmtSampleRateOffset = 4;
+constexpr uint32_t kFmtBitsOffset = 14;
+constexpr uint32_t kFmtFieldBytes = 16;
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+// The chunk's body bytes that lie in the file, at most `limit` of them.
+std::string readBody(RiffChunkWalker& walker, const RiffChunkWalker::Chunk& chunk, uint64_t fileSize,
+                     uint64_t limit = kMaxMetadataBodyBytes)
+{
+    const uint64_t inFile = static_cast<uint64_t>(chunk.bodyOffset) < fileSize
+                                ? fileSize - static_cast<uint64_t>(chunk.bodyOffset)
+                                : 0;
+    const uint64_t count = std::min({uint64_t{chunk.size}, inFile, limit});
+    std::string body(static_cast<size_t>(count), '\0');
+    if (count > 0 && !walker.readAt(chunk.bodyOffset, body.data(), body.size()))
+        return {};
+    return body;
+}
+
+// The field's bytes up to its first NUL; the part of a field beyond a short
+// body is absent.
+std::string textField(const std::string& body, uint32_t offset, uint32_t bytes)
+{
+    if (offset >= body.size())
+        return {};
+    const std::string field = body.substr(offset, std::min<size_t>(bytes, body.size() - offset));
+    return field.substr(0, field.find('\0'));
+}
+
+const uint8_t* bodyBytes(const std::string& body, uint32_t offset)
+{
+    return reinterpret_cast<const uint8_t*>(body.data()) + offset;
+}
+
+bool hasField(const std::string& body, uint32_t offset, uint32_t bytes)
+{
+    return body.size() >= size_t{offset} + bytes;
+}
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool isClockTime(const std::string& text)
+{
+    if (text.size() != 8)
+        return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if ((i == 2 || i == 5) ? text[i] != ':' : !isDigit(text[i]))
+            return false;
+    }
+    return true;
+}
+
+template <typename Number>
+bool parseNumber(const std::string& text, Number& value)
+{
+    if (text.empty())
+        return false;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return error == std::errc() && end != text.data();
+}
+
+bool parseDecimal(const std::string& text, double& value)
+{
+    return parseNumber(text, value) && std::isfinite(value);
+}
+
+void readFileInfo(RiffChunkWalker& walker, const BwfMetadataReader::WaveForm& form, BwfMetadata& metadata)
+{
+    uint64_t dataSize = 0;
+    RiffChunkWalker::Chunk chunk;
+    if (form.isRF64)
+        dataSize = form.ds64DataSize;
+    else if (BwfMetadataReader::findChunk(walker, form, "data", chunk))
+        dataSize = chunk.size;
+
+    uint8_t fmt[kFmtFieldBytes];
+    if (!BwfMetadataReader::findChunk(walker, form, "fmt ", chunk) || chunk.size < kFmtFieldBytes ||
+        !walker.readAt(chunk.bodyOffset, fmt, sizeof fmt))
+        return;
+    metadata.channels = LittleEndianBytes::load16(fmt + kFmtChannelsOffset);
+    metadata.sampleRate = LittleEndianBytes::load32(fmt + kFmtSampleRateOffset);
+    metadata.bitsPerSample = LittleEndianBytes::load16(fmt + kFmtBitsOffset);
+
+    const uint64_t bytesPerFrame = uint64_t{metadata.bitsPerSample / 8u} * metadata.channels;
+    if (dataSize != 0 && bytesPerFrame != 0 && metadata.sampleRate != 0)
+        metadata.durationSeconds = static_cast<double>(dataSize / bytesPerFrame) / metadata.sampleRate;
+}
+
+void readBextChunk(RiffChunkWalker& walker, const BwfMetadataReader::WaveForm& form, BwfMetadata& metadata)
+{
+    using namespace BextFields;
+    RiffChunkWalker::Chunk chunk;
+    if (!BwfMetadataReader::findChunk(walker, form, "bext", chunk))
+        return;
+    const std::string body = readBody(walker, chunk, metadata.fileSize);
+
+    metadata.description = textField(body, kDescriptionOffset, kDescriptionBytes);
+    metadata.originator = textField(body, kOriginatorOffset, kOriginatorBytes);
+    metadata.originatorReference = textField(body, kOriginatorReferenceOffset, kOriginatorReferenceBytes);
+    metadata.originationDate = textField(body, kOriginationDateOffset, kOriginationDateBytes);
+    const std::string time = textField(body, kOriginationTimeOffset, kOriginationTimeBytes);
+    if (isClockTime(time))
+        metadata.originationTime = time;
+    if (hasField(body, kTimeReferenceOffset, kTimeReferenceBytes)) {
+        const uint64_t reference = LittleEndianBytes::load64(bodyBytes(body, kTimeReferenceOffset));
+        if (reference >= 1 && reference <= kMaxTimeReference)
+            metadata.timeReference = reference;
+    }
+    if (hasField(body, kVersionOffset, 2))
+        metadata.bextVersion = LittleEndianBytes::load16(bodyBytes(body, kVersionOffset));
+    if (hasField(body, kUmidOffset, kUmidBytes)) {
+        static const char* const kHexDigits = "0123456789abcdef";
+        for (uint32_t i = 0; i < kUmidBytes; ++i) {
+            const uint8_t byte = bodyBytes(body, kUmidOffset)[i];
+            metadata.umid += kHexDigits[byte >> 4];
+            metadata.umid += kHexDigits[byte & 0xF];
+        }
+    }
+    if (body.size() > kFixedBytes) {
+        const std::string history = body.substr(kFixedBytes);
+        metadata.codingHistory = history.substr(0, history.find('\0'));
+    }
+}
+
+void readIxmlChunk(RiffChunkWalker& walker, const BwfMetadataReader::WaveForm& form, BwfMetadata& metadata)
+{
+    RiffChunkWalker::Chunk chunk;
+    if (!BwfMetadataReader::findChunk(walker, form, "iXML", chunk))
+        return;
+    BwfMetadataReader::parseIxml(readBody(walker, chunk, metadata.fileSize), metadata);
+}
+
+// [start, end) of a section: the opening tag (either spelling) and the first
+// closing tag after it; npos when the section is absent.
+struct Section {
+    size_t start = std::string::npos;
+    size_t end = std::string::npos;
+};
+
+Section findSection(const std::string& text, const char* upperOpen, const char* mixedOpen, const char* upperClose,
+                    const char* mixedClose)
+{
+    Section section;
+    section.start = text.find(upperOpen);
+    if (section.start == std::string::npos)
+        section.start = text.find(mixedOpen);
+    if (section.start == std::string::npos)
+        return section;
+    section.end = text.find(upperClose, section.start);
+    if (section.end == std::string::npos)
+        section.end = text.find(mixedClose, section.start);
+    return section;
+}
+
+void parseSpeed(const std::string& speed, BwfMetadata& metadata)
+{
+    uint64_t rate = 0;
+    if (parseNumber(BwfMetadataReader::extractTagValue(speed, "TIMESTAMP_SAMPLE_RATE"), rate) &&
+        static_cast<uint32_t>(rate) != 0)
+        metadata.timestampSampleRate = static_cast<uint32_t>(rate);
+
+    uint64_t high = 0;
+    uint64_t low = 0;
+    if (parseNumber(BwfMetadataReader::extractTagValue(speed, "TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI"), high) &&
+        parseNumber(BwfMetadataReader::extractTagValue(speed, "TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO"), low)) {
+        const uint64_t reference = (high << 32) | low;
+        if (reference <= BextFields::kMaxTimeReference)
+            metadata.timeReference = reference;
+    }
+
+    const std::string rateText = BwfMetadataReader::extractTagValue(speed, "TIMECODE_RATE");
+    const size_t slash = rateText.find('/');
+    if (slash != std::string::npos) {
+        double numerator = 0.0;
+        double denominator = 0.0;
+        if (parseDecimal(rateText.substr(0, slash), numerator) && parseDecimal(rateText.substr(slash + 1), denominator) &&
+            denominator > 0.0) {
+            metadata.frameRate = numerator / denominator;
+            if (metadata.timestampSampleRate == 0 && metadata.sampleRate != 0 && denominator == 1001.0)
+                metadata.timestampSampleRate = static_cast<uint32_t>(metadata.sampleRate * 1.001 + 0.5);
+        }
+    } else {
+        parseDecimal(rateText, metadata.frameRate);
+    }
+
+    const std::string flag = BwfMetadataReader::extractTagValue(speed, "TIMECODE_FLAG");
+    if (!flag.empty())
+        metadata.dropFrame = flag == "DF" || flag == "df";
+}
+
+void parseBextSection(const std::string& bext, BwfMetadata& metadata)
+{
+    const std::string time = BwfMetadataReader::extractTagValue(bext, "BWF_ORIGINATION_TIME");
+    if (!time.empty() && metadata.originationTime.empty()) {
+        metadata.originationTime = time;
+        for (char& c : metadata.originationTime) {
+            if (c == '-')
+                c = ':';
+        }
+    }
+    const std::string lowText = BwfMetadataReader::extractTagValue(bext, "BWF_TIME_REFERENCE_LOW");
+    const std::string highText = BwfMetadataReader::extractTagValue(bext, "BWF_TIME_REFERENCE_HIGH");
+    uint64_t low = 0;
+    uint64_t high = 0;
+    if (parseNumber(lowText, low) && (highText.empty() || parseNumber(highText, high))) {
+        const uint64_t reference = (high << 32) | low;
+        if (reference >= 1 && reference <= BextFields::kMaxTimeReference)
+            metadata.timeReference = reference;
+    }
+}
+
+bool flagValue(const std::string& value)
+{
+    std::string upper = value;
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return upper == "TRUE" || upper == "1";
+}
+
+void parseTrackList(const std::string& document, BwfMetadata& metadata)
+{
+    const Section list = findSection(document, "<TRACK_LIST>", "<TrackList>", "</TRACK_LIST>", "</TrackList>");
+    if (list.start == std::string::npos || list.end == std::string::npos)
+        return;
+    size_t position = list.start;
+    int runningNumber = 0;
+    for (;;) {
+        const size_t track = document.find("<TRACK>", position);
+        if (track == std::string::npos || track > list.end)
+            break;
+        ++runningNumber;
+        // A TRACK's fields end at its own closing tag: a TRACK without
+        // CHANNEL_INDEX or NAME must not take a later TRACK's.
+        const size_t close = document.find("</TRACK>", track);
+        const size_t fieldsEnd = std::min(close, list.end);
+        const std::string fields = document.substr(track, fieldsEnd - track);
+        BwfMetadata::TrackInfo info;
+        if (!parseNumber(BwfMetadataReader::extractTagValue(fields, "CHANNEL_INDEX"), info.channelIndex))
+            info.channelIndex = runningNumber;
+        info.name = BwfMetadataReader::extractTagValue(fields, "NAME");
+        info.function = BwfMetadataReader::extractTagValue(fields, "FUNCTION");
+        metadata.tracks.push_back(std::move(info));
+        if (close == std::string::npos)
+            break;
+        position = close + std::strlen("</TRACK>");
+    }
+}
+
+bool isNearRate(double frameRate, double rate)
+{
+    return std::fabs(frameRate - rate) <= 0.001;
+}
+
+void applyDescriptionFallback(BwfMetadata& metadata)
+{
+    if (metadata.description.empty())
+        return;
+    const CantarMetadata parsed = CantarMetadataParser::parseDescription(metadata.description);
+    auto fill = [](std::string& member, const std::string& value) {
+        if (member.empty())
+            member = value;
+    };
+    fill(metadata.scene, parsed.scene);
+    fill(metadata.tape, parsed.tape);
+    fill(metadata.take, parsed.take);
+    fill(metadata.note, parsed.note);
+    fill(metadata.userBits, parsed.userBits);
+    if (metadata.frameRate == 0.0 && !parsed.speed.empty())
+        parseDecimal(parsed.speed, metadata.frameRate);
+    if (metadata.tracks.empty()) {
+        for (size_t i = 0; i < parsed.trackNames.size(); ++i) {
+            if (!parsed.trackNames[i].empty())
+                metadata.tracks.push_back({static_cast<int>(i) + 1, parsed.trackNames[i], {}});
+        }
+    }
+    if (parsed.dForm && metadata.timestampSampleRate == 0 && metadata.sampleRate != 0 && metadata.frameRate > 0.0) {
+        const bool pulledDown = isNearRate(metadata.frameRate, 23.976) || isNearRate(metadata.frameRate, 29.97) ||
+                                isNearRate(metadata.frameRate, 59.94);
+        metadata.timestampSampleRate = pulledDown ? static_cast<uint32_t>(metadata.sampleRate * 1.001 + 0.5)
+                                                  : metadata.sampleRate;
+    }
+}
+
+void appendUtf8(std::string& out, uint32_t codePoint)
+{
+    if (codePoint < 0x80) {
+        out += static_cast<char>(codePoint);
+    } else if (codePoint < 0x800) {
+        out += static_cast<char>(0xC0 | (codePoint >> 6));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else if (codePoint < 0x10000) {
+        out += static_cast<char>(0xE0 | (codePoint >> 12));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (codePoint >> 18));
+        out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+}
+
+// The character an entity name ("amp", "#38", "#x26") stands for; false when
+// it is none we know, so the text stays as it was.
+bool resolveEntity(const std::string& name, std::string& out)
+{
+    static const struct {
+        const char* name;
+        char character;
+    } kNamed[] = {{"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+    for (const auto& entity : kNamed) {
+        if (name == entity.name) {
+            out += entity.character;
+            return true;
+        }
+    }
+    if (name.size() < 2 || name[0] != '#')
+        return false;
+    const bool hex = name[1] == 'x' || name[1] == 'X';
+    const char* first = name.data() + (hex ? 2 : 1);
+    const char* last = name.data() + name.size();
+    uint32_t codePoint = 0;
+    const auto [end, error] = std::from_chars(first, last, codePoint, hex ? 16 : 10);
+    const bool valid = error == std::errc() && end == last && first != last && codePoint != 0 &&
+                       codePoint <= 0x10FFFF && !(codePoint >= 0xD800 && codePoint <= 0xDFFF);
+    if (!valid)
+        return false;
+    appendUtf8(out, codePoint);
+    return true;
+}
+
+} // namespace
+
+BwfMetadata BwfMetadataReader::readMetadata(const std::string& path)
+{
+    BwfMetadata metadata;
+    metadata.fileName = std::filesystem::path(path).filename().string();
+    metadata.fileSize = std::filesystem::file_size(path);  // throws for a missing path
+
+    const FileHandle file(std::fopen(path.c_str(), "rb"));
+    if (!file)
+        return metadata;
+    RiffChunkWalker walker(file.get(), static_cast<int64_t>(metadata.fileSize));
+    char magic[4] = {};
+    if (!walker.readAt(0, magic, sizeof magic))
+        return metadata;
+    metadata.isRF64 = std::memcmp(magic, "RF64", 4) == 0;
+    const WaveForm form = readWaveForm(walker);
+    if (!form.isWave)
+        return metadata;
+
+    readFileInfo(walker, form, metadata);
+    readBextChunk(walker, form, metadata);
+    readIxmlChunk(walker, form, metadata);
+    return metadata;
+}
+
+BwfMetadataReader::WaveForm BwfMetadataReader::readWaveForm(RiffChunkWalker& walker)
+{
+    WaveForm form;
+    uint8_t header[kFormHeaderBytes];
+    if (!walker.readAt(0, header, sizeof header) || std::memcmp(header + 8, "WAVE", 4) != 0)
+        return form;
+    form.isRF64 = std::memcmp(header, "RF64", 4) == 0;
+    form.isWave = form.isRF64 || std::memcmp(header, "RIFF", 4) == 0;
+    if (!form.isRF64)
+        return form;
+    RiffChunkWalker::Chunk ds64;
+    uint8_t sizes[Ds64Chunk::kSizesBytes];
+    if (walker.find(Ds64Chunk::kIdOffset, "ds64", ds64) == RiffChunkWalker::Result::Found &&
+        ds64.size >= Ds64Chunk::kSizesBytes && walker.readAt(ds64.bodyOffset, sizes, sizeof sizes)) {
+        form.hasDs64 = true;
+        form.ds64DataSize = Ds64Chunk::load(sizes).dataSize;
+    }
+    return form;
+}
+
+bool BwfMetadataReader::findChunk(RiffChunkWalker& walker, const WaveForm& form, const char* id,
+                                  RiffChunkWalker::Chunk& chunk)
+{
+    int64_t offset = kFormHeaderBytes;
+    while (walker.readHeader(offset, chunk)) {
+        if (std::memcmp(chunk.id, id, 4) == 0)
+            return true;
+        uint64_t bodyBytes = chunk.size;
+        if (form.isRF64 && std::memcmp(chunk.id, "data", 4) == 0 && chunk.size == kRf64SizeInDs64) {
+            // The real size is in ds64; 0 means a recording never closed,
+            // whose end is unknown.
+            if (form.ds64DataSize == 0)
+                return false;
+            bodyBytes = form.ds64DataSize;
+        }
+        const uint64_t next = static_cast<uint64_t>(chunk.bodyOffset) + bodyBytes + (bodyBytes & 1u);
+        if (bodyBytes > static_cast<uint64_t>(INT64_MAX / 2) || next > static_cast<uint64_t>(INT64_MAX))
+            return false;
+        offset = static_cast<int64_t>(next);  // readHeader refuses a header past the end
+    }
+    return false;
+}
+
+void BwfMetadataReader::parseIxml(const std::string& document, BwfMetadata& metadata)
+{
+    const Section speed = findSection(document, "<SPEED>", "<Speed>", "</SPEED>", "</Speed>");
+    if (speed.start != std::string::npos) {
+        const size_t end = speed.end == std::string::npos ? document.size() : speed.end;
+        parseSpeed(document.substr(speed.start, end - speed.start), metadata);
+    }
+
+    const std::string userBits = extractTagValue(document, "UBITS");
+    if (!userBits.empty())
+        metadata.userBits = userBits[0] == '$' ? userBits : "$" + userBits;
+
+    const Section bext = findSection(document, "<BEXT>", "<Bext>", "</BEXT>", "</Bext>");
+    if (bext.start != std::string::npos && bext.end != std::string::npos)
+        parseBextSection(document.substr(bext.start, bext.end - bext.start), metadata);
+
+    const struct {
+        const char* name;
+        std::string BwfMetadata::*member;
+    } kTexts[] = {{"SCENE", &BwfMetadata::scene},
+                  {"PROJECT", &BwfMetadata::project},
+                  {"TAPE", &BwfMetadata::tape},
+                  {"TAKE", &BwfMetadata::take},
+                  {"NOTE", &BwfMetadata::note}};
+    for (const auto& text : kTexts) {
+        std::string value = extractTagValue(document, text.name);
+        if (!value.empty())
+            metadata.*text.member = std::move(value);
+    }
+    const std::string circled = extractTagValue(document, "CIRCLED");
+    if (!circled.empty())
+        metadata.circled = flagValue(circled);
+    const std::string wildTrack = extractTagValue(document, "WILD_TRACK");
+    if (!wildTrack.empty())
+        metadata.wildTrack = flagValue(wildTrack);
+
+    parseTrackList(document, metadata);
+    applyDescriptionFallback(metadata);
+}
+
+std::string BwfMetadataReader::extractTagValue(const std::string& text, const std::string& name)
+{
+    std::string upper = name;
+    std::string lower = name;
+    for (char& c : upper) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    std::string open = "<" + upper + ">";
+    size_t at = text.find(open);
+    if (at == std::string::npos) {
+        open = "<" + lower + ">";
+        at = text.find(open);
+    }
+    if (at == std::string::npos)
+        return {};
+    const size_t start = at + open.size();
+    const size_t end = text.find('<', start);
+    if (end == std::string::npos)
+        return {};
+    return unescapeXmlText(CantarMetadataParser::trim(text.substr(start, end - start)));
+}
+
+std::string BwfMetadataReader::unescapeXmlText(const std::string& text)
+{
+    std::string result;
+    result.reserve(text.size());
+    size_t position = 0;
+    while (position < text.size()) {
+        const size_t amp = text.find('&', position);
+        if (amp == std::string::npos) {
+            result.append(text, position, std::string::npos);
+            break;
+        }
+        result.append(text, position, amp - position);
+        const size_t semicolon = text.find(';', amp + 1);
+        constexpr size_t kLongestEntity = 10;  // "#x10FFFF" and room to spare
+        if (semicolon != std::string::npos && semicolon - amp - 1 <= kLongestEntity &&
+            resolveEntity(text.substr(amp + 1, semicolon - amp - 1), result)) {
+            position = semicolon + 1;
+        } else {
+            result += '&';
+            position = amp + 1;
+        }
+    }
+    return result;
+}
