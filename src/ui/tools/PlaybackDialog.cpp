@@ -4,7 +4,7 @@
 #include "engine/AudioEngineBase.h"
 #include "engine/TakeFiles.h"
 #include "engine/TakeSettings.h"
-#include "ui/tools/PlaybackFileInfo.h"
+#include "media/BwfMetadataReader.h"
 #include "ui/tools/PlaybackRoutingDialog.h"
 #include "ui/tools/WaveformWidget.h"
 
@@ -242,9 +242,9 @@ void PlaybackDialog::onFileSelected()
 void PlaybackDialog::loadFileInfo(const QString& path)
 {
     try {
-        const PlaybackFileInfo info = readPlaybackFileInfo(path.toStdString());
+        const BwfMetadata info = BwfMetadataReader::readMetadata(path.toStdString());
         channelCount_ = info.channels;
-        durationSeconds_ = info.duration;
+        durationSeconds_ = info.durationSeconds;
 
         QString text = QString("<b>%1</b><br>").arg(QFileInfo(path).fileName().toHtmlEscaped());
         text += QString("Sample Rate: %1 Hz<br>").arg(info.sampleRate);
@@ -252,7 +252,7 @@ void PlaybackDialog::loadFileInfo(const QString& path)
         if (info.channels > kRoutedChannels)
             text += QString(" <i>(only first %1 routed)</i>").arg(kRoutedChannels);
         text += QString("<br>Bit Depth: %1-bit<br>").arg(info.bitsPerSample);
-        text += QString("Duration: %1").arg(formatDuration(info.duration));
+        text += QString("Duration: %1").arg(formatDuration(info.durationSeconds));
         if (!info.scene.empty() || !info.take.empty()) {
             text += "<br>";
             if (!info.scene.empty())
