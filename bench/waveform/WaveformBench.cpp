@@ -1,7 +1,8 @@
 // The waveform overview of a long multichannel take against one plain
 // libsndfile pass over the same file: time and peak memory growth of each,
 // measured twice, alternating. Target: at most 1.3 times libsndfile's time
-// and under 32 MiB of growth.
+// and under 32 MiB of growth. Each pass starts with the file out of the page
+// cache.
 //
 //   bench_waveform [minutes]   (default 60: a 1-hour 33-channel 24-bit RF64 take)
 
@@ -12,6 +13,9 @@
 #include <QApplication>
 
 #include <sndfile.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -42,6 +46,18 @@ long statusKiB(const char* field)
 void resetPeakMemory()
 {
     std::ofstream("/proc/self/clear_refs") << "5";
+}
+
+// Drops this one file from the page cache, so each pass reads it from the
+// disk as a recordist's first look at a take does, whatever ran before.
+void evictFromCache(const std::string& path)
+{
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return;
+    fdatasync(fd);
+    posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    close(fd);
 }
 
 struct Measure {
@@ -121,7 +137,9 @@ int main(int argc, char** argv)
 
     Measure overview[2], plain[2];
     for (int round = 0; round < 2; ++round) {
+        evictFromCache(path);
         plain[round] = measure([&] { sndfilePass(path); });
+        evictFromCache(path);
         overview[round] = measure([&] {
             WaveformWidget widget;
             if (!widget.loadFile(path) || widget.peaks().size() != 1000)
@@ -134,10 +152,9 @@ int main(int argc, char** argv)
         std::printf("round %d: libsndfile %.3f s (+%.1f MiB), waveform %.3f s (+%.1f MiB), time ratio %.2f\n",
                     round + 1, plain[round].seconds, plain[round].growthMiB, overview[round].seconds,
                     overview[round].growthMiB, overview[round].seconds / plain[round].seconds);
-    const double best = std::min(overview[0].seconds, overview[1].seconds) /
-                        std::min(plain[0].seconds, plain[1].seconds);
+    const double best = (overview[0].seconds + overview[1].seconds) / (plain[0].seconds + plain[1].seconds);
     const double growth = std::max(overview[0].growthMiB, overview[1].growthMiB);
-    std::printf("best-of-two time ratio %.2f (target <= 1.30): %s\n", best, best <= 1.3 ? "met" : "NOT met");
+    std::printf("time ratio over both rounds %.2f (target <= 1.30): %s\n", best, best <= 1.3 ? "met" : "NOT met");
     std::printf("waveform peak memory growth %.1f MiB (target < 32): %s\n", growth, growth < 32.0 ? "met" : "NOT met");
     return 0;
 }

@@ -117,6 +117,10 @@ TEST_F(TcAccuracyEngineTest, AutoJamJamSyncAndReJamAgainstDecodedLtc)
 
 TEST_F(TcAccuracyEngineTest, AOneHourRunCorrectsAGeneratorRunningFast)
 {
+#ifdef TONVALE_SANITIZED_BUILD
+    GTEST_SKIP() << "SKIPPED in a sanitizer build: an hour of rendered audio takes too long there; the release "
+                    "build runs this run";
+#endif
     constexpr double kPresetPpm = 40.0;
     generator_->driftPpm.store(kPresetPpm);
     second();
