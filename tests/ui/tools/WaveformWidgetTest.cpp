@@ -7,6 +7,7 @@
 #include "support/TempHome.h"
 #include "ui/tools/WaveformWidget.h"
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTest>
@@ -200,6 +201,39 @@ TEST_F(WaveformWidgetTest, PlayheadClampsAndIgnoresTinyChanges)
     for (const auto& c : cases) {
         widget.setPlaybackPosition(c.set);
         EXPECT_DOUBLE_EQ(widget.playbackPosition(), c.stored) << c.set;
+    }
+}
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+TEST_F(WaveformWidgetTest, OnlyAPlayheadMoveAboveAThousandthRepaints)
+{
+    ASSERT_TRUE(writeSndfile(path("a.wav"), SF_FORMAT_WAV, SF_FORMAT_FLOAT, 1, std::vector<float>(4800, 0.3f)));
+    WaveformWidget widget;
+    widget.resize(400, 100);
+    ASSERT_TRUE(widget.loadFile(path("a.wav")));
+    widget.show();
+    QCoreApplication::processEvents();
+    PaintCounter counter;
+    widget.installEventFilter(&counter);
+    const struct {
+        double position;
+        int paints;
+    } steps[] = {{0.5, 1}, {0.5009, 1}, {0.4991, 1}, {0.502, 2}, {0.502, 2}};
+    for (const auto& step : steps) {
+        widget.setPlaybackPosition(step.position);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(counter.paints, step.paints) << step.position;
     }
 }
 
