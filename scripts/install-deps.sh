@@ -9,7 +9,8 @@ packages=(g++ cmake ninja-build pkg-config ccache
           xvfb xauth fonts-dejavu-core)
 if [[ "${1:-}" == "--tests" ]]; then
   packages+=(libgtest-dev libgmock-dev
-             ffmpeg sox sndfile-programs mediainfo libxml2-utils alsa-utils)
+             ffmpeg sox sndfile-programs mediainfo libxml2-utils alsa-utils
+             python3)
 fi
 
 missing=()

@@ -1,0 +1,800 @@
+#include "ui/tools/TcAccuracyTestDialog.h"
+
+#include "core/ConfigManager.h"
+#include "core/DebugLog.h"
+#include "engine/AudioEngineBase.h"
+#include "timecode/LtcEncoder.h"
+#include "timecode/Timecode.h"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTextStream>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+constexpr int kDisplayMs = 100;
+constexpr int kAutoJamMs = 500;
+constexpr int kCheckMs = 1000;
+constexpr int64_t kResultAfterMs = 60000;
+constexpr int64_t kMsPerHour = 3600000;
+constexpr int kSamplesPerSecond = 48000;
+constexpr int64_t kDropFrameDay = 107892LL * 24;
+constexpr int kCalibrationNumberLimit = 100000;
+
+const char* const kLogHeader =
+    "timestamp,elapsed_seconds,internal_tc,external_tc,drift_frames,drift_samples,drift_rate_frames_per_hour";
+
+const char* const kWaiting = "#ffcc00";
+const char* const kReady = "#00ccff";
+const char* const kProblem = "#ff6600";
+const char* const kSynced = "#00ff00";
+
+QString statusStyle(const char* colour)
+{
+    return QString("font-size: 14px; font-weight: bold; color: %1; padding: 8px;").arg(colour);
+}
+QString driftStyle(const char* colour)
+{
+    return QString("font-size: 16px; font-weight: bold; color: %1; padding: 8px;").arg(colour);
+}
+QString accuracyStyle(const char* colour)
+{
+    return QString("font-size: 14px; font-weight: bold; color: %1; padding: 8px; background-color: #1a1a1a; "
+                   "border-radius: 4px;")
+        .arg(colour);
+}
+const char* const kRateGrey = "font-size: 12px; color: #888; padding: 4px;";
+const char* const kRateActive = "font-size: 12px; color: #aaa; padding: 4px;";
+
+QString sign(double value)
+{
+    return value >= 0.0 ? "+" : "";
+}
+
+QString fixed(double value, int decimals)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+QString buttonStyle(const char* background, const char* hover)
+{
+    return QString("QPushButton { background-color: %1; color: white; font-weight: bold; font-size: 14px; "
+                   "padding: 10px 20px; border-radius: 4px; } QPushButton:hover { background-color: %2; } "
+                   "QPushButton:disabled { background-color: #444; color: #888; }")
+        .arg(background, hover);
+}
+
+int64_t steadyMilliseconds()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer timer;
+        timer.start();
+        return timer;
+    }();
+    return clock.elapsed();
+}
+
+bool dropFrameCounting(const Timecode& external, int fps)
+{
+    return external.dropFrame && (fps == 29 || fps == 30);
+}
+
+// The count nearest the run's clock among those a day apart: a run across
+// 00:00 measures the same as one that is not.
+int64_t unwrapped(int64_t rawCount, double expected, int64_t dayFrames)
+{
+    const double days = std::round((expected - static_cast<double>(rawCount)) / static_cast<double>(dayFrames));
+    return rawCount + static_cast<int64_t>(days) * dayFrames;
+}
+
+}  // namespace
+
+TcAccuracyTestDialog::TcAccuracyTestDialog(AudioEngineBase* engine, LtcEncoder* generator, QWidget* parent)
+    : QDialog(parent), engine_(engine), generator_(generator), clock_(steadyMilliseconds)
+{
+    setWindowTitle("TC Accuracy Test & Calibration");
+    setMinimumWidth(550);
+    setupUI();
+    displayTimer_ = new QTimer(this);
+    connect(displayTimer_, &QTimer::timeout, this, &TcAccuracyTestDialog::updateDisplay);
+    displayTimer_->start(kDisplayMs);
+    logTimer_ = new QTimer(this);
+    connect(logTimer_, &QTimer::timeout, this, &TcAccuracyTestDialog::logMeasurement);
+    autoJamTimer_ = new QTimer(this);
+    connect(autoJamTimer_, &QTimer::timeout, this, &TcAccuracyTestDialog::tryAutoJam);
+    autoJamTimer_->start(kAutoJamMs);
+    checkTimer_ = new QTimer(this);
+    connect(checkTimer_, &QTimer::timeout, this, &TcAccuracyTestDialog::checkCalibration);
+}
+
+TcAccuracyTestDialog::~TcAccuracyTestDialog()
+{
+    if (logging_)
+        onStopLogging();
+    displayTimer_->stop();
+    logTimer_->stop();
+    autoJamTimer_->stop();
+    checkTimer_->stop();
+}
+
+void TcAccuracyTestDialog::setupUI()
+{
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(12);
+
+    auto* syncGroup = new QGroupBox("Synchronization");
+    auto* sync = new QVBoxLayout(syncGroup);
+    statusLabel_ = new QLabel("Waiting for external timecode...");
+    statusLabel_->setAlignment(Qt::AlignCenter);
+    statusLabel_->setStyleSheet(statusStyle(kWaiting));
+    sync->addWidget(statusLabel_);
+    jamButton_ = new QPushButton("JAM SYNC");
+    jamButton_->setEnabled(false);
+    jamButton_->setStyleSheet(buttonStyle("#006699", "#0088cc"));
+    connect(jamButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onJamSync);
+    sync->addWidget(jamButton_, 0, Qt::AlignCenter);
+    layout->addWidget(syncGroup);
+
+    auto* compareGroup = new QGroupBox("Timecode Comparison");
+    auto* compare = new QVBoxLayout(compareGroup);
+    auto* headers = new QHBoxLayout;
+    for (const char* text : {"INTERNAL (Generator)", "EXTERNAL (Reference)"}) {
+        auto* header = new QLabel(text);
+        header->setAlignment(Qt::AlignCenter);
+        header->setStyleSheet("font-weight: bold; color: #aaa;");
+        headers->addWidget(header);
+    }
+    compare->addLayout(headers);
+    auto* clocks = new QHBoxLayout;
+    QFont clockFont("Consolas", 24, QFont::Bold);
+    clockFont.setStyleHint(QFont::Monospace);
+    internalLabel_ = new QLabel("--:--:--:--");
+    externalLabel_ = new QLabel("--:--:--:--");
+    internalLabel_->setStyleSheet("color: #00ff00; background-color: #1a1a1a; padding: 10px; border-radius: 4px;");
+    externalLabel_->setStyleSheet("color: #00ccff; background-color: #1a1a1a; padding: 10px; border-radius: 4px;");
+    for (QLabel* label : {internalLabel_, externalLabel_}) {
+        label->setAlignment(Qt::AlignCenter);
+        label->setFont(clockFont);
+        clocks->addWidget(label);
+    }
+    compare->addLayout(clocks);
+    driftLabel_ = new QLabel("DRIFT: -- frames");
+    driftLabel_->setStyleSheet(driftStyle("#888"));
+    rateLabel_ = new QLabel("Rate: -- frames/hour");
+    rateLabel_->setStyleSheet(kRateGrey);
+    accuracyLabel_ = new QLabel("Accuracy: -- (need more time)");
+    accuracyLabel_->setStyleSheet(accuracyStyle("#888"));
+    for (QLabel* label : {driftLabel_, rateLabel_, accuracyLabel_}) {
+        label->setAlignment(Qt::AlignCenter);
+        compare->addWidget(label);
+    }
+    layout->addWidget(compareGroup);
+
+    auto* logGroup = new QGroupBox("Logging");
+    auto* log = new QVBoxLayout(logGroup);
+    auto* pathRow = new QHBoxLayout;
+    pathRow->addWidget(new QLabel("Log File:"));
+    logPathEdit_ = new QLineEdit(QDir::homePath() + "/tc_drift_test.csv");
+    logPathEdit_->setPlaceholderText("Select CSV file for logging...");
+    pathRow->addWidget(logPathEdit_, 1);
+    browseButton_ = new QPushButton("Browse...");
+    connect(browseButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onBrowseLogFile);
+    pathRow->addWidget(browseButton_);
+    log->addLayout(pathRow);
+    auto* intervalRow = new QHBoxLayout;
+    autoLogBox_ = new QCheckBox("Auto-log every");
+    autoLogBox_->setChecked(true);
+    intervalRow->addWidget(autoLogBox_);
+    intervalBox_ = new QSpinBox;
+    intervalBox_->setRange(1, 60);
+    intervalBox_->setValue(1);
+    intervalBox_->setSuffix(" second(s)");
+    intervalRow->addWidget(intervalBox_);
+    intervalRow->addStretch();
+    log->addLayout(intervalRow);
+    auto* logButtons = new QHBoxLayout;
+    startLogButton_ = new QPushButton("Start Logging");
+    startLogButton_->setStyleSheet("QPushButton { background-color: #006600; color: white; font-weight: bold; "
+                                   "padding: 8px 16px; } QPushButton:disabled { background-color: #444; color: #888; }");
+    stopLogButton_ = new QPushButton("Stop Logging");
+    stopLogButton_->setStyleSheet("QPushButton { background-color: #660000; color: white; font-weight: bold; "
+                                  "padding: 8px 16px; } QPushButton:disabled { background-color: #444; color: #888; }");
+    stopLogButton_->setEnabled(false);
+    connect(startLogButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onStartLogging);
+    connect(stopLogButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onStopLogging);
+    logButtons->addWidget(startLogButton_);
+    logButtons->addWidget(stopLogButton_);
+    log->addLayout(logButtons);
+    countLabel_ = new QLabel("Samples logged: 0    Duration: --:--");
+    countLabel_->setAlignment(Qt::AlignCenter);
+    countLabel_->setStyleSheet("color: #888; padding: 4px;");
+    log->addWidget(countLabel_);
+    layout->addWidget(logGroup);
+
+    layout->addWidget(buildCalibrationGroup());
+}
+
+QWidget* TcAccuracyTestDialog::buildCalibrationGroup()
+{
+    auto* group = new QGroupBox("Calibration");
+    auto* calibration = new QVBoxLayout(group);
+    currentCalibrationLabel_ = new QLabel;
+    currentCalibrationLabel_->setAlignment(Qt::AlignCenter);
+    currentCalibrationLabel_->setStyleSheet("font-size: 12px; color: #aaa; padding: 4px;");
+    calibration->addWidget(currentCalibrationLabel_);
+    refreshCurrentCalibration();
+
+    auto* manual = new QHBoxLayout;
+    manual->addWidget(new QLabel("Manual Calibration:"));
+    calibrationNumberBox_ = new QSpinBox;
+    calibrationNumberBox_->setRange(-kCalibrationNumberLimit, kCalibrationNumberLimit);
+    calibrationNumberBox_->setValue(static_cast<int>(std::llround(currentCorrection() * 1000.0)));
+    calibrationNumberBox_->setToolTip("Calibration number from previous test (PPM × 1000)");
+    manual->addWidget(calibrationNumberBox_, 1);
+    auto* apply = new QPushButton("Apply");
+    apply->setFixedWidth(60);
+    connect(apply, &QPushButton::clicked, this, &TcAccuracyTestDialog::onApplyCalibrationNumber);
+    manual->addWidget(apply);
+    calibration->addLayout(manual);
+
+    auto* durationRow = new QHBoxLayout;
+    durationRow->addWidget(new QLabel("Test Duration:"));
+    durationBox_ = new QSpinBox;
+    durationBox_->setRange(1, 24);
+    durationBox_->setValue(6);
+    durationBox_->setSuffix(" hours");
+    durationRow->addWidget(durationBox_, 1);
+    calibration->addLayout(durationRow);
+
+    calibrationInfoLabel_ = new QLabel("Run calibration to achieve professional-grade accuracy");
+    calibrationInfoLabel_->setAlignment(Qt::AlignCenter);
+    calibrationInfoLabel_->setWordWrap(true);
+    calibrationInfoLabel_->setStyleSheet("font-size: 12px; color: #888; padding: 4px;");
+    calibration->addWidget(calibrationInfoLabel_);
+    progressLabel_ = new QLabel;
+    progressLabel_->setAlignment(Qt::AlignCenter);
+    progressLabel_->setStyleSheet("font-size: 14px; font-weight: bold; color: #00ccff; padding: 8px;");
+    progressLabel_->hide();
+    calibration->addWidget(progressLabel_);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    startCalibrationButton_ = new QPushButton("START CALIBRATION");
+    startCalibrationButton_->setStyleSheet(buttonStyle("#663399", "#7744aa"));
+    connect(startCalibrationButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onStartCalibration);
+    buttons->addWidget(startCalibrationButton_);
+    cancelCalibrationButton_ = new QPushButton("Cancel");
+    cancelCalibrationButton_->setStyleSheet(buttonStyle("#663333", "#884444"));
+    cancelCalibrationButton_->hide();
+    connect(cancelCalibrationButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onCancelCalibration);
+    buttons->addWidget(cancelCalibrationButton_);
+    buttons->addStretch();
+    calibration->addLayout(buttons);
+    return group;
+}
+
+void TcAccuracyTestDialog::setGenerator(LtcEncoder* generator)
+{
+    generator_ = generator;
+    if (!calibrating_)
+        synced_ = false;
+}
+
+QString TcAccuracyTestDialog::formatTimecode(int hours, int minutes, int seconds, int frames)
+{
+    return QString("%1:%2:%3:%4")
+        .arg(hours, 2, 10, QChar('0'))
+        .arg(minutes, 2, 10, QChar('0'))
+        .arg(seconds, 2, 10, QChar('0'))
+        .arg(frames, 2, 10, QChar('0'));
+}
+
+QString TcAccuracyTestDialog::formatElapsedTime(long long milliseconds)
+{
+    const long long seconds = milliseconds / 1000;
+    if (seconds < 3600)
+        return QString("%1:%2").arg(seconds / 60, 2, 10, QChar('0')).arg(seconds % 60, 2, 10, QChar('0'));
+    return QString("%1:%2:%3")
+        .arg(seconds / 3600)
+        .arg(seconds / 60 % 60, 2, 10, QChar('0'))
+        .arg(seconds % 60, 2, 10, QChar('0'));
+}
+
+int TcAccuracyTestDialog::nominalFps(double detectedFps)
+{
+    return detectedFps > 0.0 ? static_cast<int>(detectedFps + 0.5) : 30;
+}
+
+int64_t TcAccuracyTestDialog::frameCount(int hours, int minutes, int seconds, int frames, int fps,
+                                         bool dropFrameCounting)
+{
+    if (dropFrameCounting)
+        return 107892LL * hours + 17982LL * (minutes / 10) + 1798LL * (minutes % 10) + 30LL * seconds + frames;
+    return frames + static_cast<int64_t>(fps) * (3600LL * hours + 60LL * minutes + seconds);
+}
+
+int64_t TcAccuracyTestDialog::foldedDrift(int64_t generatorCount, int64_t externalCount, int fps,
+                                          bool dropFrameCounting)
+{
+    const int64_t day = dropFrameCounting ? kDropFrameDay : static_cast<int64_t>(fps) * 86400;
+    int64_t drift = generatorCount - externalCount;
+    if (day <= 0)
+        return drift;
+    drift %= day;
+    if (drift > day / 2)
+        drift -= day;
+    else if (drift < -day / 2)
+        drift += day;
+    return drift;
+}
+
+int64_t TcAccuracyTestDialog::driftSamples(int64_t driftFrames, int fps)
+{
+    return fps == 0 ? 0 : driftFrames * kSamplesPerSecond / fps;
+}
+
+TcAccuracyTestDialog::Measurement TcAccuracyTestDialog::measure(const Timecode& external, bool externalValid) const
+{
+    Measurement m;
+    m.fps = nominalFps(engine_ != nullptr ? engine_->getDetectedFramerate() : 0.0);
+    if (generator_ == nullptr || !externalValid)
+        return m;
+    const LtcEncoder::Timecode internal = generator_->getTimecode();
+    const bool dropCounting = dropFrameCounting(external, m.fps);
+    const int64_t generatorCount =
+        frameCount(internal.hours, internal.minutes, internal.seconds, internal.frames, m.fps, dropCounting);
+    const int64_t externalCount =
+        frameCount(external.hours, external.minutes, external.seconds, external.frames, m.fps, dropCounting);
+    m.valid = true;
+    m.driftFrames = foldedDrift(generatorCount, externalCount, m.fps, dropCounting);
+    m.driftSamples = driftSamples(m.driftFrames, m.fps);
+    return m;
+}
+
+void TcAccuracyTestDialog::setStatus(const QString& text, const char* colour)
+{
+    statusLabel_->setText(text);
+    statusLabel_->setStyleSheet(statusStyle(colour));
+}
+
+void TcAccuracyTestDialog::updateDisplay()
+{
+    if (engine_ == nullptr) {
+        statusLabel_->setText("Audio engine not available");
+        return;
+    }
+    const Timecode external = engine_->getTimecode();
+    const bool externalValid = engine_->hasValidTimecode();
+    if (!synced_) {
+        jamButton_->setEnabled(generator_ != nullptr && externalValid && !calibrating_);
+        if (externalValid && generator_ != nullptr)
+            setStatus("Ready to sync - click JAM SYNC or wait...", kReady);
+        else if (externalValid)
+            setStatus("Internal generator not running - start LTC Generator first", kProblem);
+        else
+            setStatus("Waiting for external timecode...", kWaiting);
+    }
+    if (generator_ != nullptr) {
+        const LtcEncoder::Timecode internal = generator_->getTimecode();
+        internalLabel_->setText(formatTimecode(internal.hours, internal.minutes, internal.seconds, internal.frames));
+    } else {
+        internalLabel_->setText("--:--:--:--");
+    }
+    externalLabel_->setText(externalValid
+                                ? formatTimecode(external.hours, external.minutes, external.seconds, external.frames)
+                                : "--:--:--:--");
+
+    if (!synced_)
+        showNotSynced();
+    else if (externalValid && generator_ != nullptr)
+        showMeasurement(measure(external, externalValid));
+
+    if (logging_)
+        countLabel_->setText(QString("Samples logged: %1    Duration: %2")
+                                 .arg(loggedRows_)
+                                 .arg(formatElapsedTime(now() - logStartMs_)));
+    if (calibrating_)
+        showCalibrationProgress();
+}
+
+void TcAccuracyTestDialog::showNotSynced()
+{
+    driftLabel_->setText("DRIFT: -- (not synced)");
+    driftLabel_->setStyleSheet(driftStyle("#888"));
+    rateLabel_->setText("Rate: --");
+    rateLabel_->setStyleSheet(kRateGrey);
+    accuracyLabel_->setText("Accuracy: -- (waiting for sync)");
+    accuracyLabel_->setStyleSheet(accuracyStyle("#888"));
+}
+
+void TcAccuracyTestDialog::showMeasurement(const Measurement& m)
+{
+    const QString driftSign = sign(static_cast<double>(m.driftFrames));
+    driftLabel_->setText(QString("DRIFT: %1%2 frames (%1%3 samples)").arg(driftSign).arg(m.driftFrames).arg(m.driftSamples));
+    const int64_t magnitude = m.driftFrames < 0 ? -m.driftFrames : m.driftFrames;
+    driftLabel_->setStyleSheet(driftStyle(magnitude == 0 ? "#00ff00" : magnitude == 1 ? "#ffcc00" : "#ff6600"));
+
+    const int64_t elapsedMs = now() - jamStartMs_;
+    if (elapsedMs <= 1000) {
+        rateLabel_->setText("Rate: calculating...");
+    } else {
+        const double rate = static_cast<double>(m.driftFrames) / (static_cast<double>(elapsedMs) / kMsPerHour);
+        rateLabel_->setText(QString("Rate: %1%2 frames/hour (elapsed: %3)")
+                                .arg(sign(rate), fixed(rate, 2), formatElapsedTime(elapsedMs)));
+        rateLabel_->setStyleSheet(kRateActive);
+    }
+    if (elapsedMs < kResultAfterMs) {
+        accuracyLabel_->setText(
+            QString("Accuracy: measuring... (%1s until result)").arg((kResultAfterMs - elapsedMs) / 1000));
+        accuracyLabel_->setStyleSheet(accuracyStyle("#888"));
+        return;
+    }
+    const double expected = (static_cast<double>(elapsedMs) / 1000.0) * m.fps;
+    if (expected <= 0.0)
+        return;
+    const double fraction = static_cast<double>(m.driftFrames) / expected;
+    // Scaled before dividing, so a drift of exactly 1 or 100 PPM grades as such.
+    const double ppm = static_cast<double>(m.driftFrames) * 1000000.0 / expected;
+    const double size = std::fabs(ppm);
+    struct Grade {
+        double below;
+        const char* name;
+        const char* colour;
+    };
+    static constexpr Grade kGrades[] = {{1.0, "EXCELLENT", "#00ff00"},
+                                        {10.0, "VERY GOOD", "#88ff00"},
+                                        {50.0, "GOOD", "#ffcc00"},
+                                        {100.0, "ACCEPTABLE", "#ff8800"}};
+    Grade grade{0.0, "POOR", "#ff4400"};
+    for (const Grade& candidate : kGrades)
+        if (size < candidate.below) {
+            grade = candidate;
+            break;
+        }
+    accuracyLabel_->setText(QString("Accuracy: %1%2 PPM (%1%3%) - %4")
+                                .arg(sign(ppm), fixed(ppm, 2), fixed(fraction * 100.0, 6), grade.name));
+    accuracyLabel_->setStyleSheet(accuracyStyle(grade.colour));
+}
+
+void TcAccuracyTestDialog::onJamSync()
+{
+    if (engine_ == nullptr || generator_ == nullptr)
+        return;
+    if (!engine_->hasValidTimecode()) {
+        setStatus("No external timecode detected!", kProblem);
+        return;
+    }
+    const Timecode external = engine_->getTimecode();
+    LtcEncoder::Timecode jam;
+    jam.hours = static_cast<uint8_t>(external.hours);
+    jam.minutes = static_cast<uint8_t>(external.minutes);
+    jam.seconds = static_cast<uint8_t>(external.seconds);
+    jam.frames = static_cast<uint8_t>(external.frames);
+    jam.dropFrame = external.dropFrame;
+    generator_->setTimecode(jam);
+    synced_ = true;
+    jamStartMs_ = now();
+    autoJamTimer_->stop();
+    setStatus("SYNCED at " + formatTimecode(external.hours, external.minutes, external.seconds, external.frames),
+              kSynced);
+    jamButton_->setText("RE-JAM");
+}
+
+void TcAccuracyTestDialog::tryAutoJam()
+{
+    if (synced_ || calibrating_) {
+        autoJamTimer_->stop();
+        return;
+    }
+    if (engine_ != nullptr && engine_->hasValidTimecode() && generator_ != nullptr)
+        onJamSync();
+}
+
+void TcAccuracyTestDialog::onBrowseLogFile()
+{
+    const QString path = QFileDialog::getSaveFileName(this, "Select Log File", logPathEdit_->text(),
+                                                      "CSV Files (*.csv);;All Files (*)");
+    if (!path.isEmpty())
+        logPathEdit_->setText(path);
+}
+
+void TcAccuracyTestDialog::onStartLogging()
+{
+    if (!synced_) {
+        QMessageBox::warning(this, "Not Synced", "Please wait for timecode sync before logging.");
+        return;
+    }
+    const QString path = logPathEdit_->text();
+    if (path.isEmpty()) {
+        QMessageBox::warning(this, "Error", "Please select a log file first.");
+        return;
+    }
+    logFile_ = std::make_unique<QFile>(path);
+    if (!logFile_->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        logFile_.reset();
+        QMessageBox::warning(this, "Error", "Could not open log file for writing.");
+        return;
+    }
+    logStream_ = std::make_unique<QTextStream>(logFile_.get());
+    if (logFile_->size() == 0) {
+        *logStream_ << kLogHeader << "\n";
+        logStream_->flush();
+    }
+    logging_ = true;
+    loggedRows_ = 0;
+    logStartMs_ = now();
+    logTimer_->start(intervalBox_->value() * 1000);
+    for (QWidget* widget : std::initializer_list<QWidget*>{startLogButton_, logPathEdit_, browseButton_, intervalBox_})
+        widget->setEnabled(false);
+    stopLogButton_->setEnabled(true);
+    logMeasurement();
+}
+
+void TcAccuracyTestDialog::logMeasurement()
+{
+    if (!logging_ || !logStream_ || engine_ == nullptr || !synced_)
+        return;
+    const Timecode external = engine_->getTimecode();
+    const bool externalValid = engine_->hasValidTimecode();
+    const Measurement m = measure(external, externalValid);
+    const int64_t elapsedMs = now() - jamStartMs_;
+    QString internalText;
+    if (generator_ != nullptr) {
+        const LtcEncoder::Timecode internal = generator_->getTimecode();
+        internalText = formatTimecode(internal.hours, internal.minutes, internal.seconds, internal.frames);
+    }
+    const QString externalText =
+        externalValid ? formatTimecode(external.hours, external.minutes, external.seconds, external.frames) : "";
+    const double rate = m.valid && elapsedMs >= 1
+                            ? static_cast<double>(m.driftFrames) / (static_cast<double>(elapsedMs) / kMsPerHour)
+                            : 0.0;
+    *logStream_ << QDateTime::currentDateTime().toString(Qt::ISODateWithMs) << ',' << elapsedMs / 1000 << ','
+                << internalText << ',' << externalText << ',' << m.driftFrames << ',' << m.driftSamples << ','
+                << fixed(rate, 2) << "\n";
+    logStream_->flush();
+    // A row that did not reach the file is not counted: a log with holes
+    // nobody knows of is worse than one that stops with a warning.
+    if (logStream_->status() != QTextStream::Ok || logFile_->error() != QFileDevice::NoError) {
+        debugLog("TcAccuracyTestDialog: log row could not be written to " + logFile_->fileName().toStdString()
+                 + ": " + logFile_->errorString().toStdString());
+        onStopLogging();
+        QMessageBox::warning(this, "Logging Stopped",
+                             "Could not write to the log file. Logging has stopped; the rows before this one are "
+                             "in the file.");
+        return;
+    }
+    ++loggedRows_;
+}
+
+void TcAccuracyTestDialog::onStopLogging()
+{
+    logging_ = false;
+    logTimer_->stop();
+    if (logStream_)
+        logStream_->flush();
+    logStream_.reset();
+    if (logFile_)
+        logFile_->close();
+    logFile_.reset();
+    for (QWidget* widget : std::initializer_list<QWidget*>{startLogButton_, logPathEdit_, browseButton_, intervalBox_})
+        widget->setEnabled(true);
+    stopLogButton_->setEnabled(false);
+}
+
+double TcAccuracyTestDialog::currentCorrection() const
+{
+    if (generator_ != nullptr)
+        return generator_->driftPpm.load();
+    return ConfigManager::getInstance()->getFloat("ltcgen.calibration_ppm", 0.0f);
+}
+
+void TcAccuracyTestDialog::refreshCurrentCalibration()
+{
+    const double ppm = currentCorrection();
+    currentCalibrationLabel_->setText(QString("Current Calibration: %1%2 PPM").arg(sign(ppm), fixed(ppm, 2)));
+}
+
+void TcAccuracyTestDialog::storeCorrection(double ppm, int number)
+{
+    generator_->driftPpm.store(ppm);
+    ConfigManager* config = ConfigManager::getInstance();
+    config->setFloat("ltcgen.calibration_ppm", static_cast<float>(ppm));
+    config->setInt("ltcgen.calibration_number", number);
+    config->saveConfig("");
+}
+
+void TcAccuracyTestDialog::onApplyCalibrationNumber()
+{
+    if (generator_ == nullptr) {
+        QMessageBox::warning(this, "Error",
+                             "LTC Generator not available.\n\nThe generator should start automatically. Please try "
+                             "again or start it manually (Tools → LTC Generator).");
+        return;
+    }
+    const int number = calibrationNumberBox_->value();
+    const double ppm = number / 1000.0;
+    storeCorrection(ppm, number);
+    refreshCurrentCalibration();
+    QMessageBox::information(this, "Calibration Applied",
+                             QString("Calibration number %1 applied.\n\nNew calibration: %2%3 PPM")
+                                 .arg(number)
+                                 .arg(sign(ppm), fixed(ppm, 2)));
+}
+
+void TcAccuracyTestDialog::onStartCalibration()
+{
+    if (engine_ == nullptr || generator_ == nullptr) {
+        QMessageBox::warning(this, "Calibration Error",
+                             "Audio engine or LTC generator not available.\n\nPlease start the LTC Generator first "
+                             "(Tools → LTC Generator).");
+        return;
+    }
+    if (!engine_->hasValidTimecode()) {
+        QMessageBox::warning(this, "Calibration Error",
+                             "No external timecode detected.\n\nPlease connect an external timecode source and "
+                             "ensure it's being received.");
+        return;
+    }
+    const QString question =
+        QString("This calibration process will take %1 HOURS.\n\nDuring this time:\n• Keep the external timecode "
+                "source connected and running\n• Do not close this window\n• The LTC Generator must remain "
+                "active\n\nAfter calibration, the internal generator will be accurate enough for professional "
+                "use.\n\nStart calibration now?")
+            .arg(durationBox_->value());
+    if (QMessageBox::question(this, "Start Calibration", question, QMessageBox::Yes | QMessageBox::No,
+                              QMessageBox::No) != QMessageBox::Yes)
+        return;
+    onJamSync();
+    if (!synced_) {
+        QMessageBox::warning(this, "Calibration Error", "Failed to sync. Cannot start calibration.");
+        return;
+    }
+    calibrating_ = true;
+    calibrationStartMs_ = now();
+    const Timecode external = engine_->getTimecode();
+    const LtcEncoder::Timecode internal = generator_->getTimecode();
+    calibrationFps_ = nominalFps(engine_->getDetectedFramerate());
+    externalStartCount_ =
+        frameCount(external.hours, external.minutes, external.seconds, external.frames, calibrationFps_, false);
+    generatorStartCount_ =
+        frameCount(internal.hours, internal.minutes, internal.seconds, internal.frames, calibrationFps_, false);
+    checkTimer_->start(kCheckMs);
+    startCalibrationButton_->hide();
+    cancelCalibrationButton_->show();
+    progressLabel_->show();
+    calibrationInfoLabel_->setText("Calibration in progress... DO NOT disconnect external TC");
+    calibrationInfoLabel_->setStyleSheet("font-size: 12px; color: #ffcc00; padding: 4px;");
+    jamButton_->setEnabled(false);
+    debugLog("TcAccuracyTestDialog: calibration started for " + std::to_string(durationBox_->value())
+             + " hour(s) at " + std::to_string(calibrationFps_) + " fps");
+}
+
+void TcAccuracyTestDialog::showCalibrationProgress()
+{
+    const int64_t total = durationBox_->value() * kMsPerHour;
+    const int64_t elapsed = now() - calibrationStartMs_;
+    const int64_t percent = std::min<int64_t>(elapsed * 100 / total, 100);
+    progressLabel_->setText(QString("Progress: %1%  |  Elapsed: %2  |  Remaining: %3")
+                                .arg(percent)
+                                .arg(formatElapsedTime(elapsed))
+                                .arg(formatElapsedTime(std::max<int64_t>(total - elapsed, 0))));
+}
+
+void TcAccuracyTestDialog::checkCalibration()
+{
+    if (calibrating_ && now() - calibrationStartMs_ >= durationBox_->value() * kMsPerHour)
+        calibrationComplete();
+}
+
+void TcAccuracyTestDialog::returnCalibrationToIdle(const QString& info, const char* colour)
+{
+    calibrating_ = false;
+    checkTimer_->stop();
+    startCalibrationButton_->show();
+    cancelCalibrationButton_->hide();
+    progressLabel_->hide();
+    jamButton_->setEnabled(true);
+    calibrationInfoLabel_->setText(info);
+    calibrationInfoLabel_->setStyleSheet(QString("font-size: 12px; color: %1; padding: 4px;").arg(colour));
+}
+
+void TcAccuracyTestDialog::calibrationComplete()
+{
+    calibrating_ = false;
+    checkTimer_->stop();
+    if (engine_ == nullptr || generator_ == nullptr) {
+        returnCalibrationToIdle("Calibration failed: lost connection", "#ff6600");
+        QMessageBox::warning(this, "Calibration Error", "Lost connection to audio engine or generator.");
+        return;
+    }
+    const int64_t elapsedMs = now() - calibrationStartMs_;
+    const int fps = calibrationFps_;
+    const Timecode external = engine_->getTimecode();
+    const LtcEncoder::Timecode internal = generator_->getTimecode();
+    const double expected = static_cast<double>(elapsedMs) / 1000.0 * fps;
+    const int64_t day = static_cast<int64_t>(fps) * 86400;
+    const int64_t externalFrames = unwrapped(
+        frameCount(external.hours, external.minutes, external.seconds, external.frames, fps, false) - externalStartCount_,
+        expected, day);
+    const int64_t generatorFrames = unwrapped(
+        frameCount(internal.hours, internal.minutes, internal.seconds, internal.frames, fps, false)
+            - generatorStartCount_,
+        expected, day);
+
+    // Both counts must have run with the run's clock; otherwise the result
+    // measures a lost, jumped or stopped timecode, not the generator.
+    const double allowed = std::max(expected * kMaxCountStray, 1.0);
+    const bool externalOk = engine_->hasValidTimecode() && std::fabs(externalFrames - expected) <= allowed;
+    const bool generatorOk = std::fabs(generatorFrames - expected) <= allowed;
+    if (expected < 1.0 || !externalOk || !generatorOk) {
+        const QString what = !externalOk || expected < 1.0
+                                 ? "the external timecode stopped or jumped during the run"
+                                 : "the internal generator stopped or jumped during the run";
+        debugLog("TcAccuracyTestDialog: calibration failed: " + what.toStdString() + " (external "
+                 + std::to_string(externalFrames) + ", generator " + std::to_string(generatorFrames)
+                 + " frames, clock " + std::to_string(elapsedMs) + " ms)");
+        returnCalibrationToIdle("Calibration failed - correction unchanged", "#ff6600");
+        QMessageBox::warning(this, "Calibration Failed",
+                             QString("The calibration cannot be used: %1.\n\nThe generator's correction is "
+                                     "unchanged. Please run the calibration again.")
+                                 .arg(what));
+        return;
+    }
+
+    const int64_t gained = generatorFrames - externalFrames;
+    const double measured =
+        externalFrames >= 1 ? static_cast<double>(gained) / static_cast<double>(externalFrames) * 1000000.0 : 0.0;
+    const double corrected = generator_->driftPpm.load() - measured;
+    if (std::fabs(corrected) > kMaxCorrectionPpm) {
+        debugLog("TcAccuracyTestDialog: calibration refused a correction of " + std::to_string(corrected) + " PPM");
+        returnCalibrationToIdle("Calibration failed - correction unchanged", "#ff6600");
+        QMessageBox::warning(this, "Calibration Failed",
+                             QString("The measured correction of %1%2 PPM is beyond the generator's range of "
+                                     "100 PPM.\n\nThe generator's correction is unchanged.")
+                                 .arg(sign(corrected), fixed(corrected, 2)));
+        return;
+    }
+    const int number = static_cast<int>(std::llround(corrected * 1000.0));
+    storeCorrection(corrected, number);
+    returnCalibrationToIdle("Calibration complete! Generator is now calibrated for this PC.", "#00ff00");
+    refreshCurrentCalibration();
+    const double gainedFrames = static_cast<double>(gained);
+    QMessageBox::information(
+        this, "Calibration Complete",
+        QString("Calibration Complete!\n\nResults over %11 hours:\n• Measured drift: %1%2 frames\n• Drift rate: "
+                "%3%4 PPM\n• Applied correction: %5%6 PPM\n• New total calibration: %7%8 PPM\n\n🎯 Calibration "
+                "Number: %9%10\n(Write this number down for future use)\n\nThe internal generator is now calibrated "
+                "for this PC.\nThis calibration will be saved and applied automatically.")
+            .arg(sign(gainedFrames), QString::number(gained), sign(gainedFrames), fixed(measured, 2),
+                 measured <= 0.0 ? "+" : "", fixed(-measured, 2), sign(corrected), fixed(corrected, 2),
+                 sign(number))
+            .arg(number)
+            .arg(durationBox_->value()));
+}
+
+void TcAccuracyTestDialog::onCancelCalibration()
+{
+    if (!calibrating_)
+        return;
+    if (QMessageBox::question(this, "Cancel Calibration",
+                              "Are you sure you want to cancel the calibration?\n\nYou will need to start over to get "
+                              "accurate results.",
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return;
+    returnCalibrationToIdle("Calibration cancelled", "#888");
+}

@@ -1,0 +1,187 @@
+#include "ui/tools/WaveformWidget.h"
+
+#include "media/WavFileReader.h"
+
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr float kScaleThreshold = 0.001f;
+constexpr double kRepaintThreshold = 0.001;
+const QColor kBackground(0x1a, 0x1a, 0x1a);
+const QColor kEmptyText(0x50, 0x50, 0x50);
+const QColor kBarEdge(0x00, 0xb4, 0xdc);
+const QColor kBarMiddle(0x00, 0xdc, 0xb4);
+const QColor kLine(0x3c, 0x3c, 0x3c);
+const QColor kPlayhead(0x00, 0xff, 0x64);
+
+}  // namespace
+
+WaveformWidget::WaveformWidget(QWidget* parent) : QWidget(parent)
+{
+    setMinimumHeight(80);
+    setMaximumHeight(120);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setCursor(Qt::PointingHandCursor);
+}
+
+bool WaveformWidget::loadFile(const std::string& path)
+{
+    clear();
+    WavFileReader probe;
+    if (!probe.open(path))
+        return false;
+    const int64_t totalFrames = probe.getTotalFrames();
+    const int channels = probe.getChannels();
+    const double duration = probe.getDuration();
+    probe.close();
+    if (totalFrames <= 0 || channels <= 0)
+        return false;
+
+    // The buckets follow from the frame count, so a file that delivers fewer
+    // frames than its header promised is read again with the count it gave.
+    int64_t framesRead = 0;
+    if (!readPeaks(path, totalFrames, framesRead))
+        return false;
+    if (framesRead < totalFrames) {
+        int64_t again = 0;
+        if (framesRead <= 0 || !readPeaks(path, framesRead, again))
+            peaks_.clear();
+    }
+    normalisePeaks();
+    durationSeconds_ = duration;
+    update();
+    return true;
+}
+
+bool WaveformWidget::readPeaks(const std::string& path, int64_t frameCount, int64_t& framesRead)
+{
+    peaks_.clear();
+    framesRead = 0;
+    WavFileReader reader;
+    if (!reader.open(path))
+        return false;
+    const int channels = reader.getChannels();
+    const int64_t pairCount = std::min<int64_t>(frameCount, kMaxPairs);
+    const int64_t bucketFrames = std::max<int64_t>(frameCount / pairCount, 1);
+    const int64_t drawnFrames = pairCount * bucketFrames;
+    peaks_.reserve(static_cast<size_t>(pairCount));
+
+    std::vector<float> block(static_cast<size_t>(channels) * kBlockFrames);
+    float low = 0.0f;
+    float high = 0.0f;
+    int64_t inBucket = 0;
+    while (!reader.isAtEnd()) {
+        const int got = reader.readFrames(block.data(), kBlockFrames, channels);
+        if (got <= 0)
+            break;
+        const int drawn = static_cast<int>(std::clamp<int64_t>(drawnFrames - framesRead, 0, got));
+        for (int f = 0; f < drawn; ++f) {
+            const float sample = block[static_cast<size_t>(f) * static_cast<size_t>(channels)];
+            low = std::min(low, sample);
+            high = std::max(high, sample);
+            if (++inBucket == bucketFrames) {
+                peaks_.emplace_back(low, high);
+                low = high = 0.0f;
+                inBucket = 0;
+            }
+        }
+        framesRead += got;
+    }
+    reader.close();
+    return true;
+}
+
+void WaveformWidget::normalisePeaks()
+{
+    float peak = 0.0f;
+    for (const auto& [low, high] : peaks_)
+        peak = std::max({peak, std::fabs(low), std::fabs(high)});
+    if (peak <= kScaleThreshold)
+        return;
+    for (auto& [low, high] : peaks_) {
+        low /= peak;
+        high /= peak;
+    }
+}
+
+void WaveformWidget::clear()
+{
+    peaks_.clear();
+    position_ = 0.0;
+    durationSeconds_ = 0.0;
+    update();
+}
+
+void WaveformWidget::setPlaybackPosition(double position)
+{
+    position = std::clamp(position, 0.0, 1.0);
+    if (std::fabs(position - position_) <= kRepaintThreshold)
+        return;
+    position_ = position;
+    update();
+}
+
+void WaveformWidget::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int w = width();
+    const int h = height();
+    painter.fillRect(rect(), kBackground);
+    if (peaks_.empty()) {
+        painter.setPen(kEmptyText);
+        painter.drawText(rect(), Qt::AlignCenter, "Select a file to view waveform");
+        return;
+    }
+
+    QLinearGradient gradient(0, 0, 0, h);
+    gradient.setColorAt(0.0, kBarEdge);
+    gradient.setColorAt(0.5, kBarMiddle);
+    gradient.setColorAt(1.0, kBarEdge);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(gradient);
+    const int centreY = h / 2;
+    const double step = static_cast<double>(w) / static_cast<double>(peaks_.size());
+    const double barWidth = std::max(step - 0.5, 1.0);
+    const double amplitude = (h - 10) / 2.0;
+    for (size_t i = 0; i < peaks_.size(); ++i) {
+        const int top = static_cast<int>(amplitude * peaks_[i].second);
+        const int bottom = static_cast<int>(amplitude * peaks_[i].first);
+        const double x = step * static_cast<double>(i);
+        if (top > bottom)
+            painter.drawRect(QRectF(x, centreY - top, barWidth, top - bottom));
+        else
+            painter.drawRect(QRectF(x, centreY - 1, barWidth, 2));
+    }
+
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(kLine, 1));
+    painter.drawLine(0, centreY, w, centreY);
+    if (position_ > 0.0) {
+        painter.setPen(QPen(kPlayhead, 2));
+        const int x = static_cast<int>(position_ * w);
+        painter.drawLine(x, 0, x, h);
+    }
+    painter.setPen(QPen(kLine, 1));
+    painter.drawRect(0, 0, w - 2, h - 2);
+}
+
+void WaveformWidget::mousePressEvent(QMouseEvent* event)
+{
+    if (peaks_.empty() || durationSeconds_ <= 0.0 || event->button() != Qt::LeftButton || width() <= 0)
+        return;
+    const double x = std::round(event->position().x());
+    emit seekRequested(std::clamp(x / width(), 0.0, 1.0));
+}
+
+void WaveformWidget::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    update();
+}
