@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
 #include <QStyleFactory>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -179,6 +180,10 @@ void ChannelStripDialog::setupUI()
 
     setMinimumWidth(700);
     registerEditableLabels();
+    // A widget does not own the style it is given. As the dialog's last
+    // child the shared style is deleted after every slider that uses it.
+    if (sliderStyle_ != nullptr)
+        sliderStyle_->setParent(this);
 }
 
 QWidget* ChannelStripDialog::buildHeader()
@@ -207,7 +212,9 @@ QSlider* ChannelStripDialog::makeStyledSlider(int minimum, int maximum, int valu
     slider->setFixedSize(120, 40);
     slider->setTickPosition(QSlider::TicksAbove);
     slider->setTickInterval((maximum - minimum) / 10);
-    slider->setStyle(QStyleFactory::create("Fusion"));
+    if (sliderStyle_ == nullptr)
+        sliderStyle_ = QStyleFactory::create("Fusion");
+    slider->setStyle(sliderStyle_);
     const QString c = color.name();
     const QString dark120 = color.darker(120).name();
     const QString dark150 = color.darker(150).name();

@@ -13,6 +13,7 @@ class QCheckBox;
 class QLabel;
 class QPushButton;
 class QSlider;
+class QStyle;
 
 // The live processing editor of one track: trim, high-pass, limiter, a
 // three-band EQ with its response curve, and the track's four aux sends.
@@ -158,6 +159,7 @@ private:
     std::array<AuxSend, kAuxBuses> auxSends_;
 
     std::map<QLabel*, EditableLabel> editableLabels_;
+    QStyle* sliderStyle_ = nullptr;  // the styled sliders' one Fusion style
 
     QPushButton* copyButton_ = nullptr;
     QPushButton* pasteButton_ = nullptr;
