@@ -1,0 +1,966 @@
+#include "ui/mixer/ChannelStripDialog.h"
+
+#include "core/ConfigManager.h"
+#include "engine/AudioEngineBase.h"
+#include "ui/mixer/EQVisualizationWidget.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDebug>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QPushButton>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleFactory>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+ChannelStripDialog::ClipboardData ChannelStripDialog::clipboard_;
+bool ChannelStripDialog::clipboardHasData_ = false;
+
+namespace {
+
+constexpr int kTrimDefault = 0;
+constexpr int kHpfDefault = 80;
+constexpr int kLimiterLabelDefault = -30;  // a Ctrl+click gives -3.0 dB
+constexpr int kLimiterResetDefault = -60;  // RESET gives -6.0 dB
+constexpr int kQDefault = 10;
+constexpr std::array<int, 3> kBandFrequencyDefaults{100, 1000, 5000};
+constexpr std::array<std::pair<int, int>, 3> kBandFrequencyRanges{{{20, 500}, {200, 5000}, {1000, 20000}}};
+constexpr std::array<const char*, 3> kBandKeyNames{"low", "mid", "high"};
+constexpr int kDefaultTrackCount = 24;
+// Wide enough for "-24.0 dB" or "500 Hz", so a label never waits for a
+// relayout to show a longer value whole.
+constexpr int kValueLabelMinWidth = 70;
+// Typed decimals such as 2.3 are a hair below their value in binary; the
+// nudge keeps truncation from landing one raw unit short.
+constexpr double kTypedValueNudge = 1e-9;
+
+const char* const kDialogStyleSheet =
+    "QDialog { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #3a3a3a, stop:1 #2a2a2a); color: #fff; }"
+    "QGroupBox { font-weight: bold; font-size: 11px; border: 2px solid #444; border-radius: 8px; margin-top: 12px; "
+    "padding-top: 15px; padding-bottom: 8px; }"
+    "QGroupBox::title { subcontrol-origin: margin; left: 12px; padding: 0 8px; background-color: #2a2a2a; }"
+    "QLabel { color: #ddd; font-size: 10px; }"
+    "QCheckBox { color: #ddd; font-size: 10px; }"
+    "QCheckBox::indicator { width: 16px; height: 16px; border-radius: 3px; }"
+    "QCheckBox::indicator:checked { background-color: #5aa; border: 1px solid #6cc; }"
+    "QPushButton { background-color: #4a4a4a; border: 2px solid #555; border-radius: 6px; padding: 10px 20px; "
+    "color: white; font-weight: bold; }"
+    "QPushButton:hover { background-color: #5a5a5a; border-color: #666; }"
+    "QDial { background: transparent; }";
+
+QString channelText(int track)
+{
+    return QString("<b style='font-size: 16px; color: #fff;'>CHANNEL %1</b>").arg(track + 1);
+}
+
+QString nameText(const QString& name)
+{
+    return QString("<span style='font-size: 12px; color: #aaa;'>%1</span>").arg(name);
+}
+
+QString key(int track, const char* field)
+{
+    return QString("channelstrip.%1.%2").arg(track).arg(field);
+}
+
+std::string auxSendKey(int track, int aux)
+{
+    return "aux.send." + std::to_string(track) + "." + std::to_string(aux);
+}
+
+std::string auxPreFaderKey(int track, int aux)
+{
+    return "aux.send.prefader." + std::to_string(track) + "." + std::to_string(aux);
+}
+
+std::string trackKey(const char* prefix, int track)
+{
+    return prefix + std::to_string(track);
+}
+
+std::string bandKey(int track, int band, const char* field)
+{
+    return "track.eq." + std::to_string(track) + ".band" + std::to_string(band) + "." + field;
+}
+
+// Engine values become slider positions at the nearest raw unit, so a value
+// that was set from a slider reads back as that same position.
+int toTenths(float value)
+{
+    return static_cast<int>(std::lround(value * 10.0));
+}
+
+int toWhole(float value)
+{
+    return static_cast<int>(std::lround(value));
+}
+
+int truncateTyped(double value)
+{
+    return static_cast<int>(value + (value < 0 ? -kTypedValueNudge : kTypedValueNudge));
+}
+
+void setChecked(QCheckBox* box, bool checked)
+{
+    box->setChecked(checked);
+}
+
+}  // namespace
+
+ChannelStripDialog::ChannelStripDialog(int track, const QString& name, AudioEngineBase* engine, QWidget* parent)
+    : QDialog(parent), trackIndex_(track), trackName_(name), audioEngine_(engine)
+{
+    setWindowTitle(QString("Channel Strip - %1").arg(name));
+    setMinimumSize(700, 800);
+    resize(750, 850);
+    setFocusPolicy(Qt::StrongFocus);
+    installEventFilter(this);
+    setupUI();
+    loadSettings();
+}
+
+ChannelStripDialog::~ChannelStripDialog()
+{
+    // An editor still open dies with the dialog and must not commit into it.
+    for (QLineEdit* editor : findChildren<QLineEdit*>("valueEditor"))
+        editor->blockSignals(true);
+    saveSettings();
+}
+
+// --- Building ---------------------------------------------------------------
+
+void ChannelStripDialog::setupUI()
+{
+    setStyleSheet(kDialogStyleSheet);
+    auto* layout = new QVBoxLayout(this);
+    layout->setSpacing(4);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->addWidget(buildHeader());
+    layout->addWidget(buildInputGroup());
+    layout->addWidget(buildEqGroup(), 1);
+    layout->addWidget(buildAuxGroup());
+
+    auto* buttons = new QHBoxLayout;
+    copyButton_ = new QPushButton("📋 COPY", this);
+    copyButton_->setToolTip("Copy current channel strip settings to clipboard");
+    pasteButton_ = new QPushButton("📄 PASTE", this);
+    pasteButton_->setToolTip("Paste clipboard settings to this channel");
+    pasteButton_->setEnabled(clipboardHasData_);
+    resetButton_ = new QPushButton("🔄 RESET", this);
+    resetButton_->setToolTip("Reset channel strip to flat defaults (keeps AUX sends)");
+    for (QPushButton* button : {copyButton_, pasteButton_})
+        button->setStyleSheet("padding: 8px 16px; font-weight: bold; background-color: #4a4a4a;");
+    resetButton_->setStyleSheet("padding: 8px 16px; font-weight: bold; background-color: #6a3a3a;");
+    for (QPushButton* button : {copyButton_, pasteButton_, resetButton_}) {
+        button->setDefault(false);
+        button->setAutoDefault(false);
+        buttons->addWidget(button);
+    }
+    connect(copyButton_, &QPushButton::clicked, this, &ChannelStripDialog::onCopySettings);
+    connect(pasteButton_, &QPushButton::clicked, this, &ChannelStripDialog::onPasteSettings);
+    connect(resetButton_, &QPushButton::clicked, this, &ChannelStripDialog::onResetSettings);
+    buttons->addStretch();
+    auto* close = new QPushButton("Close", this);
+    close->setAutoDefault(false);
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    buttons->addWidget(close);
+    layout->addLayout(buttons);
+
+    setMinimumWidth(700);
+    registerEditableLabels();
+    // A widget does not own the style it is given. As the dialog's last
+    // child the shared style is deleted after every slider that uses it.
+    if (sliderStyle_ != nullptr)
+        sliderStyle_->setParent(this);
+}
+
+QWidget* ChannelStripDialog::buildHeader()
+{
+    auto* header = new QWidget(this);
+    auto* layout = new QVBoxLayout(header);
+    layout->setContentsMargins(0, 0, 0, 0);
+    channelLabel_ = new QLabel(channelText(trackIndex_), header);
+    nameLabel_ = new QLabel(nameText(trackName_), header);
+    feedbackLabel_ = new QLabel(header);
+    feedbackLabel_->setObjectName("feedbackLabel");
+    feedbackLabel_->setStyleSheet("padding: 5px 10px; border-radius: 3px; font-weight: bold; font-size: 12px;");
+    feedbackLabel_->hide();
+    for (QLabel* label : {channelLabel_, nameLabel_, feedbackLabel_}) {
+        label->setAlignment(Qt::AlignCenter);
+        layout->addWidget(label);
+    }
+    return header;
+}
+
+QSlider* ChannelStripDialog::makeStyledSlider(int minimum, int maximum, int value, const QColor& color)
+{
+    auto* slider = new QSlider(Qt::Horizontal, this);
+    slider->setRange(minimum, maximum);
+    slider->setValue(value);
+    slider->setFixedSize(120, 40);
+    slider->setTickPosition(QSlider::TicksAbove);
+    slider->setTickInterval((maximum - minimum) / 10);
+    if (sliderStyle_ == nullptr)
+        sliderStyle_ = QStyleFactory::create("Fusion");
+    slider->setStyle(sliderStyle_);
+    const QString c = color.name();
+    const QString dark120 = color.darker(120).name();
+    const QString dark150 = color.darker(150).name();
+    const QString light120 = color.lighter(120).name();
+    const QString light150 = color.lighter(150).name();
+    slider->setStyleSheet(
+        QString("QSlider::groove:horizontal { height: 8px; border-radius: 4px; background: qlineargradient(x1:0, "
+                "y1:0, x2:1, y2:0, stop:0 %1, stop:0.5 %2, stop:1 %3); }"
+                // The negative vertical margin lets the round handle stand out of the
+                // 8 px groove; without it the handle is squeezed to the groove.
+                "QSlider::handle:horizontal { width: 20px; height: 20px; margin: -6px 0; border-radius: 10px; "
+                "background: qradialgradient(cx:0.5, cy:0.5, radius:0.5, fx:0.3, fy:0.3, stop:0 %1, stop:0.8 %2, "
+                "stop:1 #1a1a1a); border: 2px solid %1; }"
+                "QSlider::handle:horizontal:hover { background: qradialgradient(cx:0.5, cy:0.5, radius:0.5, fx:0.3, "
+                "fy:0.3, stop:0 %4, stop:1 %5); border: 2px solid %4; }")
+            .arg(c, dark120, dark150, light120, light150));
+    slider->installEventFilter(this);
+    return slider;
+}
+
+QWidget* ChannelStripDialog::buildInputGroup()
+{
+    auto* group = new QGroupBox("⚡ INPUT / FILTER / DYNAMICS", this);
+    group->setStyleSheet("QGroupBox { border-color: #888; color: #ddd; padding: 3px; }");
+    group->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
+    auto* row = new QHBoxLayout(group);
+    row->setSpacing(10);
+    row->setContentsMargins(5, 3, 5, 3);
+
+    auto column = [&](const QString& title, const char* titleColor, QCheckBox* active, const char* activeStyle,
+                      QSlider* slider, QLabel* value) {
+        auto* layout = new QVBoxLayout;
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(2);
+        auto* heading = new QLabel(title, group);
+        heading->setStyleSheet(QString("font-size: 9px; font-weight: bold; color: %1;").arg(titleColor));
+        layout->addWidget(heading, 0, Qt::AlignCenter);
+        if (active != nullptr) {
+            active->setStyleSheet(activeStyle);
+            active->installEventFilter(this);
+            layout->addWidget(active, 0, Qt::AlignCenter);
+        }
+        layout->addWidget(slider, 0, Qt::AlignCenter);
+        value->setAlignment(Qt::AlignCenter);
+        value->setMinimumWidth(kValueLabelMinWidth);
+        value->setStyleSheet("font-size: 10px; font-weight: bold; color: #fff;");
+        layout->addWidget(value, 0, Qt::AlignCenter);
+        row->addLayout(layout);
+    };
+
+    trimSlider_ = makeStyledSlider(-240, 120, 0, QColor("#ff4444"));
+    trimSlider_->setObjectName("trimSlider");
+    trimLabel_ = new QLabel("0.0 dB", group);
+    trimLabel_->setObjectName("trimLabel");
+    column("INPUT TRIM", "#ff4444", nullptr, nullptr, trimSlider_, trimLabel_);
+
+    hpfCheck_ = new QCheckBox("ACTIVE", group);
+    hpfCheck_->setObjectName("hpfCheck");
+    hpfSlider_ = makeStyledSlider(20, 500, 80, QColor("#87ceeb"));
+    hpfSlider_->setObjectName("hpfSlider");
+    hpfLabel_ = new QLabel("80 Hz", group);
+    hpfLabel_->setObjectName("hpfLabel");
+    column("HIGH-PASS", "#87ceeb", hpfCheck_, "QCheckBox { color: #add8e6; font-weight: bold; font-size: 8px; }",
+           hpfSlider_, hpfLabel_);
+
+    limiterCheck_ = new QCheckBox("ACTIVE", group);
+    limiterCheck_->setObjectName("limiterCheck");
+    limiterSlider_ = makeStyledSlider(-200, 0, -30, QColor("#ff8c00"));
+    limiterSlider_->setObjectName("limiterSlider");
+    limiterLabel_ = new QLabel("-3.0 dB", group);
+    limiterLabel_->setObjectName("limiterLabel");
+    column("LIMITER", "#ff8c00", limiterCheck_, "QCheckBox { color: #ffb347; font-weight: bold; font-size: 8px; }",
+           limiterSlider_, limiterLabel_);
+
+    connect(trimSlider_, &QSlider::valueChanged, this, &ChannelStripDialog::onDigitalGainChanged);
+    connect(hpfCheck_, &QCheckBox::toggled, this, &ChannelStripDialog::onHighPassEnabled);
+    connect(hpfSlider_, &QSlider::valueChanged, this, &ChannelStripDialog::onHighPassChanged);
+    connect(limiterCheck_, &QCheckBox::toggled, this, &ChannelStripDialog::onLimiterEnabled);
+    connect(limiterSlider_, &QSlider::valueChanged, this, &ChannelStripDialog::onLimiterThresholdChanged);
+    return group;
+}
+
+QWidget* ChannelStripDialog::buildEqRow(const QString& name, const char* color, int minimum, int maximum, int value,
+                                        QSlider*& slider, QLabel*& label)
+{
+    auto* row = new QWidget(this);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 1, 0, 1);
+    layout->setSpacing(7);
+    auto* title = new QLabel(name, row);
+    title->setFixedWidth(45);
+    title->setStyleSheet(QString("color: %1; font-weight: bold; font-size: 9px;").arg(color));
+    slider = new QSlider(Qt::Horizontal, row);
+    slider->setRange(minimum, maximum);
+    slider->setValue(value);
+    slider->setMinimumWidth(160);
+    slider->setStyleSheet(QString("QSlider::groove:horizontal { background: #333; height: 5px; border-radius: 2px; }"
+                                  "QSlider::handle:horizontal { background: %1; width: 12px; margin: -4px 0; "
+                                  "border-radius: 6px; }"
+                                  "QSlider::handle:horizontal:hover { background: %2; }")
+                              .arg(color, QColor(color).lighter(120).name()));
+    label = new QLabel(row);
+    label->setFixedWidth(50);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setStyleSheet("color: #fff; font-size: 9px;");
+    layout->addWidget(title);
+    layout->addWidget(slider, 1);
+    layout->addWidget(label);
+    return row;
+}
+
+QWidget* ChannelStripDialog::buildEqGroup()
+{
+    auto* group = new QGroupBox("🎚️ 3-BAND PARAMETRIC EQ", this);
+    group->setStyleSheet("QGroupBox { border-color: #50c878; color: #6fdc8c; }");
+    auto* layout = new QVBoxLayout(group);
+    eqCheck_ = new QCheckBox("⚡ EQ ACTIVE", group);
+    eqCheck_->setObjectName("eqCheck");
+    eqCheck_->setStyleSheet("QCheckBox { color: #6fdc8c; font-weight: bold; }");
+    eqCheck_->installEventFilter(this);
+    layout->addWidget(eqCheck_, 0, Qt::AlignCenter);
+
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(10);
+    auto* bandColumn = new QVBoxLayout;
+    bandColumn->setContentsMargins(0, 0, 0, 0);
+    bandColumn->setSpacing(5);
+    const struct {
+        const char* title;
+        const char* style;
+    } titles[] = {{"LOW (20-500 Hz)", "color: #fc0; font-weight: bold; font-size: 9px;"},
+                  {"MID (200-5k Hz)", "color: #f93; font-weight: bold; font-size: 9px;"},
+                  {"HIGH (1k-20k Hz)", "color: #f66; font-weight: bold; font-size: 9px;"}};
+    for (int band = 0; band < 3; ++band) {
+        const size_t b = static_cast<size_t>(band);
+        EqBand& controls = eqBands_[b];
+        auto* block = new QVBoxLayout;
+        block->setContentsMargins(0, 3, 0, 3);
+        block->setSpacing(1);
+        auto* title = new QLabel(titles[b].title, group);
+        title->setStyleSheet(titles[b].style);
+        block->addWidget(title);
+        block->addWidget(buildEqRow("Freq", "#5a5", kBandFrequencyRanges[b].first, kBandFrequencyRanges[b].second,
+                                    kBandFrequencyDefaults[b], controls.frequency, controls.frequencyLabel));
+        block->addWidget(buildEqRow("Gain", "#f44", -120, 120, 0, controls.gain, controls.gainLabel));
+        block->addWidget(buildEqRow("Q", "#48f", 1, 100, kQDefault, controls.q, controls.qLabel));
+        controls.frequencyLabel->setText(formatFreq(kBandFrequencyDefaults[b]));
+        controls.gainLabel->setText("0.0 dB");
+        controls.qLabel->setText("1.0");
+        const QString prefix = QString("eq.%1.").arg(kBandKeyNames[b]);
+        controls.frequency->setObjectName(prefix + "freq");
+        controls.gain->setObjectName(prefix + "gain");
+        controls.q->setObjectName(prefix + "q");
+        controls.frequencyLabel->setObjectName(prefix + "freqLabel");
+        controls.gainLabel->setObjectName(prefix + "gainLabel");
+        controls.qLabel->setObjectName(prefix + "qLabel");
+        for (QSlider* slider : {controls.frequency, controls.gain, controls.q})
+            connect(slider, &QSlider::valueChanged, this, [this, band] { onEqBandSlidersChanged(band); });
+        bandColumn->addLayout(block);
+    }
+    bandColumn->addStretch();
+    row->addLayout(bandColumn, 1);
+
+    eqVisualization_ = new EQVisualizationWidget(group);
+    eqVisualization_->setMinimumSize(250, 200);
+    eqVisualization_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    eqVisualization_->setStyleSheet("QWidget { border: 2px solid #50c878; background-color: #252530; }");
+    for (int band = 0; band < 3; ++band)
+        eqVisualization_->setBandFrequencyLimits(band, static_cast<float>(kBandFrequencyRanges[static_cast<size_t>(band)].first),
+                                                 static_cast<float>(kBandFrequencyRanges[static_cast<size_t>(band)].second));
+    qDebug() << "Created EQVisualizationWidget at" << eqVisualization_ << "with size" << eqVisualization_->size();
+    connect(eqVisualization_, &EQVisualizationWidget::bandParametersChanged, this,
+            &ChannelStripDialog::onCurveBandDragged);
+    row->addWidget(eqVisualization_, 1);
+    layout->addLayout(row, 1);
+    qDebug() << "Added EQVisualizationWidget to layout";
+    connect(eqCheck_, &QCheckBox::toggled, this, &ChannelStripDialog::onEqEnabled);
+    return group;
+}
+
+QWidget* ChannelStripDialog::buildAuxGroup()
+{
+    auto* group = new QGroupBox("🔀 AUX SENDS", this);
+    group->setStyleSheet("QGroupBox { border-color: #9370db; color: #b19cd9; }");
+    auto* row = new QHBoxLayout(group);
+    row->setSpacing(6);
+    for (int aux = 0; aux < kAuxBuses; ++aux) {
+        AuxSend& controls = auxSends_[static_cast<size_t>(aux)];
+        auto* column = new QVBoxLayout;
+        column->setContentsMargins(0, 0, 0, 0);
+        column->setSpacing(4);
+        auto* title = new QLabel(QString("AUX %1").arg(aux + 1), group);
+        title->setStyleSheet("font-weight: bold; font-size: 11px; color: #b19cd9;");
+        column->addWidget(title, 0, Qt::AlignCenter);
+        const QString color = QString("#%1").arg(0x8860D0 + aux * 0x101010, 6, 16, QChar('0'));
+        controls.send = makeStyledSlider(0, 100, 0, QColor(color));
+        controls.send->setObjectName(QString("aux%1Send").arg(aux + 1));
+        column->addWidget(controls.send, 0, Qt::AlignCenter);
+        controls.label = new QLabel("0%", group);
+        controls.label->setObjectName(QString("aux%1Label").arg(aux + 1));
+        controls.label->setStyleSheet("font-size: 10px; font-weight: bold; color: #fff;");
+        controls.label->setAlignment(Qt::AlignCenter);
+        controls.label->setMinimumWidth(kValueLabelMinWidth);
+        column->addWidget(controls.label, 0, Qt::AlignCenter);
+        controls.preFader = new QCheckBox("PRE", group);
+        controls.preFader->setObjectName(QString("aux%1Pre").arg(aux + 1));
+        controls.preFader->setStyleSheet("QCheckBox { font-size: 9px; color: #999; }");
+        controls.preFader->installEventFilter(this);
+        column->addWidget(controls.preFader, 0, Qt::AlignCenter);
+        connect(controls.send, &QSlider::valueChanged, this, [this, aux](int value) { onAuxSendChanged(aux, value); });
+        connect(controls.preFader, &QCheckBox::toggled, this,
+                [this, aux](bool checked) { onAuxPreFaderChanged(aux, checked); });
+        row->addLayout(column);
+    }
+    return group;
+}
+
+void ChannelStripDialog::registerEditableLabels()
+{
+    const auto db = [](int v) { return formatDb(v / 10.0); };
+    const auto freq = [](int v) { return formatFreq(v); };
+    const auto q = [](int v) { return QString::number(v / 10.0, 'f', 1); };
+    const auto percent = [](int v) { return QString("%1%").arg(v); };
+    makeEditableLabel(trimLabel_, trimSlider_, db, parseDb, kTrimDefault);
+    makeEditableLabel(hpfLabel_, hpfSlider_, freq, parseFreq, kHpfDefault);
+    makeEditableLabel(limiterLabel_, limiterSlider_, db, parseDb, kLimiterLabelDefault);
+    for (size_t b = 0; b < eqBands_.size(); ++b) {
+        makeEditableLabel(eqBands_[b].frequencyLabel, eqBands_[b].frequency, freq, parseFreq, kBandFrequencyDefaults[b]);
+        makeEditableLabel(eqBands_[b].gainLabel, eqBands_[b].gain, db, parseDb, 0);
+        makeEditableLabel(eqBands_[b].qLabel, eqBands_[b].q, q, parseQ, kQDefault);
+    }
+    for (AuxSend& send : auxSends_)
+        makeEditableLabel(send.label, send.send, percent, parsePercent, 0);
+}
+
+// --- Loading and saving -----------------------------------------------------
+
+void ChannelStripDialog::loadSettings()
+{
+    const int t = trackIndex_;
+    ConfigManager* config = ConfigManager::getInstance();
+    loading_ = true;
+    std::array<float, 3> frequency{};
+    std::array<float, 3> gain{};
+    std::array<float, 3> q{};
+    bool eqEnabled = false;
+    if (audioEngine_ != nullptr) {
+        setChecked(hpfCheck_, audioEngine_->getTrackHPFEnabled(t));
+        hpfSlider_->setValue(toWhole(audioEngine_->getTrackHPFFrequency(t)));
+        eqEnabled = audioEngine_->getTrackEQEnabled(t);
+        setChecked(eqCheck_, eqEnabled);
+        for (int b = 0; b < 3; ++b) {
+            const size_t i = static_cast<size_t>(b);
+            audioEngine_->getTrackEQBand(t, b, frequency[i], gain[i], q[i]);
+        }
+        setChecked(limiterCheck_, audioEngine_->getTrackLimiterEnabled(t));
+        limiterSlider_->setValue(toTenths(audioEngine_->getTrackLimiterThreshold(t)));
+        trimSlider_->setValue(toTenths(config->getFloat(trackKey("track.digitalGain.", t), 0.0f)));
+    } else {
+        trimSlider_->setValue(toTenths(config->getFloat(trackKey("track.digitalGain.", t), 0.0f)));
+        setChecked(limiterCheck_, config->getBool(trackKey("track.limiter.enabled.", t), false));
+        limiterSlider_->setValue(toTenths(config->getFloat(trackKey("track.limiter.threshold.", t), -6.0f)));
+        setChecked(hpfCheck_, config->getBool(trackKey("track.hpf.enabled.", t), false));
+        hpfSlider_->setValue(toWhole(config->getFloat(trackKey("track.hpf.frequency.", t), 80.0f)));
+        eqEnabled = config->getBool(trackKey("track.eq.enabled.", t), false);
+        setChecked(eqCheck_, eqEnabled);
+        for (int b = 0; b < 3; ++b) {
+            const size_t i = static_cast<size_t>(b);
+            frequency[i] = config->getFloat(bandKey(t, b, "freq"), static_cast<float>(kBandFrequencyDefaults[i]));
+            gain[i] = config->getFloat(bandKey(t, b, "gain"), 0.0f);
+            q[i] = config->getFloat(bandKey(t, b, "q"), 1.0f);
+        }
+    }
+    static const char* const kBandNames[] = {"  LOW: freq=", "  MID: freq=", "  HIGH: freq="};
+    qDebug() << "Loading EQ settings for track" << t << ": enabled=" << eqEnabled;
+    for (int b = 0; b < 3; ++b) {
+        const size_t i = static_cast<size_t>(b);
+        qDebug() << kBandNames[i] << frequency[i] << "gain=" << gain[i] << "q=" << q[i];
+        setEqBandSliders(b, toWhole(frequency[i]), toTenths(gain[i]), toTenths(q[i]));
+        // The curve shows the engine's own values, not their slider rounding.
+        eqVisualization_->setBandParameters(b, frequency[i], gain[i], q[i]);
+    }
+    eqVisualization_->setEnabled(eqEnabled);
+    loadSends();
+    loading_ = false;
+    qDebug() << "Loaded settings for channel strip track" << t;
+}
+
+void ChannelStripDialog::loadSends()
+{
+    ConfigManager* config = ConfigManager::getInstance();
+    for (int aux = 0; aux < kAuxBuses; ++aux) {
+        AuxSend& controls = auxSends_[static_cast<size_t>(aux)];
+        float level = 0.0f;
+        bool preFader = false;
+        if (hasAuxSends()) {
+            if (audioEngine_ != nullptr) {
+                level = audioEngine_->getTrackAuxSend(trackIndex_, aux);
+                preFader = audioEngine_->getTrackAuxSendPreFader(trackIndex_, aux);
+            } else {
+                level = config->getFloat(auxSendKey(trackIndex_, aux), 0.0f);
+                preFader = config->getBool(auxPreFaderKey(trackIndex_, aux), false);
+            }
+        }
+        controls.send->setValue(static_cast<int>(std::lround(level * 100.0)));
+        controls.preFader->setChecked(preFader);
+        // Tracks beyond the engine's send table have no sends.
+        controls.send->setEnabled(hasAuxSends());
+        controls.preFader->setEnabled(hasAuxSends());
+    }
+}
+
+void ChannelStripDialog::saveSettings()
+{
+    ConfigManager* config = ConfigManager::getInstance();
+    const int t = trackIndex_;
+    config->setInt(key(t, "gain").toStdString(), trimSlider_->value());
+    config->setBool(key(t, "hpf.enabled").toStdString(), hpfCheck_->isChecked());
+    config->setInt(key(t, "hpf.freq").toStdString(), hpfSlider_->value());
+    config->setBool(key(t, "eq.enabled").toStdString(), eqCheck_->isChecked());
+    for (size_t b = 0; b < eqBands_.size(); ++b) {
+        const QString band = QString("eq.%1.").arg(kBandKeyNames[b]);
+        config->setInt(key(t, qPrintable(band + "freq")).toStdString(), eqBands_[b].frequency->value());
+        config->setInt(key(t, qPrintable(band + "gain")).toStdString(), eqBands_[b].gain->value());
+        config->setInt(key(t, qPrintable(band + "q")).toStdString(), eqBands_[b].q->value());
+    }
+    config->setBool(key(t, "limiter.enabled").toStdString(), limiterCheck_->isChecked());
+    config->setInt(key(t, "limiter.threshold").toStdString(), limiterSlider_->value());
+    config->saveConfig("");
+    qDebug() << "Saved channel strip settings for track" << t;
+}
+
+void ChannelStripDialog::showTrackHeader()
+{
+    setWindowTitle(QString("Channel Strip - %1").arg(trackName_));
+    channelLabel_->setText(channelText(trackIndex_));
+    nameLabel_->setText(nameText(trackName_));
+}
+
+void ChannelStripDialog::switchToTrack(int track)
+{
+    saveSettings();
+    trackIndex_ = track;
+    trackName_ = QString::fromStdString(ConfigManager::getInstance()->getString(
+        trackKey("track.name.", track), "Track " + std::to_string(track + 1)));
+    showTrackHeader();
+    loadSettings();
+}
+
+void ChannelStripDialog::loadSettingsForTrack(int track, AudioEngineBase* audioEngine)
+{
+    if (audioEngine == nullptr) {
+        qDebug() << "loadSettingsForTrack: audioEngine is null for track" << track;
+        return;
+    }
+    ConfigManager* config = ConfigManager::getInstance();
+    auto readInt = [&](const char* field, int fallback) { return config->getInt(key(track, field).toStdString(), fallback); };
+    auto readBool = [&](const char* field) { return config->getBool(key(track, field).toStdString(), false); };
+    const int gain = readInt("gain", 0);
+    qDebug() << "Track" << track << "loading digital gain:" << gain / 10.0f << "dB";
+    audioEngine->setTrackDigitalGain(track, gain / 10.0f);
+    const bool hpfEnabled = readBool("hpf.enabled");
+    const int hpfFrequency = readInt("hpf.freq", kHpfDefault);
+    qDebug() << "Track" << track << "loading HPF: enabled=" << hpfEnabled << "freq=" << hpfFrequency;
+    audioEngine->setTrackHPFFrequency(track, static_cast<float>(hpfFrequency));
+    audioEngine->setTrackHPFEnabled(track, hpfEnabled);
+    const bool eqEnabled = readBool("eq.enabled");
+    qDebug() << "Track" << track << "loading EQ: enabled=" << eqEnabled;
+    for (int b = 0; b < 3; ++b) {
+        const size_t i = static_cast<size_t>(b);
+        const QString band = QString("eq.%1.").arg(kBandKeyNames[i]);
+        const int frequency = readInt(qPrintable(band + "freq"), kBandFrequencyDefaults[i]);
+        const int gainTenths = readInt(qPrintable(band + "gain"), 0);
+        const int q = readInt(qPrintable(band + "q"), kQDefault);
+        audioEngine->setTrackEQBand(track, b, static_cast<float>(frequency), gainTenths / 10.0f, q / 10.0f);
+    }
+    audioEngine->setTrackEQEnabled(track, eqEnabled);
+    const bool limiterEnabled = readBool("limiter.enabled");
+    const int threshold = readInt("limiter.threshold", kLimiterResetDefault);
+    qDebug() << "Track" << track << "loading Limiter: enabled=" << limiterEnabled << "threshold=" << threshold / 10.0f
+             << "dB";
+    audioEngine->setTrackLimiterThreshold(track, threshold / 10.0f);
+    audioEngine->setTrackLimiterEnabled(track, limiterEnabled);
+}
+
+void ChannelStripDialog::saveAllTrackSettings(AudioEngineBase* audioEngine, int trackCount)
+{
+    if (audioEngine == nullptr) {
+        qDebug() << "saveAllTrackSettings: audioEngine is null";
+        return;
+    }
+    ConfigManager* config = ConfigManager::getInstance();
+    for (int t = 0; t < std::min(trackCount, kDefaultTrackCount); ++t) {
+        const int gain = static_cast<int>(audioEngine->getTrackDigitalGain(t) * 10.0f);
+        const int hpfFrequency = static_cast<int>(audioEngine->getTrackHPFFrequency(t));
+        qDebug() << "Saving track" << t << "gain:" << gain << "hpf:" << audioEngine->getTrackHPFEnabled(t)
+                 << hpfFrequency;
+        config->setInt(key(t, "gain").toStdString(), gain);
+        config->setBool(key(t, "hpf.enabled").toStdString(), audioEngine->getTrackHPFEnabled(t));
+        config->setInt(key(t, "hpf.freq").toStdString(), hpfFrequency);
+    }
+    config->saveConfig("");
+    qDebug() << "All channel strip settings saved to config";
+}
+
+// --- Handlers ---------------------------------------------------------------
+
+void ChannelStripDialog::onDigitalGainChanged(int value)
+{
+    trimLabel_->setText(formatDb(value / 10.0));
+    if (engineWrites())
+        audioEngine_->setTrackDigitalGain(trackIndex_, static_cast<float>(value / 10.0));
+}
+
+void ChannelStripDialog::onHighPassEnabled(bool enabled)
+{
+    if (engineWrites())
+        audioEngine_->setTrackHPFEnabled(trackIndex_, enabled);
+}
+
+void ChannelStripDialog::onHighPassChanged(int value)
+{
+    hpfLabel_->setText(formatFreq(value));
+    if (engineWrites())
+        audioEngine_->setTrackHPFFrequency(trackIndex_, static_cast<float>(value));
+}
+
+void ChannelStripDialog::onLimiterEnabled(bool enabled)
+{
+    if (engineWrites())
+        audioEngine_->setTrackLimiterEnabled(trackIndex_, enabled);
+}
+
+void ChannelStripDialog::onLimiterThresholdChanged(int value)
+{
+    limiterLabel_->setText(formatDb(value / 10.0));
+    if (engineWrites())
+        audioEngine_->setTrackLimiterThreshold(trackIndex_, static_cast<float>(value / 10.0));
+}
+
+void ChannelStripDialog::onEqEnabled(bool enabled)
+{
+    qDebug() << "ChannelStripDialog::onEqEnabled(" << enabled << ") for track" << trackIndex_;
+    if (engineWrites())
+        audioEngine_->setTrackEQEnabled(trackIndex_, enabled);
+    if (eqVisualization_ != nullptr) {
+        qDebug() << "Setting visualization enabled to" << enabled;
+        eqVisualization_->setEnabled(enabled);
+    } else {
+        qDebug() << "eqVisualization_ is null!";
+    }
+}
+
+void ChannelStripDialog::onEqBandSlidersChanged(int band)
+{
+    const EqBand& controls = eqBands_[static_cast<size_t>(band)];
+    const int frequency = controls.frequency->value();
+    const float gainDb = static_cast<float>(controls.gain->value() / 10.0);
+    const float q = static_cast<float>(controls.q->value() / 10.0);
+    controls.frequencyLabel->setText(formatFreq(frequency));
+    controls.gainLabel->setText(QString("%1 dB").arg(controls.gain->value() / 10.0, 0, 'f', 1));
+    controls.qLabel->setText(QString::number(controls.q->value() / 10.0, 'f', 1));
+    if (!loading_)
+        eqVisualization_->setBandParameters(band, static_cast<float>(frequency), gainDb, q);
+    if (engineWrites())
+        audioEngine_->setTrackEQBand(trackIndex_, band, static_cast<float>(frequency), gainDb, q);
+}
+
+void ChannelStripDialog::onEqBandChanged(int band)
+{
+    if (band < 0 || band > 2 || audioEngine_ == nullptr)
+        return;
+    const EqBand& controls = eqBands_[static_cast<size_t>(band)];
+    audioEngine_->setTrackEQBand(trackIndex_, band, static_cast<float>(controls.frequency->value()),
+                                 static_cast<float>(controls.gain->value() / 10.0),
+                                 static_cast<float>(controls.q->value() / 10.0));
+}
+
+// Sets a band's three sliders at once, so the engine never gets one band's
+// new frequency with its old gain and Q.
+void ChannelStripDialog::setEqBandSliders(int band, int frequency, int gain, int q)
+{
+    const EqBand& controls = eqBands_[static_cast<size_t>(band)];
+    bool changed = false;
+    for (const auto& [slider, value] : {std::pair{controls.frequency, frequency}, {controls.gain, gain}, {controls.q, q}}) {
+        const QSignalBlocker blocker(slider);
+        const int before = slider->value();
+        slider->setValue(value);
+        changed = changed || slider->value() != before;
+    }
+    if (changed)
+        onEqBandSlidersChanged(band);
+}
+
+void ChannelStripDialog::onCurveBandDragged(int band, float frequencyHz, float gainDb)
+{
+    if (band < 0 || band > 2)
+        return;
+    const EqBand& controls = eqBands_[static_cast<size_t>(band)];
+    setEqBandSliders(band, static_cast<int>(frequencyHz), static_cast<int>(gainDb * 10.0f), controls.q->value());
+}
+
+void ChannelStripDialog::onAuxSendChanged(int aux, int value)
+{
+    auxSends_[static_cast<size_t>(aux)].label->setText(QString("%1%").arg(value));
+    if (!engineWrites() || !hasAuxSends())
+        return;
+    const float level = static_cast<float>(value / 100.0);
+    audioEngine_->setTrackAuxSend(trackIndex_, aux, level);
+    // The aux sends dialog's key, which the start-up restore applies.
+    ConfigManager::getInstance()->setFloat(auxSendKey(trackIndex_, aux), level);
+}
+
+void ChannelStripDialog::onAuxPreFaderChanged(int aux, bool preFader)
+{
+    if (!engineWrites() || !hasAuxSends())
+        return;
+    audioEngine_->setTrackAuxSendPreFader(trackIndex_, aux, preFader);
+    ConfigManager::getInstance()->setBool(auxPreFaderKey(trackIndex_, aux), preFader);
+    ConfigManager::getInstance()->saveConfig("");
+}
+
+// --- COPY, PASTE, RESET -----------------------------------------------------
+
+ChannelStripDialog::ClipboardData ChannelStripDialog::currentStrip() const
+{
+    ClipboardData strip;
+    strip.trim = trimSlider_->value();
+    strip.hpfEnabled = hpfCheck_->isChecked();
+    strip.hpfFrequency = hpfSlider_->value();
+    strip.eqEnabled = eqCheck_->isChecked();
+    int* bands[3][3] = {{&strip.lowFrequency, &strip.lowGain, &strip.lowQ},
+                        {&strip.midFrequency, &strip.midGain, &strip.midQ},
+                        {&strip.highFrequency, &strip.highGain, &strip.highQ}};
+    for (size_t b = 0; b < 3; ++b) {
+        *bands[b][0] = eqBands_[b].frequency->value();
+        *bands[b][1] = eqBands_[b].gain->value();
+        *bands[b][2] = eqBands_[b].q->value();
+    }
+    strip.limiterEnabled = limiterCheck_->isChecked();
+    strip.limiterThreshold = limiterSlider_->value();
+    return strip;
+}
+
+void ChannelStripDialog::applyStrip(const ClipboardData& strip)
+{
+    trimSlider_->setValue(strip.trim);
+    hpfCheck_->setChecked(strip.hpfEnabled);
+    hpfSlider_->setValue(strip.hpfFrequency);
+    eqCheck_->setChecked(strip.eqEnabled);
+    setEqBandSliders(0, strip.lowFrequency, strip.lowGain, strip.lowQ);
+    setEqBandSliders(1, strip.midFrequency, strip.midGain, strip.midQ);
+    setEqBandSliders(2, strip.highFrequency, strip.highGain, strip.highQ);
+    limiterCheck_->setChecked(strip.limiterEnabled);
+    limiterSlider_->setValue(strip.limiterThreshold);
+}
+
+void ChannelStripDialog::onCopySettings()
+{
+    clipboard_ = currentStrip();
+    clipboardHasData_ = true;
+    pasteButton_->setEnabled(true);
+    showFeedback("✓ Settings Copied", "#4a9d5f");
+    qDebug() << "Copied channel strip settings from track" << trackIndex_;
+}
+
+void ChannelStripDialog::onPasteSettings()
+{
+    if (!clipboardHasData_) {
+        qDebug() << "No clipboard data to paste";
+        return;
+    }
+    applyStrip(clipboard_);
+    showFeedback("✓ Settings Pasted", "#5a8fd4");
+    qDebug() << "Pasted channel strip settings to track" << trackIndex_;
+}
+
+void ChannelStripDialog::onResetSettings()
+{
+    applyStrip(ClipboardData{});
+    showFeedback("✓ Channel Reset", "#d47a5a");
+    qDebug() << "Reset channel strip settings for track" << trackIndex_;
+}
+
+// --- Value labels -----------------------------------------------------------
+
+QString ChannelStripDialog::formatDb(double db)
+{
+    if (db <= -60.0)
+        return "-∞ dB";
+    return QString("%1 dB").arg(db, 0, 'f', 1);
+}
+
+QString ChannelStripDialog::formatFreq(double hz)
+{
+    if (hz >= 1000.0)
+        return QString("%1 kHz").arg(hz / 1000.0, 0, 'f', 1);
+    return QString("%1 Hz").arg(hz, 0, 'f', 0);
+}
+
+int ChannelStripDialog::parseDb(const QString& text)
+{
+    QString value = text;
+    value.remove(" dB").remove("dB");
+    value = value.trimmed();
+    if (value.contains("-∞") || value.contains("inf"))
+        return -600;
+    bool ok = false;
+    const double db = value.toDouble(&ok);
+    return ok ? truncateTyped(db * 10.0) : 0;
+}
+
+int ChannelStripDialog::parseFreq(const QString& text)
+{
+    QString value = text;
+    const bool kilo = value.contains("kHz") || value.contains("khz") || value.contains("KHz");
+    for (const char* unit : {" kHz", "kHz", " khz", "khz", " KHz", "KHz", " Hz", "Hz"})
+        value.remove(unit);
+    value = value.trimmed();
+    bool ok = false;
+    const double hz = value.toDouble(&ok);
+    return ok ? truncateTyped(kilo ? hz * 1000.0 : hz) : 0;
+}
+
+int ChannelStripDialog::parseQ(const QString& text)
+{
+    bool ok = false;
+    const double q = text.trimmed().toDouble(&ok);
+    return ok ? truncateTyped(q * 10.0) : kQDefault;
+}
+
+int ChannelStripDialog::parsePercent(const QString& text)
+{
+    QString value = text;
+    value.remove("%");
+    bool ok = false;
+    const int percent = value.trimmed().toInt(&ok, 10);
+    return ok ? percent : 0;
+}
+
+void ChannelStripDialog::makeEditableLabel(QLabel* label, QSlider* slider, std::function<QString(int)> formatter,
+                                           std::function<int(const QString&)> parser, int defaultValue)
+{
+    if (label == nullptr || slider == nullptr)
+        return;
+    editableLabels_[label] = {slider, std::move(formatter), std::move(parser), defaultValue};
+    label->setCursor(Qt::PointingHandCursor);
+    label->setToolTip("Click to edit, Ctrl+Click to reset");
+    label->installEventFilter(this);
+}
+
+void ChannelStripDialog::showLabelEditor(QLabel* label, QSlider* slider, const std::function<int(const QString&)>& parser)
+{
+    if (label == nullptr || slider == nullptr)
+        return;
+    auto* editor = new QLineEdit(this);
+    editor->setObjectName("valueEditor");
+    editor->setGeometry(label->geometry());
+    editor->move(label->mapTo(this, QPoint(0, 0)));
+    editor->setAlignment(Qt::AlignCenter);
+    editor->setStyleSheet("QLineEdit { background: #2a2a2a; color: white; border: 1px solid #4a9eff; font-size: 10px; "
+                          "font-weight: bold; padding: 2px; }");
+    QString text = label->text();
+    const bool kilo = text.contains("k");
+    text.remove("k").remove(" Hz").remove(" dB").remove("%");
+    bool ok = false;
+    const double number = text.toDouble(&ok);
+    if (kilo && ok)
+        text = QString::number(static_cast<long long>(number * 1000.0));
+    editor->setText(text);
+    editor->selectAll();
+    editor->show();
+    editor->setFocus(Qt::OtherFocusReason);
+    editor->installEventFilter(this);
+
+    const QPointer<QSlider> target(slider);
+    // Return and the loss of focus both finish the edit; the first one commits.
+    auto commit = std::make_shared<QMetaObject::Connection>();
+    *commit = connect(editor, &QLineEdit::editingFinished, this, [this, editor, target, parser, commit] {
+        disconnect(*commit);
+        const QString typed = editor->text().trimmed();
+        if (!typed.isEmpty() && target != nullptr)
+            target->setValue(std::clamp(parser(typed), target->minimum(), target->maximum()));
+        if (editor->hasFocus())
+            setFocus(Qt::OtherFocusReason);
+        editor->deleteLater();
+    });
+}
+
+void ChannelStripDialog::resetLabelToDefault(QLabel* label, QSlider* slider, const std::function<QString(int)>& formatter,
+                                             int defaultValue)
+{
+    if (label == nullptr || slider == nullptr)
+        return;
+    slider->setValue(defaultValue);
+    label->setText(formatter(defaultValue));
+    showFeedback("Reset to default", "#4a9eff");
+}
+
+void ChannelStripDialog::showFeedback(const QString& text, const QString& color)
+{
+    feedbackLabel_->setText(text);
+    feedbackLabel_->setStyleSheet(QString("padding: 5px 10px; border-radius: 3px; font-weight: bold; font-size: 12px; "
+                                          "background-color: %1; color: white;")
+                                      .arg(color));
+    feedbackLabel_->show();
+    // Bound to this dialog: a dialog closed within the second is never touched.
+    QTimer::singleShot(1000, Qt::PreciseTimer, this, [this] { feedbackLabel_->hide(); });
+}
+
+// --- Keys and clicks --------------------------------------------------------
+
+bool ChannelStripDialog::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && qobject_cast<QLineEdit*>(QApplication::focusWidget()) == nullptr) {
+        const int pressed = static_cast<QKeyEvent*>(event)->key();
+        if (pressed == Qt::Key_Right) {
+            const int count = ConfigManager::getInstance()->getInt("track.count", kDefaultTrackCount);
+            if (trackIndex_ < count - 1) {
+                qDebug() << "Channel Strip: Navigating RIGHT from track" << trackIndex_ << "to" << trackIndex_ + 1;
+                switchToTrack(trackIndex_ + 1);
+                return true;
+            }
+        } else if (pressed == Qt::Key_Left && trackIndex_ > 0) {
+            qDebug() << "Channel Strip: Navigating LEFT from track" << trackIndex_ << "to" << trackIndex_ - 1;
+            switchToTrack(trackIndex_ - 1);
+            return true;
+        }
+    }
+    if (event->type() == QEvent::MouseButtonPress) {
+        auto* label = qobject_cast<QLabel*>(watched);
+        const auto entry = label != nullptr ? editableLabels_.find(label) : editableLabels_.end();
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (entry != editableLabels_.end() && mouse->button() == Qt::LeftButton) {
+            if (mouse->modifiers() & Qt::ControlModifier)
+                resetLabelToDefault(label, entry->second.slider, entry->second.formatter, entry->second.defaultValue);
+            else
+                showLabelEditor(label, entry->second.slider, entry->second.parser);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void ChannelStripDialog::keyPressEvent(QKeyEvent* event)
+{
+    QDialog::keyPressEvent(event);
+}
