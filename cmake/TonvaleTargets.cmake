@@ -5,7 +5,7 @@
 set(TONVALE_FOLDERS
   core timecode media platform
   engine backup controllers fileserver
-  ui/mainwindow ui/mixer ui/tools
+  ui/mixer ui/tools ui/mainwindow
   app)
 
 if(TONVALE_SANITIZE STREQUAL "address")
