@@ -44,6 +44,9 @@ WebDavClientConnection::WebDavClientConnection(QTcpSocket* socket, WebDavServer*
     , maxHeadBytes_(server->limits().maxHeadBytes)
     , maxBodyBytes_(server->limits().maxBodyBytes)
 {
+    // Owned by the connection, so the socket lives exactly as long as the one
+    // object that uses it, whatever order the server's children go in.
+    socket_->setParent(this);
     // Qt stops reading from the kernel beyond this, so a client that sends
     // while a download is streamed cannot grow our memory.
     socket_->setReadBufferSize(maxHeadBytes_ + maxBodyBytes_ + 64 * 1024);
@@ -63,8 +66,7 @@ WebDavClientConnection::~WebDavClientConnection()
 {
     endDownload();
     socket_->disconnect(this);
-    socket_->abort();
-    socket_->deleteLater();
+    socket_->abort(); // the socket itself goes with this object's children
 }
 
 void WebDavClientConnection::shutDown()

@@ -89,10 +89,10 @@ RangeKind parseRange(const QString& header, qint64 sizeBytes, ByteRange& range)
         last = sizeBytes - 1;
     else if (!readNumber(lastText, last))
         return RangeKind::Whole;
-    if (last < first)
-        return RangeKind::Whole;
     if (first >= sizeBytes)
         return RangeKind::Unsatisfiable;
+    if (last < first)
+        return RangeKind::Whole;
     last = std::min(last, sizeBytes - 1);
     range.firstByte = first;
     range.lengthBytes = last - first + 1;
