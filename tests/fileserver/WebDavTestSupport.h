@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 
 // The shared folder every file-server test serves, with the names and kinds
 // of entries that break careless servers and clients:
@@ -109,3 +110,9 @@ struct ParsedResponse {
 QList<ParsedResponse> parseResponses(const QByteArray& bytes, bool bodiless = false);
 
 QString basicAuth(const QString& user, const QString& password);
+
+// Readable failure messages for Qt strings.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
