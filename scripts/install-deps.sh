@@ -9,7 +9,8 @@ packages=(g++ cmake ninja-build pkg-config ccache
           xvfb xauth fonts-dejavu-core)
 if [[ "${1:-}" == "--tests" ]]; then
   packages+=(libgtest-dev libgmock-dev
-             ffmpeg sox sndfile-programs mediainfo libxml2-utils)
+             ffmpeg sox sndfile-programs mediainfo libxml2-utils
+             curl python3 litmus cadaver rclone davfs2 nginx-light)
 fi
 
 missing=()
