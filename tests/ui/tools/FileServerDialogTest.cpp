@@ -13,7 +13,9 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTcpServer>
@@ -321,6 +323,29 @@ TEST_F(FileServerDialogTest, LogLineShowsClientPathsAsPlainText)
     statusOf(server->serverPort(), "GET /<img%20src=x><b>bold</b> HTTP/1.1\r\n\r\n");
     EXPECT_EQ(logLabel(dialog)->text(), QStringLiteral("GET /<img src=x><b>bold</b>"));
     EXPECT_EQ(logLabel(dialog)->textFormat(), Qt::PlainText);
+}
+
+TEST(FileServerQuitTest, QuittingWithAClientDownloadingExitsCleanly)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QFile big(folder.path() + QStringLiteral("/big.bin"));
+    ASSERT_TRUE(big.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(big.resize(64 * 1024 * 1024));
+    big.close();
+    QProcess probe;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // Any warning (a socket notifier or timer outliving the application) aborts.
+    environment.insert(QStringLiteral("QT_FATAL_WARNINGS"), QStringLiteral("1"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder.path());
+    probe.setProcessEnvironment(environment);
+    probe.start(QStringLiteral(FILE_SERVER_QUIT_PROBE), {folder.path()});
+    ASSERT_TRUE(probe.waitForFinished(30000));
+    const QString errors = QString::fromLocal8Bit(probe.readAllStandardError());
+    EXPECT_EQ(probe.exitStatus(), QProcess::NormalExit) << errors.toStdString();
+    EXPECT_EQ(probe.exitCode(), 0) << errors.toStdString();
+    EXPECT_TRUE(errors.trimmed().isEmpty()) << errors.toStdString();
 }
 
 } // namespace
