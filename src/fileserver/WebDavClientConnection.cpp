@@ -83,8 +83,11 @@ void WebDavClientConnection::onReadyRead()
     if (closing_ || download_)
         return; // a download in progress resumes reading when it ends
     idleTimer_->start();
-    buffer_.append(socket_->readAll());
-    processBuffer();
+    // Beyond one full request the socket keeps the rest (its read buffer is
+    // bounded too) until the requests already here are answered.
+    if (buffer_.size() <= maxHeadBytes_ + maxBodyBytes_)
+        buffer_.append(socket_->readAll());
+    server_->scheduleTurn(this);
 }
 
 void WebDavClientConnection::onDisconnected()
@@ -118,32 +121,38 @@ void WebDavClientConnection::abortConnection()
     onDisconnected(); // abort announces nothing when the socket was already gone
 }
 
-// Answers every complete request in the buffer, in order, so a pipelining
-// client never waits for bytes it has already sent.
-void WebDavClientConnection::processBuffer()
+// Answers the next complete request in the buffer. The server calls it once
+// per event-loop turn and connection in turn, so a burst of clients never
+// holds the GUI thread for longer than one request; a pipelining client is
+// scheduled again at once for what it has already sent.
+void WebDavClientConnection::processNextRequest()
 {
-    while (!closing_ && !download_) {
-        if (!headersComplete_) {
-            const qsizetype headEnd = buffer_.indexOf(kHeadEnd);
-            if (headEnd < 0) {
-                if (buffer_.size() > maxHeadBytes_)
-                    refuseAndClose(431, QStringLiteral("Request Header Fields Too Large"));
-                return;
-            }
-            if (headEnd + kHeadEnd.size() > maxHeadBytes_) {
+    if (closing_ || download_)
+        return;
+    if (buffer_.size() <= maxHeadBytes_ + maxBodyBytes_ && socket_->bytesAvailable() > 0)
+        buffer_.append(socket_->readAll());
+    while (!headersComplete_) {
+        const qsizetype headEnd = buffer_.indexOf(kHeadEnd);
+        if (headEnd < 0) {
+            if (buffer_.size() > maxHeadBytes_)
                 refuseAndClose(431, QStringLiteral("Request Header Fields Too Large"));
-                return;
-            }
-            if (!parseHead(headEnd))
-                continue; // answered (400) and dropped, or the connection is closing
-        }
-        if (buffer_.size() < contentLength_)
             return;
-        body_ = buffer_.left(contentLength_);
-        buffer_.remove(0, contentLength_);
-        processRequest();
-        resetRequest();
+        }
+        if (headEnd + kHeadEnd.size() > maxHeadBytes_) {
+            refuseAndClose(431, QStringLiteral("Request Header Fields Too Large"));
+            return;
+        }
+        if (!parseHead(headEnd) && closing_)
+            return; // refused and closing; a malformed line (400) was dropped and parsing goes on
     }
+    if (buffer_.size() < contentLength_)
+        return;
+    body_ = buffer_.left(contentLength_);
+    buffer_.remove(0, contentLength_);
+    processRequest();
+    resetRequest();
+    if (!closing_ && !download_ && !buffer_.isEmpty())
+        server_->scheduleTurn(this);
 }
 
 // Parses the head that ends at `headEnd` and removes it from the buffer.

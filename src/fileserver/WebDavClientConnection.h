@@ -34,6 +34,8 @@ public:
 
     // Ends any download and closes the socket now; used by WebDavServer::stop.
     void shutDown();
+    // Answers the next complete request, if any; called by the server's turns.
+    void processNextRequest();
 
     // Shared with tests: the suffix table and the date forms are pure.
     static QString getMimeType(const QString& fileName);
@@ -52,7 +54,6 @@ private slots:
 
 private:
     // Requests
-    void processBuffer();
     bool parseHead(qsizetype headEnd);
     void processRequest();
     void resetRequest();
@@ -89,7 +90,6 @@ private:
     void startDownload(QFile* file, qint64 offsetBytes, qint64 lengthBytes);
     void pumpDownload();
     void endDownload();
-    void resumeAfterDownload();
 
     QTcpSocket* socket_;
     WebDavServer* server_;

@@ -218,7 +218,8 @@ QList<QFileInfo> WebDavClientConnection::listFolder(const QString& fsPath) const
     const QFileInfoList entries =
         QDir(fsPath).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsFirst);
     for (const QFileInfo& entry : entries) {
-        if (entry.fileName().startsWith(QLatin1Char('.')) || !isPathAllowed(entry.absoluteFilePath()))
+        // Only a symbolic link can lead out of a folder that lies in the share.
+        if (entry.fileName().startsWith(QLatin1Char('.')) || (entry.isSymLink() && !isPathAllowed(entry.absoluteFilePath())))
             continue;
         visible.append(entry);
     }
@@ -352,9 +353,8 @@ void WebDavClientConnection::pumpDownload()
         downloadRemainingBytes_ -= wanted;
         if (downloadRemainingBytes_ == 0) {
             endDownload();
-            // Later, not here: pipelined requests are answered from the event
-            // loop, so a long pipeline never deepens the stack.
-            QMetaObject::invokeMethod(this, &WebDavClientConnection::resumeAfterDownload, Qt::QueuedConnection);
+            // What the client sent meanwhile is answered on a later turn.
+            server_->scheduleTurn(this);
         }
     }
 }
@@ -364,12 +364,4 @@ void WebDavClientConnection::endDownload()
     delete download_;
     download_ = nullptr;
     downloadRemainingBytes_ = 0;
-}
-
-void WebDavClientConnection::resumeAfterDownload()
-{
-    if (closing_ || download_)
-        return;
-    buffer_.append(socket_->readAll());
-    processBuffer();
 }

@@ -6,14 +6,18 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 WebDavServer::WebDavServer(QObject* parent)
     : QObject(parent)
     , tcpServer_(new QTcpServer(this))
     , username_(QStringLiteral("tonvale"))
     , port_(8080)
+    , turnTimer_(new QTimer(this))
 {
     connect(tcpServer_, &QTcpServer::newConnection, this, &WebDavServer::onNewConnection);
+    turnTimer_->setInterval(0);
+    connect(turnTimer_, &QTimer::timeout, this, &WebDavServer::onTurn);
 }
 
 WebDavServer::~WebDavServer()
@@ -55,6 +59,8 @@ void WebDavServer::stop()
         connection->deleteLater();
     }
     connections_.clear();
+    waiting_.clear();
+    turnTimer_->stop();
     tcpServer_->close();
     emit logMessage(QStringLiteral("WebDAV server stopped"));
     emit serverStopped();
@@ -109,5 +115,23 @@ void WebDavServer::onClientDisconnected()
     if (!connection)
         return;
     connections_.removeAll(connection);
+    waiting_.removeAll(connection);
     connection->deleteLater();
+}
+
+void WebDavServer::scheduleTurn(WebDavClientConnection* connection)
+{
+    if (!connections_.contains(connection) || waiting_.contains(connection))
+        return;
+    waiting_.append(connection);
+    if (!turnTimer_->isActive())
+        turnTimer_->start();
+}
+
+void WebDavServer::onTurn()
+{
+    if (!waiting_.isEmpty())
+        waiting_.takeFirst()->processNextRequest();
+    if (waiting_.isEmpty())
+        turnTimer_->stop();
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 class QTcpServer;
+class QTimer;
 class WebDavClientConnection;
 
 // What one client may cost the recorder before it is cut off. The server runs
@@ -65,8 +66,14 @@ signals:
 private slots:
     void onNewConnection();
     void onClientDisconnected();
+    void onTurn();
 
 private:
+    // A connection with a request to answer waits for its turn: one request
+    // per event-loop turn, connections in order, so the GUI thread's timers
+    // run between any two requests however many clients ask at once.
+    void scheduleTurn(WebDavClientConnection* connection);
+
     QTcpServer* tcpServer_;
     QString rootPath_;
     QString username_;
@@ -74,4 +81,6 @@ private:
     quint16 port_;
     QList<WebDavClientConnection*> connections_;
     WebDavLimits limits_;
+    QTimer* turnTimer_;
+    QList<WebDavClientConnection*> waiting_;
 };
