@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
 class WebDavProtocolTest : public ::testing::Test {
@@ -291,6 +293,40 @@ TEST_F(WebDavProtocolTest, MimeTypesAndHttpDates)
     const QDateTime time(QDate(2026, 3, 1), QTime(7, 5, 9), QTimeZone(3600));
     EXPECT_EQ(WebDavClientConnection::formatHttpDate(time), QStringLiteral("Sun, 01 Mar 2026 06:05:09 GMT"));
     QLocale::setDefault(QLocale::c());
+}
+
+// Mutated and random requests, cut off at any point: the server answers,
+// refuses or waits, but never crashes, leaks or stops serving others.
+TEST_F(WebDavProtocolTest, MutatedRequestsNeverBreakTheServer)
+{
+    const QList<QByteArray> seeds = {
+        request("PROPFIND", "/Day%201/", "Depth: infinity\r\nContent-Length: 4\r\n") + "abcd",
+        request("GET", "/big.bin", "Range: bytes=5-9\r\n"),
+        request("HEAD", "/100%25%20%231+%C3%BC.wav"),
+        request("OPTIONS", "*", QByteArray(), false),
+        "GET /%zz%%%c3 HTTP/1.1\r\nAuthorization: Basic !!!\r\nRange: bytes=-0\r\n\r\n",
+    };
+    std::mt19937 random(20261210);
+    const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    for (int round = 0; round < 200; ++round) {
+        QByteArray bytes = seeds.at(pick(seeds.size()));
+        const int edits = 1 + pick(8);
+        for (int e = 0; e < edits && !bytes.isEmpty(); ++e) {
+            const int at = pick(bytes.size());
+            switch (pick(5)) {
+            case 0: bytes[at] = static_cast<char>(random()); break;
+            case 1: bytes.remove(at, 1 + pick(8)); break;
+            case 2: bytes.insert(at, QByteArray(1 + pick(4), static_cast<char>(random()))); break;
+            case 3: bytes.insert(at, QByteArrayList{"\r\n", ":", " ", "%", "-", "\r\n\r\n", "Content-Length: 3\r\n"}.at(pick(7))); break;
+            default: bytes.truncate(at); break;
+            }
+        }
+        RawClient client(server_->port);
+        client.send(bytes);
+        spinUntil([&] { return !client.receivedSoFar().isEmpty() || !client.isConnected(); }, 30);
+    }
+    EXPECT_EQ(exchange(request("GET", "/Day%201/sub/nested.txt")).body, "nested\n");
+    EXPECT_TRUE(spinUntil([&] { return server_->server->connectionCount() == 0; }, 5000));
 }
 
 class WebDavSmallLimitsTest : public WebDavProtocolTest {

@@ -244,6 +244,11 @@ QByteArray RawClient::pending()
     return impl_->received;
 }
 
+QByteArray RawClient::receivedSoFar() const
+{
+    return impl_->received;
+}
+
 QByteArray ParsedResponse::header(const QByteArray& name) const
 {
     for (const auto& [key, value] : headers)

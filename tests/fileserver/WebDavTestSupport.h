@@ -92,6 +92,8 @@ public:
     bool waitClosed(int timeoutMs = 10000);
     // Bytes read so far without waiting (after a short spin).
     QByteArray pending();
+    // Bytes read so far, at once.
+    QByteArray receivedSoFar() const;
 
 private:
     class Impl;
