@@ -17,8 +17,9 @@ class WebDavServer;
 // server's, keeps every path inside the shared folder and answers OPTIONS,
 // PROPFIND, GET and HEAD. The connection stays open between requests.
 //
-// Threads: GUI thread only, driven by its socket's signals and its idle timer.
-// The server owns it (as a child) and deletes it later when the client goes.
+// Threads: GUI thread only, driven by its socket's signals, its idle timer
+// and the server's turns (one request per turn). The server owns it (as a
+// child) and deletes it later when the client goes; it owns its socket.
 //
 // Bounds, because the first bytes come from clients nobody has authenticated:
 // the head and the body are limited (431 / 413, then the connection closes),
