@@ -340,4 +340,29 @@ TEST(ProcessRestartTest, TheNewProcessStartsOnlyAfterTheOldOneEnded)
     EXPECT_EQ(file.readAll(), "arg one\n") << "arguments with blanks arrive whole";
 }
 
+TEST(SnapshotRestartTest, TheRestartedProgramRunsOnTheSnapshotAfterTheOldOneEnded)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), folder.path());
+    environment.insert(QStringLiteral("TMPDIR"), folder.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder.path());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess first;
+    first.setProcessEnvironment(environment);
+    first.start(QStringLiteral(SNAPSHOT_RESTART_PROBE), {folder.path()});
+    ASSERT_TRUE(first.waitForFinished(20000)) << "the first process must end by itself after the overlay's 3 s";
+    EXPECT_EQ(first.exitCode(), 0) << first.readAllStandardError().toStdString();
+    const QString report = folder.path() + QStringLiteral("/second.txt");
+    QElapsedTimer clock;
+    clock.start();
+    while (!QFileInfo::exists(report) && clock.elapsed() < 15000)
+        QTest::qWait(50);
+    QTest::qWait(100);
+    QFile file(report);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "the program was not started again";
+    EXPECT_EQ(file.readAll(), "fader=-6.0 first-gone");
+}
+
 } // namespace
