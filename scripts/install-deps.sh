@@ -10,7 +10,7 @@ packages=(g++ cmake ninja-build pkg-config ccache
 if [[ "${1:-}" == "--tests" ]]; then
   packages+=(libgtest-dev libgmock-dev
              ffmpeg sox sndfile-programs mediainfo libxml2-utils alsa-utils
-             python3)
+             curl python3 litmus cadaver rclone davfs2 nginx-light)
 fi
 
 missing=()

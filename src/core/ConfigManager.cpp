@@ -95,6 +95,20 @@ void ConfigManager::resetForTests()
     fillBuiltInEntriesLocked();
     defaultPath_ = pathFromHome();
     modified_ = false;
+    sealed_ = false;
+}
+
+void ConfigManager::sealForRestart()
+{
+    std::lock_guard lock(mutex_);
+    sealed_ = true;
+    modified_ = false;
+}
+
+bool ConfigManager::isSealedForRestart() const
+{
+    std::lock_guard lock(mutex_);
+    return sealed_;
 }
 
 bool ConfigManager::loadConfig(const std::string& path)
@@ -117,6 +131,10 @@ bool ConfigManager::saveConfig(const std::string& path)
     std::lock_guard lock(mutex_);
     if (path.empty() && !modified_)
         return true;
+    if (sealed_ && (path.empty() || path == defaultPath_)) {
+        debugLog("ConfigManager: configuration sealed for a restart, file not written");
+        return true;
+    }
     const std::string target = path.empty() ? defaultPath_ : path;
     if (target.empty())
         return false;
@@ -150,6 +168,10 @@ bool ConfigManager::saveConfig(const std::string& path)
 
 void ConfigManager::storeLocked(const std::string& key, std::string value)
 {
+    if (sealed_) {
+        debugLog("ConfigManager: configuration sealed for a restart, '" + key + "' not stored");
+        return;
+    }
     if (hasLineBreak(key) || key.find('=') != std::string::npos || hasLineBreak(value)) {
         debugLog("ConfigManager: WARNING: refused to store key '" + key +
                  "': keys and values may not contain line breaks, keys no '='");

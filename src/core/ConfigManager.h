@@ -38,6 +38,13 @@ public:
 
     std::string getConfigPath() const;
 
+    // The configuration file now holds what the next process must start with
+    // (a loaded snapshot before a restart): from here on nothing is stored and
+    // the configuration file is not written, so this process's shutdown (its
+    // faders, its window geometry) cannot overwrite it.
+    void sealForRestart();
+    bool isSealedForRestart() const;
+
     // Tests only: back to the state of a fresh process (built-in entries,
     // nothing modified, default path worked out again from the current HOME).
     void resetForTests();
@@ -57,4 +64,5 @@ private:
     std::map<std::string, std::string> entries_;
     std::string defaultPath_;
     bool modified_ = false;
+    bool sealed_ = false;
 };

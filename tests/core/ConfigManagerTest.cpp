@@ -245,4 +245,21 @@ TEST_F(ConfigManagerTest, ConcurrentSettersAndSavesLoseNothing)
         EXPECT_EQ(config()->getInt("t" + std::to_string(t) + ".199", -1), 199);
 }
 
+TEST_F(ConfigManagerTest, SealedForRestartTheFileKeepsWhatWasLoaded)
+{
+    writeFile(configPath(), "# Tonvale Configuration\n\nfader.1=-6.0\n");
+    ASSERT_TRUE(config()->loadConfig(""));
+    const QByteArray loaded = readFile(configPath());
+    config()->sealForRestart();
+    EXPECT_TRUE(config()->isSealedForRestart());
+    // What a shutting-down window would still write: nothing of it lands.
+    config()->setString("fader.1", "0.0");
+    config()->setInt("window.width", 1234);
+    EXPECT_TRUE(config()->saveConfig(""));
+    EXPECT_EQ(config()->getString("fader.1", ""), "-6.0");
+    EXPECT_EQ(config()->getInt("window.width", -1), -1);
+    EXPECT_EQ(readFile(configPath()), loaded);
+    EXPECT_NE(home_.logText().find("configuration sealed for a restart"), std::string::npos);
+}
+
 } // namespace

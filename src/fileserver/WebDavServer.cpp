@@ -1,0 +1,137 @@
+#include "fileserver/WebDavServer.h"
+
+#include "fileserver/WebDavClientConnection.h"
+
+#include <QDir>
+#include <QHostAddress>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+WebDavServer::WebDavServer(QObject* parent)
+    : QObject(parent)
+    , tcpServer_(new QTcpServer(this))
+    , username_(QStringLiteral("tonvale"))
+    , port_(8080)
+    , turnTimer_(new QTimer(this))
+{
+    connect(tcpServer_, &QTcpServer::newConnection, this, &WebDavServer::onNewConnection);
+    turnTimer_->setInterval(0);
+    connect(turnTimer_, &QTimer::timeout, this, &WebDavServer::onTurn);
+}
+
+WebDavServer::~WebDavServer()
+{
+    stop();
+}
+
+bool WebDavServer::start(quint16 port)
+{
+    if (tcpServer_->isListening())
+        return true;
+    if (rootPath_.isEmpty() || !QDir(rootPath_).exists()) {
+        emit logMessage(QStringLiteral("Error: Invalid root path"));
+        return false;
+    }
+    if (password_.isEmpty()) {
+        emit logMessage(QStringLiteral("Error: Password not set"));
+        return false;
+    }
+    port_ = port;
+    if (!tcpServer_->listen(QHostAddress::Any, port)) {
+        emit logMessage(QStringLiteral("Failed to start server: %1").arg(tcpServer_->errorString()));
+        return false;
+    }
+    emit logMessage(QStringLiteral("WebDAV server started on port %1").arg(port));
+    emit serverStarted();
+    return true;
+}
+
+void WebDavServer::stop()
+{
+    if (!tcpServer_->isListening())
+        return;
+    for (WebDavClientConnection* connection : std::as_const(connections_)) {
+        // Deleted later, but cut off now: no further request of a stopped
+        // server may be answered while the deletion waits for the event loop.
+        connection->disconnect(this);
+        connection->shutDown();
+        connection->deleteLater();
+    }
+    connections_.clear();
+    waiting_.clear();
+    turnTimer_->stop();
+    tcpServer_->close();
+    emit logMessage(QStringLiteral("WebDAV server stopped"));
+    emit serverStopped();
+}
+
+bool WebDavServer::isRunning() const
+{
+    return tcpServer_->isListening();
+}
+
+quint16 WebDavServer::serverPort() const
+{
+    return tcpServer_->isListening() ? tcpServer_->serverPort() : port_;
+}
+
+void WebDavServer::setRootPath(const QString& path)
+{
+    rootPath_ = QDir(path).absolutePath();
+}
+
+void WebDavServer::setCredentials(const QString& username, const QString& password)
+{
+    username_ = username.isEmpty() ? QStringLiteral("tonvale") : username;
+    password_ = password;
+}
+
+void WebDavServer::onNewConnection()
+{
+    while (tcpServer_->hasPendingConnections()) {
+        QTcpSocket* socket = tcpServer_->nextPendingConnection();
+        const QString address = socket->peerAddress().toString();
+        if (connections_.size() >= limits_.maxConnections) {
+            // A flood of clients must not exhaust the recorder's file handles.
+            socket->abort();
+            socket->deleteLater();
+            emit logMessage(QStringLiteral("Connection refused: %1 (limit of %2 connections reached)")
+                                .arg(address)
+                                .arg(limits_.maxConnections));
+            continue;
+        }
+        auto* connection = new WebDavClientConnection(socket, this, this);
+        connections_.append(connection);
+        connect(connection, &WebDavClientConnection::disconnected, this, &WebDavServer::onClientDisconnected);
+        emit clientConnected(address);
+        emit logMessage(QStringLiteral("Client connected: %1").arg(address));
+    }
+}
+
+void WebDavServer::onClientDisconnected()
+{
+    auto* connection = qobject_cast<WebDavClientConnection*>(sender());
+    if (!connection)
+        return;
+    connections_.removeAll(connection);
+    waiting_.removeAll(connection);
+    connection->deleteLater();
+}
+
+void WebDavServer::scheduleTurn(WebDavClientConnection* connection)
+{
+    if (!connections_.contains(connection) || waiting_.contains(connection))
+        return;
+    waiting_.append(connection);
+    if (!turnTimer_->isActive())
+        turnTimer_->start();
+}
+
+void WebDavServer::onTurn()
+{
+    if (!waiting_.isEmpty())
+        waiting_.takeFirst()->processNextRequest();
+    if (waiting_.isEmpty())
+        turnTimer_->stop();
+}

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+
+class QTcpServer;
+class QTimer;
+class WebDavClientConnection;
+
+// What one client may cost the recorder before it is cut off. The server runs
+// on the GUI thread of a program that may be recording, and it answers
+// clients that have not authenticated yet, so nothing a client sends may grow
+// without bound or hold a socket forever.
+struct WebDavLimits {
+    qint64 maxHeadBytes = 64 * 1024;      // a longer head is answered 431 and the connection closed
+    qint64 maxBodyBytes = 1024 * 1024;    // a longer declared body is answered 413 and the connection closed
+    int maxConnections = 100;             // further clients are closed at once
+    int idleTimeoutMs = 60 * 1000;        // a connection with no traffic for this long is closed
+};
+
+// The read-only WebDAV listener: accepts clients on every local address and
+// hands each to a WebDavClientConnection, which reads the shared folder and
+// the credentials held here at every request.
+//
+// Threads: GUI thread only. Every socket, timer and signal is driven by the
+// GUI thread's event loop; there are no locks. Connections are children of the
+// server and are deleted later, never inside one of their own slots.
+class WebDavServer : public QObject {
+    Q_OBJECT
+
+    friend class WebDavClientConnection;
+
+public:
+    explicit WebDavServer(QObject* parent = nullptr);
+    ~WebDavServer() override;
+
+    // Listens on `port` once a shared folder that exists and a password are
+    // set. True at once (and on the old port) when already listening.
+    bool start(quint16 port);
+    // Drops every connection (clients mid-transfer lose it) and stops listening.
+    void stop();
+    bool isRunning() const;
+
+    // Stored as an absolute path; whether the folder exists is checked by start.
+    void setRootPath(const QString& path);
+    // An empty user name means "tonvale". An empty password admits nobody.
+    void setCredentials(const QString& username, const QString& password);
+
+    // Tests shrink the limits to reach them quickly; applies to new connections.
+    void setLimits(const WebDavLimits& limits) { limits_ = limits; }
+    const WebDavLimits& limits() const { return limits_; }
+    // The port actually bound (differs from the one asked only for port 0).
+    quint16 serverPort() const;
+    int connectionCount() const { return static_cast<int>(connections_.size()); }
+
+signals:
+    void serverStarted();
+    void serverStopped();
+    void clientConnected(const QString& address);
+    void clientDisconnected(const QString& address);
+    void logMessage(const QString& message);
+
+private slots:
+    void onNewConnection();
+    void onClientDisconnected();
+    void onTurn();
+
+private:
+    // A connection with a request to answer waits for its turn: one request
+    // per event-loop turn, connections in order, so the GUI thread's timers
+    // run between any two requests however many clients ask at once.
+    void scheduleTurn(WebDavClientConnection* connection);
+
+    QTcpServer* tcpServer_;
+    QString rootPath_;
+    QString username_;
+    QString password_;
+    quint16 port_;
+    QList<WebDavClientConnection*> connections_;
+    WebDavLimits limits_;
+    QTimer* turnTimer_;
+    QList<WebDavClientConnection*> waiting_;
+};
