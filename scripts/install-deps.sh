@@ -10,6 +10,7 @@ packages=(g++ cmake ninja-build pkg-config ccache
 if [[ "${1:-}" == "--tests" ]]; then
   packages+=(libgtest-dev libgmock-dev
              ffmpeg sox sndfile-programs mediainfo libxml2-utils)
+  packages+=(fonts-crosextra-carlito poppler-utils)
 fi
 
 missing=()
