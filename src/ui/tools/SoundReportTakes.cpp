@@ -68,20 +68,19 @@ QString fileNumberOf(const QString& baseName)
     return {};
 }
 
-bool readTake(const QString& path, SoundReportTake& take)
+bool readTake(const QFileInfo& info, SoundReportTake& take)
 {
-    const std::string utf8Path = path.toStdString();
-    std::error_code error;
-    // A FIFO or device would block or stream forever; only plain files are takes.
-    if (!std::filesystem::is_regular_file(utf8Path, error))
+    // A FIFO or device would block or stream forever; only plain files are
+    // takes (a symbolic link counts as what it points to).
+    if (!info.isFile())
         return false;
+    const std::string utf8Path = info.absoluteFilePath().toStdString();
     BwfMetadata metadata;
     try {
         metadata = BwfMetadataReader::readMetadata(utf8Path);
     } catch (const std::filesystem::filesystem_error&) {
         return false;  // vanished between the listing and the read
     }
-    const QFileInfo info(path);
     take = SoundReportTake{};
     take.fileName = info.fileName();
     take.fileDate = info.fileTime(QFileDevice::FileModificationTime);
@@ -115,7 +114,7 @@ std::vector<SoundReportTake> scanFolder(const QString& folder)
                                                             QDir::Files, QDir::Name);
     for (const QFileInfo& file : files) {
         SoundReportTake take;
-        if (readTake(file.absoluteFilePath(), take))
+        if (readTake(file, take))
             takes.push_back(std::move(take));
     }
     // Stable, so takes equal in all three keys keep the listing order.

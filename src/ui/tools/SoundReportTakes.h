@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QString>
 #include <QStringList>
 
@@ -41,8 +42,9 @@ namespace SoundReportTakes {
 // cannot be read gives a take with empty texts and zero numbers.
 std::vector<SoundReportTake> scanFolder(const QString& folder);
 
-// One file; false when it no longer exists or is not a regular file.
-bool readTake(const QString& path, SoundReportTake& take);
+// One file, as listed (its cached file type and date are used); false when
+// it is not a regular file or no longer exists.
+bool readTake(const QFileInfo& file, SoundReportTake& take);
 
 // "AAD" names up to their first "_" (AAD_1 gives AAD), and any take name of
 // three capital letters and four digits followed by "_" (XYZ0012_S3_T4
