@@ -119,6 +119,19 @@ TEST_F(SoundReportTakesTest, ScanListsTakesAsTheFilesCarryThem)
     EXPECT_TRUE(scanFolder(home_.path() + "/absent").empty());
 }
 
+// A file listed but gone before it is read is left out instead of ending
+// the program with the reader's exception.
+TEST_F(SoundReportTakesTest, TakeVanishingAfterTheListingIsLeftOut)
+{
+    const QString folder = makeFolder("roll");
+    ASSERT_TRUE(writeReportTake(folder, {"ABC0001_S1_T1.wav"}));
+    const QFileInfo listed(folder + "/ABC0001_S1_T1.wav");
+    ASSERT_TRUE(listed.isFile());  // the listing's cached view
+    ASSERT_TRUE(QFile::remove(listed.absoluteFilePath()));
+    SoundReportTake take;
+    EXPECT_FALSE(readTake(listed, take));
+}
+
 TEST_F(SoundReportTakesTest, FileNumbersFromTakeNames)
 {
     const std::pair<const char*, const char*> kCases[] = {
