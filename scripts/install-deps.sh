@@ -11,6 +11,7 @@ if [[ "${1:-}" == "--tests" ]]; then
   packages+=(libgtest-dev libgmock-dev
              ffmpeg sox sndfile-programs mediainfo libxml2-utils alsa-utils
              curl python3 litmus cadaver rclone davfs2 nginx-light)
+  packages+=(fonts-crosextra-carlito poppler-utils)
 fi
 
 missing=()

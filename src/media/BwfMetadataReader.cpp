@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -19,6 +20,9 @@ constexpr uint32_t kRf64SizeInDs64 = 0xFFFFFFFFu;
 // No bext or iXML chunk of any recorder comes near this; a damaged size
 // must not make us hold a take's audio in memory.
 constexpr uint64_t kMaxMetadataBodyBytes = 16u << 20;
+// The header of a take (ds64, bext, iXML, fmt) fits one block: the whole
+// walk is a single read.
+constexpr size_t kReadBlockBytes = 8u << 10;
 
 // fmt chunk body offsets; the format is reported as the file states it, also
 // when no reader of ours could decode its samples.
@@ -184,23 +188,96 @@ Section findSection(const std::string& text, const char* upperOpen, const char* 
     return section;
 }
 
-void parseSpeed(const std::string& speed, BwfMetadata& metadata)
+// The opening tags ("<NAME>", no attributes) of a document in order, found
+// in one pass, so each element lookup scans a short list instead of the text.
+class TagIndex {
+public:
+    explicit TagIndex(const std::string& document)
+        : document_(document)
+    {
+        for (size_t at = document.find('<'); at != std::string::npos; at = document.find('<', at + 1)) {
+            size_t end = at + 1;
+            while (end < document.size() && isNameCharacter(document[end]))
+                ++end;
+            if (end > at + 1 && end < document.size() && document[end] == '>')
+                tags_.push_back({at, std::string_view(document).substr(at + 1, end - at - 1)});
+        }
+    }
+
+    // What extractTagValue gives for the text [from, to) of the document.
+    std::string value(size_t from, size_t to, const char* name) const
+    {
+        const std::string upper = asciiCase(name, true);
+        size_t at = find(from, to, upper);
+        size_t length = upper.size();
+        if (at == std::string::npos) {
+            const std::string lower = asciiCase(name, false);
+            at = find(from, to, lower);
+            length = lower.size();
+        }
+        if (at == std::string::npos)
+            return {};
+        const size_t start = at + length + 2;
+        const size_t end = document_.find('<', start);
+        if (end == std::string::npos || end >= to)
+            return {};
+        return BwfMetadataReader::unescapeXmlText(CantarMetadataParser::trim(document_.substr(start, end - start)));
+    }
+
+private:
+    struct Tag {
+        size_t position;
+        std::string_view name;
+    };
+
+    static bool isNameCharacter(char c)
+    {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+    }
+
+    static std::string asciiCase(const char* name, bool toUpper)
+    {
+        std::string text = name;
+        for (char& c : text) {
+            if (toUpper && c >= 'a' && c <= 'z')
+                c = static_cast<char>(c - 'a' + 'A');
+            else if (!toUpper && c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c - 'A' + 'a');
+        }
+        return text;
+    }
+
+    size_t find(size_t from, size_t to, const std::string& name) const
+    {
+        for (const Tag& tag : tags_) {
+            if (tag.position >= from && tag.position + name.size() + 2 <= to && tag.name == name)
+                return tag.position;
+        }
+        return std::string::npos;
+    }
+
+    const std::string& document_;
+    std::vector<Tag> tags_;
+};
+
+void parseSpeed(const TagIndex& tags, size_t from, size_t to, BwfMetadata& metadata)
 {
+    auto extract = [&](const char* name) { return tags.value(from, to, name); };
     uint64_t rate = 0;
-    if (parseNumber(BwfMetadataReader::extractTagValue(speed, "TIMESTAMP_SAMPLE_RATE"), rate) &&
+    if (parseNumber(extract("TIMESTAMP_SAMPLE_RATE"), rate) &&
         static_cast<uint32_t>(rate) != 0)
         metadata.timestampSampleRate = static_cast<uint32_t>(rate);
 
     uint64_t high = 0;
     uint64_t low = 0;
-    if (parseNumber(BwfMetadataReader::extractTagValue(speed, "TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI"), high) &&
-        parseNumber(BwfMetadataReader::extractTagValue(speed, "TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO"), low)) {
+    if (parseNumber(extract("TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_HI"), high) &&
+        parseNumber(extract("TIMESTAMP_SAMPLES_SINCE_MIDNIGHT_LO"), low)) {
         const uint64_t reference = (high << 32) | low;
         if (reference <= BextFields::kMaxTimeReference)
             metadata.timeReference = reference;
     }
 
-    const std::string rateText = BwfMetadataReader::extractTagValue(speed, "TIMECODE_RATE");
+    const std::string rateText = extract("TIMECODE_RATE");
     const size_t slash = rateText.find('/');
     if (slash != std::string::npos) {
         double numerator = 0.0;
@@ -215,14 +292,14 @@ void parseSpeed(const std::string& speed, BwfMetadata& metadata)
         parseDecimal(rateText, metadata.frameRate);
     }
 
-    const std::string flag = BwfMetadataReader::extractTagValue(speed, "TIMECODE_FLAG");
+    const std::string flag = extract("TIMECODE_FLAG");
     if (!flag.empty())
         metadata.dropFrame = flag == "DF" || flag == "df";
 }
 
-void parseBextSection(const std::string& bext, BwfMetadata& metadata)
+void parseBextSection(const TagIndex& tags, size_t from, size_t to, BwfMetadata& metadata)
 {
-    const std::string time = BwfMetadataReader::extractTagValue(bext, "BWF_ORIGINATION_TIME");
+    const std::string time = tags.value(from, to, "BWF_ORIGINATION_TIME");
     if (!time.empty() && metadata.originationTime.empty()) {
         metadata.originationTime = time;
         for (char& c : metadata.originationTime) {
@@ -230,8 +307,8 @@ void parseBextSection(const std::string& bext, BwfMetadata& metadata)
                 c = ':';
         }
     }
-    const std::string lowText = BwfMetadataReader::extractTagValue(bext, "BWF_TIME_REFERENCE_LOW");
-    const std::string highText = BwfMetadataReader::extractTagValue(bext, "BWF_TIME_REFERENCE_HIGH");
+    const std::string lowText = tags.value(from, to, "BWF_TIME_REFERENCE_LOW");
+    const std::string highText = tags.value(from, to, "BWF_TIME_REFERENCE_HIGH");
     uint64_t low = 0;
     uint64_t high = 0;
     if (parseNumber(lowText, low) && (highText.empty() || parseNumber(highText, high))) {
@@ -251,7 +328,7 @@ bool flagValue(const std::string& value)
     return upper == "TRUE" || upper == "1";
 }
 
-void parseTrackList(const std::string& document, BwfMetadata& metadata)
+void parseTrackList(const std::string& document, const TagIndex& tags, BwfMetadata& metadata)
 {
     const Section list = findSection(document, "<TRACK_LIST>", "<TrackList>", "</TRACK_LIST>", "</TrackList>");
     if (list.start == std::string::npos || list.end == std::string::npos)
@@ -267,12 +344,11 @@ void parseTrackList(const std::string& document, BwfMetadata& metadata)
         // CHANNEL_INDEX or NAME must not take a later TRACK's.
         const size_t close = document.find("</TRACK>", track);
         const size_t fieldsEnd = std::min(close, list.end);
-        const std::string fields = document.substr(track, fieldsEnd - track);
         BwfMetadata::TrackInfo info;
-        if (!parseNumber(BwfMetadataReader::extractTagValue(fields, "CHANNEL_INDEX"), info.channelIndex))
+        if (!parseNumber(tags.value(track, fieldsEnd, "CHANNEL_INDEX"), info.channelIndex))
             info.channelIndex = runningNumber;
-        info.name = BwfMetadataReader::extractTagValue(fields, "NAME");
-        info.function = BwfMetadataReader::extractTagValue(fields, "FUNCTION");
+        info.name = tags.value(track, fieldsEnd, "NAME");
+        info.function = tags.value(track, fieldsEnd, "FUNCTION");
         metadata.tracks.push_back(std::move(info));
         if (close == std::string::npos)
             break;
@@ -375,6 +451,7 @@ BwfMetadata BwfMetadataReader::readMetadata(const std::string& path)
     if (!file)
         return metadata;
     RiffChunkWalker walker(file.get(), static_cast<int64_t>(metadata.fileSize));
+    walker.cacheReads(kReadBlockBytes);
     char magic[4] = {};
     if (!walker.readAt(0, magic, sizeof magic))
         return metadata;
@@ -434,19 +511,19 @@ bool BwfMetadataReader::findChunk(RiffChunkWalker& walker, const WaveForm& form,
 
 void BwfMetadataReader::parseIxml(const std::string& document, BwfMetadata& metadata)
 {
+    const TagIndex tags(document);
+    const size_t documentEnd = document.size();
     const Section speed = findSection(document, "<SPEED>", "<Speed>", "</SPEED>", "</Speed>");
-    if (speed.start != std::string::npos) {
-        const size_t end = speed.end == std::string::npos ? document.size() : speed.end;
-        parseSpeed(document.substr(speed.start, end - speed.start), metadata);
-    }
+    if (speed.start != std::string::npos)
+        parseSpeed(tags, speed.start, speed.end == std::string::npos ? documentEnd : speed.end, metadata);
 
-    const std::string userBits = extractTagValue(document, "UBITS");
+    const std::string userBits = tags.value(0, documentEnd, "UBITS");
     if (!userBits.empty())
         metadata.userBits = userBits[0] == '$' ? userBits : "$" + userBits;
 
     const Section bext = findSection(document, "<BEXT>", "<Bext>", "</BEXT>", "</Bext>");
     if (bext.start != std::string::npos && bext.end != std::string::npos)
-        parseBextSection(document.substr(bext.start, bext.end - bext.start), metadata);
+        parseBextSection(tags, bext.start, bext.end, metadata);
 
     const struct {
         const char* name;
@@ -457,18 +534,18 @@ void BwfMetadataReader::parseIxml(const std::string& document, BwfMetadata& meta
                   {"TAKE", &BwfMetadata::take},
                   {"NOTE", &BwfMetadata::note}};
     for (const auto& text : kTexts) {
-        std::string value = extractTagValue(document, text.name);
+        std::string value = tags.value(0, documentEnd, text.name);
         if (!value.empty())
             metadata.*text.member = std::move(value);
     }
-    const std::string circled = extractTagValue(document, "CIRCLED");
+    const std::string circled = tags.value(0, documentEnd, "CIRCLED");
     if (!circled.empty())
         metadata.circled = flagValue(circled);
-    const std::string wildTrack = extractTagValue(document, "WILD_TRACK");
+    const std::string wildTrack = tags.value(0, documentEnd, "WILD_TRACK");
     if (!wildTrack.empty())
         metadata.wildTrack = flagValue(wildTrack);
 
-    parseTrackList(document, metadata);
+    parseTrackList(document, tags, metadata);
     applyDescriptionFallback(metadata);
 }
 

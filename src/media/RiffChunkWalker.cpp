@@ -26,7 +26,32 @@ bool RiffChunkWalker::readHeader(int64_t offset, Chunk& chunk)
 
 bool RiffChunkWalker::readAt(int64_t offset, void* bytes, size_t count)
 {
+    if (cacheBlockBytes_ != 0 && count <= cacheBlockBytes_ && offset >= 0)
+        return readCached(offset, bytes, count);
     return fseeko(file_, offset, SEEK_SET) == 0 && std::fread(bytes, 1, count, file_) == count;
+}
+
+void RiffChunkWalker::cacheReads(size_t blockBytes)
+{
+    cacheBlockBytes_ = blockBytes;
+    cache_.clear();
+}
+
+bool RiffChunkWalker::readCached(int64_t offset, void* bytes, size_t count)
+{
+    const auto inCache = [&] {
+        return offset >= cacheOffset_ && offset + static_cast<int64_t>(count) <= cacheOffset_ + int64_t(cache_.size());
+    };
+    if (!inCache()) {
+        cache_.resize(cacheBlockBytes_);
+        cacheOffset_ = offset;
+        const size_t got = fseeko(file_, offset, SEEK_SET) == 0 ? std::fread(cache_.data(), 1, cache_.size(), file_) : 0;
+        cache_.resize(got);
+        if (!inCache())
+            return false;
+    }
+    std::memcpy(bytes, cache_.data() + (offset - cacheOffset_), count);
+    return true;
 }
 
 RiffChunkWalker::Result RiffChunkWalker::find(int64_t offset, const char* id, Chunk& chunk)

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Walks the chunks of a RIFF or RF64 file by their sizes: id, 32-bit size,
 // body, and a pad byte after an odd-sized body. Every position it returns
@@ -47,10 +48,21 @@ public:
     // Reads exactly `count` bytes from `offset`.
     bool readAt(int64_t offset, void* bytes, size_t count);
 
+    // From now on, reads of up to `blockBytes` come from blocks of that size
+    // read once, so a walk over a file's header costs one read instead of a
+    // seek and a read per chunk. Only for callers that never write through
+    // the stream while the walker is in use.
+    void cacheReads(size_t blockBytes);
+
     // The four id bytes as text, non-printable bytes as \xNN.
     static std::string printableId(const char* id);
 
 private:
+    bool readCached(int64_t offset, void* bytes, size_t count);
+
     std::FILE* file_;
     int64_t fileSizeBytes_;
+    std::vector<uint8_t> cache_;
+    int64_t cacheOffset_ = 0;
+    size_t cacheBlockBytes_ = 0;
 };

@@ -1,0 +1,429 @@
+#include "ui/tools/SoundReportDialog.h"
+
+#include "core/ConfigManager.h"
+#include "core/DebugLog.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+const char* const kDetailNames[] = {"File Number:", "Filename:",     "Scene:",        "Take:",
+                                    "Project:",     "Sound Roll:",   "Timecode In:",  "Timecode Out:",
+                                    "Duration:",    "Tracks:",       "Notes:",        "File Date:"};
+constexpr int kDetailCount = 12;
+constexpr int kSuccessMilliseconds = 2000;
+constexpr QSize kLogoPreview(150, 75);
+
+struct Key {
+    const char* name;
+    QString SoundReportProduction::*member;
+};
+const Key kStringKeys[] = {
+    {"soundreport.productionCompany", &SoundReportProduction::productionCompany},
+    {"soundreport.projectName", &SoundReportProduction::projectName},
+    {"soundreport.director", &SoundReportProduction::director},
+    {"soundreport.soundMixer", &SoundReportProduction::soundMixer},
+    {"soundreport.mixerPhone", &SoundReportProduction::mixerPhone},
+    {"soundreport.mixerEmail", &SoundReportProduction::mixerEmail},
+    {"soundreport.companyLogoPath", &SoundReportProduction::companyLogoPath},
+};
+const char* const kOutputFormatKey = "soundreport.outputFormat";
+
+// A name from file metadata must not lead the proposed path out of the
+// roll folder or hold characters no file system takes.
+QString safeNamePart(QString text)
+{
+    for (QChar& c : text) {
+        if (c == '/' || c == '\\' || c.unicode() < 0x20 || c.unicode() == 0x7F)
+            c = '_';
+    }
+    if (text == QLatin1String(".") || text == QLatin1String(".."))
+        text.fill('_');
+    return text;
+}
+
+void showLogoPreview(QLabel* preview, const QString& path)
+{
+    preview->setPixmap(QPixmap());
+    if (path.isEmpty()) {
+        preview->setText(QStringLiteral("No logo"));
+        return;
+    }
+    QPixmap image;
+    if (!image.load(path)) {
+        preview->setText(QStringLiteral("Invalid image"));
+        return;
+    }
+    preview->setText(QString());
+    preview->setPixmap(image.scaled(kLogoPreview, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
+SoundReportDialog::Prompts defaultPrompts()
+{
+    SoundReportDialog::Prompts prompts;
+    prompts.chooseFolder = [](QWidget* parent, const QString& caption, const QString& start) {
+        return QFileDialog::getExistingDirectory(parent, caption, start, QFileDialog::ShowDirsOnly);
+    };
+    prompts.chooseSaveFile = [](QWidget* parent, const QString& caption, const QString& proposed, const QString& filter) {
+        return QFileDialog::getSaveFileName(parent, caption, proposed, filter);
+    };
+    prompts.chooseLogo = [](QWidget* parent, const QString& caption, const QString& start, const QString& filter) {
+        return QFileDialog::getOpenFileName(parent, caption, start, filter);
+    };
+    prompts.showMessage = [](QWidget* parent, const QString& title, const QString& text) {
+        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+        box.exec();
+    };
+    prompts.runDialog = [](QDialog& dialog) { return dialog.exec(); };
+    return prompts;
+}
+
+} // namespace
+
+SoundReportDialog::SoundReportDialog(QWidget* parent)
+    : QDialog(parent)
+    , prompts_(defaultPrompts())
+{
+    setWindowTitle(QStringLiteral("Sound Report Generator"));
+    setMinimumSize(1000, 700);
+    resize(1200, 800);
+    setupUI();
+    loadProductionInfo();
+    const QString opening = SoundReportTakes::openingFolder();
+    if (!opening.isEmpty())
+        scanAndShow(opening);
+}
+
+void SoundReportDialog::setPrompts(const Prompts& prompts)
+{
+    const Prompts defaults = defaultPrompts();
+    prompts_.chooseFolder = prompts.chooseFolder ? prompts.chooseFolder : defaults.chooseFolder;
+    prompts_.chooseSaveFile = prompts.chooseSaveFile ? prompts.chooseSaveFile : defaults.chooseSaveFile;
+    prompts_.chooseLogo = prompts.chooseLogo ? prompts.chooseLogo : defaults.chooseLogo;
+    prompts_.showMessage = prompts.showMessage ? prompts.showMessage : defaults.showMessage;
+    prompts_.runDialog = prompts.runDialog ? prompts.runDialog : defaults.runDialog;
+}
+
+void SoundReportDialog::setupUI()
+{
+    auto* main = new QVBoxLayout(this);
+    main->setSpacing(10);
+    main->setContentsMargins(10, 10, 10, 10);
+
+    auto* folderRow = new QHBoxLayout;
+    folderRow->addWidget(new QLabel(QStringLiteral("Sound Roll Folder:"), this));
+    folderField_ = new QLineEdit(this);
+    folderField_->setReadOnly(true);
+    folderRow->addWidget(folderField_, 1);
+    selectFolderButton_ = new QPushButton(QStringLiteral("Select Folder..."), this);
+    connect(selectFolderButton_, &QPushButton::clicked, this, &SoundReportDialog::onSelectFolder);
+    folderRow->addWidget(selectFolderButton_);
+    main->addLayout(folderRow);
+
+    auto* middle = new QHBoxLayout;
+    auto* takesBox = new QGroupBox(QStringLiteral("Takes"), this);
+    auto* takesLayout = new QVBoxLayout(takesBox);
+    takeTable_ = new QTableWidget(0, 6, takesBox);
+    takeTable_->setHorizontalHeaderLabels(
+        {"File #", "Scene", "Take", "Project", "Sound Roll", "Duration"});
+    takeTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    takeTable_->setSelectionMode(QAbstractItemView::SingleSelection);
+    takeTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    takeTable_->horizontalHeader()->setStretchLastSection(true);
+    takeTable_->setAlternatingRowColors(true);
+    connect(takeTable_, &QTableWidget::itemSelectionChanged, this, &SoundReportDialog::onTakeSelectionChanged);
+    takesLayout->addWidget(takeTable_);
+    middle->addWidget(takesBox, 2);
+
+    auto* detailsBox = new QGroupBox(QStringLiteral("Take Details"), this);
+    detailsBox->setMaximumWidth(400);
+    auto* form = new QFormLayout(detailsBox);
+    for (int i = 0; i < kDetailCount; ++i) {
+        auto* value = new QLabel(QStringLiteral("--"), detailsBox);
+        value->setObjectName(QStringLiteral("detail%1").arg(i));
+        value->setWordWrap(true);
+        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        form->addRow(new QLabel(QString::fromLatin1(kDetailNames[i]), detailsBox), value);
+        detailLabels_.push_back(value);
+    }
+    middle->addWidget(detailsBox, 1);
+    main->addLayout(middle, 1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    configureButton_ = new QPushButton(QStringLiteral("Configure..."), this);
+    connect(configureButton_, &QPushButton::clicked, this, &SoundReportDialog::onConfigure);
+    buttons->addWidget(configureButton_);
+    createButton_ = new QPushButton(QStringLiteral("Create Sound Report"), this);
+    createButton_->setEnabled(false);
+    connect(createButton_, &QPushButton::clicked, this, &SoundReportDialog::onCreateReport);
+    buttons->addWidget(createButton_);
+    closeButton_ = new QPushButton(QStringLiteral("Close"), this);
+    connect(closeButton_, &QPushButton::clicked, this, &QDialog::accept);
+    buttons->addWidget(closeButton_);
+    main->addLayout(buttons);
+}
+
+void SoundReportDialog::loadProductionInfo()
+{
+    ConfigManager* config = ConfigManager::getInstance();
+    for (const Key& key : kStringKeys)
+        production_.*key.member = QString::fromStdString(config->getString(key.name, ""));
+    outputFormat_ = config->getInt(kOutputFormatKey, 0);
+}
+
+void SoundReportDialog::saveProductionInfo()
+{
+    ConfigManager* config = ConfigManager::getInstance();
+    for (const Key& key : kStringKeys)
+        config->setString(key.name, (production_.*key.member).toStdString());
+    config->setInt(kOutputFormatKey, outputFormat_);
+    config->saveConfig("");
+}
+
+void SoundReportDialog::scanWavFiles(const QString& folder)
+{
+    takes_ = SoundReportTakes::scanFolder(folder);
+    rollName_ = QDir(folder).dirName();
+}
+
+void SoundReportDialog::scanAndShow(const QString& folder)
+{
+    folderPath_ = folder;
+    folderField_->setText(folder);
+    scanWavFiles(folder);
+    updateTakeList();
+    createButton_->setEnabled(!takes_.empty());
+}
+
+void SoundReportDialog::updateTakeList()
+{
+    takeTable_->setRowCount(0);
+    for (const TakeInfo& take : takes_) {
+        const int row = takeTable_->rowCount();
+        takeTable_->insertRow(row);
+        const QString cells[] = {take.fileNumber, take.scene,     take.take,
+                                 take.project,    take.soundRoll, SoundReportTakes::formatDuration(take.durationSeconds, take.frameRate)};
+        for (int column = 0; column < 6; ++column)
+            takeTable_->setItem(row, column, new QTableWidgetItem(cells[column]));
+    }
+    takeTable_->resizeColumnsToContents();
+    onTakeSelectionChanged();
+}
+
+void SoundReportDialog::onSelectFolder()
+{
+    QString start = SoundReportTakes::currentRollFolder();
+    if (start.isEmpty())
+        start = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString folder = prompts_.chooseFolder(this, QStringLiteral("Select Sound Roll Folder"), start);
+    if (!folder.isEmpty())
+        scanAndShow(folder);
+}
+
+void SoundReportDialog::onScanFolder()
+{
+    if (!folderPath_.isEmpty())
+        scanAndShow(folderPath_);
+}
+
+void SoundReportDialog::onTakeSelectionChanged()
+{
+    const int row = takeTable_->currentRow();
+    showDetails(row >= 0 && row < static_cast<int>(takes_.size()) ? &takes_[static_cast<size_t>(row)] : nullptr);
+}
+
+void SoundReportDialog::showDetails(const TakeInfo* take)
+{
+    if (!take) {
+        for (QLabel* label : detailLabels_)
+            label->setText(QStringLiteral("--"));
+        return;
+    }
+    const QString values[kDetailCount] = {
+        take->fileNumber,
+        take->fileName,
+        take->scene,
+        take->take,
+        take->project,
+        take->soundRoll,
+        take->timecodeIn,
+        take->timecodeOut,
+        SoundReportTakes::formatDuration(take->durationSeconds, take->frameRate),
+        take->trackNames.isEmpty() ? QStringLiteral("N/A") : take->trackNames.join(", "),
+        take->notes.isEmpty() ? QStringLiteral("N/A") : take->notes,
+        take->fileDate.isValid() ? take->fileDate.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) : QString(),
+    };
+    for (int i = 0; i < kDetailCount; ++i)
+        detailLabels_[static_cast<size_t>(i)]->setText(values[i]);
+}
+
+void SoundReportDialog::onConfigure()
+{
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Sound Report Configuration"));
+    dialog.setMinimumWidth(500);
+    auto* layout = new QVBoxLayout(&dialog);
+    auto* form = new QFormLayout;
+    const char* const kLabels[] = {"Production Company:", "Project/Show Name:", "Director:",
+                                   "Sound Mixer:",        "Mixer Phone:",       "Mixer Email:"};
+    std::vector<QLineEdit*> fields;
+    for (int i = 0; i < 6; ++i) {
+        auto* field = new QLineEdit(production_.*kStringKeys[i].member, &dialog);
+        field->setObjectName(QString::fromLatin1(kStringKeys[i].name).section('.', 1));
+        form->addRow(QString::fromLatin1(kLabels[i]), field);
+        fields.push_back(field);
+    }
+    auto* format = new QComboBox(&dialog);
+    format->setObjectName(QStringLiteral("outputFormat"));
+    format->addItem(QStringLiteral("PDF (Sound Report)"), 0);
+    format->addItem(QStringLiteral("CSV"), 1);
+    format->addItem(QStringLiteral("ALE (Avid Log Exchange)"), 2);
+    format->setCurrentIndex(outputFormat_);
+    form->addRow(QStringLiteral("Output Format:"), format);
+
+    auto* logoRow = new QHBoxLayout;
+    auto* logoField = new QLineEdit(production_.companyLogoPath, &dialog);
+    logoField->setObjectName(QStringLiteral("companyLogoPath"));
+    logoField->setReadOnly(true);
+    logoField->setPlaceholderText(QStringLiteral("No logo selected"));
+    logoRow->addWidget(logoField, 1);
+    auto* browse = new QPushButton(QStringLiteral("Browse..."), &dialog);
+    auto* clear = new QPushButton(QStringLiteral("Clear"), &dialog);
+    logoRow->addWidget(browse);
+    logoRow->addWidget(clear);
+    form->addRow(QStringLiteral("Company Logo:"), logoRow);
+
+    auto* preview = new QLabel(&dialog);
+    preview->setObjectName(QStringLiteral("logoPreview"));
+    preview->setFixedSize(kLogoPreview);
+    preview->setAlignment(Qt::AlignCenter);
+    preview->setStyleSheet(QStringLiteral("QLabel { border: 1px solid #ccc; background: #f5f5f5; }"));
+    showLogoPreview(preview, production_.companyLogoPath);
+    form->addRow(QString(), preview);
+    layout->addLayout(form);
+
+    const QString startPath = production_.companyLogoPath;
+    connect(browse, &QPushButton::clicked, &dialog, [&, this] {
+        const QString chosen = prompts_.chooseLogo(&dialog, QStringLiteral("Select Company Logo"), startPath,
+                                                   QStringLiteral("Images (*.png *.jpg *.jpeg *.bmp *.gif)"));
+        if (chosen.isEmpty())
+            return;
+        logoField->setText(chosen);
+        showLogoPreview(preview, chosen);
+    });
+    connect(clear, &QPushButton::clicked, &dialog, [&] {
+        logoField->clear();
+        showLogoPreview(preview, QString());
+    });
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    auto* ok = new QPushButton(QStringLiteral("OK"), &dialog);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), &dialog);
+    connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    layout->addLayout(buttons);
+
+    if (prompts_.runDialog(dialog) != QDialog::Accepted)
+        return;
+    for (int i = 0; i < 6; ++i)
+        production_.*kStringKeys[i].member = fields[static_cast<size_t>(i)]->text();
+    production_.companyLogoPath = logoField->text();
+    outputFormat_ = format->currentIndex();
+    saveProductionInfo();
+}
+
+SoundReportDialog::FormatInfo SoundReportDialog::formatInfo() const
+{
+    switch (outputFormat_) {
+    case 2: return {Format::Ale, ".ale", "ALE Files (*.ale)", "ALE"};
+    case 1: return {Format::Csv, ".csv", "CSV Files (*.csv)", "CSV"};
+    default: return {Format::Pdf, ".pdf", "PDF Files (*.pdf)", "PDF"};
+    }
+}
+
+QString SoundReportDialog::proposedFileName() const
+{
+    const QString project = takes_.empty() ? QString() : safeNamePart(takes_.front().project);
+    const QString roll = safeNamePart(rollName_);
+    const QString extension = formatInfo().extension;
+    if (!project.isEmpty() && !roll.isEmpty())
+        return project + "_" + roll + "_SoundReport" + extension;
+    if (!project.isEmpty())
+        return project + "_SoundReport" + extension;
+    if (!roll.isEmpty())
+        return roll + "_SoundReport" + extension;
+    return "SoundReport" + extension;
+}
+
+void SoundReportDialog::onCreateReport()
+{
+    if (takes_.empty()) {
+        prompts_.showMessage(this, QStringLiteral("No Takes"), QStringLiteral("Please scan a folder with WAV files first."));
+        return;
+    }
+    const FormatInfo info = formatInfo();
+    const QString path = prompts_.chooseSaveFile(this, QStringLiteral("Save Sound Report"),
+                                                 folderPath_ + "/" + proposedFileName(), info.filter);
+    if (path.isEmpty())
+        return;
+    const bool written = info.format == Format::Ale   ? generateAleReport(path)
+                         : info.format == Format::Csv ? generateCsvReport(path)
+                                                      : generatePdfReport(path);
+    if (written) {
+        showSuccess(info.name + " report generated successfully!");
+        return;
+    }
+    debugLog("SoundReport: " + info.name.toStdString() + " report to " + path.toStdString() + " failed: " +
+             lastReportError_.toStdString());
+    prompts_.showMessage(this, QStringLiteral("Error"), "Failed to generate " + info.name + " report.");
+}
+
+void SoundReportDialog::showSuccess(const QString& text)
+{
+    auto* label = new QLabel(text, this);
+    label->setObjectName(QStringLiteral("reportSuccessLabel"));
+    label->setStyleSheet(QStringLiteral("QLabel { background-color: rgba(0, 150, 0, 200); color: white; padding: 12px "
+                                        "24px; border-radius: 6px; font-size: 14px; font-weight: bold; }"));
+    label->setAlignment(Qt::AlignCenter);
+    label->adjustSize();
+    label->move((width() - label->width()) / 2, 50);
+    label->show();
+    label->raise();
+    QTimer::singleShot(kSuccessMilliseconds, label, &QObject::deleteLater);
+}
+
+bool SoundReportDialog::generateCsvReport(const QString& path)
+{
+    lastReportError_.clear();
+    return SoundReportWriters::writeFileSafely(path, SoundReportWriters::csvText(takes_), lastReportError_);
+}
+
+bool SoundReportDialog::generateAleReport(const QString& path)
+{
+    lastReportError_.clear();
+    return SoundReportWriters::writeFileSafely(path, SoundReportWriters::aleText(takes_), lastReportError_);
+}
+
+bool SoundReportDialog::generatePdfReport(const QString& path)
+{
+    lastReportError_.clear();
+    return SoundReportWriters::writePdf(path, takes_, production_, rollName_, lastReportError_);
+}

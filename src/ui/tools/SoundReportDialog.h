@@ -1,0 +1,99 @@
+#pragma once
+
+#include "ui/tools/SoundReportTakes.h"
+#include "ui/tools/SoundReportWriters.h"
+
+#include <QDialog>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+
+// The sound report window: pick a sound-roll folder, look through its
+// takes, enter the production information, and write the report as PDF,
+// CSV or ALE. Modal, GUI thread only.
+class SoundReportDialog : public QDialog {
+    Q_OBJECT
+
+public:
+    using TakeInfo = SoundReportTake;
+
+    // The file and message dialogs it opens; a test answers them instead.
+    struct Prompts {
+        std::function<QString(QWidget* parent, const QString& caption, const QString& startFolder)> chooseFolder;
+        std::function<QString(QWidget* parent, const QString& caption, const QString& proposedPath,
+                              const QString& filter)>
+            chooseSaveFile;
+        std::function<QString(QWidget* parent, const QString& caption, const QString& startPath, const QString& filter)>
+            chooseLogo;
+        std::function<void(QWidget* parent, const QString& title, const QString& text)> showMessage;
+        // Runs the configuration dialog; returns its QDialog::DialogCode.
+        std::function<int(QDialog& dialog)> runDialog;
+    };
+
+    explicit SoundReportDialog(QWidget* parent = nullptr);
+
+    void setPrompts(const Prompts& prompts);
+
+    void scanWavFiles(const QString& folder);
+    void updateTakeList();
+
+    bool generateCsvReport(const QString& path);
+    bool generateAleReport(const QString& path);
+    bool generatePdfReport(const QString& path);
+    // Why the last report failed.
+    const QString& lastReportError() const { return lastReportError_; }
+
+    const std::vector<TakeInfo>& takes() const { return takes_; }
+    const QString& folderPath() const { return folderPath_; }
+    const QString& rollName() const { return rollName_; }
+    const SoundReportProduction& production() const { return production_; }
+    int outputFormat() const { return outputFormat_; }
+    // The file name the save dialog proposes for the current format.
+    QString proposedFileName() const;
+
+public slots:
+    void onSelectFolder();
+    void onScanFolder();
+    void onTakeSelectionChanged();
+    void onConfigure();
+    void onCreateReport();
+
+private:
+    enum class Format { Pdf, Csv, Ale };
+    struct FormatInfo {
+        Format format;
+        QString extension;
+        QString filter;
+        QString name;
+    };
+
+    void setupUI();
+    void loadProductionInfo();
+    void saveProductionInfo();
+    void scanAndShow(const QString& folder);
+    void showDetails(const TakeInfo* take);
+    FormatInfo formatInfo() const;
+    void showSuccess(const QString& text);
+
+    QString folderPath_;
+    QString rollName_;
+    std::vector<TakeInfo> takes_;
+    SoundReportProduction production_;
+    int outputFormat_ = 0;
+    QString lastReportError_;
+    Prompts prompts_;
+
+    QLineEdit* folderField_ = nullptr;
+    QPushButton* selectFolderButton_ = nullptr;
+    QTableWidget* takeTable_ = nullptr;
+    std::vector<QLabel*> detailLabels_;
+    QPushButton* configureButton_ = nullptr;
+    QPushButton* createButton_ = nullptr;
+    QPushButton* closeButton_ = nullptr;
+};

@@ -1,0 +1,294 @@
+// The sound report window offscreen: its take table and details, the
+// configuration dialog, the proposed file names and the outcome of a report,
+// with the file and message dialogs answered by the test.
+
+#include "SoundReportTestTakes.h"
+#include "core/ConfigManager.h"
+#include "support/TempHome.h"
+#include "ui/tools/SoundReportDialog.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Message {
+    QString title;
+    QString text;
+};
+
+class SoundReportDialogTest : public TempHomeTest {
+protected:
+    void SetUp() override
+    {
+        folder_ = home_.path() + "/Feature/R012";
+        QDir().mkpath(folder_);
+        const ReportTake kTakes[] = {
+            {"ABC0001_S1_T1.wav", 2, 1.0, true, samplesAt25(10, 0, 0, 5), 25.0, 48000, "1", "1", "Feature", "R012",
+             "wind from the left", {"MIX", "Boom"}},
+            {"ABC0002_S1_T2.wav", 1, 0.5, true, 0, 25.0, 48000, "1", "2", "Feature", "R012", "", {"Boom"}},
+        };
+        for (const ReportTake& take : kTakes)
+            ASSERT_TRUE(writeReportTake(folder_, take));
+        QFile empty(folder_ + "/empty.wav");  // no channels: no track names
+        ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+        ConfigManager::getInstance()->setString("lastRecording.folderPath", folder_.toStdString());
+    }
+
+    // Answers every prompt of the dialog and keeps what was asked.
+    void answerPrompts(SoundReportDialog& dialog)
+    {
+        SoundReportDialog::Prompts prompts;
+        prompts.chooseFolder = [this](QWidget*, const QString&, const QString& start) {
+            askedFolderStart_ = start;
+            return folderAnswer_;
+        };
+        prompts.chooseSaveFile = [this](QWidget*, const QString& caption, const QString& proposed, const QString& filter) {
+            EXPECT_EQ(caption, "Save Sound Report");
+            proposedPath_ = proposed;
+            proposedFilter_ = filter;
+            return saveAnswer_;
+        };
+        prompts.chooseLogo = [this](QWidget*, const QString&, const QString&, const QString&) { return logoAnswer_; };
+        prompts.showMessage = [this](QWidget*, const QString& title, const QString& text) {
+            messages_.push_back({title, text});
+        };
+        prompts.runDialog = [this](QDialog& configuration) { return configure_(configuration); };
+        dialog.setPrompts(prompts);
+    }
+
+    static QPushButton* button(QWidget& parent, const QString& text)
+    {
+        for (QPushButton* candidate : parent.findChildren<QPushButton*>()) {
+            if (candidate->text() == text)
+                return candidate;
+        }
+        return nullptr;
+    }
+
+    static QStringList detailTexts(SoundReportDialog& dialog)
+    {
+        QStringList texts;
+        for (int i = 0; i < 12; ++i) {
+            auto* label = dialog.findChild<QLabel*>(QStringLiteral("detail%1").arg(i));
+            texts << (label ? label->text() : QStringLiteral("(missing)"));
+        }
+        return texts;
+    }
+
+    QString folder_;
+    QString folderAnswer_;
+    QString saveAnswer_;
+    QString logoAnswer_;
+    QString askedFolderStart_;
+    QString proposedPath_;
+    QString proposedFilter_;
+    std::vector<Message> messages_;
+    std::function<int(QDialog&)> configure_ = [](QDialog&) { return int(QDialog::Rejected); };
+};
+
+TEST_F(SoundReportDialogTest, OpensOnTheLastTakesFolderAndShowsDetails)
+{
+    SoundReportDialog dialog(nullptr);
+    EXPECT_EQ(dialog.windowTitle(), "Sound Report Generator");
+    EXPECT_EQ(dialog.findChild<QLineEdit*>()->text(), folder_);
+    EXPECT_EQ(dialog.rollName(), "R012");
+    auto* table = dialog.findChild<QTableWidget*>();
+    ASSERT_EQ(table->rowCount(), 3);
+    EXPECT_EQ(table->item(1, 0)->text(), "ABC0001");
+    EXPECT_EQ(table->item(1, 5)->text(), "00:00:01:00");
+    EXPECT_TRUE(button(dialog, "Create Sound Report")->isEnabled());
+
+    EXPECT_EQ(detailTexts(dialog), QStringList(12, "--"));
+    table->selectRow(1);
+    const QStringList details = detailTexts(dialog);
+    ASSERT_EQ(details.size(), 12);
+    EXPECT_EQ(details.mid(0, 9), (QStringList{"ABC0001", "ABC0001_S1_T1.wav", "1", "1", "Feature", "R012",
+                                              "10:00:00:05", "10:00:01:05", "00:00:01:00"}));
+    EXPECT_EQ(details[9], "MIX, Boom");
+    EXPECT_EQ(details[10], "wind from the left");
+    EXPECT_FALSE(details[11].isEmpty());
+    table->selectRow(0);  // empty.wav: no notes, no tracks
+    EXPECT_EQ(detailTexts(dialog)[9], "N/A");
+    EXPECT_EQ(detailTexts(dialog)[10], "N/A");
+    table->setCurrentCell(-1, -1);
+    table->clearSelection();
+    EXPECT_EQ(detailTexts(dialog), QStringList(12, "--"));
+}
+
+TEST_F(SoundReportDialogTest, ConfigurationCancelChangesNothingAndOkWritesTheKeys)
+{
+    SoundReportDialog dialog(nullptr);
+    answerPrompts(dialog);
+    const std::string configPath = ConfigManager::getInstance()->getConfigPath();
+    auto fill = [](QDialog& configuration) {
+        configuration.findChild<QLineEdit*>("productionCompany")->setText("Studio");
+        configuration.findChild<QLineEdit*>("projectName")->setText("Feature");
+        configuration.findChild<QLineEdit*>("director")->setText("Dee");
+        configuration.findChild<QLineEdit*>("soundMixer")->setText("Sam");
+        configuration.findChild<QLineEdit*>("mixerPhone")->setText("+1 555");
+        configuration.findChild<QLineEdit*>("mixerEmail")->setText("sam@example.org");
+        configuration.findChild<QComboBox*>("outputFormat")->setCurrentIndex(2);
+    };
+    configure_ = [&](QDialog& configuration) {
+        EXPECT_EQ(configuration.windowTitle(), "Sound Report Configuration");
+        fill(configuration);
+        button(configuration, "Cancel")->click();
+        return configuration.result();
+    };
+    button(dialog, "Configure...")->click();
+    EXPECT_TRUE(dialog.production().projectName.isEmpty());
+    EXPECT_EQ(dialog.outputFormat(), 0);
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(configPath)));
+
+    const QString badLogo = home_.path() + "/not-an-image.png";
+    QFile(badLogo).open(QIODevice::WriteOnly);
+    const QString goodLogo = home_.path() + "/logo.png";
+    QImage(600, 200, QImage::Format_RGB32).save(goodLogo);
+    configure_ = [&](QDialog& configuration) {
+        fill(configuration);
+        auto* preview = configuration.findChild<QLabel*>("logoPreview");
+        EXPECT_EQ(preview->text(), "No logo");
+        logoAnswer_ = badLogo;
+        button(configuration, "Browse...")->click();
+        EXPECT_EQ(preview->text(), "Invalid image");
+        button(configuration, "Clear")->click();
+        EXPECT_EQ(preview->text(), "No logo");
+        logoAnswer_ = goodLogo;
+        button(configuration, "Browse...")->click();
+        EXPECT_FALSE(preview->pixmap().isNull());
+        EXPECT_EQ(preview->pixmap().width(), 150);
+        button(configuration, "OK")->click();
+        return configuration.result();
+    };
+    button(dialog, "Configure...")->click();
+    ConfigManager* config = ConfigManager::getInstance();
+    const std::pair<const char*, const char*> kKeys[] = {
+        {"soundreport.productionCompany", "Studio"}, {"soundreport.projectName", "Feature"},
+        {"soundreport.director", "Dee"},             {"soundreport.soundMixer", "Sam"},
+        {"soundreport.mixerPhone", "+1 555"},        {"soundreport.mixerEmail", "sam@example.org"},
+    };
+    QFile saved(QString::fromStdString(configPath));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    const QString file = QString::fromUtf8(saved.readAll());
+    for (const auto& [key, value] : kKeys) {
+        EXPECT_EQ(config->getString(key, ""), value) << key;
+        EXPECT_TRUE(file.contains(QString(key) + "=" + value)) << key;
+    }
+    EXPECT_TRUE(file.contains("soundreport.companyLogoPath=" + goodLogo));
+    EXPECT_TRUE(file.contains("soundreport.outputFormat=2"));
+    EXPECT_EQ(dialog.outputFormat(), 2);
+    EXPECT_EQ(dialog.production().director, "Dee");
+}
+
+TEST_F(SoundReportDialogTest, ProposedNamesAndReportOutcomes)
+{
+    QFile::remove(folder_ + "/empty.wav");  // sorted first, it has no project
+    SoundReportDialog dialog(nullptr);
+    answerPrompts(dialog);
+    ConfigManager* config = ConfigManager::getInstance();
+    struct Case {
+        int format;
+        const char* name;
+        const char* filter;
+    };
+    const Case kCases[] = {{1, "Feature_R012_SoundReport.csv", "CSV Files (*.csv)"},
+                           {2, "Feature_R012_SoundReport.ale", "ALE Files (*.ale)"},
+                           {0, "Feature_R012_SoundReport.pdf", "PDF Files (*.pdf)"},
+                           {7, "Feature_R012_SoundReport.pdf", "PDF Files (*.pdf)"}};
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.format);
+        config->setInt("soundreport.outputFormat", c.format);
+        SoundReportDialog formatDialog(nullptr);
+        answerPrompts(formatDialog);
+        saveAnswer_.clear();  // the user cancels: nothing is written
+        button(formatDialog, "Create Sound Report")->click();
+        EXPECT_EQ(proposedPath_.toStdString(), (folder_ + "/" + c.name).toStdString());
+        EXPECT_EQ(proposedFilter_.toStdString(), c.filter);
+        EXPECT_TRUE(messages_.empty());
+    }
+
+    config->setInt("soundreport.outputFormat", 1);
+    SoundReportDialog csv(nullptr);
+    answerPrompts(csv);
+    saveAnswer_ = folder_ + "/report.csv";
+    button(csv, "Create Sound Report")->click();
+    auto* success = csv.findChild<QLabel*>("reportSuccessLabel");
+    ASSERT_NE(success, nullptr);
+    EXPECT_EQ(success->text(), "CSV report generated successfully!");
+    EXPECT_TRUE(QFile::exists(saveAnswer_));
+    EXPECT_TRUE(messages_.empty());
+
+    for (const QString& bad : {QStringLiteral("/dev/full"), folder_ + "/missing/report.csv"}) {
+        messages_.clear();
+        saveAnswer_ = bad;
+        button(csv, "Create Sound Report")->click();
+        ASSERT_EQ(messages_.size(), 1u) << bad.toStdString();
+        EXPECT_EQ(messages_[0].title, "Error");
+        EXPECT_EQ(messages_[0].text, "Failed to generate CSV report.");
+    }
+
+    // An empty roll: no takes, no project, no folder name.
+    messages_.clear();
+    csv.scanWavFiles("/");
+    EXPECT_EQ(csv.proposedFileName(), "SoundReport.csv");
+    const QString empty = home_.path() + "/emptyroll";
+    QDir().mkpath(empty);
+    folderAnswer_ = empty;
+    button(csv, "Select Folder...")->click();
+    EXPECT_FALSE(button(csv, "Create Sound Report")->isEnabled());
+    csv.onCreateReport();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_EQ(messages_[0].title, "No Takes");
+    EXPECT_EQ(messages_[0].text, "Please scan a folder with WAV files first.");
+}
+
+// A project name from a file cannot lead the proposed path out of the roll.
+TEST_F(SoundReportDialogTest, ProposedNameStaysInTheRollFolder)
+{
+    const QString roll = home_.path() + "/R1";
+    QDir().mkpath(roll);
+    ReportTake take{"ABC0001_S1_T1.wav"};
+    take.project = "../x\\y\n";
+    ASSERT_TRUE(writeReportTake(roll, take));
+    SoundReportDialog dialog(nullptr);
+    dialog.scanWavFiles(roll);
+    const QString name = dialog.proposedFileName();
+    EXPECT_FALSE(name.contains('/'));
+    EXPECT_FALSE(name.contains('\\'));
+    EXPECT_FALSE(name.contains('\n'));
+    EXPECT_TRUE(name.endsWith("_R1_SoundReport.pdf")) << name.toStdString();
+}
+
+// With TONVALE_SCREENSHOT_DIR set (run under xvfb-run with the xcb
+// platform), saves the window with takes listed for a look.
+TEST_F(SoundReportDialogTest, GrabWithTakesListed)
+{
+    const QByteArray target = qgetenv("TONVALE_SCREENSHOT_DIR");
+    if (target.isEmpty())
+        GTEST_SKIP() << "SKIPPED: set TONVALE_SCREENSHOT_DIR to save the window for a look";
+    SoundReportDialog dialog(nullptr);
+    dialog.show();
+    dialog.findChild<QTableWidget*>()->selectRow(1);
+    QApplication::processEvents();
+    EXPECT_TRUE(dialog.grab().save(QString::fromLocal8Bit(target) + "/sound-report-dialog.png"));
+    answerPrompts(dialog);
+    configure_ = [&](QDialog& configuration) {
+        configuration.show();
+        QApplication::processEvents();
+        EXPECT_TRUE(configuration.grab().save(QString::fromLocal8Bit(target) + "/sound-report-configuration.png"));
+        return int(QDialog::Rejected);
+    };
+    button(dialog, "Configure...")->click();
+}
+
+} // namespace
