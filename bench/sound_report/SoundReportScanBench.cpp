@@ -58,7 +58,7 @@ bool writeTake(const std::string& path, int number, const std::vector<float>& sa
     BwfFileWriter writer;
     writer.setBextChunk(record);
     return writer.open(path, kSampleRate, kChannels, BwfFileWriter::Int24) &&
-           writer.writeSamplesInterleaved(samples.data(), kTakeSeconds * kSampleRate) && writer.close();
+           writer.writeFrames(samples.data(), kTakeSeconds * kSampleRate) && writer.close();
 }
 
 // A closed take whose data chunk runs to 4 GiB; the samples are a hole.

@@ -34,9 +34,9 @@ QString currentText(QWidget& dialog)
 
 class OffsetsDialogTest : public TakeRoadTest {
 protected:
-    // Records a one-second take (no pre- or post-roll) and returns its bext
-    // time reference as ffprobe reads it, and the ring position of its start.
-    int64_t recordTake(uint64_t& startPosition)
+    // Records a one-second take (no pre- or post-roll) and returns its file
+    // and the ring position of its start.
+    std::string recordTake(uint64_t& startPosition)
     {
         step(kSecond / 2);
         startPosition = writePosition();
@@ -46,10 +46,16 @@ protected:
         step(kSecond / 4);
         EXPECT_TRUE(waitUntilIdle());
         const std::vector<std::string> files = engine_->getLastClosedTakeFiles();
-        if (files.empty())
+        return files.empty() ? std::string() : files.front();
+    }
+
+    // The bext time reference as ffprobe reads it; -1 when it cannot.
+    static int64_t timeReference(const std::string& file)
+    {
+        if (file.empty())
             return -1;
-        const ToolResult r = runTool(findTool("ffprobe"), {"-v", "error", "-print_format", "json", "-show_format",
-                                                           QString::fromStdString(files.front())});
+        const ToolResult r =
+            runTool(findTool("ffprobe"), {"-v", "error", "-print_format", "json", "-show_format", QString::fromStdString(file)});
         EXPECT_EQ(r.exitCode, 0) << r.standardError.toStdString();
         const QJsonObject tags =
             QJsonDocument::fromJson(r.standardOutput.toUtf8()).object()["format"].toObject()["tags"].toObject();
@@ -103,8 +109,7 @@ TEST_F(OffsetsDialogTest, MinusFiveStartsTheNextTakeFiveFramesEarlier)
     step(kSecond);
 
     uint64_t firstStart = 0;
-    const int64_t first = recordTake(firstStart);
-    ASSERT_GT(first, 0);
+    const std::string firstFile = recordTake(firstStart);
 
     ModalBoxAnswerer boxes;
     {
@@ -113,7 +118,13 @@ TEST_F(OffsetsDialogTest, MinusFiveStartsTheNextTakeFiveFramesEarlier)
         button(dialog, "Apply")->click();
     }
     uint64_t secondStart = 0;
-    const int64_t second = recordTake(secondStart);
+    const std::string secondFile = recordTake(secondStart);
+    // ffprobe runs only once both takes are closed: Qt starts a child with
+    // vfork, whose descriptor work ThreadSanitizer books to the main thread,
+    // so a child between two takes reads as a race on the next take's file.
+    const int64_t first = timeReference(firstFile);
+    const int64_t second = timeReference(secondFile);
+    ASSERT_GT(first, 0);
     ASSERT_GT(second, 0);
     // The device's LTC runs with the ring: without an offset the second take
     // would start (secondStart - firstStart) samples after the first.

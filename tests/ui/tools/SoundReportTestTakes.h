@@ -52,5 +52,5 @@ inline bool writeReportTake(const QString& folder, const ReportTake& take)
         return false;
     const auto frames = static_cast<int>(take.seconds * 48000);
     std::vector<float> silence(static_cast<size_t>(frames) * static_cast<size_t>(take.channels), 0.0f);
-    return writer.writeSamplesInterleaved(silence.data(), frames) && writer.close();
+    return writer.writeFrames(silence.data(), frames) && writer.close();
 }
