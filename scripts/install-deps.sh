@@ -6,10 +6,12 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config ccache
           qt6-base-dev libltc-dev libsndfile1-dev
-          xvfb xauth fonts-dejavu-core)
+          xvfb xauth fonts-dejavu-core
+          libjack-jackd2-dev)
 if [[ "${1:-}" == "--tests" ]]; then
   packages+=(libgtest-dev libgmock-dev
-             ffmpeg sox sndfile-programs mediainfo libxml2-utils)
+             ffmpeg sox sndfile-programs mediainfo libxml2-utils
+             jackd2)
 fi
 
 missing=()
