@@ -31,7 +31,8 @@ namespace JackEngine {
 constexpr int kRate = 48000;
 constexpr int kLtcFps = 25;
 constexpr int kLtcFrameSamples = kRate / kLtcFps;
-constexpr size_t kSignalFrames = 12 * kRate;
+// Within the million samples knownSample keeps distinct.
+constexpr size_t kSignalFrames = 20 * kRate;
 // The LTC the tester plays starts at 10:00:00:00.
 constexpr int64_t kLtcStartSamples = 10LL * 3600 * kLtcFps * kLtcFrameSamples;
 constexpr auto kWait = std::chrono::seconds(20);
@@ -79,8 +80,8 @@ protected:
         server_ = std::make_unique<JackTestServer>(options);
         TONVALE_REQUIRE_JACKD(*server_);
         std::string error;
-        jack_ = JackAudioSystem::connect(server_->name(), error);
-        ASSERT_TRUE(jack_) << error;
+        jack_ = JackAudioSystem::connect(server_->name(), error, jackTestClientName("tonvale"));
+        ASSERT_TRUE(jack_) << error << "\n" << server_->logTail();
         virtual_ = std::make_shared<VirtualAudioSystem>(VirtualAudioSystem::Mode::RealTime,
                                                         VirtualAudioDescription::builtInDefault());
         system_ = std::make_shared<CombinedAudioSystem>(std::vector<std::shared_ptr<AudioSystem>>{virtual_, jack_});
@@ -120,10 +121,10 @@ protected:
             << error;
         // The unit's ports are connected after the engine last started it:
         // deactivating a client drops its connections.
-        ASSERT_TRUE(tester_.connect(tester_.outputPort(0), "tonvale:in_1"));
-        ASSERT_TRUE(tester_.connect(tester_.outputPort(1), "tonvale:in_3"));
-        ASSERT_TRUE(tester_.connect(tester_.outputPort(2), "tonvale:in_4"));
-        ASSERT_TRUE(tester_.connect("tonvale:out_1", tester_.inputPort(0)));
+        ASSERT_TRUE(tester_.connect(tester_.outputPort(0), jack_->clientName() + ":in_1"));
+        ASSERT_TRUE(tester_.connect(tester_.outputPort(1), jack_->clientName() + ":in_3"));
+        ASSERT_TRUE(tester_.connect(tester_.outputPort(2), jack_->clientName() + ":in_4"));
+        ASSERT_TRUE(tester_.connect(jack_->clientName() + ":out_1", tester_.inputPort(0)));
     }
 
     // Waits for `seconds` of the server's periods.

@@ -66,18 +66,24 @@ TEST_F(JackEngineTest, TakeCarriesTheTestersSignalsAndTheLtcTime)
     for (const int track : {0, 2, 3})
         engine_->setTrackArmed(track, true);
     waitSeconds(2.0);
-    // Setting up the graph (clients joining, ports connecting) may cost the
-    // server a period; from here on nothing may be lost.
-    const int64_t droppedBefore = engine_->getDroppedSamples();
-    const uint64_t xrunsBefore = jack_->xrunCount();
-    ASSERT_TRUE(engine_->startRecording());
-    waitSeconds(2.0);
-    ASSERT_TRUE(engine_->stopRecording());
-    ASSERT_TRUE(engine_->waitForWriterIdle(kWait));
-    // An overloaded machine may make the server skip a period; the alarm's
-    // figure must then say so.
-    const uint64_t xruns = jack_->xrunCount() - xrunsBefore;
-    EXPECT_EQ(engine_->getDroppedSamples() > droppedBefore, xruns > 0) << xruns << " xruns during the take";
+    // A machine without real-time scheduling for the server may make it
+    // skip a period now and then: the alarm's figure must say so, and such a
+    // take cannot be sample-exact, so the test takes another.
+    constexpr int kAttempts = 3;
+    uint64_t xruns = 0;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        const int64_t droppedBefore = engine_->getDroppedSamples();
+        const uint64_t xrunsBefore = jack_->xrunCount();
+        ASSERT_TRUE(engine_->startRecording());
+        waitSeconds(2.0);
+        ASSERT_TRUE(engine_->stopRecording());
+        ASSERT_TRUE(engine_->waitForWriterIdle(kWait));
+        xruns = jack_->xrunCount() - xrunsBefore;
+        EXPECT_EQ(engine_->getDroppedSamples() > droppedBefore, xruns > 0) << xruns << " xruns during the take";
+        if (xruns == 0)
+            break;
+    }
+    ASSERT_EQ(xruns, 0u) << "the server lost periods in each of " << kAttempts << " takes";
     EXPECT_EQ(engine_->getWriteErrors(), 0);
 
     const std::vector<std::string> files = engine_->getLastClosedTakeFiles();

@@ -95,8 +95,8 @@ protected:
         server_ = std::make_unique<JackTestServer>(options);
         TONVALE_REQUIRE_JACKD(*server_);
         std::string error;
-        system_ = JackAudioSystem::connect(server_->name(), error);
-        ASSERT_TRUE(system_) << error;
+        system_ = JackAudioSystem::connect(server_->name(), error, jackTestClientName("tonvale"));
+        ASSERT_TRUE(system_) << error << "\n" << server_->logTail();
     }
 
     // A unit bound to the JACK device with `inputs` and `outputs` channels,

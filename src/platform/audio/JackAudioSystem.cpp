@@ -57,13 +57,14 @@ struct JackAudioSystem::IOProcEntry {
     AudioBlockBufferList list;
 };
 
-std::shared_ptr<JackAudioSystem> JackAudioSystem::connect(const std::string& serverName, std::string& error)
+std::shared_ptr<JackAudioSystem> JackAudioSystem::connect(const std::string& serverName, std::string& error,
+                                                          const std::string& clientName)
 {
     const std::string name = serverName.empty() ? JackServerLink::defaultServerName() : serverName;
-    jack_client_t* control = JackServerLink::openClient(serverName, "tonvale-control", error);
+    jack_client_t* control = JackServerLink::openClient(serverName, clientName + "-control", error);
     if (control == nullptr)
         return nullptr;
-    std::shared_ptr<JackAudioSystem> system(new JackAudioSystem(name, control));
+    std::shared_ptr<JackAudioSystem> system(new JackAudioSystem(name, clientName, control));
     if (system->noticePipe_[0] < 0) {
         error = "no pipe for the server's notices";
         return nullptr;
@@ -78,8 +79,8 @@ std::shared_ptr<JackAudioSystem> JackAudioSystem::connect(const std::string& ser
     return system;
 }
 
-JackAudioSystem::JackAudioSystem(std::string serverName, jack_client_t* control)
-    : serverName_(std::move(serverName)), control_(control)
+JackAudioSystem::JackAudioSystem(std::string serverName, std::string clientName, jack_client_t* control)
+    : serverName_(std::move(serverName)), clientName_(std::move(clientName)), control_(control)
 {
     sampleRate_.store(static_cast<double>(jack_get_sample_rate(control_)));
     bufferFrames_.store(jack_get_buffer_size(control_));
@@ -390,7 +391,7 @@ AudioStatus JackAudioSystem::startIOProc(AudioDeviceId device, IOProcId id)
         return kAudioErrorDeviceGone;
     const std::vector<std::string> sources = physicalPorts(AudioScope::Input);
     std::string error;
-    if (!entry->client.open(serverName_, "tonvale-capture", static_cast<uint32_t>(sources.size()), 0,
+    if (!entry->client.open(serverName_, clientName_ + "-capture", static_cast<uint32_t>(sources.size()), 0,
                             &JackAudioSystem::ioProcCycle, entry, error)) {
         debugLog("JACK: Direct capture on " + deviceName() + " cannot start: " + error);
         return kAudioErrorDeviceGone;

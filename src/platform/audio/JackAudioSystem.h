@@ -38,8 +38,13 @@ public:
     static constexpr AudioDeviceId kDeviceId = 0x4A000001;
 
     // Connects to a running server (empty name: the default server). Null
-    // with a readable reason when no server of that name answers.
-    static std::shared_ptr<JackAudioSystem> connect(const std::string& serverName, std::string& error);
+    // with a readable reason when no server of that name answers. Our
+    // clients are named `clientName` (the output unit), and with "-control"
+    // and "-capture" after it. The library names a client's socket after
+    // the client and the user, not the server: two processes of one user
+    // on two servers at once need two names.
+    static std::shared_ptr<JackAudioSystem> connect(const std::string& serverName, std::string& error,
+                                                    const std::string& clientName = "tonvale");
     ~JackAudioSystem() override;
 
     JackAudioSystem(const JackAudioSystem&) = delete;
@@ -72,6 +77,7 @@ public:
     int64_t getDroppedFrameCount() const override;
 
     const std::string& serverName() const { return serverName_; }
+    const std::string& clientName() const { return clientName_; }
     std::string deviceName() const;
     // Xruns the server reported since the system connected.
     uint64_t xrunCount() const { return xruns_.load(std::memory_order_relaxed); }
@@ -89,7 +95,7 @@ private:
     };
     struct IOProcEntry;
 
-    JackAudioSystem(std::string serverName, jack_client_t* control);
+    JackAudioSystem(std::string serverName, std::string clientName, jack_client_t* control);
 
     bool isAlive() const { return alive_.load(std::memory_order_acquire); }
     // The server's physical ports of one scope, full names, refreshed from
@@ -109,6 +115,7 @@ private:
     void dispatchAliveChange();
 
     const std::string serverName_;
+    const std::string clientName_;
     mutable std::mutex mutex_;
     jack_client_t* control_ = nullptr;
     std::vector<std::string> capturePorts_;

@@ -79,7 +79,7 @@ AudioStatus JackOutputUnit::initialize()
     const uint32_t inputs = inputEnabled_ ? inputFormat_.channelsPerFrame : 0;
     const uint32_t outputs = outputEnabled_ ? outputFormat_.channelsPerFrame : 0;
     std::string error;
-    if (!client_.open(system_->serverName(), "tonvale", inputs, outputs, &JackOutputUnit::cycle, this, error)) {
+    if (!client_.open(system_->serverName(), system_->clientName(), inputs, outputs, &JackOutputUnit::cycle, this, error)) {
         debugLog("JACK: Cannot open a client on " + system_->deviceName() + ": " + error);
         return kAudioErrorDeviceGone;
     }

@@ -8,7 +8,8 @@
 
 class JackAudioSystem;
 
-// An output unit on a JACK server: a client "tonvale" with one input port
+// An output unit on a JACK server: a client named as the system says
+// ("tonvale") with one input port
 // per channel of the input bus format and one output port per channel of
 // the output bus format, connected to the server's physical capture and
 // playback ports in order. Each server period runs the render callback once

@@ -1,6 +1,7 @@
 #include "platform/jack/JackTestClient.h"
 
 #include "platform/audio/JackServerLink.h"
+#include "platform/jack/JackTestServer.h"
 
 #include <jack/jack.h>
 
@@ -31,7 +32,7 @@ JackTestClient::~JackTestClient()
 bool JackTestClient::open(const std::string& serverName, std::vector<std::vector<float>> signals, uint32_t inputs,
                           size_t recordFrames, std::string& error)
 {
-    client_ = JackServerLink::openClient(serverName, "tester", error);
+    client_ = JackServerLink::openClient(serverName, jackTestClientName("tester"), error);
     if (client_ == nullptr)
         return false;
     clientName_ = jack_get_client_name(client_);

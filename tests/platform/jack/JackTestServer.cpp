@@ -13,6 +13,7 @@
 #include <iterator>
 #include <spawn.h>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -25,11 +26,25 @@ namespace {
 constexpr std::chrono::seconds kStartTimeout{10};
 constexpr std::chrono::milliseconds kStartPoll{20};
 constexpr std::chrono::seconds kStopTimeout{5};
+constexpr size_t kShownLogChars = 1500;
 
-std::string uniqueName()
+// JACK keeps its servers in a registry of eight entries per user and
+// reclaims a dead server's entry only for a server of the same name. A
+// server that was killed (as the tests do) leaves its entry behind, so the
+// tests take their names from a pool of eight: a name in use by a running
+// test is skipped (each name has a lock file its test holds, which the
+// system releases when the test ends in any way), a dead one is reclaimed.
+constexpr int kNamePool = 8;
+
+std::string poolName(int slot)
 {
-    static std::atomic<int> counter{0};
-    return "tonvale-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter.fetch_add(1));
+    return "tonvale-test-" + std::to_string(slot);
+}
+
+// Not under TMPDIR: tests give every test a TMPDIR of its own.
+std::string lockPath(int slot)
+{
+    return "/tmp/" + poolName(slot) + ".lock";
 }
 
 std::string readFile(const std::string& path)
@@ -55,11 +70,32 @@ bool reap(pid_t pid, std::chrono::milliseconds timeout)
 
 }  // namespace
 
+std::string jackTestClientName(const std::string& role)
+{
+    return role + "-" + std::to_string(::getpid());
+}
+
 JackTestServer::JackTestServer() : JackTestServer(Options{}) {}
 
-JackTestServer::JackTestServer(const Options& options) : name_(uniqueName())
+JackTestServer::JackTestServer(const Options& options)
 {
-    start(options);
+    failure_ = "every one of the " + std::to_string(kNamePool) + " test server names is in use";
+    for (int slot = 0; slot < kNamePool; ++slot) {
+        const int lock = ::open(lockPath(slot).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (lock < 0)
+            continue;
+        if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+            ::close(lock);
+            continue;
+        }
+        nameLock_ = lock;
+        name_ = poolName(slot);
+        // A server of that name started by somebody else refuses ours.
+        if (start(options) || !nameTaken())
+            return;
+        ::close(nameLock_);
+        nameLock_ = -1;
+    }
 }
 
 JackTestServer::~JackTestServer()
@@ -67,12 +103,15 @@ JackTestServer::~JackTestServer()
     stop();
     std::error_code ignored;
     std::filesystem::remove(logPath_, ignored);
+    if (nameLock_ >= 0)
+        ::close(nameLock_);
 }
 
-void JackTestServer::start(const Options& options)
+bool JackTestServer::start(const Options& options)
 {
+    failure_.clear();
     logPath_ = (std::filesystem::temp_directory_path() / (name_ + ".log")).string();
-    const std::vector<std::string> args = {"jackd", "--no-realtime", "--silent", "-d", "dummy",
+    const std::vector<std::string> args = {"jackd", "--verbose", "-d", "dummy",
                                            "-r", std::to_string(options.sampleRate),
                                            "-p", std::to_string(options.periodFrames),
                                            "-C", std::to_string(options.captureChannels),
@@ -102,15 +141,31 @@ void JackTestServer::start(const Options& options)
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         failure_ = "jackd is not installed (the jackd2 package)";
-        return;
+        return false;
     }
     pid_ = pid;
     if (!waitUntilReachable()) {
         stop();
         std::ostringstream reason;
-        reason << "jackd did not answer within " << kStartTimeout.count() << " s: " << readFile(logPath_);
+        const std::string log = readFile(logPath_);
+        reason << "jackd did not answer within " << kStartTimeout.count()
+               << " s: " << log.substr(log.size() > kShownLogChars ? log.size() - kShownLogChars : 0);
         failure_ = reason.str();
+        return false;
     }
+    return true;
+}
+
+std::string JackTestServer::logTail() const
+{
+    const std::string log = readFile(logPath_);
+    return log.substr(log.size() > kShownLogChars ? log.size() - kShownLogChars : 0);
+}
+
+bool JackTestServer::nameTaken() const
+{
+    return failure_.find("already active") != std::string::npos
+           || failure_.find("Too many servers") != std::string::npos;
 }
 
 bool JackTestServer::waitUntilReachable()
@@ -123,7 +178,7 @@ bool JackTestServer::waitUntilReachable()
             return false;
         }
         std::string error;
-        if (jack_client_t* client = JackServerLink::openClient(name_, "tonvale-probe", error)) {
+        if (jack_client_t* client = JackServerLink::openClient(name_, jackTestClientName("probe"), error)) {
             jack_client_close(client);
             return true;
         }

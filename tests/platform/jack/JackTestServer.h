@@ -5,8 +5,9 @@
 #include <string>
 #include <sys/types.h>
 
-// A jackd of the test's own on the dummy back end (no sound card, no
-// real-time scheduling), under a server name no other test uses. The
+// A jackd of the test's own on the dummy back end (no sound card; real-time
+// scheduling where the machine grants it, none needed), under a server name
+// no running test uses. The
 // destructor stops it in every path; a test whose server cannot start skips
 // with jackd's own words (see TONVALE_REQUIRE_JACKD).
 class JackTestServer {
@@ -29,6 +30,8 @@ public:
     const std::string& name() const { return name_; }
     // Why the server did not start.
     const std::string& failure() const { return failure_; }
+    // What the server printed so far (its tail).
+    std::string logTail() const;
 
     // Kills the server outright (SIGKILL), as a crash would, and reaps it.
     void kill();
@@ -36,7 +39,9 @@ public:
     void stop();
 
 private:
-    void start(const Options& options);
+    bool start(const Options& options);
+    // The last start failed on the name (a server of that name runs).
+    bool nameTaken() const;
     bool waitUntilReachable();
     void removeLeftovers() const;
 
@@ -44,7 +49,13 @@ private:
     std::string logPath_;
     std::string failure_;
     pid_t pid_ = -1;
+    int nameLock_ = -1;
 };
+
+// A JACK client name of this test process's own: the library names client
+// sockets after the client and the user, so clients of one name on two
+// servers (tests running side by side) would take each other's socket.
+std::string jackTestClientName(const std::string& role);
 
 #define TONVALE_REQUIRE_JACKD(server)                                                              \
     do {                                                                                           \
