@@ -57,6 +57,35 @@ float fadeGain(int64_t frame, int64_t frames)
     return k < 0 ? 1.0f : 1.0f - static_cast<float>(k) / static_cast<float>(fadeFrames);
 }
 
+// Column `column` against known signal `channel` from `offset` on: the
+// frames that are not the signal's next one, either because periods of it
+// never reached the take (a gap) or because the take holds a period the
+// tester did not play (an insertion). 0 for a sample-exact column.
+int64_t framesOffSignal(const TakeFile& take, int column, int channel, int64_t offset)
+{
+    constexpr int64_t kLongestGap = kRate;
+    int64_t position = offset;
+    int64_t off = 0;
+    for (int64_t k = 0; k < take.frames; ++k) {
+        const float gain = fadeGain(k, take.frames);
+        const float value = take.at(k, column);
+        if (value == knownSample(channel, static_cast<uint64_t>(position)) * gain) {
+            ++position;
+            continue;
+        }
+        int64_t gap = 1;
+        while (gap <= kLongestGap && value != knownSample(channel, static_cast<uint64_t>(position + gap)) * gain)
+            ++gap;
+        if (gap <= kLongestGap) {
+            off += gap;
+            position += gap + 1;
+        } else {
+            ++off;
+        }
+    }
+    return off;
+}
+
 TEST_F(JackEngineTest, TakeCarriesTheTestersSignalsAndTheLtcTime)
 {
     selectJackAndConnectTester();
@@ -65,25 +94,23 @@ TEST_F(JackEngineTest, TakeCarriesTheTestersSignalsAndTheLtcTime)
     engine_->setPostrollDuration(1);
     for (const int track : {0, 2, 3})
         engine_->setTrackArmed(track, true);
+    // Joining the graph may cost the server a period; from here on the take
+    // must match the tester's signals sample for sample, except where the
+    // server skipped periods (a loaded machine without real-time scheduling
+    // does), which the dropped-samples figure must then own up to.
+    const int64_t droppedBefore = engine_->getDroppedSamples();
+    const uint64_t xrunsBefore = jack_->xrunCount();
     waitSeconds(2.0);
-    // A machine without real-time scheduling for the server may make it
-    // skip a period now and then: the alarm's figure must say so, and such a
-    // take cannot be sample-exact, so the test takes another.
-    constexpr int kAttempts = 3;
-    uint64_t xruns = 0;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        const int64_t droppedBefore = engine_->getDroppedSamples();
-        const uint64_t xrunsBefore = jack_->xrunCount();
-        ASSERT_TRUE(engine_->startRecording());
-        waitSeconds(2.0);
-        ASSERT_TRUE(engine_->stopRecording());
-        ASSERT_TRUE(engine_->waitForWriterIdle(kWait));
-        xruns = jack_->xrunCount() - xrunsBefore;
-        EXPECT_EQ(engine_->getDroppedSamples() > droppedBefore, xruns > 0) << xruns << " xruns during the take";
-        if (xruns == 0)
-            break;
-    }
-    ASSERT_EQ(xruns, 0u) << "the server lost periods in each of " << kAttempts << " takes";
+    ASSERT_TRUE(engine_->startRecording());
+    waitSeconds(2.0);
+    ASSERT_TRUE(engine_->stopRecording());
+    ASSERT_TRUE(engine_->waitForWriterIdle(kWait));
+    const int64_t lost = engine_->getDroppedSamples() - droppedBefore;
+    const uint64_t xruns = jack_->xrunCount() - xrunsBefore;
+    EXPECT_EQ(lost > 0, xruns > 0) << xruns << " xruns, " << lost << " samples counted as dropped";
+    // What one skipped period can disturb: the frames lost, and as many
+    // played by the tester that did not reach the recorder in order.
+    const int64_t allowedOff = 2 * lost;
     EXPECT_EQ(engine_->getWriteErrors(), 0);
 
     const std::vector<std::string> files = engine_->getLastClosedTakeFiles();
@@ -94,22 +121,17 @@ TEST_F(JackEngineTest, TakeCarriesTheTestersSignalsAndTheLtcTime)
     ASSERT_EQ(take.channels, 4);
     // Pre-roll, 2 s, post-roll: the test counts the tester's periods, which
     // run a period or so ahead of the engine's.
-    EXPECT_GE(take.frames, 4 * kRate - 4 * 256);
+    EXPECT_GE(take.frames, 4 * kRate - 4 * 256 - lost);
     EXPECT_LT(take.frames, 5 * kRate);
     // Both signals arrive in the same period: one offset for both tracks.
     const int64_t offset = signalOffset(take, 1, 0);
     ASSERT_GE(offset, 0) << "track 1 does not start inside signal 0";
     EXPECT_EQ(signalOffset(take, 2, 1), offset) << "track 3 carries signal 1 from the same frame";
-    int64_t mismatches = 0;
-    for (int64_t k = 0; k < take.frames; ++k) {
-        const float gain = fadeGain(k, take.frames);
-        mismatches += take.at(k, 1) != knownSample(0, static_cast<uint64_t>(offset + k)) * gain;
-        mismatches += take.at(k, 2) != knownSample(1, static_cast<uint64_t>(offset + k)) * gain;
-    }
-    EXPECT_EQ(mismatches, 0);
+    EXPECT_LE(framesOffSignal(take, 1, 0, offset), allowedOff) << "track 1 vs signal 0";
+    EXPECT_LE(framesOffSignal(take, 2, 1, offset), allowedOff) << "track 3 vs signal 1";
     // The tester's LTC labels its sample `offset` with this time.
     ASSERT_GE(take.timeReference, 0) << "no bext chunk read by libsndfile";
-    EXPECT_EQ(take.timeReference, kLtcStartSamples + offset);
+    EXPECT_NEAR(take.timeReference, kLtcStartSamples + offset, lost);
 
     // The mix went out of output 1 to the tester: a second of the take's mix
     // column is there, sample for sample.
@@ -122,7 +144,7 @@ TEST_F(JackEngineTest, TakeCarriesTheTestersSignalsAndTheLtcTime)
     int64_t mixMismatches = 0;
     for (int64_t k = 0; k < kRate && at + static_cast<size_t>(k) < heard.size(); ++k)
         mixMismatches += heard[at + static_cast<size_t>(k)] != take.at(from + k, 0);
-    EXPECT_EQ(mixMismatches, 0);
+    EXPECT_LE(mixMismatches, allowedOff);
     EXPECT_GE(heard.size() - at, static_cast<size_t>(kRate));
 }
 
@@ -164,15 +186,32 @@ TEST_F(JackEngineTest, ServerKilledUnderATakeStopsTheEngineAndTheTakeCloses)
     EXPECT_EQ(engine_->getRenderCycleCount() >= cycles, true);
 }
 
+TEST_F(JackEngineTest, BufferSizeAskedIsSettledByTheServer)
+{
+    selectJackAndConnectTester();
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(engine_->setBufferSize(100));
+    EXPECT_EQ(engine_->getBufferSize(), 128);
+    uint32_t frames = 0;
+    ASSERT_EQ(jack_->getBufferFrameSize(JackAudioSystem::kDeviceId, frames), kAudioOk);
+    EXPECT_EQ(frames, 128u);
+    EXPECT_TRUE(engine_->isRunning());
+    const uint64_t cycles = engine_->getRenderCycleCount();
+    waitSeconds(0.1);
+    EXPECT_GT(engine_->getRenderCycleCount(), cycles) << "the engine renders again at the new size";
+}
+
 TEST_F(JackEngineTest, XrunCountsIntoTheDroppedSamples)
 {
     selectJackAndConnectTester();
     ASSERT_FALSE(HasFatalFailure());
     waitSeconds(0.2);
-    EXPECT_EQ(engine_->getDroppedSamples(), 0);
+    const int64_t droppedBefore = engine_->getDroppedSamples();
+    const uint64_t xrunsBefore = jack_->xrunCount();
     tester_.stallNextCycle(40);
     waitSeconds(0.2);
-    EXPECT_GE(engine_->getDroppedSamples(), 256);
+    EXPECT_GT(jack_->xrunCount(), xrunsBefore);
+    EXPECT_GE(engine_->getDroppedSamples() - droppedBefore, 256) << "at least a period per xrun";
 }
 
 TEST_F(JackEngineTest, NoCallIntoTheEngineAfterStopOrShutdown)

@@ -57,6 +57,20 @@ bool JackTestClient::connect(const std::string& source, const std::string& desti
     return client_ != nullptr && jack_connect(client_, source.c_str(), destination.c_str()) == 0;
 }
 
+std::vector<std::string> JackTestClient::connections(const std::string& port) const
+{
+    std::vector<std::string> names;
+    jack_port_t* found = client_ != nullptr ? jack_port_by_name(client_, port.c_str()) : nullptr;
+    if (found == nullptr)
+        return names;
+    if (const char** connected = jack_port_get_all_connections(client_, found)) {
+        for (const char** name = connected; *name != nullptr; ++name)
+            names.emplace_back(*name);
+        jack_free(connected);
+    }
+    return names;
+}
+
 bool JackTestClient::waitForCycles(uint64_t count, std::chrono::milliseconds timeout)
 {
     std::unique_lock<std::mutex> lock(mutex_);

@@ -35,6 +35,8 @@ public:
     std::string outputPort(uint32_t k) const { return clientName_ + ":out_" + std::to_string(k + 1); }
     std::string inputPort(uint32_t k) const { return clientName_ + ":in_" + std::to_string(k + 1); }
 
+    // The full names of the ports connected to `port`.
+    std::vector<std::string> connections(const std::string& port) const;
     uint64_t cycles() const { return cycles_.load(); }
     // Waits until `count` more cycles ran; false on timeout (the server died).
     bool waitForCycles(uint64_t count, std::chrono::milliseconds timeout);
