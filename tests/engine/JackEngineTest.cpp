@@ -133,14 +133,14 @@ TEST_F(JackEngineTest, TakeCarriesTheTestersSignalsAndTheLtcTime)
     ASSERT_GE(take.timeReference, 0) << "no bext chunk read by libsndfile";
     EXPECT_NEAR(take.timeReference, kLtcStartSamples + offset, lost);
 
-    // The mix went out of output 1 to the tester: a second of the take's mix
+    // The mix went out of output 1 to the listener: a second of the take's mix
     // column is there, sample for sample.
-    const std::vector<float> heard = tester_.recorded(0);
+    const std::vector<float> heard = listener_.recorded(0);
     const int64_t from = kRate;
     size_t at = 0;
     while (at < heard.size() && heard[at] != take.at(from, 0))
         ++at;
-    ASSERT_LT(at, heard.size()) << "the mix never reached the tester";
+    ASSERT_LT(at, heard.size()) << "the mix never reached the listener";
     int64_t mixMismatches = 0;
     for (int64_t k = 0; k < kRate && at + static_cast<size_t>(k) < heard.size(); ++k)
         mixMismatches += heard[at + static_cast<size_t>(k)] != take.at(from + k, 0);
@@ -203,7 +203,7 @@ TEST_F(JackEngineTest, BufferSizeAskedIsSettledByTheServer)
 
 TEST_F(JackEngineTest, XrunCountsIntoTheDroppedSamples)
 {
-    selectJackAndConnectTester();
+    selectJackAndConnectTester(false);
     ASSERT_FALSE(HasFatalFailure());
     waitSeconds(0.2);
     const int64_t droppedBefore = engine_->getDroppedSamples();
@@ -245,6 +245,32 @@ TEST_F(JackEngineAt44100Test, ServerAtAnotherRateIsRefusedWithTheReason)
     EXPECT_TRUE(logHas("JACK: " + deviceName() + " refused: the server runs at 44100 Hz, the engine records at "
                        "48000 Hz; restart the server at 48000 Hz"));
     ASSERT_TRUE(engine_->selectDevice("Virtual Interface"));
+}
+
+class JackEngineInputOnlyTest : public JackEngineTest {
+protected:
+    void SetUp() override { SetUpServer(JackTestServer::Options{48000, 256, 4, 0}); }
+};
+
+// A server without playback ports is an input-only device: the engine
+// captures it directly (a JACK client of its own, connected to the capture
+// ports) and renders on the default output, the virtual one here.
+TEST_F(JackEngineInputOnlyTest, InputOnlyServerIsCapturedDirectly)
+{
+    ASSERT_TRUE(engine_->selectDevice(deviceName()));
+    EXPECT_TRUE(engine_->isDirectCaptureActive());
+    EXPECT_EQ(engine_->getDirectCaptureChannelCount(), 4);
+    EXPECT_EQ(engine_->getAvailableInputChannels().size(), 4u);
+    std::string error;
+    ASSERT_TRUE(tester_.open(server_->name(), {}, 0, 0, error)) << error;
+    const std::string capturePort = jack_->clientName() + "-capture:in_2";
+    const std::vector<std::string> sources = tester_.connections(capturePort);
+    EXPECT_EQ(sources, std::vector<std::string>{"system:capture_2"}) << capturePort;
+    EXPECT_TRUE(engine_->isRunning());
+
+    ASSERT_TRUE(engine_->selectDevice("Virtual Interface"));
+    EXPECT_FALSE(engine_->isDirectCaptureActive());
+    EXPECT_TRUE(tester_.connections(capturePort).empty()) << "the capture client left the server";
 }
 
 }  // namespace

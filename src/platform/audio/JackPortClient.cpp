@@ -1,6 +1,7 @@
 #include "platform/audio/JackPortClient.h"
 
 #include "core/DebugLog.h"
+#include "platform/audio/JackGraphOrder.h"
 #include "platform/audio/JackServerLink.h"
 
 #include <jack/jack.h>
@@ -124,6 +125,7 @@ std::string JackPortClient::outputPortName(uint32_t port) const
 int JackPortClient::processThunk(jack_nframes_t frames, void* arg)
 {
     auto* self = static_cast<JackPortClient*>(arg);
+    JackGraphOrder::enterCycle();
     self->cycleInside_.store(true);
     if (self->gateOpen_.load()) {
         for (size_t k = 0; k < self->inputPorts_.size(); ++k)
@@ -133,6 +135,7 @@ int JackPortClient::processThunk(jack_nframes_t frames, void* arg)
         self->cycle_(self->owner_, frames);
     }
     self->cycleInside_.store(false);
+    JackGraphOrder::leaveCycle();
     return 0;
 }
 

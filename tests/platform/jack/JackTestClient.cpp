@@ -1,5 +1,6 @@
 #include "platform/jack/JackTestClient.h"
 
+#include "platform/audio/JackGraphOrder.h"
 #include "platform/audio/JackServerLink.h"
 #include "platform/jack/JackTestServer.h"
 
@@ -30,9 +31,9 @@ JackTestClient::~JackTestClient()
 }
 
 bool JackTestClient::open(const std::string& serverName, std::vector<std::vector<float>> signals, uint32_t inputs,
-                          size_t recordFrames, std::string& error)
+                          size_t recordFrames, std::string& error, const std::string& role)
 {
-    client_ = JackServerLink::openClient(serverName, jackTestClientName("tester"), error);
+    client_ = JackServerLink::openClient(serverName, jackTestClientName(role), error);
     if (client_ == nullptr)
         return false;
     clientName_ = jack_get_client_name(client_);
@@ -95,6 +96,7 @@ void JackTestClient::close()
 int JackTestClient::process(jack_nframes_t frames, void* arg)
 {
     auto* self = static_cast<JackTestClient*>(arg);
+    JackGraphOrder::enterCycle();
     const uint64_t played = self->playedFrames_.load(std::memory_order_relaxed);
     for (size_t k = 0; k < self->outputs_.size(); ++k) {
         auto* out = static_cast<float*>(jack_port_get_buffer(self->outputs_[k], frames));
@@ -119,5 +121,6 @@ int JackTestClient::process(jack_nframes_t frames, void* arg)
         self->cycles_.fetch_add(1);
     }
     self->cycleCondition_.notify_all();
+    JackGraphOrder::leaveCycle();
     return 0;
 }

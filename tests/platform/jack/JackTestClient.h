@@ -28,8 +28,12 @@ public:
     ~JackTestClient();
 
     // `recordFrames`: how much each input port keeps (later frames dropped).
+    // A client that records what the recorder played back must not also play
+    // into it: JACK runs the two ends of a loop in the same period side by
+    // side, sharing the buffer, so such recordings are not defined. Record
+    // with a second client then (another `role`).
     bool open(const std::string& serverName, std::vector<std::vector<float>> signals, uint32_t inputs,
-              size_t recordFrames, std::string& error);
+              size_t recordFrames, std::string& error, const std::string& role = "tester");
     // Connects two ports by full name ("tester:out_1", "tonvale:in_1").
     bool connect(const std::string& source, const std::string& destination);
     std::string outputPort(uint32_t k) const { return clientName_ + ":out_" + std::to_string(k + 1); }

@@ -5,13 +5,14 @@
 #include <jack/jack.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -45,6 +46,19 @@ std::string poolName(int slot)
 std::string lockPath(int slot)
 {
     return "/tmp/" + poolName(slot) + ".lock";
+}
+
+std::string findJackd()
+{
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
+    std::string folder;
+    while (std::getline(folders, folder, ':')) {
+        const std::filesystem::path candidate = std::filesystem::path(folder) / "jackd";
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate.string();
+    }
+    return std::string();
 }
 
 std::string readFile(const std::string& path)
@@ -132,15 +146,39 @@ bool JackTestServer::start(const Options& options)
         envp.push_back(const_cast<char*>(entry.c_str()));
     envp.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, "jackd", &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
+    const std::string program = findJackd();
+    if (program.empty()) {
         failure_ = "jackd is not installed (the jackd2 package)";
+        return false;
+    }
+    // A server of this name that is not ours (left by a test that was
+    // killed) must not pass for ours: ours would fail, the clients reach it.
+    std::string error;
+    if (jack_client_t* foreign = JackServerLink::openClient(name_, jackTestClientName("probe"), error)) {
+        jack_client_close(foreign);
+        failure_ = "a server named " + name_ + " is already active";
+        return false;
+    }
+    const int log = ::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // The server dies with the test, whatever ends it (a sanitizer
+        // halting on an error skips every destructor).
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        if (log >= 0) {
+            ::dup2(log, STDOUT_FILENO);
+            ::dup2(log, STDERR_FILENO);
+        }
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    if (log >= 0)
+        ::close(log);
+    if (pid < 0) {
+        failure_ = "cannot fork for jackd";
         return false;
     }
     pid_ = pid;
