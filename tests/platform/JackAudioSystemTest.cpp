@@ -437,7 +437,7 @@ TEST_F(NoJackServerTest, ConnectAnswersWhyAndTheDefaultSystemIsTheVirtualOne)
     const std::string absent = "tonvale-test-absent-" + std::to_string(::getpid());
     std::string error;
     EXPECT_FALSE(JackAudioSystem::connect(absent, error));
-    EXPECT_EQ(error, "no JACK server is running");
+    EXPECT_EQ(error, "no server named '" + absent + "' is running");
 
     ::setenv("JACK_DEFAULT_SERVER", absent.c_str(), 1);
     std::shared_ptr<AudioSystem> system = createDefaultAudioSystem();
@@ -448,7 +448,7 @@ TEST_F(NoJackServerTest, ConnectAnswersWhyAndTheDefaultSystemIsTheVirtualOne)
     for (const AudioDeviceId device : devices)
         EXPECT_NE(device, kJack);
     const std::string log = home_.logText();
-    const std::string line = "JACK: No JACK server found (no JACK server is running)";
+    const std::string line = "JACK: No JACK server found (no server named '" + absent + "' is running)";
     const size_t at = log.find(line);
     EXPECT_NE(at, std::string::npos) << log;
     EXPECT_EQ(log.find(line, at + 1), std::string::npos) << "one line, once";

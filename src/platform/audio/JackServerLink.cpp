@@ -30,10 +30,10 @@ void installMessageHandlers()
     });
 }
 
-std::string statusText(jack_status_t status)
+std::string statusText(jack_status_t status, const std::string& serverName)
 {
     if (status & JackServerFailed)
-        return "no JACK server is running";
+        return "no server named '" + serverName + "' is running";
     if (status & JackVersionError)
         return "the server speaks another protocol version";
     if (status & JackInvalidOption)
@@ -64,7 +64,7 @@ jack_client_t* openClient(const std::string& serverName, const std::string& clie
                                serverName.c_str());
     quietOpen = false;
     if (client == nullptr)
-        error = statusText(status);
+        error = statusText(status, serverName.empty() ? defaultServerName() : serverName);
     return client;
 }
 
