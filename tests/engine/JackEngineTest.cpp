@@ -133,19 +133,30 @@ TEST_F(JackEngineTest, TakeCarriesTheTestersSignalsAndTheLtcTime)
     ASSERT_GE(take.timeReference, 0) << "no bext chunk read by libsndfile";
     EXPECT_NEAR(take.timeReference, kLtcStartSamples + offset, lost);
 
-    // The mix went out of output 1 to the listener: a second of the take's mix
-    // column is there, sample for sample.
+    // The mix went out of output 1 to the listener: a second of the take's
+    // mix column is there, sample for sample and in order (where a period was
+    // skipped the listener may lack it, or hold one the take lacks).
     const std::vector<float> heard = listener_.recorded(0);
     const int64_t from = kRate;
     size_t at = 0;
     while (at < heard.size() && heard[at] != take.at(from, 0))
         ++at;
     ASSERT_LT(at, heard.size()) << "the mix never reached the listener";
-    int64_t mixMismatches = 0;
-    for (int64_t k = 0; k < kRate && at + static_cast<size_t>(k) < heard.size(); ++k)
-        mixMismatches += heard[at + static_cast<size_t>(k)] != take.at(from + k, 0);
-    EXPECT_LE(mixMismatches, allowedOff);
-    EXPECT_GE(heard.size() - at, static_cast<size_t>(kRate));
+    constexpr size_t kLongestGap = 4096;
+    int64_t mixOff = 0;
+    for (int64_t k = 0; k < kRate; ++k) {
+        const float value = take.at(from + k, 0);
+        size_t next = at;
+        while (next < heard.size() && next < at + kLongestGap && heard[next] != value)
+            ++next;
+        if (next < heard.size() && heard[next] == value) {
+            mixOff += static_cast<int64_t>(next - at);  // heard frames the take lacks
+            at = next + 1;
+        } else {
+            ++mixOff;  // a take frame the listener lacks
+        }
+    }
+    EXPECT_LE(mixOff, allowedOff);
 }
 
 TEST_F(JackEngineTest, ServerKilledUnderATakeStopsTheEngineAndTheTakeCloses)
