@@ -72,6 +72,8 @@ std::shared_ptr<JackAudioSystem> JackAudioSystem::connect(const std::string& ser
     jack_on_info_shutdown(control, &JackAudioSystem::onShutdown, system.get());
     jack_set_xrun_callback(control, &JackAudioSystem::onXrun, system.get());
     jack_set_buffer_size_callback(control, &JackAudioSystem::onBufferSize, system.get());
+    // Only an active client hears of xruns; without a process callback it
+    // costs the graph nothing but a wake-up per period.
     if (jack_activate(control) != 0) {
         error = "the server refused to activate the client";
         return nullptr;
