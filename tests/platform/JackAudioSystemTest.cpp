@@ -428,6 +428,25 @@ TEST_F(JackInputOnlyTest, DirectCaptureDeliversEveryCapturePortPerPeriod)
     EXPECT_EQ(system_->startIOProc(kJack, id), kAudioErrorBadArgument);
 }
 
+TEST_F(JackInputOnlyTest, KilledServerUnderADirectCaptureStopsItCleanly)
+{
+    Capture capture;
+    AudioSystem::IOProcId id = 0;
+    ASSERT_EQ(system_->createIOProc(kJack, &Capture::proc, &capture, id), kAudioOk);
+    ASSERT_EQ(system_->startIOProc(kJack, id), kAudioOk);
+    openTester(0, 0);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_TRUE(tester_.waitForCycles(10, kWait));
+    server_->kill();
+    ASSERT_EQ(system_->stopIOProc(kJack, id), kAudioOk);
+    const uint64_t callsAtStop = capture.calls.load();
+    EXPECT_EQ(system_->startIOProc(kJack, id), kAudioErrorDeviceGone);
+    EXPECT_EQ(system_->destroyIOProc(kJack, id), kAudioOk);
+    tester_.close();
+    system_.reset();
+    EXPECT_EQ(capture.calls.load(), callsAtStop);
+}
+
 // --- Without a server of the test's own -----------------------------------
 
 class NoJackServerTest : public TempHomeTest {};
