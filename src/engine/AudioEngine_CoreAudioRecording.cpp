@@ -148,7 +148,9 @@ int64_t AudioEngine_CoreAudio::getDroppedSamples() const
 {
     return takeRecorder_.droppedRingFrames() + directCaptureEarlierLostFrames_.load(std::memory_order_relaxed)
            + directCaptureOverflowFrames_.load(std::memory_order_relaxed)
-           + directCaptureUnderrunFrames_.load(std::memory_order_relaxed);
+           + directCaptureUnderrunFrames_.load(std::memory_order_relaxed)
+           // Frames an audio server skipped (xruns) never reached the ring.
+           + audioSystem_->getDroppedFrameCount();
 }
 
 int64_t AudioEngine_CoreAudio::getWriteErrors() const

@@ -63,4 +63,10 @@ public:
     // Returns after a cycle that was under way has finished.
     virtual AudioStatus stopIOProc(AudioDeviceId device, IOProcId id) = 0;
     virtual AudioStatus destroyIOProc(AudioDeviceId device, IOProcId id) = 0;
+
+    // Frames the system's devices failed to move in time while this system
+    // was rendering or capturing for its caller (an audio server's xruns),
+    // over all devices since the system was created; it only grows. Systems
+    // that cannot lose frames answer 0.
+    virtual int64_t getDroppedFrameCount() const;
 };

@@ -14,6 +14,7 @@ constexpr AudioStatus kAudioErrorUnknownProperty = -11;  // the device does not 
 constexpr AudioStatus kAudioErrorBadArgument = -50;      // a parameter or buffer the call cannot use
 constexpr AudioStatus kAudioErrorInvalidState = -12;     // the object is not in a state for this call
 constexpr AudioStatus kAudioErrorDeviceGone = -13;       // the device was unplugged
+constexpr AudioStatus kAudioErrorUnsupportedRate = -14;  // the device runs at a rate the caller cannot use
 
 // Devices are numbered by the system; 0 is "no device".
 using AudioDeviceId = uint32_t;

@@ -1,0 +1,128 @@
+// The render callback neither allocates nor locks when JACK's process
+// thread runs it: global operator new and pthread_mutex_lock are replaced in
+// this binary and count the calls made while the render callback runs.
+#include "JackEngineFixture.h"
+
+#include "engine/render/AutomixEngine.h"
+#include "realtime/RenderThreadMark.h"
+
+#include <algorithm>
+
+#include <dlfcn.h>
+#include <new>
+#include <pthread.h>
+
+namespace {
+
+std::atomic<int64_t> renderAllocations{0};
+std::atomic<int64_t> renderMutexLocks{0};
+
+void* countedAllocation(size_t bytes, size_t alignment)
+{
+    if (RenderThreadMark::isInRenderCallback())
+        renderAllocations.fetch_add(1);
+    const size_t size = bytes == 0 ? 1 : bytes;
+    void* memory = alignment <= alignof(std::max_align_t)
+                       ? std::malloc(size)
+                       : std::aligned_alloc(alignment, (size + alignment - 1) / alignment * alignment);
+    if (memory == nullptr)
+        throw std::bad_alloc();
+    return memory;
+}
+
+using MutexLockFunction = int (*)(pthread_mutex_t*);
+std::atomic<MutexLockFunction> realMutexLock{nullptr};
+
+}  // namespace
+
+void* operator new(size_t bytes) { return countedAllocation(bytes, 0); }
+void* operator new[](size_t bytes) { return countedAllocation(bytes, 0); }
+void* operator new(size_t bytes, std::align_val_t a) { return countedAllocation(bytes, static_cast<size_t>(a)); }
+void* operator new[](size_t bytes, std::align_val_t a) { return countedAllocation(bytes, static_cast<size_t>(a)); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, size_t, std::align_val_t) noexcept { std::free(p); }
+
+extern "C" int pthread_mutex_lock(pthread_mutex_t* mutex)
+{
+    MutexLockFunction real = realMutexLock.load();
+    if (real == nullptr) {
+        real = reinterpret_cast<MutexLockFunction>(dlsym(RTLD_NEXT, "pthread_mutex_lock"));
+        realMutexLock.store(real);
+    }
+    if (RenderThreadMark::isInRenderCallback())
+        renderMutexLocks.fetch_add(1);
+    return real(mutex);
+}
+
+namespace {
+
+using namespace JackEngine;
+
+// Guards against a counter that silently counts nothing.
+TEST(JackRealtimeRulesProbe, CountersSeeAllocationsAndLocksInsideTheMark)
+{
+    const int64_t allocations = renderAllocations.load();
+    const int64_t locks = renderMutexLocks.load();
+    static void* volatile sink = nullptr;
+    static std::mutex mutex;
+    {
+        const RenderThreadMark::Scope mark;
+        sink = new int(7);
+        mutex.lock();
+        mutex.unlock();
+    }
+    delete static_cast<int*>(sink);
+    EXPECT_EQ(renderAllocations.load(), allocations + 1);
+    EXPECT_EQ(renderMutexLocks.load(), locks + 1);
+}
+
+using JackRealtimeRulesTest = JackEngineTest;
+
+// 32 tracks over the four inputs, every stage of each on, armed, through a
+// take with pre- and post-roll and a routing change while rendering.
+TEST_F(JackRealtimeRulesTest, RenderCallbackNeitherAllocatesNorLocksOnJacksThread)
+{
+    selectJackAndConnectTester();
+    ASSERT_FALSE(HasFatalFailure());
+    std::vector<std::string> ports(32);
+    for (size_t t = 0; t < ports.size(); ++t)
+        ports[t] = inputs_[t % inputs_.size()];
+    engine_->setInputRouting(ports);
+    AutomixEngine* automix = engine_->getAutomixEngine();
+    automix->setGlobalEnabled(true);
+    for (int t = 0; t < 32; ++t) {
+        engine_->setTrackHPFEnabled(t, true);
+        engine_->setTrackEQEnabled(t, true);
+        engine_->setTrackEQBand(t, 1, 900.0f, 4.0f, 1.5f);
+        engine_->setTrackLimiterEnabled(t, true);
+        engine_->setTrackGain(t, 0.8f);
+        automix->setTrackGroup(t, 1 + t % 4);
+        engine_->setTrackArmed(t, true);
+    }
+    engine_->setPrerollDuration(1);
+    engine_->setPostrollDuration(1);
+    waitSeconds(1.2);
+
+    renderAllocations.store(0);
+    renderMutexLocks.store(0);
+    const uint64_t cycles = engine_->getRenderCycleCount();
+    ASSERT_TRUE(engine_->startRecording());
+    waitSeconds(0.5);
+    std::reverse(ports.begin(), ports.end());
+    engine_->setInputRouting(ports);
+    waitSeconds(0.5);
+    ASSERT_TRUE(engine_->stopRecording());
+    ASSERT_TRUE(engine_->waitForWriterIdle(kWait));
+    EXPECT_GT(engine_->getRenderCycleCount(), cycles + 100);
+    EXPECT_EQ(renderAllocations.load(), 0);
+    EXPECT_EQ(renderMutexLocks.load(), 0);
+    EXPECT_EQ(engine_->getLastClosedTakeFiles().size(), 1u);
+}
+
+}  // namespace
