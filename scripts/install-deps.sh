@@ -7,9 +7,11 @@ set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config ccache
           qt6-base-dev libltc-dev libsndfile1-dev libasound2-dev
           xvfb xauth fonts-dejavu-core)
+packages+=(libhidapi-dev libusb-1.0-0-dev libavahi-client-dev)
 if [[ "${1:-}" == "--tests" ]]; then
   packages+=(libgtest-dev libgmock-dev
              ffmpeg sox sndfile-programs mediainfo libxml2-utils alsa-utils)
+  packages+=(avahi-daemon avahi-utils dbus-daemon iproute2)
 fi
 
 missing=()
