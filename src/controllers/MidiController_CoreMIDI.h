@@ -1,5 +1,6 @@
 #pragma once
 
+#include "controllers/CL12ServiceBrowserDelegate.h"
 #include "controllers/MidiControllerBase.h"
 #include "platform/midi/MidiSystem.h"
 
@@ -87,9 +88,12 @@ public:
     void loadMIDIMixMappings();
     void loadCL12BridgeMappings();
 
-    // Finding a network MIDI bridge: not available on this platform yet; logs
-    // that there is no network session.
+    // Starts this driver's search for CL-12 network MIDI bridges, which
+    // connects the network MIDI session to each one found; without a session
+    // (Linux has none) it logs so and searches nothing. The search belongs to
+    // the driver and ends with shutdown.
     void connectToNetworkMIDI();
+    void stopNetworkMIDI();
 
     // Tests: the clock of the echo window.
     void setClockForTests(Clock clock);
@@ -132,4 +136,5 @@ private:
     mutable std::mutex callbackMutex;
 
     Clock clock_;
+    std::unique_ptr<CL12ServiceBrowserDelegate> bridgeBrowser_;
 };
