@@ -40,6 +40,13 @@ private:
 
 class UdpTest : public VirtualMidiTest {
 protected:
+    // The receiver's thread calls into log_: it stops before log_ goes.
+    ~UdpTest() override
+    {
+        if (receiver_)
+            receiver_->shutdown();
+    }
+
     void start()
     {
         port_ = freeUdpPort();

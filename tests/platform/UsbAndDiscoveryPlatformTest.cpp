@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -102,6 +103,10 @@ public:
         if (pid_ == 0) {
             ::setpgid(0, 0);
             ::dup2(pipeFds[1], STDOUT_FILENO);
+            // The daemons must not hold the test runner's output open.
+            const int errors = ::open((folder + "/sandbox.err").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            if (errors >= 0)
+                ::dup2(errors, STDERR_FILENO);
             ::close(pipeFds[0]);
             ::close(pipeFds[1]);
             ::execlp("unshare", "unshare", "-n", "-m", "bash", TONVALE_AVAHI_SANDBOX, folder.c_str(), name.c_str(),
@@ -169,6 +174,8 @@ TEST(LibusbUsbSystemTest, AbsentDeviceAndALibraryThatCannotStart)
     EXPECT_NE(opened.reason.find("libusb could not start"), std::string::npos);
 }
 
+// libdbus keeps the first system bus address a process used: each of these
+// tests runs in a process of its own under ctest.
 TEST(AvahiServiceDiscoveryTest, WithoutADaemonTheSearchFailsWithAReason)
 {
     QTemporaryDir folder;
