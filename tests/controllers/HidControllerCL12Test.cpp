@@ -1,5 +1,6 @@
 #include "controllers/HidController_CL12.h"
 #include "controllers/MidiControllerManager.h"
+#include "core/ConfigManager.h"
 
 #include "ControllerTestSupport.h"
 
@@ -278,5 +279,33 @@ TEST_F(CL12Test, WatchdogReopensAnUnpluggedSurfaceWithItsAssignments)
     answer(reply(raw));
     EXPECT_EQ(window.take(), std::vector<std::string>{"T7=0"});
     EXPECT_EQ(manager.getFaderAssignments().size(), 1u);
+    manager.shutdown();
+}
+
+// The window shows the instructions as a modal box, and its 2 s watchdog
+// keeps firing inside that box's loop: the nested watchdog calls do nothing,
+// and the box comes once however often the claim fails.
+TEST_F(CL12Test, WatchdogInsideTheInstructionsBoxDoesNotReenterOrStackBoxes)
+{
+    usb_->attach(0x10C4, 0x8A87, {State::HeldSeizeRefused});
+    MidiControllerManager manager;
+    manager.initialize();
+    ConfigManager::getInstance()->setString("midi.controllers", "Sound Devices CL-12");
+    int boxes = 0;
+    HidController_CL12::setInstructionsPresenter([&](const HidController_CL12::Instructions&) {
+        ++boxes;
+        manager.checkAndRestoreControllers();
+        manager.checkAndRestoreControllers();
+    });
+    for (int tick = 0; tick < 3; ++tick)
+        manager.checkAndRestoreControllers();
+    EXPECT_EQ(boxes, 1);
+    const std::string log = home_.logText();
+    size_t attempts = 0;
+    for (size_t at = log.find("Auto-reconnecting previously configured controller"); at != std::string::npos;
+         at = log.find("Auto-reconnecting previously configured controller", at + 1))
+        ++attempts;
+    EXPECT_EQ(attempts, 3u);  // one per outer tick, none from inside the box
+    EXPECT_TRUE(manager.getControllers().empty());
     manager.shutdown();
 }
