@@ -27,6 +27,9 @@
 // so a callback is never replaced while it runs. It is never held while the
 // MIDI system is called, so closing the input (which waits for a packet under
 // way) cannot wait on it.
+// The network bridge search (bridgeBrowser_) reports on the service
+// browser's own thread; it touches only the network MIDI session and the log,
+// and shutdown stops it before the driver goes.
 class MidiController_CoreMIDI : public MidiControllerBase {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
