@@ -7,12 +7,14 @@ set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config ccache
           qt6-base-dev libltc-dev libsndfile1-dev libasound2-dev
           libjack-jackd2-dev xvfb xauth fonts-dejavu-core)
+packages+=(libhidapi-dev libusb-1.0-0-dev libavahi-client-dev)
 if [[ "${1:-}" == "--tests" ]]; then
   packages+=(libgtest-dev libgmock-dev
              ffmpeg sox sndfile-programs mediainfo libxml2-utils alsa-utils
              curl python3 litmus cadaver rclone davfs2 nginx-light
              jackd2)
   packages+=(fonts-crosextra-carlito poppler-utils)
+  packages+=(avahi-daemon avahi-utils dbus-daemon iproute2)
 fi
 
 missing=()

@@ -249,7 +249,7 @@ bool MidiControllerManager::addController(const std::string& name, bool save)
         record.hasOutput = true;
         record.controller = std::move(driver);
     } else if (name == kCL12UdpName) {
-        auto driver = std::make_unique<NetworkController_CL12>();
+        auto driver = std::make_unique<NetworkController_CL12>(networkReceiverPort_);
         if (!driver->initialize()) {
             debugLog("Failed to initialize CL-12 Network controller");
             return false;
@@ -340,9 +340,15 @@ void MidiControllerManager::removeAllControllers()
 
 void MidiControllerManager::checkAndRestoreControllers()
 {
-    const std::string saved = ConfigManager::getInstance()->getString(kControllersKey, "");
-    if (saved.empty())
+    if (restoring_)
         return;
+    restoring_ = true;
+    reopenLostSurfaces();
+    const std::string saved = ConfigManager::getInstance()->getString(kControllersKey, "");
+    if (saved.empty()) {
+        restoring_ = false;
+        return;
+    }
     const std::vector<std::string> devices = getAvailableInputDevices();
     for (const std::string& name : splitAt(saved, '|')) {
         if (name.empty() || std::find(devices.begin(), devices.end(), name) == devices.end()
@@ -361,6 +367,36 @@ void MidiControllerManager::checkAndRestoreControllers()
         syncFaderPositionsWithHardware();
         if (controllerRestoredCallback_)
             controllerRestoredCallback_(name);
+    }
+    restoring_ = false;
+}
+
+void MidiControllerManager::reopenLostSurfaces()
+{
+    for (PhysicalController& controller : controllers_) {
+        bool reopened = false;
+        if (auto* cantarem = dynamic_cast<HidController_Cantarem2*>(controller.controller.get())) {
+            if (!cantarem->isDeviceLost() || !HidController_Cantarem2::isDeviceConnected())
+                continue;
+            debugLog("Reopening unplugged controller: " + controller.deviceName);
+            reopened = cantarem->openInput(kCantaremName);
+        } else if (auto* cl12 = dynamic_cast<HidController_CL12*>(controller.controller.get())) {
+            if (!cl12->isDeviceLost() || !HidController_CL12::isDeviceConnected())
+                continue;
+            debugLog("Reopening unplugged controller: " + controller.deviceName);
+            cl12->shutdown();
+            reopened = cl12->initialize();
+        } else {
+            continue;
+        }
+        if (!reopened) {
+            debugLog("Failed to reopen controller: " + controller.deviceName);
+            continue;
+        }
+        debugLog("Successfully reopened controller: " + controller.deviceName);
+        syncFaderPositionsWithHardware();
+        if (controllerRestoredCallback_)
+            controllerRestoredCallback_(controller.deviceName);
     }
 }
 

@@ -6,6 +6,7 @@
 #include "controllers/TransportButton.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -75,8 +76,14 @@ public:
     void removeAllControllers();
     bool isDeviceConnected(const std::string& name) const;
     // The watchdog: adds every saved controller whose device is listed now
-    // and that is not connected.
+    // and that is not connected, and reopens a connected Cantarem 2 or USB
+    // CL-12 that was unplugged once it is back (its record, assignments and
+    // callbacks stay). A call made while one is under way (from a modal loop
+    // inside it) does nothing.
     void checkAndRestoreControllers();
+    // The UDP port a "CL-12 Network (UDP)" controller listens on (7770);
+    // tests use a free one.
+    void setNetworkReceiverPort(uint16_t port) { networkReceiverPort_ = port; }
     void handleHardwareBankChange(PhysicalController& controller, bool up);
 
     // --- Assignments ---
@@ -128,6 +135,7 @@ private:
     void loadAssignments(const std::string& value);
     void migrateLegacyAssignments(const std::string& value);
     void ensureEnumerationController() const;
+    void reopenLostSurfaces();
 
     std::vector<PhysicalController> controllers_;
     std::vector<FaderAssignment> faderAssignments_;
@@ -143,6 +151,9 @@ private:
     // Names saved in "midi.controllers" whose controller is not connected;
     // kept so a save while the device is unplugged does not forget it.
     std::vector<std::string> absentSavedControllers_;
+
+    uint16_t networkReceiverPort_ = 7770;
+    bool restoring_ = false;  // GUI thread: checkAndRestoreControllers is under way
 
     mutable std::mutex stateMutex_;
 };

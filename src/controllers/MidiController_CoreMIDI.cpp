@@ -99,6 +99,7 @@ bool MidiController_CoreMIDI::initialize()
 
 void MidiController_CoreMIDI::shutdown()
 {
+    stopNetworkMIDI();
     if (!initialized)
         return;
     closeInput();
@@ -128,7 +129,27 @@ bool MidiController_CoreMIDI::isInitialized()
 void MidiController_CoreMIDI::connectToNetworkMIDI()
 {
     debugLog("CoreMIDI: Searching for network MIDI sessions");
-    debugLog("CoreMIDI: Failed to get network session");
+    // One search per driver: a new initialize replaces the earlier one.
+    stopNetworkMIDI();
+    std::shared_ptr<NetworkMidiSession> session = defaultNetworkMidiSession();
+    if (!session) {
+        debugLog("CoreMIDI: Failed to get network session");
+        return;
+    }
+    session->setEnabled(true);
+    session->setConnectionPolicy(NetworkMidiSession::ConnectionPolicy::HostsInContactList);
+    debugLog("CoreMIDI: Network MIDI enabled, connection policy set to found bridges only");
+    bridgeBrowser_ = std::make_unique<CL12ServiceBrowserDelegate>(session, defaultServiceDiscovery());
+    bridgeBrowser_->start();
+    debugLog("CoreMIDI: Searching for CL-12 Bridge via Bonjour...");
+}
+
+void MidiController_CoreMIDI::stopNetworkMIDI()
+{
+    if (!bridgeBrowser_)
+        return;
+    bridgeBrowser_->stop();
+    bridgeBrowser_.reset();
 }
 
 void MidiController_CoreMIDI::setClockForTests(Clock clock)

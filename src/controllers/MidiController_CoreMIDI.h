@@ -1,5 +1,6 @@
 #pragma once
 
+#include "controllers/CL12ServiceBrowserDelegate.h"
 #include "controllers/MidiControllerBase.h"
 #include "platform/midi/MidiSystem.h"
 
@@ -26,6 +27,9 @@
 // so a callback is never replaced while it runs. It is never held while the
 // MIDI system is called, so closing the input (which waits for a packet under
 // way) cannot wait on it.
+// The network bridge search (bridgeBrowser_) reports on the service
+// browser's own thread; it touches only the network MIDI session and the log,
+// and shutdown stops it before the driver goes.
 class MidiController_CoreMIDI : public MidiControllerBase {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
@@ -87,9 +91,12 @@ public:
     void loadMIDIMixMappings();
     void loadCL12BridgeMappings();
 
-    // Finding a network MIDI bridge: not available on this platform yet; logs
-    // that there is no network session.
+    // Starts this driver's search for CL-12 network MIDI bridges, which
+    // connects the network MIDI session to each one found; without a session
+    // (Linux has none) it logs so and searches nothing. The search belongs to
+    // the driver and ends with shutdown.
     void connectToNetworkMIDI();
+    void stopNetworkMIDI();
 
     // Tests: the clock of the echo window.
     void setClockForTests(Clock clock);
@@ -132,4 +139,5 @@ private:
     mutable std::mutex callbackMutex;
 
     Clock clock_;
+    std::unique_ptr<CL12ServiceBrowserDelegate> bridgeBrowser_;
 };

@@ -3,18 +3,36 @@
 #include "controllers/MidiControllerBase.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
-// The CL-12's fader and button states as text lines over UDP. The receiver
-// is not built yet: initialize fails, so no controller of this kind is added.
+// The CL-12's fader and button states as text lines in UDP datagrams from a
+// bridge: "F<i>:<v>" (fader i at v, 0 to 255) and "B<i>:<s>" (button i, 1
+// pressed, 0 released), one per line. Diagnostics go to standard output,
+// each line starting "[NetworkCL12] ".
 //
-// Threads: GUI thread only (it has no thread of its own yet).
+// Only senders on loopback or on one of this machine's own IPv4 subnets are
+// heard: a stranger further away must not move faders or press keys.
+//
+// Threads: initialize and shutdown on the GUI thread; receiveThread runs the
+// decoder and the callbacks. callbackMutex_ guards the callbacks and is held
+// while one runs, so a callback replaced on the GUI thread is never running.
+// socketFd_ is written only while no receiver thread runs.
 class NetworkController_CL12 : public MidiControllerBase {
 public:
-    NetworkController_CL12();
+    static constexpr uint16_t kDefaultPort = 7770;
+    static constexpr size_t kMaxDatagramBytes = 255;
+    static constexpr int kMaxValue = 255;
+
+    explicit NetworkController_CL12(uint16_t port = kDefaultPort);
     ~NetworkController_CL12() override;
+
+    NetworkController_CL12(const NetworkController_CL12&) = delete;
+    NetworkController_CL12& operator=(const NetworkController_CL12&) = delete;
 
     bool initialize() override;
     void shutdown() override;
@@ -40,8 +58,23 @@ public:
     std::string getCurrentOutputDevice() override;
     std::vector<int> getCurrentFaderPositions() const override;
 
+    // Decodes one line and calls the matching callback (receiver thread).
+    void processMessage(const std::string& line);
+    // Splits a datagram's text into lines and decodes each (receiver thread).
+    void processDatagram(const char* bytes, size_t length);
+    // True for loopback and for an address on one of this machine's own
+    // subnets (network byte order).
+    static bool isTrustedSender(uint32_t addressNetworkOrder);
+
 private:
-    std::function<void(const MidiControllerBase::MidiMessage&)> messageCallback_;
+    void receiveThread();
+
+    const uint16_t port_;
+    int socketFd_ = -1;
+    std::thread receiverThread_;
+    std::atomic<bool> running_{false};
+    bool droppedSenderLogged_ = false;  // receiver thread only
+    std::mutex callbackMutex_;
     std::function<void(int, int)> faderCallback_;
     std::function<void(int, int)> knobCallback_;
     std::function<void(int, bool)> buttonCallback_;

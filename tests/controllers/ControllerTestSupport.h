@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/hid/VirtualHidSystem.h"
 #include "platform/midi/DefaultMidiSystem.h"
 #include "platform/midi/VirtualMidiSystem.h"
+#include "platform/usb/VirtualUsbSystem.h"
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -33,12 +35,25 @@ private:
     std::vector<std::string> events_;
 };
 
-// A fresh HOME and a virtual MIDI system that every driver made by the
-// factory uses, for one test.
+// A fresh HOME and virtual MIDI, HID and USB systems that every driver
+// uses, for one test: no test reaches the machine's own devices.
 class VirtualMidiTest : public TempHomeTest {
 protected:
-    VirtualMidiTest() : midi_(std::make_shared<VirtualMidiSystem>()) { setDefaultMidiSystem(midi_); }
-    ~VirtualMidiTest() override { setDefaultMidiSystem(nullptr); }
+    VirtualMidiTest()
+        : midi_(std::make_shared<VirtualMidiSystem>()),
+          hid_(std::make_shared<VirtualHidSystem>()),
+          usb_(std::make_shared<VirtualUsbSystem>())
+    {
+        setDefaultMidiSystem(midi_);
+        setDefaultHidSystem(hid_);
+        setDefaultUsbSystem(usb_);
+    }
+    ~VirtualMidiTest() override
+    {
+        setDefaultMidiSystem(nullptr);
+        setDefaultHidSystem(nullptr);
+        setDefaultUsbSystem(nullptr);
+    }
 
     // A device with an input and an output of the same name.
     void plugDevice(const std::string& name)
@@ -57,4 +72,32 @@ protected:
     }
 
     std::shared_ptr<VirtualMidiSystem> midi_;
+    std::shared_ptr<VirtualHidSystem> hid_;
+    std::shared_ptr<VirtualUsbSystem> usb_;
 };
+
+// A UDP port on all addresses held by this test, so a receiver meant for it
+// cannot bind; port() is free to use for a receiver once released.
+class UdpPortHolder {
+public:
+    UdpPortHolder();
+    ~UdpPortHolder();
+    UdpPortHolder(const UdpPortHolder&) = delete;
+    UdpPortHolder& operator=(const UdpPortHolder&) = delete;
+    uint16_t port() const { return port_; }
+    void release();
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
+
+// A free UDP port on this machine (taken and given back at once).
+uint16_t freeUdpPort();
+
+// Sends one datagram to 127.0.0.1:port from a fresh socket.
+void sendUdp(uint16_t port, const std::string& payload);
+
+// Open descriptors and threads of this process, for leak checks.
+int openDescriptorCount();
+int threadCount();

@@ -65,8 +65,10 @@ TEST_F(ManagerTest, ControllersAreAddedOnceAndRefusedWhenTheyCannotOpen)
     EXPECT_FALSE(manager_.addController("nanoKONTROL2", true));
     EXPECT_TRUE(manager_.addController("Input Only Box", true));
     EXPECT_FALSE(manager_.addController("Not There", true));
-    EXPECT_FALSE(manager_.addController("Cantarem 2", true));           // its HID layer reports no device
-    EXPECT_FALSE(manager_.addController("CL-12 Network (UDP)", true));  // nor does the UDP receiver yet
+    EXPECT_FALSE(manager_.addController("Cantarem 2", true));  // not plugged in
+    UdpPortHolder busy;                                         // the receiver's port is taken
+    manager_.setNetworkReceiverPort(busy.port());
+    EXPECT_FALSE(manager_.addController("CL-12 Network (UDP)", true));
     ASSERT_EQ(manager_.getControllers().size(), 2u);
     EXPECT_TRUE(manager_.getControllers()[0].hasOutput);
     EXPECT_FALSE(manager_.getControllers()[1].hasOutput);
