@@ -140,6 +140,12 @@ int BackupCopyQueue::getPendingJobCount() const
     return static_cast<int>(jobs_.size());
 }
 
+bool BackupCopyQueue::hasWork() const
+{
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    return busy_.load(std::memory_order_acquire) || !jobs_.empty();
+}
+
 void BackupCopyQueue::setCurrentJobProgress(double fraction)
 {
     currentJobProgress_.store(std::clamp(fraction, 0.0, 1.0), std::memory_order_release);

@@ -90,6 +90,10 @@ public:
     bool isPaused() const { return paused_.load(std::memory_order_acquire); }
     bool isRunning() const { return running_.load(std::memory_order_acquire); }
     int getPendingJobCount() const;
+    // A job runs or waits. One reading under queueMutex_: isBusy and
+    // getPendingJobCount read one after the other can both say no while the
+    // worker moves the next job from the list to busy.
+    bool hasWork() const;
     double getCurrentJobProgress() const { return currentJobProgress_.load(std::memory_order_acquire); }
     void setCurrentJobProgress(double fraction);
 

@@ -34,7 +34,7 @@ bool AudioEngine_CoreAudio::isBackupCopyActive() const
     // The drive display polls this: the queue answers from atomics and a
     // short lock on its job list, never by waiting for a copy.
     const BackupCopyQueue* queue = backupCopyQueue();
-    return queue && (queue->isBusy() || queue->getPendingJobCount() > 0);
+    return queue && queue->hasWork();
 }
 
 bool AudioEngine_CoreAudio::hasBackupDriveError(int drive) const
