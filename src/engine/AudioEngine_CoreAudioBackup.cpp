@@ -88,8 +88,10 @@ void AudioEngine_CoreAudio::stopBackupCopyQueue()
     BackupCopyQueue* queue = backupCopyQueue();
     if (!queue)
         return;
-    queue->stop();
-    debugLog("CoreAudio: BackupCopyQueue stopped");
+    const bool wasRunning = queue->isRunning();
+    queue->stop();  // also reports the jobs that will not run
+    if (wasRunning)
+        debugLog("CoreAudio: BackupCopyQueue stopped");
 }
 
 void AudioEngine_CoreAudio::onBackupCopyCompleted(const BackupCopyQueue::CopyJob& job)

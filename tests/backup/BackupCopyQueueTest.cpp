@@ -49,8 +49,8 @@ protected:
 
 TEST_F(BackupCopyQueueTest, AFullQueueRefusesAndAcceptsAgainOnceAJobIsTaken)
 {
+    CompletedJobs done;  // outlives the queue that calls it
     BackupCopyQueue q;
-    CompletedJobs done;
     done.attach(q);
     const std::string path = source("A.wav", 10);
     for (int i = 0; i < BackupCopyQueue::kMaxWaitingJobs; ++i)
@@ -72,8 +72,8 @@ TEST_F(BackupCopyQueueTest, AFullQueueRefusesAndAcceptsAgainOnceAJobIsTaken)
 
 TEST_F(BackupCopyQueueTest, PauseAndResumeLogOnlyOnChangeAndHoldJobs)
 {
+    CompletedJobs done;  // outlives the queue that calls it
     BackupCopyQueue q;
-    CompletedJobs done;
     done.attach(q);
     q.resume();  // without a pause: nothing
     q.start();
@@ -123,8 +123,8 @@ TEST_F(BackupCopyQueueTest, ProgressRisesToOneThenFallsToZeroAfterTheCallback)
 
 TEST_F(BackupCopyQueueTest, StopWhilePausedInACopyCancelsItAndReportsEveryWaitingJob)
 {
+    CompletedJobs done;  // outlives the queue that calls it
     BackupCopyQueue q;
-    CompletedJobs done;
     done.attach(q);
     const std::string big = source("Big.wav", 16 * 1024 * 1024);
     const std::string waiting = source("Waiting.wav", 100);
@@ -166,8 +166,8 @@ TEST_F(BackupCopyQueueTest, DestroyingAQueueReportsJobsThatNeverRan)
 
 TEST_F(BackupCopyQueueTest, AThrowingCallbackIsLoggedAndTheNextJobRuns)
 {
+    CompletedJobs done;  // outlives the queue that calls it
     BackupCopyQueue q;
-    CompletedJobs done;
     std::atomic<int> calls{0};
     q.setCompletionCallback([&](const BackupCopyQueue::CopyJob& job) {
         done.add(job);
@@ -191,8 +191,8 @@ TEST_F(BackupCopyQueueTest, PauseResumeStopStressLosesNoWakeUp)
     for (int i = 0; i < 12; ++i)
         sources.push_back(source("S" + std::to_string(i) + ".wav", (i % 3 + 1) * 700 * 1024, static_cast<uint32_t>(i)));
     for (int round = 0; round < 3; ++round) {
-        BackupCopyQueue q;
         CompletedJobs done;
+        BackupCopyQueue q;
         done.attach(q);
         q.start();
         std::atomic<bool> stopToggling{false};

@@ -1,6 +1,7 @@
 // Names of the two take layouts on a backup drive and the drive that a
 // failed job's destination belongs to.
 #include "backup/BackupLayoutNames.h"
+#include "backup/BackupPartialFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -91,4 +92,15 @@ TEST(BackupLayoutNamesTest, MetadataCarriedIntoTheConvertedRecord)
     EXPECT_EQ(chunk.project, "Film");
     EXPECT_TRUE(chunk.circled);
     EXPECT_TRUE(chunk.trackNames.empty());
+}
+
+TEST(BackupLayoutNamesTest, PartialNamesNeverCollide)
+{
+    const std::string first = makePartialPath("/drive/A.wav");
+    const std::string second = makePartialPath("/drive/A.wav");
+    EXPECT_NE(first, second);
+    for (const std::string& partial : {first, second}) {
+        EXPECT_EQ(partial.rfind("/drive/A.wav.", 0), 0u) << partial;
+        EXPECT_EQ(partial.substr(partial.size() - 16), ".tonvale.partial");
+    }
 }
