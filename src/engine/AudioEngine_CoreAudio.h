@@ -324,6 +324,10 @@ protected:
     // the ring writer thread. The recording operations forward to it.
     TakeRecorder takeRecorder_;
 
+    // Tests: the live backup's take controls of the current take, one per
+    // drive, as the live-backup hand-over leaves them.
+    void setLiveTakeControlsForTest(std::vector<std::shared_ptr<LiveBackupTakeControl>> controls);
+
 private:
     // Devices and channels.
     std::string getDeviceName(AudioDeviceId device) const;

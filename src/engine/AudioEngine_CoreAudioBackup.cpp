@@ -29,6 +29,12 @@ void AudioEngine_CoreAudio::setBackupMediaPathsWithFormats(bool enabled, const s
 
 void AudioEngine_CoreAudio::setLiveBackupActiveTake(bool /*enabled*/) {}
 
+void AudioEngine_CoreAudio::setLiveTakeControlsForTest(std::vector<std::shared_ptr<LiveBackupTakeControl>> controls)
+{
+    std::lock_guard<std::mutex> lock(backupMutex_);
+    liveTakeControls_ = std::move(controls);
+}
+
 bool AudioEngine_CoreAudio::isBackupCopyActive() const
 {
     // The drive display polls this: the queue answers from atomics and a

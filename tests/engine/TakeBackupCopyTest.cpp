@@ -109,6 +109,30 @@ TEST_F(TakeBackupCopyTest, AMonoTakeReachesAMonoAndAPolyphonicDrive)
     EXPECT_FALSE(engine_->hasBackupDriveError(1));
 }
 
+// With live backup: the drive whose live copy verified gets nothing more;
+// the drive whose live copy failed gets the fallback copy in its layout.
+TEST_F(TakeBackupCopyTest, WithLiveBackupOnlyTheDriveWhoseLiveCopyFailedIsCopied)
+{
+    setUpTakeRoad(8, kFileFormatPolyphonic);
+    fs::create_directories(drive("Poly"));
+    fs::create_directories(drive("Mono"));
+    engine_->setBackupMediaPathsWithFormats(true, {{drive("Poly"), 0}, {drive("Mono"), 1}});
+    auto verified = std::make_shared<LiveBackupTakeControl>();
+    auto failed = std::make_shared<LiveBackupTakeControl>();
+    verified->status = LiveBackupTakeControl::Verified;
+    failed->status = LiveBackupTakeControl::Failed;
+    engine_->setLiveTakeControlsForTest({verified, failed});
+    const std::vector<std::string> files = recordTake();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_FALSE(fs::exists(drive("Poly") + "/Tonvale"));
+    EXPECT_TRUE(logHas("BackupCopyQueue: Live backup verified; fallback copy skipped for " + takeFolderOn(drive("Poly"))));
+    const std::string stem = fs::path(files[0]).stem().string();
+    EXPECT_EQ(fileNamesIn(takeFolderOn(drive("Mono"))),
+              (std::vector<std::string>{stem + "_MIX.wav", stem + "_T01.wav", stem + "_T02.wav", stem + "_T03.wav"}));
+    EXPECT_FALSE(engine_->hasBackupDriveError(0));
+    EXPECT_FALSE(engine_->hasBackupDriveError(1));
+}
+
 TEST_F(TakeBackupCopyTest, AVanishedOrFullDriveIsFlaggedAlone)
 {
     TmpfsDrive small(drive("Small"), 64 * 1024);
