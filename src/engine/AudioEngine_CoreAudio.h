@@ -601,6 +601,10 @@ private:
     // Created by the first initialize, stopped by shutdown, destroyed with
     // the engine after the ring writer was joined.
     std::unique_ptr<BackupCopyQueue> backupCopyQueue_;
+    // The same queue for the pollers and the take's hand-overs, so they never
+    // wait on backupMutex_ (held across slow drive changes). Published with
+    // release once the queue is built; it is never replaced.
+    std::atomic<BackupCopyQueue*> publishedCopyQueue_{nullptr};
     // Sticky per-drive failures until cleared; read without the mutex.
     std::array<std::atomic<bool>, kMaxBackupDrives> backupDriveFailed_{};
 };

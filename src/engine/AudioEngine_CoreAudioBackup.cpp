@@ -60,13 +60,12 @@ void AudioEngine_CoreAudio::clearBackupDriveError(int drive)
 AudioEngine_CoreAudio::Snapshot AudioEngine_CoreAudio::snapshotBackupDrives() const
 {
     std::lock_guard<std::mutex> lock(backupMutex_);
-    return Snapshot{backupEnabled_, backupPaths_, liveTakeControls_, backupCopyQueue_.get()};
+    return Snapshot{backupEnabled_, backupPaths_, liveTakeControls_, backupCopyQueue()};
 }
 
 BackupCopyQueue* AudioEngine_CoreAudio::backupCopyQueue() const
 {
-    std::lock_guard<std::mutex> lock(backupMutex_);
-    return backupCopyQueue_.get();
+    return publishedCopyQueue_.load(std::memory_order_acquire);
 }
 
 void AudioEngine_CoreAudio::markBackupDriveFailed(int drive)
@@ -80,8 +79,10 @@ void AudioEngine_CoreAudio::startBackupCopyQueue()
     BackupCopyQueue* queue = nullptr;
     {
         std::lock_guard<std::mutex> lock(backupMutex_);
-        if (!backupCopyQueue_)
+        if (!backupCopyQueue_) {
             backupCopyQueue_ = std::make_unique<BackupCopyQueue>();
+            publishedCopyQueue_.store(backupCopyQueue_.get(), std::memory_order_release);
+        }
         queue = backupCopyQueue_.get();
     }
     queue->start();

@@ -134,6 +134,10 @@ TEST_F(BackupCopyQueueTest, StopWhilePausedInACopyCancelsItAndReportsEveryWaitin
     while (q.getCurrentJobProgress() == 0.0)
         std::this_thread::yield();
     q.pause();  // the copy holds before its next chunk
+    // The window's polls answer while a copy holds: none waits for it.
+    EXPECT_TRUE(q.isBusy());
+    EXPECT_EQ(q.getPendingJobCount(), 1);
+    EXPECT_TRUE(q.hasWork());
     q.stop();
     ASSERT_TRUE(done.waitFor(2));
     const auto jobs = done.jobs();
