@@ -31,6 +31,7 @@ AudioEngine_CoreAudio::AudioEngine_CoreAudio(std::shared_ptr<AudioSystem> audioS
     initializeOutputStages();
     allocateRecordingRing(std::max(recordingRingSeconds, 1));
     initializeSignalPath();
+    takeRecorder_.setBackupSide(this);
     takeRecorder_.startRingWriter(recordingRing_);
     deadWood_.startTimer(kDeadWoodPeriod);
 }
@@ -41,6 +42,9 @@ AudioEngine_CoreAudio::~AudioEngine_CoreAudio()
     // After shutdown waited for Idle: a take still being copied ends its
     // copy loop here and is closed before the thread ends.
     takeRecorder_.stopRingWriter();
+    // Jobs a late take close queued after shutdown are reported while the
+    // engine they flag is still whole.
+    stopBackupCopyQueue();
     // A unit left over from a device that failed to initialise its services
     // must not outlive the members its callback reads.
     stop();
@@ -75,6 +79,7 @@ bool AudioEngine_CoreAudio::initialize()
     const bool unitInUse = outputUnit_ != nullptr || directCaptureProcExists_;
     if (!unitInUse)
         ltcDecoder_->initialize(sampleRate_);
+    startBackupCopyQueue();
     loadChannelStripSettings();
     if (!unitInUse) {
         AudioDeviceId defaultOutput = kNoAudioDevice;
@@ -103,6 +108,7 @@ void AudioEngine_CoreAudio::shutdown()
     teardownAudioUnit();
     // After the unit is gone: the render callback feeds the decoder.
     ltcDecoder_->shutdown();
+    stopBackupCopyQueue();
     initialized_ = false;
 }
 

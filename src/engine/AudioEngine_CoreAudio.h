@@ -1,5 +1,6 @@
 #pragma once
 
+#include "backup/BackupCopyQueue.h"
 #include "engine/AudioEngineBase.h"
 #include "engine/take/StartTimecodeCapture.h"
 #include "engine/take/TakeFileSet.h"
@@ -63,7 +64,7 @@
 //   hold are retired with retireAfterTwoRenderCycles: freed two render cycles
 //   later by a later retire or the dead-wood timer, never by a thread that
 //   waits for blocks.
-class AudioEngine_CoreAudio : public AudioEngineBase, private TakeEngineSide {
+class AudioEngine_CoreAudio : public AudioEngineBase, private TakeEngineSide, private TakeBackupSide {
 public:
     static constexpr int kSampleRate = 48000;
     static constexpr int kDefaultBufferSizeFrames = 256;
@@ -323,6 +324,10 @@ protected:
     // the ring writer thread. The recording operations forward to it.
     TakeRecorder takeRecorder_;
 
+    // Tests: the live backup's take controls of the current take, one per
+    // drive, as the live-backup hand-over leaves them.
+    void setLiveTakeControlsForTest(std::vector<std::shared_ptr<LiveBackupTakeControl>> controls);
+
 private:
     // Devices and channels.
     std::string getDeviceName(AudioDeviceId device) const;
@@ -574,4 +579,32 @@ private:
     // Meters, written by the render callback.
     std::array<TrackMeter, kMaxTracks> trackMeters_;
     std::atomic<float> mainPeakLevel_{0.0f};
+
+    // --- Backup drives (AudioEngine_CoreAudioBackup.cpp) -------------------
+    // TakeBackupSide: the take close (ring writer thread) and the take start.
+    Snapshot snapshotBackupDrives() const override;
+    BackupCopyQueue* backupCopyQueue() const override;
+    void markBackupDriveFailed(int drive) override;
+    void startBackupCopyQueue();
+    void stopBackupCopyQueue();
+    // Copy-queue worker: marks the drive of a failed job.
+    void onBackupCopyCompleted(const BackupCopyQueue::CopyJob& job);
+
+    static constexpr int kMaxBackupDrives = 8;
+    // Guards the drive list, the take controls and the queue pointer. Taken
+    // by the GUI thread, the ring writer (the close's snapshot) and the copy
+    // worker (its completion callback); never held while a copy runs.
+    mutable std::mutex backupMutex_;
+    bool backupEnabled_ = false;
+    std::vector<BackupPathInfo> backupPaths_;
+    std::vector<std::shared_ptr<LiveBackupTakeControl>> liveTakeControls_;
+    // Created by the first initialize, stopped by shutdown, destroyed with
+    // the engine after the ring writer was joined.
+    std::unique_ptr<BackupCopyQueue> backupCopyQueue_;
+    // The same queue for the pollers and the take's hand-overs, so they never
+    // wait on backupMutex_ (held across slow drive changes). Published with
+    // release once the queue is built; it is never replaced.
+    std::atomic<BackupCopyQueue*> publishedCopyQueue_{nullptr};
+    // Sticky per-drive failures until cleared; read without the mutex.
+    std::array<std::atomic<bool>, kMaxBackupDrives> backupDriveFailed_{};
 };

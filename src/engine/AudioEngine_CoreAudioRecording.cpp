@@ -69,17 +69,6 @@ int AudioEngine_CoreAudio::getPostrollDuration() const
     return takeRecorder_.postrollSeconds();
 }
 
-void AudioEngine_CoreAudio::setBackupMediaPaths(bool /*enabled*/, const std::vector<std::string>& /*roots*/) {}
-void AudioEngine_CoreAudio::setBackupMediaPathsWithFormats(bool /*enabled*/,
-                                                           const std::vector<BackupPathInfo>& /*paths*/)
-{
-}
-void AudioEngine_CoreAudio::setLiveBackupActiveTake(bool /*enabled*/) {}
-
-bool AudioEngine_CoreAudio::isBackupCopyActive() const
-{
-    return false;
-}
 
 bool AudioEngine_CoreAudio::startRecording()
 {
@@ -158,12 +147,6 @@ int64_t AudioEngine_CoreAudio::getWriteErrors() const
     return takeRecorder_.writeErrors();
 }
 
-bool AudioEngine_CoreAudio::hasBackupDriveError(int /*drive*/) const
-{
-    return false;
-}
-
-void AudioEngine_CoreAudio::clearBackupDriveError(int /*drive*/) {}
 
 bool AudioEngine_CoreAudio::waitForWriterIdle(std::chrono::milliseconds timeout)
 {

@@ -22,6 +22,7 @@ public:
     // Bitbucket Mode as the take start sees it, whether or not the render
     // path's own switch is built.
     void setBitbucketForTest(bool enabled) { bitbucketForTest_ = enabled; }
+    using AudioEngine_CoreAudio::setLiveTakeControlsForTest;
     bool isBitbucketMode() const override { return bitbucketForTest_ || AudioEngine_CoreAudio::isBitbucketMode(); }
 
 private:

@@ -352,9 +352,9 @@ TakeFileSet TakeRecorder::openTakeFiles(const std::string& takeFolder, const Tak
 }
 
 // --- Hand-over points still to be filled ----------------------------------
-// Late-armed tracks, live backup and the copy queue plug in here; until they
-// are built a take records only the tracks armed at its start, nothing is
-// backed up and no copy queue is paused or resumed.
+// Late-armed tracks and live backup plug in here; until they are built a
+// take records only the tracks armed at its start and nothing is backed up
+// live. The copy queue's hand-overs are in TakeRecorderBackup.cpp.
 
 void TakeRecorder::clearLateArmSlots() {}
 
@@ -366,12 +366,3 @@ void TakeRecorder::enqueueLiveBackupTakes(uint64_t /*startPosition*/, const Take
 
 void TakeRecorder::publishLiveBackupEnd(uint64_t /*endPosition*/, const std::string& /*finalBaseName*/) {}
 
-void TakeRecorder::queueBackupCopies(const std::vector<std::string>& /*closedFiles*/,
-                                     const std::string& /*polyFilePath*/, const std::string& /*project*/,
-                                     const std::string& /*soundRoll*/)
-{
-}
-
-void TakeRecorder::pauseCopyQueue() {}
-
-void TakeRecorder::resumeCopyQueue() {}

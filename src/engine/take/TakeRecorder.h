@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/take/StartTimecodeCapture.h"
+#include "engine/take/TakeBackupSide.h"
 #include "engine/take/TakeFileSet.h"
 #include "engine/take/TakeSettings.h"
 #include "engine/take/WriterState.h"
@@ -76,6 +77,9 @@ public:
     void startRingWriter(std::shared_ptr<const RecordingRing> ring);
     // Ends a take still being copied (it is closed first) and joins the thread.
     void stopRingWriter();
+    // The backup drives and copy queue the take close hands files to; set
+    // before the ring writer starts (null: nothing is backed up).
+    void setBackupSide(TakeBackupSide* side) { backupSide_ = side; }
 
     // --- Recording settings and metadata (GUI thread) --------------------
     void setMediaFormat(int fileFormat, int bitDepth);
@@ -188,6 +192,7 @@ private:
     void resumeCopyQueue();
 
     TakeEngineSide& engine_;
+    TakeBackupSide* backupSide_ = nullptr;
     const int sampleRate_;
     std::shared_ptr<const RecordingRing> ring_;
 

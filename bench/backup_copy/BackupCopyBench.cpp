@@ -1,0 +1,171 @@
+// Backs up a 33-channel take (mix and 32 tracks, 24-bit, 2 GiB by default;
+// the first argument sets the size in GiB) to a tmpfs drive through the copy
+// queue, as the recorder does after a take:
+// - the plain copy with its read-back check, in MB/s, against `cp`;
+// - polyphonic to mono and mono to polyphonic, in multiples of real time.
+// The copy queue's own pauses between chunks (it runs in the background on
+// purpose) are part of the figures. Without the right to mount a tmpfs the
+// drive is a plain folder, and the benchmark says so.
+#include "backup/BackupCopyQueue.h"
+#include "media/BwfFileWriter.h"
+#include "support/BenchHome.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <sys/mount.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kChannels = 33;
+constexpr int kRate = 48000;
+constexpr int kSampleBytes = 3;
+constexpr int kBlockFrames = 48000;
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+bool writeSource(const std::string& path, int64_t frames)
+{
+    BwfFileWriter writer;
+    BwfFileWriter::BextChunk bext;
+    bext.originationDate = "2026-12-10";
+    bext.originationTime = "12:00:00";
+    bext.project = "Bench";
+    bext.trackNames.push_back("MIX");
+    for (int t = 1; t < kChannels; ++t)
+        bext.trackNames.push_back("Track " + std::to_string(t));
+    writer.setBextChunk(bext);
+    if (!writer.open(path, kRate, kChannels, BwfFileWriter::Int24))
+        return false;
+    std::vector<uint8_t> block(static_cast<size_t>(kBlockFrames) * kChannels * kSampleBytes);
+    uint32_t state = 12345;
+    for (auto& byte : block) {
+        state = state * 1664525u + 1013904223u;
+        byte = static_cast<uint8_t>(state >> 24);
+    }
+    for (int64_t done = 0; done < frames; done += kBlockFrames) {
+        const int64_t n = std::min<int64_t>(kBlockFrames, frames - done);
+        if (!writer.writeEncodedFrames(block.data(), n))
+            return false;
+    }
+    return writer.close();
+}
+
+// Runs one job to its end; the wall time in seconds, negative on failure.
+double runJob(const std::string& source, const std::string& destination, int from, int to, const std::string& root)
+{
+    BackupCopyQueue queue;
+    std::mutex mutex;
+    std::condition_variable condition;
+    bool finished = false;
+    bool failed = false;
+    std::string reason;
+    queue.setCompletionCallback([&](const BackupCopyQueue::CopyJob& job) {
+        std::lock_guard<std::mutex> lock(mutex);
+        finished = true;
+        failed = job.failed;
+        reason = job.errorMessage;
+        condition.notify_all();
+    });
+    queue.tryQueueCopy(source, destination, from, to, nullptr, root);
+    const Clock::time_point start = Clock::now();
+    queue.start();
+    std::unique_lock<std::mutex> lock(mutex);
+    condition.wait(lock, [&] { return finished; });
+    const double seconds = secondsSince(start);
+    if (failed)
+        std::fprintf(stderr, "job failed: %s\n", reason.c_str());
+    return failed ? -1.0 : seconds;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const double gib = argc > 1 ? std::atof(argv[1]) : 2.0;
+    BenchHome home;
+    if (!home.isValid())
+        return 1;
+    const int64_t frameBytes = kChannels * kSampleBytes;
+    const int64_t frames = static_cast<int64_t>(gib * 1024 * 1024 * 1024) / frameBytes;
+    const double audioSeconds = static_cast<double>(frames) / kRate;
+    const std::string take = home.path() + "/take";
+    const std::string drive = home.path() + "/drive";
+    fs::create_directories(take);
+    fs::create_directories(drive);
+    const std::string tmpfsSize = "size=" + std::to_string(static_cast<int64_t>(gib * 2.2 * 1024) + 64) + "m";
+    const bool mounted = ::mount("tmpfs", drive.c_str(), "tmpfs", 0, tmpfsSize.c_str()) == 0;
+    std::printf("drive: %s\n", mounted ? "tmpfs" : "plain folder (no tmpfs could be mounted)");
+
+    const std::string source = take + "/BEN0001_Bench_001_1_T1.wav";
+    if (!writeSource(source, frames)) {
+        std::fprintf(stderr, "cannot write the source take\n");
+        return 1;
+    }
+    const double megabytes = static_cast<double>(fs::file_size(source)) / 1e6;
+    std::printf("take: %d channels, 24-bit, %.1f s of audio, %.1f MB\n", kChannels, audioSeconds, megabytes);
+
+    // Warm the source into the page cache for both copies alike.
+    std::system(("cat '" + source + "' > /dev/null").c_str());
+    Clock::time_point start = Clock::now();
+    const int cpResult = std::system(("cp '" + source + "' '" + drive + "/cp.wav' && sync").c_str());
+    const double cpSeconds = secondsSince(start);
+    fs::remove(drive + "/cp.wav");
+
+    const std::string destination = drive + "/Tonvale/Bench/001";
+    const double copySeconds = runJob(source, destination, 0, 0, drive);
+    fs::remove_all(drive + "/Tonvale");
+    // The queue's deliberate pauses: 2 ms per MiB copied, 10 ms after every
+    // fifth block of 4096 frames converted.
+    const double copyPauseSeconds = std::ceil(static_cast<double>(fs::file_size(source)) / (1 << 20)) * 0.002;
+    const double convertPauseSeconds = std::floor(std::ceil(static_cast<double>(frames) / 4096) / 5) * 0.010;
+    if (cpResult == 0 && copySeconds > 0) {
+        std::printf("plain copy (read-back checked): %.0f MB/s   cp: %.0f MB/s   ratio %.2f of cp"
+                    "   (%.1f s of %.1f s are the queue's pauses; without them %.0f MB/s)\n",
+                    megabytes / copySeconds, megabytes / cpSeconds, cpSeconds / copySeconds, copyPauseSeconds,
+                    copySeconds, megabytes / (copySeconds - copyPauseSeconds));
+    }
+
+    const double splitSeconds = runJob(source, destination, 0, 1, drive);
+    if (splitSeconds > 0)
+        std::printf("polyphonic to mono: %.1f s, %.1f x real time, %.0f MB/s (pauses %.1f s)\n", splitSeconds,
+                    audioSeconds / splitSeconds, megabytes / splitSeconds, convertPauseSeconds);
+
+    // The split files, renamed as the recorder names a mono take, join again.
+    const std::string monoTake = drive + "/monotake";
+    fs::create_directories(monoTake);
+    int channel = 0;
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(destination))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+        const std::string suffix = name.substr(name.rfind('_') + 1);
+        const int field = suffix == "MIX.wav" ? 0 : std::atoi(suffix.c_str() + 1);
+        fs::rename(destination + "/" + name, monoTake + "/BEN0001_Bench_001_1_T1_" + (field < 10 ? "0" : "")
+                                                 + std::to_string(field) + "_" + suffix);
+        ++channel;
+    }
+    const double joinSeconds =
+        runJob(monoTake + "/BEN0001_Bench_001_1_T1_00_MIX.wav", drive + "/Tonvale/Bench/002", 1, 0, drive);
+    if (joinSeconds > 0)
+        std::printf("mono to polyphonic (%d files): %.1f s, %.1f x real time, %.0f MB/s (pauses %.1f s)\n", channel,
+                    joinSeconds, audioSeconds / joinSeconds, megabytes / joinSeconds, convertPauseSeconds);
+    if (mounted)
+        ::umount2(drive.c_str(), MNT_DETACH);
+    return copySeconds > 0 && splitSeconds > 0 && joinSeconds > 0 ? 0 : 1;
+}
