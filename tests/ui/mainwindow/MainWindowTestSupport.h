@@ -24,9 +24,10 @@
 // virtual MIDI, under a fresh HOME. Seeded keys are saved to the file, since
 // the window reloads the configuration when it starts its engine.
 class MainWindowTest : public TempHomeTest {
-protected:
+public:
     using Value = std::variant<std::string, int, bool, double>;
 
+protected:
     void SetUp() override
     {
         audio_ = std::make_shared<VirtualAudioSystem>(VirtualAudioSystem::Mode::Stepped,
