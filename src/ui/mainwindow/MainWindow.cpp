@@ -267,7 +267,9 @@ void MainWindow::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    if (isRecording_ && engine_) {
+    // The take is ended whether the window's record road or the engine
+    // itself (a controller, a restart) knows of it.
+    if (engine_ && (isRecording_ || engine_->isRecording())) {
         engine_->stopRecording();
         isRecording_ = false;
     }
