@@ -56,7 +56,9 @@ QString rowStyle(bool armed)
 
 QString trackButtonStyle(const QColor& colour)
 {
-    return QString("QPushButton { background-color: %1; border: 1px solid #555; border-radius: 3px; }"
+    // No padding: the window sheet's button padding would clip the number
+    // on a strip button only 16 pixels high.
+    return QString("QPushButton { background-color: %1; border: 1px solid #555; border-radius: 3px; padding: 0px; }"
                    "QPushButton:hover { border: 1px solid #888; }")
         .arg(colour.name());
 }
@@ -406,6 +408,7 @@ void MainWindow::buildTrackList()
     for (int index = 0; index < kInitialTracks; ++index)
         createTrackWidget(index, QString("Track %1").arg(index + 1));
     trackLayoutLeft_->addStretch();
+    trackLayoutRight_->addStretch();
     trackScrollArea_->setWidget(trackListWidget_);
 }
 
@@ -476,8 +479,9 @@ void MainWindow::createTrackWidget(int index, const QString& name)
         }
     });
 
+    // Both columns end in a stretch, so their rows line up from the top.
     QVBoxLayout* column = index < kTracksPerColumn ? trackLayoutLeft_ : trackLayoutRight_;
-    if (column == trackLayoutLeft_ && column->count() > 0 && column->itemAt(column->count() - 1)->spacerItem())
+    if (column->count() > 0 && column->itemAt(column->count() - 1)->spacerItem())
         column->insertWidget(column->count() - 1, row.rowWidget);
     else
         column->addWidget(row.rowWidget);
