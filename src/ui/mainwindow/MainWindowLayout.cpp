@@ -734,9 +734,11 @@ void MainWindow::updateTrackListScaling()
         row.rowWidget->setFixedHeight(rowHeight);
         row.meter->setFixedHeight(meterHeight);
         if (row.nameEdit != nullptr) {
+            // The sheet's max-height counts without padding and border: the
+            // fixed size goes last so the edit stays inside its row.
+            row.nameEdit->setStyleSheet(trackNameEditStyle(rowHeight - 4));
             row.nameEdit->setFixedWidth(nameWidth);
             row.nameEdit->setFixedHeight(rowHeight - 4);
-            row.nameEdit->setStyleSheet(trackNameEditStyle(rowHeight - 4));
         }
     }
     if (mixMeter_ != nullptr)
