@@ -1,9 +1,13 @@
 #include "MainWindowTestSupport.h"
 
+#include "ui/mainwindow/AppearanceDialog.h"
 #include "ui/mainwindow/Artwork.h"
 #include "ui/mainwindow/Theme.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QDir>
+#include <QTimer>
 #include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
@@ -101,6 +105,30 @@ TEST_F(MainWindowTest, GrabWith24TracksAndTheMixerShown)
     EXPECT_EQ(window.trackRows().size(), 24u);
     EXPECT_TRUE(window.mixerStrips()[23].stripWidget->isVisible());
     EXPECT_TRUE(window.trackRows()[20].rowWidget->isVisible()) << "the right column shows tracks 17 to 24";
+}
+
+TEST_F(MainWindowTest, GrabTheDeviceAndAppearanceDialogs)
+{
+    seed({{"audio.device", std::string("Virtual Interface")}});
+    MainWindow& window = makeWindow();
+    window.show();
+    bool grabbed = false;
+    QTimer::singleShot(200, [&grabbed] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QDialog*>(widget);
+            if (dialog == nullptr || dialog->objectName() != "audioDeviceDialog")
+                continue;
+            grabbed = dialog->grab().save("/tmp/tonvale-device-dialog.png");
+            dialog->accept();
+        }
+    });
+    window.onCoreAudioDeviceSelection();
+    EXPECT_TRUE(grabbed);
+
+    AppearanceDialog appearance;
+    appearance.show();
+    QTest::qWait(100);
+    EXPECT_TRUE(appearance.grab().save("/tmp/tonvale-appearance-dialog.png"));
 }
 
 } // namespace
