@@ -2,6 +2,7 @@
 
 #include "engine/AudioEngineBase.h"
 #include "ui/mainwindow/AppearanceDialog.h"
+#include "ui/mainwindow/FaderSlider.h"
 #include "ui/mainwindow/Theme.h"
 #include "ui/tools/ModalBoxAnswerer.h"
 
@@ -203,6 +204,23 @@ TEST_F(MainWindowDeviceTest, QuitAsksFirstNoKeepsTheTakeYesEndsIt)
     ModalBoxAnswerer boxes(QMessageBox::Yes);
     EXPECT_TRUE(window.close());
     EXPECT_FALSE(window.engine()->isRecording());
+}
+
+TEST_F(MainWindowTest, DestructorSavesEveryFaderAndTheGeometry)
+{
+    seed({{"track.count", 12}});
+    MainWindow& window = makeWindow();
+    window.mixerStrips()[11].fader->setValue(-125);
+    window.move(20, 10);
+    window.resize(1300, 900);
+    window_.reset();
+    ConfigManager* config = ConfigManager::getInstance();
+    config->resetForTests();
+    config->loadConfig("");
+    EXPECT_EQ(config->getInt("fader.11", 0), -125) << "saved at once, not 2 s later";
+    EXPECT_EQ(config->getInt("fader.0", 0), -600);
+    EXPECT_EQ(config->getInt("window.width", 0), 1300);
+    EXPECT_EQ(config->getInt("window.height", 0), 900);
 }
 
 TEST_F(MainWindowTest, MenusHoldEveryEntryInOrderWithItsState)
