@@ -227,3 +227,7 @@ private:
     int trackScalingRetries_ = 0;
     int mixerSizingRetries_ = 0;
 };
+
+// The name a mixer strip shows: the track name with blanks trimmed, or the
+// track number when nothing is left.
+QString shortStripName(const QString& name, int number);

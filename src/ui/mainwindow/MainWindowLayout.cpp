@@ -31,7 +31,7 @@ namespace {
 constexpr int kInitialTracks = 8;
 constexpr int kTracksPerColumn = 16;
 constexpr int kMaxTracks = 32;
-constexpr int kFadingRetries = 4;
+constexpr int kFittingRetries = 4;
 constexpr int kMinusInfinityTenthsDb = -590;
 
 const char* const kRowIdleStyle = "#252525";
@@ -717,7 +717,7 @@ void MainWindow::updateTrackListScaling()
     QWidget* viewport = trackScrollArea_->viewport();
     const int height = viewport != nullptr ? viewport->height() : 0;
     if (height <= 1) {
-        if (trackScalingRetries_ <= kFadingRetries) {
+        if (trackScalingRetries_ <= kFittingRetries) {
             ++trackScalingRetries_;
             QTimer::singleShot(0, this, &MainWindow::updateTrackListScaling);
         }
@@ -756,7 +756,7 @@ void MainWindow::updateMixerFaderSizes()
     const int width = mixerStripsWidget_->width();
     const int height = mixerStripsWidget_->height();
     if (width < 2 || height < 2) {
-        if (mixerSizingRetries_ <= kFadingRetries) {
+        if (mixerSizingRetries_ <= kFittingRetries) {
             ++mixerSizingRetries_;
             QTimer::singleShot(0, this, &MainWindow::updateMixerFaderSizes);
         }

@@ -20,8 +20,8 @@
 
 #include <algorithm>
 #include <cmath>
-
-QString shortStripName(const QString& name, int number);
+#include <functional>
+#include <map>
 
 namespace {
 
