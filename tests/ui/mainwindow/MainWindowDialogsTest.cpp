@@ -349,6 +349,20 @@ TEST(ResourcePath, FirstExistingCandidateOrTheFirstCandidate)
     file.close();
     EXPECT_EQ(findResourcePath(name), QDir::cleanPath(upTwo));
     QFile::remove(upTwo);
+
+    // The Linux install: bin/tonvale with its images in share/tonvale.
+    const QString shareDir = QDir::cleanPath(appDir + "/../share/tonvale");
+    const bool shareExisted = QDir(shareDir).exists();
+    ASSERT_TRUE(QDir().mkpath(shareDir));
+    QFile installed(shareDir + "/" + name);
+    ASSERT_TRUE(installed.open(QIODevice::WriteOnly));
+    installed.close();
+    EXPECT_EQ(findResourcePath(name), shareDir + "/" + name);
+    QFile::remove(shareDir + "/" + name);
+    if (!shareExisted) {
+        QDir().rmdir(shareDir);
+        QDir().rmdir(QDir::cleanPath(appDir + "/../share"));
+    }
 }
 
 TEST_F(MainWindowTest, AppearanceDialogAppliesAndStoresTheChosenTheme)
