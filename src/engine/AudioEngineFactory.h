@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/AudioEngineBase.h"
+#include "platform/audio/AudioSystem.h"
 
 #include <memory>
 #include <string>
@@ -19,4 +20,9 @@ public:
     static std::vector<EngineType> getAvailableTypes();
     // "CoreAudio" for CoreAudio, "Unknown" for any other value.
     static std::string getTypeName(EngineType type);
+
+    // Tests build the program's engine on an audio system they keep (the
+    // virtual one) with a short recording ring; an empty pointer returns to
+    // the platform's default system. GUI thread, before the engine is made.
+    static void setAudioSystemForEngines(std::shared_ptr<AudioSystem> system, int recordingRingSeconds);
 };

@@ -234,6 +234,12 @@ bool AudioEngine_CoreAudio::setBufferSize(int frames)
         debugLog("CoreAudio: Cannot set buffer size - no device selected");
         return false;
     }
+    // Changing the size stops audio and rebuilds the output unit: during a
+    // take or its post-roll that would leave a hole in the files.
+    if (takeRecorder_.writerState() != WriterState::Idle) {
+        debugLog("CoreAudio: Refusing buffer size change while take is recording, draining, or finalizing");
+        return false;
+    }
     debugLog("CoreAudio: Setting buffer size to " + std::to_string(frames));
     const bool wasRunning = isRunning();
     if (wasRunning)

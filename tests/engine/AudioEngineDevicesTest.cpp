@@ -134,6 +134,24 @@ TEST_F(EngineTest, SetBufferSizeReportsTheSettledSizeAndStoresTheAskedOne)
     EXPECT_EQ(engine_->getRenderCycleCount(), 2u) << "the rebuilt unit renders";
 }
 
+TEST_F(EngineTest, BufferSizeChangeIsRefusedUnlessTheWriterIsIdle)
+{
+    ASSERT_TRUE(engine_->selectDevice("Virtual Interface"));
+    for (WriterState state : {WriterState::Recording, WriterState::Draining, WriterState::Finalizing}) {
+        engine_->setWriterStateForTest(state);
+        EXPECT_FALSE(engine_->setBufferSize(512));
+        EXPECT_EQ(engine_->getBufferSize(), 256);
+        EXPECT_TRUE(engine_->isRunning());
+        EXPECT_EQ(ConfigManager::getInstance()->getInt("audio.bufferSize", -1), -1);
+    }
+    EXPECT_TRUE(logHas("CoreAudio: Refusing buffer size change while take is recording, draining, or finalizing"));
+    system_->renderBlocks(2, 256);
+    EXPECT_EQ(engine_->getRenderCycleCount(), 2u) << "audio was never stopped";
+    engine_->setWriterStateForTest(WriterState::Idle);
+    EXPECT_TRUE(engine_->setBufferSize(512));
+    EXPECT_EQ(engine_->getBufferSize(), 512);
+}
+
 TEST_F(EngineTest, RefusedBufferSizeKeepsAudioRunningAndTheConfigurationUntouched)
 {
     ASSERT_TRUE(engine_->selectDevice("Virtual Interface"));

@@ -1,25 +1,327 @@
 #include "ui/mainwindow/MainWindow.h"
 
+#include "controllers/MidiControllerManager.h"
 #include "core/ConfigManager.h"
+#include "core/DebugLog.h"
 #include "core/SessionState.h"
+#include "engine/AudioEngineFactory.h"
+#include "engine/AudioEngine_CoreAudio.h"
+#include "ui/mainwindow/BackupDriveList.h"
+#include "ui/mainwindow/FaderSlider.h"
+#include "ui/mainwindow/Theme.h"
+#include "ui/tools/LtcGeneratorDialog.h"
+#include "ui/tools/MetadataManagerWindow.h"
+#include "ui/tools/TcAccuracyTestDialog.h"
 
-#include <QLabel>
+#include <QCloseEvent>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <sstream>
+
+namespace {
+
+constexpr int kMeterIntervalMs = 50;
+constexpr int kJackMeterIntervalMs = 100;
+constexpr int kDriveIntervalMs = 5000;
+constexpr int kWatchdogIntervalMs = 2000;
+constexpr int kLongPressMs = 600;
+constexpr int kConfigSaveDelayMs = 2000;
+constexpr int kMissingDeviceBoxDelayMs = 500;
+constexpr int kFaderSyncDelayMs = 100;
+constexpr int kFaderHoldOffTailMs = 500;
+constexpr int kAutomixRefreshDelayMs = 800;
+
+const char* const kMessageBoxStyle =
+    "QMessageBox { background-color: #2b2b2b; }QMessageBox QLabel { color: #ffffff; padding: 10px; }"
+    "QPushButton { background-color: #444; color: #fff; border: 1px solid #555;              "
+    "padding: 8px 20px; margin: 4px; min-width: 80px; }QPushButton:hover { background-color: #555; }"
+    "QPushButton:pressed { background-color: #333; }";
+
+ConfigManager* config()
+{
+    return ConfigManager::getInstance();
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent)
 {
     setWindowTitle("Tonvale");
-    auto* placeholder = new QLabel("Tonvale", this);
-    placeholder->setAlignment(Qt::AlignCenter);
-    setCentralWidget(placeholder);
+    setMinimumSize(1024, 768);
+    applyDarkTheme();
+    setupUI();
+    setupMenus();
+    setupConnections();
+    initializeEngines();
+    startTimers();
+}
 
-    ConfigManager::getInstance()->loadConfig("");
+void MainWindow::startTimers()
+{
+    meterTimer_ = new QTimer(this);
+    connect(meterTimer_, &QTimer::timeout, this, &MainWindow::updateMeters);
+    connect(meterTimer_, &QTimer::timeout, this, &MainWindow::updateTimecode);
+    connect(meterTimer_, &QTimer::timeout, this, &MainWindow::updateAutomixIndicators);
+    meterTimer_->start(meterIntervalMs());
+
+    driveTimer_ = new QTimer(this);
+    connect(driveTimer_, &QTimer::timeout, this, &MainWindow::updateDriveStatus);
+    driveTimer_->start(kDriveIntervalMs);
+
+    // The drive alarms and the copy blink are driven by the drive display.
+    errorBlinkTimer_ = new QTimer(this);
+    copyBlinkTimer_ = new QTimer(this);
+
+    auto* watchdog = new QTimer(this);
+    connect(watchdog, &QTimer::timeout, this, [this] {
+        if (controllerManager_)
+            controllerManager_->checkAndRestoreControllers();
+    });
+    watchdog->start(kWatchdogIntervalMs);
+
+    QTimer::singleShot(100, this, &MainWindow::updateDriveStatus);
+
+    longPressTimer_ = new QTimer(this);
+    longPressTimer_->setSingleShot(true);
+    longPressTimer_->setInterval(kLongPressMs);
+}
+
+int MainWindow::meterIntervalMs() const
+{
+    return config()->getString("audio.backend", "ASIO") == "JACK" ? kJackMeterIntervalMs : kMeterIntervalMs;
+}
+
+void MainWindow::setupConnections()
+{
+    // The slate, COM and metadata field handlers and the configurable
+    // hotkeys are connected by their own work.
+}
+
+void MainWindow::initializeEngines()
+{
+    debugLog("initializeEngines: loading config");
+    config()->loadConfig("");
+
+    debugLog("initializeEngines: creating session");
     sessionState_ = std::make_shared<SessionState>();
+
+    debugLog("initializeEngines: checking audio backend");
+    debugLog("initializeEngines: creating CoreAudio audio engine");
+    engine_.reset();
+    engine_ = AudioEngineFactory::create(AudioEngineFactory::CoreAudio);
+    debugLog("initializeEngines: audio engine created");
+
+    if (!engine_) {
+        debugLog("initializeEngines: audio engine failed");
+    } else {
+        debugLog("initializeEngines: initializing audio engine");
+        if (engine_->initialize()) {
+            engine_->setSessionState(sessionState_);
+            debugLog("initializeEngines: CoreAudio engine ready");
+            const std::string device = config()->getString("audio.device", "");
+            if (device.empty()) {
+                debugLog("initializeEngines: no saved device - user should select from Audio menu");
+            } else {
+                debugLog("initializeEngines: applying saved device preference: " + device);
+                if (engine_->selectDevice(device)) {
+                    debugLog("initializeEngines: successfully switched to saved device: " + device);
+                    const int bufferFrames = config()->getInt("audio.bufferSize", 256);
+                    auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine_.get());
+                    if (coreAudio != nullptr && bufferFrames != engine_->getBufferSize()) {
+                        if (coreAudio->setBufferSize(bufferFrames))
+                            debugLog("initializeEngines: applied saved buffer size: " + std::to_string(bufferFrames));
+                        else
+                            debugLog("initializeEngines: failed to apply saved buffer size: " +
+                                     std::to_string(bufferFrames));
+                    }
+                } else {
+                    debugLog("initializeEngines: failed to switch to saved device: " + device);
+                    const QString name = QString::fromStdString(device);
+                    QTimer::singleShot(kMissingDeviceBoxDelayMs, this, [this, name] {
+                        showStyledMessageBox(this, "Audio Device Not Found",
+                                             QString("The saved audio device \"%1\" is not available.\n\n"
+                                                     "No audio device is active - recording is disabled until "
+                                                     "you select one from Audio > Select Audio Device...")
+                                                 .arg(name),
+                                             QMessageBox::Ok);
+                    });
+                }
+            }
+        }
+        pushMediaSettings();
+    }
+
+    debugLog("initializeEngines: creating MIDI controller manager");
+    controllerManager_.reset();
+    controllerManager_ = std::make_unique<MidiControllerManager>();
+    debugLog("initializeEngines: initializing MIDI controller manager");
+    controllerManager_->initialize();
+    debugLog("initializeEngines: restoring previously configured controllers");
+    controllerManager_->checkAndRestoreControllers();
+
+    controllerFaderHoldOff_ = true;
+    restoreSavedSettings();
+
+    QTimer::singleShot(kFaderSyncDelayMs, this, [this] {
+        syncFadersToController();
+        QTimer::singleShot(kFaderHoldOffTailMs, this, [this] {
+            controllerFaderHoldOff_ = false;
+            debugLog("MIDI fader input now ENABLED");
+        });
+    });
+    QTimer::singleShot(kAutomixRefreshDelayMs, this, &MainWindow::updateAutomixUiState);
+    debugLog("initializeEngines: complete");
+}
+
+void MainWindow::pushMediaSettings()
+{
+    int fileFormat = config()->getInt("media.fileFormat", 0);
+    if (fileFormat != 0 && fileFormat != 1)
+        fileFormat = 0;
+    int bitDepth = config()->getInt("media.bitDepth", 24);
+    // Older files stored the menu index instead of the depth.
+    if (bitDepth >= 0 && bitDepth <= 2) {
+        bitDepth = bitDepth == 0 ? 16 : (bitDepth == 1 ? 24 : 32);
+        config()->setInt("media.bitDepth", bitDepth);
+    }
+    const int prerollSeconds = config()->getInt("media.prerollSeconds", 0);
+    const int postrollSeconds = config()->getInt("media.postrollSeconds", 0);
+    const bool backupEnabled = config()->getBool("media.externalEnabled", false);
+    const bool liveBackup = config()->getBool("media.liveBackupActiveTake", false);
+    const std::vector<AudioEngineBase::BackupPathInfo> drives = parseBackupDrives(
+        config()->getString("media.externalPaths", ""), config()->getString("media.externalFormats", ""));
+
+    engine_->setMediaFormat(fileFormat, bitDepth);
+    engine_->setSampleFormat(bitDepth == 16   ? BwfFileWriter::Int16
+                             : bitDepth == 32 ? BwfFileWriter::Float32
+                                              : BwfFileWriter::Int24);
+    engine_->setPrerollDuration(prerollSeconds);
+    engine_->setPostrollDuration(postrollSeconds);
+    engine_->setBackupMediaPathsWithFormats(backupEnabled, drives);
+    engine_->setLiveBackupActiveTake(liveBackup);
+
+    const float forcedRate = config()->getFloat("ltc.forcedFramerate", 0.0f);
+    if (forcedRate > 0.0f) {
+        engine_->setForcedFramerate(forcedRate);
+        debugLog("Restored forced framerate: " + std::to_string(forcedRate));
+    }
+}
+
+void MainWindow::initLtcGenerator()
+{
+    if (!engine_ || ltcGeneratorDialog_ != nullptr)
+        return;
+    ltcGeneratorDialog_ = new LtcGeneratorDialog(engine_.get(), this);
+    // Closing it only hides it: the generator keeps feeding the engine.
+    ltcGeneratorDialog_->setAttribute(Qt::WA_DeleteOnClose, false);
+    connect(ltcGeneratorDialog_, &LtcGeneratorDialog::generatorStarted, this, [this](int outputChannel) {
+        if (!engine_ || ltcGeneratorDialog_ == nullptr)
+            return;
+        engine_->setLtcGenerator(ltcGeneratorDialog_->getEncoder());
+        engine_->setLtcGeneratorOutput(outputChannel);
+        engine_->enableLtcGenerator(true);
+    });
+    connect(ltcGeneratorDialog_, &LtcGeneratorDialog::generatorStopped, this, [this] {
+        if (engine_)
+            engine_->enableLtcGenerator(false);
+    });
+    ltcGeneratorDialog_->startIfWasRunning();
+}
+
+void MainWindow::scheduleConfigSave()
+{
+    if (configSaveTimer_ == nullptr) {
+        configSaveTimer_ = new QTimer(this);
+        configSaveTimer_->setSingleShot(true);
+        configSaveTimer_->setInterval(kConfigSaveDelayMs);
+        connect(configSaveTimer_, &QTimer::timeout, this, [] { config()->saveConfig(""); });
+    }
+    configSaveTimer_->start();
+}
+
+void MainWindow::showStyledMessageBox(QWidget* parent, const QString& title, const QString& text,
+                                      QMessageBox::StandardButtons buttons)
+{
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::NoIcon);
+    box.setWindowTitle(title);
+    box.setText(text);
+    box.setStandardButtons(buttons);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setStyleSheet(kMessageBoxStyle);
+    box.exec();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    QMessageBox box(this);
+    box.setIcon(QMessageBox::NoIcon);
+    box.setWindowTitle("Confirm Exit");
+    box.setText("Are you sure you want to quit Tonvale?");
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    box.setStyleSheet(kMessageBoxStyle);
+    if (box.exec() != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    // The take is ended whether the window's record road or the engine
+    // itself (a controller, a restart) knows of it.
+    if (engine_ && (isRecording_ || engine_->isRecording())) {
+        engine_->stopRecording();
+        isRecording_ = false;
+    }
+    event->accept();
 }
 
 MainWindow::~MainWindow()
 {
-    ConfigManager::getInstance()->saveConfig("");
+    for (size_t index = 0; index < mixerStrips_.size(); ++index)
+        config()->setInt("fader." + std::to_string(index), mixerStrips_[index].fader->value());
+    config()->setInt("window.x", pos().x());
+    config()->setInt("window.y", pos().y());
+    config()->setInt("window.width", geometry().width());
+    config()->setInt("window.height", geometry().height());
+    config()->saveConfig("");
+
+    meterTimer_->stop();
+    driveTimer_->stop();
+
+    if (ltcGeneratorDialog_ != nullptr) {
+        // The engine must stop reading the encoder before the dialog that owns it goes.
+        if (engine_) {
+            engine_->enableLtcGenerator(false);
+            engine_->setLtcGenerator(nullptr);
+        }
+        delete ltcGeneratorDialog_;
+        ltcGeneratorDialog_ = nullptr;
+    }
+    delete tcAccuracyTestDialog_;
+    tcAccuracyTestDialog_ = nullptr;
+    delete metadataManager_;
+    metadataManager_ = nullptr;
+
+    if (engine_)
+        engine_->shutdown();
+    if (controllerManager_)
+        controllerManager_->shutdown();
+
+    trackRows_.clear();
+    mixerStrips_.clear();
+    sessionState_.reset();
+    controllerManager_.reset();
+    engine_.reset();
+}
+
+void MainWindow::onMidiFaderChanged(int channel, int value)
+{
+    if (controllerFaderHoldOff_)
+        return;
+    if (channel < 0 || channel >= static_cast<int>(mixerStrips_.size()))
+        return;
+    mixerStrips_[static_cast<size_t>(channel)].fader->setValue(value);
 }
 
 bool MainWindow::tryConsumeTransportHotkey(const QKeyEvent*)

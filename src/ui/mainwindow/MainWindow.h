@@ -1,16 +1,42 @@
 #pragma once
 
+#include <QColor>
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <QMessageBox>
 
 #include <memory>
+#include <string>
+#include <vector>
 
+class AudioEngineBase;
+class FaderSlider;
+class LtcGeneratorDialog;
+class MeterWidget;
+class MetadataManagerWindow;
+class MidiControllerManager;
+class QAction;
+class QCheckBox;
+class QGroupBox;
+class QHBoxLayout;
 class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QScrollArea;
+class QSplitter;
+class QTimer;
+class QVBoxLayout;
 class SessionState;
+class TcAccuracyTestDialog;
 
-// The recorder's one main window. Its constructor builds the interface and
-// the engines and returns with the window hidden; its destructor saves what
-// the window keeps and shuts everything down.
-// Threads: GUI thread only.
+// The recorder's one main window. Its constructor builds the interface,
+// makes the engine and the controller manager, restores the saved settings
+// and returns with the window hidden; its destructor saves what the window
+// keeps and shuts everything down. Every timer and single shot has the
+// window as its context, so none runs once the window is gone.
+// Threads: GUI thread only. Controller events reach it through queued calls.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 
@@ -24,6 +50,184 @@ public:
     // Told of every key release before it is dispatched normally.
     static void onTransportHotkeyKeyReleased(const QKeyEvent* event);
 
+    static void showStyledMessageBox(QWidget* parent, const QString& title, const QString& text,
+                                     QMessageBox::StandardButtons buttons);
+
+    // One track row and one mixer strip per shown track.
+    struct TrackRow {
+        QWidget* rowWidget = nullptr;
+        QLineEdit* nameEdit = nullptr;
+        QCheckBox* armCheck = nullptr;
+        MeterWidget* meter = nullptr;
+    };
+    struct MixerStrip {
+        QWidget* stripWidget = nullptr;
+        QLabel* nameLabel = nullptr;
+        FaderSlider* fader = nullptr;
+        QLabel* gainLabel = nullptr;
+        QPushButton* trackButton = nullptr;
+        QColor color{0x50, 0x50, 0x50};
+        int trackIndex = 0;
+    };
+
+    // What tests and later handlers read.
+    AudioEngineBase* engine() const { return engine_.get(); }
+    MidiControllerManager* controllerManager() const { return controllerManager_.get(); }
+    const std::vector<TrackRow>& trackRows() const { return trackRows_; }
+    const std::vector<MixerStrip>& mixerStrips() const { return mixerStrips_; }
+    bool isRecording() const { return isRecording_; }
+    bool isControllerFaderHoldOff() const { return controllerFaderHoldOff_; }
+    LtcGeneratorDialog* ltcGeneratorDialog() const { return ltcGeneratorDialog_; }
+    int meterIntervalMs() const;
+
+public slots:
+    void onMidiFaderChanged(int channel, int value);
+
+    void scheduleConfigSave();
+    void applyBitbucketMode(bool on);
+    void initLtcGenerator();
+    void onCoreAudioDeviceSelection();
+
+    // Handlers whose full behaviour belongs to later work; where a real
+    // dialog exists, they open it.
+    void onInputMatrix();
+    void onOutputMatrix();
+    void onAuxSends();
+    void onPlaybackRouting();
+    void onSaveLoadConfig();
+    void onMediaSettings();
+    void onFormatExternalDrive();
+    void onControllerSelection();
+    void onLtcGenerator();
+    void onTcAccuracyTest();
+    void onOffsets();
+    void onMetadataManager();
+    void onSoundReport();
+    void onPlayback();
+    void onHotkeysConfig();
+    void onFileServer();
+    void onRecoverRecordings();
+    void onRecordClicked();
+    void onStopClicked();
+    void onLastRecordingClicked();
+
+    void updateMeters();
+    void updateTimecode();
+    void updateAutomixIndicators();
+    void updateDriveStatus();
+    void updateAutomixUiState();
+    void syncFadersToController();
+
+    void updateMetadataGroupStyle(bool recording);
+    void updateTrackListScaling();
+    void updateMixerFaderSizes();
+    void updateMixerWatermark();
+    void applyWidgetStyles();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    // Construction.
+    void applyDarkTheme();
+    void setupUI();
+    QWidget* buildControlBar();
+    QWidget* buildMixRow();
+    void buildTrackList();
+    void buildMixerPanel();
+    QWidget* createDriveIndicator(const QString& type);
+    void setupMenus();
+    void setupConnections();
+    void initializeEngines();
+    void pushMediaSettings();
+    void startTimers();
+
+    // Track rows and strips.
+    void createTrackWidget(int index, const QString& name);
+    void createMixerFader(int index, const QString& name);
+    void rebuildTracksAndMixer(int count, const std::vector<std::string>& names);
+    void applyAutoFitLayout(bool on);
+    void onFaderValueChanged(int stripIndex, int tenthsDb);
+    void setStripColour(MixerStrip& strip, const QColor& colour);
+
+    // Restore.
+    void restoreSavedSettings();
+    void restoreTrackNames(int count);
+    void restoreInputs();
+    void restoreRouting();
+    void restoreFadersAndColours();
+    void restoreMetadataFields();
+    void restoreBackupDrives();
+
+    std::unique_ptr<AudioEngineBase> engine_;
+    std::unique_ptr<MidiControllerManager> controllerManager_;
     std::shared_ptr<SessionState> sessionState_;
+    LtcGeneratorDialog* ltcGeneratorDialog_ = nullptr;
+    TcAccuracyTestDialog* tcAccuracyTestDialog_ = nullptr;
+    MetadataManagerWindow* metadataManager_ = nullptr;
+
+    QTimer* meterTimer_ = nullptr;
+    QTimer* driveTimer_ = nullptr;
+    QTimer* errorBlinkTimer_ = nullptr;
+    QTimer* copyBlinkTimer_ = nullptr;
+    QTimer* longPressTimer_ = nullptr;
+    QTimer* configSaveTimer_ = nullptr;
+    QElapsedTimer takeElapsed_;
+    bool isRecording_ = false;
+    bool controllerFaderHoldOff_ = false;
+    std::string controlSurfaceName_ = "Software Mixer";
+
+    // Layout.
+    QSplitter* mainSplitter_ = nullptr;
+    QScrollArea* trackScrollArea_ = nullptr;
+    QWidget* trackListWidget_ = nullptr;
+    QWidget* trackColumnRight_ = nullptr;
+    QVBoxLayout* trackLayoutLeft_ = nullptr;
+    QVBoxLayout* trackLayoutRight_ = nullptr;
+    std::vector<TrackRow> trackRows_;
+    QWidget* mixerPanel_ = nullptr;
+    QWidget* mixerStripsWidget_ = nullptr;
+    QHBoxLayout* mixerStripsLayout_ = nullptr;
+    QLabel* mixerWatermark_ = nullptr;
+    std::vector<MixerStrip> mixerStrips_;
+    MeterWidget* mixMeter_ = nullptr;
+    QLabel* mixLabel_ = nullptr;
+    QWidget* timecodePanel_ = nullptr;
+    QLabel* timecodeLabel_ = nullptr;
+    QLabel* takeTimeLabel_ = nullptr;
+    QLabel* framerateLabel_ = nullptr;
+    QLabel* recordStopButton_ = nullptr;
+    QWidget* recordStopContainer_ = nullptr;
+    QPushButton* slateButton_ = nullptr;
+    QPushButton* comButton_ = nullptr;
+    QPushButton* lastRecordingButton_ = nullptr;
+    QGroupBox* metadataGroup_ = nullptr;
+    QLineEdit* projectEdit_ = nullptr;
+    QLineEdit* soundRollEdit_ = nullptr;
+    QLineEdit* sceneEdit_ = nullptr;
+    QLineEdit* takeEdit_ = nullptr;
+    QLineEdit* notesEdit_ = nullptr;
+    QCheckBox* persistNotesCheck_ = nullptr;
+    QPushButton* sceneButton_ = nullptr;
+    QLabel* intDriveIcon_ = nullptr;
+    QLabel* ext1DriveIcon_ = nullptr;
+    QLabel* ext2DriveIcon_ = nullptr;
+    QMenu* controllerMenu_ = nullptr;
+    QAction* testToneAction_ = nullptr;
+    QAction* bitbucketAction_ = nullptr;
+    QAction* beepAction_ = nullptr;
+    QAction* showMixerAction_ = nullptr;
+    QAction* autoFitAction_ = nullptr;
+    QAction* automixAction_ = nullptr;
+    QAction* formatDriveAction_ = nullptr;
+    bool mixerVisible_ = false;
+    bool autoFitLayout_ = false;
+    int trackScalingRetries_ = 0;
+    int mixerSizingRetries_ = 0;
 };
+
+// The name a mixer strip shows: the track name with blanks trimmed, or the
+// track number when nothing is left.
+QString shortStripName(const QString& name, int number);

@@ -4,6 +4,8 @@
 #include <QPushButton>
 #include <QApplication>
 
+#include <algorithm>
+
 ModalBoxAnswerer::ModalBoxAnswerer(QMessageBox::StandardButton answer) : answer_(answer)
 {
     // Runs inside the box's own event loop, once the box is shown.
@@ -19,6 +21,12 @@ ModalBoxAnswerer::~ModalBoxAnswerer()
 
 void ModalBoxAnswerer::answerOpenBoxes()
 {
+    int open = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QMessageBox*>(widget) != nullptr && widget->isVisible())
+            ++open;
+    }
+    maxOpenAtOnce_ = std::max(maxOpenAtOnce_, open);
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         auto* box = qobject_cast<QMessageBox*>(widget);
         if (box == nullptr || !box->isVisible() || box->property("answeredByTest").toBool())

@@ -22,6 +22,8 @@ public:
     void setAnswer(QMessageBox::StandardButton answer) { answer_ = answer; }
     const std::vector<Box>& boxes() const { return boxes_; }
     int count() const { return static_cast<int>(boxes_.size()); }
+    // The most message boxes seen open at the same time.
+    int maxOpenAtOnce() const { return maxOpenAtOnce_; }
 
 private:
     void answerOpenBoxes();
@@ -29,4 +31,5 @@ private:
     QMessageBox::StandardButton answer_;
     QTimer timer_;
     std::vector<Box> boxes_;
+    int maxOpenAtOnce_ = 0;
 };

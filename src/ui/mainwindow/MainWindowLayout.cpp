@@ -1,0 +1,813 @@
+#include "ui/mainwindow/MainWindow.h"
+
+#include "core/ConfigManager.h"
+#include "core/DebugLog.h"
+#include "engine/AudioEngineBase.h"
+#include "ui/mainwindow/FaderSlider.h"
+#include "ui/mainwindow/MeterWidget.h"
+#include "ui/mainwindow/Theme.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QSplitter>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kInitialTracks = 8;
+constexpr int kTracksPerColumn = 16;
+constexpr int kMaxTracks = 32;
+constexpr int kFittingRetries = 4;
+constexpr int kMinusInfinityTenthsDb = -590;
+
+const char* const kRowIdleStyle = "#252525";
+const char* const kRowArmedStyle = "#2d352d";
+
+ConfigManager* config()
+{
+    return ConfigManager::getInstance();
+}
+
+void saveBool(const char* key, bool value)
+{
+    config()->setBool(key, value);
+    config()->saveConfig("");
+}
+
+QString rowStyle(bool armed)
+{
+    return QString("QWidget#trackRow { background-color: %1; border-radius: 4px; }")
+        .arg(armed ? kRowArmedStyle : kRowIdleStyle);
+}
+
+QString trackButtonStyle(const QColor& colour)
+{
+    // No padding: the window sheet's button padding would clip the number
+    // on a strip button only 16 pixels high.
+    return QString("QPushButton { background-color: %1; border: 1px solid #555; border-radius: 3px; padding: 0px; }"
+                   "QPushButton:hover { border: 1px solid #888; }")
+        .arg(colour.name());
+}
+
+QWidget* createMetadataField(QWidget* parent, const QString& label, QLineEdit*& edit, const QString& placeholder,
+                             int width)
+{
+    auto* field = new QWidget(parent);
+    auto* layout = new QHBoxLayout(field);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(5);
+    auto* text = new QLabel(label, field);
+    text->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    edit = new QLineEdit(field);
+    edit->setPlaceholderText(placeholder);
+    edit->setMinimumHeight(24);
+    edit->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    edit->setMinimumWidth(width);
+    edit->setMaximumWidth(static_cast<int>(width * 1.5));
+    layout->addWidget(text);
+    layout->addWidget(edit, 1);
+    return field;
+}
+
+} // namespace
+
+QString shortStripName(const QString& name, int number)
+{
+    const QString trimmed = name.trimmed();
+    return trimmed.isEmpty() ? QString::number(number) : trimmed;
+}
+
+void MainWindow::applyDarkTheme()
+{
+    setStyleSheet(darkWindowStyleSheet());
+}
+
+void MainWindow::setupUI()
+{
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setSpacing(10);
+    layout->setContentsMargins(10, 10, 10, 10);
+    layout->addWidget(buildControlBar());
+    layout->addWidget(buildMixRow());
+    buildTrackList();
+
+    mainSplitter_ = new QSplitter(Qt::Vertical, central);
+    mainSplitter_->setChildrenCollapsible(false);
+    mainSplitter_->setHandleWidth(10);
+    mainSplitter_->setStyleSheet("QSplitter::handle { background-color: #222; border-top: 1px solid #333; "
+                                 "border-bottom: 1px solid #111; }QSplitter::handle:hover { background-color: "
+                                 "#2f2f2f; }");
+    mainSplitter_->addWidget(trackScrollArea_);
+    buildMixerPanel();
+    mainSplitter_->addWidget(mixerPanel_);
+    mainSplitter_->setStretchFactor(0, 3);
+    mainSplitter_->setStretchFactor(1, 1);
+    layout->addWidget(mainSplitter_, 1);
+    connect(mainSplitter_, &QSplitter::splitterMoved, this, [this] {
+        const QList<int> sizes = mainSplitter_->sizes();
+        if (sizes.size() >= 2) {
+            config()->setInt("ui.split.tracks", sizes[0]);
+            config()->setInt("ui.split.mixer", sizes[1]);
+            config()->saveConfig("");
+        }
+        QTimer::singleShot(0, this, [this] {
+            updateTrackListScaling();
+            updateMixerFaderSizes();
+        });
+    });
+    setCentralWidget(central);
+}
+
+QWidget* MainWindow::buildControlBar()
+{
+    auto* bar = new QWidget(this);
+    auto* barLayout = new QHBoxLayout(bar);
+    barLayout->setContentsMargins(0, 0, 0, 0);
+
+    timecodeLabel_ = new QLabel("--:--:--", bar);
+    timecodeLabel_->setStyleSheet(QString("font-size: 28px; font-family: 'Courier New', 'Monaco', 'Menlo', "
+                                          "monospace; font-weight: bold; padding: 0px; letter-spacing: 1px; "
+                                          "background-color: transparent; color: %1;")
+                                      .arg("#B8E0FF"));
+    timecodeLabel_->setFixedWidth(160);
+    timecodeLabel_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    timecodeLabel_->setAlignment(Qt::AlignCenter);
+    takeTimeLabel_ = new QLabel("--:--", bar);
+    takeTimeLabel_->setStyleSheet("font-size: 14px; font-family: monospace; color: #ff3333; font-weight: bold; "
+                                  "background-color: transparent; padding: 0px;");
+    takeTimeLabel_->setAlignment(Qt::AlignCenter);
+    framerateLabel_ = new QLabel(bar);
+    framerateLabel_->setStyleSheet(QString("font-size: 14px; color: %1; font-weight: bold; padding: 4px 10px; "
+                                           "background-color: #4a2020; border: 1px solid %2; border-radius: 4px;")
+                                       .arg("#ff3333", "#ff4444"));
+    framerateLabel_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    framerateLabel_->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    timecodePanel_ = new QWidget(bar);
+    auto* panelLayout = new QHBoxLayout(timecodePanel_);
+    panelLayout->setContentsMargins(8, 8, 8, 8);
+    panelLayout->setSpacing(10);
+    auto* clocks = new QWidget(timecodePanel_);
+    clocks->setAttribute(Qt::WA_TranslucentBackground);
+    auto* clocksLayout = new QVBoxLayout(clocks);
+    clocksLayout->setContentsMargins(0, 0, 0, 0);
+    clocksLayout->setSpacing(2);
+    clocksLayout->addWidget(timecodeLabel_);
+    clocksLayout->addWidget(takeTimeLabel_);
+    panelLayout->addWidget(clocks);
+    panelLayout->addWidget(framerateLabel_);
+    timecodePanel_->setStyleSheet(
+        QString("background-color: %1; border: 1px solid %2; border-radius: 8px;").arg("#2a2a2a", "#444444"));
+    timecodePanel_->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
+
+    slateButton_ = new QPushButton("SLATE", bar);
+    comButton_ = new QPushButton("COM", bar);
+    for (QPushButton* button : {slateButton_, comButton_}) {
+        button->setStyleSheet(slateComIdleStyle());
+        button->setMinimumWidth(70);
+        button->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Fixed);
+    }
+
+    recordStopContainer_ = new QWidget(bar);
+    recordStopContainer_->setStyleSheet(
+        QString("background-color: %1; border: 1px solid %2; border-radius: 8px; padding: 4px;")
+            .arg("#252525", "#444444"));
+    auto* recordLayout = new QHBoxLayout(recordStopContainer_);
+    recordLayout->setContentsMargins(6, 4, 6, 4);
+    recordStopButton_ = new QLabel(recordStopContainer_);
+    recordStopButton_->setAlignment(Qt::AlignCenter);
+    recordStopButton_->setScaledContents(false);
+    recordStopButton_->setMouseTracking(false);
+    recordStopButton_->setCursor(Qt::PointingHandCursor);
+    recordStopButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    const QPixmap image(findResourcePath("BUTTONS OFF.png"));
+    if (image.isNull()) {
+        recordStopButton_->setText("Record/Stop");
+        recordStopButton_->setStyleSheet("background-color: #333; color: white; padding: 10px;");
+        recordStopButton_->setFixedSize(120, 50);
+    } else {
+        const QPixmap scaled = image.scaledToHeight(60, Qt::SmoothTransformation);
+        recordStopButton_->setPixmap(scaled);
+        recordStopButton_->setFixedSize(scaled.width(), 60);
+    }
+    recordLayout->addWidget(recordStopButton_);
+
+    lastRecordingButton_ = new QPushButton(bar);
+    lastRecordingButton_->setFlat(true);
+    lastRecordingButton_->setObjectName("lastRecordingLabel");
+    QFont lastFont = lastRecordingButton_->font();
+    lastFont.setPointSize(16);
+    lastFont.setWeight(QFont::Bold);
+    lastRecordingButton_->setFont(lastFont);
+    lastRecordingButton_->setStyleSheet(QString("#lastRecordingLabel { color: %1; background: transparent; border: "
+                                                "none; text-align: left; padding: 8px 0px; }#lastRecordingLabel:hover "
+                                                "{ color: %2; }")
+                                            .arg("#34C759", "#5dd879"));
+    lastRecordingButton_->setCursor(Qt::PointingHandCursor);
+    lastRecordingButton_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(lastRecordingButton_, &QPushButton::clicked, this, &MainWindow::onLastRecordingClicked);
+
+    auto* leftColumn = new QWidget(bar);
+    auto* leftLayout = new QVBoxLayout(leftColumn);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    leftLayout->setSpacing(5);
+    auto* timecodeRow = new QHBoxLayout;
+    timecodeRow->setContentsMargins(0, 0, 0, 0);
+    timecodeRow->setSpacing(5);
+    timecodeRow->addWidget(timecodePanel_);
+    leftLayout->addLayout(timecodeRow);
+    auto* buttonRow = new QHBoxLayout;
+    buttonRow->setContentsMargins(0, 0, 0, 0);
+    buttonRow->setSpacing(5);
+    buttonRow->addWidget(recordStopContainer_);
+    buttonRow->addWidget(slateButton_);
+    buttonRow->addWidget(comButton_);
+    buttonRow->addStretch();
+    leftLayout->addLayout(buttonRow);
+    leftLayout->addWidget(lastRecordingButton_);
+
+    metadataGroup_ = new QGroupBox("Recording Metadata", bar);
+    metadataGroup_->setStyleSheet(metadataGroupStyle(false));
+    metadataGroup_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    auto* groupLayout = new QVBoxLayout(metadataGroup_);
+    groupLayout->setContentsMargins(10, 15, 10, 10);
+    groupLayout->setSpacing(10);
+    auto* firstRow = new QHBoxLayout;
+    firstRow->setContentsMargins(0, 0, 0, 0);
+    firstRow->setSpacing(10);
+    firstRow->addWidget(createMetadataField(metadataGroup_, "Project:", projectEdit_, "Click to set", 120), 1);
+    firstRow->addWidget(createMetadataField(metadataGroup_, "Sound Roll:", soundRollEdit_, "Click to set", 120), 1);
+    for (auto [edit, type] : {std::pair{projectEdit_, "project"}, std::pair{soundRollEdit_, "soundroll"}}) {
+        edit->setReadOnly(true);
+        edit->setCursor(Qt::PointingHandCursor);
+        edit->setStyleSheet(edit->styleSheet() + "QLineEdit:read-only { background-color: #3a3a3a; }");
+        edit->setProperty("isClickableField", true);
+        edit->setProperty("fieldType", type);
+    }
+    auto* sceneItem = new QWidget(metadataGroup_);
+    auto* sceneLayout = new QHBoxLayout(sceneItem);
+    sceneLayout->setContentsMargins(0, 0, 0, 0);
+    sceneLayout->setSpacing(5);
+    sceneButton_ = new QPushButton("Scene:", sceneItem);
+    sceneButton_->setFlat(true);
+    sceneButton_->setStyleSheet("QPushButton { background: transparent; border: none; text-align: left; } "
+                                "QPushButton:hover { background: transparent; border: none; }");
+    sceneButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    sceneButton_->setFocusPolicy(Qt::NoFocus);
+    sceneEdit_ = new QLineEdit(sceneItem);
+    sceneEdit_->setPlaceholderText("e.g., Scene01");
+    sceneEdit_->setMinimumWidth(60);
+    sceneEdit_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    sceneEdit_->setFixedWidth(100);
+    sceneEdit_->setMaximumWidth(150);
+    sceneLayout->addWidget(sceneButton_);
+    sceneLayout->addWidget(sceneEdit_, 1);
+    firstRow->addWidget(sceneItem, 1);
+    firstRow->addWidget(createMetadataField(metadataGroup_, "Take:", takeEdit_, "e.g., 01", 80), 1);
+    groupLayout->addLayout(firstRow);
+
+    auto* secondRow = new QHBoxLayout;
+    secondRow->setContentsMargins(0, 0, 0, 0);
+    secondRow->setSpacing(5);
+    auto* notesLabel = new QLabel("Notes:", metadataGroup_);
+    notesLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    notesEdit_ = new QLineEdit(metadataGroup_);
+    notesEdit_->setPlaceholderText("Recording notes...");
+    notesEdit_->setMinimumHeight(40);
+    notesEdit_->setMinimumWidth(200);
+    notesEdit_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    persistNotesCheck_ = new QCheckBox("P", metadataGroup_);
+    persistNotesCheck_->setToolTip("Persist notes between takes (click to toggle)");
+    persistNotesCheck_->setMinimumSize(40, 30);
+    persistNotesCheck_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    persistNotesCheck_->setCursor(Qt::PointingHandCursor);
+    persistNotesCheck_->setStyleSheet(
+        QString("QCheckBox { color: %1; font-weight: bold; padding: 4px; }QCheckBox::indicator { width: 18px; "
+                "height: 18px; border-radius: 3px; }QCheckBox::indicator:unchecked { background-color: #2d2d2d; "
+                "border: 2px solid #666; }QCheckBox::indicator:checked { background-color: #004488; border: 2px "
+                "solid %1; }QCheckBox:hover { background-color: #3d3d3d; border-radius: 3px; }")
+            .arg("#0A84FF"));
+    secondRow->addWidget(notesLabel);
+    secondRow->addWidget(notesEdit_, 1);
+    secondRow->addWidget(persistNotesCheck_);
+    groupLayout->addLayout(secondRow);
+
+    QWidget* intIndicator = createDriveIndicator("INT");
+    QWidget* ext1Indicator = createDriveIndicator("EXT1");
+    QWidget* ext2Indicator = createDriveIndicator("EXT2");
+    intDriveIcon_ = intIndicator->findChild<QLabel*>("imageLabel");
+    ext1DriveIcon_ = ext1Indicator->findChild<QLabel*>("imageLabel");
+    ext2DriveIcon_ = ext2Indicator->findChild<QLabel*>("imageLabel");
+    for (auto [icon, indicator] :
+         {std::pair{intDriveIcon_, intIndicator}, {ext1DriveIcon_, ext1Indicator}, {ext2DriveIcon_, ext2Indicator}}) {
+        icon->setProperty("parentWidget", QVariant::fromValue<QObject*>(indicator));
+        icon->setProperty("timeLabel", QVariant::fromValue<QObject*>(indicator->findChild<QLabel*>("timeLabel")));
+    }
+    ext1Indicator->setProperty("driveIndex", 1);
+    ext2Indicator->setProperty("driveIndex", 2);
+
+    barLayout->addWidget(leftColumn);
+    barLayout->addSpacing(10);
+    barLayout->addWidget(metadataGroup_, 1);
+    barLayout->addStretch();
+    barLayout->addWidget(intIndicator);
+    barLayout->addWidget(ext1Indicator);
+    barLayout->addWidget(ext2Indicator);
+    return bar;
+}
+
+QWidget* MainWindow::createDriveIndicator(const QString& type)
+{
+    // The drive display fills in the icon and time left on its refresh.
+    auto* indicator = new QWidget(this);
+    indicator->setObjectName("driveIndicator" + type);
+    auto* layout = new QVBoxLayout(indicator);
+    layout->setContentsMargins(4, 0, 4, 0);
+    layout->setSpacing(2);
+    auto* image = new QLabel(indicator);
+    image->setObjectName("imageLabel");
+    image->setAlignment(Qt::AlignCenter);
+    const QString iconName = type.toLower() + "-grn.png";
+    const QPixmap icon(findResourcePath(iconName));
+    if (icon.isNull())
+        image->setText(type);
+    else
+        image->setPixmap(icon.scaledToHeight(56, Qt::SmoothTransformation));
+    auto* time = new QLabel("--", indicator);
+    time->setObjectName("timeLabel");
+    time->setAlignment(Qt::AlignCenter);
+    time->setStyleSheet("color: #999999; font-size: 12px; font-weight: bold;");
+    layout->addWidget(image);
+    layout->addWidget(time);
+    return indicator;
+}
+
+QWidget* MainWindow::buildMixRow()
+{
+    auto* row = new QWidget(this);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* indent = new QWidget(row);
+    indent->setMinimumWidth(75);
+    indent->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    mixLabel_ = new QLabel("Mix:", row);
+    mixLabel_->setMinimumWidth(50);
+    mixLabel_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    QFont bold = mixLabel_->font();
+    bold.setWeight(QFont::Bold);
+    mixLabel_->setFont(bold);
+    mixMeter_ = new MeterWidget(row);
+    mixMeter_->setFixedHeight(14);
+    mixMeter_->setVisibleSegments(20);
+    layout->addWidget(indent);
+    layout->addWidget(mixLabel_);
+    layout->addSpacing(8);
+    layout->addWidget(mixMeter_);
+    layout->addStretch();
+    return row;
+}
+
+void MainWindow::buildTrackList()
+{
+    trackScrollArea_ = new QScrollArea(this);
+    trackScrollArea_->setWidgetResizable(true);
+    trackScrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    trackScrollArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    trackScrollArea_->setFrameShape(QFrame::NoFrame);
+    trackScrollArea_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    trackListWidget_ = new QWidget(trackScrollArea_);
+    auto* columns = new QHBoxLayout(trackListWidget_);
+    columns->setSpacing(10);
+    columns->setContentsMargins(0, 0, 0, 0);
+    auto* leftColumn = new QWidget(trackListWidget_);
+    trackLayoutLeft_ = new QVBoxLayout(leftColumn);
+    trackColumnRight_ = new QWidget(trackListWidget_);
+    trackLayoutRight_ = new QVBoxLayout(trackColumnRight_);
+    for (QVBoxLayout* column : {trackLayoutLeft_, trackLayoutRight_}) {
+        column->setSpacing(2);
+        column->setContentsMargins(0, 0, 0, 0);
+    }
+    columns->addWidget(leftColumn);
+    columns->addWidget(trackColumnRight_);
+    trackColumnRight_->hide();
+    for (int index = 0; index < kInitialTracks; ++index)
+        createTrackWidget(index, QString("Track %1").arg(index + 1));
+    trackLayoutLeft_->addStretch();
+    trackLayoutRight_->addStretch();
+    trackScrollArea_->setWidget(trackListWidget_);
+}
+
+void MainWindow::buildMixerPanel()
+{
+    mixerPanel_ = new QWidget(this);
+    auto* layout = new QVBoxLayout(mixerPanel_);
+    layout->setContentsMargins(0, 5, 0, 5);
+    layout->setSpacing(5);
+    mixerWatermark_ = new QLabel("QUILLMERE  PRODUCTION  SOUND", mixerPanel_);
+    mixerWatermark_->setAlignment(Qt::AlignCenter);
+    mixerWatermark_->setWordWrap(false);
+    mixerWatermark_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    mixerWatermark_->setStyleSheet("QLabel { color: rgba(255, 255, 255, 28); letter-spacing: 6px; }");
+    layout->addWidget(mixerWatermark_, 1);
+    mixerStripsWidget_ = new QWidget(mixerPanel_);
+    mixerStripsWidget_->setStyleSheet("background: transparent;");
+    mixerStripsLayout_ = new QHBoxLayout(mixerStripsWidget_);
+    mixerStripsLayout_->setSpacing(0);
+    mixerStripsLayout_->setContentsMargins(0, 0, 0, 0);
+    mixerStripsLayout_->setAlignment(Qt::AlignLeft);
+    for (int index = 0; index < kInitialTracks; ++index)
+        createMixerFader(index, QString("Track %1").arg(index + 1));
+    mixerStripsWidget_->hide();
+    layout->addWidget(mixerStripsWidget_, 1);
+    updateMixerWatermark();
+}
+
+void MainWindow::createTrackWidget(int index, const QString& name)
+{
+    TrackRow row;
+    row.rowWidget = new QWidget(trackListWidget_);
+    row.rowWidget->setObjectName("trackRow");
+    row.rowWidget->setAttribute(Qt::WA_StyledBackground);
+    row.rowWidget->setStyleSheet(rowStyle(false));
+    auto* layout = new QHBoxLayout(row.rowWidget);
+    layout->setContentsMargins(6, 2, 6, 2);
+    layout->setSpacing(8);
+    auto* number = new QLabel(QString::number(index + 1), row.rowWidget);
+    number->setFixedWidth(22);
+    row.nameEdit = new QLineEdit(name, row.rowWidget);
+    row.nameEdit->setFixedWidth(100);
+    row.armCheck = new QCheckBox("Arm", row.rowWidget);
+    row.meter = new MeterWidget(row.rowWidget);
+    row.meter->setFixedHeight(14);
+    layout->addWidget(number);
+    layout->addWidget(row.nameEdit);
+    layout->addWidget(row.armCheck);
+    layout->addWidget(row.meter);
+    layout->addStretch();
+
+    connect(row.armCheck, &QCheckBox::toggled, this, [this, index](bool armed) {
+        const TrackRow& armedRow = trackRows_[static_cast<size_t>(index)];
+        armedRow.meter->setArmed(armed);
+        armedRow.rowWidget->setStyleSheet(rowStyle(armed));
+        config()->setBool("arm." + std::to_string(index), armed);
+        config()->saveConfig("");
+        if (engine_)
+            engine_->setTrackArmed(index, armed);
+    });
+    connect(row.nameEdit, &QLineEdit::editingFinished, this, [this, index] {
+        const QString text = trackRows_[static_cast<size_t>(index)].nameEdit->text();
+        config()->setString("track.name." + std::to_string(index), text.toStdString());
+        config()->saveConfig("");
+        if (static_cast<size_t>(index) < mixerStrips_.size()) {
+            mixerStrips_[static_cast<size_t>(index)].nameLabel->setText(shortStripName(text, index + 1));
+            mixerStrips_[static_cast<size_t>(index)].nameLabel->setToolTip(text.trimmed());
+        }
+    });
+
+    // Both columns end in a stretch, so their rows line up from the top.
+    QVBoxLayout* column = index < kTracksPerColumn ? trackLayoutLeft_ : trackLayoutRight_;
+    if (column->count() > 0 && column->itemAt(column->count() - 1)->spacerItem())
+        column->insertWidget(column->count() - 1, row.rowWidget);
+    else
+        column->addWidget(row.rowWidget);
+    trackRows_.push_back(row);
+}
+
+void MainWindow::createMixerFader(int index, const QString& name)
+{
+    MixerStrip strip;
+    strip.trackIndex = index;
+    strip.stripWidget = new QWidget(mixerStripsWidget_);
+    auto* layout = new QVBoxLayout(strip.stripWidget);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->setSpacing(4);
+    strip.nameLabel = new QLabel(shortStripName(name, index + 1), strip.stripWidget);
+    strip.nameLabel->setAlignment(Qt::AlignCenter);
+    strip.nameLabel->setToolTip(name.trimmed());
+    strip.nameLabel->setStyleSheet(stripNameStyle(11));
+    strip.fader = new FaderSlider(strip.stripWidget);
+    strip.gainLabel = new QLabel("-∞ dB", strip.stripWidget);
+    strip.gainLabel->setAlignment(Qt::AlignCenter);
+    strip.gainLabel->setStyleSheet(gainLabelStyle(10) + " cursor: pointer;");
+    strip.trackButton = new QPushButton(QString::number(index + 1), strip.stripWidget);
+    strip.trackButton->setStyleSheet(trackButtonStyle(strip.color));
+    layout->addWidget(strip.nameLabel);
+    layout->addWidget(strip.fader, 1, Qt::AlignHCenter);
+    layout->addWidget(strip.gainLabel);
+    layout->addWidget(strip.trackButton);
+    connect(strip.fader, &QSlider::valueChanged, this,
+            [this, index](int tenthsDb) { onFaderValueChanged(index, tenthsDb); });
+    mixerStripsLayout_->addWidget(strip.stripWidget);
+    mixerStrips_.push_back(strip);
+}
+
+void MainWindow::onFaderValueChanged(int stripIndex, int tenthsDb)
+{
+    MixerStrip& strip = mixerStrips_[static_cast<size_t>(stripIndex)];
+    const double gainDb = tenthsDb / 10.0;
+    const bool silent = tenthsDb <= kMinusInfinityTenthsDb;
+    strip.gainLabel->setText(silent ? QString("-∞ dB") : QString("%1 dB").arg(gainDb, 0, 'f', 1));
+    if (engine_)
+        engine_->setTrackGain(strip.trackIndex, silent ? 0.0f : static_cast<float>(std::pow(10.0, gainDb / 20.0)));
+    config()->setInt("fader." + std::to_string(stripIndex), tenthsDb);
+    scheduleConfigSave();
+}
+
+void MainWindow::setStripColour(MixerStrip& strip, const QColor& colour)
+{
+    strip.color = colour;
+    strip.trackButton->setStyleSheet(trackButtonStyle(colour));
+}
+
+void MainWindow::rebuildTracksAndMixer(int count, const std::vector<std::string>& names)
+{
+    count = std::clamp(count, 1, kMaxTracks);
+    for (TrackRow& row : trackRows_)
+        delete row.rowWidget;
+    trackRows_.clear();
+    for (MixerStrip& strip : mixerStrips_)
+        delete strip.stripWidget;
+    mixerStrips_.clear();
+    for (int index = 0; index < count; ++index) {
+        const QString name = static_cast<size_t>(index) < names.size() ? QString::fromStdString(names[index])
+                                                                         : QString("Track %1").arg(index + 1);
+        createTrackWidget(index, name);
+        createMixerFader(index, name);
+    }
+    trackColumnRight_->setVisible(count > kTracksPerColumn);
+    const bool bitbucket = config()->getBool("audio.bitbucketMode", false);
+    if (mixMeter_ != nullptr)
+        mixMeter_->setVisible(!bitbucket);
+    if (mixLabel_ != nullptr)
+        mixLabel_->setVisible(!bitbucket);
+    for (MixerStrip& strip : mixerStrips_)
+        strip.fader->setEnabled(!bitbucket);
+    QTimer::singleShot(0, this, [this] {
+        updateTrackListScaling();
+        updateMixerFaderSizes();
+    });
+}
+
+void MainWindow::applyAutoFitLayout(bool on)
+{
+    autoFitLayout_ = on;
+    updateMixerFaderSizes();
+    updateTrackListScaling();
+}
+
+void MainWindow::setupMenus()
+{
+    QMenu* routing = menuBar()->addMenu("&Routing");
+    routing->addAction("Input Matrix", this, &MainWindow::onInputMatrix);
+    routing->addAction("Output Matrix", this, &MainWindow::onOutputMatrix);
+    routing->addSeparator();
+    routing->addAction("AUX Sends", this, &MainWindow::onAuxSends);
+    routing->addAction("Playback Routing", this, &MainWindow::onPlaybackRouting);
+    routing->addSeparator();
+    routing->addAction("Save/Load Configuration...", this, &MainWindow::onSaveLoadConfig);
+    routing->addSeparator();
+    testToneAction_ = routing->addAction("Test Tone (1kHz)");
+    testToneAction_->setCheckable(true);
+    connect(testToneAction_, &QAction::toggled, this, [this](bool checked) {
+        if (engine_)
+            engine_->setTestToneEnabled(checked);
+    });
+    routing->addSeparator();
+    bitbucketAction_ = routing->addAction("Bitbucket Mode");
+    bitbucketAction_->setCheckable(true);
+    bitbucketAction_->setChecked(config()->getBool("audio.bitbucketMode", false));
+    connect(bitbucketAction_, &QAction::toggled, this, &MainWindow::applyBitbucketMode);
+
+    QMenu* media = menuBar()->addMenu("&Media");
+    media->addAction("Media Settings", this, &MainWindow::onMediaSettings);
+    media->addSeparator();
+    formatDriveAction_ = media->addAction("Format External Drive (exFAT)...", this, &MainWindow::onFormatExternalDrive);
+    formatDriveAction_->setEnabled(false);
+
+    QMenu* audio = menuBar()->addMenu("&Audio");
+    audio->addAction("Select Audio Device...", this, &MainWindow::onCoreAudioDeviceSelection);
+    audio->addSeparator();
+    beepAction_ = audio->addAction("Beep on Record");
+    beepAction_->setCheckable(true);
+    beepAction_->setChecked(config()->getBool("audio.beepOnRecord", false));
+    connect(beepAction_, &QAction::toggled, this, [this](bool checked) {
+        saveBool("audio.beepOnRecord", checked);
+        if (engine_)
+            engine_->setBeepOnRecordEnabled(checked);
+    });
+
+    controllerMenu_ = menuBar()->addMenu("&Controller");
+    controllerMenu_->addAction("Select Control Surface", this, &MainWindow::onControllerSelection);
+    showMixerAction_ = controllerMenu_->addAction("Show Mixer");
+    showMixerAction_->setCheckable(true);
+    connect(showMixerAction_, &QAction::toggled, this, [this](bool checked) {
+        mixerStripsWidget_->setVisible(checked);
+        mixerVisible_ = checked;
+        saveBool("mixer.visible", checked);
+        updateMixerWatermark();
+        if (checked)
+            QTimer::singleShot(0, this, &MainWindow::updateMixerFaderSizes);
+    });
+    controllerMenu_->addSeparator();
+    autoFitAction_ = controllerMenu_->addAction("Auto-fit Tracks + Mixer");
+    autoFitAction_->setCheckable(true);
+    autoFitAction_->setChecked(config()->getBool("ui.autofit_layout", false));
+    connect(autoFitAction_, &QAction::toggled, this, [this](bool checked) {
+        saveBool("ui.autofit_layout", checked);
+        applyAutoFitLayout(checked);
+    });
+    controllerMenu_->addSeparator();
+    automixAction_ = controllerMenu_->addAction("Enable Automix");
+    automixAction_->setCheckable(true);
+    automixAction_->setChecked(config()->getBool("automix.global", true));
+    connect(automixAction_, &QAction::toggled, this, [this](bool checked) {
+        saveBool("automix.global", checked);
+        updateAutomixUiState();
+    });
+
+    QMenu* tools = menuBar()->addMenu("&Tools");
+    tools->addAction("LTC Generator", this, &MainWindow::onLtcGenerator);
+    tools->addAction("TC Accuracy Test...", this, &MainWindow::onTcAccuracyTest);
+    tools->addSeparator();
+    tools->addAction("Offsets...", this, &MainWindow::onOffsets);
+    tools->addSeparator();
+    tools->addAction("Metadata Manager", this, &MainWindow::onMetadataManager);
+    tools->addAction("Sound Report", this, &MainWindow::onSoundReport);
+    tools->addSeparator();
+    tools->addAction("Audio Playback", this, &MainWindow::onPlayback);
+    tools->addSeparator();
+    tools->addAction("Hotkeys...", this, &MainWindow::onHotkeysConfig);
+    tools->addSeparator();
+    tools->addAction("File Server...", this, &MainWindow::onFileServer);
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->addAction("Recover Recordings...", this, &MainWindow::onRecoverRecordings);
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (QWidget* focused = focusWidget())
+        focused->clearFocus();
+    setFocus(Qt::OtherFocusReason);
+    QTimer::singleShot(0, this, [this] {
+        updateTrackListScaling();
+        updateMixerFaderSizes();
+    });
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    updateMixerFaderSizes();
+    updateMixerWatermark();
+    updateTrackListScaling();
+}
+
+void MainWindow::updateMetadataGroupStyle(bool recording)
+{
+    if (metadataGroup_ == nullptr)
+        return;
+    metadataGroup_->setProperty("recording", recording);
+    metadataGroup_->setStyleSheet(metadataGroupStyle(recording));
+}
+
+void MainWindow::applyWidgetStyles()
+{
+    applyDarkTheme();
+    timecodePanel_->setStyleSheet(
+        QString("background-color: %1; border: 1px solid %2; border-radius: 8px;").arg("#2a2a2a", "#444444"));
+    slateButton_->setStyleSheet(slateComIdleStyle());
+    comButton_->setStyleSheet(slateComIdleStyle());
+    recordStopContainer_->setStyleSheet(
+        QString("background-color: %1; border: 1px solid %2; border-radius: 8px; padding: 4px;")
+            .arg("#252525", "#444444"));
+    mixerWatermark_->setStyleSheet("QLabel { color: rgba(255, 255, 255, 28); letter-spacing: 6px; }");
+    mixerStripsWidget_->setStyleSheet("background: transparent;");
+    updateMetadataGroupStyle(isRecording_);
+    for (const TrackRow& row : trackRows_)
+        row.rowWidget->setStyleSheet(rowStyle(row.armCheck->isChecked()));
+    updateTrackListScaling();
+    updateMixerFaderSizes();
+    updateMixerWatermark();
+    updateDriveStatus();
+}
+
+void MainWindow::updateTrackListScaling()
+{
+    if (trackScrollArea_ == nullptr || trackRows_.empty())
+        return;
+    const int rows = static_cast<int>(trackRows_.size());
+    const int perColumn = rows <= kTracksPerColumn ? rows : (rows + 1) / 2;
+    QWidget* viewport = trackScrollArea_->viewport();
+    const int height = viewport != nullptr ? viewport->height() : 0;
+    if (height <= 1) {
+        if (trackScalingRetries_ <= kFittingRetries) {
+            ++trackScalingRetries_;
+            QTimer::singleShot(0, this, &MainWindow::updateTrackListScaling);
+        }
+        return;
+    }
+    trackScalingRetries_ = 0;
+    const int band = (std::max(height, 7) - 6) / perColumn;
+    const int rowHeight = std::clamp(band, 26, 34);
+    const int meterHeight = band < 27 ? 11 : (band < 29 ? 12 : 14);
+    const int nameWidth = band < 27 ? 75 : (band < 29 ? 85 : 100);
+    for (const TrackRow& row : trackRows_) {
+        if (row.rowWidget == nullptr || row.meter == nullptr)
+            continue;
+        row.rowWidget->setFixedHeight(rowHeight);
+        row.meter->setFixedHeight(meterHeight);
+        if (row.nameEdit != nullptr) {
+            // The sheet's max-height counts without padding and border: the
+            // fixed size goes last so the edit stays inside its row.
+            row.nameEdit->setStyleSheet(trackNameEditStyle(rowHeight - 4));
+            row.nameEdit->setFixedWidth(nameWidth);
+            row.nameEdit->setFixedHeight(rowHeight - 4);
+        }
+    }
+    if (mixMeter_ != nullptr)
+        mixMeter_->setFixedHeight(meterHeight);
+}
+
+void MainWindow::updateMixerFaderSizes()
+{
+    if (mixerStrips_.empty() || mixerStripsWidget_ == nullptr)
+        return;
+    if (!mixerStripsWidget_->isVisible()) {
+        mixerSizingRetries_ = 0;
+        return;
+    }
+    const int width = mixerStripsWidget_->width();
+    const int height = mixerStripsWidget_->height();
+    if (width < 2 || height < 2) {
+        if (mixerSizingRetries_ <= kFittingRetries) {
+            ++mixerSizingRetries_;
+            QTimer::singleShot(0, this, &MainWindow::updateMixerFaderSizes);
+        }
+        return;
+    }
+    mixerSizingRetries_ = 0;
+    const int available = width > 10 ? width - 10 : 0;
+    const int usableHeight = std::max(height, 6);
+    int stripWidth = 0;
+    if (autoFitLayout_) {
+        const int shown = static_cast<int>(std::count_if(mixerStrips_.begin(), mixerStrips_.end(), [](const MixerStrip& s) {
+            return s.stripWidget != nullptr && !s.stripWidget->isHidden();
+        }));
+        stripWidth = std::clamp(available / std::max(shown, 1), 40, 220);
+    } else {
+        stripWidth = width >= 4810 ? 150 : std::max(available / kMaxTracks, 40);
+    }
+    const int nameFont = stripWidth < 100 ? (stripWidth - 40) / 20 + 11 : 14;
+    const int gainFont = stripWidth < 96 ? (stripWidth - 40) / 28 + 10 : 12;
+    const int buttonHeight = std::max(stripWidth / 3, 16);
+    int faderHeight = usableHeight - nameFont - buttonHeight - gainFont - 24;
+    faderHeight = std::min(faderHeight, stripWidth * 46 / 10);
+    faderHeight = std::max(faderHeight, 10);
+    faderHeight = std::min(faderHeight, 307);
+    const int capWidth = (16 * stripWidth - 240) / 10;
+    const int capHeight = std::max((faderHeight / 3) * 16 / 10, 62);
+    const QString faderStyle = faderStyleSheet(0, capWidth, capHeight, capHeight / 4, (capWidth - 6) / 2);
+    for (MixerStrip& strip : mixerStrips_) {
+        strip.stripWidget->setFixedWidth(stripWidth);
+        strip.fader->setFixedWidth(stripWidth - 10);
+        strip.fader->setMaximumHeight(faderHeight);
+        strip.fader->setCapSize(capWidth, capHeight);
+        strip.fader->setStyleSheet(faderStyle);
+        strip.trackButton->setFixedWidth(std::max(stripWidth, 42) - 12);
+        strip.trackButton->setMaximumHeight(buttonHeight);
+        strip.trackButton->setMinimumHeight(0);
+        strip.nameLabel->setStyleSheet(stripNameStyle(nameFont));
+        strip.gainLabel->setStyleSheet(gainLabelStyle(gainFont) + " cursor: pointer;");
+    }
+}
+
+void MainWindow::updateMixerWatermark()
+{
+    if (mixerWatermark_ == nullptr || mixerStripsWidget_ == nullptr)
+        return;
+    mixerWatermark_->setVisible(!mixerVisible_);
+    if (!mixerWatermark_->isVisible())
+        return;
+    const QSize size = mixerPanel_ != nullptr ? mixerPanel_->size() : this->size();
+    QFont font = mixerWatermark_->font();
+    font.setWeight(QFont::Bold);
+    font.setPixelSize(std::clamp(std::min(size.height() / 2, size.width() / 20), 14, 44));
+    mixerWatermark_->setFont(font);
+}

@@ -1,0 +1,395 @@
+#include "ui/mainwindow/MainWindow.h"
+
+#include "controllers/MidiControllerManager.h"
+#include "core/ConfigManager.h"
+#include "core/DebugLog.h"
+#include "engine/AudioEngine_CoreAudio.h"
+#include "ui/mainwindow/AppearanceDialog.h"
+#include "ui/mainwindow/BackupDriveList.h"
+#include "ui/mainwindow/FaderSlider.h"
+#include "ui/mainwindow/MeterWidget.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <map>
+
+namespace {
+
+constexpr int kDefaultTracks = 8;
+constexpr int kMaxShownTracks = 32;
+constexpr int kAuxBuses = 4;
+constexpr int kLtcGeneratorRestoreDelayMs = 500;
+constexpr int kMinusInfinityTenthsDb = -590;
+
+ConfigManager* config()
+{
+    return ConfigManager::getInstance();
+}
+
+std::string key(const std::string& prefix, int index)
+{
+    return prefix + std::to_string(index);
+}
+
+// Earlier versions named device channels ":capture_N" and ":playback_N".
+// Each form is replaced at most once; `migrated` is told every changed name.
+std::string migratePortName(std::string name, const std::function<void(const std::string&)>& migrated = {})
+{
+    for (auto [from, to] : {std::pair<std::string, std::string>{":capture_", ":in_"}, {":playback_", ":out_"}}) {
+        const size_t at = name.find(from);
+        if (at == std::string::npos)
+            continue;
+        name.replace(at, from.size(), to);
+        if (migrated)
+            migrated(name);
+    }
+    return name;
+}
+
+std::vector<std::string> outputList(const std::string& text, const std::string& logPrefix)
+{
+    std::vector<std::string> ports;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(',', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string part = text.substr(start, end - start);
+        const size_t first = part.find_first_not_of(' ');
+        part = first == std::string::npos ? std::string() : part.substr(first, part.find_last_not_of(' ') - first + 1);
+        part = migratePortName(part, [&](const std::string& name) { debugLog(logPrefix + name); });
+        if (!part.empty())
+            ports.push_back(part);
+        start = end + 1;
+    }
+    return ports;
+}
+
+} // namespace
+
+void MainWindow::restoreSavedSettings()
+{
+    debugLog("Restoring saved settings");
+    int count = config()->getInt("track.count", kDefaultTracks);
+    if (count < 1)
+        count = kDefaultTracks;
+    count = std::min(count, kMaxShownTracks);
+    restoreTrackNames(count);
+
+    for (size_t index = 0; index < trackRows_.size(); ++index) {
+        const bool armed = config()->getBool(key("arm.", static_cast<int>(index)), false);
+        trackRows_[index].armCheck->setChecked(armed);
+        trackRows_[index].meter->setArmed(armed);
+        if (engine_)
+            engine_->setTrackArmed(static_cast<int>(index), armed);
+    }
+
+    applyAutoFitLayout(config()->getBool("ui.autofit_layout", false));
+    if (mainSplitter_ != nullptr) {
+        const int tracksPx = config()->getInt("ui.split.tracks", -1);
+        const int mixerPx = config()->getInt("ui.split.mixer", -1);
+        if (tracksPx >= 1 && mixerPx >= 1)
+            mainSplitter_->setSizes({tracksPx, mixerPx});
+    }
+    updateAutomixUiState();
+
+    if (engine_)
+        restoreInputs();
+    restoreRouting();
+    restoreFadersAndColours();
+
+    mixerVisible_ = config()->getBool("mixer.visible", false);
+    mixerStripsWidget_->setVisible(mixerVisible_);
+    updateMixerWatermark();
+    for (QAction* action : controllerMenu_->actions()) {
+        if (action->text() == "Show Mixer") {
+            const QSignalBlocker blocker(action);
+            action->setChecked(mixerVisible_);
+            break;
+        }
+    }
+    if (mixerVisible_)
+        QTimer::singleShot(0, this, &MainWindow::updateMixerFaderSizes);
+
+    restoreMetadataFields();
+
+    const QString soundRoll = QString::fromStdString(config()->getString("lastRecording.soundRoll", ""));
+    const QString scene = QString::fromStdString(config()->getString("lastRecording.scene", ""));
+    const QString take = QString::fromStdString(config()->getString("lastRecording.take", ""));
+    if (!soundRoll.isEmpty()) {
+        QString text = QString("Last: %1").arg(soundRoll);
+        if (!scene.isEmpty())
+            text += QString(" / %1").arg(scene);
+        if (!take.isEmpty())
+            text += QString(" / T%1").arg(take);
+        lastRecordingButton_->setText(text);
+    }
+
+    const int x = config()->getInt("window.x", -1);
+    const int y = config()->getInt("window.y", -1);
+    if (x >= 0 && y >= 0)
+        move(x, y);
+    resize(config()->getInt("window.width", 900), config()->getInt("window.height", 700));
+
+    if (engine_)
+        restoreBackupDrives();
+
+    const bool generatorRunning = config()->getBool("ltcgen.running", false);
+    debugLog(std::string("LTC Generator restore check: running=") + (generatorRunning ? "true" : "false") +
+             " fps=" + std::to_string(config()->getInt("ltcgen.framerate", -1)));
+    if (generatorRunning) {
+        debugLog("LTC Generator was running, restoring in background...");
+        QTimer::singleShot(kLtcGeneratorRestoreDelayMs, this, [this] {
+            debugLog("QTimer fired for LTC Generator init");
+            initLtcGenerator();
+        });
+    }
+    debugLog("Saved settings restored");
+
+    const AppearanceDialog::Theme theme = AppearanceDialog::getCurrentTheme();
+    if (theme != AppearanceDialog::Dark)
+        AppearanceDialog::applyTheme(theme);
+    applyWidgetStyles();
+}
+
+void MainWindow::restoreTrackNames(int count)
+{
+    if (trackRows_.empty())
+        return;
+    std::vector<std::string> names;
+    for (int index = 0; index < count; ++index)
+        names.push_back(config()->getString(key("track.name.", index), "Track " + std::to_string(index + 1)));
+    if (count != kDefaultTracks) {
+        debugLog("Restoring track count: " + std::to_string(count));
+        rebuildTracksAndMixer(count, names);
+        return;
+    }
+    for (size_t index = 0; index < trackRows_.size() && index < names.size(); ++index) {
+        const QString name = QString::fromStdString(names[index]);
+        trackRows_[index].nameEdit->setText(name);
+        if (index < mixerStrips_.size()) {
+            mixerStrips_[index].nameLabel->setText(shortStripName(name, static_cast<int>(index) + 1));
+            mixerStrips_[index].nameLabel->setToolTip(name.trimmed());
+        }
+    }
+}
+
+void MainWindow::restoreInputs()
+{
+    const std::string slate = migratePortName(config()->getString("slate.input", ""));
+    const std::string com1 = migratePortName(config()->getString("com1.input", ""));
+    const std::string com2 = migratePortName(config()->getString("com2.input", ""));
+    const std::string ltc = migratePortName(config()->getString("ltc.input", ""));
+    engine_->setSlateMicPort(slate);
+    engine_->setComInput1Port(com1);
+    engine_->setComInput2Port(com2);
+    const bool slateEnabled = config()->getBool("slate.enabled", false);
+    const bool com1Enabled = config()->getBool("com1.enabled", false);
+    const bool com2Enabled = config()->getBool("com2.enabled", false);
+    const bool ltcEnabled = config()->getBool("ltc.enabled", false);
+    engine_->setSlateMicInputEnabled(slateEnabled);
+    engine_->setSlateMicGain(config()->getInt("slate.gain", 0));
+    engine_->setComInput1Enabled(com1Enabled);
+    engine_->setComInput2Enabled(com2Enabled);
+    engine_->setLtcInputEnabled(ltcEnabled);
+    engine_->setBeepOnRecordEnabled(config()->getBool("audio.beepOnRecord", false));
+    engine_->setBitbucketMode(config()->getBool("audio.bitbucketMode", false));
+    const auto state = [](bool enabled) { return std::string(enabled ? " (enabled)" : " (disabled)"); };
+    if (!slate.empty())
+        debugLog("Restored slate mic input: " + slate + state(slateEnabled));
+    if (!com1.empty())
+        debugLog("Restored COM1 input: " + com1 + state(com1Enabled));
+    if (!com2.empty())
+        debugLog("Restored COM2 input: " + com2 + state(com2Enabled));
+    if (!ltc.empty()) {
+        engine_->setLtcInputPort(ltc);
+        debugLog("Restored LTC input: " + ltc + state(ltcEnabled));
+    }
+}
+
+void MainWindow::restoreRouting()
+{
+    const std::string mixText = config()->getString("mix.output", "");
+    const std::string comsText = config()->getString("coms.output", "");
+    const std::string monitorText = config()->getString("monitor.output", "");
+    const std::vector<std::string> mix = outputList(mixText, "Migrated mix output port: ");
+    const std::vector<std::string> coms = outputList(comsText, "Migrated coms output port: ");
+    const std::vector<std::string> generator =
+        outputList(config()->getString("ltcgen.output", ""), "Migrated LTC generator output port: ");
+    const std::vector<std::string> monitor = outputList(monitorText, "Migrated monitor output port: ");
+
+    const std::string device = config()->getString("audio.device", "");
+    if (device.empty()) {
+        debugLog("No audio device configured - deferring routing restore to avoid permission prompt");
+        debugLog("User should select device from Audio > Select Audio Device...");
+    }
+    if (!engine_ || device.empty())
+        return;
+
+    // The engine holds 32 tracks; a larger stored count routes only those.
+    const int routingCount = std::min(config()->getInt("track.count", kDefaultTracks), kMaxShownTracks);
+    std::vector<std::vector<std::string>> trackOutputs;
+    std::vector<std::map<std::string, bool>> portMaps;
+    std::vector<std::string> trackNames;
+    for (int track = 0; track < routingCount; ++track) {
+        const std::string output = migratePortName(config()->getString(key("track.output.", track), ""));
+        trackOutputs.push_back(output.empty() ? std::vector<std::string>{} : std::vector<std::string>{output});
+        portMaps.emplace_back();
+        trackNames.push_back(config()->getString(key("track.name.", track), "Track " + std::to_string(track + 1)));
+    }
+    const std::vector<std::string> outputChannels = engine_->getAvailableOutputChannels();
+    engine_->applyOutputRouting(trackOutputs, portMaps, outputChannels, trackNames, mix, coms, generator);
+    if (!mixText.empty())
+        debugLog("Restored mix output: " + mixText);
+    if (!comsText.empty())
+        debugLog("Restored COMS output: " + comsText);
+    if (!monitorText.empty())
+        debugLog("Restored monitor output: " + monitorText);
+    if (!monitor.empty()) {
+        if (auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine_.get())) {
+            coreAudio->setMonitorOutputRouting(monitor, outputChannels);
+            debugLog("Monitor bus routing applied on startup");
+        }
+    }
+
+    if (routingCount >= 1) {
+        std::vector<std::string> inputs;
+        for (int track = 0; track < routingCount; ++track) {
+            std::string input = config()->getString(key("track.input.", track), "");
+            if (input == "(None)")
+                input.clear();
+            inputs.push_back(
+                migratePortName(input, [](const std::string& name) { debugLog("Migrated old port name to: " + name); }));
+        }
+        engine_->setInputRouting(inputs);
+        debugLog("Restored input routing for " + std::to_string(routingCount) + " tracks");
+        for (size_t track = 0; track < inputs.size() && track < 8; ++track) {
+            if (!inputs[track].empty())
+                debugLog("  Track " + std::to_string(track) + ": " + inputs[track]);
+        }
+    }
+
+    for (int aux = 0; aux < kAuxBuses; ++aux) {
+        engine_->setAuxLevel(aux, config()->getFloat(key("aux.level.", aux), 1.0f));
+        const std::string output = config()->getString(key("aux.output.", aux), "");
+        if (!output.empty()) {
+            const auto found = std::find(outputChannels.begin(), outputChannels.end(), output);
+            if (found != outputChannels.end()) {
+                engine_->setAuxOutputIndices(aux, {static_cast<int>(found - outputChannels.begin())});
+                debugLog("Restored AUX " + std::to_string(aux + 1) + " output: " + output);
+            }
+        }
+        for (int track = 0; track < routingCount; ++track) {
+            const std::string suffix = std::to_string(track) + "." + std::to_string(aux);
+            const float level = config()->getFloat("aux.send." + suffix, 0.0f);
+            if (level > 0.0f)
+                engine_->setTrackAuxSend(track, aux, level);
+            engine_->setTrackAuxSendPreFader(track, aux, config()->getBool("aux.send.prefader." + suffix, false));
+        }
+    }
+}
+
+void MainWindow::restoreFadersAndColours()
+{
+    for (size_t index = 0; index < mixerStrips_.size(); ++index) {
+        MixerStrip& strip = mixerStrips_[index];
+        const int track = static_cast<int>(index);
+        int position = config()->getInt(key("fader.", track), FaderSlider::kMinimumTenthsDb);
+        if (controllerManager_) {
+            const std::vector<FaderAssignment> assignments = controllerManager_->getFaderAssignments();
+            const auto assigned = std::find_if(assignments.begin(), assignments.end(),
+                                               [track](const FaderAssignment& a) { return a.trackIndex == track; });
+            if (assigned != assignments.end() && assigned->deviceName.find("Cantarem") != std::string::npos) {
+                const auto positions = controllerManager_->getCurrentFaderPositions();
+                const auto device = positions.find(assigned->deviceName);
+                if (device != positions.end() && assigned->faderIndex >= 0 &&
+                    assigned->faderIndex < static_cast<int>(device->second.size())) {
+                    const int hardware = device->second[static_cast<size_t>(assigned->faderIndex)];
+                    position = static_cast<int>(std::lround((hardware / 16383.0 * 66.0 - 60.0) * 10.0));
+                    position = std::clamp(position, FaderSlider::kMinimumTenthsDb, FaderSlider::kMaximumTenthsDb);
+                    debugLog("Cantarem fader " + std::to_string(assigned->faderIndex) + " hardware position: " +
+                             std::to_string(hardware) + " -> track " + std::to_string(track) +
+                             " value: " + std::to_string(position));
+                }
+            }
+        }
+        strip.fader->setValue(position);
+        const double gainDb = position / 10.0;
+        const bool silent = position <= kMinusInfinityTenthsDb;
+        if (engine_)
+            engine_->setTrackGain(track, silent ? 0.0f : static_cast<float>(std::pow(10.0, gainDb / 20.0)));
+        strip.gainLabel->setText(silent ? QString("-∞ dB") : QString("%1 dB").arg(gainDb, 0, 'f', 1));
+        const QColor colour(QString::fromStdString(config()->getString(key("track.color.", track), "#505050")));
+        if (colour.isValid())
+            setStripColour(strip, colour);
+    }
+}
+
+void MainWindow::restoreMetadataFields()
+{
+    projectEdit_->setText(QString::fromStdString(config()->getString("metadata.project", "")));
+    const QString soundRoll = QString::fromStdString(config()->getString("metadata.soundroll", "001"));
+    soundRollEdit_->setText(soundRoll.isEmpty() ? QString("001") : soundRoll);
+    sceneEdit_->setText(QString::fromStdString(config()->getString("metadata.scene", "")));
+    const QString take = QString::fromStdString(config()->getString("metadata.take", "01"));
+    bool isNumber = false;
+    const int takeNumber = take.toInt(&isNumber);
+    if (isNumber && takeNumber >= 1 && takeNumber <= 99) {
+        const QString twoDigits = QString("%1").arg(takeNumber, 2, 10, QChar('0'));
+        takeEdit_->setText(twoDigits);
+        config()->setString("metadata.take", twoDigits.toStdString());
+    } else {
+        takeEdit_->setText(take);
+    }
+    notesEdit_->setText(QString::fromStdString(config()->getString("metadata.notes", "")));
+    persistNotesCheck_->setChecked(config()->getBool("metadata.persistnotes", false));
+}
+
+void MainWindow::restoreBackupDrives()
+{
+    const bool enabled = config()->getBool("media.externalEnabled", false);
+    const std::vector<AudioEngineBase::BackupPathInfo> drives =
+        parseBackupDrives(config()->getString("media.externalPaths", ""), config()->getString("media.externalFormats", ""));
+    engine_->setBackupMediaPathsWithFormats(enabled, drives);
+    debugLog(std::string("Restored backup media paths: enabled=") + (enabled ? "true" : "false") +
+             " paths=" + std::to_string(drives.size()));
+}
+
+void MainWindow::applyBitbucketMode(bool on)
+{
+    if (engine_)
+        engine_->setBitbucketMode(on);
+    config()->setBool("audio.bitbucketMode", on);
+    config()->saveConfig("");
+    if (mixMeter_ != nullptr)
+        mixMeter_->setVisible(!on);
+    if (mixLabel_ != nullptr)
+        mixLabel_->setVisible(!on);
+    for (MixerStrip& strip : mixerStrips_) {
+        if (strip.fader == nullptr)
+            continue;
+        if (!on)
+            strip.fader->setEnabled(true);
+        {
+            const QSignalBlocker blocker(strip.fader);
+            strip.fader->setValue(FaderSlider::kMinimumTenthsDb);
+        }
+        if (on)
+            strip.fader->setEnabled(false);
+        strip.gainLabel->setText("-∞ dB");
+        if (!on && engine_)
+            engine_->setTrackGain(strip.trackIndex, 0.0f);
+    }
+    debugLog(on ? "Bitbucket Mode ENABLED" : "Bitbucket Mode DISABLED");
+    updateAutomixUiState();
+}

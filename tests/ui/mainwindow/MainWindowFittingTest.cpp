@@ -1,0 +1,71 @@
+#include "MainWindowTestSupport.h"
+
+#include "ui/mainwindow/FaderSlider.h"
+#include "ui/mainwindow/MeterWidget.h"
+
+#include <QLineEdit>
+#include <QScrollArea>
+#include <QTest>
+
+namespace {
+
+TEST_F(MainWindowTest, TrackRowsFitTheViewportByTheFigures)
+{
+    struct Case {
+        int tracks;
+        int viewportPx;
+        int rowPx;
+        int meterPx;
+        QSize nameEdit;
+    };
+    const Case cases[] = {
+        {32, 900, 34, 14, QSize(100, 30)},
+        {8, 100, 26, 11, QSize(75, 22)},
+        {16, 6 + 16 * 28, 28, 12, QSize(85, 24)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tracks);
+        resetConfig();
+        seed({{"track.count", c.tracks}});
+        MainWindow& window = makeWindow();
+        auto* scroll = window.findChild<QScrollArea*>();
+        scroll->setFixedHeight(c.viewportPx);
+        window.resize(1600, 1500);
+        window.show();
+        QTRY_COMPARE_WITH_TIMEOUT(scroll->viewport()->height(), c.viewportPx, 2000);
+        window.updateTrackListScaling();
+        for (const auto& row : window.trackRows()) {
+            EXPECT_EQ(row.rowWidget->height(), c.rowPx);
+            EXPECT_EQ(row.meter->maximumHeight(), c.meterPx);
+            EXPECT_EQ(row.nameEdit->maximumSize(), c.nameEdit);
+        }
+        window_.reset();
+    }
+}
+
+TEST_F(MainWindowTest, StripWidthFollowsAutoFitOrTheThirtyTwoStripGrid)
+{
+    struct Case {
+        bool autoFit;
+        int containerPx;
+        int stripPx;
+    };
+    const Case cases[] = {{true, 1930, 220}, {false, 1930, 60}, {false, 4810, 150}, {true, 300, 40}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.containerPx);
+        resetConfig();
+        seed({{"mixer.visible", true}, {"ui.autofit_layout", c.autoFit}});
+        MainWindow& window = makeWindow();
+        QWidget* strips = window.mixerStrips()[0].stripWidget->parentWidget();
+        strips->setFixedWidth(c.containerPx);
+        window.resize(std::max(c.containerPx + 40, 1100), 1000);
+        window.show();
+        QTRY_COMPARE_WITH_TIMEOUT(strips->width(), c.containerPx, 2000);
+        window.updateMixerFaderSizes();
+        for (const auto& strip : window.mixerStrips())
+            EXPECT_EQ(strip.stripWidget->maximumWidth(), c.stripPx);
+        window_.reset();
+    }
+}
+
+} // namespace

@@ -1,0 +1,134 @@
+#include "MainWindowTestSupport.h"
+
+#include "ui/mainwindow/AppearanceDialog.h"
+#include "ui/mainwindow/Artwork.h"
+#include "ui/mainwindow/Theme.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QTimer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLabel>
+#include <QPixmap>
+#include <QTest>
+
+namespace {
+
+QColor pixelAt(const QImage& image, double x, double y)
+{
+    return image.pixelColor(static_cast<int>(x * image.width()), static_cast<int>(y * image.height()));
+}
+
+TEST(Artwork, EveryImageTheWindowNamesIsDrawnAndInstalledBesideTheExecutable)
+{
+    const QStringList names = artworkFileNames();
+    EXPECT_EQ(names.size(), 13);
+    for (const QString& name : names) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_FALSE(drawArtwork(name).isNull());
+        // The build writes them beside this test, where the window looks first.
+        EXPECT_FALSE(QImage(findResourcePath(name)).isNull());
+    }
+    EXPECT_TRUE(drawArtwork("missing.png").isNull());
+}
+
+TEST(Artwork, RecordAndStopHalvesDifferAndOnLightsRecord)
+{
+    const QImage off = drawArtwork("BUTTONS OFF.png");
+    const QImage on = drawArtwork("BUTTONS ON.png");
+    // Inside the record lamp, towards its rim.
+    const QColor recordOff = pixelAt(off, 0.25, 0.7);
+    const QColor recordOn = pixelAt(on, 0.25, 0.7);
+    const QColor stopOff = pixelAt(off, 0.75, 0.5);
+    EXPECT_GT(recordOn.red(), recordOff.red() + 60) << "the record half lights when recording";
+    EXPECT_GT(recordOn.red(), recordOn.green() * 2);
+    EXPECT_LT(std::abs(stopOff.red() - stopOff.green()), 10) << "the stop half is grey";
+    EXPECT_NE(recordOff, stopOff);
+}
+
+TEST(Artwork, DriveIconsCarryTheirStateColour)
+{
+    const std::vector<std::pair<const char*, QColor>> cases = {
+        {"int-grn.png", QColor("#34C759")}, {"ext1-red.png", QColor("#ff3333")}, {"ext2-yel.png", QColor("#ffcc00")}};
+    for (const auto& [name, colour] : cases) {
+        SCOPED_TRACE(name);
+        const QImage icon = drawArtwork(name);
+        // The status band under the name.
+        const QColor band = icon.pixelColor(40, 95);
+        const QColor expected = colour.darker(130);
+        EXPECT_NEAR(band.red(), expected.red(), 3);
+        EXPECT_NEAR(band.green(), expected.green(), 3);
+        EXPECT_NEAR(band.blue(), expected.blue(), 3);
+    }
+}
+
+// The window with 24 tracks and the mixer shown, grabbed for a person to look
+// at (run under xvfb-run -a with QT_QPA_PLATFORM=xcb to use the real plugin).
+TEST_F(MainWindowTest, GrabWith24TracksAndTheMixerShown)
+{
+    std::vector<std::pair<std::string, Value>> keys = {
+        {"audio.device", std::string("Virtual Interface")},
+        {"track.count", 24},
+        {"mixer.visible", true},
+        {"metadata.project", std::string("Harbour Lights")},
+        {"metadata.scene", std::string("12A")},
+        {"metadata.take", std::string("7")},
+        {"lastRecording.soundRoll", std::string("004")},
+        {"lastRecording.scene", std::string("12A")},
+        {"lastRecording.take", std::string("06")},
+        {"window.width", 1600},
+        {"window.height", 1000},
+        {"ui.split.tracks", 430},
+        {"ui.split.mixer", 330},
+    };
+    for (int track = 0; track < 24; ++track) {
+        keys.emplace_back("track.name." + std::to_string(track), "Mic " + std::to_string(track + 1));
+        keys.emplace_back("arm." + std::to_string(track), track < 10);
+        keys.emplace_back("fader." + std::to_string(track), -300 + track * 15);
+        keys.emplace_back("track.input." + std::to_string(track), std::string(track % 2 ? "Tone 1 kHz -20 dB" : "Tone 440 Hz -12 dB"));
+    }
+    keys.emplace_back("track.color.3", std::string("#aa3355"));
+    seed(keys);
+    MainWindow& window = makeWindow();
+    window.show();
+    audio_->renderBlocks(8, 256);
+    QTest::qWait(300);
+    const QPixmap grab = window.grab();
+    ASSERT_FALSE(grab.isNull());
+    // Outside the test HOME, whose temporary folder goes with the test.
+    const QString path = "/tmp/tonvale-mainwindow-24.png";
+    EXPECT_TRUE(grab.save(path));
+    std::printf("Grabbed %s on %s (%dx%d)\n", qPrintable(path), qPrintable(QGuiApplication::platformName()),
+                grab.width(), grab.height());
+    EXPECT_EQ(window.trackRows().size(), 24u);
+    EXPECT_TRUE(window.mixerStrips()[23].stripWidget->isVisible());
+    EXPECT_TRUE(window.trackRows()[20].rowWidget->isVisible()) << "the right column shows tracks 17 to 24";
+}
+
+TEST_F(MainWindowTest, GrabTheDeviceAndAppearanceDialogs)
+{
+    seed({{"audio.device", std::string("Virtual Interface")}});
+    MainWindow& window = makeWindow();
+    window.show();
+    bool grabbed = false;
+    QTimer::singleShot(200, [&grabbed] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* dialog = qobject_cast<QDialog*>(widget);
+            if (dialog == nullptr || dialog->objectName() != "audioDeviceDialog")
+                continue;
+            grabbed = dialog->grab().save("/tmp/tonvale-device-dialog.png");
+            dialog->accept();
+        }
+    });
+    window.onCoreAudioDeviceSelection();
+    EXPECT_TRUE(grabbed);
+
+    AppearanceDialog appearance;
+    appearance.show();
+    QTest::qWait(100);
+    EXPECT_TRUE(appearance.grab().save("/tmp/tonvale-appearance-dialog.png"));
+}
+
+} // namespace

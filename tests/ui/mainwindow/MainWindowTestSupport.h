@@ -1,0 +1,104 @@
+#pragma once
+
+#include "core/ConfigManager.h"
+#include "engine/AudioEngineFactory.h"
+#include "platform/audio/VirtualAudioDescription.h"
+#include "platform/audio/VirtualAudioSystem.h"
+#include "platform/midi/DefaultMidiSystem.h"
+#include "platform/midi/VirtualMidiSystem.h"
+#include "support/TempHome.h"
+#include "ui/mainwindow/MainWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QMenuBar>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+// A main window built on a stepped virtual audio system the test keeps, with
+// virtual MIDI, under a fresh HOME. Seeded keys are saved to the file, since
+// the window reloads the configuration when it starts its engine.
+class MainWindowTest : public TempHomeTest {
+public:
+    using Value = std::variant<std::string, int, bool, double>;
+
+protected:
+    void SetUp() override
+    {
+        audio_ = std::make_shared<VirtualAudioSystem>(VirtualAudioSystem::Mode::Stepped,
+                                                      VirtualAudioDescription::builtInDefault());
+        AudioEngineFactory::setAudioSystemForEngines(audio_, 1);
+        midi_ = std::make_shared<VirtualMidiSystem>();
+        setDefaultMidiSystem(midi_);
+    }
+
+    void TearDown() override
+    {
+        window_.reset();
+        AudioEngineFactory::setAudioSystemForEngines(nullptr, 1);
+        setDefaultMidiSystem(nullptr);
+        qApp->setStyleSheet(QString());
+    }
+
+    void seed(const std::vector<std::pair<std::string, Value>>& keys)
+    {
+        ConfigManager* config = ConfigManager::getInstance();
+        for (const auto& [key, value] : keys) {
+            if (auto* text = std::get_if<std::string>(&value))
+                config->setString(key, *text);
+            else if (auto* number = std::get_if<int>(&value))
+                config->setInt(key, *number);
+            else if (auto* flag = std::get_if<bool>(&value))
+                config->setBool(key, *flag);
+            else
+                config->setFloat(key, static_cast<float>(std::get<double>(value)));
+        }
+        config->saveConfig("");
+    }
+
+    // A fresh process's configuration and no file.
+    void resetConfig()
+    {
+        ConfigManager* config = ConfigManager::getInstance();
+        QFile::remove(QString::fromStdString(config->getConfigPath()));
+        config->resetForTests();
+    }
+
+    MainWindow& makeWindow()
+    {
+        window_ = std::make_unique<MainWindow>();
+        return *window_;
+    }
+
+    QAction* action(const QString& menuTitle, const QString& text) const
+    {
+        for (QAction* menuAction : window_->menuBar()->actions()) {
+            if (menuAction->text() != menuTitle || menuAction->menu() == nullptr)
+                continue;
+            for (QAction* entry : menuAction->menu()->actions()) {
+                if (entry->text() == text)
+                    return entry;
+            }
+        }
+        return nullptr;
+    }
+
+    bool logHas(const std::string& text) const { return home_.logText().find(text) != std::string::npos; }
+    size_t logCount(const std::string& text) const
+    {
+        const std::string log = home_.logText();
+        size_t count = 0;
+        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+            ++count;
+        return count;
+    }
+
+    std::shared_ptr<VirtualAudioSystem> audio_;
+    std::shared_ptr<VirtualMidiSystem> midi_;
+    std::unique_ptr<MainWindow> window_;
+};
