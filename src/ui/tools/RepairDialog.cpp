@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -42,6 +43,12 @@ RepairDialog::RepairDialog(const std::vector<RF64Repairer::CorruptedFile>& files
 {
     setWindowTitle("Recover Incomplete Recordings");
     setMinimumSize(700, 500);
+    // The texts are light on dark; at start-up no window has set the dark look yet.
+    QPalette dark = palette();
+    dark.setColor(QPalette::Window, QColor("#1e1e1e"));
+    dark.setColor(QPalette::WindowText, QColor("#dddddd"));
+    setPalette(dark);
+    setAutoFillBackground(true);
     setupUI();
     populateList();
 }
@@ -110,6 +117,7 @@ void RepairDialog::populateList()
         if (!file.canRepair)
             text += "  [Cannot repair: " + QString::fromStdString(file.error) + "]";
         auto* item = new QListWidgetItem(text);
+        item->setToolTip(text);  // a long reason runs past the list's width
         if (!file.canRepair)
             item->setForeground(QColor("#888"));
         list_->addItem(item);

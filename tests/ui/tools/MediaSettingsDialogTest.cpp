@@ -7,6 +7,7 @@
 #include "support/TempHome.h"
 #include "ui/tools/MediaSettingsDialog.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -196,6 +197,31 @@ TEST_F(MediaSettingsDialogTest, OkChecksTheSaveLocation)
     dialog.show();
     button(dialog, "Cancel")->click();
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
+}
+
+} // namespace
+
+namespace {
+
+// A row of each kind, drawn for a look (TONVALE_SCREENSHOT_DIR keeps the picture).
+TEST_F(MediaSettingsDialogTest, GrabShowsEveryKindOfRowUnclipped)
+{
+    volumes_.addVolume("/media/u/CARD_A", "CARD_A", 64ULL << 30, 3ULL << 30);
+    volumes_.addVolume("/media/u/NEW", "", 32ULL << 30, 12ULL << 30);
+    MediaSettingsDialog& dialog = *open(home_.pathStd() + "/takes", {{"/media/u/CARD_A", 1}, {"/media/u/GONE", 0}});
+    dialog.show();
+    QApplication::processEvents();
+    const QPixmap picture = dialog.grab();
+    EXPECT_EQ(picture.size(), dialog.size() * picture.devicePixelRatio());
+    for (int index = 0; index < 3; ++index) {
+        QLabel* text = row(dialog, index)->findChild<QLabel*>();
+        EXPECT_GE(text->width(), text->sizeHint().width()) << text->text().toStdString();
+        EXPECT_TRUE(text->isVisible());
+    }
+    const QByteArray folder = qgetenv("TONVALE_SCREENSHOT_DIR");
+    if (!folder.isEmpty()) {
+        EXPECT_TRUE(picture.save(QDir(QString::fromLocal8Bit(folder)).filePath("MediaSettingsDialog.png")));
+    }
 }
 
 } // namespace

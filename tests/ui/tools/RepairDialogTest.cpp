@@ -9,6 +9,7 @@
 #include "support/TempHome.h"
 #include "ui/tools/RepairDialog.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -224,6 +225,30 @@ TEST_F(RepairDialogTest, DeleteAfterConfirmationKeepsOtherRowsAndAVanishedFile)
     EXPECT_EQ(list(dialog)->count(), 0);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_FALSE(dialog.isVisible());
+}
+
+} // namespace
+
+namespace {
+
+// A repairable and an unrepairable row, drawn for a look
+// (TONVALE_SCREENSHOT_DIR keeps the picture).
+TEST_F(RepairDialogTest, GrabShowsBothKindsOfRow)
+{
+    QDir().mkpath(folder());
+    ASSERT_TRUE(writeUnclosedTake((folder() + "/Scene42_T07.wav").toStdString(), TakeLayout{}, 48000 * 75, 0));
+    ASSERT_TRUE(writeUnclosedTake((folder() + "/Scene42_T08.wav").toStdString(), TakeLayout{}, 0, 3));
+    RepairDialog dialog(scan());
+    dialog.show();
+    QApplication::processEvents();
+    const QPixmap picture = dialog.grab();
+    EXPECT_EQ(picture.size(), dialog.size() * picture.devicePixelRatio());
+    for (QPushButton* each : dialog.findChildren<QPushButton*>())
+        EXPECT_GE(each->width(), each->sizeHint().width()) << each->text().toStdString();
+    const QByteArray folderName = qgetenv("TONVALE_SCREENSHOT_DIR");
+    if (!folderName.isEmpty()) {
+        EXPECT_TRUE(picture.save(QDir(QString::fromLocal8Bit(folderName)).filePath("RepairDialog.png")));
+    }
 }
 
 } // namespace
