@@ -1,6 +1,7 @@
 // The volume layer: time left, the volumes-root test, the format candidates
 // and placement, mountinfo parsing and the drive write-access test.
 
+#include "platform/volumes/BackupDriveAlarm.h"
 #include "platform/volumes/DriveAccessTest.h"
 #include "platform/volumes/DriveStatus.h"
 #include "platform/volumes/FormatPlacement.h"
@@ -217,6 +218,46 @@ TEST_F(DriveAccess, ReadOnlyMountIsRefused)
     const std::string advice = driveAccessAdvice(drive(), result.reason);
     EXPECT_NE(advice.find("Cannot access external drive:\n" + drive()), std::string::npos);
     EXPECT_EQ(advice.find("macOS"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+TEST(BackupDriveAlarm, RaisedOnceStaysThroughTheTakeAndIsAcknowledged)
+{
+    using Poll = BackupDriveAlarm::Poll;
+    BackupDriveAlarm alarm(1);
+    const std::string card = "/media/u/CARD";
+    struct Step {
+        const char* what;
+        Poll poll;
+        bool raised;
+        const char* log;
+    };
+    const Step steps[] = {
+        {"present", {card, true, true, false, true}, false, ""},
+        {"pulled during a take", {card, false, true, false, true}, true, "External drive 1 not accessible: /media/u/CARD"},
+        {"still gone: no second line", {card, false, true, true, true}, true, ""},
+        {"back, take still running", {card, true, true, false, true}, true, ""},
+        {"take stopped, engine still reports", {card, true, true, true, false}, true, ""},
+        {"engine clear", {card, true, true, false, false}, false, ""},
+        {"engine error on a present drive", {card, true, true, true, false}, true, "External drive 1 error detected"},
+        {"path unset clears", {"", false, true, true, false}, false, ""},
+        {"no engine, drive missing", {card, false, false, false, false}, true,
+         "External drive 1 not accessible: /media/u/CARD"},
+        {"no engine, drive back", {card, true, false, false, false}, false, ""},
+    };
+    for (const Step& step : steps) {
+        EXPECT_EQ(alarm.refresh(step.poll), step.log) << step.what;
+        EXPECT_EQ(alarm.raised(), step.raised) << step.what;
+    }
+
+    BackupDriveAlarm second(2);
+    EXPECT_EQ(second.refresh({card, true, true, true, true}), "External drive 2 error detected");
+    EXPECT_TRUE(second.acknowledge());
+    EXPECT_FALSE(second.raised());
+    EXPECT_FALSE(second.acknowledge());
 }
 
 } // namespace
