@@ -120,7 +120,7 @@ TEST_F(ExfatFormatterFake, AHungStepIsKilledAndFails)
     EXPECT_NE(notStarted.reason.find("could not be started"), std::string::npos) << notStarted.reason;
 }
 
-TEST_F(ExfatFormatterFake, RefusesWhatIsNoExternalDrive)
+TEST_F(ExfatFormatterFake, RefusesWhatIsNoExternalDriveAndDuringATake)
 {
     ExfatFormatter formatter({fake("umount", 0), fake("mkfs", 0), fake("mount", 0), fake("fuse", 0)});
     MountedVolume system = card();
@@ -136,6 +136,15 @@ TEST_F(ExfatFormatterFake, RefusesWhatIsNoExternalDrive)
         EXPECT_FALSE(result.reason.empty());
     }
     EXPECT_TRUE(calls().isEmpty());
+
+    bool recording = true;
+    formatter.setTakeActiveCheck([&] { return recording; });
+    const ExfatFormatter::Result refused = formatter.format(card());
+    EXPECT_FALSE(refused.ok);
+    EXPECT_NE(refused.reason.find("A take is recording"), std::string::npos) << refused.reason;
+    EXPECT_TRUE(calls().isEmpty());
+    recording = false;
+    EXPECT_TRUE(formatter.format(card()).ok);
     EXPECT_EQ(ExfatFormatter::mountPathFor("/media/u/CARD/"), "/media/u/Tonvale");
 }
 

@@ -57,6 +57,11 @@ ExfatFormatter::Result ExfatFormatter::format(const MountedVolume& volume) const
         return result;
     }
 
+    if (takeActive_ && takeActive_()) {
+        result.reason = "A take is recording; stop it before formatting a drive.";
+        return result;
+    }
+
     Run step = run(programs_.unmount, {volume.rootPath}, shortStepTimeoutMs_);
     if (!step.ok) {
         result.reason = step.reason;

@@ -2,7 +2,9 @@
 
 #include "platform/volumes/MountedVolume.h"
 
+#include <functional>
 #include <string>
+#include <vector>
 
 // Erases a mounted external volume as exFAT labelled "Tonvale" and mounts the
 // result as "Tonvale" beside where it was (same volumes root): unmount, then
@@ -37,6 +39,10 @@ public:
         eraseTimeoutMs_ = eraseMs;
     }
 
+    // Asked right before the unmount: a take that started while the
+    // confirmation was open must not lose its backup drive mid-take.
+    void setTakeActiveCheck(std::function<bool()> takeActive) { takeActive_ = std::move(takeActive); }
+
     // Where the formatted volume will be mounted: the parent folder of
     // `rootPath` followed by "Tonvale".
     static std::string mountPathFor(const std::string& rootPath);
@@ -53,6 +59,7 @@ private:
     Run run(const std::string& program, const std::vector<std::string>& arguments, int timeoutMs) const;
 
     Programs programs_;
+    std::function<bool()> takeActive_;
     int shortStepTimeoutMs_ = 5000;
     int eraseTimeoutMs_ = 60000;
 };
