@@ -173,15 +173,23 @@ TEST(ExfatFormatterLoop, FormatsARealImageCheckedByExfatprogs)
     const QString oldMount = root + "/OLDCARD";
     QDir().mkpath(oldMount);
     setVolumesRoots({root.toStdString()});
+    // Whatever fails below, no mount or loop device outlives the test.
+    struct Cleanup {
+        QString root, oldMount, device;
+        ~Cleanup()
+        {
+            runTool("umount", {root + "/Tonvale"});
+            runTool("umount", {oldMount});
+            runTool("losetup", {"-d", device});
+            setVolumesRoots(defaultVolumesRoots());
+        }
+    } cleanup{root, oldMount, device};
 
     bool mounted = runTool("mkfs.exfat", {"-L", "OLDCARD", device}).exitCode == 0;
     mounted = mounted && (runTool("mount", {"-t", "exfat", device, oldMount}).exitCode == 0 ||
                           runTool("mount.exfat-fuse", {device, oldMount}).exitCode == 0);
-    if (!mounted) {
-        runTool("losetup", {"-d", device});
-        setVolumesRoots(defaultVolumesRoots());
+    if (!mounted)
         GTEST_SKIP() << "SKIPPED: the image could not be mounted here (no exfat driver and no FUSE)";
-    }
     QFile old(oldMount + "/old-take.wav");
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("old data");
@@ -202,8 +210,6 @@ TEST(ExfatFormatterLoop, FormatsARealImageCheckedByExfatprogs)
                                                           << label.standardError.toStdString();
     const ToolResult check = runTool("fsck.exfat", {"-n", device});
     EXPECT_EQ(check.exitCode, 0) << check.standardOutput.toStdString() << check.standardError.toStdString();
-    runTool("losetup", {"-d", device});
-    setVolumesRoots(defaultVolumesRoots());
 }
 
 } // namespace
