@@ -99,6 +99,11 @@ TEST_F(ExfatFormatterFake, FailuresStopTheRunAndSayWhy)
         EXPECT_EQ(result.erased, c.erased) << c.what;
         EXPECT_EQ(calls().size(), c.callCount) << c.what << ": " << calls().join(" | ").toStdString();
         EXPECT_NE(result.reason.find(c.reasonPart), std::string::npos) << c.what << ": " << result.reason;
+        if (!c.ok) {
+            EXPECT_EQ(ExfatFormatter::failureText("/m/CARD", result.reason),
+                      "Failed to format /m/CARD.\n\nThe volume may be in use, or Tonvale may lack the rights to "
+                      "unmount and format it.\n\n" + result.reason) << c.what;
+        }
     }
 }
 

@@ -77,7 +77,11 @@ TEST(VirtualVolumes, PathsFindTheirVolumeAndADriveCanVanish)
     EXPECT_EQ(volumes.volumeForPath("/media/u/CARD2")->rootPath, "/media/u/CARD2");
     EXPECT_TRUE(volumes.volumeForPath("/media/u/CARD3")->systemRoot);  // only "/" holds it
     EXPECT_DOUBLE_EQ(driveFreeSpaceGB(volumes.mountedVolumes(), "/media/u/CARD"), 3.0);
+    EXPECT_DOUBLE_EQ(externalDriveFreeSpaceGB(volumes.mountedVolumes(), "/media/u/CARD"), 3.0);
     EXPECT_DOUBLE_EQ(driveFreeSpaceGB(volumes.mountedVolumes(), ""), -1.0);
+    EXPECT_DOUBLE_EQ(driveFreeSpaceGB(volumes.mountedVolumes(), "/media/u/CARD/no-such-folder"), -1.0);
+    EXPECT_DOUBLE_EQ(driveFreeSpaceGB(volumes.mountedVolumes(), "/tmp"), 100.0);  // the system root's
+    EXPECT_DOUBLE_EQ(externalDriveFreeSpaceGB(volumes.mountedVolumes(), "/tmp"), -1.0);
 
     volumes.find("/media/u/CARD")->ready = false;
     EXPECT_TRUE(volumes.volumeForPath("/media/u/CARD/x")->systemRoot);

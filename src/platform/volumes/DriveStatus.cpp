@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 
 double recordingMinutesLeft(double availableBytes, int channels)
 {
@@ -27,10 +28,12 @@ bool isRecordingTimeLow(double availableBytes, int channels)
     return recordingMinutesLeft(availableBytes, channels) < 60.0;
 }
 
-double driveFreeSpaceGB(const std::vector<MountedVolume>& volumes, const std::string& path)
+namespace {
+
+const MountedVolume* holdingVolume(const std::vector<MountedVolume>& volumes, const std::string& path)
 {
     if (path.empty())
-        return -1;
+        return nullptr;
     const MountedVolume* best = nullptr;
     for (const MountedVolume& volume : volumes) {
         if (!volume.valid || !volume.ready)
@@ -42,7 +45,29 @@ double driveFreeSpaceGB(const std::vector<MountedVolume>& volumes, const std::st
         if (holds && (!best || root.size() > best->rootPath.size()))
             best = &volume;
     }
-    return best ? static_cast<double>(best->availableBytes) / 1073741824.0 : -1;
+    if (!best)
+        return nullptr;
+    std::error_code error;
+    return path == best->rootPath || std::filesystem::exists(path, error) ? best : nullptr;
+}
+
+double gibibytes(uint64_t bytes)
+{
+    return static_cast<double>(bytes) / 1073741824.0;
+}
+
+} // namespace
+
+double driveFreeSpaceGB(const std::vector<MountedVolume>& volumes, const std::string& path)
+{
+    const MountedVolume* volume = holdingVolume(volumes, path);
+    return volume ? gibibytes(volume->availableBytes) : -1;
+}
+
+double externalDriveFreeSpaceGB(const std::vector<MountedVolume>& volumes, const std::string& path)
+{
+    const MountedVolume* volume = holdingVolume(volumes, path);
+    return volume && !volume->systemRoot && volume->rootPath != "/" ? gibibytes(volume->availableBytes) : -1;
 }
 
 bool isFormatCandidate(const MountedVolume& volume)

@@ -17,8 +17,13 @@ std::string formatRecordingTimeRemaining(double availableBytes, int channels);
 // Below an hour the indicator turns red.
 bool isRecordingTimeLow(double availableBytes, int channels);
 
-// The drive's free space in GiB, -1 when no ready volume holds it.
+// The free space in GiB of the ready volume holding `path`, -1 when the path
+// is empty, does not exist (a volume's root always does) or no ready volume
+// holds it.
 double driveFreeSpaceGB(const std::vector<MountedVolume>& volumes, const std::string& path);
+// The same for a backup drive, also -1 when only the system root holds the
+// path: an unplugged card's leftover mount point is no drive.
+double externalDriveFreeSpaceGB(const std::vector<MountedVolume>& volumes, const std::string& path);
 
 // A volume that may be formatted: valid, ready, not the system root, under a
 // volumes root.

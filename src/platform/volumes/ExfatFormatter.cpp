@@ -13,6 +13,15 @@ std::string ExfatFormatter::mountPathFor(const std::string& rootPath)
     return parent + kLabel;
 }
 
+std::string ExfatFormatter::failureText(const std::string& rootPath, const std::string& reason)
+{
+    std::string text = "Failed to format " + rootPath +
+                       ".\n\nThe volume may be in use, or Tonvale may lack the rights to unmount and format it.";
+    if (!reason.empty())
+        text += "\n\n" + reason;
+    return text;
+}
+
 ExfatFormatter::Run ExfatFormatter::run(const std::string& program, const std::vector<std::string>& arguments,
                                         int timeoutMs) const
 {

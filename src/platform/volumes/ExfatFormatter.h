@@ -47,6 +47,9 @@ public:
     // `rootPath` followed by "Tonvale".
     static std::string mountPathFor(const std::string& rootPath);
 
+    // The "Format Failed" box text, with the run's reason.
+    static std::string failureText(const std::string& rootPath, const std::string& reason);
+
     // Refuses the system root, a volume outside the volumes roots and a
     // volume without a device.
     Result format(const MountedVolume& volume) const;
