@@ -8,6 +8,8 @@ packages=(g++ cmake ninja-build pkg-config ccache
           qt6-base-dev libltc-dev libsndfile1-dev libasound2-dev
           libjack-jackd2-dev xvfb xauth fonts-dejavu-core)
 packages+=(libhidapi-dev libusb-1.0-0-dev libavahi-client-dev)
+# Formatting a backup card as exFAT (mkfs.exfat; FUSE mount where the kernel lacks exfat).
+packages+=(exfatprogs exfat-fuse)
 if [[ "${1:-}" == "--tests" ]]; then
   packages+=(libgtest-dev libgmock-dev
              ffmpeg sox sndfile-programs mediainfo libxml2-utils alsa-utils

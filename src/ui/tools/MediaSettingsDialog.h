@@ -1,44 +1,84 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
-// The media settings: save location, file layout, bit depth, pre- and
-// post-roll and the backup drives. The dialog shows the values it is given
-// and its getters read back what the recordist left in it.
-// Threads: GUI thread only.
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QListWidget;
+class QSpinBox;
+
+// The recording media settings: file layout, bit depth, pre- and post-roll,
+// save location and the backup drives (each with its own layout), plus live
+// backup of the active take. The caller passes the current values in and
+// reads the getters after an accepted run; the dialog stores nothing itself.
+// Its only effect is creating a missing save folder on OK. GUI thread only.
 class MediaSettingsDialog : public QDialog {
     Q_OBJECT
 
 public:
     struct ExternalPathInfo {
         std::string path;
-        int format = 0; // 0 polyphonic, 1 one mono file per track
+        int format = 0;  // 0 polyphonic, 1 one file per track
+    };
+
+    struct DriveInfo {
+        std::string path;
+        std::string name;
+        std::string device;
+        uint64_t totalBytes = 0;
+        uint64_t availableBytes = 0;
+        bool enabled = false;
+        bool mounted = false;
+        int format = 0;
     };
 
     MediaSettingsDialog(const std::string& saveLocation, int fileFormat, int bitDepth, int prerollSeconds,
-                        int postrollSeconds, bool externalMediaEnabled, bool liveBackupActiveTake,
+                        int postrollSeconds, bool externalEnabled, bool liveBackupActiveTake,
                         const std::vector<ExternalPathInfo>& externalPaths, QWidget* parent = nullptr);
 
     std::string getSaveLocation() const;
-    int getFileFormat() const { return fileFormat_; }
-    int getBitDepth() const { return bitDepth_; }
-    // 0 16-bit integer, 1 24-bit integer, 3 32-bit float.
+    int getFileFormat() const;
+    int getBitDepth() const;
     int getSampleFormat() const;
-    int getPrerollSeconds() const { return prerollSeconds_; }
-    int getPostrollSeconds() const { return postrollSeconds_; }
-    bool isExternalMediaEnabled() const { return !externalPaths_.empty(); }
-    bool isLiveBackupActiveTakeEnabled() const { return liveBackupActiveTake_; }
-    std::vector<ExternalPathInfo> getExternalMediaPathsWithFormats() const { return externalPaths_; }
+    int getPrerollSeconds() const;
+    int getPostrollSeconds() const;
+    bool isExternalMediaEnabled() const;
+    bool isLiveBackupActiveTakeEnabled() const;
+    std::vector<std::string> getExternalMediaPaths() const;
+    std::vector<ExternalPathInfo> getExternalMediaPathsWithFormats() const;
+
+    static QString formatSize(unsigned long long bytes);
+
+    const std::vector<DriveInfo>& drives() const { return drives_; }
+
+private slots:
+    void onBrowseLocation();
+    void onRefreshDrives();
+    void onOk();
+    void onCancel();
 
 private:
-    std::string saveLocation_;
-    int fileFormat_ = 0;
-    int bitDepth_ = 24;
-    int prerollSeconds_ = 0;
-    int postrollSeconds_ = 0;
-    bool liveBackupActiveTake_ = false;
-    std::vector<ExternalPathInfo> externalPaths_;
+    void detectExternalDrives();
+    void updateDriveList();
+    QCheckBox* rowCheckBox(int row) const;
+    void showBox(const QString& title, const QString& text);
+
+    const std::vector<ExternalPathInfo> configuredPaths_;
+    std::vector<DriveInfo> drives_;
+    std::map<int, QComboBox*> formatCombos_;
+
+    QComboBox* fileFormatCombo_ = nullptr;
+    QComboBox* bitDepthCombo_ = nullptr;
+    QSpinBox* prerollSpin_ = nullptr;
+    QSpinBox* postrollSpin_ = nullptr;
+    QLineEdit* saveLocationEdit_ = nullptr;
+    QListWidget* driveList_ = nullptr;
+    QCheckBox* liveBackupCheck_ = nullptr;
 };

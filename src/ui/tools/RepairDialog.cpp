@@ -2,83 +2,127 @@
 
 #include "core/DebugLog.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
-#include <QPlainTextEdit>
+#include <QPalette>
+#include <QProgressBar>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
-#include <system_error>
 
 namespace {
 
-const char* const kTitle = "Recover Incomplete Recordings";
-constexpr double kBytesPerMegabyte = 1024.0 * 1024.0;
+const char* const kListStyle =
+    "QListWidget { background-color: #2a2a2a; border: 2px solid #444; border-radius: 4px; padding: 5px;"
+    " color: #ddd; font-family: monospace; }"
+    "QListWidget::item { padding: 8px; border-bottom: 1px solid #333; }"
+    "QListWidget::item:selected { background-color: #4a9d5f; color: white; }"
+    "QListWidget::item:hover { background-color: #3a3a3a; }";
+const char* const kProgressStyle =
+    "QProgressBar { border: 2px solid #444; border-radius: 3px; text-align: center; background-color: #2a2a2a;"
+    " color: white; }"
+    "QProgressBar::chunk { background-color: #4a9d5f; }";
 
-QString durationText(double seconds)
+QPushButton* styledButton(const QString& text, const char* style)
 {
-    const int whole = static_cast<int>(seconds);
-    return QString("%1:%2:%3")
-        .arg(whole / 3600, 2, 10, QChar('0'))
-        .arg(whole / 60 % 60, 2, 10, QChar('0'))
-        .arg(whole % 60, 2, 10, QChar('0'));
-}
-
-QString sizeText(int64_t bytes)
-{
-    if (bytes < 0)
-        return "?";
-    return QString::number(static_cast<double>(bytes) / kBytesPerMegabyte, 'f', 1) + " MB";
+    auto* button = new QPushButton(text);
+    button->setStyleSheet(style);
+    return button;
 }
 
 } // namespace
 
 RepairDialog::RepairDialog(const std::vector<RF64Repairer::CorruptedFile>& files, QWidget* parent)
-    : QDialog(parent)
-    , files_(files)
+    : QDialog(parent), files_(files)
 {
-    setWindowTitle(kTitle);
+    setWindowTitle("Recover Incomplete Recordings");
+    setMinimumSize(700, 500);
+    // The texts are light on dark; at start-up no window has set the dark look yet.
+    QPalette dark = palette();
+    dark.setColor(QPalette::Window, QColor("#1e1e1e"));
+    dark.setColor(QPalette::WindowText, QColor("#dddddd"));
+    setPalette(dark);
+    setAutoFillBackground(true);
+    setupUI();
+    populateList();
+}
+
+void RepairDialog::setupUI()
+{
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel("These recordings were not closed properly (for example after a crash or a "
-                                 "power loss). Repair makes every complete sample on disk readable again.",
-                                 this));
+    layout->setSpacing(15);
+    layout->setContentsMargins(20, 20, 20, 20);
 
-    table_ = new QTableWidget(static_cast<int>(files_.size()), ColumnCount, this);
-    table_->setHorizontalHeaderLabels({"Name", "Size", "Duration", "Channels", "Sample Rate", "Status"});
-    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table_->setSelectionMode(QAbstractItemView::MultiSelection);
-    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table_->horizontalHeader()->setStretchLastSection(true);
-    for (int row = 0; row < static_cast<int>(files_.size()); ++row) {
-        fillRow(row, files_[static_cast<size_t>(row)]);
-        if (files_[static_cast<size_t>(row)].canRepair)
-            table_->selectRow(row);
-    }
-    layout->addWidget(table_);
+    auto* title = new QLabel(QString::fromUtf8("⚠️ Incomplete Recordings Detected"));
+    title->setStyleSheet("font-size: 16px; font-weight: bold; color: #ff9800;");
+    layout->addWidget(title);
+    auto* intro = new QLabel("Tonvale found recordings that were not properly closed (possibly due to a crash).\n"
+                             "The audio data is intact and can be recovered. Select which files to repair:");
+    intro->setWordWrap(true);
+    intro->setStyleSheet("color: #ccc; padding: 5px 0px;");
+    layout->addWidget(intro);
 
-    results_ = new QPlainTextEdit(this);
-    results_->setReadOnly(true);
-    results_->setMaximumBlockCount(1000);
-    layout->addWidget(results_);
+    list_ = new QListWidget;
+    list_->setSelectionMode(QAbstractItemView::MultiSelection);
+    list_->setStyleSheet(kListStyle);
+    layout->addWidget(list_);
+
+    progress_ = new QProgressBar;
+    progress_->setStyleSheet(kProgressStyle);
+    progress_->hide();
+    layout->addWidget(progress_);
+    status_ = new QLabel;
+    status_->setStyleSheet("color: #aaa; font-style: italic;");
+    status_->hide();
+    layout->addWidget(status_);
 
     auto* buttons = new QHBoxLayout;
-    auto* repairButton = new QPushButton("Repair Selected", this);
-    auto* deleteButton = new QPushButton("Delete Selected", this);
-    auto* skipButton = new QPushButton("Skip", this);
-    buttons->addWidget(repairButton);
-    buttons->addWidget(deleteButton);
+    auto* selectAll = styledButton("Select All", "padding: 8px 15px; background-color: #555; color: white; "
+                                                 "border-radius: 3px;");
+    deleteButton_ = styledButton("Delete Selected", "padding: 8px 20px; background-color: #d32f2f; color: white; "
+                                                    "border-radius: 3px;");
+    skipButton_ = styledButton("Skip", "padding: 8px 20px; background-color: #555; color: white; border-radius: 3px;");
+    repairButton_ = styledButton("Repair Selected", "padding: 8px 20px; background-color: #4a9d5f; color: white; "
+                                                    "font-weight: bold; border-radius: 3px;");
+    repairButton_->setDefault(true);
+    buttons->addWidget(selectAll);
     buttons->addStretch();
-    buttons->addWidget(skipButton);
+    buttons->addWidget(deleteButton_);
+    buttons->addWidget(skipButton_);
+    buttons->addWidget(repairButton_);
     layout->addLayout(buttons);
-    connect(repairButton, &QPushButton::clicked, this, &RepairDialog::repairSelected);
-    connect(deleteButton, &QPushButton::clicked, this, &RepairDialog::deleteSelected);
-    connect(skipButton, &QPushButton::clicked, this, &QDialog::reject);
-    resize(760, 420);
+
+    connect(selectAll, &QPushButton::clicked, list_, &QListWidget::selectAll);
+    connect(repairButton_, &QPushButton::clicked, this, &RepairDialog::onRepairClicked);
+    connect(deleteButton_, &QPushButton::clicked, this, &RepairDialog::onDeleteClicked);
+    connect(skipButton_, &QPushButton::clicked, this, &RepairDialog::onSkipClicked);
+}
+
+void RepairDialog::populateList()
+{
+    list_->clear();
+    list_->setEnabled(true);
+    list_->setSelectionMode(QAbstractItemView::MultiSelection);
+    for (const RF64Repairer::CorruptedFile& file : files_) {
+        QString text = QString::fromStdString(file.fileName) + QString::fromUtf8("  —  ") +
+                       QString::fromStdString(formatDuration(file.durationSeconds)) + "  (" +
+                       QString::number(file.channels) + " ch, " + QString::number(file.sampleRate) + " Hz, " +
+                       QString::fromStdString(formatFileSize(file.fileSize)) + ")";
+        if (!file.canRepair)
+            text += "  [Cannot repair: " + QString::fromStdString(file.error) + "]";
+        auto* item = new QListWidgetItem(text);
+        item->setToolTip(text);  // a long reason runs past the list's width
+        if (!file.canRepair)
+            item->setForeground(QColor("#888"));
+        list_->addItem(item);
+        item->setSelected(file.canRepair);
+    }
 }
 
 void RepairDialog::showEvent(QShowEvent* event)
@@ -87,89 +131,172 @@ void RepairDialog::showEvent(QShowEvent* event)
     debugLog("RepairDialog: listing " + std::to_string(files_.size()) + " recording(s)");
 }
 
-int RepairDialog::rowCount() const
-{
-    return table_->rowCount();
-}
-
-QString RepairDialog::resultText() const
-{
-    return results_->toPlainText();
-}
-
-void RepairDialog::fillRow(int row, const RF64Repairer::CorruptedFile& file)
-{
-    const QString values[ColumnCount] = {
-        QString::fromStdString(file.fileName),
-        sizeText(file.fileSize),
-        durationText(file.durationSeconds),
-        QString::number(file.channels),
-        QString::number(file.sampleRate) + " Hz",
-        file.canRepair ? QString("Can be repaired") : "Cannot repair: " + QString::fromStdString(file.error),
-    };
-    for (int column = 0; column < ColumnCount; ++column)
-        table_->setItem(row, column, new QTableWidgetItem(values[column]));
-    table_->item(row, ColumnName)->setToolTip(QString::fromStdString(file.path));
-}
-
 std::vector<int> RepairDialog::selectedRows() const
 {
     std::vector<int> rows;
-    for (const QModelIndex& index : table_->selectionModel()->selectedRows())
-        rows.push_back(index.row());
-    std::sort(rows.begin(), rows.end());
+    for (int row = 0; row < list_->count(); ++row)
+        if (list_->item(row)->isSelected())
+            rows.push_back(row);
     return rows;
 }
 
-void RepairDialog::report(const QString& line)
+std::vector<RF64Repairer::CorruptedFile> RepairDialog::getSelectedFiles() const
 {
-    results_->appendPlainText(line);
-    debugLog("RepairDialog: " + line.toStdString());
+    std::vector<RF64Repairer::CorruptedFile> selected;
+    for (const int row : selectedRows())
+        if (static_cast<size_t>(row) < files_.size() && files_[static_cast<size_t>(row)].canRepair)
+            selected.push_back(files_[static_cast<size_t>(row)]);
+    return selected;
 }
 
-void RepairDialog::repairSelected()
+std::vector<RF64Repairer::CorruptedFile> RepairDialog::getAllSelectedFiles() const
 {
-    RF64Repairer repairer;
-    for (const int row : selectedRows()) {
-        const RF64Repairer::CorruptedFile& file = files_[static_cast<size_t>(row)];
-        const QString name = QString::fromStdString(file.fileName);
-        if (repairer.repairFile(file.path)) {
-            report("Successfully repaired: " + name);
-            table_->item(row, ColumnStatus)->setText("Repaired");
-        } else {
-            report("Failed to repair: " + name + " (" + QString::fromStdString(repairer.getLastError()) + ")");
-            table_->item(row, ColumnStatus)->setText("Failed: " + QString::fromStdString(repairer.getLastError()));
-        }
+    std::vector<RF64Repairer::CorruptedFile> selected;
+    for (const int row : selectedRows())
+        if (static_cast<size_t>(row) < files_.size())
+            selected.push_back(files_[static_cast<size_t>(row)]);
+    return selected;
+}
+
+std::string RepairDialog::formatDuration(double seconds) const
+{
+    const long long whole = static_cast<long long>(seconds);
+    const long long hours = whole / 3600;
+    const long long minutes = whole % 3600 / 60;
+    const long long rest = whole % 60;
+    if (hours >= 1)
+        return std::to_string(hours) + "h " + std::to_string(minutes) + "m " + std::to_string(rest) + "s";
+    if (minutes >= 1)
+        return std::to_string(minutes) + "m " + std::to_string(rest) + "s";
+    return std::to_string(rest) + "s";
+}
+
+std::string RepairDialog::formatFileSize(long long bytes) const
+{
+    static const char* const kUnits[] = {"B", "KB", "MB", "GB", "TB"};
+    double value = static_cast<double>(bytes);
+    int unit = 0;
+    while (value >= 1024.0 && unit < 4) {
+        value /= 1024.0;
+        ++unit;
     }
-    table_->clearSelection();
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
+    return text;
 }
 
-bool RepairDialog::askDeleteConfirmation(int fileCount)
+void RepairDialog::showProgress(int maximum)
 {
-    if (confirmDelete_)
-        return confirmDelete_(fileCount);
-    return QMessageBox::question(this, "Delete Recordings",
-                                 QString("Delete %1 selected recording(s) from disk?\n\nThis cannot be undone.")
-                                     .arg(fileCount),
-                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::No) == QMessageBox::Yes;
+    progress_->setMaximum(maximum);
+    progress_->setValue(0);
+    progress_->show();
+    status_->show();
 }
 
-void RepairDialog::deleteSelected()
+void RepairDialog::onRepairClicked()
 {
-    const std::vector<int> rows = selectedRows();
-    if (rows.empty() || !askDeleteConfirmation(static_cast<int>(rows.size())))
+    const std::vector<RF64Repairer::CorruptedFile> files = getSelectedFiles();
+    if (files.empty()) {
+        QMessageBox::warning(this, "No Files Selected", "Please select at least one file to repair.", QMessageBox::Ok);
         return;
-    // From the last row up, so the earlier row numbers stay valid.
-    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-        const RF64Repairer::CorruptedFile& file = files_[static_cast<size_t>(*row)];
-        std::error_code error;
-        if (std::filesystem::remove(file.path, error)) {
-            report("Deleted: " + QString::fromStdString(file.fileName));
-            table_->removeRow(*row);
-            files_.erase(files_.begin() + *row);
-        } else {
-            report("Failed to delete: " + QString::fromStdString(file.fileName) + " (" +
-                   QString::fromStdString(error ? error.message() : "file not found") + ")");
-        }
     }
+    repairButton_->setEnabled(false);
+    deleteButton_->setEnabled(false);
+    skipButton_->setEnabled(false);
+    list_->setEnabled(false);
+    showProgress(static_cast<int>(files.size()));
+
+    RF64Repairer repairer;
+    int successes = 0;
+    int failures = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const RF64Repairer::CorruptedFile& file = files[i];
+        status_->setText(QString("Repairing: %1").arg(QString::fromStdString(file.fileName)));
+        QApplication::processEvents();
+        debugLog("Attempting to repair: " + file.path);
+        if (repairer.repairFile(file.path)) {
+            debugLog("Successfully repaired: " + file.path);
+            ++successes;
+        } else {
+            debugLog("Failed to repair: " + file.path + " - " + repairer.getLastError());
+            ++failures;
+        }
+        progress_->setValue(static_cast<int>(i + 1));
+        QApplication::processEvents();
+    }
+
+    QString summary = QString::fromUtf8("Repair complete:\n\n✓ Successfully repaired: %1 file(s)\n").arg(successes);
+    if (failures > 0)
+        summary += QString::fromUtf8("✗ Failed to repair: %1 file(s)").arg(failures);
+    QMessageBox::information(this, "Repair Complete", summary, QMessageBox::Ok);
+    accept();
+}
+
+void RepairDialog::onDeleteClicked()
+{
+    const std::vector<RF64Repairer::CorruptedFile> files = getAllSelectedFiles();
+    if (files.empty()) {
+        QMessageBox::warning(this, "No Files Selected", "Please select at least one file to delete.", QMessageBox::Ok);
+        return;
+    }
+    const QString question =
+        QString::fromUtf8("Are you sure you want to permanently delete %1 file(s)?\n\n"
+                          "⚠️ This action cannot be undone. The audio data will be lost forever.")
+            .arg(files.size());
+    if (QMessageBox::warning(this, "Confirm Deletion", question, QMessageBox::Yes | QMessageBox::No,
+                             QMessageBox::No) != QMessageBox::Yes)
+        return;
+
+    setEnabled(false);
+    showProgress(static_cast<int>(files.size()));
+    int successes = 0;
+    int failures = 0;
+    std::vector<size_t> removedRows;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const RF64Repairer::CorruptedFile& file = files[i];
+        status_->setText(QString("Deleting: %1").arg(QString::fromStdString(file.fileName)));
+        QApplication::processEvents();
+        debugLog("Attempting to delete: " + file.path);
+        try {
+            if (std::filesystem::remove(file.path)) {
+                ++successes;
+                debugLog("Successfully deleted: " + file.path);
+                const auto match = std::find_if(files_.begin(), files_.end(), [&](const auto& record) {
+                    return record.path == file.path;
+                });
+                if (match != files_.end())
+                    removedRows.push_back(static_cast<size_t>(match - files_.begin()));
+            } else {
+                ++failures;
+                debugLog("Failed to delete: " + file.path + " - file not found");
+            }
+        } catch (const std::filesystem::filesystem_error& error) {
+            ++failures;
+            debugLog("Failed to delete: " + file.path + " - " + error.what());
+        }
+        progress_->setValue(static_cast<int>(i + 1));
+        QApplication::processEvents();
+    }
+
+    std::sort(removedRows.begin(), removedRows.end());
+    removedRows.erase(std::unique(removedRows.begin(), removedRows.end()), removedRows.end());
+    for (auto row = removedRows.rbegin(); row != removedRows.rend(); ++row) {
+        delete list_->takeItem(static_cast<int>(*row));
+        files_.erase(files_.begin() + static_cast<std::ptrdiff_t>(*row));
+    }
+    progress_->hide();
+    status_->hide();
+    setEnabled(true);
+
+    QString summary = QString::fromUtf8("Deletion complete:\n\n✓ Successfully deleted: %1 file(s)\n").arg(successes);
+    if (failures > 0)
+        summary += QString::fromUtf8("✗ Failed to delete: %1 file(s)").arg(failures);
+    QMessageBox::information(this, "Deletion Complete", summary, QMessageBox::Ok);
+    if (files_.empty())
+        accept();
+}
+
+void RepairDialog::onSkipClicked()
+{
+    reject();
 }

@@ -4,44 +4,52 @@
 
 #include <QDialog>
 
-#include <functional>
+#include <string>
 #include <vector>
 
-class QPlainTextEdit;
+class QLabel;
+class QListWidget;
+class QProgressBar;
 class QPushButton;
-class QTableWidget;
 
-// Offers recordings that were never closed: repair the selected ones,
-// delete them after a confirmation, or skip. GUI thread only.
+// Offers the recordings a crash left unclosed: repairs the selected ones in
+// place, deletes them after a confirmation, or skips. Row i always shows
+// record i; both are removed together. GUI thread only; between files the
+// handlers let pending events run so the progress repaints, with the controls
+// disabled so no second run starts meanwhile.
 class RepairDialog : public QDialog {
     Q_OBJECT
 
 public:
     explicit RepairDialog(const std::vector<RF64Repairer::CorruptedFile>& files, QWidget* parent = nullptr);
 
-    // Asks before deleting; a test may answer instead of a message box.
-    void setDeleteConfirmation(std::function<bool(int fileCount)> confirm) { confirmDelete_ = std::move(confirm); }
+    // The selected rows' records that can be repaired, in row order.
+    std::vector<RF64Repairer::CorruptedFile> getSelectedFiles() const;
+    // The selected rows' records, in row order.
+    std::vector<RF64Repairer::CorruptedFile> getAllSelectedFiles() const;
 
-    int rowCount() const;
-    QString resultText() const;
+    std::string formatDuration(double seconds) const;
+    std::string formatFileSize(long long bytes) const;
 
-public slots:
-    void repairSelected();
-    void deleteSelected();
+private slots:
+    void onRepairClicked();
+    void onDeleteClicked();
+    void onSkipClicked();
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    enum Column { ColumnName, ColumnSize, ColumnDuration, ColumnChannels, ColumnSampleRate, ColumnStatus, ColumnCount };
-
-    void fillRow(int row, const RF64Repairer::CorruptedFile& file);
+    void setupUI();
+    void populateList();
     std::vector<int> selectedRows() const;
-    void report(const QString& line);
-    bool askDeleteConfirmation(int fileCount);
+    void showProgress(int maximum);
 
     std::vector<RF64Repairer::CorruptedFile> files_;
-    QTableWidget* table_ = nullptr;
-    QPlainTextEdit* results_ = nullptr;
-    std::function<bool(int)> confirmDelete_;
+    QListWidget* list_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QLabel* status_ = nullptr;
+    QPushButton* repairButton_ = nullptr;
+    QPushButton* deleteButton_ = nullptr;
+    QPushButton* skipButton_ = nullptr;
 };
