@@ -178,6 +178,28 @@ bool BwfFileWriter::writeFrames(const float* interleavedSamples, int64_t frames)
     return true;
 }
 
+bool BwfFileWriter::writeEncodedFrames(const uint8_t* encodedSamples, int64_t frames)
+{
+    if (!isOpen_)
+        return fail("No file is open");
+    if (frames < 0 || (frames > 0 && encodedSamples == nullptr))
+        return fail("Invalid frame block (" + std::to_string(frames) + " frames)");
+    if (std::ferror(file_))
+        return fail("An earlier write to " + path_ + " failed");
+    const int64_t samples = frames * channels_;
+    const size_t bytes = static_cast<size_t>(samples) * static_cast<size_t>(bytesPerSample(sampleFormat_));
+    if (!writeBytes(encodedSamples, bytes))
+        return false;
+    samplesWritten_ += samples;
+    bytesSinceFlush_ += bytes;
+    if (bytesSinceFlush_ >= kFlushThresholdBytes) {
+        bytesSinceFlush_ = 0;
+        if (std::fflush(file_) != 0)
+            return fail("Cannot write to " + path_ + ": " + systemReason());
+    }
+    return true;
+}
+
 bool BwfFileWriter::close()
 {
     if (!isOpen_)

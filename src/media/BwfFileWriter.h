@@ -78,6 +78,12 @@ public:
     // write every later write fails and close leaves the ds64 sizes at zero.
     bool writeFrames(const float* interleavedSamples, int64_t frames);
 
+    // Appends `frames` frames already encoded in the file's sample format
+    // (little-endian, interleaved, bytesPerSample each): a copy between files
+    // of one format carries every sample code unchanged. Same failures as
+    // writeFrames.
+    bool writeEncodedFrames(const uint8_t* encodedSamples, int64_t frames);
+
     // Patches the ds64 sizes and closes. Nothing happens when no file is open.
     // False when the patch or the close failed (the file then stays
     // recognisable as unclosed).

@@ -275,11 +275,6 @@ bool TakeRecorder::waitForWriterIdle(std::chrono::milliseconds timeout)
         lock, timeout, [this] { return writerState_.load(std::memory_order_acquire) == WriterState::Idle; });
 }
 
-void TakeRecorder::trackArmChanged(int /*track*/, bool /*wasArmed*/, bool /*armed*/)
-{
-    // Late-armed tracks join a running take here once they are built.
-}
-
 // --- Take start steps --------------------------------------------------------
 
 const TakeSettingsLatch& TakeRecorder::latchTakeSettings()
@@ -352,15 +347,8 @@ TakeFileSet TakeRecorder::openTakeFiles(const std::string& takeFolder, const Tak
 }
 
 // --- Hand-over points still to be filled ----------------------------------
-// Late-armed tracks, live backup and the copy queue plug in here; until they
-// are built a take records only the tracks armed at its start, nothing is
-// backed up and no copy queue is paused or resumed.
-
-void TakeRecorder::clearLateArmSlots() {}
-
-void TakeRecorder::writeLateArmChunk(uint64_t /*fromPosition*/, uint64_t /*toPosition*/) {}
-
-void TakeRecorder::finalizeLateArmTracks(std::vector<std::string>& /*closedFiles*/) {}
+// Live backup and the copy queue plug in here; until they are built nothing
+// is backed up and no copy queue is paused or resumed.
 
 void TakeRecorder::enqueueLiveBackupTakes(uint64_t /*startPosition*/, const TakeFileSet& /*files*/) {}
 

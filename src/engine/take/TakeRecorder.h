@@ -105,8 +105,12 @@ public:
     // Waits on the writer's own Idle notification; false on timeout.
     bool waitForWriterIdle(std::chrono::milliseconds timeout);
     WriterState writerState() const { return writerState_.load(std::memory_order_acquire); }
-    // Called when a track is armed or disarmed (late-arm hand-over point).
+    // Called after a track's arm flag changed. A track armed while the take
+    // is being recorded, not armed at its start, is captured from that
+    // moment into a hidden mono file and finalized when the take closes.
     void trackArmChanged(int track, bool wasArmed, bool armed);
+    // True while the running take captures the track armed after its start.
+    bool isLateArmCaptureActive(int track) const;
 
     // --- Take start steps (GUI thread, writer Idle) -----------------------
     const TakeSettingsLatch& latchTakeSettings();
@@ -177,9 +181,15 @@ private:
 
     // Hand-over points for late-armed tracks, live backup and the copy
     // queue; they do nothing until those parts are built.
+    struct LateArmSlot;
     void clearLateArmSlots();
+    void startLateArmCapture(int track);
+    void writeLateArmSlot(LateArmSlot& slot, uint64_t toPosition);
+    bool finalizeLateArmAsMonoFile(LateArmSlot& slot, std::vector<std::string>& closedFiles);
+    bool mergeLateArmTracks(std::vector<LateArmSlot>& slots, const std::string& polyFilePath,
+                            std::vector<std::string>& closedFiles);
     void writeLateArmChunk(uint64_t fromPosition, uint64_t toPosition);
-    void finalizeLateArmTracks(std::vector<std::string>& closedFiles);
+    bool finalizeLateArmTracks(std::vector<std::string>& closedFiles);
     void enqueueLiveBackupTakes(uint64_t startPosition, const TakeFileSet& files);
     void publishLiveBackupEnd(uint64_t endPosition, const std::string& finalBaseName);
     void queueBackupCopies(const std::vector<std::string>& closedFiles, const std::string& polyFilePath,
@@ -248,6 +258,26 @@ private:
     std::string takeName_;
     std::string polyFilePath_;
     std::vector<std::string> lastClosedTakeFiles_;
+
+    // Late-armed tracks: written by the GUI thread (a capture's start) and
+    // the ring writer (appends, finalization), each only under
+    // lateArmMutex_. lateArmOpen_ says captures may start: set by the take
+    // start, cleared by the finalization when it takes the slots out, so an
+    // arm after a write error ended the take cannot race the close.
+    struct LateArmSlot {
+        std::unique_ptr<BwfFileWriter> writer;
+        uint64_t sampleOffset = 0;   // frames from the take's first frame to the arming
+        uint64_t startFrame = 0;     // ring position at the arming
+        uint64_t nextFrame = 0;      // next ring position to append
+        int trackIndex = -1;
+        std::string tempPath;
+        std::string trackName;
+        bool lateArmActive = false;
+    };
+    mutable std::mutex lateArmMutex_;
+    std::array<LateArmSlot, kMaxTracks> lateArmSlots_;
+    bool lateArmOpen_ = false;
+    std::vector<float> lateArmBuffer_;
 
     // Render callback: frames of the running take (relaxed; reset by the start).
     std::array<std::atomic<int64_t>, 2> takeFrameCounters_{};
