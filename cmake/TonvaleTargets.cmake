@@ -4,7 +4,7 @@
 # library links only the folders below it.
 set(TONVALE_FOLDERS
   core realtime timecode media platform
-  engine backup controllers fileserver
+  backup engine controllers fileserver
   ui/mixer ui/tools ui/mainwindow
   app)
 

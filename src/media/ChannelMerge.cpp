@@ -66,24 +66,24 @@ void removeQuietly(const std::string& path)
     std::filesystem::remove(path, ignored);
 }
 
-bool verifyMerged(const std::string& path, int sampleRate, int channels, int64_t frames, std::string& reason)
+}  // namespace
+
+bool verifyWaveFile(const std::string& path, int sampleRate, int channels, int64_t frames, std::string& reason)
 {
     SF_INFO info;
     SndfileHandle file = openForReading(path, info);
     if (!file) {
-        reason = "Merged file cannot be read back: " + path + " (" + sf_strerror(nullptr) + ")";
+        reason = "File cannot be read back: " + path + " (" + sf_strerror(nullptr) + ")";
         return false;
     }
     if (info.channels != channels || info.samplerate != sampleRate || info.frames != frames) {
-        reason = "Merged file reads back as " + std::to_string(info.channels) + " channels, "
+        reason = path + " reads back as " + std::to_string(info.channels) + " channels, "
                  + std::to_string(info.samplerate) + " Hz, " + std::to_string(info.frames) + " frames; expected "
                  + std::to_string(channels) + ", " + std::to_string(sampleRate) + ", " + std::to_string(frames);
         return false;
     }
     return true;
 }
-
-}  // namespace
 
 ChannelMergeResult mergeChannels(const ChannelMergeRequest& request)
 {
@@ -172,7 +172,7 @@ ChannelMergeResult mergeChannels(const ChannelMergeRequest& request)
     if (!writer.close())
         return fail("Failed to close merged file: " + writer.lastError());
     std::string reason;
-    if (!verifyMerged(request.mergedPath, request.sampleRate, result.totalChannels, baseInfo.frames, reason))
+    if (!verifyWaveFile(request.mergedPath, request.sampleRate, result.totalChannels, baseInfo.frames, reason))
         return fail(reason);
     // rename replaces the original in one step: at every moment one whole
     // file is at the take's path.

@@ -49,3 +49,7 @@ struct ChannelMergeResult {
 };
 
 ChannelMergeResult mergeChannels(const ChannelMergeRequest& request);
+
+// Reads a written file back with libsndfile: true when it opens with exactly
+// these channels, rate and frames; otherwise false with the reason.
+bool verifyWaveFile(const std::string& path, int sampleRate, int channels, int64_t frames, std::string& reason);
