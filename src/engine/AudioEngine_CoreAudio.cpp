@@ -76,6 +76,7 @@ bool AudioEngine_CoreAudio::initialize()
     if (!unitInUse)
         ltcDecoder_->initialize(sampleRate_);
     loadChannelStripSettings();
+    takeRecorder_.initializeBlockWriter(bufferSizeFrames_);
     if (!unitInUse) {
         AudioDeviceId defaultOutput = kNoAudioDevice;
         if (audioSystem_->getDefaultOutputDevice(defaultOutput) == kAudioOk)

@@ -69,16 +69,30 @@ int AudioEngine_CoreAudio::getPostrollDuration() const
     return takeRecorder_.postrollSeconds();
 }
 
-void AudioEngine_CoreAudio::setBackupMediaPaths(bool /*enabled*/, const std::vector<std::string>& /*roots*/) {}
-void AudioEngine_CoreAudio::setBackupMediaPathsWithFormats(bool /*enabled*/,
-                                                           const std::vector<BackupPathInfo>& /*paths*/)
+void AudioEngine_CoreAudio::setBackupMediaPaths(bool enabled, const std::vector<std::string>& roots)
 {
+    std::vector<TakeRecorder::BackupDrive> drives;
+    for (const std::string& root : roots)
+        drives.push_back({root, 0});
+    takeRecorder_.setBackupDrives(enabled, drives);
 }
-void AudioEngine_CoreAudio::setLiveBackupActiveTake(bool /*enabled*/) {}
+
+void AudioEngine_CoreAudio::setBackupMediaPathsWithFormats(bool enabled, const std::vector<BackupPathInfo>& paths)
+{
+    std::vector<TakeRecorder::BackupDrive> drives;
+    for (const BackupPathInfo& info : paths)
+        drives.push_back({info.path, info.format});
+    takeRecorder_.setBackupDrives(enabled, drives);
+}
+
+void AudioEngine_CoreAudio::setLiveBackupActiveTake(bool enabled)
+{
+    takeRecorder_.setLiveBackupActiveTake(enabled);
+}
 
 bool AudioEngine_CoreAudio::isBackupCopyActive() const
 {
-    return false;
+    return takeRecorder_.isLiveBackupActive();
 }
 
 bool AudioEngine_CoreAudio::startRecording()
@@ -143,10 +157,11 @@ bool AudioEngine_CoreAudio::isTrackArmed(int track) const
 }
 
 // Frames, counted once per frame position whatever the take's layout and
-// channel count: those the ring writer skipped plus those direct capture lost.
+// channel count: those the ring writer skipped plus those direct capture lost;
+// with the samples the block writer could not write.
 int64_t AudioEngine_CoreAudio::getDroppedSamples() const
 {
-    return takeRecorder_.droppedRingFrames() + directCaptureEarlierLostFrames_.load(std::memory_order_relaxed)
+    return takeRecorder_.droppedSamples() + directCaptureEarlierLostFrames_.load(std::memory_order_relaxed)
            + directCaptureOverflowFrames_.load(std::memory_order_relaxed)
            + directCaptureUnderrunFrames_.load(std::memory_order_relaxed);
 }
@@ -156,12 +171,15 @@ int64_t AudioEngine_CoreAudio::getWriteErrors() const
     return takeRecorder_.writeErrors();
 }
 
-bool AudioEngine_CoreAudio::hasBackupDriveError(int /*drive*/) const
+bool AudioEngine_CoreAudio::hasBackupDriveError(int drive) const
 {
-    return false;
+    return takeRecorder_.hasBackupDriveError(drive);
 }
 
-void AudioEngine_CoreAudio::clearBackupDriveError(int /*drive*/) {}
+void AudioEngine_CoreAudio::clearBackupDriveError(int drive)
+{
+    takeRecorder_.clearBackupDriveError(drive);
+}
 
 bool AudioEngine_CoreAudio::waitForWriterIdle(std::chrono::milliseconds timeout)
 {

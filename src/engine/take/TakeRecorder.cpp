@@ -21,6 +21,15 @@ TakeRecorder::TakeRecorder(TakeEngineSide& engine, int sampleRate) : engine_(eng
 TakeRecorder::~TakeRecorder()
 {
     stopRingWriter();
+    std::vector<std::unique_ptr<LiveBackupWorker>> retired;
+    {
+        std::lock_guard<std::mutex> lock(backupMutex_);
+        retired = std::move(liveBackupWorkers_);
+        liveBackupWorkers_.clear();
+        liveTakeControls_.clear();
+    }
+    retireLiveBackupWorkers(retired);
+    blockWriter_.stop(true);
 }
 
 // --- Settings and metadata ---------------------------------------------------
@@ -347,12 +356,8 @@ TakeFileSet TakeRecorder::openTakeFiles(const std::string& takeFolder, const Tak
 }
 
 // --- Hand-over points still to be filled ----------------------------------
-// Live backup and the copy queue plug in here; until they are built nothing
-// is backed up and no copy queue is paused or resumed.
-
-void TakeRecorder::enqueueLiveBackupTakes(uint64_t /*startPosition*/, const TakeFileSet& /*files*/) {}
-
-void TakeRecorder::publishLiveBackupEnd(uint64_t /*endPosition*/, const std::string& /*finalBaseName*/) {}
+// The copy queue plugs in here; until it is built nothing is copied after a
+// take and no copy queue is paused or resumed.
 
 void TakeRecorder::queueBackupCopies(const std::vector<std::string>& /*closedFiles*/,
                                      const std::string& /*polyFilePath*/, const std::string& /*project*/,

@@ -83,6 +83,7 @@ void TakeRecorder::startLateArmCapture(int track)
     const uint64_t position = ring_->writePosition();
     const uint64_t takeStart = takeStartPosition_.load(std::memory_order_acquire);
     const uint64_t sampleOffset = position >= takeStart ? position - takeStart : 0;
+    publishLiveBackupArm(track, position);
 
     const std::string trackName = configuredTrackNames()[static_cast<size_t>(track)];
     const std::string tempPath = takeFolder_ + "/.late_arm_track_" + twoDigits(track + 1) + ".wav";
