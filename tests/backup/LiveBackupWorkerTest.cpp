@@ -11,6 +11,8 @@
 #include "support/TempHome.h"
 
 #include <sndfile.h>
+#include <sched.h>
+#include <sys/mount.h>
 
 #include <gtest/gtest.h>
 
@@ -344,6 +346,59 @@ TEST_F(LiveBackupWorkerTest, FullDriveFailsTheTakeWithoutAPartial)
         return verdict == LiveBackupWorker::Failed && driveFiles().empty() ? 0 : 1;
     });
     EXPECT_EQ(exitCode, 0);
+}
+
+// Real volumes: a small tmpfs that fills up, and one unmounted (lazily, as
+// a pulled drive leaves its empty mount point) in the middle of a take. Each
+// runs in a child with its own mount namespace; where mounting is refused
+// the test skips.
+TEST_F(LiveBackupWorkerTest, TmpfsDriveThatFillsUpOrIsUnmounted)
+{
+    constexpr int kMountRefused = 77;
+    struct VolumeCase {
+        const char* name;
+        const char* options;
+        bool unmountMidTake;
+        const char* reason;
+    };
+    const VolumeCase cases[] = {
+        {"fills up", "size=256k", false, "LiveBackupWorker: Live poly backup write failed"},
+        {"unmounted mid-take", "size=64m", true, "LiveBackupWorker: Backup drive is no longer mounted"},
+    };
+    for (const VolumeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(drive_);
+        fs::create_directories(drive_);
+        ring_ = std::make_shared<RecordingRing>(kWidth, kCapacity);
+        feedTo(1000);
+        const int exitCode = runChildWithFileSizeLimit(int64_t{1} << 40, [&]() -> int {
+            if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+                || ::mount("tmpfs", drive_.c_str(), "tmpfs", 0, c.options) != 0)
+                return kMountRefused;
+            auto worker = std::make_unique<LiveBackupWorker>(drive_);
+            LiveBackupWorker::TakeDescriptor take = descriptor(0, 0);
+            const auto control = take.control;
+            worker->enqueue(std::move(take));
+            if (c.unmountMidTake) {
+                while (driveFiles().empty())
+                    std::this_thread::yield();
+                if (::umount2(drive_.c_str(), MNT_DETACH) != 0)
+                    return 2;
+            }
+            feedTo(40000);
+            control->endFrame.store(40000);
+            if (waitForVerdict(*control) != LiveBackupWorker::Failed)
+                return 3;
+            if (home_.logText().find(c.reason) == std::string::npos)
+                return 4;
+            worker.reset();
+            // Nothing left on the volume, nor on the disk below it.
+            return driveFiles().empty() ? 0 : 5;
+        });
+        if (exitCode == kMountRefused)
+            GTEST_SKIP() << "mounting a tmpfs in a private mount namespace is refused here";
+        EXPECT_EQ(exitCode, 0);
+    }
 }
 
 }  // namespace
