@@ -131,7 +131,9 @@ TEST_F(LateArmTest, MonoTakeGetsAFileWithTheTimeReferenceOfItsArming)
 }
 
 // Arms that must not start a capture: a track armed at the start, disarmed
-// and armed again; an arm during the post-roll; a track number out of range.
+// and armed again; an arm while the writer is no longer Recording (a write
+// error ended the take, `recording` still true); an arm during the
+// post-roll; a track number out of range.
 TEST_F(LateArmTest, ArmsThatStartNoCapture)
 {
     setUpTakeRoad(16, kFileFormatPolyphonic);
@@ -144,11 +146,16 @@ TEST_F(LateArmTest, ArmsThatStartNoCapture)
     engine_->setTrackArmed(0, true);
     engine_->setTrackArmed(40, true);
     EXPECT_FALSE(engine_->isTrackArmed(40));
+    engine_->takeRecorder().setWriterStateForTest(WriterState::Finalizing);
+    engine_->setTrackArmed(5, true);
+    EXPECT_FALSE(engine_->takeRecorder().isLateArmCaptureActive(5));
+    engine_->takeRecorder().setWriterStateForTest(WriterState::Recording);
     ASSERT_TRUE(engine_->stopRecording());
     engine_->setTrackArmed(3, true);  // during the post-roll
     step(kSecond);
     ASSERT_TRUE(waitUntilIdle());
-    EXPECT_FALSE(logHas("Triggering late-arm capture"));
+    EXPECT_EQ(logCount("Triggering late-arm capture"), 1);  // track 5's, which started nothing
+    EXPECT_FALSE(logHas("Late-arm track 5 started"));
     EXPECT_TRUE(logHas("CoreAudio: setTrackArmed called - track=40 armed=true"));
     EXPECT_TRUE(logHas("CoreAudio: No late-armed tracks to finalize"));
     const AudioFile file = readWithSndfile(engine_->getLastClosedTakeFiles().at(0));

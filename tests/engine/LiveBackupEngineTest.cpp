@@ -154,6 +154,40 @@ TEST_F(LiveBackupEngineTest, BackupFilesEqualThePrimaryTakeWithItsLateArm)
     }
 }
 
+// The take renamed at its stop (take number changed during the take), its
+// post-roll then cut: the backup is published under the stop's name, as the
+// primary file is renamed to it.
+TEST_F(LiveBackupEngineTest, CutPostrollKeepsTheNameSettledAtStop)
+{
+    setUpTakeRoad(8, kFileFormatPolyphonic);
+    const std::string drive = home_.pathStd() + "/drive";
+    fs::create_directories(drive);
+    engine_->setBackupMediaPathsWithFormats(true, {{drive, 0}});
+    engine_->setLiveBackupActiveTake(true);
+    engine_->setPostrollDuration(2);
+    armTracks({0});
+    step(kSecond);
+    ASSERT_TRUE(engine_->startRecording());
+    const auto controls = engine_->takeRecorder().liveTakeControls();
+    ASSERT_EQ(controls.size(), 1u);
+    step(kSecond);
+    AudioEngineBase::RecordingMetadata metadata = engine_->getRecordingMetadata();
+    metadata.take = "07";
+    engine_->setRecordingMetadata(metadata);
+    ASSERT_TRUE(engine_->stopRecording());
+    step(kSecond / 2);
+    engine_->cancelPendingPostroll();
+    ASSERT_TRUE(waitUntilIdle());
+    EXPECT_EQ(waitForVerdict(*controls[0]), LiveBackupWorker::Verified);
+    const std::vector<std::string> primary = engine_->getLastClosedTakeFiles();
+    ASSERT_EQ(primary.size(), 1u);
+    EXPECT_NE(primary[0].find("_T07"), std::string::npos) << primary[0];
+    const std::vector<std::string> copies = wavFiles(drive);
+    ASSERT_EQ(copies.size(), 1u);
+    EXPECT_EQ(fs::path(copies[0]).filename(), fs::path(primary[0]).filename());
+    EXPECT_EQ(readWithSndfile(copies[0]).frames, readWithSndfile(primary[0]).frames);
+}
+
 // Drive indices outside 0..7 have no error; a failure flag, a worker's error
 // and a block-writer file of the drive each raise it, and clearing clears.
 TEST_F(LiveBackupEngineTest, DriveErrorsAndTheBlockWriterCounters)
