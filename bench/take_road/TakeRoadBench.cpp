@@ -3,18 +3,22 @@
 // the writer is less than half a ring behind, with no real-time pacing.
 // Prints frames written per second against the real-time rate, the writer's
 // largest lag behind the ring and the time from stop to Idle, for both
-// layouts.
+// layouts. Then a real-time take (TONVALE_BENCH_LIVE_SECONDS, default 60)
+// with 0, 1 and 8 live backup drives (folders): the primary writer's largest
+// lag, dropped samples and stop-to-Idle time against the run without drives.
 #include "core/ConfigManager.h"
 #include "engine/AudioEngine_CoreAudio.h"
 #include "platform/audio/VirtualAudioSystem.h"
 #include "support/BenchHome.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -41,7 +45,7 @@ struct Figures {
     double drainFramesPerSecond = 0.0; // a held writer draining half a ring
 };
 
-std::shared_ptr<VirtualAudioSystem> makeSystem()
+std::shared_ptr<VirtualAudioSystem> makeSystem(VirtualAudioSystem::Mode mode = VirtualAudioSystem::Mode::Stepped)
 {
     VirtualAudioDescription description;
     VirtualDeviceDescription device;
@@ -50,7 +54,7 @@ std::shared_ptr<VirtualAudioSystem> makeSystem()
     device.inputStreams = {kTracks};
     device.outputStreams = {2};
     description.devices = {device};
-    return std::make_shared<VirtualAudioSystem>(VirtualAudioSystem::Mode::Stepped, description);
+    return std::make_shared<VirtualAudioSystem>(mode, description);
 }
 
 bool setUpEngine(BenchEngine& engine, int fileFormat)
@@ -130,6 +134,52 @@ bool runTake(int fileFormat, const std::string& saveLocation, Figures& figures)
     return true;
 }
 
+struct LiveFigures {
+    uint64_t largestLagFrames = 0;
+    int64_t droppedSamples = 0;
+    int64_t writeErrors = 0;
+    double stopToIdleMs = 0.0;
+    int verified = 0;
+};
+
+// A polyphonic take in real time with `drives` live backup drives, half of
+// them mono; the verdicts are awaited after Idle (they do not hold it up).
+bool runLiveTake(int drives, int seconds, const std::string& folder, LiveFigures& figures)
+{
+    ConfigManager::getInstance()->setString("media.saveLocation", folder + "/primary");
+    auto system = makeSystem(VirtualAudioSystem::Mode::RealTime);
+    BenchEngine engine(system, AudioEngine_CoreAudio::kRecordingRingSeconds);
+    if (!setUpEngine(engine, 0))
+        return false;
+    std::vector<AudioEngineBase::BackupPathInfo> paths;
+    for (int d = 0; d < drives; ++d) {
+        const std::string root = folder + "/drive" + std::to_string(d);
+        std::filesystem::create_directories(root);
+        paths.push_back({root, d % 2});
+    }
+    engine.setBackupMediaPathsWithFormats(drives > 0, paths);
+    engine.setLiveBackupActiveTake(drives > 0);
+    if (!engine.startRecording())
+        return false;
+    const auto controls = engine.takeRecorder().liveTakeControls();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const Clock::time_point stop = Clock::now();
+    engine.stopRecording();
+    if (!engine.waitForWriterIdle(std::chrono::seconds(120)))
+        return false;
+    figures.stopToIdleMs = std::chrono::duration<double, std::milli>(Clock::now() - stop).count();
+    figures.largestLagFrames = engine.getRingWriterLargestLagFrames();
+    figures.droppedSamples = engine.getDroppedSamples();
+    figures.writeErrors = engine.getWriteErrors();
+    for (const auto& control : controls) {
+        while (control && control->status.load() == LiveBackupWorker::Pending)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        figures.verified += control && control->status.load() == LiveBackupWorker::Verified ? 1 : 0;
+    }
+    engine.shutdown();
+    return true;
+}
+
 }  // namespace
 
 int main()
@@ -159,6 +209,31 @@ int main()
                     f.framesPerSecond, f.framesPerSecond / kRate, f.renderSeconds,
                     static_cast<unsigned long long>(f.largestLagFrames), f.stopToIdleMs, f.drainFramesPerSecond,
                     f.drainFramesPerSecond / kRate);
+        std::error_code error;
+        std::filesystem::remove_all(folder, error);
+    }
+
+    const char* secondsText = std::getenv("TONVALE_BENCH_LIVE_SECONDS");
+    const int liveSeconds = secondsText ? std::max(1, std::atoi(secondsText)) : kTakeSeconds;
+    std::printf("\nlive backup: %d s polyphonic take in real time, 33 channels, drives are folders (half mono)\n",
+                liveSeconds);
+    std::printf("%-8s %16s %12s %10s %12s %14s %12s %10s\n", "drives", "largest lag", "x no drives", "dropped",
+                "write errors", "stop->Idle ms", "x no drives", "verified");
+    LiveFigures baseline;
+    for (const int drives : {0, 1, 8}) {
+        LiveFigures f;
+        const std::string folder = home.path() + "/live-" + std::to_string(drives);
+        if (!runLiveTake(drives, liveSeconds, folder, f)) {
+            std::fprintf(stderr, "live take failed (%d drives)\n", drives);
+            return 1;
+        }
+        if (drives == 0)
+            baseline = f;
+        std::printf("%-8d %10llu frames %12.2f %10lld %12lld %14.1f %12.2f %7d/%d\n", drives,
+                    static_cast<unsigned long long>(f.largestLagFrames),
+                    static_cast<double>(f.largestLagFrames) / static_cast<double>(std::max<uint64_t>(baseline.largestLagFrames, 1)),
+                    static_cast<long long>(f.droppedSamples), static_cast<long long>(f.writeErrors), f.stopToIdleMs,
+                    f.stopToIdleMs / std::max(baseline.stopToIdleMs, 0.001), f.verified, drives);
         std::error_code error;
         std::filesystem::remove_all(folder, error);
     }

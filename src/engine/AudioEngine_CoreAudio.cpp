@@ -81,6 +81,7 @@ bool AudioEngine_CoreAudio::initialize()
         ltcDecoder_->initialize(sampleRate_);
     startBackupCopyQueue();
     loadChannelStripSettings();
+    takeRecorder_.initializeBlockWriter(bufferSizeFrames_);
     if (!unitInUse) {
         AudioDeviceId defaultOutput = kNoAudioDevice;
         if (audioSystem_->getDefaultOutputDevice(defaultOutput) == kAudioOk)

@@ -311,6 +311,9 @@ public:
     // The files of the last take as they were named when it was closed
     // (renamed ones under their new names); empty while a take runs.
     std::vector<std::string> getLastClosedTakeFiles() const;
+    // The recording side itself: its block writer, the live verdicts of the
+    // latest take and the block-writer files of each backup drive.
+    TakeRecorder& takeRecorder() { return takeRecorder_; }
 
 protected:
     // The LTC reader: fed by the render callback, read by the take start;

@@ -21,13 +21,24 @@ void AudioEngine_CoreAudio::setBackupMediaPaths(bool enabled, const std::vector<
 
 void AudioEngine_CoreAudio::setBackupMediaPathsWithFormats(bool enabled, const std::vector<BackupPathInfo>& paths)
 {
-    std::lock_guard<std::mutex> lock(backupMutex_);
-    backupEnabled_ = enabled;
-    backupPaths_ = paths;
-    liveTakeControls_.clear();
+    {
+        std::lock_guard<std::mutex> lock(backupMutex_);
+        backupEnabled_ = enabled;
+        backupPaths_ = paths;
+        liveTakeControls_.clear();
+    }
+    // The live-backup workers follow the same drive list, in the same order,
+    // so a drive's live verdict and its copy job meet by index.
+    std::vector<TakeRecorder::BackupDrive> drives;
+    for (const BackupPathInfo& info : paths)
+        drives.push_back({info.path, info.format});
+    takeRecorder_.setBackupDrives(enabled, drives);
 }
 
-void AudioEngine_CoreAudio::setLiveBackupActiveTake(bool /*enabled*/) {}
+void AudioEngine_CoreAudio::setLiveBackupActiveTake(bool enabled)
+{
+    takeRecorder_.setLiveBackupActiveTake(enabled);
+}
 
 void AudioEngine_CoreAudio::setLiveTakeControlsForTest(std::vector<std::shared_ptr<LiveBackupTakeControl>> controls)
 {
@@ -40,14 +51,15 @@ bool AudioEngine_CoreAudio::isBackupCopyActive() const
     // The drive display polls this: the queue answers from atomics and a
     // short lock on its job list, never by waiting for a copy.
     const BackupCopyQueue* queue = backupCopyQueue();
-    return queue && queue->hasWork();
+    return (queue && queue->hasWork()) || takeRecorder_.isLiveBackupActive();
 }
 
 bool AudioEngine_CoreAudio::hasBackupDriveError(int drive) const
 {
     if (drive < 0 || drive >= kMaxBackupDrives)
         return false;
-    return backupDriveFailed_[static_cast<size_t>(drive)].load(std::memory_order_acquire);
+    return backupDriveFailed_[static_cast<size_t>(drive)].load(std::memory_order_acquire)
+           || takeRecorder_.hasBackupDriveError(drive);
 }
 
 void AudioEngine_CoreAudio::clearBackupDriveError(int drive)
@@ -55,6 +67,7 @@ void AudioEngine_CoreAudio::clearBackupDriveError(int drive)
     if (drive < 0 || drive >= kMaxBackupDrives)
         return;
     backupDriveFailed_[static_cast<size_t>(drive)].store(false, std::memory_order_release);
+    takeRecorder_.clearBackupDriveError(drive);
 }
 
 AudioEngine_CoreAudio::Snapshot AudioEngine_CoreAudio::snapshotBackupDrives() const

@@ -132,10 +132,11 @@ bool AudioEngine_CoreAudio::isTrackArmed(int track) const
 }
 
 // Frames, counted once per frame position whatever the take's layout and
-// channel count: those the ring writer skipped plus those direct capture lost.
+// channel count: those the ring writer skipped plus those direct capture lost;
+// with the samples the block writer could not write.
 int64_t AudioEngine_CoreAudio::getDroppedSamples() const
 {
-    return takeRecorder_.droppedRingFrames() + directCaptureEarlierLostFrames_.load(std::memory_order_relaxed)
+    return takeRecorder_.droppedSamples() + directCaptureEarlierLostFrames_.load(std::memory_order_relaxed)
            + directCaptureOverflowFrames_.load(std::memory_order_relaxed)
            + directCaptureUnderrunFrames_.load(std::memory_order_relaxed)
            // Frames an audio server skipped (xruns) never reached the ring.

@@ -15,7 +15,7 @@ protected:
     static constexpr int kRate = 48000;
     static constexpr uint32_t kBlockFrames = 256;
     static constexpr int kLtcChannel = 7;
-    static constexpr size_t kFedFrames = 12 * 48000;
+    static constexpr size_t kFedFrames = 16 * 48000;
 
     void SetUp() override {}
     // A stepped engine (or a real-time one) with a ring of `ringSeconds`,

@@ -21,6 +21,15 @@ TakeRecorder::TakeRecorder(TakeEngineSide& engine, int sampleRate) : engine_(eng
 TakeRecorder::~TakeRecorder()
 {
     stopRingWriter();
+    std::vector<std::unique_ptr<LiveBackupWorker>> retired;
+    {
+        std::lock_guard<std::mutex> lock(backupMutex_);
+        retired = std::move(liveBackupWorkers_);
+        liveBackupWorkers_.clear();
+        liveTakeControls_.clear();
+    }
+    retireLiveBackupWorkers(retired);
+    blockWriter_.stop(true);
 }
 
 // --- Settings and metadata ---------------------------------------------------
@@ -275,11 +284,6 @@ bool TakeRecorder::waitForWriterIdle(std::chrono::milliseconds timeout)
         lock, timeout, [this] { return writerState_.load(std::memory_order_acquire) == WriterState::Idle; });
 }
 
-void TakeRecorder::trackArmChanged(int /*track*/, bool /*wasArmed*/, bool /*armed*/)
-{
-    // Late-armed tracks join a running take here once they are built.
-}
-
 // --- Take start steps --------------------------------------------------------
 
 const TakeSettingsLatch& TakeRecorder::latchTakeSettings()
@@ -352,17 +356,4 @@ TakeFileSet TakeRecorder::openTakeFiles(const std::string& takeFolder, const Tak
 }
 
 // --- Hand-over points still to be filled ----------------------------------
-// Late-armed tracks and live backup plug in here; until they are built a
-// take records only the tracks armed at its start and nothing is backed up
-// live. The copy queue's hand-overs are in TakeRecorderBackup.cpp.
-
-void TakeRecorder::clearLateArmSlots() {}
-
-void TakeRecorder::writeLateArmChunk(uint64_t /*fromPosition*/, uint64_t /*toPosition*/) {}
-
-void TakeRecorder::finalizeLateArmTracks(std::vector<std::string>& /*closedFiles*/) {}
-
-void TakeRecorder::enqueueLiveBackupTakes(uint64_t /*startPosition*/, const TakeFileSet& /*files*/) {}
-
-void TakeRecorder::publishLiveBackupEnd(uint64_t /*endPosition*/, const std::string& /*finalBaseName*/) {}
 

@@ -5,6 +5,8 @@
 #include "engine/take/TakeFileSet.h"
 #include "engine/take/TakeSettings.h"
 #include "engine/take/WriterState.h"
+#include "backup/LiveBackupWorker.h"
+#include "media/AsyncDiskWriter.h"
 #include "media/BwfFileWriter.h"
 #include "realtime/RecordingRing.h"
 
@@ -109,8 +111,12 @@ public:
     // Waits on the writer's own Idle notification; false on timeout.
     bool waitForWriterIdle(std::chrono::milliseconds timeout);
     WriterState writerState() const { return writerState_.load(std::memory_order_acquire); }
-    // Called when a track is armed or disarmed (late-arm hand-over point).
+    // Called after a track's arm flag changed. A track armed while the take
+    // is being recorded, not armed at its start, is captured from that
+    // moment into a hidden mono file and finalized when the take closes.
     void trackArmChanged(int track, bool wasArmed, bool armed);
+    // True while the running take captures the track armed after its start.
+    bool isLateArmCaptureActive(int track) const;
 
     // --- Take start steps (GUI thread, writer Idle) -----------------------
     const TakeSettingsLatch& latchTakeSettings();
@@ -122,11 +128,46 @@ public:
     TakeFileSet openTakeFiles(const std::string& takeFolder, const TakeMetadata& snapshot,
                               const std::array<bool, kMaxTracks>& armedAtStart, int trackCount);
 
+    // --- Backup drives (GUI thread) ------------------------------------------
+    // A drive is its index in the list (0..7 get a live worker). Every call
+    // replaces the live workers: a take they were copying fails and the copy
+    // queue copies it after the take instead.
+    struct BackupDrive {
+        std::string path;  // the drive's root folder
+        int layout = 0;    // 0 polyphonic, 1 mono
+    };
+    static constexpr int kMaxLiveBackupDrives = 8;
+    void setBackupDrives(bool enabled, const std::vector<BackupDrive>& drives);
+    void setLiveBackupActiveTake(bool enabled);
+    // A live worker still copies or has takes queued.
+    bool isLiveBackupActive() const;
+    // The drive's own failure flag, its live worker's error or an error of
+    // a block-writer file registered for it.
+    bool hasBackupDriveError(int drive) const;
+    void clearBackupDriveError(int drive);
+    void markBackupDriveFailed(int drive);
+    // The live verdicts of the latest take, by drive (empty where no worker
+    // took it), for the copy queue.
+    std::vector<std::shared_ptr<LiveBackupWorker::TakeControl>> liveTakeControls() const;
+
+    // --- Block ring writer (owner) -----------------------------------------
+    // Sizes the block writer's ring (30 s at the engine's rate, 64 channels)
+    // for blocks of up to bufferSizeFrames.
+    void initializeBlockWriter(int bufferSizeFrames);
+    AsyncDiskWriter& blockWriter() { return blockWriter_; }
+    // The block writer's files that belong to a backup drive.
+    void setBackupDriveWriterIds(int drive, std::vector<int> writerIds);
+
     // --- Health and progress (any thread) ----------------------------------
     // Frames the ring writer lost because it fell a ring behind: one per lost
     // frame position of the take, whatever its layout and channel count.
     int64_t droppedRingFrames() const { return droppedRingFrames_.load(std::memory_order_relaxed); }
-    int64_t writeErrors() const { return writeErrorCount_.load(std::memory_order_relaxed); }
+    // With the block writer's: samples it never wrote, blocks a file refused.
+    int64_t droppedSamples() const { return droppedRingFrames() + blockWriter_.getDroppedSamples(); }
+    int64_t writeErrors() const
+    {
+        return writeErrorCount_.load(std::memory_order_relaxed) + blockWriter_.getWriteErrors();
+    }
     void countWriteError() { writeErrorCount_.fetch_add(1, std::memory_order_relaxed); }
     uint64_t ringWriterReadPosition() const { return ringWriterReadPosition_.load(std::memory_order_acquire); }
     uint64_t ringWriterLargestLagFrames() const { return ringWriterLargestLag_.load(std::memory_order_relaxed); }
@@ -181,11 +222,18 @@ private:
 
     // Hand-over points for late-armed tracks, live backup and the copy
     // queue; they do nothing until those parts are built.
+    struct LateArmSlot;
     void clearLateArmSlots();
+    void startLateArmCapture(int track);
+    void writeLateArmSlot(LateArmSlot& slot, uint64_t toPosition);
+    bool finalizeLateArmAsMonoFile(LateArmSlot& slot, std::vector<std::string>& closedFiles);
+    bool mergeLateArmTracks(std::vector<LateArmSlot>& slots, const std::string& polyFilePath,
+                            std::vector<std::string>& closedFiles);
     void writeLateArmChunk(uint64_t fromPosition, uint64_t toPosition);
-    void finalizeLateArmTracks(std::vector<std::string>& closedFiles);
+    bool finalizeLateArmTracks(std::vector<std::string>& closedFiles);
     void enqueueLiveBackupTakes(uint64_t startPosition, const TakeFileSet& files);
     void publishLiveBackupEnd(uint64_t endPosition, const std::string& finalBaseName);
+    void publishLiveBackupArm(int track, uint64_t armPosition);
     void queueBackupCopies(const std::vector<std::string>& closedFiles, const std::string& polyFilePath,
                            const std::string& project, const std::string& soundRoll);
     void pauseCopyQueue();
@@ -253,6 +301,41 @@ private:
     std::string takeName_;
     std::string polyFilePath_;
     std::vector<std::string> lastClosedTakeFiles_;
+
+    // Late-armed tracks: written by the GUI thread (a capture's start) and
+    // the ring writer (appends, finalization), each only under
+    // lateArmMutex_. lateArmOpen_ says captures may start: set by the take
+    // start, cleared by the finalization when it takes the slots out, so an
+    // arm after a write error ended the take cannot race the close.
+    struct LateArmSlot {
+        std::unique_ptr<BwfFileWriter> writer;
+        uint64_t sampleOffset = 0;   // frames from the take's first frame to the arming
+        uint64_t startFrame = 0;     // ring position at the arming
+        uint64_t nextFrame = 0;      // next ring position to append
+        int trackIndex = -1;
+        std::string tempPath;
+        std::string trackName;
+        bool lateArmActive = false;
+    };
+    mutable std::mutex lateArmMutex_;
+    std::array<LateArmSlot, kMaxTracks> lateArmSlots_;
+    bool lateArmOpen_ = false;
+    std::vector<float> lateArmBuffer_;
+
+    // Backup drives and their live workers. backupMutex_ guards all but the
+    // atomics; it is taken before a worker's or a control's own mutex and
+    // never while a worker is being waited for.
+    void rebuildLiveBackupWorkersLocked(std::vector<std::unique_ptr<LiveBackupWorker>>& retired);
+    static void retireLiveBackupWorkers(std::vector<std::unique_ptr<LiveBackupWorker>>& retired);
+    mutable std::mutex backupMutex_;
+    bool backupEnabled_ = false;
+    std::vector<BackupDrive> backupDrives_;
+    std::atomic<bool> liveBackupActiveTake_{false};
+    std::vector<std::unique_ptr<LiveBackupWorker>> liveBackupWorkers_;
+    std::vector<std::shared_ptr<LiveBackupWorker::TakeControl>> liveTakeControls_;
+    std::array<std::atomic<bool>, kMaxLiveBackupDrives> backupDriveFailed_{};
+    std::array<std::vector<int>, kMaxLiveBackupDrives> backupDriveWriterIds_;
+    AsyncDiskWriter blockWriter_;
 
     // Render callback: frames of the running take (relaxed; reset by the start).
     std::array<std::atomic<int64_t>, 2> takeFrameCounters_{};

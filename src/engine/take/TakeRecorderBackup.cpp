@@ -27,9 +27,12 @@ void TakeRecorder::queueBackupCopies(const std::vector<std::string>& closedFiles
 {
     if (!backupSide_)
         return;
-    const TakeBackupSide::Snapshot backup = backupSide_->snapshotBackupDrives();
+    TakeBackupSide::Snapshot backup = backupSide_->snapshotBackupDrives();
     if (!backup.enabled || backup.drives.empty())
         return;
+    // The live backup's verdicts for this take, one per drive in drive order.
+    if (backup.takeControls.empty())
+        backup.takeControls = liveTakeControls();
     debugLog("CoreAudio: Queueing background backup copies to " + std::to_string(backup.drives.size()) + " drives");
 
     // The layout the take was recorded in, latched at its start.
