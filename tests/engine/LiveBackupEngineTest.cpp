@@ -96,6 +96,14 @@ TEST_F(LiveBackupEngineTest, BackupFilesEqualThePrimaryTakeWithItsLateArm)
     }
     EXPECT_FALSE(engine_->hasBackupDriveError(0));
     EXPECT_FALSE(engine_->hasBackupDriveError(1));
+    // The after-take copy jobs see both live verdicts and copy nothing again.
+    const auto copyDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (engine_->isBackupCopyActive() && std::chrono::steady_clock::now() < copyDeadline)
+        std::this_thread::yield();
+    EXPECT_FALSE(engine_->isBackupCopyActive());
+    EXPECT_TRUE(logHas("Live backup verified; fallback copy skipped for " + polyDrive + "/Tonvale/"));
+    EXPECT_TRUE(logHas("Live backup verified; fallback copy skipped for " + monoDrive + "/Tonvale/"));
+    EXPECT_FALSE(logHas("BackupCopyQueue: Copied "));
 
     const std::vector<std::string> primary = engine_->getLastClosedTakeFiles();
     ASSERT_EQ(primary.size(), 1u);
