@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+// Timecode text <-> samples since midnight, without drop-frame counting.
+// The two are exact inverses: every HH:MM:SS:FF of a day that
+// parseTimecodeToSamples turns into samples is shown again as that text by
+// samplesToTimecodeText, at any sample and frame rate. GUI-free, any thread.
+
+// "HH:MM:SS:FF" to samples: (h*3600 + m*60 + s) * rate + (rate / fps) * ff,
+// truncated. 0 for bad input (fps not above 0, rate 0, not four numeric
+// parts, hours above 23, minutes or seconds above 59, negative frames).
+uint64_t parseTimecodeToSamples(const QString& text, uint32_t rate, double fps);
+
+// Samples to "HH:MM:SS:FF" (hours wrap at 24): the frame is the one whose
+// parsed start is the last at or before `samples`. Empty when samples or
+// rate is 0 or fps is not above 0.
+QString samplesToTimecodeText(uint64_t samples, uint32_t rate, double fps);
