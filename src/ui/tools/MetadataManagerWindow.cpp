@@ -138,6 +138,10 @@ void MetadataManagerWindow::setupUI() {
     samplesSinceMidnightLabel_ = new QLabel(kDash, recordingGroup_);
     userBitsLabel_ = new QLabel(kDash, recordingGroup_);
     bitDepthLabel_ = new QLabel(kDash, recordingGroup_);
+    // Value labels keep their line height; spare room goes below the form.
+    for (QLabel* label : {currentFileLabel_, channelsLabel_, sampleRateLabel_, tcSampleRateLabel_, frameRateLabel_,
+                          lengthLabel_, samplesSinceMidnightLabel_, userBitsLabel_, bitDepthLabel_})
+        label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     recordingLayout_->addRow(QStringLiteral("Sample Rate:"), sampleRateLabel_);
     recordingLayout_->addRow(QStringLiteral("TC Sample Rate:"), tcSampleRateLabel_);
     recordingLayout_->addRow(QStringLiteral("Frame Rate:"), frameRateLabel_);
@@ -152,6 +156,8 @@ void MetadataManagerWindow::setupUI() {
     trackTable_ = new QTableWidget(0, 4, trackGroup_);
     trackTable_->setHorizontalHeaderLabels({"Interleave", "Channel", "Track Name", "Function"});
     trackTable_->horizontalHeader()->setStretchLastSection(true);
+    trackTable_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    trackTable_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     trackTable_->verticalHeader()->setVisible(false);
     trackTable_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::SelectedClicked);
     trackLayout_->addWidget(trackTable_);

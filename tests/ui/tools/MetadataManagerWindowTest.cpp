@@ -461,6 +461,16 @@ TEST_F(MetadataManagerWindowTest, BatchSaveKeepsMixedFlagsAndCountsFailures) {
     EXPECT_EQ(ma.scene, "50");
     EXPECT_EQ(mc.scene, "50");
     EXPECT_EQ(ma.take, "3");
+
+    // A click on the mixed box decides for every file.
+    selectRows(fileTable(w), {0, 2});
+    ASSERT_EQ(box(w, "Circled:")->checkState(), Qt::PartiallyChecked);
+    box(w, "Circled:")->click();
+    EXPECT_EQ(box(w, "Circled:")->checkState(), Qt::Checked);
+    w.findButton("Save Changes to Selected Files")->click();
+    EXPECT_TRUE(BwfMetadataReader::readMetadata(c.toStdString()).circled);
+    EXPECT_TRUE(BwfMetadataReader::readMetadata(a.toStdString()).circled);
+    EXPECT_FALSE(BwfMetadataReader::readMetadata(c.toStdString()).wildTrack);
 }
 
 TEST_F(MetadataManagerWindowTest, StillRecordingTakeIsRefused) {
