@@ -1,14 +1,111 @@
 #pragma once
 
-#include <QMainWindow>
+#include "media/BwfMetadataReader.h"
 
-// The take metadata browser. The main window keeps one, shows it on demand
-// and deletes it when it goes; closing it only hides it.
-// Threads: GUI thread only.
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <set>
+#include <vector>
+
+class QCheckBox;
+class QFormLayout;
+class QGroupBox;
+class QHBoxLayout;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+class QTextEdit;
+class QVBoxLayout;
+
+// Collects recorded broadcast-wave files, shows their bext and iXML metadata
+// and edits it in place, one file or a batch. GUI thread only; files are read
+// and written synchronously. The audio of a file is never touched: the editor
+// only rewrites the bext Description/TimeReference and the iXML text.
 class MetadataManagerWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    explicit MetadataManagerWindow(QWidget* parent = nullptr);
-    ~MetadataManagerWindow() override = default;
+    explicit MetadataManagerWindow(QWidget* parent);
+
+    void addFiles(const QStringList& paths);
+
+    static QString formatFileSize(uint64_t bytes);
+    static QString formatTimecode(uint64_t timeReference, uint32_t rate, double fps);
+    static QString formatDuration(double seconds);
+    static QString formatFrameRate(double fps);
+
+private slots:
+    void onAddFiles();
+    void onRemoveFile();
+    void onClear();
+    void onFileSelectionChanged();
+    void onMetadataChanged();
+    void onSaveChanges();
+    void onTimecodeClicked();
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+    // Seams for tests: the file dialog and the message boxes.
+    virtual QStringList chooseFiles(const QString& startFolder);
+    virtual void showInformation(const QString& title, const QString& text);
+    virtual void showWarning(const QString& title, const QString& text);
+
+private:
+    void setupUI();
+    void updateMetadataDisplay();
+    void addChosenFiles(const QStringList& paths);
+    void fillRow(int row, bool allColumns);
+    std::vector<int> selectedRows() const;
+    QString getCommonValue(const std::function<QString(const BwfMetadata&)>& accessor) const;
+    // Qt::PartiallyChecked when the selected files differ.
+    Qt::CheckState getCommonFlag(const std::function<bool(const BwfMetadata&)>& accessor) const;
+    void setFlagBox(QCheckBox* box, Qt::CheckState state);
+
+    QWidget* centralWidget_ = nullptr;
+    QVBoxLayout* mainLayout_ = nullptr;
+    QTableWidget* fileTable_ = nullptr;
+    QPushButton* addFilesButton_ = nullptr;
+    QPushButton* removeFileButton_ = nullptr;
+    QPushButton* clearButton_ = nullptr;
+    QHBoxLayout* panelsLayout_ = nullptr;
+    QGroupBox* generalGroup_ = nullptr;
+    QFormLayout* generalLayout_ = nullptr;
+    QLabel* currentFileLabel_ = nullptr;
+    QLabel* channelsLabel_ = nullptr;
+    QLineEdit* sceneEdit_ = nullptr;
+    QLineEdit* takeEdit_ = nullptr;
+    QCheckBox* circledCheck_ = nullptr;
+    QCheckBox* wildTrackCheck_ = nullptr;
+    QLineEdit* projectEdit_ = nullptr;
+    QLineEdit* tapeIdEdit_ = nullptr;
+    QTextEdit* notesEdit_ = nullptr;
+    QGroupBox* recordingGroup_ = nullptr;
+    QFormLayout* recordingLayout_ = nullptr;
+    QLabel* sampleRateLabel_ = nullptr;
+    QLabel* tcSampleRateLabel_ = nullptr;
+    QLabel* frameRateLabel_ = nullptr;
+    QPushButton* timecodeButton_ = nullptr;
+    QLabel* lengthLabel_ = nullptr;
+    QLabel* samplesSinceMidnightLabel_ = nullptr;
+    QLabel* userBitsLabel_ = nullptr;
+    QLabel* bitDepthLabel_ = nullptr;
+    uint64_t pendingTimeReference_ = 0;
+    QGroupBox* trackGroup_ = nullptr;
+    QVBoxLayout* trackLayout_ = nullptr;
+    QTableWidget* trackTable_ = nullptr;
+    QPushButton* saveButton_ = nullptr;
+
+    std::vector<BwfMetadata> metadataList_;
+    std::vector<QString> filePaths_;
+    bool hasUnsavedChanges_ = false;
+    // The flag states the display showed; a box still showing its mixed
+    // state was not touched and leaves each file its own flag.
+    bool displaying_ = false;
 };

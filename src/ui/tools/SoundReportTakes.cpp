@@ -2,7 +2,7 @@
 
 #include "core/ConfigManager.h"
 #include "media/BwfMetadataReader.h"
-#include "ui/tools/TimecodeSamples.h"
+#include "ui/tools/TimecodeText.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -6,7 +6,7 @@
 #include "core/ConfigManager.h"
 #include "support/TempHome.h"
 #include "ui/tools/SoundReportTakes.h"
-#include "ui/tools/TimecodeSamples.h"
+#include "ui/tools/TimecodeText.h"
 
 #include <QDir>
 #include <QFile>
