@@ -537,9 +537,9 @@ private:
     static constexpr int kAuxSendTracks = 24;
     static constexpr int kPlaybackChannels = 16;
     // What a playback channel's code resolved to; the audio thread reads the
-    // kind and, for a port, its index, never the code text.
+    // kind and, for a port or an aux bus, its index, never the code text.
     enum PlaybackTarget : int { kPlaybackNowhere = 0, kPlaybackPort, kPlaybackMix, kPlaybackMixAndMonitor,
-                                kPlaybackMonitor, kPlaybackComs };
+                                kPlaybackMonitor, kPlaybackComs, kPlaybackAux };
     std::string ltcInputPortName_;
     std::atomic<bool> ltcInputEnabled_{false};
     RealtimeSlot<LtcEncoder> ltcGenerator_;

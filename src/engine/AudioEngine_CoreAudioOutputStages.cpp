@@ -36,16 +36,16 @@ void addToOutputs(AudioBlockBufferList& outputs, const std::vector<int>& indices
     }
 }
 
-// Adds one interleaved channel of the playback buffer.
+// Adds one interleaved channel of the playback buffer, scaled by gain.
 void addInterleavedToOutputs(AudioBlockBufferList& outputs, const std::vector<int>& indices, const float* interleaved,
-                             int stride, uint32_t frames)
+                             int stride, uint32_t frames, float gain = 1.0f)
 {
     for (const int index : indices) {
         float* destination = outputChannel(outputs, index, frames);
         if (destination == nullptr)
             continue;
         for (uint32_t i = 0; i < frames; ++i)
-            destination[i] += interleaved[static_cast<size_t>(i) * static_cast<size_t>(stride)];
+            destination[i] += gain * interleaved[static_cast<size_t>(i) * static_cast<size_t>(stride)];
     }
 }
 
@@ -327,6 +327,17 @@ void AudioEngine_CoreAudio::renderPlayback(const RoutingSnapshot& routing, uint3
         case kPlaybackComs:
             addInterleavedToOutputs(outputs, routing.comsOutputs, channel, stride, frames);
             break;
+        case kPlaybackAux: {
+            // Joins the bus after its sends: heard on its outputs at its master level.
+            const int aux = playbackOutputIndices_[static_cast<size_t>(c)].load(kRelaxed);
+            if (aux < 0 || aux >= RoutingSnapshot::kAuxBusCount)
+                break;
+            const float level = auxLevels_[static_cast<size_t>(aux)].load(kRelaxed);
+            if (level > 0.0f)
+                addInterleavedToOutputs(outputs, routing.auxOutputs[static_cast<size_t>(aux)], channel, stride,
+                                        frames, level);
+            break;
+        }
         case kPlaybackPort: {
             float* destination =
                 outputChannel(outputs, playbackOutputIndices_[static_cast<size_t>(c)].load(kRelaxed), frames);

@@ -17,6 +17,16 @@ const std::string kMixCode = "MIX";
 const std::string kMixAndMonitorCode = "MIX+MON";
 const std::string kMonitorCode = "MONITOR";
 const std::string kComsCode = "COMS";
+const std::string kAuxCodePrefix = "AUX";
+
+// "AUX1" to "AUX4" name the aux buses 0 to 3; anything else is no aux code.
+int auxBusOfCode(const std::string& code)
+{
+    if (code.size() != kAuxCodePrefix.size() + 1 || code.compare(0, kAuxCodePrefix.size(), kAuxCodePrefix) != 0)
+        return RoutingSnapshot::kNoChannel;
+    const int bus = code.back() - '1';
+    return bus >= 0 && bus < RoutingSnapshot::kAuxBusCount ? bus : RoutingSnapshot::kNoChannel;
+}
 
 }  // namespace
 
@@ -39,6 +49,18 @@ void AudioEngine_CoreAudio::setPlaybackOutputPort(int channel, const std::string
         std::lock_guard<std::mutex> lock(routingMutex_);
         const std::vector<int>& bus = mix ? mixOutputIndices_ : comsOutputIndices_;
         const std::string busName = mix ? "Mix" : "Coms";
+        if (bus.empty())
+            debugLog(prefix + "]: " + busName + " not configured");
+        else
+            debugLog(prefix + "]: Routed to " + busName + " output index " + std::to_string(bus.front()));
+    } else if (const int aux = auxBusOfCode(target); aux != RoutingSnapshot::kNoChannel) {
+        // The bus plays at its master level to the outputs of the snapshot
+        // each block renders with; its first output is only reported here.
+        kind = kPlaybackAux;
+        index = aux;
+        std::lock_guard<std::mutex> lock(routingMutex_);
+        const std::vector<int>& bus = auxOutputIndices_[static_cast<size_t>(aux)];
+        const std::string busName = "Aux " + std::to_string(aux + 1);
         if (bus.empty())
             debugLog(prefix + "]: " + busName + " not configured");
         else
@@ -83,6 +105,13 @@ bool AudioEngine_CoreAudio::startPlayback(const std::string& path)
                 debugLog(prefix + " -> Monitor outputs only");
             } else if (code == kComsCode && !comsOutputIndices_.empty()) {
                 debugLog(prefix + " -> Coms output " + std::to_string(comsOutputIndices_.front()));
+            } else if (const int aux = auxBusOfCode(code); aux != RoutingSnapshot::kNoChannel) {
+                const std::vector<int>& bus = auxOutputIndices_[static_cast<size_t>(aux)];
+                const std::string busName = "Aux " + std::to_string(aux + 1);
+                if (bus.empty())
+                    debugLog(prefix + " -> " + busName + " not configured");
+                else
+                    debugLog(prefix + " -> " + busName + " output " + std::to_string(bus.front()));
             }
         }
     }

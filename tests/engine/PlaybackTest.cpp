@@ -187,14 +187,61 @@ TEST_F(PlaybackTest, BusCodesReachTheirOutputs)
     }
 }
 
+// "AUX2" plays on aux bus 2's output at the bus's master level, alongside
+// the live mix (which stays on the mix and monitor outputs); "AUX4", a bus
+// without outputs, is reported and plays nowhere.
+TEST_F(PlaybackTest, AuxCodesPlayOnTheBusOutputsAtTheBusLevel)
+{
+    whileStopped([&] {
+        engine_->setAuxOutputIndices(0, {7});
+        engine_->setAuxOutputIndices(1, {6});
+    });
+    engine_->setAuxLevel(1, 0.5f);
+    feedLiveMix();
+    engine_->setPlaybackOutputPort(0, "AUX2");
+    EXPECT_TRUE(logHas("CoreAudio Playback [Ch 0]: Routed to Aux 2 output index 6"));
+    engine_->setPlaybackOutputPort(1, "AUX4");
+    EXPECT_TRUE(logHas("CoreAudio Playback [Ch 1]: Aux 4 not configured"));
+    ASSERT_TRUE(engine_->startPlayback(writeFile(2)));
+    EXPECT_TRUE(logHas("CoreAudio Playback Start: Ch 0 -> Aux 2 output 6"));
+    EXPECT_TRUE(logHas("CoreAudio Playback Start: Ch 1 -> Aux 4 not configured"));
+
+    int64_t position = 0;
+    auto out = play(4096, position);
+    for (size_t i = 0; i < 4096; ++i) {
+        ASSERT_EQ(out[6][i], 0.5f * fileSample(static_cast<int64_t>(i), 0)) << i;
+        ASSERT_EQ(out[0][i], kLiveMix) << i;
+        ASSERT_EQ(out[1][i], kLiveMix) << i;
+        for (const size_t silent : {2u, 3u, 4u, 5u, 7u})
+            ASSERT_EQ(out[silent][i], 0.0f) << silent << " " << i;
+    }
+
+    // The bus level is read per block; a bus turned down to 0 is silent.
+    engine_->setAuxLevel(1, 0.0f);
+    out = play(512, position);
+    EXPECT_EQ(rms(out[6], 0, 512), 0.0);
+
+    // Outputs given to bus 4 while playing are reached from the next block.
+    engine_->setAuxLevel(3, 0.25f);
+    whileStopped([&] { engine_->setAuxOutputIndices(3, {3}); });
+    const int64_t from = position;
+    out = play(512, position);
+    for (size_t i = 0; i < 512; ++i)
+        ASSERT_EQ(out[3][i], 0.25f * fileSample(from + static_cast<int64_t>(i), 1)) << i;
+    engine_->stopPlayback();
+}
+
 TEST_F(PlaybackTest, RoutingCodesAndFailures)
 {
     engine_->setPlaybackOutputPort(16, "MIX");
     EXPECT_FALSE(logHas("[Ch 16"));
     engine_->setPlaybackOutputPort(3, outputNames_[6]);
     EXPECT_TRUE(logHas("CoreAudio Playback [Ch 3]: Routed to output 6 (" + outputNames_[6] + ")"));
-    engine_->setPlaybackOutputPort(4, "AUX1");
-    EXPECT_TRUE(logHas("CoreAudio Playback [Ch 4]: Output port not found: AUX1"));
+    // Only AUX1 to AUX4 name buses; other names are looked up as ports.
+    for (const char* name : {"AUX0", "AUX5", "AUX12", "AUX"}) {
+        engine_->setPlaybackOutputPort(4, name);
+        EXPECT_TRUE(logHas(std::string("CoreAudio Playback [Ch 4]: Output port not found: ") + name)) << name;
+    }
     engine_->setPlaybackOutputPort(5, "");
     EXPECT_TRUE(logHas("CoreAudio Playback [Ch 5]: No output assigned"));
     engine_->setPlaybackOutputPort(1, "MIX+MON");

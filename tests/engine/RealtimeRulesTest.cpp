@@ -138,11 +138,11 @@ TEST_F(RealtimeRulesTest, RenderCallbackNeitherAllocatesNorLocks)
 // Every output stage at work: monitor with and without PFL, coms with both
 // COM inputs and the slate, aux sends pre and post fader, mix sends, the
 // LTC generator on an output and into the reader, the record beep, file
-// playback to buses and ports, and the test tone over all of it.
+// playback to buses (aux buses too) and ports, and the test tone over all of it.
 TEST_F(RealtimeRulesTest, OutputStagesNeitherAllocateNorLock)
 {
     const std::string path = home_.pathStd() + "/take.wav";
-    ASSERT_TRUE(writeWavWithSndfile(path, 4, SF_FORMAT_PCM_24, std::vector<float>(4 * 48000, 0.25f)));
+    ASSERT_TRUE(writeWavWithSndfile(path, 5, SF_FORMAT_PCM_24, std::vector<float>(5 * 48000, 0.25f)));
     std::vector<std::string> ports(32);
     for (size_t t = 0; t < 32; ++t)
         ports[t] = t == 5 ? "LTCGEN" : inputNames_[t % 6];
@@ -177,6 +177,7 @@ TEST_F(RealtimeRulesTest, OutputStagesNeitherAllocateNorLock)
     engine_->setPlaybackOutputPort(1, "COMS");
     engine_->setPlaybackOutputPort(2, outputNames_[7]);
     engine_->setPlaybackOutputPort(3, "MONITOR");
+    engine_->setPlaybackOutputPort(4, "AUX3");
     ASSERT_TRUE(engine_->startPlayback(path));
     // The prefetch thread has delivered before the counted blocks begin.
     for (int attempt = 0; attempt < 100000 && engine_->getPlaybackPosition() == 0.0; ++attempt) {

@@ -54,7 +54,7 @@ TEST_F(PlaybackRoutingDialogTest, AChangeStoresAllSixteenKeysAndPlaysBitExactOnT
     EXPECT_EQ(stored(0), outputNames_[5]);
     EXPECT_EQ(stored(1), "");
     EXPECT_EQ(stored(2), ">> AUX 2");
-    EXPECT_TRUE(logHas("CoreAudio Playback [Ch 2]: Output port not found: AUX2")) << "the code handed over";
+    EXPECT_TRUE(logHas("CoreAudio Playback [Ch 2]: Aux 2 not configured")) << "the code handed over";
 
     // Saved to the file, not only to the store.
     const std::string file = readFileBytesAsText(ConfigManager::getInstance()->getConfigPath());
