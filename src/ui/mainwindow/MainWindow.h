@@ -5,6 +5,9 @@
 #include <QMainWindow>
 #include <QMessageBox>
 
+#include "engine/AudioEngineBase.h"
+
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -226,6 +229,35 @@ private:
     bool autoFitLayout_ = false;
     int trackScalingRetries_ = 0;
     int mixerSizingRetries_ = 0;
+
+    // ---- Record and stop road (MainWindowRecord.cpp) ----
+public:
+    // The record/stop image's halves: left records, right stops.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void updateRecordStopButtonImage();
+    // Runs one take clock tick now (tests drive it without waiting a second).
+    void onTakeClockTick();
+    QString lastRecordingText() const;
+    QLabel* recordStopButton() const { return recordStopButton_; }
+    QLineEdit* takeField() const { return takeEdit_; }
+
+private:
+    AudioEngineBase::RecordingMetadata metadataFromFields(bool applyStopDefaults) const;
+    void onWriterDrainTick();
+    void runTakeStartSteps(bool afterDrain);
+    void reportRecordingErrors();
+
+    QTimer* takeClock_ = nullptr;
+    QTimer* writerDrainPoll_ = nullptr;
+    uint64_t lastSeenWriteErrors_ = 0;
+    uint64_t lastSeenDroppedSamples_ = 0;
+    // One "Recording Error" box at a time: counts are stored before it shows,
+    // a growth while it is open is reported once it closes.
+    bool recordingErrorBoxOpen_ = false;
+    bool disconnectBoxOpen_ = false;
+    bool copyActive_ = false;
+    bool copyPhase_ = false;
+    int recordStopEventCount_ = 0;
 };
 
 // The name a mixer strip shows: the track name with blanks trimmed, or the

@@ -195,6 +195,7 @@ QWidget* MainWindow::buildControlBar()
     recordStopButton_->setMouseTracking(false);
     recordStopButton_->setCursor(Qt::PointingHandCursor);
     recordStopButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    recordStopButton_->installEventFilter(this);
     const QPixmap image(findResourcePath("BUTTONS OFF.png"));
     if (image.isNull()) {
         recordStopButton_->setText("Record/Stop");

@@ -1,0 +1,312 @@
+// The record road from the window on the stepped virtual interface: a click
+// on the image's halves starts and stops a take, the files are read back by
+// libsndfile and ffprobe, and the window moves the take on.
+
+#include "MainWindowTestSupport.h"
+
+#include "engine/AudioEngine_CoreAudio.h"
+#include "engine/take/TakeFiles.h"
+#include "support/ExternalTool.h"
+#include "ui/tools/ModalBoxAnswerer.h"
+
+#include <QGroupBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+#include <sndfile.h>
+
+#include <chrono>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kRate = 48000;
+constexpr uint32_t kBlock = 256;
+
+class MainWindowRecordTest : public MainWindowTest {
+protected:
+    // A ring that holds the pre-roll and a 10 s post-roll with room to spare.
+    void SetUp() override
+    {
+        MainWindowTest::SetUp();
+        AudioEngineFactory::setAudioSystemForEngines(audio_, 16);
+    }
+
+    // 8 tracks on inputs 1 to 8, the device LTC on input 8, tracks 1, 3 and 8
+    // armed, roll 003, scene 12A, take 04, 1 s pre-roll.
+    MainWindow& makeRecordingWindow(int fileFormat, int postrollSeconds = 0)
+    {
+        seed({{"audio.device", std::string("Virtual Interface")},
+              {"media.saveLocation", saveLocation()},
+              {"media.fileFormat", fileFormat},
+              {"media.bitDepth", 24},
+              {"media.prerollSeconds", 1},
+              {"media.postrollSeconds", postrollSeconds},
+              {"track.count", 8},
+              {"arm.0", true},
+              {"arm.2", true},
+              {"arm.7", true},
+              {"metadata.project", std::string("Film")},
+              {"metadata.soundroll", std::string("003")},
+              {"metadata.scene", std::string("12A")},
+              {"metadata.take", std::string("04")}});
+        MainWindow& window = makeWindow();
+        const std::vector<std::string> inputs = window.engine()->getAvailableInputChannels();
+        EXPECT_EQ(inputs.size(), 8u);
+        if (inputs.size() == 8) {
+            window.engine()->setLtcInputPort(inputs[7]);
+            window.engine()->setLtcInputEnabled(true);
+        }
+        return window;
+    }
+
+    std::string saveLocation() const { return home_.pathStd() + "/Takes"; }
+    AudioEngine_CoreAudio* coreEngine() const { return dynamic_cast<AudioEngine_CoreAudio*>(window_->engine()); }
+
+    void render(double seconds)
+    {
+        const int blocks = static_cast<int>(seconds * kRate / kBlock);
+        ASSERT_TRUE(audio_->renderBlocks(blocks, kBlock));
+    }
+
+    void clickHalf(bool left)
+    {
+        QLabel* image = window_->recordStopButton();
+        const QPoint at(left ? 2 : image->width() - 2, image->height() / 2);
+        QTest::mouseClick(image, Qt::LeftButton, Qt::NoModifier, at);
+    }
+
+    // Records a take of `seconds` with the clicks and waits for its files.
+    std::vector<std::string> recordTake(double seconds, double postroll = 0.0)
+    {
+        clickHalf(true);
+        EXPECT_TRUE(window_->isRecording());
+        render(seconds);
+        clickHalf(false);
+        EXPECT_FALSE(window_->isRecording());
+        render(postroll + 0.2);
+        EXPECT_TRUE(coreEngine()->waitForWriterIdle(std::chrono::seconds(30)));
+        return coreEngine()->getLastClosedTakeFiles();
+    }
+};
+
+struct SndInfo {
+    int channels = 0;
+    int64_t frames = 0;
+};
+
+SndInfo sndInfo(const std::string& path)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr)
+        return {};
+    sf_close(file);
+    return {info.channels, info.frames};
+}
+
+std::string ffprobeTimeReference(const std::string& path)
+{
+    const ToolResult r = runTool(findTool("ffprobe"), {"-v", "error", "-print_format", "json", "-show_format",
+                                                       QString::fromStdString(path)});
+    EXPECT_EQ(r.exitCode, 0) << r.standardError.toStdString();
+    const QJsonObject root = QJsonDocument::fromJson(r.standardOutput.toUtf8()).object();
+    return root["format"].toObject()["tags"].toObject()["time_reference"].toString().toStdString();
+}
+
+class MainWindowRecordLayoutTest : public MainWindowRecordTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(MainWindowRecordLayoutTest, ClickedTakeLandsInTheRollFolderAndMovesTheTakeOn)
+{
+    TONVALE_REQUIRE_TOOL("ffprobe");
+    const int fileFormat = GetParam();
+    ModalBoxAnswerer boxes;
+    MainWindow& window = makeRecordingWindow(fileFormat);
+    ASSERT_TRUE(window.engine()->isRunning());
+    render(1.5);
+
+    clickHalf(true);
+    ASSERT_TRUE(window.isRecording());
+    auto* group = window.findChild<QGroupBox*>();
+    ASSERT_NE(group, nullptr);
+    EXPECT_TRUE(group->property("recording").toBool());
+    render(2.0);
+    clickHalf(false);
+    ASSERT_FALSE(window.isRecording());
+    EXPECT_FALSE(group->property("recording").toBool());
+    render(0.2);
+    ASSERT_TRUE(coreEngine()->waitForWriterIdle(std::chrono::seconds(30)));
+
+    const std::vector<std::string> files = coreEngine()->getLastClosedTakeFiles();
+    ASSERT_FALSE(files.empty());
+    // Polyphonic: one file, mix + 3 tracks; mono: the mix and 3 track files.
+    EXPECT_EQ(files.size(), fileFormat == kFileFormatPolyphonic ? 1u : 4u);
+    const std::string folder = ConfigManager::getInstance()->getString("lastRecording.folderPath", "");
+    EXPECT_EQ(folder, saveLocation() + "/Film/003");
+    const int64_t expectedFrames = 3 * kRate; // 1 s pre-roll + 2 s take, no post-roll
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        EXPECT_EQ(fs::path(file).parent_path().string(), folder);
+        EXPECT_NE(fs::path(file).filename().string().find("_T04"), std::string::npos);
+        const SndInfo info = sndInfo(file);
+        EXPECT_EQ(info.channels, fileFormat == kFileFormatPolyphonic ? 4 : 1);
+        EXPECT_NEAR(static_cast<double>(info.frames), static_cast<double>(expectedFrames), 2.0 * kBlock);
+        EXPECT_FALSE(ffprobeTimeReference(file).empty());
+    }
+
+    EXPECT_EQ(window.takeField()->text(), QString("05"));
+    EXPECT_EQ(ConfigManager::getInstance()->getString("metadata.take", ""), "05");
+    EXPECT_EQ(window.lastRecordingText(), QString("Last: 003 / 12A / T04"));
+    EXPECT_EQ(ConfigManager::getInstance()->getString("previousRecording.soundRoll", "none"), "none");
+
+    // A second take moves the first into the previous keys.
+    recordTake(0.5);
+    ConfigManager* config = ConfigManager::getInstance();
+    EXPECT_EQ(config->getString("previousRecording.take", ""), "04");
+    EXPECT_EQ(config->getString("previousRecording.scene", ""), "12A");
+    EXPECT_EQ(config->getString("previousRecording.soundRoll", ""), "003");
+    EXPECT_EQ(config->getString("previousRecording.folderPath", ""), folder);
+    EXPECT_EQ(config->getString("lastRecording.take", ""), "05");
+    EXPECT_EQ(window.lastRecordingText(), QString("Last: 003 / 12A / T05"));
+    EXPECT_EQ(window.takeField()->text(), QString("06"));
+    EXPECT_EQ(boxes.count(), 0);
+    EXPECT_TRUE(logHas("Left half clicked (Record)"));
+    EXPECT_TRUE(logHas("Right half clicked (Stop)"));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothLayouts, MainWindowRecordLayoutTest, ::testing::Values(0, 1),
+                         [](const auto& info) { return info.param == 0 ? "Polyphonic" : "Mono"; });
+
+// What the take field becomes after a stop, and the button's text.
+TEST_F(MainWindowRecordTest, StopTableMovesTheTakeOnOnlyForOneTo98)
+{
+    struct Case {
+        const char* take;
+        const char* next;
+    };
+    const Case cases[] = {{"9", "10"}, {"98", "99"}, {"99", "99"}, {"0", "0"}, {"1A", "1A"}, {"007", "08"}};
+    ModalBoxAnswerer boxes;
+    MainWindow& window = makeRecordingWindow(kFileFormatPolyphonic);
+    render(1.2);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.take);
+        window.takeField()->setText(c.take);
+        recordTake(0.1);
+        EXPECT_EQ(window.takeField()->text(), QString(c.next));
+        EXPECT_EQ(window.lastRecordingText(), QString("Last: 003 / 12A / T%1").arg(c.take));
+    }
+    EXPECT_EQ(boxes.count(), 0);
+}
+
+TEST_F(MainWindowRecordTest, StopWithEmptyFieldsUsesTheDefaultsAndClearsUnkeptNotes)
+{
+    ModalBoxAnswerer boxes;
+    MainWindow& window = makeRecordingWindow(kFileFormatPolyphonic);
+    render(1.2);
+    // The metadata fields, found by their placeholders.
+    for (QLineEdit* edit : window.findChildren<QLineEdit*>()) {
+        const QString placeholder = edit->placeholderText();
+        if (placeholder == "Click to set" || placeholder == "e.g., Scene01" || placeholder == "e.g., 01")
+            edit->clear();
+        if (placeholder == "Recording notes...")
+            edit->setText("wind");
+    }
+    recordTake(0.1);
+    ConfigManager* config = ConfigManager::getInstance();
+    EXPECT_EQ(config->getString("metadata.soundroll", ""), "001");
+    EXPECT_EQ(config->getString("metadata.project", ""), "Project");
+    EXPECT_EQ(config->getString("lastRecording.take", ""), "01");
+    EXPECT_EQ(window.lastRecordingText(), QString("Last: 001 / T01"));
+    EXPECT_EQ(window.takeField()->text(), QString("02"));
+    EXPECT_EQ(config->getString("lastRecording.folderPath", ""), saveLocation() + "/Project/001");
+    for (QLineEdit* edit : window.findChildren<QLineEdit*>()) {
+        if (edit->placeholderText() == "Recording notes...") {
+            EXPECT_TRUE(edit->text().isEmpty());
+        }
+    }
+}
+
+// Pressed 2 s into a 10 s post-roll: the previous take is cut, the new one
+// starts from the drain poll with the press's metadata; two presses, one take.
+TEST_F(MainWindowRecordTest, RecordDuringPostrollCutsItAndStartsOnce)
+{
+    ModalBoxAnswerer boxes;
+    MainWindow& window = makeRecordingWindow(kFileFormatPolyphonic, 10);
+    render(1.2);
+    clickHalf(true);
+    render(1.0);
+    clickHalf(false);
+    render(2.0);
+    ASSERT_TRUE(window.engine()->isWriterDraining());
+    clickHalf(true);
+    clickHalf(true);
+    for (int i = 0; i < 200 && !window.isRecording(); ++i) {
+        render(0.02);
+        QTest::qWait(10);
+    }
+    ASSERT_TRUE(window.isRecording());
+    render(0.5);
+    clickHalf(false);
+    window.engine()->cancelPendingPostroll();
+    render(0.2);
+    ASSERT_TRUE(coreEngine()->waitForWriterIdle(std::chrono::seconds(30)));
+    QTest::qWait(200); // a stray drain tick would start a third take here
+    EXPECT_FALSE(window.engine()->isRecording());
+    std::vector<std::string> t04;
+    std::vector<std::string> t05;
+    for (const auto& entry : fs::directory_iterator(saveLocation() + "/Film/003")) {
+        const std::string name = entry.path().filename().string();
+        if (entry.path().extension() != ".wav")
+            continue;
+        if (name.find("_T04") != std::string::npos)
+            t04.push_back(entry.path().string());
+        else if (name.find("_T05") != std::string::npos)
+            t05.push_back(entry.path().string());
+        else
+            ADD_FAILURE() << "unexpected file " << name;
+    }
+    ASSERT_EQ(t04.size(), 1u);
+    ASSERT_EQ(t05.size(), 1u);
+    // 1 s pre-roll + 1 s take + 2 s of post-roll before the cut.
+    EXPECT_NEAR(static_cast<double>(sndInfo(t04[0]).frames), 4.0 * kRate, 0.1 * kRate);
+    EXPECT_GT(sndInfo(t05[0]).frames, kRate);
+    EXPECT_EQ(boxes.count(), 0);
+}
+
+TEST_F(MainWindowRecordTest, RecordWithoutADeviceShowsTheNoDeviceBox)
+{
+    ModalBoxAnswerer boxes;
+    MainWindow& window = makeWindow();
+    window.onRecordClicked();
+    ASSERT_EQ(boxes.count(), 1);
+    EXPECT_EQ(boxes.boxes()[0].title, QString("No Audio Device"));
+    EXPECT_FALSE(window.isRecording());
+    EXPECT_TRUE(logHas("onRecordClicked: no audio device active (device='', running=no)"));
+}
+
+TEST_F(MainWindowRecordTest, UnpluggedDeviceStopsTheTakeWithOneBox)
+{
+    ModalBoxAnswerer boxes;
+    MainWindow& window = makeRecordingWindow(kFileFormatPolyphonic, 5);
+    render(1.2);
+    clickHalf(true);
+    render(0.5);
+    ASSERT_TRUE(audio_->unplugDevice(audio_->findDevice("Virtual Interface")));
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isRecording(), 2500);
+    QTRY_COMPARE_WITH_TIMEOUT(boxes.count(), 1, 2000);
+    EXPECT_EQ(boxes.boxes()[0].title, QString("Audio Device Disconnected"));
+    ASSERT_TRUE(coreEngine()->waitForWriterIdle(std::chrono::seconds(30)));
+    const std::vector<std::string> files = coreEngine()->getLastClosedTakeFiles();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_GT(sndInfo(files[0]).frames, 0);
+    QTest::qWait(1200);
+    EXPECT_EQ(boxes.count(), 1);
+}
+
+} // namespace
