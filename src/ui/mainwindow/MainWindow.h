@@ -8,6 +8,8 @@
 #include "engine/AudioEngineBase.h"
 
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <memory>
 #include <string>
 #include <vector>
@@ -240,6 +242,12 @@ public:
     QString lastRecordingText() const;
     QLabel* recordStopButton() const { return recordStopButton_; }
     QLineEdit* takeField() const { return takeEdit_; }
+    // Where the take clock reads the write errors and dropped samples;
+    // empty: the engine. Lets a test raise the counts of a running take.
+    void setTakeErrorCountsSourceForTest(std::function<std::pair<int64_t, int64_t>()> source)
+    {
+        takeErrorCountsSource_ = std::move(source);
+    }
 
 private:
     AudioEngineBase::RecordingMetadata metadataFromFields(bool applyStopDefaults) const;
@@ -258,6 +266,7 @@ private:
     bool copyActive_ = false;
     bool copyPhase_ = false;
     int recordStopEventCount_ = 0;
+    std::function<std::pair<int64_t, int64_t>()> takeErrorCountsSource_;
 };
 
 // The name a mixer strip shows: the track name with blanks trimmed, or the

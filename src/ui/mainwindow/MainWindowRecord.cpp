@@ -169,8 +169,13 @@ void MainWindow::reportRecordingErrors()
 {
     recordingErrorBoxOpen_ = true;
     for (;;) {
-        const auto writeErrors = static_cast<uint64_t>(std::max<int64_t>(engine_ ? engine_->getWriteErrors() : 0, 0));
-        const auto dropped = static_cast<uint64_t>(std::max<int64_t>(engine_ ? engine_->getDroppedSamples() : 0, 0));
+        std::pair<int64_t, int64_t> counts{0, 0};
+        if (takeErrorCountsSource_)
+            counts = takeErrorCountsSource_();
+        else if (engine_)
+            counts = {engine_->getWriteErrors(), engine_->getDroppedSamples()};
+        const auto writeErrors = static_cast<uint64_t>(std::max<int64_t>(counts.first, 0));
+        const auto dropped = static_cast<uint64_t>(std::max<int64_t>(counts.second, 0));
         const bool writeGrew = writeErrors > lastSeenWriteErrors_;
         const bool droppedGrew = dropped > lastSeenDroppedSamples_;
         if (!writeGrew && !droppedGrew)

@@ -9,6 +9,7 @@
 #include "support/ExternalTool.h"
 #include "ui/tools/ModalBoxAnswerer.h"
 
+#include <QAbstractButton>
 #include <QGroupBox>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,10 +17,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
 
 #include <sndfile.h>
 
 #include <chrono>
+#include <functional>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -310,3 +313,88 @@ TEST_F(MainWindowRecordTest, UnpluggedDeviceStopsTheTakeWithOneBox)
 }
 
 } // namespace
+
+namespace {
+
+// Answers every message box itself; on the first box it sees, it first runs
+// `whileOpen` (a take clock tick arriving while the box waits for the user).
+class NestedTickAnswerer {
+public:
+    explicit NestedTickAnswerer(std::function<void()> whileOpen) : whileOpen_(std::move(whileOpen))
+    {
+        timer_.setInterval(0);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { answer(); });
+        timer_.start();
+    }
+    std::vector<QString> texts;
+    int maxOpen = 0;
+
+private:
+    void answer()
+    {
+        std::vector<QMessageBox*> open;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(widget);
+            if (box != nullptr && box->isVisible() && !box->property("answered").toBool())
+                open.push_back(box);
+        }
+        maxOpen = std::max(maxOpen, static_cast<int>(open.size()));
+        if (open.empty())
+            return;
+        QMessageBox* box = open.back();
+        if (whileOpen_) {
+            auto run = std::move(whileOpen_);
+            whileOpen_ = nullptr;
+            run(); // may open a nested box, answered by a later timeout
+            return;
+        }
+        box->setProperty("answered", true);
+        texts.push_back(box->windowTitle() + "|" + box->text());
+        box->button(QMessageBox::Ok)->click();
+    }
+
+    std::function<void()> whileOpen_;
+    QTimer timer_;
+};
+
+QString errorText(const QString& lines)
+{
+    return "Recording Error|RECORDING ERROR DETECTED!\n\n" + lines +
+           "\nRecording may be corrupted or incomplete!\nStop recording and check drives.";
+}
+
+} // namespace
+
+// 0 to 3 write errors: one box with the write-error line only; none while
+// they stay at 3; a new one at 4. A tick while the box is open opens no
+// second box; the growth it saw is reported once the first box is closed.
+TEST_F(MainWindowRecordTest, TakeClockReportsEachGrowthOnceWithOneBoxOpen)
+{
+    MainWindow& window = makeRecordingWindow(kFileFormatPolyphonic);
+    std::pair<int64_t, int64_t> counts{0, 0};
+    window.setTakeErrorCountsSourceForTest([&counts] { return counts; });
+    render(1.2);
+    clickHalf(true);
+    ASSERT_TRUE(window.isRecording());
+
+    NestedTickAnswerer boxes([&] {
+        counts = {5, 0};
+        window.onTakeClockTick();
+    });
+    counts = {3, 0};
+    window.onTakeClockTick();
+    ASSERT_EQ(boxes.texts.size(), 2u);
+    EXPECT_EQ(boxes.texts[0], errorText("Write Errors: 3 (disk write failing)\n"));
+    EXPECT_EQ(boxes.texts[1], errorText("Write Errors: 5 (disk write failing)\n"));
+    EXPECT_EQ(boxes.maxOpen, 1);
+
+    window.onTakeClockTick();
+    window.onTakeClockTick();
+    EXPECT_EQ(boxes.texts.size(), 2u);
+    counts = {6, 100};
+    window.onTakeClockTick();
+    ASSERT_EQ(boxes.texts.size(), 3u);
+    EXPECT_EQ(boxes.texts[2], errorText("Write Errors: 6 (disk write failing)\nDropped Samples: 100 (buffer overflow)\n"));
+    EXPECT_TRUE(window.isRecording()) << "the take goes on";
+    clickHalf(false);
+}
