@@ -242,6 +242,9 @@ public:
     QString lastRecordingText() const;
     QLabel* recordStopButton() const { return recordStopButton_; }
     QLineEdit* takeField() const { return takeEdit_; }
+    QLabel* timecodeLabel() const { return timecodeLabel_; }
+    QLabel* takeTimeLabel() const { return takeTimeLabel_; }
+    QLabel* framerateLabel() const { return framerateLabel_; }
     // Where the take clock reads the write errors and dropped samples;
     // empty: the engine. Lets a test raise the counts of a running take.
     void setTakeErrorCountsSourceForTest(std::function<std::pair<int64_t, int64_t>()> source)
@@ -272,3 +275,6 @@ private:
 // The name a mixer strip shows: the track name with blanks trimmed, or the
 // track number when nothing is left.
 QString shortStripName(const QString& name, int number);
+
+// The frame-rate badge's text for a rate (0 or less: none detected).
+QString framerateBadgeText(double rate, bool dropFrame);

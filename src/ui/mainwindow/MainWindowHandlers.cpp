@@ -318,7 +318,6 @@ void MainWindow::updateMeters()
         mixMeter_->setLevel(engine_->getMainPeakLevel());
 }
 
-void MainWindow::updateTimecode() {}
 void MainWindow::updateAutomixIndicators() {}
 void MainWindow::updateDriveStatus() {}
 void MainWindow::syncFadersToController() {}

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
+#include <QTime>
 
 #include <sndfile.h>
 
@@ -398,3 +399,52 @@ TEST_F(MainWindowRecordTest, TakeClockReportsEachGrowthOnceWithOneBoxOpen)
     EXPECT_TRUE(window.isRecording()) << "the take goes on";
     clickHalf(false);
 }
+
+namespace {
+
+TEST(FramerateBadge, TextForEachRate)
+{
+    struct Case {
+        double rate;
+        bool dropFrame;
+        const char* text;
+    };
+    const Case cases[] = {{0.0, false, "--"},       {-1.0, false, "--"},        {24.0, false, "24"},
+                          {25.005, false, "25"},    {30.0, true, "30"},         {23.976, false, "23.976"},
+                          {23.95, false, "23.976"}, {29.97, true, "29.97 DF"},  {29.97, false, "29.97 NDF"},
+                          {29.95, false, "29.97 NDF"}, {48.0, false, "48.00"}, {12.345, false, "12.35"}};
+    for (const Case& c : cases)
+        EXPECT_EQ(framerateBadgeText(c.rate, c.dropFrame), QString(c.text)) << c.rate;
+}
+
+// The timecode label follows the LTC on input 8 (the stepped device sends
+// the local time of day its clock started at, advanced by what was
+// rendered), the badge reads "25" in red, the take time counts.
+TEST_F(MainWindowRecordTest, TimecodePanelFollowsTheLtcAndTheTake)
+{
+    const int started = QTime::currentTime().msecsSinceStartOfDay() / 1000;
+    MainWindow& window = makeRecordingWindow(kFileFormatPolyphonic);
+    render(2.0);
+    window.updateTimecode();
+    const QStringList parts = window.timecodeLabel()->text().split(':');
+    ASSERT_EQ(parts.size(), 3) << window.timecodeLabel()->text().toStdString();
+    const int shown = parts[0].toInt() * 3600 + parts[1].toInt() * 60 + parts[2].toInt();
+    EXPECT_LE(std::abs(shown - (started + 2)) % (24 * 3600), 1) << window.timecodeLabel()->text().toStdString();
+    EXPECT_EQ(window.framerateLabel()->text(), QString("25"));
+    EXPECT_TRUE(window.framerateLabel()->styleSheet().contains("#ff3333"));
+    EXPECT_EQ(window.takeTimeLabel()->text(), QString("--:--"));
+
+    clickHalf(true);
+    window.updateTimecode();
+    EXPECT_EQ(window.takeTimeLabel()->text(), QString("00:00"));
+    QTRY_COMPARE_WITH_TIMEOUT(window.takeTimeLabel()->text(), QString("00:01"), 3000);
+    clickHalf(false);
+    window.updateTimecode();
+    EXPECT_EQ(window.takeTimeLabel()->text(), QString("--:--"));
+
+    window.engine()->setForcedFramerate(29.97);
+    window.updateTimecode();
+    EXPECT_TRUE(window.framerateLabel()->styleSheet().contains("#ffcc00"));
+}
+
+} // namespace
