@@ -245,6 +245,10 @@ public:
     QLabel* timecodeLabel() const { return timecodeLabel_; }
     QLabel* takeTimeLabel() const { return takeTimeLabel_; }
     QLabel* framerateLabel() const { return framerateLabel_; }
+    QPushButton* lastRecordingButton() const { return lastRecordingButton_; }
+    // The folder of the last take: the stored path, else the one the engine
+    // would have written it to.
+    static QString lastTakeFolder();
     // Where the take clock reads the write errors and dropped samples;
     // empty: the engine. Lets a test raise the counts of a running take.
     void setTakeErrorCountsSourceForTest(std::function<std::pair<int64_t, int64_t>()> source)

@@ -306,7 +306,6 @@ void MainWindow::onMediaSettings() { debugLog("Media Settings requested"); }
 void MainWindow::onFormatExternalDrive() { debugLog("Format External Drive requested"); }
 void MainWindow::onHotkeysConfig() { debugLog("Hotkeys requested"); }
 void MainWindow::onRecoverRecordings() { debugLog("Recover Recordings requested"); }
-void MainWindow::onLastRecordingClicked() { debugLog("Last take requested"); }
 
 void MainWindow::updateMeters()
 {

@@ -8,6 +8,7 @@
 #include "engine/take/TakeFiles.h"
 #include "support/ExternalTool.h"
 #include "ui/tools/ModalBoxAnswerer.h"
+#include "ui/tools/PlaybackDialog.h"
 
 #include <QAbstractButton>
 #include <QGroupBox>
@@ -18,6 +19,8 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
+#include <QPushButton>
+#include <QFileInfo>
 #include <QTime>
 
 #include <sndfile.h>
@@ -445,6 +448,35 @@ TEST_F(MainWindowRecordTest, TimecodePanelFollowsTheLtcAndTheTake)
     window.engine()->setForcedFramerate(29.97);
     window.updateTimecode();
     EXPECT_TRUE(window.framerateLabel()->styleSheet().contains("#ffcc00"));
+}
+
+} // namespace
+
+namespace {
+
+// The last-take button opens playback on the newest file of the take's folder.
+TEST_F(MainWindowRecordTest, LastTakeButtonOpensPlaybackOnTheNewestTake)
+{
+    MainWindow& window = makeRecordingWindow(kFileFormatPolyphonic);
+    render(1.2);
+    recordTake(0.3);
+    const std::vector<std::string> second = recordTake(0.3);
+    ASSERT_EQ(second.size(), 1u);
+    QString selected;
+    bool opened = false;
+    QTimer::singleShot(100, [&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (auto* dialog = qobject_cast<PlaybackDialog*>(widget); dialog != nullptr && dialog->isVisible()) {
+                opened = true;
+                selected = dialog->currentFile();
+                dialog->reject();
+            }
+        }
+    });
+    QTest::mouseClick(window.lastRecordingButton(), Qt::LeftButton);
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(QFileInfo(selected).absoluteFilePath(), QFileInfo(QString::fromStdString(second[0])).absoluteFilePath());
+    EXPECT_TRUE(logHas("Looking for files in folder: " + saveLocation() + "/Film/003"));
 }
 
 } // namespace
