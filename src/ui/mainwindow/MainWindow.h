@@ -249,6 +249,13 @@ public:
     // The folder of the last take: the stored path, else the one the engine
     // would have written it to.
     static QString lastTakeFolder();
+    // The false-take road: the menu at the label, the question, the move.
+    void onLastRecordingRightClick(const QPoint& position);
+    // Asks "False Take" and, on Yes, moves the last take's files.
+    void confirmFalseTake();
+    // Moves the last take's files into FALSETAKES with the "F-" prefix and
+    // steps the last take back; the number moved, 0 when refused.
+    int markLastTakeFalse();
     // Where the take clock reads the write errors and dropped samples;
     // empty: the engine. Lets a test raise the counts of a running take.
     void setTakeErrorCountsSourceForTest(std::function<std::pair<int64_t, int64_t>()> source)

@@ -222,6 +222,8 @@ QWidget* MainWindow::buildControlBar()
     lastRecordingButton_->setCursor(Qt::PointingHandCursor);
     lastRecordingButton_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lastRecordingButton_, &QPushButton::clicked, this, &MainWindow::onLastRecordingClicked);
+    connect(lastRecordingButton_, &QPushButton::customContextMenuRequested, this,
+            &MainWindow::onLastRecordingRightClick);
 
     auto* leftColumn = new QWidget(bar);
     auto* leftLayout = new QVBoxLayout(leftColumn);

@@ -25,6 +25,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <filesystem>
@@ -477,6 +478,78 @@ TEST_F(MainWindowRecordTest, LastTakeButtonOpensPlaybackOnTheNewestTake)
     EXPECT_TRUE(opened);
     EXPECT_EQ(QFileInfo(selected).absoluteFilePath(), QFileInfo(QString::fromStdString(second[0])).absoluteFilePath());
     EXPECT_TRUE(logHas("Looking for files in folder: " + saveLocation() + "/Film/003"));
+}
+
+} // namespace
+
+namespace {
+
+std::vector<std::string> wavNames(const std::string& folder)
+{
+    std::vector<std::string> names;
+    if (!fs::exists(folder))
+        return names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        if (entry.path().extension() == ".wav")
+            names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Two takes a few seconds apart: the false take moves only the last take's
+// file (the earlier one is also less than a minute old and stays), steps the
+// label, keys and take number back; a second one in a row empties the label
+// and keys. Refused while a take records.
+TEST_F(MainWindowRecordTest, FalseTakeMovesOnlyTheLastTakeAndStepsBack)
+{
+    ModalBoxAnswerer boxes(QMessageBox::Yes);
+    MainWindow& window = makeRecordingWindow(kFileFormatPolyphonic);
+    render(1.2);
+    recordTake(0.3);
+    recordTake(0.3);
+    const std::string folder = saveLocation() + "/Film/003";
+    ASSERT_EQ(wavNames(folder).size(), 2u);
+    ASSERT_EQ(window.takeField()->text(), QString("06"));
+
+    window.confirmFalseTake();
+    ASSERT_EQ(boxes.count(), 1);
+    EXPECT_EQ(boxes.boxes()[0].title, QString("False Take"));
+    const std::vector<std::string> left = wavNames(folder);
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_NE(left[0].find("_T04"), std::string::npos);
+    const std::vector<std::string> moved = wavNames(folder + "/FALSETAKES");
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(moved[0].rfind("F-", 0), 0u);
+    EXPECT_NE(moved[0].find("_T05"), std::string::npos);
+    auto* toast = window.findChild<QLabel*>("falseTakeToast");
+    ASSERT_NE(toast, nullptr);
+    EXPECT_EQ(toast->text(), QString("Moved 1 file(s) to FALSETAKES"));
+    EXPECT_EQ(window.lastRecordingText(), QString("Last: 003 / 12A / T04"));
+    EXPECT_EQ(window.takeField()->text(), QString("05"));
+    ConfigManager* config = ConfigManager::getInstance();
+    EXPECT_EQ(config->getString("metadata.take", ""), "05");
+    EXPECT_EQ(config->getString("lastRecording.take", ""), "04");
+    EXPECT_EQ(config->getString("lastRecording.folderPath", ""), folder);
+    EXPECT_EQ(config->getString("previousRecording.soundRoll", "x"), "");
+
+    // The engine's list names moved files now: the newest file is taken.
+    EXPECT_EQ(window.markLastTakeFalse(), 1);
+    EXPECT_TRUE(wavNames(folder).empty());
+    EXPECT_EQ(wavNames(folder + "/FALSETAKES").size(), 2u);
+    EXPECT_EQ(window.lastRecordingText(), QString());
+    EXPECT_EQ(config->getString("lastRecording.soundRoll", "x"), "");
+    EXPECT_EQ(window.takeField()->text(), QString("04"));
+
+    // During a take nothing moves.
+    clickHalf(true);
+    render(0.2);
+    window.lastRecordingButton()->setText("Last: 003 / 12A / T03");
+    config->setString("lastRecording.soundRoll", "003");
+    EXPECT_EQ(window.markLastTakeFalse(), 0);
+    EXPECT_EQ(boxes.boxes().back().title, QString("False Take"));
+    EXPECT_EQ(boxes.boxes().back().text, QString("A take is recording or finishing. Mark the false take once it has ended."));
+    clickHalf(false);
 }
 
 } // namespace
