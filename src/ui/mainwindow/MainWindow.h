@@ -5,6 +5,11 @@
 #include <QMainWindow>
 #include <QMessageBox>
 
+#include "engine/AudioEngineBase.h"
+
+#include <cstdint>
+#include <functional>
+#include <utility>
 #include <memory>
 #include <string>
 #include <vector>
@@ -226,8 +231,61 @@ private:
     bool autoFitLayout_ = false;
     int trackScalingRetries_ = 0;
     int mixerSizingRetries_ = 0;
+
+    // ---- Record and stop road (MainWindowRecord.cpp) ----
+public:
+    // The record/stop image's halves: left records, right stops.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void updateRecordStopButtonImage();
+    // Runs one take clock tick now (tests drive it without waiting a second).
+    void onTakeClockTick();
+    QString lastRecordingText() const;
+    QLabel* recordStopButton() const { return recordStopButton_; }
+    QLineEdit* takeField() const { return takeEdit_; }
+    QLabel* timecodeLabel() const { return timecodeLabel_; }
+    QLabel* takeTimeLabel() const { return takeTimeLabel_; }
+    QLabel* framerateLabel() const { return framerateLabel_; }
+    QPushButton* lastRecordingButton() const { return lastRecordingButton_; }
+    // The folder of the last take: the stored path, else the one the engine
+    // would have written it to.
+    static QString lastTakeFolder();
+    // The false-take road: the menu at the label, the question, the move.
+    void onLastRecordingRightClick(const QPoint& position);
+    // Asks "False Take" and, on Yes, moves the last take's files.
+    void confirmFalseTake();
+    // Moves the last take's files into FALSETAKES with the "F-" prefix and
+    // steps the last take back; the number moved, 0 when refused.
+    int markLastTakeFalse();
+    // Where the take clock reads the write errors and dropped samples;
+    // empty: the engine. Lets a test raise the counts of a running take.
+    void setTakeErrorCountsSourceForTest(std::function<std::pair<int64_t, int64_t>()> source)
+    {
+        takeErrorCountsSource_ = std::move(source);
+    }
+
+private:
+    AudioEngineBase::RecordingMetadata metadataFromFields(bool applyStopDefaults) const;
+    void onWriterDrainTick();
+    void runTakeStartSteps(bool afterDrain);
+    void reportRecordingErrors();
+
+    QTimer* takeClock_ = nullptr;
+    QTimer* writerDrainPoll_ = nullptr;
+    uint64_t lastSeenWriteErrors_ = 0;
+    uint64_t lastSeenDroppedSamples_ = 0;
+    // One "Recording Error" box at a time: counts are stored before it shows,
+    // a growth while it is open is reported once it closes.
+    bool recordingErrorBoxOpen_ = false;
+    bool disconnectBoxOpen_ = false;
+    bool copyActive_ = false;
+    bool copyPhase_ = false;
+    int recordStopEventCount_ = 0;
+    std::function<std::pair<int64_t, int64_t>()> takeErrorCountsSource_;
 };
 
 // The name a mixer strip shows: the track name with blanks trimmed, or the
 // track number when nothing is left.
 QString shortStripName(const QString& name, int number);
+
+// The frame-rate badge's text for a rate (0 or less: none detected).
+QString framerateBadgeText(double rate, bool dropFrame);

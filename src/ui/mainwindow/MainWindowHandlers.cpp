@@ -306,9 +306,6 @@ void MainWindow::onMediaSettings() { debugLog("Media Settings requested"); }
 void MainWindow::onFormatExternalDrive() { debugLog("Format External Drive requested"); }
 void MainWindow::onHotkeysConfig() { debugLog("Hotkeys requested"); }
 void MainWindow::onRecoverRecordings() { debugLog("Recover Recordings requested"); }
-void MainWindow::onRecordClicked() { debugLog("Record requested"); }
-void MainWindow::onStopClicked() { debugLog("Stop requested"); }
-void MainWindow::onLastRecordingClicked() { debugLog("Last take requested"); }
 
 void MainWindow::updateMeters()
 {
@@ -320,7 +317,6 @@ void MainWindow::updateMeters()
         mixMeter_->setLevel(engine_->getMainPeakLevel());
 }
 
-void MainWindow::updateTimecode() {}
 void MainWindow::updateAutomixIndicators() {}
 void MainWindow::updateDriveStatus() {}
 void MainWindow::syncFadersToController() {}

@@ -195,6 +195,7 @@ QWidget* MainWindow::buildControlBar()
     recordStopButton_->setMouseTracking(false);
     recordStopButton_->setCursor(Qt::PointingHandCursor);
     recordStopButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    recordStopButton_->installEventFilter(this);
     const QPixmap image(findResourcePath("BUTTONS OFF.png"));
     if (image.isNull()) {
         recordStopButton_->setText("Record/Stop");
@@ -221,6 +222,8 @@ QWidget* MainWindow::buildControlBar()
     lastRecordingButton_->setCursor(Qt::PointingHandCursor);
     lastRecordingButton_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lastRecordingButton_, &QPushButton::clicked, this, &MainWindow::onLastRecordingClicked);
+    connect(lastRecordingButton_, &QPushButton::customContextMenuRequested, this,
+            &MainWindow::onLastRecordingRightClick);
 
     auto* leftColumn = new QWidget(bar);
     auto* leftLayout = new QVBoxLayout(leftColumn);

@@ -107,6 +107,41 @@ TEST_F(MainWindowTest, GrabWith24TracksAndTheMixerShown)
     EXPECT_TRUE(window.trackRows()[20].rowWidget->isVisible()) << "the right column shows tracks 17 to 24";
 }
 
+// During a take: the record half lit, the metadata group red. Then after the
+// stop: the last-take button and the take moved on.
+TEST_F(MainWindowTest, GrabDuringATakeAndAfterIt)
+{
+    AudioEngineFactory::setAudioSystemForEngines(audio_, 4);
+    seed({{"audio.device", std::string("Virtual Interface")},
+          {"media.saveLocation", home_.pathStd() + "/Takes"},
+          {"media.prerollSeconds", 1},
+          {"arm.0", true},
+          {"arm.2", true},
+          {"metadata.project", std::string("Harbour Lights")},
+          {"metadata.soundroll", std::string("003")},
+          {"metadata.scene", std::string("12A")},
+          {"metadata.take", std::string("04")}});
+    MainWindow& window = makeWindow();
+    window.show();
+    ASSERT_TRUE(audio_->renderBlocks(250, 256));
+    QLabel* image = window.recordStopButton();
+    QTest::mouseClick(image, Qt::LeftButton, Qt::NoModifier, QPoint(4, image->height() / 2));
+    ASSERT_TRUE(window.isRecording());
+    ASSERT_TRUE(audio_->renderBlocks(100, 256));
+    QTest::qWait(200);
+    const QPixmap during = window.grab();
+    EXPECT_TRUE(during.save("/tmp/tonvale-mainwindow-recording.png"));
+    const QImage lamp = image->grab().toImage();
+    const QColor lit = lamp.pixelColor(lamp.width() / 4, lamp.height() * 7 / 10);
+    EXPECT_GT(lit.red(), lit.green() * 2) << "the ON image shows while recording";
+    QTest::mouseClick(image, Qt::LeftButton, Qt::NoModifier, QPoint(image->width() - 4, image->height() / 2));
+    ASSERT_FALSE(window.isRecording());
+    ASSERT_TRUE(audio_->renderBlocks(20, 256));
+    QTest::qWait(200);
+    EXPECT_TRUE(window.grab().save("/tmp/tonvale-mainwindow-after-take.png"));
+    EXPECT_EQ(window.lastRecordingText(), QString("Last: 003 / 12A / T04"));
+}
+
 TEST_F(MainWindowTest, GrabTheDeviceAndAppearanceDialogs)
 {
     seed({{"audio.device", std::string("Virtual Interface")}});

@@ -1,0 +1,192 @@
+// The last-take button: a click opens playback on the last take's newest
+// file.
+
+#include "ui/mainwindow/MainWindow.h"
+
+#include "core/ConfigManager.h"
+#include "core/DebugLog.h"
+#include "engine/AudioEngine_CoreAudio.h"
+#include "engine/take/TakeFiles.h"
+#include "ui/tools/PlaybackDialog.h"
+
+#include <QAction>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
+#include <QFileInfo>
+#include <QPushButton>
+
+QString MainWindow::lastTakeFolder()
+{
+    ConfigManager* config = ConfigManager::getInstance();
+    const std::string stored = config->getString("lastRecording.folderPath", "");
+    if (!stored.empty())
+        return QString::fromStdString(stored);
+    std::string project = config->getString("metadata.project", "Project");
+    if (project.empty())
+        project = "Project";
+    // The engine's own base folder and sanitising, so the path names the
+    // folder that holds the take.
+    return QString::fromStdString(
+        takeFolderPath(baseRecordingFolder(), project, config->getString("lastRecording.soundRoll", "")));
+}
+
+void MainWindow::onLastRecordingClicked()
+{
+    debugLog("onLastRecordingClicked called");
+    if (lastRecordingButton_ == nullptr || lastRecordingButton_->text().isEmpty()) {
+        debugLog("No last recording label text - returning");
+        return;
+    }
+    ConfigManager* config = ConfigManager::getInstance();
+    const std::string roll = config->getString("lastRecording.soundRoll", "");
+    debugLog("lastSoundRoll: " + roll + ", lastScene: " + config->getString("lastRecording.scene", "") +
+             ", lastTake: " + config->getString("lastRecording.take", ""));
+    debugLog("savedFolderPath: " + config->getString("lastRecording.folderPath", ""));
+    if (roll.empty()) {
+        debugLog("No last recording - returning");
+        return;
+    }
+    const QString folder = lastTakeFolder();
+    debugLog("Looking for files in folder: " + folder.toStdString());
+
+    PlaybackDialog dialog(engine_.get(), this);
+    const QDir dir(folder);
+    if (dir.exists()) {
+        const QFileInfoList files = dir.entryInfoList({"*.wav", "*.WAV"}, QDir::Files, QDir::Time);
+        if (!files.isEmpty())
+            dialog.selectFile(files.first().absoluteFilePath());
+    }
+    dialog.exec();
+}
+
+void MainWindow::onLastRecordingRightClick(const QPoint& position)
+{
+    if (lastRecordingButton_ == nullptr || lastRecordingButton_->text().isEmpty())
+        return;
+    QMenu menu(this);
+    menu.setStyleSheet("QMenu { background-color: #252526; color: #ffffff; border: 1px solid #555; padding: 6px 0px; }"
+                       "QMenu::item { padding: 10px 24px; margin: 2px 6px; }QMenu::item:selected { background-color: "
+                       "#2d2d2d; }");
+    QAction* mark = menu.addAction("Mark as False Take?");
+    if (menu.exec(lastRecordingButton_->mapToGlobal(position)) == mark)
+        confirmFalseTake();
+}
+
+void MainWindow::confirmFalseTake()
+{
+    QMessageBox box(this);
+    box.setIcon(QMessageBox::NoIcon);
+    box.setWindowTitle("False Take");
+    box.setText("Mark the last recorded file as a false take?");
+    box.setInformativeText("This will move the file to a FALSETAKES subfolder\nand add an 'F-' prefix to the filename.");
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    box.setDefaultButton(QMessageBox::No);
+    box.setStyleSheet("QMessageBox { background-color: #2b2b2b; }QMessageBox QLabel { color: #ffffff; padding: 10px; }"
+                      "QPushButton { background-color: #444; color: #fff; border: 1px solid #555;              "
+                      "padding: 8px 20px; margin: 4px; min-width: 80px; }QPushButton:hover { background-color: #555; }"
+                      "QPushButton:pressed { background-color: #333; }");
+    if (box.exec() != QMessageBox::Yes)
+        return;
+    markLastTakeFalse();
+}
+
+int MainWindow::markLastTakeFalse()
+{
+    // Moving files the writer still has open would lose the take being made.
+    if (isRecording_ || (engine_ && (engine_->isRecording() || engine_->isWriterDraining()))) {
+        debugLog("False take refused: a take is recording or finishing");
+        showStyledMessageBox(this, "False Take",
+                             "A take is recording or finishing. Mark the false take once it has ended.",
+                             QMessageBox::Ok);
+        return 0;
+    }
+    ConfigManager* config = ConfigManager::getInstance();
+    if (config->getString("lastRecording.soundRoll", "").empty())
+        return 0;
+    const QString folder = lastTakeFolder();
+    const QString falseFolder = folder + "/FALSETAKES";
+    QDir().mkpath(falseFolder);
+
+    // The files the engine closed for this take, while they are still the
+    // last take's (in its folder and not moved yet); otherwise the newest
+    // file and whatever else was written in the minute before.
+    QStringList toMove;
+    if (auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine_.get())) {
+        for (const std::string& path : coreAudio->getLastClosedTakeFiles()) {
+            const QFileInfo info(QString::fromStdString(path));
+            if (!info.isFile() || QDir(info.absolutePath()) != QDir(folder)) {
+                toMove.clear();
+                break;
+            }
+            toMove.push_back(info.absoluteFilePath());
+        }
+    }
+    if (toMove.isEmpty()) {
+        const QDateTime now = QDateTime::currentDateTime();
+        const QFileInfoList files = QDir(folder).entryInfoList({"*.wav", "*.WAV"}, QDir::Files, QDir::Time);
+        for (const QFileInfo& file : files) {
+            if (!toMove.isEmpty() && file.lastModified().msecsTo(now) >= 60'000)
+                break;
+            toMove.push_back(file.absoluteFilePath());
+        }
+    }
+    int moved = 0;
+    for (const QString& path : toMove) {
+        const QString target = falseFolder + "/F-" + QFileInfo(path).fileName();
+        if (QFile::rename(path, target)) {
+            debugLog("Moved false take: " + path.toStdString() + " -> " + target.toStdString());
+            ++moved;
+        } else {
+            debugLog("Failed to move false take: " + path.toStdString());
+        }
+    }
+    if (moved == 0)
+        return 0;
+
+    const std::string previousRoll = config->getString("previousRecording.soundRoll", "");
+    const char* const parts[] = {"soundRoll", "scene", "take", "folderPath"};
+    if (previousRoll.empty()) {
+        lastRecordingButton_->setText(QString());
+        for (const char* part : parts)
+            config->setString(std::string("lastRecording.") + part, "");
+    } else {
+        const std::string scene = config->getString("previousRecording.scene", "");
+        QString text = QString("Last: %1").arg(QString::fromStdString(previousRoll));
+        if (!scene.empty())
+            text += QString(" / %1").arg(QString::fromStdString(scene));
+        text += QString(" / T%1").arg(QString::fromStdString(config->getString("previousRecording.take", "")));
+        lastRecordingButton_->setText(text);
+        for (const char* part : parts) {
+            config->setString(std::string("lastRecording.") + part,
+                              config->getString(std::string("previousRecording.") + part, ""));
+            config->setString(std::string("previousRecording.") + part, "");
+        }
+    }
+    config->saveConfig("");
+
+    bool isNumber = false;
+    const int take = takeEdit_ != nullptr ? takeEdit_->text().toInt(&isNumber, 10) : 0;
+    if (isNumber && take > 1) {
+        const QString previous = QString("%1").arg(take - 1, 2, 10, QChar('0'));
+        takeEdit_->setText(previous);
+        config->setString("metadata.take", previous.toStdString());
+        config->saveConfig("");
+    }
+
+    auto* toast = new QLabel(QString("Moved %1 file(s) to FALSETAKES").arg(moved), this);
+    toast->setObjectName("falseTakeToast");
+    toast->setStyleSheet("QLabel { background-color: rgba(0, 150, 0, 200); color: white; padding: 12px 24px; "
+                         "border-radius: 6px; font-size: 14px; font-weight: bold; }");
+    toast->setAlignment(Qt::AlignCenter);
+    toast->adjustSize();
+    toast->move((width() - toast->width()) / 2, 100);
+    toast->show();
+    toast->raise();
+    QTimer::singleShot(2000, toast, &QObject::deleteLater);
+    return moved;
+}
