@@ -246,6 +246,10 @@ void MainWindow::onLtcGenerator()
     initLtcGenerator();
     if (ltcGeneratorDialog_ == nullptr)
         return;
+    // Built hidden before the window's style sheet was applied: fit it to
+    // the styled contents before it is first shown, or its groups overlap.
+    if (!ltcGeneratorDialog_->isVisible())
+        ltcGeneratorDialog_->resize(ltcGeneratorDialog_->size().expandedTo(ltcGeneratorDialog_->sizeHint()));
     ltcGeneratorDialog_->show();
     ltcGeneratorDialog_->raise();
 }

@@ -1,5 +1,7 @@
 #include "ui/tools/PlaybackRoutingDialog.h"
 
+#include <algorithm>
+
 #include "core/ConfigManager.h"
 #include "engine/AudioEngineBase.h"
 
@@ -32,8 +34,10 @@ PlaybackRoutingDialog::PlaybackRoutingDialog(AudioEngineBase* engine, QWidget* p
     : QDialog(parent), engine_(engine)
 {
     setWindowTitle("Playback Routing");
-    setMinimumWidth(500);
     setupUI();
+    // At least 500 wide, but never narrower than the grid of choosers needs
+    // once styled: the layout's own minimum keeps every label readable.
+    resize(std::max(500, sizeHint().width()), sizeHint().height());
     populateOutputCombos();
     restoreOutputRouting();
 }
