@@ -165,7 +165,6 @@ TEST_P(MainWindowRecordLayoutTest, ClickedTakeLandsInTheRollFolderAndMovesTheTak
         const SndInfo info = sndInfo(file);
         EXPECT_EQ(info.channels, fileFormat == kFileFormatPolyphonic ? 4 : 1);
         EXPECT_NEAR(static_cast<double>(info.frames), static_cast<double>(expectedFrames), 2.0 * kBlock);
-        EXPECT_FALSE(ffprobeTimeReference(file).empty());
     }
 
     EXPECT_EQ(window.takeField()->text(), QString("05"));
@@ -184,6 +183,11 @@ TEST_P(MainWindowRecordLayoutTest, ClickedTakeLandsInTheRollFolderAndMovesTheTak
     EXPECT_EQ(window.lastRecordingText(), QString("Last: 003 / 12A / T05"));
     EXPECT_EQ(window.takeField()->text(), QString("06"));
     EXPECT_EQ(boxes.count(), 0);
+    // ffprobe runs once both takes are closed: Qt starts a child with vfork,
+    // whose descriptor work ThreadSanitizer books to the main thread, so a
+    // child between two takes reads as a race on the next take's file.
+    for (const std::string& file : files)
+        EXPECT_FALSE(ffprobeTimeReference(file).empty()) << file;
     EXPECT_TRUE(logHas("Left half clicked (Record)"));
     EXPECT_TRUE(logHas("Right half clicked (Stop)"));
 }
