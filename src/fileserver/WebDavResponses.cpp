@@ -56,14 +56,14 @@ RangeKind parseRange(const QString& header, qint64 sizeBytes, ByteRange& range)
     const QString prefix = QStringLiteral("bytes=");
     if (!header.startsWith(prefix, Qt::CaseInsensitive))
         return RangeKind::Whole;
-    const QString spec = header.mid(prefix.size()).trimmed();
-    if (spec.contains(QLatin1Char(',')))
+    const QString rangeText = header.mid(prefix.size()).trimmed();
+    if (rangeText.contains(QLatin1Char(',')))
         return RangeKind::Whole;
-    const qsizetype dash = spec.indexOf(QLatin1Char('-'));
+    const qsizetype dash = rangeText.indexOf(QLatin1Char('-'));
     if (dash < 0)
         return RangeKind::Whole;
-    const QString firstText = spec.left(dash).trimmed();
-    const QString lastText = spec.mid(dash + 1).trimmed();
+    const QString firstText = rangeText.left(dash).trimmed();
+    const QString lastText = rangeText.mid(dash + 1).trimmed();
     const auto readNumber = [](const QString& text, qint64& value) {
         if (text.isEmpty() || !std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isDigit() && c.unicode() < 128; }))
             return false;
