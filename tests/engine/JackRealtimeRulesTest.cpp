@@ -1,6 +1,6 @@
 // The render callback neither allocates nor locks when JACK's process
-// thread runs it: global operator new and pthread_mutex_lock are replaced in
-// this binary and count the calls made while the render callback runs.
+// thread runs it: the counters of RenderThreadCounters
+// (linked into this binary) see every call made while the callback runs.
 #include "JackEngineFixture.h"
 #include "RenderThreadCounters.h"
 
@@ -9,9 +9,6 @@
 
 #include <algorithm>
 
-#include <dlfcn.h>
-#include <new>
-#include <pthread.h>
 
 namespace {
 

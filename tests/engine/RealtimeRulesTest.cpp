@@ -1,6 +1,6 @@
-// The render thread allocates nothing and takes no lock: global operator new
-// and pthread_mutex_lock are replaced in this binary and count the calls made
-// while the render callback runs.
+// The render thread allocates nothing and takes no lock: the counters of
+// RenderThreadCounters (replaced operator new and pthread_mutex_lock, linked
+// into this binary) see every call made while the render callback runs.
 #include "RenderTestSupport.h"
 #include "RenderThreadCounters.h"
 
@@ -12,11 +12,8 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <dlfcn.h>
 #include <map>
 #include <mutex>
-#include <new>
-#include <pthread.h>
 #include <sndfile.h>
 #include <thread>
 

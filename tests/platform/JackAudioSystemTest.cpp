@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -440,6 +441,15 @@ TEST_F(JackInputOnlyTest, KilledServerUnderADirectCaptureStopsItCleanly)
     server_->kill();
     ASSERT_EQ(system_->stopIOProc(kJack, id), kAudioOk);
     const uint64_t callsAtStop = capture.calls.load();
+    // The server's death reaches the client on JACK's own thread, a moment
+    // after the process is gone: a restart is refused once it has.
+    bool alive = true;
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (alive && std::chrono::steady_clock::now() < deadline) {
+        ASSERT_EQ(system_->getDeviceIsAlive(kJack, alive), kAudioOk);
+        std::this_thread::yield();
+    }
+    ASSERT_FALSE(alive);
     EXPECT_EQ(system_->startIOProc(kJack, id), kAudioErrorDeviceGone);
     EXPECT_EQ(system_->destroyIOProc(kJack, id), kAudioOk);
     tester_.close();
