@@ -32,6 +32,7 @@ class QPushButton;
 class QScrollArea;
 class QSplitter;
 class QTimer;
+class QToolButton;
 class QVBoxLayout;
 class SessionState;
 class TcAccuracyTestDialog;
@@ -61,9 +62,13 @@ public:
     // One track row and one mixer strip per shown track.
     struct TrackRow {
         QWidget* rowWidget = nullptr;
+        QCheckBox* armButton = nullptr;
+        QToolButton* automixButton = nullptr;
+        QLabel* automixShareLabel = nullptr;
         QLineEdit* nameEdit = nullptr;
-        QCheckBox* armCheck = nullptr;
         MeterWidget* meter = nullptr;
+        int trackIndex = 0;
+        int automixGroup = 0; // 0 off, 1 to 4
     };
     struct MixerStrip {
         QWidget* stripWidget = nullptr;
@@ -71,6 +76,7 @@ public:
         FaderSlider* fader = nullptr;
         QLabel* gainLabel = nullptr;
         QPushButton* trackButton = nullptr;
+        QPushButton* pflButton = nullptr;
         QColor color{0x50, 0x50, 0x50};
         int trackIndex = 0;
     };
@@ -115,6 +121,17 @@ public slots:
     void onRecordClicked();
     void onStopClicked();
     void onLastRecordingClicked();
+
+    // Slate and COM: the talkback paths the buttons, their keys and a
+    // controller's C1/C2 open and close (MainWindowSlate.cpp).
+    void onSlateButtonPressed();
+    void onSlateButtonReleased();
+    void onSlateMonitorButtonPressed();
+    void onSlateMonitorButtonReleased();
+    void onComButtonPressed();
+    void onComButtonReleased();
+    void resetSlateButton();
+    void resetComButton();
 
     void updateMeters();
     void updateTimecode();

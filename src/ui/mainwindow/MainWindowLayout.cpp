@@ -454,16 +454,16 @@ void MainWindow::createTrackWidget(int index, const QString& name)
     number->setFixedWidth(22);
     row.nameEdit = new QLineEdit(name, row.rowWidget);
     row.nameEdit->setFixedWidth(100);
-    row.armCheck = new QCheckBox("Arm", row.rowWidget);
+    row.armButton = new QCheckBox("Arm", row.rowWidget);
     row.meter = new MeterWidget(row.rowWidget);
     row.meter->setFixedHeight(14);
     layout->addWidget(number);
     layout->addWidget(row.nameEdit);
-    layout->addWidget(row.armCheck);
+    layout->addWidget(row.armButton);
     layout->addWidget(row.meter);
     layout->addStretch();
 
-    connect(row.armCheck, &QCheckBox::toggled, this, [this, index](bool armed) {
+    connect(row.armButton, &QCheckBox::toggled, this, [this, index](bool armed) {
         const TrackRow& armedRow = trackRows_[static_cast<size_t>(index)];
         armedRow.meter->setArmed(armed);
         armedRow.rowWidget->setStyleSheet(rowStyle(armed));
@@ -704,7 +704,7 @@ void MainWindow::applyWidgetStyles()
     mixerStripsWidget_->setStyleSheet("background: transparent;");
     updateMetadataGroupStyle(isRecording_);
     for (const TrackRow& row : trackRows_)
-        row.rowWidget->setStyleSheet(rowStyle(row.armCheck->isChecked()));
+        row.rowWidget->setStyleSheet(rowStyle(row.armButton->isChecked()));
     updateTrackListScaling();
     updateMixerFaderSizes();
     updateMixerWatermark();

@@ -88,7 +88,7 @@ void MainWindow::restoreSavedSettings()
 
     for (size_t index = 0; index < trackRows_.size(); ++index) {
         const bool armed = config()->getBool(key("arm.", static_cast<int>(index)), false);
-        trackRows_[index].armCheck->setChecked(armed);
+        trackRows_[index].armButton->setChecked(armed);
         trackRows_[index].meter->setArmed(armed);
         if (engine_)
             engine_->setTrackArmed(static_cast<int>(index), armed);

@@ -81,7 +81,7 @@ TEST_F(MainWindowTest, SeededDayComesBackOnScreenAndInTheEngine)
         const auto& row = window.trackRows()[static_cast<size_t>(track)];
         EXPECT_EQ(row.nameEdit->text(), QString("Mic %1").arg(track + 1));
         EXPECT_EQ(window.mixerStrips()[static_cast<size_t>(track)].nameLabel->text(), QString("Mic %1").arg(track + 1));
-        EXPECT_EQ(row.armCheck->isChecked(), track % 3 == 0);
+        EXPECT_EQ(row.armButton->isChecked(), track % 3 == 0);
         EXPECT_EQ(row.meter->isArmed(), track % 3 == 0);
         EXPECT_EQ(engine->isTrackArmed(track), track % 3 == 0);
     }

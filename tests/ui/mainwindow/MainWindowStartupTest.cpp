@@ -29,7 +29,7 @@ TEST_F(MainWindowTest, WithoutAConfigurationFileTheWindowOpensWithTheDefaults)
         const auto& row = window.trackRows()[static_cast<size_t>(track)];
         const auto& strip = window.mixerStrips()[static_cast<size_t>(track)];
         EXPECT_EQ(row.nameEdit->text(), QString("Track %1").arg(track + 1));
-        EXPECT_FALSE(row.armCheck->isChecked());
+        EXPECT_FALSE(row.armButton->isChecked());
         EXPECT_EQ(strip.fader->value(), -600);
         EXPECT_EQ(strip.gainLabel->text(), QString("-∞ dB"));
         EXPECT_EQ(strip.color.name(), QString("#505050"));
