@@ -1,12 +1,14 @@
 // Tracks armed while a take runs, on the stepped virtual device: the capture
 // lands in the take aligned sample for sample (merged as an extra channel of
 // a polyphonic take, a file of its own in a mono take), read back with
-// libsndfile and ffprobe; arms that must not start a capture; a merge that
+// libsndfile, ffprobe and xmllint in 16-bit, 24-bit and float takes; arms that must not start a capture; a merge that
 // cannot be made keeps the capture as a visible file.
 
 #include "TakeRoadSupport.h"
 
+#include "media/SampleFormatConverter.h"
 #include "support/ExternalTool.h"
+#include "support/TempHome.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -14,7 +16,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sndfile.h>
+
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace fs = std::filesystem;
 
@@ -81,10 +88,50 @@ protected:
     }
 };
 
-TEST_F(LateArmTest, PolyphonicTakeGainsTheTrackAlignedToItsArming)
+struct LateArmFormat {
+    const char* name;
+    BwfFileWriter::SampleFormat format;
+    const char* ffprobeSampleFormat;
+    const char* ffprobeCodec;
+};
+
+// The value libsndfile reads back for a fed sample once the take's writer
+// has turned it into the take's sample code.
+float storedSample(BwfFileWriter::SampleFormat format, float sample)
+{
+    switch (format) {
+    case BwfFileWriter::Int16: return static_cast<float>(SampleFormatConverter::toInt16(sample)) / 32768.0f;
+    case BwfFileWriter::Int24: return static_cast<float>(SampleFormatConverter::toInt24(sample)) / 8388608.0f;
+    default: return sample;
+    }
+}
+
+// The iXML chunk's text, found by walking the RIFF/RF64 chunks.
+std::string ixmlChunk(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t at = 12;
+    while (at + 8 <= bytes.size()) {
+        uint32_t size = 0;
+        std::memcpy(&size, bytes.data() + at + 4, 4);
+        if (bytes.compare(at, 4, "iXML") == 0)
+            return bytes.substr(at + 8, std::min<size_t>(size, bytes.size() - at - 8));
+        if (bytes.compare(at, 4, "data") == 0)
+            break;
+        at += 8 + size + (size & 1u);
+    }
+    return {};
+}
+
+class LateArmFormatTest : public LateArmTest, public ::testing::WithParamInterface<LateArmFormat> {};
+
+TEST_P(LateArmFormatTest, PolyphonicTakeGainsTheTrackAlignedToItsArming)
 {
     TONVALE_REQUIRE_TOOL("ffprobe");
+    const BwfFileWriter::SampleFormat format = GetParam().format;
     setUpTakeRoad(16, kFileFormatPolyphonic);
+    engine_->setSampleFormat(format);
     recordWithLateArm();
     EXPECT_TRUE(logHas("Late-arm track 4 started at sample offset 576000"));
 
@@ -95,16 +142,63 @@ TEST_F(LateArmTest, PolyphonicTakeGainsTheTrackAlignedToItsArming)
     const int64_t frames = static_cast<int64_t>(14 * kSecond);
     ASSERT_EQ(file.frames, frames);
     ASSERT_EQ(file.channels, 4);  // mix, tracks 1 and 3, then track 5
-    expectLateChannel(file, 3, frames);
-    // The take's own channels are still the take's (the fade on its end).
-    for (const int64_t k : {int64_t{0}, int64_t{576000}, frames - 65}) {
-        EXPECT_EQ(file.at(k, 1), expectedTrack(0, static_cast<uint64_t>(k)));
-        EXPECT_EQ(file.at(k, 2), expectedTrack(2, static_cast<uint64_t>(k)));
+    // The capture: silent before 576000 frames, then the input's own codes.
+    int64_t mismatches = 0;
+    for (int64_t k = 0; k < frames; ++k) {
+        const float expected =
+            k < 576000 ? 0.0f : storedSample(format, expectedTrack(kLateTrack, static_cast<uint64_t>(k)));
+        if (file.at(k, 3) != expected && mismatches++ < 3)
+            ADD_FAILURE() << "frame " << k << ": " << file.at(k, 3) << " vs " << expected;
     }
-    const ToolResult names = runTool(findTool("ffprobe"), {"-v", "error", "-show_format", QString::fromStdString(files[0])});
-    EXPECT_NE(names.standardOutput.indexOf("Track_5"), -1) << names.standardOutput.toStdString();
+    EXPECT_EQ(mismatches, 0);
+    // The take's own channels still hold the take's codes (the fade on its end).
+    for (const int64_t k : {int64_t{0}, int64_t{576000}, frames - 65}) {
+        EXPECT_EQ(file.at(k, 1), storedSample(format, expectedTrack(0, static_cast<uint64_t>(k))));
+        EXPECT_EQ(file.at(k, 2), storedSample(format, expectedTrack(2, static_cast<uint64_t>(k))));
+    }
+
+    // ffprobe: channels, sample format, length, time reference and names.
+    const ToolResult probe = runTool(findTool("ffprobe"), {"-v", "error", "-print_format", "json", "-show_streams",
+                                                           "-show_format", QString::fromStdString(files[0])});
+    ASSERT_EQ(probe.exitCode, 0) << probe.standardError.toStdString();
+    const QJsonObject root = QJsonDocument::fromJson(probe.standardOutput.toUtf8()).object();
+    const QJsonObject stream = root["streams"].toArray().at(0).toObject();
+    EXPECT_EQ(stream["channels"].toInt(), 4);
+    EXPECT_EQ(stream["sample_fmt"].toString().toStdString(), GetParam().ffprobeSampleFormat);
+    EXPECT_EQ(stream["codec_name"].toString().toStdString(), GetParam().ffprobeCodec);
+    EXPECT_EQ(stream["sample_rate"].toString().toStdString(), "48000");
+    EXPECT_DOUBLE_EQ(stream["duration"].toString().toDouble(), 14.0);
+    const QJsonObject tags = root["format"].toObject()["tags"].toObject();
+    EXPECT_NE(probe.standardOutput.indexOf("Track_5"), -1) << probe.standardOutput.toStdString();
+    // The bext time reference ffprobe reads is the one libsndfile reads.
+    SF_INFO info{};
+    SNDFILE* handle = sf_open(files[0].c_str(), SFM_READ, &info);
+    ASSERT_NE(handle, nullptr);
+    SF_BROADCAST_INFO bext{};
+    const bool hasBext = sf_command(handle, SFC_GET_BROADCAST_INFO, &bext, sizeof(bext)) == SF_TRUE;
+    sf_close(handle);
+    ASSERT_TRUE(hasBext);
+    const uint64_t reference = (static_cast<uint64_t>(bext.time_reference_high) << 32) | bext.time_reference_low;
+    ASSERT_FALSE(tags["time_reference"].toString().isEmpty());
+    EXPECT_EQ(tags["time_reference"].toString().toULongLong(), reference);
+
+    // The merged file's iXML is well-formed XML.
+    const std::string ixml = ixmlChunk(files[0]);
+    ASSERT_NE(ixml.find("<BWFXML>"), std::string::npos);
+    if (!findTool("xmllint").isEmpty()) {
+        const std::string xmlPath = home_.pathStd() + "/merged-ixml.xml";
+        std::ofstream(xmlPath, std::ios::binary) << ixml.substr(0, ixml.find_last_of('>') + 1);
+        const ToolResult lint = runTool(findTool("xmllint"), {"--noout", QString::fromStdString(xmlPath)});
+        EXPECT_EQ(lint.exitCode, 0) << lint.standardError.toStdString();
+    }
     expectNoHiddenCaptures();
 }
+
+INSTANTIATE_TEST_SUITE_P(SampleFormats, LateArmFormatTest,
+                         ::testing::Values(LateArmFormat{"Int16", BwfFileWriter::Int16, "s16", "pcm_s16le"},
+                                           LateArmFormat{"Int24", BwfFileWriter::Int24, "s32", "pcm_s24le"},
+                                           LateArmFormat{"Float32", BwfFileWriter::Float32, "flt", "pcm_f32le"}),
+                         [](const ::testing::TestParamInfo<LateArmFormat>& info) { return info.param.name; });
 
 TEST_F(LateArmTest, MonoTakeGetsAFileWithTheTimeReferenceOfItsArming)
 {
