@@ -1,8 +1,9 @@
 // Tracks armed while a take runs, on the stepped virtual device: the capture
 // lands in the take aligned sample for sample (merged as an extra channel of
 // a polyphonic take, a file of its own in a mono take), read back with
-// libsndfile, ffprobe and xmllint in 16-bit, 24-bit and float takes; arms that must not start a capture; a merge that
-// cannot be made keeps the capture as a visible file.
+// libsndfile, ffprobe and xmllint in 16-bit, 24-bit and float takes; arms
+// that must not start a capture; a merge that cannot be made keeps the
+// capture as a visible file.
 
 #include "TakeRoadSupport.h"
 
