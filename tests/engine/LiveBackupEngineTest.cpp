@@ -243,3 +243,75 @@ TEST_F(LiveBackupEngineTest, DriveErrorsAndTheBlockWriterCounters)
 }
 
 }  // namespace
+
+namespace {
+
+// Which drives get a worker and a take: an empty path gets neither, a ninth
+// and tenth path get none, live backup off gives no controls; turning live
+// backup off during a take fails the takes its workers were copying.
+TEST_F(LiveBackupEngineTest, DrivesThatGetAWorkerAndLiveBackupTurnedOffDuringATake)
+{
+    setUpTakeRoad(8, kFileFormatPolyphonic);
+    std::vector<AudioEngineBase::BackupPathInfo> paths;
+    for (int d = 0; d < 10; ++d) {
+        paths.push_back({home_.pathStd() + "/drive" + std::to_string(d), 0});
+        fs::create_directories(paths.back().path);
+    }
+    armTracks({0});
+    engine_->setPostrollDuration(0);
+    const auto recordOneSecond = [&](bool stop) {
+        step(kSecond / 4);
+        EXPECT_TRUE(engine_->startRecording());
+        const auto controls = engine_->takeRecorder().liveTakeControls();
+        step(kSecond);
+        if (stop) {
+            EXPECT_TRUE(engine_->stopRecording());
+            EXPECT_TRUE(waitUntilIdle());
+        }
+        return controls;
+    };
+
+    // Live backup off: no controls at all.
+    engine_->setBackupMediaPathsWithFormats(true, {paths[0]});
+    EXPECT_TRUE(recordOneSecond(true).empty());
+
+    engine_->setLiveBackupActiveTake(true);
+    engine_->setBackupMediaPathsWithFormats(true, {paths[0], {"", 0}});
+    auto controls = recordOneSecond(true);
+    ASSERT_EQ(controls.size(), 2u);
+    ASSERT_TRUE(controls[0]);
+    EXPECT_FALSE(controls[1]);
+    EXPECT_EQ(waitForVerdict(*controls[0]), LiveBackupWorker::Verified);
+
+    engine_->setBackupMediaPathsWithFormats(true, paths);
+    controls = recordOneSecond(true);
+    ASSERT_EQ(std::count_if(controls.begin(), controls.end(), [](const auto& c) { return c != nullptr; }), 8);
+    for (const auto& control : controls) {
+        if (control) {
+            EXPECT_EQ(waitForVerdict(*control), LiveBackupWorker::Verified);
+        }
+    }
+    EXPECT_TRUE(wavFiles(paths[8].path).empty());
+    EXPECT_TRUE(wavFiles(paths[9].path).empty());
+
+    controls = recordOneSecond(false);
+    engine_->setLiveBackupActiveTake(false);
+    for (const auto& control : controls) {
+        if (control) {
+            EXPECT_EQ(waitForVerdict(*control), LiveBackupWorker::Failed);
+        }
+    }
+    EXPECT_TRUE(engine_->stopRecording());
+    EXPECT_TRUE(waitUntilIdle());
+    // The after-take copies of the failed takes finish before the drives are looked at.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (engine_->isBackupCopyActive() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    EXPECT_FALSE(engine_->isBackupCopyActive());
+    for (const auto& path : paths) {
+        for (const std::string& file : wavFiles(path.path))
+            EXPECT_EQ(file.find(".tonvale.partial"), std::string::npos) << file;
+    }
+}
+
+}  // namespace
