@@ -13,6 +13,9 @@
 #include <memory>
 #include <string_view>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr int64_t kFormHeaderBytes = 12;  // "RIFF"/"RF64", 32-bit size, "WAVE"
@@ -30,11 +33,6 @@ constexpr uint32_t kFmtChannelsOffset = 2;
 constexpr uint32_t kFmtSampleRateOffset = 4;
 constexpr uint32_t kFmtBitsOffset = 14;
 constexpr uint32_t kFmtFieldBytes = 16;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 // The chunk's body bytes that lie in the file, at most `limit` of them.
 std::string readBody(RiffChunkWalker& walker, const RiffChunkWalker::Chunk& chunk, uint64_t fileSize,
@@ -205,23 +203,27 @@ public:
     }
 
     // What extractTagValue gives for the text [from, to) of the document.
-    std::string value(size_t from, size_t to, const char* name) const
+    // The upper-case spelling of `name` first, then the lower-case one.
+    std::string value(size_t from, size_t to, std::string_view name) const
     {
-        const std::string upper = asciiCase(name, true);
-        size_t at = find(from, to, upper);
-        size_t length = upper.size();
-        if (at == std::string::npos) {
-            const std::string lower = asciiCase(name, false);
-            at = find(from, to, lower);
-            length = lower.size();
-        }
+        size_t at = find(from, to, name, false);
+        if (at == std::string::npos)
+            at = find(from, to, name, true);
         if (at == std::string::npos)
             return {};
-        const size_t start = at + length + 2;
+        const size_t start = at + name.size() + 2;
         const size_t end = document_.find('<', start);
         if (end == std::string::npos || end >= to)
             return {};
-        return BwfMetadataReader::unescapeXmlText(CantarMetadataParser::trim(document_.substr(start, end - start)));
+        std::string_view text = std::string_view(document_).substr(start, end - start);
+        constexpr std::string_view kSpace = " \t\r\n";
+        const size_t first = text.find_first_not_of(kSpace);
+        if (first == std::string_view::npos)
+            return {};
+        text = text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+        if (text.find('&') == std::string_view::npos)
+            return std::string(text);
+        return BwfMetadataReader::unescapeXmlText(std::string(text));
     }
 
 private:
@@ -235,22 +237,31 @@ private:
         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
     }
 
-    static std::string asciiCase(const char* name, bool toUpper)
+    static char asciiCase(char c, bool lowerCase)
     {
-        std::string text = name;
-        for (char& c : text) {
-            if (toUpper && c >= 'a' && c <= 'z')
-                c = static_cast<char>(c - 'a' + 'A');
-            else if (!toUpper && c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-        }
-        return text;
+        if (lowerCase)
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
     }
 
-    size_t find(size_t from, size_t to, const std::string& name) const
+    // The tag is `name` in all upper case, or all lower case; compared in
+    // place, as building the two spellings for each lookup costs more than
+    // the lookup.
+    static bool sameName(std::string_view tag, std::string_view name, bool lowerCase)
+    {
+        if (tag.size() != name.size())
+            return false;
+        for (size_t i = 0; i < tag.size(); ++i) {
+            if (tag[i] != asciiCase(name[i], lowerCase))
+                return false;
+        }
+        return true;
+    }
+
+    size_t find(size_t from, size_t to, std::string_view name, bool lowerCase) const
     {
         for (const Tag& tag : tags_) {
-            if (tag.position >= from && tag.position + name.size() + 2 <= to && tag.name == name)
+            if (tag.position >= from && tag.position + name.size() + 2 <= to && sameName(tag.name, name, lowerCase))
                 return tag.position;
         }
         return std::string::npos;
@@ -443,14 +454,26 @@ bool resolveEntity(const std::string& name, std::string& out)
 
 BwfMetadata BwfMetadataReader::readMetadata(const std::string& path)
 {
-    BwfMetadata metadata;
-    metadata.fileName = std::filesystem::path(path).filename().string();
-    metadata.fileSize = std::filesystem::file_size(path);  // throws for a missing path
-
-    const FileHandle file(std::fopen(path.c_str(), "rb"));
-    if (!file)
+    std::string fileName = std::filesystem::path(path).filename().string();
+    const uint64_t fileSize = std::filesystem::file_size(path);  // throws for a missing path
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        BwfMetadata metadata;
+        metadata.fileName = std::move(fileName);
+        metadata.fileSize = fileSize;
         return metadata;
-    RiffChunkWalker walker(file.get(), static_cast<int64_t>(metadata.fileSize));
+    }
+    BwfMetadata metadata = readMetadata(fd, fileSize, std::move(fileName));
+    ::close(fd);
+    return metadata;
+}
+
+BwfMetadata BwfMetadataReader::readMetadata(int fd, uint64_t fileSizeBytes, std::string fileName)
+{
+    BwfMetadata metadata;
+    metadata.fileName = std::move(fileName);
+    metadata.fileSize = fileSizeBytes;
+    RiffChunkWalker walker(fd, static_cast<int64_t>(metadata.fileSize));
     walker.cacheReads(kReadBlockBytes);
     char magic[4] = {};
     if (!walker.readAt(0, magic, sizeof magic))

@@ -78,6 +78,15 @@ std::string lineValue(const std::string& value)
 
 } // namespace
 
+std::string_view CantarMetadataParser::trimView(std::string_view text)
+{
+    constexpr std::string_view kSpace = " \t\r\n";
+    const size_t first = text.find_first_not_of(kSpace);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+}
+
 std::string CantarMetadataParser::trim(const std::string& text)
 {
     const char* const kSpace = " \t\r\n";
@@ -97,7 +106,7 @@ CantarMetadata CantarMetadataParser::parseDescription(const std::string& text)
         if (end == std::string::npos)
             end = text.size();
         if (end > start)
-            parseField(text.substr(start, end - start), record);
+            parseLine(std::string_view(text).substr(start, end - start), record);
         start = end + 1;
     }
     return record;
@@ -105,12 +114,19 @@ CantarMetadata CantarMetadataParser::parseDescription(const std::string& text)
 
 void CantarMetadataParser::parseField(const std::string& line, CantarMetadata& record)
 {
-    const std::string trimmed = trim(line);
+    parseLine(line, record);
+}
+
+void CantarMetadataParser::parseLine(std::string_view line, CantarMetadata& record)
+{
+    // Views until a value is kept: a take's Description holds a dozen
+    // lines, read for every take of a folder scan.
+    const std::string_view trimmed = trimView(line);
     const size_t equals = trimmed.find('=');
-    if (trimmed.empty() || equals == std::string::npos)
+    if (trimmed.empty() || equals == std::string_view::npos)
         return;
-    const std::string key = upperAscii(trim(trimmed.substr(0, equals)));
-    const std::string value = trim(trimmed.substr(equals + 1));
+    const std::string key = upperAscii(std::string(trimView(trimmed.substr(0, equals))));
+    const std::string value(trimView(trimmed.substr(equals + 1)));
 
     if (isOneOf(key, {"TS", "DUBITS"})) {
         record.userBits = value;

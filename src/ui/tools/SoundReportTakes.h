@@ -22,7 +22,7 @@ struct SoundReportTake {
     double durationSeconds = 0.0;
     QString notes;
     QStringList trackNames;  // one per channel, in channel order
-    QDateTime fileDate;      // last modification
+    QDateTime fileDate;      // last modification; the scan gives it in UTC
     double frameRate = 0.0;
     uint32_t sampleRate = 0;
     uint16_t bitDepth = 0;
