@@ -25,7 +25,7 @@ constexpr uint32_t kRf64SizeInDs64 = 0xFFFFFFFFu;
 constexpr uint64_t kMaxMetadataBodyBytes = 16u << 20;
 // The header of a take (ds64, bext, iXML, fmt) fits one block: the whole
 // walk is a single read.
-constexpr size_t kReadBlockBytes = 8u << 10;
+constexpr size_t kReadBlockBytes = 4u << 10;
 
 // fmt chunk body offsets; the format is reported as the file states it, also
 // when no reader of ours could decode its samples.
@@ -171,44 +171,58 @@ struct Section {
     size_t end = std::string::npos;
 };
 
-Section findSection(const std::string& text, const char* upperOpen, const char* mixedOpen, const char* upperClose,
-                    const char* mixedClose)
-{
-    Section section;
-    section.start = text.find(upperOpen);
-    if (section.start == std::string::npos)
-        section.start = text.find(mixedOpen);
-    if (section.start == std::string::npos)
-        return section;
-    section.end = text.find(upperClose, section.start);
-    if (section.end == std::string::npos)
-        section.end = text.find(mixedClose, section.start);
-    return section;
-}
-
-// The opening tags ("<NAME>", no attributes) of a document in order, found
-// in one pass, so each element lookup scans a short list instead of the text.
+// The opening and closing tags ("<NAME>", "</NAME>", no attributes) of a
+// document in order, found in one pass, so each lookup scans a short list
+// instead of the text.
 class TagIndex {
 public:
     explicit TagIndex(const std::string& document)
         : document_(document)
     {
         for (size_t at = document.find('<'); at != std::string::npos; at = document.find('<', at + 1)) {
-            size_t end = at + 1;
+            const bool closing = at + 1 < document.size() && document[at + 1] == '/';
+            const size_t nameStart = at + (closing ? 2 : 1);
+            size_t end = nameStart;
             while (end < document.size() && isNameCharacter(document[end]))
                 ++end;
-            if (end > at + 1 && end < document.size() && document[end] == '>')
-                tags_.push_back({at, std::string_view(document).substr(at + 1, end - at - 1)});
+            if (end > nameStart && end < document.size() && document[end] == '>')
+                (closing ? closing_ : opening_).push_back({at, std::string_view(document).substr(nameStart, end - nameStart)});
         }
+    }
+
+    // The position of the first tag at or after `from` spelled exactly
+    // `name`; npos when there is none.
+    size_t findTag(size_t from, std::string_view name, bool closing) const
+    {
+        const std::vector<Tag>& tags = closing ? closing_ : opening_;
+        for (auto tag = firstAt(tags, from); tag != tags.end(); ++tag) {
+            if (tag->name == name)
+                return tag->position;
+        }
+        return std::string::npos;
+    }
+
+    // [start, end) of a section: the opening tag (either spelling) and the
+    // first closing tag after it; npos when the section is absent.
+    Section section(std::string_view upperName, std::string_view mixedName) const
+    {
+        Section found;
+        found.start = findTag(0, upperName, false);
+        if (found.start == std::string::npos)
+            found.start = findTag(0, mixedName, false);
+        if (found.start == std::string::npos)
+            return found;
+        found.end = findTag(found.start, upperName, true);
+        if (found.end == std::string::npos)
+            found.end = findTag(found.start, mixedName, true);
+        return found;
     }
 
     // What extractTagValue gives for the text [from, to) of the document.
     // The upper-case spelling of `name` first, then the lower-case one.
     std::string value(size_t from, size_t to, std::string_view name) const
     {
-        size_t at = find(from, to, name, false);
-        if (at == std::string::npos)
-            at = find(from, to, name, true);
+        const size_t at = find(from, to, name);
         if (at == std::string::npos)
             return {};
         const size_t start = at + name.size() + 2;
@@ -258,17 +272,31 @@ private:
         return true;
     }
 
-    size_t find(size_t from, size_t to, std::string_view name, bool lowerCase) const
+    static std::vector<Tag>::const_iterator firstAt(const std::vector<Tag>& tags, size_t from)
     {
-        for (const Tag& tag : tags_) {
-            if (tag.position >= from && tag.position + name.size() + 2 <= to && sameName(tag.name, name, lowerCase))
-                return tag.position;
+        return std::lower_bound(tags.begin(), tags.end(), from,
+                                [](const Tag& tag, size_t position) { return tag.position < position; });
+    }
+
+    // The first opening tag in [from, to) spelled `name` in upper case,
+    // else the first in lower case; one pass over the tags for both.
+    size_t find(size_t from, size_t to, std::string_view name) const
+    {
+        size_t lower = std::string::npos;
+        for (auto tag = firstAt(opening_, from); tag != opening_.end(); ++tag) {
+            if (tag->position + name.size() + 2 > to)
+                break;
+            if (sameName(tag->name, name, false))
+                return tag->position;
+            if (lower == std::string::npos && sameName(tag->name, name, true))
+                lower = tag->position;
         }
-        return std::string::npos;
+        return lower;
     }
 
     const std::string& document_;
-    std::vector<Tag> tags_;
+    std::vector<Tag> opening_;  // in document order
+    std::vector<Tag> closing_;
 };
 
 void parseSpeed(const TagIndex& tags, size_t from, size_t to, BwfMetadata& metadata)
@@ -339,21 +367,21 @@ bool flagValue(const std::string& value)
     return upper == "TRUE" || upper == "1";
 }
 
-void parseTrackList(const std::string& document, const TagIndex& tags, BwfMetadata& metadata)
+void parseTrackList(const TagIndex& tags, BwfMetadata& metadata)
 {
-    const Section list = findSection(document, "<TRACK_LIST>", "<TrackList>", "</TRACK_LIST>", "</TrackList>");
+    const Section list = tags.section("TRACK_LIST", "TrackList");
     if (list.start == std::string::npos || list.end == std::string::npos)
         return;
     size_t position = list.start;
     int runningNumber = 0;
     for (;;) {
-        const size_t track = document.find("<TRACK>", position);
+        const size_t track = tags.findTag(position, "TRACK", false);
         if (track == std::string::npos || track > list.end)
             break;
         ++runningNumber;
         // A TRACK's fields end at its own closing tag: a TRACK without
         // CHANNEL_INDEX or NAME must not take a later TRACK's.
-        const size_t close = document.find("</TRACK>", track);
+        const size_t close = tags.findTag(track, "TRACK", true);
         const size_t fieldsEnd = std::min(close, list.end);
         BwfMetadata::TrackInfo info;
         if (!parseNumber(tags.value(track, fieldsEnd, "CHANNEL_INDEX"), info.channelIndex))
@@ -536,7 +564,7 @@ void BwfMetadataReader::parseIxml(const std::string& document, BwfMetadata& meta
 {
     const TagIndex tags(document);
     const size_t documentEnd = document.size();
-    const Section speed = findSection(document, "<SPEED>", "<Speed>", "</SPEED>", "</Speed>");
+    const Section speed = tags.section("SPEED", "Speed");
     if (speed.start != std::string::npos)
         parseSpeed(tags, speed.start, speed.end == std::string::npos ? documentEnd : speed.end, metadata);
 
@@ -544,7 +572,7 @@ void BwfMetadataReader::parseIxml(const std::string& document, BwfMetadata& meta
     if (!userBits.empty())
         metadata.userBits = userBits[0] == '$' ? userBits : "$" + userBits;
 
-    const Section bext = findSection(document, "<BEXT>", "<Bext>", "</BEXT>", "</Bext>");
+    const Section bext = tags.section("BEXT", "Bext");
     if (bext.start != std::string::npos && bext.end != std::string::npos)
         parseBextSection(tags, bext.start, bext.end, metadata);
 
@@ -568,7 +596,7 @@ void BwfMetadataReader::parseIxml(const std::string& document, BwfMetadata& meta
     if (!wildTrack.empty())
         metadata.wildTrack = flagValue(wildTrack);
 
-    parseTrackList(document, tags, metadata);
+    parseTrackList(tags, metadata);
     applyDescriptionFallback(metadata);
 }
 

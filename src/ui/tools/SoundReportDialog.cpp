@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QFontMetricsF>
 #include <QSet>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -237,15 +238,34 @@ void SoundReportDialog::updateTakeList()
     QStyle* const style = takeTable_->style();
     int contentWidths[kColumns] = {};
     std::array<QSet<QString>, kColumns> measured;
+    // With digits of one width (tabular figures, as in the fonts a table
+    // uses), texts that differ only in their digits are as wide as each
+    // other: the file numbers of a roll (ABC0001, ABC0002, ...) and its
+    // durations are then measured once each, not once per take.
+    const QFontMetricsF digitMetrics(option.font);
+    const qreal digitAdvance = digitMetrics.horizontalAdvance(QLatin1Char('0'));
+    bool digitsOfOneWidth = digitMetrics.horizontalAdvance(QStringLiteral("0123456789")) == 10 * digitAdvance;
+    for (char digit = '1'; digit <= '9'; ++digit)
+        digitsOfOneWidth = digitsOfOneWidth && digitMetrics.horizontalAdvance(QLatin1Char(digit)) == digitAdvance;
+    const auto widthKey = [digitsOfOneWidth](QString text) {
+        if (digitsOfOneWidth) {
+            for (QChar& c : text) {
+                if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                    c = QLatin1Char('0');
+            }
+        }
+        return text;
+    };
     int row = 0;
     for (const TakeInfo& take : takes_) {
         const QString cells[kColumns] = {take.fileNumber, take.scene,     take.take,
                                          take.project,    take.soundRoll, SoundReportTakes::formatDuration(take.durationSeconds, take.frameRate)};
         for (int column = 0; column < kColumns; ++column) {
             takeTable_->setItem(row, column, new QTableWidgetItem(cells[column]));
-            if (measured[column].contains(cells[column]))
+            const QString key = widthKey(cells[column]);
+            if (measured[column].contains(key))
                 continue;
-            measured[column].insert(cells[column]);
+            measured[column].insert(key);
             option.text = cells[column];
             // What the item delegate reports for a plain text cell.
             option.text.replace(QLatin1Char('\n'), QChar::LineSeparator);
