@@ -6,6 +6,7 @@
 #include "media/LittleEndianBytes.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -54,8 +55,8 @@ std::string textField(const std::string& body, uint32_t offset, uint32_t bytes)
 {
     if (offset >= body.size())
         return {};
-    const std::string field = body.substr(offset, std::min<size_t>(bytes, body.size() - offset));
-    return field.substr(0, field.find('\0'));
+    const std::string_view field = std::string_view(body).substr(offset, std::min<size_t>(bytes, body.size() - offset));
+    return std::string(field.substr(0, field.find('\0')));
 }
 
 const uint8_t* bodyBytes(const std::string& body, uint32_t offset)
@@ -144,6 +145,7 @@ void readBextChunk(RiffChunkWalker& walker, const BwfMetadataReader::WaveForm& f
         metadata.bextVersion = LittleEndianBytes::load16(bodyBytes(body, kVersionOffset));
     if (hasField(body, kUmidOffset, kUmidBytes)) {
         static const char* const kHexDigits = "0123456789abcdef";
+        metadata.umid.reserve(size_t{kUmidBytes} * 2);
         for (uint32_t i = 0; i < kUmidBytes; ++i) {
             const uint8_t byte = bodyBytes(body, kUmidOffset)[i];
             metadata.umid += kHexDigits[byte >> 4];
@@ -151,8 +153,8 @@ void readBextChunk(RiffChunkWalker& walker, const BwfMetadataReader::WaveForm& f
         }
     }
     if (body.size() > kFixedBytes) {
-        const std::string history = body.substr(kFixedBytes);
-        metadata.codingHistory = history.substr(0, history.find('\0'));
+        const std::string_view history = std::string_view(body).substr(kFixedBytes);
+        metadata.codingHistory = std::string(history.substr(0, history.find('\0')));
     }
 }
 
@@ -179,14 +181,23 @@ public:
     explicit TagIndex(const std::string& document)
         : document_(document)
     {
-        for (size_t at = document.find('<'); at != std::string::npos; at = document.find('<', at + 1)) {
-            const bool closing = at + 1 < document.size() && document[at + 1] == '/';
-            const size_t nameStart = at + (closing ? 2 : 1);
-            size_t end = nameStart;
-            while (end < document.size() && isNameCharacter(document[end]))
-                ++end;
-            if (end > nameStart && end < document.size() && document[end] == '>')
-                (closing ? closing_ : opening_).push_back({at, std::string_view(document).substr(nameStart, end - nameStart)});
+        // A tag of an iXML document takes some 18 bytes; one allocation
+        // for the lists, not one per doubling.
+        opening_.reserve(document.size() / 36 + 8);
+        closing_.reserve(document.size() / 36 + 8);
+        const char* const begin = document.data();
+        const char* const end = begin + document.size();
+        for (auto at = static_cast<const char*>(std::memchr(begin, '<', document.size())); at != nullptr;
+             at = static_cast<const char*>(std::memchr(at + 1, '<', static_cast<size_t>(end - at - 1)))) {
+            const bool closing = at + 1 < end && at[1] == '/';
+            const char* const name = at + (closing ? 2 : 1);
+            const char* nameEnd = name;
+            while (nameEnd < end && kNameCharacters[static_cast<unsigned char>(*nameEnd)])
+                ++nameEnd;
+            if (nameEnd > name && nameEnd < end && *nameEnd == '>')
+                (closing ? closing_ : opening_)
+                    .push_back({static_cast<size_t>(at - begin),
+                                std::string_view(name, static_cast<size_t>(nameEnd - name))});
         }
     }
 
@@ -246,10 +257,15 @@ private:
         std::string_view name;
     };
 
-    static bool isNameCharacter(char c)
-    {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-    }
+    // A..Z, a..z, 0..9 and "_", as a table: the index looks at every
+    // byte of every tag name.
+    static constexpr std::array<bool, 256> kNameCharacters = [] {
+        std::array<bool, 256> table{};
+        for (int c = 0; c < 256; ++c)
+            table[static_cast<size_t>(c)] =
+                (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+        return table;
+    }();
 
     static char asciiCase(char c, bool lowerCase)
     {

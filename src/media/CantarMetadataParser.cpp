@@ -53,7 +53,7 @@ int trackNumber(const std::string& digits)
     return i == 0 ? 0 : static_cast<int>(number);
 }
 
-void setTrackName(CantarMetadata& record, const std::string& digits, const std::string& value)
+void setTrackName(CantarMetadata& record, const std::string& digits, std::string_view value)
 {
     if (value.empty())
         return;
@@ -126,7 +126,7 @@ void CantarMetadataParser::parseLine(std::string_view line, CantarMetadata& reco
     if (trimmed.empty() || equals == std::string_view::npos)
         return;
     const std::string key = upperAscii(std::string(trimView(trimmed.substr(0, equals))));
-    const std::string value(trimView(trimmed.substr(equals + 1)));
+    const std::string_view value = trimView(trimmed.substr(equals + 1));
 
     if (isOneOf(key, {"TS", "DUBITS"})) {
         record.userBits = value;
@@ -142,7 +142,7 @@ void CantarMetadataParser::parseLine(std::string_view line, CantarMetadata& reco
     } else if (isOneOf(key, {"TAPE", "ATAPE", "DTAPE"})) {
         record.tape = value;
     } else if (isOneOf(key, {"SPEED", "ASPEED", "DFRAMERATE"})) {
-        record.speed = speedText(value);
+        record.speed = speedText(std::string(value));
     } else if (isOneOf(key, {"TAG", "ATAG"})) {
         record.tag = value;
     } else if (isOneOf(key, {"NOTE", "ANOTE"})) {
