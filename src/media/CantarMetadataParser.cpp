@@ -14,18 +14,20 @@ std::string upperAscii(std::string text)
     return text;
 }
 
-bool isOneOf(const std::string& key, std::initializer_list<const char*> names)
+// Views compare their lengths before any byte: most keys differ in length
+// from most names.
+bool isOneOf(std::string_view key, std::initializer_list<std::string_view> names)
 {
-    for (const char* name : names) {
+    for (const std::string_view name : names) {
         if (key == name)
             return true;
     }
     return false;
 }
 
-bool startsWith(const std::string& text, const char* prefix)
+bool startsWith(std::string_view text, std::string_view prefix)
 {
-    return text.rfind(prefix, 0) == 0;
+    return text.substr(0, prefix.size()) == prefix;
 }
 
 // "025.000-ND" gives "025.000", "23.976FF" gives "23.976".
