@@ -189,15 +189,18 @@ public:
         const char* const end = begin + document.size();
         for (auto at = static_cast<const char*>(std::memchr(begin, '<', document.size())); at != nullptr;
              at = static_cast<const char*>(std::memchr(at + 1, '<', static_cast<size_t>(end - at - 1)))) {
-            const bool closing = at + 1 < end && at[1] == '/';
+            // The text up to the next ">", unchecked: a lookup compares it
+            // with a name of name characters only, so a text holding any
+            // other byte never matches. Longer texts are no name we look up.
+            const size_t window = std::min(static_cast<size_t>(end - at - 1), kLongestName + 2);
+            const auto close = static_cast<const char*>(std::memchr(at + 1, '>', window));
+            if (close == nullptr)
+                continue;
+            const bool closing = at[1] == '/';
             const char* const name = at + (closing ? 2 : 1);
-            const char* nameEnd = name;
-            while (nameEnd < end && kNameCharacters[static_cast<unsigned char>(*nameEnd)])
-                ++nameEnd;
-            if (nameEnd > name && nameEnd < end && *nameEnd == '>')
+            if (close > name)
                 (closing ? closing_ : opening_)
-                    .push_back({static_cast<size_t>(at - begin),
-                                std::string_view(name, static_cast<size_t>(nameEnd - name))});
+                    .push_back({static_cast<size_t>(at - begin), std::string_view(name, static_cast<size_t>(close - name))});
         }
     }
 
@@ -257,15 +260,8 @@ private:
         std::string_view name;
     };
 
-    // A..Z, a..z, 0..9 and "_", as a table: the index looks at every
-    // byte of every tag name.
-    static constexpr std::array<bool, 256> kNameCharacters = [] {
-        std::array<bool, 256> table{};
-        for (int c = 0; c < 256; ++c)
-            table[static_cast<size_t>(c)] =
-                (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
-        return table;
-    }();
+    // No element name of iXML comes near this.
+    static constexpr size_t kLongestName = 64;
 
     static char asciiCase(char c, bool lowerCase)
     {
