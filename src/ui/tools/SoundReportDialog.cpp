@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QFontMetricsF>
 #include <QSet>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QStyleOptionViewItem>
 #include <QStandardPaths>
@@ -25,6 +26,7 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
 
 namespace {
 
@@ -256,6 +258,10 @@ void SoundReportDialog::updateTakeList()
         }
         return text;
     };
+    // One change notice for the filled table instead of one per cell: the
+    // view repaints and re-reads once. Rows were added above, unblocked.
+    QAbstractItemModel* const model = takeTable_->model();
+    std::optional<QSignalBlocker> quietModel(std::in_place, model);
     int row = 0;
     for (const TakeInfo& take : takes_) {
         const QString cells[kColumns] = {take.fileNumber, take.scene,     take.take,
@@ -274,6 +280,9 @@ void SoundReportDialog::updateTakeList()
         }
         ++row;
     }
+    quietModel.reset();
+    if (row > 0)
+        emit model->dataChanged(model->index(0, 0), model->index(row - 1, kColumns - 1));
     QHeaderView* const header = takeTable_->horizontalHeader();
     const int gridWidth = takeTable_->showGrid() ? 1 : 0;
     for (int column = 0; column < kColumns; ++column) {
