@@ -193,8 +193,12 @@ public:
             // with a name of name characters only, so a text holding any
             // other byte never matches. Longer texts are no name we look up.
             const size_t window = std::min(static_cast<size_t>(end - at - 1), kLongestName + 2);
-            const auto close = static_cast<const char*>(std::memchr(at + 1, '>', window));
-            if (close == nullptr)
+            // A loop, not memchr: a name is a few bytes, shorter than a call.
+            const char* const limit = at + 1 + window;
+            const char* close = at + 1;
+            while (close < limit && *close != '>')
+                ++close;
+            if (close == limit)
                 continue;
             const bool closing = at[1] == '/';
             const char* const name = at + (closing ? 2 : 1);
