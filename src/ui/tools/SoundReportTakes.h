@@ -42,8 +42,9 @@ namespace SoundReportTakes {
 // cannot be read gives a take with empty texts and zero numbers.
 std::vector<SoundReportTake> scanFolder(const QString& folder);
 
-// One file, as listed (its cached file type and date are used); false when
-// it is not a regular file or no longer exists.
+// One file, as listed (its cached file type decides whether it is read; the
+// date is the open file's own); false when it is not a regular file or no
+// longer exists.
 bool readTake(const QFileInfo& file, SoundReportTake& take);
 
 // "AAD" names up to their first "_" (AAD_1 gives AAD), and any take name of
