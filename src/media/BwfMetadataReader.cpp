@@ -6,12 +6,16 @@
 #include "media/LittleEndianBytes.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string_view>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,7 +26,7 @@ constexpr uint32_t kRf64SizeInDs64 = 0xFFFFFFFFu;
 constexpr uint64_t kMaxMetadataBodyBytes = 16u << 20;
 // The header of a take (ds64, bext, iXML, fmt) fits one block: the whole
 // walk is a single read.
-constexpr size_t kReadBlockBytes = 8u << 10;
+constexpr size_t kReadBlockBytes = 4u << 10;
 
 // fmt chunk body offsets; the format is reported as the file states it, also
 // when no reader of ours could decode its samples.
@@ -30,11 +34,6 @@ constexpr uint32_t kFmtChannelsOffset = 2;
 constexpr uint32_t kFmtSampleRateOffset = 4;
 constexpr uint32_t kFmtBitsOffset = 14;
 constexpr uint32_t kFmtFieldBytes = 16;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 // The chunk's body bytes that lie in the file, at most `limit` of them.
 std::string readBody(RiffChunkWalker& walker, const RiffChunkWalker::Chunk& chunk, uint64_t fileSize,
@@ -56,8 +55,8 @@ std::string textField(const std::string& body, uint32_t offset, uint32_t bytes)
 {
     if (offset >= body.size())
         return {};
-    const std::string field = body.substr(offset, std::min<size_t>(bytes, body.size() - offset));
-    return field.substr(0, field.find('\0'));
+    const std::string_view field = std::string_view(body).substr(offset, std::min<size_t>(bytes, body.size() - offset));
+    return std::string(field.substr(0, field.find('\0')));
 }
 
 const uint8_t* bodyBytes(const std::string& body, uint32_t offset)
@@ -146,6 +145,7 @@ void readBextChunk(RiffChunkWalker& walker, const BwfMetadataReader::WaveForm& f
         metadata.bextVersion = LittleEndianBytes::load16(bodyBytes(body, kVersionOffset));
     if (hasField(body, kUmidOffset, kUmidBytes)) {
         static const char* const kHexDigits = "0123456789abcdef";
+        metadata.umid.reserve(size_t{kUmidBytes} * 2);
         for (uint32_t i = 0; i < kUmidBytes; ++i) {
             const uint8_t byte = bodyBytes(body, kUmidOffset)[i];
             metadata.umid += kHexDigits[byte >> 4];
@@ -153,8 +153,8 @@ void readBextChunk(RiffChunkWalker& walker, const BwfMetadataReader::WaveForm& f
         }
     }
     if (body.size() > kFixedBytes) {
-        const std::string history = body.substr(kFixedBytes);
-        metadata.codingHistory = history.substr(0, history.find('\0'));
+        const std::string_view history = std::string_view(body).substr(kFixedBytes);
+        metadata.codingHistory = std::string(history.substr(0, history.find('\0')));
     }
 }
 
@@ -173,55 +173,89 @@ struct Section {
     size_t end = std::string::npos;
 };
 
-Section findSection(const std::string& text, const char* upperOpen, const char* mixedOpen, const char* upperClose,
-                    const char* mixedClose)
-{
-    Section section;
-    section.start = text.find(upperOpen);
-    if (section.start == std::string::npos)
-        section.start = text.find(mixedOpen);
-    if (section.start == std::string::npos)
-        return section;
-    section.end = text.find(upperClose, section.start);
-    if (section.end == std::string::npos)
-        section.end = text.find(mixedClose, section.start);
-    return section;
-}
-
-// The opening tags ("<NAME>", no attributes) of a document in order, found
-// in one pass, so each element lookup scans a short list instead of the text.
+// The opening and closing tags ("<NAME>", "</NAME>", no attributes) of a
+// document in order, found in one pass, so each lookup scans a short list
+// instead of the text.
 class TagIndex {
 public:
     explicit TagIndex(const std::string& document)
         : document_(document)
     {
-        for (size_t at = document.find('<'); at != std::string::npos; at = document.find('<', at + 1)) {
-            size_t end = at + 1;
-            while (end < document.size() && isNameCharacter(document[end]))
-                ++end;
-            if (end > at + 1 && end < document.size() && document[end] == '>')
-                tags_.push_back({at, std::string_view(document).substr(at + 1, end - at - 1)});
+        // A tag of an iXML document takes some 18 bytes; one allocation
+        // for the lists, not one per doubling.
+        opening_.reserve(document.size() / 36 + 8);
+        closing_.reserve(document.size() / 36 + 8);
+        const char* const begin = document.data();
+        const char* const end = begin + document.size();
+        for (auto at = static_cast<const char*>(std::memchr(begin, '<', document.size())); at != nullptr;
+             at = static_cast<const char*>(std::memchr(at + 1, '<', static_cast<size_t>(end - at - 1)))) {
+            // The text up to the next ">", unchecked: a lookup compares it
+            // with a name of name characters only, so a text holding any
+            // other byte never matches. Longer texts are no name we look up.
+            const size_t window = std::min(static_cast<size_t>(end - at - 1), kLongestName + 2);
+            // A loop, not memchr: a name is a few bytes, shorter than a call.
+            const char* const limit = at + 1 + window;
+            const char* close = at + 1;
+            while (close < limit && *close != '>')
+                ++close;
+            if (close == limit)
+                continue;
+            const bool closing = at[1] == '/';
+            const char* const name = at + (closing ? 2 : 1);
+            if (close > name)
+                (closing ? closing_ : opening_)
+                    .push_back({static_cast<size_t>(at - begin), std::string_view(name, static_cast<size_t>(close - name))});
         }
     }
 
-    // What extractTagValue gives for the text [from, to) of the document.
-    std::string value(size_t from, size_t to, const char* name) const
+    // The position of the first tag at or after `from` spelled exactly
+    // `name`; npos when there is none.
+    size_t findTag(size_t from, std::string_view name, bool closing) const
     {
-        const std::string upper = asciiCase(name, true);
-        size_t at = find(from, to, upper);
-        size_t length = upper.size();
-        if (at == std::string::npos) {
-            const std::string lower = asciiCase(name, false);
-            at = find(from, to, lower);
-            length = lower.size();
+        const std::vector<Tag>& tags = closing ? closing_ : opening_;
+        for (auto tag = firstAt(tags, from); tag != tags.end(); ++tag) {
+            if (tag->name == name)
+                return tag->position;
         }
+        return std::string::npos;
+    }
+
+    // [start, end) of a section: the opening tag (either spelling) and the
+    // first closing tag after it; npos when the section is absent.
+    Section section(std::string_view upperName, std::string_view mixedName) const
+    {
+        Section found;
+        found.start = findTag(0, upperName, false);
+        if (found.start == std::string::npos)
+            found.start = findTag(0, mixedName, false);
+        if (found.start == std::string::npos)
+            return found;
+        found.end = findTag(found.start, upperName, true);
+        if (found.end == std::string::npos)
+            found.end = findTag(found.start, mixedName, true);
+        return found;
+    }
+
+    // What extractTagValue gives for the text [from, to) of the document.
+    // The upper-case spelling of `name` first, then the lower-case one.
+    std::string value(size_t from, size_t to, std::string_view name) const
+    {
+        const size_t at = find(from, to, name);
         if (at == std::string::npos)
             return {};
-        const size_t start = at + length + 2;
+        const size_t start = at + name.size() + 2;
         const size_t end = document_.find('<', start);
         if (end == std::string::npos || end >= to)
             return {};
-        return BwfMetadataReader::unescapeXmlText(CantarMetadataParser::trim(document_.substr(start, end - start)));
+        std::string_view text = std::string_view(document_).substr(start, end - start);
+        constexpr std::string_view kSpace = " \t\r\n";
+        const size_t first = text.find_first_not_of(kSpace);
+        if (first == std::string_view::npos)
+            return {};
+        text = text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+        if (text.find('&') == std::string_view::npos)
+            return std::string(text);
+        return BwfMetadataReader::unescapeXmlText(std::string(text));
     }
 
 private:
@@ -230,34 +264,55 @@ private:
         std::string_view name;
     };
 
-    static bool isNameCharacter(char c)
+    // No element name of iXML comes near this.
+    static constexpr size_t kLongestName = 64;
+
+    static char asciiCase(char c, bool lowerCase)
     {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+        if (lowerCase)
+            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
     }
 
-    static std::string asciiCase(const char* name, bool toUpper)
+    // The tag is `name` in all upper case, or all lower case; compared in
+    // place, as building the two spellings for each lookup costs more than
+    // the lookup.
+    static bool sameName(std::string_view tag, std::string_view name, bool lowerCase)
     {
-        std::string text = name;
-        for (char& c : text) {
-            if (toUpper && c >= 'a' && c <= 'z')
-                c = static_cast<char>(c - 'a' + 'A');
-            else if (!toUpper && c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
+        if (tag.size() != name.size())
+            return false;
+        for (size_t i = 0; i < tag.size(); ++i) {
+            if (tag[i] != asciiCase(name[i], lowerCase))
+                return false;
         }
-        return text;
+        return true;
     }
 
-    size_t find(size_t from, size_t to, const std::string& name) const
+    static std::vector<Tag>::const_iterator firstAt(const std::vector<Tag>& tags, size_t from)
     {
-        for (const Tag& tag : tags_) {
-            if (tag.position >= from && tag.position + name.size() + 2 <= to && tag.name == name)
-                return tag.position;
+        return std::lower_bound(tags.begin(), tags.end(), from,
+                                [](const Tag& tag, size_t position) { return tag.position < position; });
+    }
+
+    // The first opening tag in [from, to) spelled `name` in upper case,
+    // else the first in lower case; one pass over the tags for both.
+    size_t find(size_t from, size_t to, std::string_view name) const
+    {
+        size_t lower = std::string::npos;
+        for (auto tag = firstAt(opening_, from); tag != opening_.end(); ++tag) {
+            if (tag->position + name.size() + 2 > to)
+                break;
+            if (sameName(tag->name, name, false))
+                return tag->position;
+            if (lower == std::string::npos && sameName(tag->name, name, true))
+                lower = tag->position;
         }
-        return std::string::npos;
+        return lower;
     }
 
     const std::string& document_;
-    std::vector<Tag> tags_;
+    std::vector<Tag> opening_;  // in document order
+    std::vector<Tag> closing_;
 };
 
 void parseSpeed(const TagIndex& tags, size_t from, size_t to, BwfMetadata& metadata)
@@ -328,21 +383,21 @@ bool flagValue(const std::string& value)
     return upper == "TRUE" || upper == "1";
 }
 
-void parseTrackList(const std::string& document, const TagIndex& tags, BwfMetadata& metadata)
+void parseTrackList(const TagIndex& tags, BwfMetadata& metadata)
 {
-    const Section list = findSection(document, "<TRACK_LIST>", "<TrackList>", "</TRACK_LIST>", "</TrackList>");
+    const Section list = tags.section("TRACK_LIST", "TrackList");
     if (list.start == std::string::npos || list.end == std::string::npos)
         return;
     size_t position = list.start;
     int runningNumber = 0;
     for (;;) {
-        const size_t track = document.find("<TRACK>", position);
+        const size_t track = tags.findTag(position, "TRACK", false);
         if (track == std::string::npos || track > list.end)
             break;
         ++runningNumber;
         // A TRACK's fields end at its own closing tag: a TRACK without
         // CHANNEL_INDEX or NAME must not take a later TRACK's.
-        const size_t close = document.find("</TRACK>", track);
+        const size_t close = tags.findTag(track, "TRACK", true);
         const size_t fieldsEnd = std::min(close, list.end);
         BwfMetadata::TrackInfo info;
         if (!parseNumber(tags.value(track, fieldsEnd, "CHANNEL_INDEX"), info.channelIndex))
@@ -443,14 +498,26 @@ bool resolveEntity(const std::string& name, std::string& out)
 
 BwfMetadata BwfMetadataReader::readMetadata(const std::string& path)
 {
-    BwfMetadata metadata;
-    metadata.fileName = std::filesystem::path(path).filename().string();
-    metadata.fileSize = std::filesystem::file_size(path);  // throws for a missing path
-
-    const FileHandle file(std::fopen(path.c_str(), "rb"));
-    if (!file)
+    std::string fileName = std::filesystem::path(path).filename().string();
+    const uint64_t fileSize = std::filesystem::file_size(path);  // throws for a missing path
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        BwfMetadata metadata;
+        metadata.fileName = std::move(fileName);
+        metadata.fileSize = fileSize;
         return metadata;
-    RiffChunkWalker walker(file.get(), static_cast<int64_t>(metadata.fileSize));
+    }
+    BwfMetadata metadata = readMetadata(fd, fileSize, std::move(fileName));
+    ::close(fd);
+    return metadata;
+}
+
+BwfMetadata BwfMetadataReader::readMetadata(int fd, uint64_t fileSizeBytes, std::string fileName)
+{
+    BwfMetadata metadata;
+    metadata.fileName = std::move(fileName);
+    metadata.fileSize = fileSizeBytes;
+    RiffChunkWalker walker(fd, static_cast<int64_t>(metadata.fileSize));
     walker.cacheReads(kReadBlockBytes);
     char magic[4] = {};
     if (!walker.readAt(0, magic, sizeof magic))
@@ -513,7 +580,7 @@ void BwfMetadataReader::parseIxml(const std::string& document, BwfMetadata& meta
 {
     const TagIndex tags(document);
     const size_t documentEnd = document.size();
-    const Section speed = findSection(document, "<SPEED>", "<Speed>", "</SPEED>", "</Speed>");
+    const Section speed = tags.section("SPEED", "Speed");
     if (speed.start != std::string::npos)
         parseSpeed(tags, speed.start, speed.end == std::string::npos ? documentEnd : speed.end, metadata);
 
@@ -521,7 +588,7 @@ void BwfMetadataReader::parseIxml(const std::string& document, BwfMetadata& meta
     if (!userBits.empty())
         metadata.userBits = userBits[0] == '$' ? userBits : "$" + userBits;
 
-    const Section bext = findSection(document, "<BEXT>", "<Bext>", "</BEXT>", "</Bext>");
+    const Section bext = tags.section("BEXT", "Bext");
     if (bext.start != std::string::npos && bext.end != std::string::npos)
         parseBextSection(tags, bext.start, bext.end, metadata);
 
@@ -545,7 +612,7 @@ void BwfMetadataReader::parseIxml(const std::string& document, BwfMetadata& meta
     if (!wildTrack.empty())
         metadata.wildTrack = flagValue(wildTrack);
 
-    parseTrackList(document, tags, metadata);
+    parseTrackList(tags, metadata);
     applyDescriptionFallback(metadata);
 }
 

@@ -57,6 +57,11 @@ public:
     // empty or zero.
     static BwfMetadata readMetadata(const std::string& path);
 
+    // The same for a file the caller has opened and measured (fstat), so a
+    // folder scan costs one open and one read per file. The descriptor's
+    // offset is left alone; the caller closes it. Never throws.
+    static BwfMetadata readMetadata(int fd, uint64_t fileSizeBytes, std::string fileName);
+
     // Fills metadata from an iXML document, then from the bext Description
     // (already in metadata.description) where iXML left members empty.
     static void parseIxml(const std::string& document, BwfMetadata& metadata);

@@ -14,18 +14,20 @@ std::string upperAscii(std::string text)
     return text;
 }
 
-bool isOneOf(const std::string& key, std::initializer_list<const char*> names)
+// Views compare their lengths before any byte: most keys differ in length
+// from most names.
+bool isOneOf(std::string_view key, std::initializer_list<std::string_view> names)
 {
-    for (const char* name : names) {
+    for (const std::string_view name : names) {
         if (key == name)
             return true;
     }
     return false;
 }
 
-bool startsWith(const std::string& text, const char* prefix)
+bool startsWith(std::string_view text, std::string_view prefix)
 {
-    return text.rfind(prefix, 0) == 0;
+    return text.substr(0, prefix.size()) == prefix;
 }
 
 // "025.000-ND" gives "025.000", "23.976FF" gives "23.976".
@@ -53,7 +55,7 @@ int trackNumber(const std::string& digits)
     return i == 0 ? 0 : static_cast<int>(number);
 }
 
-void setTrackName(CantarMetadata& record, const std::string& digits, const std::string& value)
+void setTrackName(CantarMetadata& record, const std::string& digits, std::string_view value)
 {
     if (value.empty())
         return;
@@ -78,6 +80,15 @@ std::string lineValue(const std::string& value)
 
 } // namespace
 
+std::string_view CantarMetadataParser::trimView(std::string_view text)
+{
+    constexpr std::string_view kSpace = " \t\r\n";
+    const size_t first = text.find_first_not_of(kSpace);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+}
+
 std::string CantarMetadataParser::trim(const std::string& text)
 {
     const char* const kSpace = " \t\r\n";
@@ -97,7 +108,7 @@ CantarMetadata CantarMetadataParser::parseDescription(const std::string& text)
         if (end == std::string::npos)
             end = text.size();
         if (end > start)
-            parseField(text.substr(start, end - start), record);
+            parseLine(std::string_view(text).substr(start, end - start), record);
         start = end + 1;
     }
     return record;
@@ -105,12 +116,19 @@ CantarMetadata CantarMetadataParser::parseDescription(const std::string& text)
 
 void CantarMetadataParser::parseField(const std::string& line, CantarMetadata& record)
 {
-    const std::string trimmed = trim(line);
+    parseLine(line, record);
+}
+
+void CantarMetadataParser::parseLine(std::string_view line, CantarMetadata& record)
+{
+    // Views until a value is kept: a take's Description holds a dozen
+    // lines, read for every take of a folder scan.
+    const std::string_view trimmed = trimView(line);
     const size_t equals = trimmed.find('=');
-    if (trimmed.empty() || equals == std::string::npos)
+    if (trimmed.empty() || equals == std::string_view::npos)
         return;
-    const std::string key = upperAscii(trim(trimmed.substr(0, equals)));
-    const std::string value = trim(trimmed.substr(equals + 1));
+    const std::string key = upperAscii(std::string(trimView(trimmed.substr(0, equals))));
+    const std::string_view value = trimView(trimmed.substr(equals + 1));
 
     if (isOneOf(key, {"TS", "DUBITS"})) {
         record.userBits = value;
@@ -126,7 +144,7 @@ void CantarMetadataParser::parseField(const std::string& line, CantarMetadata& r
     } else if (isOneOf(key, {"TAPE", "ATAPE", "DTAPE"})) {
         record.tape = value;
     } else if (isOneOf(key, {"SPEED", "ASPEED", "DFRAMERATE"})) {
-        record.speed = speedText(value);
+        record.speed = speedText(std::string(value));
     } else if (isOneOf(key, {"TAG", "ATAG"})) {
         record.tag = value;
     } else if (isOneOf(key, {"NOTE", "ANOTE"})) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The key=value lines of a take's bext Description: user bits, scene, take,
@@ -37,4 +38,8 @@ public:
     static std::string buildDescription(const CantarMetadata& record, double frameRate);
     // Without spaces, tabs, CRs and LFs at either end.
     static std::string trim(const std::string& text);
+    static std::string_view trimView(std::string_view text);
+
+private:
+    static void parseLine(std::string_view line, CantarMetadata& record);
 };

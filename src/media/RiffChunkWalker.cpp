@@ -2,10 +2,19 @@
 
 #include "media/LittleEndianBytes.h"
 
+#include <cerrno>
 #include <cstring>
+
+#include <unistd.h>
 
 RiffChunkWalker::RiffChunkWalker(std::FILE* file, int64_t fileSizeBytes)
     : file_(file)
+    , fileSizeBytes_(fileSizeBytes)
+{
+}
+
+RiffChunkWalker::RiffChunkWalker(int fd, int64_t fileSizeBytes)
+    : fd_(fd)
     , fileSizeBytes_(fileSizeBytes)
 {
 }
@@ -28,29 +37,46 @@ bool RiffChunkWalker::readAt(int64_t offset, void* bytes, size_t count)
 {
     if (cacheBlockBytes_ != 0 && count <= cacheBlockBytes_ && offset >= 0)
         return readCached(offset, bytes, count);
-    return fseeko(file_, offset, SEEK_SET) == 0 && std::fread(bytes, 1, count, file_) == count;
+    return offset >= 0 && readSome(offset, bytes, count) == count;
+}
+
+size_t RiffChunkWalker::readSome(int64_t offset, void* bytes, size_t count)
+{
+    if (!file_) {
+        size_t done = 0;
+        while (done < count) {
+            const ssize_t got = ::pread(fd_, static_cast<uint8_t*>(bytes) + done, count - done,
+                                        static_cast<off_t>(offset + static_cast<int64_t>(done)));
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                break;
+            done += static_cast<size_t>(got);
+        }
+        return done;
+    }
+    return fseeko(file_, offset, SEEK_SET) == 0 ? std::fread(bytes, 1, count, file_) : 0;
 }
 
 void RiffChunkWalker::cacheReads(size_t blockBytes)
 {
     cacheBlockBytes_ = blockBytes;
-    cache_.clear();
+    cache_.reset(blockBytes != 0 ? new uint8_t[blockBytes] : nullptr);
+    cacheBytes_ = 0;
 }
 
 bool RiffChunkWalker::readCached(int64_t offset, void* bytes, size_t count)
 {
     const auto inCache = [&] {
-        return offset >= cacheOffset_ && offset + static_cast<int64_t>(count) <= cacheOffset_ + int64_t(cache_.size());
+        return offset >= cacheOffset_ && offset + static_cast<int64_t>(count) <= cacheOffset_ + int64_t(cacheBytes_);
     };
     if (!inCache()) {
-        cache_.resize(cacheBlockBytes_);
         cacheOffset_ = offset;
-        const size_t got = fseeko(file_, offset, SEEK_SET) == 0 ? std::fread(cache_.data(), 1, cache_.size(), file_) : 0;
-        cache_.resize(got);
+        cacheBytes_ = readSome(offset, cache_.get(), cacheBlockBytes_);
         if (!inCache())
             return false;
     }
-    std::memcpy(bytes, cache_.data() + (offset - cacheOffset_), count);
+    std::memcpy(bytes, cache_.get() + (offset - cacheOffset_), count);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,8 @@
 // lies inside the file; a chunk that claims more bytes than the file holds
 // ends the walk instead of sending a reader past the end.
 //
-// Not thread-safe; it moves the position of the stream it is given.
+// Not thread-safe; it moves the position of the stream it is given (a
+// descriptor is read with pread and keeps its position).
 class RiffChunkWalker {
 public:
     struct Chunk {
@@ -34,6 +36,8 @@ public:
     static constexpr int64_t kChunkHeaderBytes = 8;
 
     RiffChunkWalker(std::FILE* file, int64_t fileSizeBytes);
+    // Reads through an open descriptor, which the caller keeps and closes.
+    RiffChunkWalker(int fd, int64_t fileSizeBytes);
 
     // Walks from the chunk header at `offset` to the first chunk called `id`.
     // On Overrun, `chunk` is the chunk that could not be skipped.
@@ -59,10 +63,17 @@ public:
 
 private:
     bool readCached(int64_t offset, void* bytes, size_t count);
+    // Up to `count` bytes from `offset`; fewer at the end of the file, 0 on
+    // an error.
+    size_t readSome(int64_t offset, void* bytes, size_t count);
 
-    std::FILE* file_;
+    std::FILE* file_ = nullptr;
+    int fd_ = -1;
     int64_t fileSizeBytes_;
-    std::vector<uint8_t> cache_;
+    // Not a vector: a block is filled by the read, so clearing it first
+    // would cost as much as the read of a whole header.
+    std::unique_ptr<uint8_t[]> cache_;
+    size_t cacheBytes_ = 0;  // valid bytes in cache_
     int64_t cacheOffset_ = 0;
     size_t cacheBlockBytes_ = 0;
 };

@@ -14,10 +14,19 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
+#include <QFontMetricsF>
+#include <QSet>
+#include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <array>
+#include <optional>
 
 namespace {
 
@@ -212,16 +221,74 @@ void SoundReportDialog::scanAndShow(const QString& folder)
 
 void SoundReportDialog::updateTakeList()
 {
+    constexpr int kColumns = 6;
     takeTable_->setRowCount(0);
+    takeTable_->setRowCount(static_cast<int>(takes_.size()));
+    // Each distinct text of a column is measured once: a roll repeats its
+    // scenes, takes, project and roll on every row, and measuring every
+    // cell (resizeColumnsToContents) costs more than the whole scan.
+    QStyleOptionViewItem option;
+    option.initFrom(takeTable_);
+    option.widget = takeTable_;
+    option.features = QStyleOptionViewItem::HasDisplay;
+    if (takeTable_->wordWrap())
+        option.features |= QStyleOptionViewItem::WrapText;
+    option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    option.textElideMode = takeTable_->textElideMode();
+    option.font = takeTable_->font();
+    option.fontMetrics = QFontMetrics(option.font);
+    QStyle* const style = takeTable_->style();
+    int contentWidths[kColumns] = {};
+    std::array<QSet<QString>, kColumns> measured;
+    // With digits of one width (tabular figures, as in the fonts a table
+    // uses), texts that differ only in their digits are as wide as each
+    // other: the file numbers of a roll (ABC0001, ABC0002, ...) and its
+    // durations are then measured once each, not once per take.
+    const QFontMetricsF digitMetrics(option.font);
+    const qreal digitAdvance = digitMetrics.horizontalAdvance(QLatin1Char('0'));
+    bool digitsOfOneWidth = digitMetrics.horizontalAdvance(QStringLiteral("0123456789")) == 10 * digitAdvance;
+    for (char digit = '1'; digit <= '9'; ++digit)
+        digitsOfOneWidth = digitsOfOneWidth && digitMetrics.horizontalAdvance(QLatin1Char(digit)) == digitAdvance;
+    const auto widthKey = [digitsOfOneWidth](QString text) {
+        if (digitsOfOneWidth) {
+            for (QChar& c : text) {
+                if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                    c = QLatin1Char('0');
+            }
+        }
+        return text;
+    };
+    // One change notice for the filled table instead of one per cell: the
+    // view repaints and re-reads once. Rows were added above, unblocked.
+    QAbstractItemModel* const model = takeTable_->model();
+    std::optional<QSignalBlocker> quietModel(std::in_place, model);
+    int row = 0;
     for (const TakeInfo& take : takes_) {
-        const int row = takeTable_->rowCount();
-        takeTable_->insertRow(row);
-        const QString cells[] = {take.fileNumber, take.scene,     take.take,
-                                 take.project,    take.soundRoll, SoundReportTakes::formatDuration(take.durationSeconds, take.frameRate)};
-        for (int column = 0; column < 6; ++column)
+        const QString cells[kColumns] = {take.fileNumber, take.scene,     take.take,
+                                         take.project,    take.soundRoll, SoundReportTakes::formatDuration(take.durationSeconds, take.frameRate)};
+        for (int column = 0; column < kColumns; ++column) {
             takeTable_->setItem(row, column, new QTableWidgetItem(cells[column]));
+            const QString key = widthKey(cells[column]);
+            if (measured[column].contains(key))
+                continue;
+            measured[column].insert(key);
+            option.text = cells[column];
+            // What the item delegate reports for a plain text cell.
+            option.text.replace(QLatin1Char('\n'), QChar::LineSeparator);
+            const int width = style->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), takeTable_).width();
+            contentWidths[column] = std::max(contentWidths[column], width);
+        }
+        ++row;
     }
-    takeTable_->resizeColumnsToContents();
+    quietModel.reset();
+    if (row > 0)
+        emit model->dataChanged(model->index(0, 0), model->index(row - 1, kColumns - 1));
+    QHeaderView* const header = takeTable_->horizontalHeader();
+    const int gridWidth = takeTable_->showGrid() ? 1 : 0;
+    for (int column = 0; column < kColumns; ++column) {
+        const int content = takes_.empty() ? 0 : contentWidths[column] + gridWidth;
+        header->resizeSection(column, std::max(content, header->isHidden() ? 0 : header->sectionSizeHint(column)));
+    }
     onTakeSelectionChanged();
 }
 
@@ -266,7 +333,7 @@ void SoundReportDialog::showDetails(const TakeInfo* take)
         SoundReportTakes::formatDuration(take->durationSeconds, take->frameRate),
         take->trackNames.isEmpty() ? QStringLiteral("N/A") : take->trackNames.join(", "),
         take->notes.isEmpty() ? QStringLiteral("N/A") : take->notes,
-        take->fileDate.isValid() ? take->fileDate.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) : QString(),
+        take->fileDate.isValid() ? take->fileDate.toLocalTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) : QString(),
     };
     for (int i = 0; i < kDetailCount; ++i)
         detailLabels_[static_cast<size_t>(i)]->setText(values[i]);

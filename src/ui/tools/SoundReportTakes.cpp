@@ -4,15 +4,20 @@
 #include "media/BwfMetadataReader.h"
 #include "ui/tools/TimecodeText.h"
 
-#include <QDir>
+#include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <cmath>
-#include <filesystem>
-#include <map>
-#include <system_error>
+#include <string_view>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,11 +47,100 @@ QStringList trackNamesOf(const BwfMetadata& metadata)
     return names;
 }
 
-bool takeOrder(const SoundReportTake& a, const SoundReportTake& b)
+QDateTime modificationTime(const struct stat& status)
 {
-    const QByteArray aKeys[] = {a.fileNumber.toUtf8(), a.scene.toUtf8(), a.take.toUtf8()};
-    const QByteArray bKeys[] = {b.fileNumber.toUtf8(), b.scene.toUtf8(), b.take.toUtf8()};
-    return std::lexicographical_compare(std::begin(aKeys), std::end(aKeys), std::begin(bKeys), std::end(bKeys));
+    // In UTC: a local time would read the time zone for every take of a
+    // folder. The readers convert what they show.
+    const qint64 msecs = qint64(status.st_mtim.tv_sec) * 1000 + status.st_mtim.tv_nsec / 1'000'000;
+    return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC);
+}
+
+bool hasWavSuffix(std::string_view name)
+{
+    return name.size() >= 4 && strncasecmp(name.data() + name.size() - 4, ".wav", 4) == 0;
+}
+
+// The name as text, or empty when its bytes are not UTF-8: such a name
+// could not be given back to the file system as text, so it is no take.
+QString nameText(std::string_view name)
+{
+    const QString text = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    const QByteArray back = text.toUtf8();
+    if (std::string_view(back.constData(), static_cast<size_t>(back.size())) != name)
+        return {};
+    return text;
+}
+
+// Fills a take from its file, opened (fd >= 0) or not readable (fd < 0,
+// a record with only the name and date).
+void fillTake(int fd, const struct stat& status, const QString& fileName, std::string nativeName,
+              SoundReportTake& take)
+{
+    const BwfMetadata metadata =
+        fd >= 0 ? BwfMetadataReader::readMetadata(fd, static_cast<uint64_t>(status.st_size), std::move(nativeName))
+                : BwfMetadata{};
+    take = SoundReportTake{};
+    take.fileName = fileName;
+    take.fileDate = modificationTime(status);
+    take.fileNumber = SoundReportTakes::fileNumberOf(fileName.left(fileName.indexOf(QLatin1Char('.'))));
+    take.scene = fromUtf8(metadata.scene);
+    take.take = fromUtf8(metadata.take);
+    take.project = fromUtf8(metadata.project);
+    take.soundRoll = fromUtf8(metadata.tape);
+    take.notes = fromUtf8(metadata.note);
+    take.frameRate = metadata.frameRate;
+    take.sampleRate = metadata.sampleRate;
+    take.bitDepth = metadata.bitsPerSample;
+    take.durationSeconds = metadata.durationSeconds;
+    take.isPolyphonic = metadata.channels >= 2;
+    if (metadata.timeReference != 0 && metadata.timestampSampleRate != 0 && metadata.frameRate > 0.0) {
+        take.timeReference = metadata.timeReference;
+        take.timestampSampleRate = metadata.timestampSampleRate;
+        const auto lengthSamples = static_cast<uint64_t>(metadata.durationSeconds * metadata.timestampSampleRate);
+        take.timecodeIn = SoundReportTakes::formatTimecode(metadata.timeReference, metadata.timestampSampleRate,
+                                                           metadata.frameRate);
+        take.timecodeOut = SoundReportTakes::formatTimecode(metadata.timeReference + lengthSamples,
+                                                            metadata.timestampSampleRate, metadata.frameRate);
+    }
+    take.trackNames = trackNamesOf(metadata);
+}
+
+// Opens a listed name without waiting on a FIFO that took its place.
+enum class Opened { Take, Unreadable, NoTake };
+
+Opened openTake(int dirFd, const char* name, int& fd, struct stat& status)
+{
+    fd = ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        // Present but not readable: listed with what its name says.
+        if (errno != ENOENT && errno != ENOTDIR && ::fstatat(dirFd, name, &status, 0) == 0 && S_ISREG(status.st_mode))
+            return Opened::Unreadable;
+        return Opened::NoTake;
+    }
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        fd = -1;
+        return Opened::NoTake;
+    }
+    return Opened::Take;
+}
+
+bool readListedTake(int dirFd, const char* nativeName, const QString& fileName, SoundReportTake& take)
+{
+    int fd = -1;
+    struct stat status {};
+    switch (openTake(dirFd, nativeName, fd, status)) {
+    case Opened::NoTake:
+        return false;
+    case Opened::Unreadable:
+        fillTake(-1, status, fileName, nativeName, take);
+        return true;
+    case Opened::Take:
+        fillTake(fd, status, fileName, nativeName, take);
+        ::close(fd);
+        return true;
+    }
+    return false;
 }
 
 QString configString(const char* key)
@@ -62,10 +156,16 @@ QString fileNumberOf(const QString& baseName)
 {
     if (baseName.startsWith(QLatin1String("AAD")) && baseName.contains('_'))
         return baseName.left(baseName.indexOf('_'));
-    static const QRegularExpression kTakeName(QStringLiteral("^[A-Z]{3}[0-9]{4}_"));
-    if (kTakeName.match(baseName).hasMatch())
-        return baseName.left(7);
-    return {};
+    // Three capital letters, four digits and "_" (ABC0042_...).
+    constexpr qsizetype kNumberLength = 7;
+    if (baseName.size() <= kNumberLength || baseName[kNumberLength] != QLatin1Char('_'))
+        return {};
+    for (qsizetype i = 0; i < kNumberLength; ++i) {
+        const char16_t c = baseName[i].unicode();
+        if (i < 3 ? (c < u'A' || c > u'Z') : (c < u'0' || c > u'9'))
+            return {};
+    }
+    return baseName.left(kNumberLength);
 }
 
 bool readTake(const QFileInfo& info, SoundReportTake& take)
@@ -74,52 +174,61 @@ bool readTake(const QFileInfo& info, SoundReportTake& take)
     // takes (a symbolic link counts as what it points to).
     if (!info.isFile())
         return false;
-    const std::string utf8Path = info.absoluteFilePath().toStdString();
-    BwfMetadata metadata;
-    try {
-        metadata = BwfMetadataReader::readMetadata(utf8Path);
-    } catch (const std::filesystem::filesystem_error&) {
-        return false;  // vanished between the listing and the read
-    }
-    take = SoundReportTake{};
-    take.fileName = info.fileName();
-    take.fileDate = info.fileTime(QFileDevice::FileModificationTime);
-    take.fileNumber = fileNumberOf(info.baseName());
-    take.scene = fromUtf8(metadata.scene);
-    take.take = fromUtf8(metadata.take);
-    take.project = fromUtf8(metadata.project);
-    take.soundRoll = fromUtf8(metadata.tape);
-    take.notes = fromUtf8(metadata.note);
-    take.frameRate = metadata.frameRate;
-    take.sampleRate = metadata.sampleRate;
-    take.bitDepth = metadata.bitsPerSample;
-    take.durationSeconds = metadata.durationSeconds;
-    take.isPolyphonic = metadata.channels >= 2;
-    if (metadata.timeReference != 0 && metadata.timestampSampleRate != 0 && metadata.frameRate > 0.0) {
-        take.timeReference = metadata.timeReference;
-        take.timestampSampleRate = metadata.timestampSampleRate;
-        const auto lengthSamples = static_cast<uint64_t>(metadata.durationSeconds * metadata.timestampSampleRate);
-        take.timecodeIn = formatTimecode(metadata.timeReference, metadata.timestampSampleRate, metadata.frameRate);
-        take.timecodeOut =
-            formatTimecode(metadata.timeReference + lengthSamples, metadata.timestampSampleRate, metadata.frameRate);
-    }
-    take.trackNames = trackNamesOf(metadata);
-    return true;
+    const QByteArray path = QFile::encodeName(info.absoluteFilePath());
+    return readListedTake(AT_FDCWD, path.constData(), info.fileName(), take);
 }
 
 std::vector<SoundReportTake> scanFolder(const QString& folder)
 {
     std::vector<SoundReportTake> takes;
-    const QFileInfoList files = QDir(folder).entryInfoList({QStringLiteral("*.wav"), QStringLiteral("*.WAV")},
-                                                            QDir::Files, QDir::Name);
-    for (const QFileInfo& file : files) {
+    const QByteArray folderPath = QFile::encodeName(folder);
+    DIR* const dir = folderPath.isEmpty() ? nullptr : ::opendir(folderPath.constData());
+    if (!dir)
+        return takes;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name(entry->d_name);
+        // Hidden files are no takes; "." and ".." are hidden too.
+        if (name.empty() || name.front() == '.' || !hasWavSuffix(name))
+            continue;
+        const unsigned char type = entry->d_type;
+        if (type != DT_REG && type != DT_LNK && type != DT_UNKNOWN)
+            continue;
+        const QString fileName = nameText(name);
+        if (fileName.isEmpty())
+            continue;
+        // A link or an entry of unknown type is opened only when it leads to
+        // a plain file: opening a device can act on it.
+        struct stat target {};
+        if (type != DT_REG && (::fstatat(dirFd, entry->d_name, &target, 0) != 0 || !S_ISREG(target.st_mode)))
+            continue;
         SoundReportTake take;
-        if (readTake(file, take))
+        if (readListedTake(dirFd, entry->d_name, fileName, take))
             takes.push_back(std::move(take));
     }
-    // Stable, so takes equal in all three keys keep the listing order.
-    std::stable_sort(takes.begin(), takes.end(), takeOrder);
-    return takes;
+    ::closedir(dir);
+
+    // By file number, scene and take as UTF-8 byte strings; takes equal in
+    // all three in the order of their names. The keys are converted once,
+    // not in every comparison.
+    struct SortKey {
+        std::array<QByteArray, 3> keys;
+        size_t index;
+    };
+    std::vector<SortKey> order;
+    order.reserve(takes.size());
+    for (size_t i = 0; i < takes.size(); ++i)
+        order.push_back({{takes[i].fileNumber.toUtf8(), takes[i].scene.toUtf8(), takes[i].take.toUtf8()}, i});
+    std::sort(order.begin(), order.end(), [&](const SortKey& a, const SortKey& b) {
+        if (a.keys != b.keys)
+            return a.keys < b.keys;
+        return QString::compare(takes[a.index].fileName, takes[b.index].fileName, Qt::CaseSensitive) < 0;
+    });
+    std::vector<SoundReportTake> sorted;
+    sorted.reserve(takes.size());
+    for (const SortKey& key : order)
+        sorted.push_back(std::move(takes[key.index]));
+    return sorted;
 }
 
 QString currentRollFolder()
@@ -165,11 +274,8 @@ QString formatDuration(double seconds, double fps)
     const auto lastFrame = static_cast<int64_t>(std::ceil(fps)) - 1;
     const auto frames = std::min(
         lastFrame, static_cast<int64_t>(std::floor(fps * (rest - double(wholeSeconds)) + kFrameEpsilon)));
-    return QStringLiteral("%1:%2:%3:%4")
-        .arg(hours, 2, 10, QChar('0'))
-        .arg(minutes, 2, 10, QChar('0'))
-        .arg(wholeSeconds, 2, 10, QChar('0'))
-        .arg(frames, 2, 10, QChar('0'));
+    return timecodeFieldsText(static_cast<uint64_t>(hours), static_cast<uint64_t>(minutes),
+                              static_cast<uint64_t>(wholeSeconds), static_cast<uint64_t>(frames));
 }
 
 QString formatFramerate(double fps)

@@ -22,7 +22,7 @@ struct SoundReportTake {
     double durationSeconds = 0.0;
     QString notes;
     QStringList trackNames;  // one per channel, in channel order
-    QDateTime fileDate;      // last modification
+    QDateTime fileDate;      // last modification; the scan gives it in UTC
     double frameRate = 0.0;
     uint32_t sampleRate = 0;
     uint16_t bitDepth = 0;
@@ -42,8 +42,9 @@ namespace SoundReportTakes {
 // cannot be read gives a take with empty texts and zero numbers.
 std::vector<SoundReportTake> scanFolder(const QString& folder);
 
-// One file, as listed (its cached file type and date are used); false when
-// it is not a regular file or no longer exists.
+// One file, as listed (its cached file type decides whether it is read; the
+// date is the open file's own); false when it is not a regular file or no
+// longer exists.
 bool readTake(const QFileInfo& file, SoundReportTake& take);
 
 // "AAD" names up to their first "_" (AAD_1 gives AAD), and any take name of

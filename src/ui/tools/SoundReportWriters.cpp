@@ -120,7 +120,7 @@ ReportSummary summarize(const std::vector<SoundReportTake>& takes)
         if (take.frameRate > 0.0)
             summary.frameRate = take.frameRate;
     }
-    summary.date = (earliest.isValid() ? earliest.date() : QDate::currentDate()).toString(QStringLiteral("yyyy-MM-dd"));
+    summary.date = (earliest.isValid() ? earliest.toLocalTime().date() : QDate::currentDate()).toString(QStringLiteral("yyyy-MM-dd"));
     summary.fileType = anyPoly && anyMono ? QStringLiteral("Mono BWF / Poly BWF")
                        : anyPoly          ? QStringLiteral("Poly BWF")
                                           : QStringLiteral("Mono BWF");

@@ -50,14 +50,37 @@ uint64_t parseTimecodeToSamples(const QString& text, uint32_t rate, double fps) 
 namespace {
 
 QString fieldsText(const TimecodeFields& f) {
-    return QStringLiteral("%1:%2:%3:%4")
-        .arg(f.hours, 2, 10, QLatin1Char('0'))
-        .arg(f.minutes, 2, 10, QLatin1Char('0'))
-        .arg(f.seconds, 2, 10, QLatin1Char('0'))
-        .arg(f.frames, 2, 10, QLatin1Char('0'));
+    return timecodeFieldsText(static_cast<uint64_t>(f.hours), static_cast<uint64_t>(f.minutes),
+                              static_cast<uint64_t>(f.seconds), static_cast<uint64_t>(f.frames));
+}
+
+// Appends the number with at least two digits.
+void appendField(QChar*& out, uint64_t value) {
+    char digits[20];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    if (count < 2) digits[count++] = '0';
+    while (count > 0) *out++ = QLatin1Char(digits[--count]);
 }
 
 }  // namespace
+
+QString timecodeFieldsText(uint64_t hours, uint64_t minutes, uint64_t seconds, uint64_t frames) {
+    QString text(4 * 20 + 3, Qt::Uninitialized);
+    QChar* out = text.data();
+    appendField(out, hours);
+    *out++ = QLatin1Char(':');
+    appendField(out, minutes);
+    *out++ = QLatin1Char(':');
+    appendField(out, seconds);
+    *out++ = QLatin1Char(':');
+    appendField(out, frames);
+    text.truncate(out - text.constData());
+    return text;
+}
 
 QString samplesToTimecodeText(uint64_t samples, uint32_t rate, double fps) {
     if (samples == 0 || rate == 0 || !(fps > 0.0)) return {};

@@ -33,6 +33,11 @@ uint64_t parseTimecodeToSamples(const QString& text, uint32_t rate, double fps);
 // rate is 0 or fps is not above 0.
 QString samplesToTimecodeText(uint64_t samples, uint32_t rate, double fps);
 
+// "HH:MM:SS:FF" with each number at least two digits wide (the same text
+// as QString::arg with width 2 and '0' fill, built without its parsing, as
+// a folder scan formats thousands of them). Numbers are not negative.
+QString timecodeFieldsText(uint64_t hours, uint64_t minutes, uint64_t seconds, uint64_t frames);
+
 // Samples to "HH:MM:SS:FF" as the sound report shows a take's start and end:
 // like samplesToTimecodeText, but midnight (0) prints as "00:00:00:00" and a
 // rate or fps that cannot be used as "--:--:--:--".

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -130,6 +131,34 @@ TEST_F(SoundReportTakesTest, TakeVanishingAfterTheListingIsLeftOut)
     ASSERT_TRUE(QFile::remove(listed.absoluteFilePath()));
     SoundReportTake take;
     EXPECT_FALSE(readTake(listed, take));
+}
+
+// What the listing takes for a take when it reads the folder itself: links
+// count as what they lead to, a name that is not UTF-8 is no take, and the
+// date is the file's own, shown in local time.
+TEST_F(SoundReportTakesTest, ListingFollowsLinksAndSkipsNamesThatAreNotText)
+{
+    const QString folder = makeFolder("links");
+    ASSERT_TRUE(writeReportTake(folder, {"ABC0001_S1_T1.wav"}));
+    const QByteArray native = QFile::encodeName(folder);
+    ASSERT_EQ(::symlink("ABC0001_S1_T1.wav", (native + "/ABC0002_S1_T1.wav").constData()), 0);
+    ASSERT_EQ(::symlink("missing.wav", (native + "/ABC0003_S1_T1.wav").constData()), 0);
+    ASSERT_EQ(::mkfifo((native + "/pipe.wav").constData(), 0644), 0);
+    ASSERT_EQ(::symlink("pipe.wav", (native + "/ABC0004_S1_T1.wav").constData()), 0);
+    QDir().mkpath(folder + "/folder.wav");
+    ASSERT_EQ(::symlink("folder.wav", (native + "/ABC0005_S1_T1.wav").constData()), 0);
+    // A second name for the first take, with a byte that is no UTF-8.
+    ASSERT_EQ(::link((native + "/ABC0001_S1_T1.wav").constData(), (native + "/ABC0006_\xff.wav").constData()), 0);
+
+    const std::vector<SoundReportTake> takes = scanFolder(folder);
+    ASSERT_EQ(takes.size(), 2u);
+    EXPECT_EQ(takes[0].fileName, "ABC0001_S1_T1.wav");
+    EXPECT_EQ(takes[1].fileName, "ABC0002_S1_T1.wav");
+    EXPECT_EQ(takes[1].scene, takes[0].scene);
+    EXPECT_DOUBLE_EQ(takes[1].durationSeconds, 0.2);
+    const QDateTime modified = QFileInfo(folder + "/ABC0001_S1_T1.wav").lastModified();
+    EXPECT_EQ(takes[0].fileDate, modified);
+    EXPECT_EQ(takes[0].fileDate.toLocalTime().toString(Qt::ISODateWithMs), modified.toString(Qt::ISODateWithMs));
 }
 
 TEST_F(SoundReportTakesTest, FileNumbersFromTakeNames)
