@@ -65,7 +65,14 @@ const char* const kDialogStyle =
     "color: #fff; min-width: 150px; }"
     "QPushButton { background-color: #444; border: 1px solid #555; border-radius: 4px; padding: 8px 16px; "
     "color: #fff; }"
-    "QPushButton:hover { background-color: #555; }";
+    "QPushButton:hover { background-color: #555; }"
+    // The scroll area and the editors' inner line edits would otherwise keep
+    // the light system colours under the light-grey labels.
+    "QScrollArea, QWidget#qt_scrollarea_viewport, QWidget#hotkeysContent { background-color: #2b2b2b; }"
+    "QKeySequenceEdit QLineEdit { background-color: #3d3d3d; color: #fff; border: none; }"
+    "QScrollBar:vertical { background: #2b2b2b; width: 12px; margin: 0; }"
+    "QScrollBar::handle:vertical { background: #555; border-radius: 5px; min-height: 24px; }"
+    "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }";
 
 } // namespace
 
@@ -193,6 +200,7 @@ void HotkeysDialog::setupUI()
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     auto* content = new QWidget(scroll);
+    content->setObjectName("hotkeysContent");
     auto* groups = new QVBoxLayout(content);
 
     const auto addGroup = [this, content, groups](const QString& title, std::initializer_list<int> actions) {

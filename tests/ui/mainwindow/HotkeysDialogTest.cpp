@@ -12,6 +12,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -146,6 +147,9 @@ TEST_F(HotkeysDialogTest, DialogShowsTheGroupsRowsAndHelp)
         dialog.show();
         QTest::qWait(50);
         dialog.grab().save(QDir(dir).filePath("hotkeys_dialog.png"));
+        dialog.findChild<QScrollArea*>()->ensureWidgetVisible(dialog.editFor(HotkeysDialog::ArmTrack8));
+        QTest::qWait(50);
+        dialog.grab().save(QDir(dir).filePath("hotkeys_dialog_arming.png"));
     }
 }
 
