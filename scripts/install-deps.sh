@@ -17,6 +17,8 @@ if [[ "${1:-}" == "--tests" ]]; then
              jackd2)
   packages+=(fonts-crosextra-carlito poppler-utils)
   packages+=(avahi-daemon avahi-utils dbus-daemon iproute2)
+  # Real key presses and releases on the test's own X server.
+  packages+=(xdotool)
 fi
 
 missing=()

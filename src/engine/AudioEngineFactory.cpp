@@ -12,10 +12,18 @@ std::shared_ptr<AudioSystem>& audioSystemOverride()
 
 int overrideRingSeconds = 1;
 
+std::function<std::unique_ptr<AudioEngineBase>()>& engineMakerOverride()
+{
+    static std::function<std::unique_ptr<AudioEngineBase>()> maker;
+    return maker;
+}
+
 } // namespace
 
 std::unique_ptr<AudioEngineBase> AudioEngineFactory::create()
 {
+    if (engineMakerOverride())
+        return engineMakerOverride()();
     if (audioSystemOverride())
         return std::make_unique<AudioEngine_CoreAudio>(audioSystemOverride(), overrideRingSeconds);
     return std::make_unique<AudioEngine_CoreAudio>();
@@ -25,6 +33,11 @@ void AudioEngineFactory::setAudioSystemForEngines(std::shared_ptr<AudioSystem> s
 {
     audioSystemOverride() = std::move(system);
     overrideRingSeconds = recordingRingSeconds;
+}
+
+void AudioEngineFactory::setEngineMakerForTests(std::function<std::unique_ptr<AudioEngineBase>()> maker)
+{
+    engineMakerOverride() = std::move(maker);
 }
 
 std::unique_ptr<AudioEngineBase> AudioEngineFactory::create(EngineType /*type*/)

@@ -3,6 +3,7 @@
 #include "engine/AudioEngineBase.h"
 #include "platform/audio/AudioSystem.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,4 +26,9 @@ public:
     // virtual one) with a short recording ring; an empty pointer returns to
     // the platform's default system. GUI thread, before the engine is made.
     static void setAudioSystemForEngines(std::shared_ptr<AudioSystem> system, int recordingRingSeconds);
+
+    // Tests hand the program an engine of their own making (a double that
+    // records what it is told); an empty function returns to the real
+    // engine. GUI thread, before the engine is made.
+    static void setEngineMakerForTests(std::function<std::unique_ptr<AudioEngineBase>()> maker);
 };

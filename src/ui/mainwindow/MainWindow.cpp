@@ -86,6 +86,7 @@ void MainWindow::startTimers()
     longPressTimer_ = new QTimer(this);
     longPressTimer_->setSingleShot(true);
     longPressTimer_->setInterval(kLongPressMs);
+    connect(longPressTimer_, &QTimer::timeout, this, &MainWindow::onLongPressExpired);
 }
 
 int MainWindow::meterIntervalMs() const
@@ -95,8 +96,9 @@ int MainWindow::meterIntervalMs() const
 
 void MainWindow::setupConnections()
 {
-    // The slate, COM and metadata field handlers and the configurable
-    // hotkeys are connected by their own work.
+    // The metadata field handlers are connected by their own work.
+    setupSlateAndCom();
+    setupConfigurableHotkeys();
 }
 
 void MainWindow::initializeEngines()
@@ -322,13 +324,4 @@ void MainWindow::onMidiFaderChanged(int channel, int value)
     if (channel < 0 || channel >= static_cast<int>(mixerStrips_.size()))
         return;
     mixerStrips_[static_cast<size_t>(channel)].fader->setValue(value);
-}
-
-bool MainWindow::tryConsumeTransportHotkey(const QKeyEvent*)
-{
-    return false;
-}
-
-void MainWindow::onTransportHotkeyKeyReleased(const QKeyEvent*)
-{
 }

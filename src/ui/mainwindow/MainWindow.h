@@ -30,6 +30,7 @@ class QLineEdit;
 class QMenu;
 class QPushButton;
 class QScrollArea;
+class QShortcut;
 class QSplitter;
 class QTimer;
 class QToolButton;
@@ -298,6 +299,67 @@ private:
     bool copyPhase_ = false;
     int recordStopEventCount_ = 0;
     std::function<std::pair<int64_t, int64_t>()> takeErrorCountsSource_;
+
+    // ---- Hotkeys, slate and COM (MainWindowHotkeys.cpp, MainWindowSlate.cpp) ----
+public:
+    // What a held record or stop key does when its 600 ms run out.
+    enum HotkeyLongPressTarget { HotkeyLongPressNone = 0, HotkeyLongPressRecord = 1, HotkeyLongPressStop = 2 };
+
+    // Builds the configurable shortcuts once (end of the connection set-up).
+    void setupConfigurableHotkeys();
+    // Record and stop are switched off while the user types.
+    void updateTransportShortcutsForTextFocus();
+    void scheduleTransportHotkeyLongPress(HotkeyLongPressTarget target);
+    void cancelTransportHotkeyLongPress();
+
+    // What tests read.
+    HotkeyLongPressTarget hotkeyLongPressTarget() const { return longPressTarget_; }
+    bool isHotkeyLongPressArmed() const;
+    bool isSlateActive() const { return slateActive_; }
+    bool isMonitorSlateActive() const { return monitorSlateActive_; }
+    bool isComActive() const { return comActive_; }
+    QPushButton* slateButton() const { return slateButton_; }
+    QPushButton* comButton() const { return comButton_; }
+    QLineEdit* sceneField() const { return sceneEdit_; }
+    QAction* testToneAction() const { return testToneAction_; }
+
+public slots:
+    // Puts the current bindings on the existing shortcuts.
+    void refreshHotkeys();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void setupSlateAndCom();
+    void applyHotkeyBindings();
+    void onLongPressExpired();
+    void onRecordHotkeyActivated();
+    void onStopHotkeyActivated();
+    void onPlaybackHotkey();
+    void onFalseTakeHotkey();
+    void onTestToneHotkey();
+    void onArmTrackHotkey(int index);
+    void endSlate();
+
+    QShortcut* recordShortcut_ = nullptr;
+    QShortcut* stopShortcut_ = nullptr;
+    QShortcut* playbackShortcut_ = nullptr;
+    QShortcut* falseTakeShortcut_ = nullptr;
+    QShortcut* testToneShortcut_ = nullptr;
+    QShortcut* sceneLetterShortcut_ = nullptr;
+    std::vector<QShortcut*> armShortcuts_;
+    bool toggleKeyDown_ = false;
+    bool recordKeyDown_ = false;
+    bool stopKeyDown_ = false;
+    HotkeyLongPressTarget longPressTarget_ = HotkeyLongPressNone;
+    bool slateActive_ = false;
+    // The monitor-only slate of the Slate Monitor key or a controller: kept
+    // apart so any slate release can end it.
+    bool monitorSlateActive_ = false;
+    bool comActive_ = false;
 };
 
 // The name a mixer strip shows: the track name with blanks trimmed, or the

@@ -302,13 +302,12 @@ void MainWindow::onFileServer()
     dialog.exec();
 }
 
-// The routing matrices, media settings, drive formatting, hotkeys, recovery
+// The routing matrices, media settings, drive formatting, recovery
 // and the record road are wired by their own work; until then they log.
 void MainWindow::onInputMatrix() { debugLog("Input Matrix requested"); }
 void MainWindow::onOutputMatrix() { debugLog("Output Matrix requested"); }
 void MainWindow::onMediaSettings() { debugLog("Media Settings requested"); }
 void MainWindow::onFormatExternalDrive() { debugLog("Format External Drive requested"); }
-void MainWindow::onHotkeysConfig() { debugLog("Hotkeys requested"); }
 void MainWindow::onRecoverRecordings() { debugLog("Recover Recordings requested"); }
 
 void MainWindow::updateMeters()

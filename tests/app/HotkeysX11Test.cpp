@@ -1,0 +1,310 @@
+// Real keys: the program's application object and window on an X server of
+// their own (Xvfb), typed by xdotool with the server's real key repeat. A
+// held Space must start exactly one take about 600 ms after it went down,
+// whatever the keyboard's repeat does meanwhile; a brushed key nothing; keys
+// typed into a field must stay text. The binary starts its own server (the
+// repeat delay and interval are passed with --xvfb-repeat=DELAY,INTERVAL)
+// and stops it at exit; without Xvfb or xdotool every case skips visibly.
+
+#include "app/TonvaleApplication.h"
+#include "support/ExternalTool.h"
+#include "ui/mainwindow/EngineDouble.h"
+#include "ui/mainwindow/HotkeysDialog.h"
+#include "ui/mainwindow/MainWindowTestSupport.h"
+
+#include <QLineEdit>
+#include <QStandardPaths>
+#include <QTest>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using std::chrono::duration_cast;
+using std::chrono::milliseconds;
+
+std::string gSkipReason;
+QString gXdotool;
+
+// An X server for this process only, gone when the process goes.
+class XvfbServer {
+public:
+    bool start(const std::vector<std::string>& extraArguments, std::string& error)
+    {
+        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+        if (xvfb.isEmpty()) {
+            error = "Xvfb is not installed";
+            return false;
+        }
+        int displayPipe[2];
+        if (pipe(displayPipe) != 0) {
+            error = "no pipe for Xvfb";
+            return false;
+        }
+        std::vector<std::string> arguments = {xvfb.toStdString(), "-displayfd", std::to_string(displayPipe[1]),
+                                              "-screen", "0", "1280x1024x24", "-nolisten", "tcp"};
+        arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            close(displayPipe[0]);
+            const int devNull = open("/dev/null", O_WRONLY);
+            dup2(devNull, STDOUT_FILENO);
+            dup2(devNull, STDERR_FILENO);
+            std::vector<char*> argv;
+            for (std::string& argument : arguments)
+                argv.push_back(argument.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(displayPipe[1]);
+        if (pid_ < 0) {
+            close(displayPipe[0]);
+            error = "fork failed";
+            return false;
+        }
+        std::string display;
+        pollfd wait{displayPipe[0], POLLIN, 0};
+        char c = 0;
+        while (poll(&wait, 1, 10000) == 1 && read(displayPipe[0], &c, 1) == 1 && c != '\n')
+            display += c;
+        close(displayPipe[0]);
+        if (display.empty()) {
+            stop();
+            error = "Xvfb did not start";
+            return false;
+        }
+        display_ = ":" + display;
+        return true;
+    }
+
+    void stop()
+    {
+        if (pid_ <= 0)
+            return;
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+    }
+
+    const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+class HotkeysX11Test : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        if (!gSkipReason.empty())
+            GTEST_SKIP() << "SKIPPED: " << gSkipReason << "; the real-key checks did not run";
+        MainWindowTest::SetUp();
+        EngineDouble::install(audio_);
+    }
+
+    void TearDown() override
+    {
+        if (!gSkipReason.empty())
+            return;
+        if (window_)
+            xdotool({"keyup", "space", "ctrl", "shift", "s", "c", "KP_Enter"});
+        MainWindowTest::TearDown();
+        EngineDouble::uninstall();
+    }
+
+    MainWindow& makeActiveWindow()
+    {
+        HotkeysDialog::loadFromConfig();
+        MainWindow& window = makeWindow();
+        window.show();
+        window.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+        xdotool({"mousemove", QString::number(window.geometry().center().x()),
+                 QString::number(window.geometry().center().y())});
+        window.setFocus();
+        QTest::qWait(50);
+        // What the restore told the engine is not the keys' doing.
+        engine().calls.clear();
+        return window;
+    }
+
+    EngineDouble& engine() const { return *dynamic_cast<EngineDouble*>(window_->engine()); }
+    size_t starts() const { return engine().starts.size(); }
+    size_t stops() const { return engine().stops.size(); }
+
+    static void xdotool(const QStringList& arguments)
+    {
+        const ToolResult result = runTool(gXdotool, arguments, 10000);
+        EXPECT_EQ(result.exitCode, 0) << result.standardError.toStdString();
+    }
+
+    // Holds `keys` (xdotool's names, "ctrl+space") for `holdMs` with the
+    // event loop running, lets them go and lets the release arrive. Returns
+    // the moment the press was sent.
+    EngineDouble::Clock::time_point hold(const QString& keys, int holdMs)
+    {
+        const auto pressedAt = EngineDouble::Clock::now();
+        xdotool({"keydown", keys});
+        QTest::qWait(holdMs);
+        xdotool({"keyup", keys});
+        QTest::qWait(150);
+        return pressedAt;
+    }
+
+    static long long msBetween(EngineDouble::Clock::time_point from, EngineDouble::Clock::time_point to)
+    {
+        return static_cast<long long>(duration_cast<milliseconds>(to - from).count());
+    }
+};
+
+TEST_F(HotkeysX11Test, HeldSpaceStartsOneTakeAtAbout600Ms)
+{
+    MainWindow& window = makeActiveWindow();
+    const auto pressedAt = hold("space", 700);
+    ASSERT_EQ(starts(), 1u);
+    const long long afterMs = msBetween(pressedAt, engine().starts[0]);
+    EXPECT_GE(afterMs, 560);
+    EXPECT_LE(afterMs, 690);
+    EXPECT_TRUE(window.isRecording());
+    // The repeats of a longer hold start nothing more.
+    hold("space", 1000);
+    EXPECT_EQ(starts(), 1u);
+    EXPECT_EQ(stops(), 0u);
+}
+
+TEST_F(HotkeysX11Test, BrushedSpaceStartsNothing)
+{
+    MainWindow& window = makeActiveWindow();
+    hold("space", 300);
+    QTest::qWait(500);
+    EXPECT_EQ(starts(), 0u);
+    EXPECT_FALSE(window.isRecording());
+}
+
+TEST_F(HotkeysX11Test, HeldCtrlSpaceStopsAndNothingActsInTheWrongState)
+{
+    MainWindow& window = makeActiveWindow();
+    hold("ctrl+space", 700);
+    EXPECT_EQ(stops(), 0u);
+
+    window.onRecordClicked();
+    ASSERT_TRUE(window.isRecording());
+    hold("space", 700);
+    EXPECT_EQ(starts(), 1u);
+
+    hold("ctrl+space", 300);
+    EXPECT_TRUE(window.isRecording());
+    const auto pressedAt = hold("ctrl+space", 700);
+    ASSERT_EQ(stops(), 1u);
+    EXPECT_GE(msBetween(pressedAt, engine().stops[0]), 560);
+    EXPECT_FALSE(window.isRecording());
+}
+
+TEST_F(HotkeysX11Test, SharedKeyTogglesAndKeypadKeyMatches)
+{
+    seed({{"hotkey.0", std::string("Enter")}, {"hotkey.1", std::string("Enter")}});
+    MainWindow& window = makeActiveWindow();
+    hold("KP_Enter", 700);
+    EXPECT_EQ(starts(), 1u);
+    EXPECT_TRUE(window.isRecording());
+    hold("KP_Enter", 700);
+    EXPECT_EQ(stops(), 1u);
+    EXPECT_FALSE(window.isRecording());
+    EXPECT_EQ(starts(), 1u);
+}
+
+TEST_F(HotkeysX11Test, SceneFieldTypesSpacesAndLetters)
+{
+    MainWindow& window = makeActiveWindow();
+    QLineEdit* scene = window.sceneField();
+    scene->setFocus();
+    QTest::qWait(50);
+    hold("space", 700);
+    EXPECT_FALSE(scene->text().isEmpty());
+    EXPECT_TRUE(scene->text().trimmed().isEmpty()) << scene->text().toStdString();
+    xdotool({"key", "s", "c"});
+    QTest::qWait(150);
+    EXPECT_TRUE(scene->text().endsWith("sc")) << scene->text().toStdString();
+    QTest::qWait(300);
+    EXPECT_EQ(starts(), 0u);
+    EXPECT_TRUE(engine().callsOf({"enableSlate", "setSlate", "setCom"}).empty());
+}
+
+// Shift let go before S: the monitor slate still ends.
+TEST_F(HotkeysX11Test, SlateKeysEndOnRelease)
+{
+    MainWindow& window = makeActiveWindow();
+    xdotool({"keydown", "shift+s"});
+    QTest::qWait(400);
+    EXPECT_TRUE(window.isMonitorSlateActive());
+    xdotool({"keyup", "shift"});
+    QTest::qWait(100);
+    xdotool({"keyup", "s"});
+    QTest::qWait(150);
+    EXPECT_FALSE(window.isMonitorSlateActive());
+    hold("c", 400);
+    EXPECT_FALSE(window.isComActive());
+    EXPECT_EQ(engine().callsOf({"enableSlate", "setSlate", "setCom"}),
+              (std::vector<std::string>{"setSlateMicMonitorOnly(true)", "enableSlateMic(true)",
+                                        "enableSlateMic(false)", "setSlateMicMonitorOnly(false)",
+                                        "enableSlateMicToCom(true)", "setComInput1Enabled(true)",
+                                        "setComInput2Enabled(true)", "enableSlateMicToCom(false)",
+                                        "setComInput1Enabled(false)", "setComInput2Enabled(false)"}));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    std::vector<std::string> repeatArguments;
+    for (int index = 1; index < argc; ++index) {
+        const std::string argument = argv[index];
+        const std::string prefix = "--xvfb-repeat=";
+        if (argument.rfind(prefix, 0) == 0) {
+            const std::string value = argument.substr(prefix.size());
+            const size_t comma = value.find(',');
+            repeatArguments = {"-ardelay", value.substr(0, comma), "-arinterval", value.substr(comma + 1)};
+        }
+    }
+    if (::testing::GTEST_FLAG(list_tests)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        TonvaleApplication app(argc, argv);
+        return RUN_ALL_TESTS();
+    }
+
+    XvfbServer server;
+    gXdotool = QStandardPaths::findExecutable("xdotool");
+    if (gXdotool.isEmpty())
+        gSkipReason = "xdotool is not installed";
+    else
+        server.start(repeatArguments, gSkipReason);
+    if (gSkipReason.empty()) {
+        qputenv("DISPLAY", QByteArray::fromStdString(server.display()));
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    } else {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    int result = 0;
+    {
+        TonvaleApplication app(argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    server.stop();
+    return result;
+}
