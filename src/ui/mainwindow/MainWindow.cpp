@@ -97,6 +97,7 @@ void MainWindow::setupConnections()
 {
     // The slate, COM and metadata field handlers and the configurable
     // hotkeys are connected by their own work.
+    setupMetadataFields();
 }
 
 void MainWindow::initializeEngines()
