@@ -96,9 +96,9 @@ int MainWindow::meterIntervalMs() const
 
 void MainWindow::setupConnections()
 {
-    // The metadata field handlers are connected by their own work.
     setupSlateAndCom();
     setupConfigurableHotkeys();
+    setupMetadataFields();
 }
 
 void MainWindow::initializeEngines()

@@ -360,6 +360,47 @@ private:
     // apart so any slate release can end it.
     bool monitorSlateActive_ = false;
     bool comActive_ = false;
+
+    // ---- Take fields, tool launchers and routing (MainWindowFields.cpp, MainWindowRouting.cpp) ----
+public:
+    // Steps the scene's trailing capital letters on (A, B ... Z, AA ...) and
+    // starts the take count again; nothing while a text field has the focus.
+    void onSceneLetterIncrement();
+    void onProjectFieldClicked();
+    void onSoundRollFieldClicked();
+    // The scene with its trailing run of capital letters counted one on.
+    static QString sceneAfterLetterIncrement(const QString& scene);
+    // A take of 1 to 99 as two digits; anything else as typed.
+    static QString normalizedTake(const QString& text);
+    // A stored port list: split at ",", blanks trimmed, empty items dropped.
+    static std::vector<std::string> splitPortList(const std::string& text);
+    QLineEdit* projectField() const { return projectEdit_; }
+    QLineEdit* soundRollField() const { return soundRollEdit_; }
+    QLineEdit* notesField() const { return notesEdit_; }
+    QCheckBox* persistNotesBox() const { return persistNotesCheck_; }
+    QPushButton* sceneLetterButton() const { return sceneButton_; }
+    TcAccuracyTestDialog* tcAccuracyTestDialog() const { return tcAccuracyTestDialog_; }
+    MetadataManagerWindow* metadataManagerWindow() const { return metadataManager_; }
+    // Tests: the window as it runs when its engine could not be made.
+    void dropEngineForTest();
+
+private:
+    void setupMetadataFields();
+    // The project and sound-roll fields open their dialogs on a left press.
+    bool handleMetadataFieldPress(QObject* watched, QEvent* event);
+    // Opens the small dark dialog of the project and sound-roll fields; false when cancelled.
+    bool askFieldText(const QString& title, const QString& prompt, const QString& placeholder, QString& text);
+    void storeText(const char* key, const QString& text);
+    void showKeptWindow(QWidget* window);
+    void applyInputMatrixLive(const class InputMatrixDialog& dialog);
+    void applyInputMatrixAccepted(const class InputMatrixDialog& dialog);
+    // Routes every track's stored direct output and the stored mix, coms and
+    // generator buses again; the engine also resolves the slate and COM ports then.
+    void reapplyStoredOutputRouting(int trackCount);
+    void applyOutputMatrix(const std::vector<std::vector<std::string>>& routingMatrix,
+                           const std::vector<std::string>& outputPorts, const std::vector<std::string>& trackNames,
+                           const std::string& mix, const std::string& coms, const std::string& monitor,
+                           const std::string& ltcGen);
 };
 
 // The name a mixer strip shows: the track name with blanks trimmed, or the

@@ -212,17 +212,18 @@ void MainWindow::onCoreAudioDeviceSelection()
 
 void MainWindow::onAuxSends()
 {
-    if (!engine_)
+    if (!engine_) {
+        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
         return;
-    AuxSendsDialog dialog(engine_.get(), static_cast<int>(trackRows_.size()), engine_->getAvailableOutputChannels(),
-                          this);
+    }
+    const int trackCount = trackRows_.empty() ? 8 : static_cast<int>(trackRows_.size());
+    AuxSendsDialog dialog(engine_.get(), trackCount, engine_->getAvailableOutputChannels(), this);
     dialog.exec();
 }
 
 void MainWindow::onPlaybackRouting()
 {
-    if (!engine_)
-        return;
+    // The routing of playback needs no running engine to be looked at.
     PlaybackRoutingDialog dialog(engine_.get(), this);
     dialog.exec();
 }
@@ -241,8 +242,22 @@ void MainWindow::onControllerSelection()
     dialog.exec();
 }
 
+void MainWindow::showKeptWindow(QWidget* window)
+{
+    if (window->isMinimized())
+        window->showNormal();
+    else
+        window->show();
+    window->raise();
+    window->activateWindow();
+}
+
 void MainWindow::onLtcGenerator()
 {
+    if (!engine_) {
+        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
+        return;
+    }
     initLtcGenerator();
     if (ltcGeneratorDialog_ == nullptr)
         return;
@@ -250,36 +265,54 @@ void MainWindow::onLtcGenerator()
     // the styled contents before it is first shown, or its groups overlap.
     if (!ltcGeneratorDialog_->isVisible())
         ltcGeneratorDialog_->resize(ltcGeneratorDialog_->size().expandedTo(ltcGeneratorDialog_->sizeHint()));
-    ltcGeneratorDialog_->show();
-    ltcGeneratorDialog_->raise();
+    showKeptWindow(ltcGeneratorDialog_);
+    ltcGeneratorDialog_->setWindowState(ltcGeneratorDialog_->windowState() & ~Qt::WindowMinimized);
 }
 
 void MainWindow::onTcAccuracyTest()
 {
-    if (!engine_)
+    if (!engine_) {
+        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
         return;
+    }
     initLtcGenerator();
-    if (tcAccuracyTestDialog_ == nullptr)
-        tcAccuracyTestDialog_ = new TcAccuracyTestDialog(
-            engine_.get(), ltcGeneratorDialog_ != nullptr ? ltcGeneratorDialog_->getEncoder() : nullptr, this);
-    tcAccuracyTestDialog_->show();
-    tcAccuracyTestDialog_->raise();
+    LtcEncoder* generator = nullptr;
+    if (ltcGeneratorDialog_ != nullptr) {
+        if (!ltcGeneratorDialog_->isGenerating()) {
+            debugLog("LTC Generator not running - auto-starting for calibration test");
+            ltcGeneratorDialog_->startGenerator();
+        }
+        generator = ltcGeneratorDialog_->getEncoder();
+    }
+    if (tcAccuracyTestDialog_ != nullptr) {
+        tcAccuracyTestDialog_->setGenerator(generator);
+    } else {
+        tcAccuracyTestDialog_ = new TcAccuracyTestDialog(engine_.get(), generator, this);
+        tcAccuracyTestDialog_->setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+    showKeptWindow(tcAccuracyTestDialog_);
 }
 
 void MainWindow::onOffsets()
 {
-    if (!engine_)
+    if (!engine_) {
+        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
         return;
-    OffsetsDialog dialog(engine_.get(), this);
-    dialog.exec();
+    }
+    auto* dialog = new OffsetsDialog(engine_.get(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose, true);
+    dialog->exec();
 }
 
 void MainWindow::onMetadataManager()
 {
-    if (metadataManager_ == nullptr)
+    debugLog("MainWindow: Opening Metadata Manager");
+    if (metadataManager_ == nullptr) {
         metadataManager_ = new MetadataManagerWindow(this);
-    metadataManager_->show();
-    metadataManager_->raise();
+        // Closing only hides it: reopening shows the same window and its state.
+        metadataManager_->setAttribute(Qt::WA_DeleteOnClose, false);
+    }
+    showKeptWindow(metadataManager_);
 }
 
 void MainWindow::onSoundReport()
@@ -290,8 +323,7 @@ void MainWindow::onSoundReport()
 
 void MainWindow::onPlayback()
 {
-    if (!engine_)
-        return;
+    // Without an engine the dialog still lists and shows the takes.
     PlaybackDialog dialog(engine_.get(), this);
     dialog.exec();
 }
@@ -302,10 +334,8 @@ void MainWindow::onFileServer()
     dialog.exec();
 }
 
-// The routing matrices, media settings, drive formatting, recovery
-// and the record road are wired by their own work; until then they log.
-void MainWindow::onInputMatrix() { debugLog("Input Matrix requested"); }
-void MainWindow::onOutputMatrix() { debugLog("Output Matrix requested"); }
+// Media settings, drive formatting, and recovery are wired by their
+// own work; until then they log.
 void MainWindow::onMediaSettings() { debugLog("Media Settings requested"); }
 void MainWindow::onFormatExternalDrive() { debugLog("Format External Drive requested"); }
 void MainWindow::onRecoverRecordings() { debugLog("Recover Recordings requested"); }

@@ -272,6 +272,8 @@ void MainWindow::updateRecordStopButtonImage()
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    if (handleMetadataFieldPress(watched, event))
+        return true;
     if (watched == recordStopButton_ && recordStopButton_ != nullptr) {
         if (recordStopEventCount_++ % 100 == 0)
             debugLog("eventFilter: recordStopButton event type=" + std::to_string(static_cast<int>(event->type())));

@@ -1,0 +1,199 @@
+// The take fields of the "Recording Metadata" group: every edit is written to
+// the configuration at once, so a crash or a restart keeps what was typed.
+#include "ui/mainwindow/MainWindow.h"
+
+#include "core/ConfigManager.h"
+#include "core/DebugLog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTextEdit>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr const char* kFirstTake = "01";
+constexpr const char* kDefaultSoundRoll = "001";
+
+ConfigManager* config()
+{
+    return ConfigManager::getInstance();
+}
+
+bool textFieldHasFocus()
+{
+    QWidget* focus = QApplication::focusWidget();
+    return qobject_cast<QLineEdit*>(focus) != nullptr || qobject_cast<QTextEdit*>(focus) != nullptr;
+}
+
+bool isCapital(QChar c)
+{
+    return c.unicode() >= 'A' && c.unicode() <= 'Z';
+}
+
+} // namespace
+
+QString MainWindow::sceneAfterLetterIncrement(const QString& scene)
+{
+    const QString trimmed = scene.trimmed();
+    qsizetype runStart = trimmed.size();
+    while (runStart > 0 && isCapital(trimmed.at(runStart - 1)))
+        --runStart;
+    // Counting on the letters themselves, like a carry in a written sum,
+    // keeps a run of any length exact where a number would overflow.
+    QString run = trimmed.mid(runStart);
+    qsizetype at = run.size() - 1;
+    while (at >= 0 && run.at(at) == QChar('Z')) {
+        run[at] = QChar('A');
+        --at;
+    }
+    if (at >= 0)
+        run[at] = QChar(run.at(at).unicode() + 1);
+    else
+        run.prepend(QChar('A'));
+    return trimmed.left(runStart) + run;
+}
+
+QString MainWindow::normalizedTake(const QString& text)
+{
+    bool isNumber = false;
+    const int take = text.toInt(&isNumber, 10);
+    if (isNumber && take >= 1 && take <= 99)
+        return QString("%1").arg(take, 2, 10, QChar('0'));
+    return text;
+}
+
+void MainWindow::storeText(const char* key, const QString& text)
+{
+    config()->setString(key, text.toStdString());
+    config()->saveConfig("");
+}
+
+void MainWindow::setupMetadataFields()
+{
+    for (QLineEdit* field : {projectEdit_, soundRollEdit_}) {
+        if (field != nullptr)
+            field->installEventFilter(this);
+    }
+    if (sceneButton_ != nullptr)
+        connect(sceneButton_, &QPushButton::clicked, this, [this] { onSceneLetterIncrement(); });
+    if (sceneEdit_ != nullptr) {
+        // Every editing-finished, also without a change: Return in the scene
+        // field starts the take count again.
+        connect(sceneEdit_, &QLineEdit::editingFinished, this, [this] {
+            storeText("metadata.scene", sceneEdit_->text());
+            if (takeEdit_ != nullptr) {
+                takeEdit_->setText(kFirstTake);
+                storeText("metadata.take", kFirstTake);
+            }
+        });
+    }
+    if (takeEdit_ != nullptr) {
+        connect(takeEdit_, &QLineEdit::editingFinished, this, [this] {
+            const QString take = normalizedTake(takeEdit_->text());
+            if (take != takeEdit_->text())
+                takeEdit_->setText(take);
+            storeText("metadata.take", take);
+        });
+    }
+    if (notesEdit_ != nullptr)
+        connect(notesEdit_, &QLineEdit::editingFinished, this,
+                [this] { storeText("metadata.notes", notesEdit_->text()); });
+    if (persistNotesCheck_ != nullptr) {
+        connect(persistNotesCheck_, &QCheckBox::toggled, this, [](bool on) {
+            config()->setBool("metadata.persistnotes", on);
+            config()->saveConfig("");
+        });
+    }
+}
+
+void MainWindow::onSceneLetterIncrement()
+{
+    if (sceneEdit_ == nullptr || textFieldHasFocus())
+        return;
+    const QString scene = sceneAfterLetterIncrement(sceneEdit_->text());
+    sceneEdit_->setText(scene);
+    storeText("metadata.scene", scene);
+    if (takeEdit_ != nullptr) {
+        takeEdit_->setText(kFirstTake);
+        storeText("metadata.take", kFirstTake);
+    }
+}
+
+bool MainWindow::handleMetadataFieldPress(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::MouseButtonPress || !watched->property("isClickableField").toBool())
+        return false;
+    if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
+        return false;
+    const QString type = watched->property("fieldType").toString();
+    if (type == "project")
+        onProjectFieldClicked();
+    else if (type == "soundroll")
+        onSoundRollFieldClicked();
+    else
+        return false;
+    return true;
+}
+
+bool MainWindow::askFieldText(const QString& title, const QString& prompt, const QString& placeholder, QString& text)
+{
+    QDialog dialog(this);
+    dialog.setWindowTitle(title);
+    dialog.setModal(true);
+    dialog.setStyleSheet("QDialog { background-color: #2b2b2b; }QLabel { color: #ffffff; }QLineEdit { "
+                         "background-color: #3a3a3a; color: #ffffff; border: 1px solid #555; padding: 5px; "
+                         "}QPushButton { background-color: #555; color: white; padding: 8px 20px; border: 1px solid "
+                         "#777; }QPushButton:hover { background-color: #666; }");
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(prompt, &dialog));
+    auto* edit = new QLineEdit(text, &dialog);
+    edit->setObjectName("fieldTextEdit");
+    edit->setPlaceholderText(placeholder);
+    edit->selectAll();
+    layout->addWidget(edit);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    auto* ok = new QPushButton("OK", &dialog);
+    ok->setDefault(true);
+    auto* cancel = new QPushButton("Cancel", &dialog);
+    connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    layout->addLayout(buttons);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    text = edit->text().trimmed();
+    return true;
+}
+
+void MainWindow::onProjectFieldClicked()
+{
+    if (projectEdit_ == nullptr)
+        return;
+    QString project = projectEdit_->text();
+    if (!askFieldText("Set Project Name", "Enter Project Name:", "e.g., ProjectName", project))
+        return;
+    projectEdit_->setText(project);
+    storeText("metadata.project", project);
+}
+
+void MainWindow::onSoundRollFieldClicked()
+{
+    if (soundRollEdit_ == nullptr)
+        return;
+    QString roll = soundRollEdit_->text();
+    if (!askFieldText("Set Sound Roll", "Enter Sound Roll:", "e.g., 001", roll))
+        return;
+    if (roll.isEmpty())
+        roll = kDefaultSoundRoll;
+    soundRollEdit_->setText(roll);
+    storeText("metadata.soundroll", roll);
+}

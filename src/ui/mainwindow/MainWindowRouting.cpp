@@ -1,0 +1,279 @@
+// The input and output matrices from the Routing menu. Both work live: each
+// change in a matrix reaches the engine and the configuration at once, so a
+// Cancel keeps what was changed while the dialog was open.
+#include "ui/mainwindow/MainWindow.h"
+
+#include "core/ConfigManager.h"
+#include "core/DebugLog.h"
+#include "engine/AudioEngine_CoreAudio.h"
+#include "ui/mixer/InputMatrixDialog.h"
+#include "ui/mixer/OutputMatrixDialog.h"
+#include "ui/tools/LtcGeneratorDialog.h"
+#include "ui/tools/TcAccuracyTestDialog.h"
+
+#include <QLineEdit>
+
+#include <map>
+
+namespace {
+
+constexpr int kDefaultTrackCount = 8;
+constexpr const char* kNoInput = "(None)";
+
+ConfigManager* config()
+{
+    return ConfigManager::getInstance();
+}
+
+std::string key(const char* prefix, size_t index)
+{
+    return prefix + std::to_string(index);
+}
+
+std::vector<std::string> onePortList(const std::string& port)
+{
+    return port.empty() ? std::vector<std::string>{} : std::vector<std::string>{port};
+}
+
+// The engine's per-port states are not used for routing; one empty map per track.
+std::vector<std::map<std::string, bool>> emptyStates(size_t tracks)
+{
+    return std::vector<std::map<std::string, bool>>(tracks);
+}
+
+} // namespace
+
+std::vector<std::string> MainWindow::splitPortList(const std::string& text)
+{
+    std::vector<std::string> ports;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(',', start);
+        if (end == std::string::npos)
+            end = text.size();
+        const std::string item = text.substr(start, end - start);
+        const size_t first = item.find_first_not_of(' ');
+        if (first != std::string::npos)
+            ports.push_back(item.substr(first, item.find_last_not_of(' ') - first + 1));
+        start = end + 1;
+    }
+    return ports;
+}
+
+void MainWindow::reapplyStoredOutputRouting(int trackCount)
+{
+    if (!engine_)
+        return;
+    std::vector<std::vector<std::string>> trackOutputs;
+    for (size_t track = 0; track < static_cast<size_t>(std::max(trackCount, 0)); ++track)
+        trackOutputs.push_back(onePortList(config()->getString(key("track.output.", track), "")));
+    engine_->applyOutputRouting(trackOutputs, emptyStates(trackOutputs.size()), engine_->getAvailableOutputChannels(),
+                                {}, splitPortList(config()->getString("mix.output", "")),
+                                splitPortList(config()->getString("coms.output", "")),
+                                splitPortList(config()->getString("ltcgen.output", "")));
+}
+
+void MainWindow::onInputMatrix()
+{
+    if (!engine_) {
+        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
+        return;
+    }
+    const std::vector<std::string> inputPorts = engine_->getAvailableInputChannels();
+    int trackCount = config()->getInt("track.count", static_cast<int>(trackRows_.size()));
+    if (trackCount < 1)
+        trackCount = kDefaultTrackCount;
+    std::vector<std::string> names;
+    std::vector<std::vector<std::string>> routing;
+    for (size_t track = 0; track < static_cast<size_t>(trackCount); ++track) {
+        names.push_back(config()->getString(key("track.name.", track), "Track " + std::to_string(track + 1)));
+        const std::string input = config()->getString(key("track.input.", track), "");
+        routing.push_back(input == kNoInput ? std::vector<std::string>{} : onePortList(input));
+    }
+
+    InputMatrixDialog dialog(inputPorts, trackCount, names, routing, this);
+    connect(&dialog, &InputMatrixDialog::configurationChanged, this, [this, &dialog] { applyInputMatrixLive(dialog); });
+    if (dialog.exec() == QDialog::Accepted)
+        applyInputMatrixAccepted(dialog);
+}
+
+void MainWindow::applyInputMatrixLive(const InputMatrixDialog& dialog)
+{
+    if (!engine_)
+        return;
+    const std::vector<std::string> names = dialog.getTrackNames();
+    const std::vector<std::vector<std::string>> matrix = dialog.getRoutingMatrix();
+    const int count = dialog.getTrackCount();
+    if (count != static_cast<int>(trackRows_.size()))
+        rebuildTracksAndMixer(count, names);
+
+    std::vector<std::string> inputs;
+    for (const std::vector<std::string>& row : matrix)
+        inputs.push_back(row.empty() ? std::string(kNoInput) : row.front());
+    engine_->setInputRouting(inputs);
+
+    const std::string ltcPort = dialog.getLtcInputPort();
+    if (!ltcPort.empty())
+        engine_->setLtcInputPort(ltcPort);
+    engine_->setLtcInputEnabled(dialog.isLtcEnabled());
+
+    // The engine resolves the slate and COM ports only when the outputs are
+    // routed; a changed port is heard only after they are routed again.
+    const bool talkbackPortsChanged = dialog.getSlateMicPort() != config()->getString("slate.input", "")
+                                      || dialog.getComInput1Port() != config()->getString("com1.input", "")
+                                      || dialog.getComInput2Port() != config()->getString("com2.input", "");
+    engine_->setSlateMicPort(dialog.getSlateMicPort());
+    engine_->setSlateMicInputEnabled(dialog.isSlateMicEnabled());
+    engine_->setSlateMicGain(dialog.getSlateMicGain());
+    engine_->setComInput1Port(dialog.getComInput1Port());
+    engine_->setComInput1Enabled(dialog.isComInput1Enabled());
+    engine_->setComInput2Port(dialog.getComInput2Port());
+    engine_->setComInput2Enabled(dialog.isComInput2Enabled());
+
+    config()->setBool("ltc.enabled", dialog.isLtcEnabled());
+    config()->setString("ltc.input", ltcPort);
+    config()->setBool("slate.enabled", dialog.isSlateMicEnabled());
+    config()->setString("slate.input", dialog.getSlateMicPort());
+    config()->setInt("slate.gain", dialog.getSlateMicGain());
+    config()->setBool("com1.enabled", dialog.isComInput1Enabled());
+    config()->setString("com1.input", dialog.getComInput1Port());
+    config()->setBool("com2.enabled", dialog.isComInput2Enabled());
+    config()->setString("com2.input", dialog.getComInput2Port());
+    for (size_t track = 0; track < names.size(); ++track) {
+        config()->setString(key("track.name.", track), names[track]);
+        if (track < matrix.size())
+            config()->setString(key("track.input.", track), matrix[track].empty() ? kNoInput : matrix[track].front());
+    }
+    config()->setInt("track.count", static_cast<int>(names.size()));
+    config()->saveConfig("");
+
+    if (talkbackPortsChanged)
+        reapplyStoredOutputRouting(count);
+}
+
+void MainWindow::applyInputMatrixAccepted(const InputMatrixDialog& dialog)
+{
+    const std::vector<std::string> names = dialog.getTrackNames();
+    const std::vector<std::vector<std::string>> matrix = dialog.getRoutingMatrix();
+    const int count = dialog.getTrackCount();
+    rebuildTracksAndMixer(count, names);
+
+    for (size_t track = 0; track < names.size(); ++track) {
+        config()->setString(key("track.name.", track), names[track]);
+        if (track < matrix.size())
+            config()->setString(key("track.input.", track), matrix[track].empty() ? kNoInput : matrix[track].front());
+    }
+    config()->setInt("track.count", count);
+
+    config()->setBool("ltc.enabled", dialog.isLtcEnabled());
+    config()->setString("ltc.input", dialog.getLtcInputPort());
+    if (dialog.isLtcEnabled() && !dialog.getLtcInputPort().empty())
+        engine_->setLtcInputPort(dialog.getLtcInputPort());
+
+    config()->setBool("slate.enabled", dialog.isSlateMicEnabled());
+    config()->setString("slate.input", dialog.getSlateMicPort());
+    config()->setInt("slate.gain", dialog.getSlateMicGain());
+    config()->setBool("com1.enabled", dialog.isComInput1Enabled());
+    config()->setString("com1.input", dialog.getComInput1Port());
+    config()->setBool("com2.enabled", dialog.isComInput2Enabled());
+    config()->setString("com2.input", dialog.getComInput2Port());
+    config()->saveConfig("");
+    engine_->setSlateMicPort(dialog.getSlateMicPort());
+    engine_->setSlateMicGain(dialog.getSlateMicGain());
+    engine_->setComInput1Port(dialog.getComInput1Port());
+    engine_->setComInput2Port(dialog.getComInput2Port());
+
+    std::vector<std::string> inputs;
+    for (const std::vector<std::string>& row : matrix)
+        inputs.push_back(row.empty() ? std::string() : row.front());
+    engine_->setInputRouting(inputs);
+    debugLog("Applied input routing: " + std::to_string(inputs.size()) + " tracks");
+
+    // New tracks get their stored direct outputs; the monitor stays as it is.
+    reapplyStoredOutputRouting(count);
+}
+
+void MainWindow::onOutputMatrix()
+{
+    if (!engine_) {
+        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
+        return;
+    }
+    const std::vector<std::string> outputPorts = engine_->getAvailableOutputChannels();
+    std::vector<std::string> names;
+    std::vector<std::vector<std::string>> matrix;
+    for (const TrackRow& row : trackRows_) {
+        names.push_back(row.nameEdit != nullptr ? row.nameEdit->text().toStdString() : std::string());
+        matrix.push_back(onePortList(config()->getString(key("track.output.", names.size() - 1), "")));
+    }
+    const std::vector<std::map<std::string, std::string>> states(names.size());
+    LtcEncoder* generator = ltcGeneratorDialog_ != nullptr ? ltcGeneratorDialog_->getEncoder() : nullptr;
+
+    OutputMatrixDialog dialog(outputPorts, static_cast<int>(names.size()), names, matrix, states,
+                              config()->getString("mix.output", ""), config()->getString("coms.output", ""),
+                              config()->getString("monitor.output", ""), config()->getString("ltcgen.output", ""),
+                              generator, this);
+    connect(&dialog, &OutputMatrixDialog::routingApplied, this,
+            [this, outputPorts, names](const std::vector<std::vector<std::string>>& routingMatrix,
+                                       const std::vector<std::map<std::string, std::string>>&,
+                                       const std::string& mix, const std::string& coms, const std::string& monitor,
+                                       const std::string& ltcGen) {
+                for (size_t track = 0; track < routingMatrix.size(); ++track) {
+                    // One port per track is kept; further ones play until the next start.
+                    const std::vector<std::string>& row = routingMatrix[track];
+                    config()->setString(key("track.output.", track), row.empty() ? std::string() : row.front());
+                }
+                config()->setString("mix.output", mix);
+                config()->setString("coms.output", coms);
+                config()->setString("monitor.output", monitor);
+                config()->setString("ltcgen.output", ltcGen);
+                config()->saveConfig("");
+                applyOutputMatrix(routingMatrix, outputPorts, names, mix, coms, monitor, ltcGen);
+            });
+    connect(&dialog, &OutputMatrixDialog::configurationChanged, this, [this, &dialog, outputPorts, names] {
+        const std::vector<std::vector<std::string>> routingMatrix = dialog.getRoutingMatrix();
+        const std::string mix = dialog.getMixOutputPort();
+        const std::string coms = dialog.getComsOutputPort();
+        const std::string monitor = dialog.getMonitorOutputPort();
+        applyOutputMatrix(routingMatrix, outputPorts, names, mix, coms, monitor, dialog.getLtcGenOutputPort());
+        for (size_t track = 0; track < routingMatrix.size(); ++track) {
+            if (!routingMatrix[track].empty())
+                config()->setString(key("track.output.", track), routingMatrix[track].front());
+        }
+        // The generator's output is stored only when the routing is applied.
+        config()->setString("mix.output", mix);
+        config()->setString("coms.output", coms);
+        config()->setString("monitor.output", monitor);
+        config()->saveConfig("");
+    });
+    dialog.exec();
+}
+
+void MainWindow::applyOutputMatrix(const std::vector<std::vector<std::string>>& routingMatrix,
+                                   const std::vector<std::string>& outputPorts,
+                                   const std::vector<std::string>& trackNames, const std::string& mix,
+                                   const std::string& coms, const std::string& monitor, const std::string& ltcGen)
+{
+    if (!engine_)
+        return;
+    engine_->applyOutputRouting(routingMatrix, emptyStates(routingMatrix.size()), outputPorts, trackNames,
+                                splitPortList(mix), splitPortList(coms), splitPortList(ltcGen));
+    if (auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine_.get()))
+        coreAudio->setMonitorOutputRouting(splitPortList(monitor), outputPorts);
+}
+
+void MainWindow::dropEngineForTest()
+{
+    // The generator dialog feeds the engine: it goes first, as at shutdown.
+    if (ltcGeneratorDialog_ != nullptr && engine_) {
+        engine_->enableLtcGenerator(false);
+        engine_->setLtcGenerator(nullptr);
+    }
+    delete ltcGeneratorDialog_;
+    ltcGeneratorDialog_ = nullptr;
+    delete tcAccuracyTestDialog_;
+    tcAccuracyTestDialog_ = nullptr;
+    if (engine_)
+        engine_->shutdown();
+    engine_.reset();
+}

@@ -1,0 +1,222 @@
+// The take fields of the window: the scene letters count on, the take is
+// kept two-digit, the project and roll dialogs, and every edit reaches the
+// configuration file at once (a crash must not lose what was typed).
+
+#include "MainWindowTestSupport.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+namespace {
+
+// The configuration as a fresh process would read it from the file.
+std::string storedValue(const std::string& key)
+{
+    QFile file(QString::fromStdString(ConfigManager::getInstance()->getConfigPath()));
+    if (!file.open(QIODevice::ReadOnly))
+        return "<no file>";
+    const QString prefix = QString::fromStdString(key) + "=";
+    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).toStdString();
+    }
+    return "<missing>";
+}
+
+class MainWindowFieldsTest : public MainWindowTest {
+protected:
+    MainWindow& makeActiveWindow()
+    {
+        MainWindow& window = makeWindow();
+        window.show();
+        QApplication::setActiveWindow(&window);
+        return window;
+    }
+
+    // Finishes an edit the way the recordist does: focus, text, Return.
+    static void typeAndReturn(QLineEdit* field, const QString& text)
+    {
+        field->setFocus();
+        field->setText(text);
+        QTest::keyClick(field, Qt::Key_Return);
+    }
+
+    // Answers the next project or roll dialog: types `text` and presses OK,
+    // or Cancel when `accept` is false. Counts the dialogs it answered.
+    void answerFieldDialog(const QString& title, const QString& text, bool accept, int triesLeft = 200)
+    {
+        QTimer::singleShot(10, [=, this] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (dialog == nullptr || dialog->windowTitle() != title) {
+                if (triesLeft > 0)
+                    answerFieldDialog(title, text, accept, triesLeft - 1);
+                return;
+            }
+            ++dialogsAnswered_;
+            auto* edit = dialog->findChild<QLineEdit*>("fieldTextEdit");
+            ASSERT_NE(edit, nullptr);
+            shownText_ = edit->text();
+            shownSelected_ = edit->selectedText();
+            const QString grabDir = qEnvironmentVariable("TONVALE_SCREENSHOT_DIR");
+            if (!grabDir.isEmpty())
+                dialog->grab().save(QDir(grabDir).filePath(title + ".png"));
+            edit->setText(text);
+            for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+                if (button->text() == (accept ? "OK" : "Cancel"))
+                    QTest::mouseClick(button, Qt::LeftButton);
+            }
+        });
+    }
+
+    int dialogsAnswered_ = 0;
+    QString shownText_;
+    QString shownSelected_;
+};
+
+TEST(SceneLetterIncrement, CountsTheTrailingCapitalsOn)
+{
+    struct Case {
+        const char* scene;
+        const char* next;
+    };
+    const Case cases[] = {
+        {"", "A"},         {"12", "12A"},     {"12A", "12B"},    {"12Z", "12AA"},   {"12AZ", "12BA"},
+        {"ZZ", "AAA"},     {"INT", "INU"},    {"12a", "12aA"},   {"12-", "12-A"},   {"  5B  ", "5C"},
+        {"Sc 4Y", "Sc 4Z"}, {"4ZZZ", "4AAAA"},
+        // Runs longer than any counter a number could hold still count exactly.
+        {"ZZZZZZZZZZZZZZZZ", "AAAAAAAAAAAAAAAAA"},
+        {"9ABZZZZZZZZZZZZZZ", "9ACAAAAAAAAAAAAAA"},
+        {"QQQQQQQQQQQQQQQQQQQQQQQQ", "QQQQQQQQQQQQQQQQQQQQQQQR"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MainWindow::sceneAfterLetterIncrement(c.scene).toStdString(), c.next) << '"' << c.scene << '"';
+}
+
+TEST_F(MainWindowFieldsTest, SceneButtonStepsTheLetterAndStartsTheTakesAgain)
+{
+    seed({{"metadata.scene", std::string("12Z")}, {"metadata.take", std::string("07")}});
+    MainWindow& window = makeActiveWindow();
+    ASSERT_EQ(window.sceneField()->text(), "12Z");
+    EXPECT_EQ(window.sceneLetterButton()->focusPolicy(), Qt::NoFocus);
+
+    QTest::mouseClick(window.sceneLetterButton(), Qt::LeftButton);
+    EXPECT_EQ(window.sceneField()->text(), "12AA");
+    EXPECT_EQ(window.takeField()->text(), "01");
+    EXPECT_EQ(storedValue("metadata.scene"), "12AA");
+    EXPECT_EQ(storedValue("metadata.take"), "01");
+
+    window.onSceneLetterIncrement();  // the hotkey's road
+    EXPECT_EQ(window.sceneField()->text(), "12AB");
+    EXPECT_EQ(storedValue("metadata.scene"), "12AB");
+
+    // While a text field has the focus the click and the key are typing, not a step.
+    window.takeField()->setText("05");
+    window.notesField()->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), window.notesField());
+    QTest::mouseClick(window.sceneLetterButton(), Qt::LeftButton);
+    window.onSceneLetterIncrement();
+    EXPECT_EQ(window.sceneField()->text(), "12AB");
+    EXPECT_EQ(window.takeField()->text(), "05");
+}
+
+TEST_F(MainWindowFieldsTest, TakeIsKeptTwoDigitAndSceneReturnResetsIt)
+{
+    MainWindow& window = makeActiveWindow();
+    struct Case {
+        const char* typed;
+        const char* shown;
+    };
+    const Case cases[] = {{"7", "07"},   {"07", "07"}, {"99", "99"},   {"1", "01"}, {"100", "100"},
+                          {"0", "0"},    {"-3", "-3"}, {"abc", "abc"}, {"", ""},    {"3b", "3b"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        typeAndReturn(window.takeField(), c.typed);
+        EXPECT_EQ(window.takeField()->text().toStdString(), c.shown);
+        EXPECT_EQ(storedValue("metadata.take"), c.shown);
+    }
+
+    typeAndReturn(window.sceneField(), "  4C ");
+    EXPECT_EQ(storedValue("metadata.scene"), "  4C ") << "the scene is stored as typed";
+    EXPECT_EQ(window.takeField()->text(), "01");
+    typeAndReturn(window.takeField(), "6");
+    EXPECT_EQ(storedValue("metadata.take"), "06");
+    // Return again on an unchanged scene starts the count again.
+    window.sceneField()->setFocus();
+    QTest::keyClick(window.sceneField(), Qt::Key_Return);
+    EXPECT_EQ(window.takeField()->text(), "01");
+    EXPECT_EQ(storedValue("metadata.take"), "01");
+}
+
+TEST_F(MainWindowFieldsTest, NotesAndPersistBoxAreStoredAtOnce)
+{
+    MainWindow& window = makeActiveWindow();
+    typeAndReturn(window.notesField(), "plane overhead, wild track after");
+    EXPECT_EQ(storedValue("metadata.notes"), "plane overhead, wild track after");
+
+    QTest::mouseClick(window.persistNotesBox(), Qt::LeftButton);
+    EXPECT_TRUE(window.persistNotesBox()->isChecked());
+    EXPECT_EQ(storedValue("metadata.persistnotes"), "true");
+    QTest::mouseClick(window.persistNotesBox(), Qt::LeftButton);
+    EXPECT_EQ(storedValue("metadata.persistnotes"), "false");
+    QTest::mouseClick(window.persistNotesBox(), Qt::LeftButton);
+
+    // The next start shows what was typed.
+    window_.reset();
+    ConfigManager::getInstance()->resetForTests();
+    MainWindow& again = makeActiveWindow();
+    EXPECT_EQ(again.notesField()->text(), "plane overhead, wild track after");
+    EXPECT_TRUE(again.persistNotesBox()->isChecked());
+}
+
+TEST_F(MainWindowFieldsTest, ProjectAndRollDialogsTrimAndStore)
+{
+    seed({{"metadata.project", std::string("Old")}, {"metadata.soundroll", std::string("004")}});
+    MainWindow& window = makeActiveWindow();
+
+    // A right click is no request for the dialog.
+    QTest::mouseClick(window.projectField(), Qt::RightButton);
+    EXPECT_EQ(dialogsAnswered_, 0);
+
+    answerFieldDialog("Set Project Name", "  Night Shoot  ", true);
+    QTest::mouseClick(window.projectField(), Qt::LeftButton);
+    EXPECT_EQ(dialogsAnswered_, 1);
+    EXPECT_EQ(shownText_, "Old");
+    EXPECT_EQ(shownSelected_, "Old") << "the old text is selected to be typed over";
+    EXPECT_EQ(window.projectField()->text(), "Night Shoot");
+    EXPECT_EQ(storedValue("metadata.project"), "Night Shoot");
+
+    answerFieldDialog("Set Project Name", "Thrown away", false);
+    QTest::mouseClick(window.projectField(), Qt::LeftButton);
+    EXPECT_EQ(dialogsAnswered_, 2);
+    EXPECT_EQ(window.projectField()->text(), "Night Shoot");
+    EXPECT_EQ(storedValue("metadata.project"), "Night Shoot");
+
+    answerFieldDialog("Set Project Name", "   ", true);
+    QTest::mouseClick(window.projectField(), Qt::LeftButton);
+    EXPECT_EQ(window.projectField()->text(), "");
+    EXPECT_EQ(storedValue("metadata.project"), "");
+
+    answerFieldDialog("Set Sound Roll", " 005 ", true);
+    QTest::mouseClick(window.soundRollField(), Qt::LeftButton);
+    EXPECT_EQ(shownText_, "004");
+    EXPECT_EQ(window.soundRollField()->text(), "005");
+    EXPECT_EQ(storedValue("metadata.soundroll"), "005");
+
+    // An empty roll is no roll at all on the slate: the first roll's number.
+    answerFieldDialog("Set Sound Roll", "  ", true);
+    QTest::mouseClick(window.soundRollField(), Qt::LeftButton);
+    EXPECT_EQ(window.soundRollField()->text(), "001");
+    EXPECT_EQ(storedValue("metadata.soundroll"), "001");
+    EXPECT_EQ(dialogsAnswered_, 5);
+    EXPECT_TRUE(window.projectField()->isReadOnly());
+}
+
+} // namespace

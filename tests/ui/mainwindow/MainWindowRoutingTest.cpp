@@ -1,0 +1,223 @@
+// The Routing menu's matrices from the running window on the stepped virtual
+// interface: what they open on, what a live change does to the engine and
+// the configuration at once, and what accepting adds.
+
+#include "MainWindowTestSupport.h"
+
+#include "engine/AudioEngine_CoreAudio.h"
+#include "ui/mainwindow/MeterWidget.h"
+#include "ui/mixer/InputMatrixDialog.h"
+#include "ui/mixer/OutputMatrixDialog.h"
+#include "ui/tools/ModalBoxAnswerer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+namespace {
+
+constexpr uint32_t kBlock = 256;
+
+// Runs `act` on the first visible dialog of type T once it is open.
+template <typename T>
+void whenOpen(std::function<void(T&)> act, int triesLeft = 300)
+{
+    QTimer::singleShot(10, [act = std::move(act), triesLeft] {
+        if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget()); dialog != nullptr) {
+            act(*dialog);
+            return;
+        }
+        if (triesLeft > 0)
+            whenOpen<T>(act, triesLeft - 1);
+    });
+}
+
+void grabIfAsked(QWidget& dialog, const QString& name)
+{
+    const QString dir = qEnvironmentVariable("TONVALE_SCREENSHOT_DIR");
+    if (!dir.isEmpty())
+        dialog.grab().save(QDir(dir).filePath(name + ".png"));
+}
+
+// Checks the grid cell whose port is `port` in `row`.
+void checkCell(QTableWidget& grid, int row, const std::string& port)
+{
+    for (int column = 1; column < grid.columnCount(); ++column) {
+        QTableWidgetItem* cell = grid.item(row, column);
+        if (cell != nullptr && cell->data(Qt::UserRole).toString().toStdString() == port) {
+            cell->setCheckState(Qt::Checked);
+            return;
+        }
+    }
+    ADD_FAILURE() << "no cell for " << port << " in row " << row;
+}
+
+class MainWindowRoutingTest : public MainWindowTest {
+protected:
+    MainWindow& makeDeviceWindow(std::vector<std::pair<std::string, Value>> keys)
+    {
+        keys.emplace_back("audio.device", std::string("Virtual Interface"));
+        seed(keys);
+        MainWindow& window = makeWindow();
+        window.show();
+        return window;
+    }
+
+    AudioEngine_CoreAudio* coreEngine() const { return dynamic_cast<AudioEngine_CoreAudio*>(window_->engine()); }
+
+    // Track 1's meter after a fresh stretch of audio, as the meter timer shows it.
+    float trackMeter(int track)
+    {
+        window_->updateMeters();  // reading resets the held peak
+        EXPECT_TRUE(audio_->renderBlocks(40, kBlock));
+        window_->updateMeters();
+        return window_->trackRows()[static_cast<size_t>(track)].meter->level();
+    }
+
+    std::string stored(const std::string& key) { return ConfigManager::getInstance()->getString(key, "<unset>"); }
+};
+
+TEST_F(MainWindowRoutingTest, InputMatrixOpensOnTheStoredState)
+{
+    makeDeviceWindow({{"track.input.0", std::string("(None)")},
+                      {"track.input.1", std::string("Tone 2.5 kHz -6 dB")},
+                      {"track.name.1", std::string("Boom")}});
+    int shown = 0;
+    whenOpen<InputMatrixDialog>([&](InputMatrixDialog& dialog) {
+        ++shown;
+        EXPECT_EQ(dialog.getTrackCount(), 8);
+        const std::vector<std::string> names = dialog.getTrackNames();
+        ASSERT_EQ(names.size(), 8u);
+        EXPECT_EQ(names[0], "Track 1");
+        EXPECT_EQ(names[1], "Boom");
+        EXPECT_EQ(names[7], "Track 8");
+        const auto matrix = dialog.getRoutingMatrix();
+        ASSERT_EQ(matrix.size(), 8u);
+        EXPECT_TRUE(matrix[0].empty()) << "\"(None)\" is no input";
+        EXPECT_EQ(matrix[1], std::vector<std::string>{"Tone 2.5 kHz -6 dB"});
+        grabIfAsked(dialog, "InputMatrixDialog");
+        dialog.reject();
+    });
+    ASSERT_NE(action("&Routing", "Input Matrix"), nullptr);
+    action("&Routing", "Input Matrix")->trigger();
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(stored("track.input.1"), "Tone 2.5 kHz -6 dB") << "opening and cancelling changes nothing";
+}
+
+TEST_F(MainWindowRoutingTest, LiveInputChangeReachesMeterAndKeysAtOnce)
+{
+    MainWindow& window = makeDeviceWindow({{"track.count", 4},
+                                           {"track.input.0", std::string("Silence")},
+                                           {"track.input.1", std::string("Silence")},
+                                           {"track.input.2", std::string("Silence")},
+                                           {"track.input.3", std::string("Silence")}});
+    ASSERT_NE(coreEngine(), nullptr);
+    ASSERT_EQ(window.trackRows().size(), 4u);
+    EXPECT_LT(trackMeter(0), 0.01f);
+
+    float during = -1.0f;
+    whenOpen<InputMatrixDialog>([&](InputMatrixDialog& dialog) {
+        auto* grid = dialog.findChild<QTableWidget*>();
+        ASSERT_NE(grid, nullptr);
+        checkCell(*grid, 0, "Tone 2.5 kHz -6 dB");
+        during = trackMeter(0);
+        EXPECT_EQ(stored("track.input.0"), "Tone 2.5 kHz -6 dB");
+        dialog.reject();
+    });
+    action("&Routing", "Input Matrix")->trigger();
+    // -6 dBFS is 0.501 of full scale.
+    EXPECT_NEAR(during, 0.501f, 0.02f);
+    EXPECT_NEAR(trackMeter(0), 0.501f, 0.02f) << "a cancel keeps what was changed live";
+    EXPECT_EQ(stored("track.input.0"), "Tone 2.5 kHz -6 dB");
+    EXPECT_EQ(stored("track.input.1"), "Silence");
+}
+
+TEST_F(MainWindowRoutingTest, AcceptedTrackCountRebuildsRowsAndRoutesOutputs)
+{
+    MainWindow& window = makeDeviceWindow({{"track.count", 8}, {"track.output.5", std::string("Virtual Interface Output 6")}});
+    ASSERT_EQ(window.trackRows().size(), 8u);
+    size_t rowsWhileOpen = 0;
+    whenOpen<InputMatrixDialog>([&](InputMatrixDialog& dialog) {
+        auto* count = dialog.findChild<QSpinBox*>();
+        ASSERT_NE(count, nullptr);
+        count->setValue(6);
+        rowsWhileOpen = window_->trackRows().size();
+        auto* grid = dialog.findChild<QTableWidget*>();
+        ASSERT_NE(grid, nullptr);
+        for (int column = 1; column < grid->columnCount(); ++column)
+            grid->item(2, column)->setCheckState(Qt::Unchecked);
+        dialog.accept();
+    });
+    action("&Routing", "Input Matrix")->trigger();
+    EXPECT_EQ(rowsWhileOpen, 6u) << "a live count change rebuilds the rows at once";
+    EXPECT_EQ(window.trackRows().size(), 6u);
+    EXPECT_EQ(window.mixerStrips().size(), 6u);
+    EXPECT_EQ(ConfigManager::getInstance()->getInt("track.count", 0), 6);
+    EXPECT_EQ(stored("track.input.2"), "(None)") << "an unrouted track is stored as \"(None)\"";
+    EXPECT_TRUE(logHas("Applied input routing: 6 tracks"));
+    EXPECT_TRUE(logHas("CoreAudio: applyOutputRouting called")) << "the outputs are routed for the new count";
+}
+
+TEST_F(MainWindowRoutingTest, OutputMatrixStoresFirstPortAndAppliesAll)
+{
+    MainWindow& window = makeDeviceWindow({{"track.count", 2}, {"mix.output", std::string("Virtual Interface Output 1, Virtual Interface Output 2, ")}});
+    ASSERT_NE(coreEngine(), nullptr);
+    const std::vector<std::string> outputs = coreEngine()->getAvailableOutputChannels();
+    ASSERT_GE(outputs.size(), 6u);
+    // The stored list with blanks reaches the engine as two names.
+    EXPECT_EQ(coreEngine()->getMixOutputIndices(), (std::vector<int>{0, 1}));
+    (void)window;
+
+    whenOpen<OutputMatrixDialog>([&](OutputMatrixDialog& dialog) {
+        auto* grid = dialog.findChild<QTableWidget*>();
+        ASSERT_NE(grid, nullptr);
+        grabIfAsked(dialog, "OutputMatrixDialog");
+        checkCell(*grid, 3, outputs[2]);  // track 1 to two outputs
+        checkCell(*grid, 3, outputs[3]);
+        checkCell(*grid, 2, outputs[4]);  // monitor
+        // Live: the engine has the monitor, the configuration the first port.
+        EXPECT_EQ(coreEngine()->getMonitorOutputIndices(), (std::vector<int>{4}));
+        EXPECT_EQ(stored("track.output.0"), outputs[2]);
+        EXPECT_EQ(stored("monitor.output"), outputs[4]);
+        dialog.accept();
+    });
+    action("&Routing", "Output Matrix")->trigger();
+    EXPECT_EQ(stored("track.output.0"), outputs[2]) << "one port per track is kept";
+    EXPECT_EQ(stored("track.output.1"), "");
+    EXPECT_EQ(coreEngine()->getMonitorOutputIndices(), (std::vector<int>{4}));
+    EXPECT_EQ(coreEngine()->getMixOutputIndices(), (std::vector<int>{0, 1}));
+}
+
+TEST_F(MainWindowRoutingTest, OutputMatrixApplySplitsListsAndCancelKeepsGeneratorKey)
+{
+    MainWindow& window = makeDeviceWindow({{"track.count", 2}, {"ltcgen.output", std::string("Virtual Interface Output 8")}});
+    ASSERT_NE(coreEngine(), nullptr);
+    (void)window;
+    whenOpen<OutputMatrixDialog>([&](OutputMatrixDialog& dialog) {
+        // The dialog reports lists the user typed with blanks the same way.
+        emit dialog.routingApplied(std::vector<std::vector<std::string>>{{std::string("Virtual Interface Output 3")}, {}},
+                                   std::vector<std::map<std::string, std::string>>(2), "Virtual Interface Output 1, Virtual Interface Output 2", "", "Virtual Interface Output 5 ,Virtual Interface Output 6,", "Virtual Interface Output 8");
+        EXPECT_EQ(stored("mix.output"), "Virtual Interface Output 1, Virtual Interface Output 2") << "lists are stored as the dialog gives them";
+        EXPECT_EQ(stored("monitor.output"), "Virtual Interface Output 5 ,Virtual Interface Output 6,");
+        EXPECT_EQ(coreEngine()->getMixOutputIndices(), (std::vector<int>{0, 1}));
+        EXPECT_EQ(coreEngine()->getMonitorOutputIndices(), (std::vector<int>{4, 5}));
+        EXPECT_TRUE(coreEngine()->getComsOutputIndices().empty()) << "an empty list routes the bus nowhere";
+        // A live generator change is not stored; Cancel leaves the key alone.
+        auto* grid = dialog.findChild<QTableWidget*>();
+        ASSERT_NE(grid, nullptr);
+        checkCell(*grid, grid->rowCount() - 1, "Virtual Interface Output 7");
+        dialog.reject();
+    });
+    action("&Routing", "Output Matrix")->trigger();
+    EXPECT_EQ(stored("ltcgen.output"), "Virtual Interface Output 8");
+    EXPECT_EQ(stored("track.output.0"), "Virtual Interface Output 3");
+}
+
+} // namespace
