@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -173,9 +174,36 @@ struct Section {
     size_t end = std::string::npos;
 };
 
+// The first byte `a` or `b` in [from, to), else `to`. Eight bytes a step:
+// an iXML document is mostly tag names and indentation, which a byte loop
+// or a memchr call per tag crosses slower.
+const char* findEither(const char* from, const char* to, char a, char b)
+{
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighBits = 0x8080808080808080ull;
+    const uint64_t aBytes = kOnes * static_cast<uint8_t>(a);
+    const uint64_t bBytes = kOnes * static_cast<uint8_t>(b);
+    while (to - from >= 8) {
+        const uint64_t word = LittleEndianBytes::load64(reinterpret_cast<const uint8_t*>(from));
+        // A byte of x is zero where the word holds the wanted byte; the
+        // lowest flagged byte is always a true one (a borrow only flags
+        // bytes above it).
+        const uint64_t xa = word ^ aBytes;
+        const uint64_t xb = word ^ bBytes;
+        const uint64_t hits = (((xa - kOnes) & ~xa) | ((xb - kOnes) & ~xb)) & kHighBits;
+        if (hits != 0)
+            return from + std::countr_zero(hits) / 8;
+        from += 8;
+    }
+    while (from < to && *from != a && *from != b)
+        ++from;
+    return from;
+}
+
 // The opening and closing tags ("<NAME>", "</NAME>", no attributes) of a
-// document in order, found in one pass, so each lookup scans a short list
-// instead of the text.
+// document in order, found in one pass and chained by the length of their
+// names, so a lookup visits the few tags as long as the wanted name
+// instead of the text or every tag.
 class TagIndex {
 public:
     explicit TagIndex(const std::string& document)
@@ -185,26 +213,42 @@ public:
         // for the lists, not one per doubling.
         opening_.reserve(document.size() / 36 + 8);
         closing_.reserve(document.size() / 36 + 8);
+        openingFirst_.fill(-1);
+        closingFirst_.fill(-1);
+        std::array<int32_t, kLongestTagName + 1> openingLast;
+        std::array<int32_t, kLongestTagName + 1> closingLast;
         const char* const begin = document.data();
         const char* const end = begin + document.size();
-        for (auto at = static_cast<const char*>(std::memchr(begin, '<', document.size())); at != nullptr;
-             at = static_cast<const char*>(std::memchr(at + 1, '<', static_cast<size_t>(end - at - 1)))) {
+        const char* at = findEither(begin, end, '<', '<');
+        while (at != end) {
             // The text up to the next ">", unchecked: a lookup compares it
             // with a name of name characters only, so a text holding any
-            // other byte never matches. Longer texts are no name we look up.
+            // other byte never matches. Longer texts are no name we look up,
+            // and neither is one holding "<": that "<" opens the next tag.
             const size_t window = std::min(static_cast<size_t>(end - at - 1), kLongestName + 2);
-            // A loop, not memchr: a name is a few bytes, shorter than a call.
             const char* const limit = at + 1 + window;
-            const char* close = at + 1;
-            while (close < limit && *close != '>')
-                ++close;
-            if (close == limit)
+            const char* const close = findEither(at + 1, limit, '>', '<');
+            if (close == limit || *close == '<') {
+                at = close == limit ? findEither(limit, end, '<', '<') : close;
                 continue;
+            }
             const bool closing = at[1] == '/';
             const char* const name = at + (closing ? 2 : 1);
-            if (close > name)
-                (closing ? closing_ : opening_)
-                    .push_back({static_cast<size_t>(at - begin), std::string_view(name, static_cast<size_t>(close - name))});
+            if (close > name) {
+                std::vector<Tag>& tags = closing ? closing_ : opening_;
+                const auto length = static_cast<size_t>(close - name);
+                const auto index = static_cast<int32_t>(tags.size());
+                tags.push_back({static_cast<size_t>(at - begin), std::string_view(name, length)});
+                int32_t& first = (closing ? closingFirst_ : openingFirst_)[length];
+                int32_t& last = (closing ? closingLast : openingLast)[length];
+                if (first < 0)
+                    first = index;
+                else
+                    tags[static_cast<size_t>(last)].next = index;
+                last = index;
+            }
+            // A tag's text holds no "<": the next one starts after its ">".
+            at = findEither(close + 1, end, '<', '<');
         }
     }
 
@@ -213,9 +257,10 @@ public:
     size_t findTag(size_t from, std::string_view name, bool closing) const
     {
         const std::vector<Tag>& tags = closing ? closing_ : opening_;
-        for (auto tag = firstAt(tags, from); tag != tags.end(); ++tag) {
-            if (tag->name == name)
-                return tag->position;
+        for (int32_t i = firstOfLength(name.size(), closing); i >= 0; i = tags[static_cast<size_t>(i)].next) {
+            const Tag& tag = tags[static_cast<size_t>(i)];
+            if (tag.position >= from && tag.name == name)
+                return tag.position;
         }
         return std::string::npos;
     }
@@ -244,28 +289,28 @@ public:
         if (at == std::string::npos)
             return {};
         const size_t start = at + name.size() + 2;
-        const size_t end = document_.find('<', start);
-        if (end == std::string::npos || end >= to)
+        const char* const text = document_.data();
+        const size_t end = static_cast<size_t>(findEither(text + start, text + document_.size(), '<', '<') - text);
+        if (end == document_.size() || end >= to)
             return {};
-        std::string_view text = std::string_view(document_).substr(start, end - start);
-        constexpr std::string_view kSpace = " \t\r\n";
-        const size_t first = text.find_first_not_of(kSpace);
-        if (first == std::string_view::npos)
-            return {};
-        text = text.substr(first, text.find_last_not_of(kSpace) - first + 1);
-        if (text.find('&') == std::string_view::npos)
-            return std::string(text);
-        return BwfMetadataReader::unescapeXmlText(std::string(text));
+        const std::string_view value = CantarMetadataParser::trimView(std::string_view(document_).substr(start, end - start));
+        // A loop, not memchr: a value is a few bytes, shorter than a call.
+        if (std::find(value.begin(), value.end(), '&') == value.end())
+            return std::string(value);
+        return BwfMetadataReader::unescapeXmlText(std::string(value));
     }
 
 private:
     struct Tag {
         size_t position;
         std::string_view name;
+        int32_t next = -1;  // the next tag of its list with a name this long
     };
 
-    // No element name of iXML comes near this.
+    // No element name of iXML comes near this. The text between "<" and
+    // ">" is at most one byte longer.
     static constexpr size_t kLongestName = 64;
+    static constexpr size_t kLongestTagName = kLongestName + 1;
 
     static char asciiCase(char c, bool lowerCase)
     {
@@ -288,10 +333,9 @@ private:
         return true;
     }
 
-    static std::vector<Tag>::const_iterator firstAt(const std::vector<Tag>& tags, size_t from)
+    int32_t firstOfLength(size_t length, bool closing) const
     {
-        return std::lower_bound(tags.begin(), tags.end(), from,
-                                [](const Tag& tag, size_t position) { return tag.position < position; });
+        return length > kLongestTagName ? -1 : (closing ? closingFirst_ : openingFirst_)[length];
     }
 
     // The first opening tag in [from, to) spelled `name` in upper case,
@@ -299,13 +343,16 @@ private:
     size_t find(size_t from, size_t to, std::string_view name) const
     {
         size_t lower = std::string::npos;
-        for (auto tag = firstAt(opening_, from); tag != opening_.end(); ++tag) {
-            if (tag->position + name.size() + 2 > to)
+        for (int32_t i = firstOfLength(name.size(), false); i >= 0; i = opening_[static_cast<size_t>(i)].next) {
+            const Tag& tag = opening_[static_cast<size_t>(i)];
+            if (tag.position < from)
+                continue;
+            if (tag.position + name.size() + 2 > to)
                 break;
-            if (sameName(tag->name, name, false))
-                return tag->position;
-            if (lower == std::string::npos && sameName(tag->name, name, true))
-                lower = tag->position;
+            if (sameName(tag.name, name, false))
+                return tag.position;
+            if (lower == std::string::npos && sameName(tag.name, name, true))
+                lower = tag.position;
         }
         return lower;
     }
@@ -313,6 +360,9 @@ private:
     const std::string& document_;
     std::vector<Tag> opening_;  // in document order
     std::vector<Tag> closing_;
+    // The first tag of each name length in each list; -1 for none.
+    std::array<int32_t, kLongestTagName + 1> openingFirst_;
+    std::array<int32_t, kLongestTagName + 1> closingFirst_;
 };
 
 void parseSpeed(const TagIndex& tags, size_t from, size_t to, BwfMetadata& metadata)

@@ -82,11 +82,16 @@ std::string lineValue(const std::string& value)
 
 std::string_view CantarMetadataParser::trimView(std::string_view text)
 {
-    constexpr std::string_view kSpace = " \t\r\n";
-    const size_t first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
+    // Compared in place: find_first_not_of calls memchr for every byte it
+    // looks at, and this runs for every line and value of every take.
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    size_t first = 0;
+    size_t last = text.size();
+    while (first < last && isSpace(text[first]))
+        ++first;
+    while (last > first && isSpace(text[last - 1]))
+        --last;
+    return text.substr(first, last - first);
 }
 
 std::string CantarMetadataParser::trim(const std::string& text)
