@@ -33,7 +33,7 @@ constexpr int kChannels = 4;
 constexpr int kSampleRate = 48000;
 constexpr int kTakeSeconds = 2;
 constexpr uint64_t kBigDataBytes = 4ull << 30;
-constexpr int kRounds = 3;
+constexpr int kRounds = 5;
 constexpr int kSingleFileReads = 200;
 
 using Clock = std::chrono::steady_clock;
