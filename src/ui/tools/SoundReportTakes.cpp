@@ -8,7 +8,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cmath>
 #include <string_view>
@@ -65,10 +64,34 @@ bool hasWavSuffix(std::string_view name)
 QString nameText(std::string_view name)
 {
     const QString text = QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size()));
+    // ASCII always reads back as itself; only other names need the check.
+    if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return text;
     const QByteArray back = text.toUtf8();
     if (std::string_view(back.constData(), static_cast<size_t>(back.size())) != name)
         return {};
     return text;
+}
+
+// The order of the two texts' UTF-8 bytes, found on their UTF-16 units
+// without converting them: the orders agree except where a surrogate (a
+// code point above U+FFFF) meets a unit from U+E000 up, which UTF-8 puts
+// before it. Texts read from UTF-8 hold no lone surrogates.
+int compareAsUtf8(QStringView a, QStringView b)
+{
+    const qsizetype common = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i) {
+        const char16_t x = a[i].unicode();
+        const char16_t y = b[i].unicode();
+        if (x == y)
+            continue;
+        if (x >= 0xD800 && y >= 0xD800) {
+            const auto rank = [](char16_t unit) { return unit < 0xE000 ? unit + 0x2000 : unit - 0x800; };
+            return rank(x) < rank(y) ? -1 : 1;
+        }
+        return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 // Fills a take from its file, opened (fd >= 0) or not readable (fd < 0,
@@ -209,25 +232,24 @@ std::vector<SoundReportTake> scanFolder(const QString& folder)
     ::closedir(dir);
 
     // By file number, scene and take as UTF-8 byte strings; takes equal in
-    // all three in the order of their names. The keys are converted once,
-    // not in every comparison.
-    struct SortKey {
-        std::array<QByteArray, 3> keys;
-        size_t index;
-    };
-    std::vector<SortKey> order;
-    order.reserve(takes.size());
+    // all three in the order of their names.
+    std::vector<size_t> order(takes.size());
     for (size_t i = 0; i < takes.size(); ++i)
-        order.push_back({{takes[i].fileNumber.toUtf8(), takes[i].scene.toUtf8(), takes[i].take.toUtf8()}, i});
-    std::sort(order.begin(), order.end(), [&](const SortKey& a, const SortKey& b) {
-        if (a.keys != b.keys)
-            return a.keys < b.keys;
-        return QString::compare(takes[a.index].fileName, takes[b.index].fileName, Qt::CaseSensitive) < 0;
+        order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+        const SoundReportTake& left = takes[a];
+        const SoundReportTake& right = takes[b];
+        for (const QString SoundReportTake::*key :
+             {&SoundReportTake::fileNumber, &SoundReportTake::scene, &SoundReportTake::take}) {
+            if (const int sign = compareAsUtf8(left.*key, right.*key))
+                return sign < 0;
+        }
+        return QString::compare(left.fileName, right.fileName, Qt::CaseSensitive) < 0;
     });
     std::vector<SoundReportTake> sorted;
     sorted.reserve(takes.size());
-    for (const SortKey& key : order)
-        sorted.push_back(std::move(takes[key.index]));
+    for (const size_t index : order)
+        sorted.push_back(std::move(takes[index]));
     return sorted;
 }
 

@@ -120,6 +120,27 @@ TEST_F(SoundReportTakesTest, ScanListsTakesAsTheFilesCarryThem)
     EXPECT_TRUE(scanFolder(home_.path() + "/absent").empty());
 }
 
+// Scenes sort by their UTF-8 bytes also beyond ASCII: a character above
+// U+FFFF (two UTF-16 units from U+D800) comes after one from U+E000.
+TEST_F(SoundReportTakesTest, SortFollowsUtf8BytesBeyondAscii)
+{
+    const QString folder = makeFolder("utf8");
+    const char* const kScenes[] = {"\xF0\x9F\x98\x80", "\xEF\xBC\xA1", "\xC3\xA9", "Z", "\xC3\xA9" "b", ""};
+    int number = 0;
+    for (const char* scene : kScenes) {
+        ReportTake take{"take" + std::to_string(++number) + ".wav"};
+        take.scene = scene;
+        ASSERT_TRUE(writeReportTake(folder, take)) << scene;
+    }
+    const std::vector<SoundReportTake> takes = scanFolder(folder);
+    QStringList scenes;
+    for (const SoundReportTake& take : takes)
+        scenes << take.scene;
+    const QStringList expected = {"", "Z", QString::fromUtf8("\xC3\xA9"), QString::fromUtf8("\xC3\xA9" "b"),
+                                  QString::fromUtf8("\xEF\xBC\xA1"), QString::fromUtf8("\xF0\x9F\x98\x80")};
+    EXPECT_EQ(scenes, expected);
+}
+
 // A file listed but gone before it is read is left out instead of ending
 // the program with the reader's exception.
 TEST_F(SoundReportTakesTest, TakeVanishingAfterTheListingIsLeftOut)
