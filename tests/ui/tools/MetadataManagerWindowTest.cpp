@@ -261,6 +261,31 @@ TEST_F(MetadataManagerWindowTest, AddsThroughDialogAndDropSkippingDuplicatesAndO
     EXPECT_EQ(table->item(1, 11)->text(), "29.97 fps");
 }
 
+// Where the file dialog starts: the last folder added from, else the last
+// recording's folder; a vanished folder falls back to its parent, and to
+// the dialog's own default when that is gone too.
+TEST_F(MetadataManagerWindowTest, FileDialogStartFolder) {
+    const QString existing = dir_.path();
+    struct Case { const char* name; std::string lastDir, lastRecording; QString expected; };
+    const Case cases[] = {
+        {"last dir", existing.toStdString(), "/nowhere", existing},
+        {"last recording", "", existing.toStdString(), existing},
+        {"vanished last dir", (existing + "/gone").toStdString(), "", existing},
+        {"vanished with its parent", (existing + "/gone/deeper").toStdString(), "", QString()},
+        {"nothing stored", "", "", QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConfigManager::getInstance()->setString("metadataManager.lastDir", c.lastDir);
+        ConfigManager::getInstance()->setString("lastRecording.folderPath", c.lastRecording);
+        TestWindow w;
+        w.clickAdd();
+        ASSERT_EQ(w.startFolders.size(), 1);
+        EXPECT_EQ(w.startFolders[0], c.expected);
+        EXPECT_EQ(ConfigManager::getInstance()->getString("metadataManager.lastDir", "?"), c.lastDir) << "cancelled: unchanged";
+    }
+}
+
 TEST_F(MetadataManagerWindowTest, VanishedAndFifoFilesAreNamedAndSkipped) {
     const QString a = makeTake("a.wav", 1, 25);
     const QString fifo = path("pipe.wav");
