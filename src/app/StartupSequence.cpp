@@ -6,6 +6,7 @@
 #include "core/DebugLog.h"
 #include "media/RF64Repairer.h"
 #include "ui/mainwindow/MainWindow.h"
+#include "ui/tools/ProcessRestart.h"
 #include "ui/tools/RepairDialog.h"
 
 #include <QFileInfo>
@@ -31,6 +32,10 @@ constexpr int kSplashScalePercent = 60;
 constexpr int kSettleRounds = 50;
 constexpr int kSettleSleepMs = 10;
 constexpr int kLockWaitMs = 100;
+// A restart (a loaded configuration snapshot) starts this process while the
+// old instance is still shutting down, possibly ending a take: long enough
+// for that, short enough that a hung old instance is reported.
+constexpr int kReplacedInstanceLockWaitMs = 30000;
 
 void disableInterfaceEffects()
 {
@@ -124,9 +129,13 @@ int runTonvale(int argc, char* argv[])
     QPixmapCache::clear();
     SignalQuitter signalQuitter;
 
+    const qint64 replacedProcess = takeReplacedProcessId();
     QLockFile lock(QStandardPaths::writableLocation(QStandardPaths::TempLocation) + "/tonvale.lock");
     lock.setStaleLockTime(0);
-    if (!lock.tryLock(kLockWaitMs)) {
+    if (replacedProcess != 0)
+        debugLog("Restarted: waiting for the previous instance (process " + std::to_string(replacedProcess) +
+                 ") to release its lock");
+    if (!lock.tryLock(replacedProcess != 0 ? kReplacedInstanceLockWaitMs : kLockWaitMs)) {
         debugLog("Another instance of Tonvale is already running");
         QMessageBox box(QMessageBox::Information, "Tonvale",
                         "Tonvale is already running.\n\nOnly one instance can run at a time.");

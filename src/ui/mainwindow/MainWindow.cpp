@@ -258,16 +258,21 @@ void MainWindow::showStyledMessageBox(QWidget* parent, const QString& title, con
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    QMessageBox box(this);
-    box.setIcon(QMessageBox::NoIcon);
-    box.setWindowTitle("Confirm Exit");
-    box.setText("Are you sure you want to quit Tonvale?");
-    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-    box.setDefaultButton(QMessageBox::No);
-    box.setStyleSheet(kMessageBoxStyle);
-    if (box.exec() != QMessageBox::Yes) {
-        event->ignore();
-        return;
+    // After a snapshot load the restart's quit closes this window: the load
+    // was confirmed in its own dialog, and a refusal here would keep this
+    // instance (and its lock) alive under the restart overlay.
+    if (!config()->isSealedForRestart()) {
+        QMessageBox box(this);
+        box.setIcon(QMessageBox::NoIcon);
+        box.setWindowTitle("Confirm Exit");
+        box.setText("Are you sure you want to quit Tonvale?");
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        box.setStyleSheet(kMessageBoxStyle);
+        if (box.exec() != QMessageBox::Yes) {
+            event->ignore();
+            return;
+        }
     }
     // The take is ended whether the window's record road or the engine
     // itself (a controller, a restart) knows of it.

@@ -146,6 +146,8 @@ void ConfigSnapshotDialog::setupUI()
     connect(loadButton_, &QPushButton::clicked, this, &ConfigSnapshotDialog::onLoadSnapshot);
     connect(deleteButton_, &QPushButton::clicked, this, &ConfigSnapshotDialog::onDeleteSnapshot);
     connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
+    // The list is what the dialog is about: arrow keys pick a snapshot at once.
+    snapshotList_->setFocus();
 }
 
 QString ConfigSnapshotDialog::getSnapshotsDirectory()

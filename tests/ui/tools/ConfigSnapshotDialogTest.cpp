@@ -324,8 +324,10 @@ TEST(ProcessRestartTest, TheNewProcessStartsOnlyAfterTheOldOneEnded)
     QProcess old;
     old.start(QStringLiteral("sleep"), {QStringLiteral("30")});
     ASSERT_TRUE(old.waitForStarted());
-    ASSERT_TRUE(startAfterProcessExits(old.processId(), QStringLiteral("/bin/sh"),
-                                       {QStringLiteral("-c"), QStringLiteral("echo \"$0\" > \"$1\""), QStringLiteral("arg one"), marker}));
+    const qint64 oldPid = old.processId();
+    ASSERT_TRUE(startAfterProcessExits(oldPid, QStringLiteral("/bin/sh"),
+                                       {QStringLiteral("-c"), QStringLiteral("echo \"$0|$TONVALE_REPLACES_PID\" > \"$1\""),
+                                        QStringLiteral("arg one"), marker}));
     QTest::qWait(400);
     EXPECT_FALSE(QFileInfo::exists(marker)) << "started while the old process still ran";
     old.kill();
@@ -337,7 +339,27 @@ TEST(ProcessRestartTest, TheNewProcessStartsOnlyAfterTheOldOneEnded)
     QTest::qWait(50);
     QFile file(marker);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "the new process never started";
-    EXPECT_EQ(file.readAll(), "arg one\n") << "arguments with blanks arrive whole";
+    // Arguments with blanks arrive whole; the new process learns whom it replaces.
+    EXPECT_EQ(file.readAll(), "arg one|" + QByteArray::number(oldPid) + "\n");
+}
+
+TEST(ProcessRestartTest, TheReplacedProcessIsTakenOnceFromTheEnvironment)
+{
+    struct Case {
+        const char* value;
+        qint64 expected;
+    };
+    for (const Case& c : {Case{"4242", 4242}, Case{"", 0}, Case{"12x", 0}, Case{"-5", 0}, Case{nullptr, 0}}) {
+        SCOPED_TRACE(c.value ? c.value : "<unset>");
+        if (c.value)
+            qputenv(kReplacedProcessVariable, c.value);
+        else
+            qunsetenv(kReplacedProcessVariable);
+        EXPECT_EQ(takeReplacedProcessId(), c.expected);
+        // Gone, so nothing this process starts inherits it.
+        EXPECT_FALSE(qEnvironmentVariableIsSet(kReplacedProcessVariable));
+        EXPECT_EQ(takeReplacedProcessId(), 0);
+    }
 }
 
 TEST(SnapshotRestartTest, TheRestartedProgramRunsOnTheSnapshotAfterTheOldOneEnded)

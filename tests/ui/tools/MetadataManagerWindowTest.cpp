@@ -7,10 +7,13 @@
 #include "WavBytes.h"
 #include "core/ConfigManager.h"
 #include "media/BwfMetadataReader.h"
+#include "media/BwfMetadataWriter.h"
 #include "support/ExternalTool.h"
 #include "support/TempHome.h"
 
 #include <QCheckBox>
+#include <QDate>
+#include <QFileInfo>
 #include <QDialog>
 #include <QFormLayout>
 #include <QDir>
@@ -31,6 +34,7 @@
 
 #include <cmath>
 #include <deque>
+#include <functional>
 
 namespace {
 
@@ -168,6 +172,7 @@ TEST(MetadataManagerFormatters, TableOfTexts) {
         {MetadataManagerWindow::formatDuration(100 * 3600.0), "100:00:00"},
         {MetadataManagerWindow::formatTimecode(25ull * 3600 * 48000, 48000, 25), "01:00:00:00"},
         {MetadataManagerWindow::formatTimecode(1728024000, 48000, 25), "10:00:00:12"},
+        {MetadataManagerWindow::formatTimecode(48048ull * 3600 + 24048, 48048, 29.97), "01:00:00:15"},
         {MetadataManagerWindow::formatTimecode(0, 48000, 25), ""},
         {MetadataManagerWindow::formatFrameRate(29.97), "29.97"},
         {MetadataManagerWindow::formatFrameRate(23.976), "23.976"},
@@ -256,6 +261,31 @@ TEST_F(MetadataManagerWindowTest, AddsThroughDialogAndDropSkippingDuplicatesAndO
     EXPECT_EQ(table->item(1, 11)->text(), "29.97 fps");
 }
 
+// Where the file dialog starts: the last folder added from, else the last
+// recording's folder; a vanished folder falls back to its parent, and to
+// the dialog's own default when that is gone too.
+TEST_F(MetadataManagerWindowTest, FileDialogStartFolder) {
+    const QString existing = dir_.path();
+    struct Case { const char* name; std::string lastDir, lastRecording; QString expected; };
+    const Case cases[] = {
+        {"last dir", existing.toStdString(), "/nowhere", existing},
+        {"last recording", "", existing.toStdString(), existing},
+        {"vanished last dir", (existing + "/gone").toStdString(), "", existing},
+        {"vanished with its parent", (existing + "/gone/deeper").toStdString(), "", QString()},
+        {"nothing stored", "", "", QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ConfigManager::getInstance()->setString("metadataManager.lastDir", c.lastDir);
+        ConfigManager::getInstance()->setString("lastRecording.folderPath", c.lastRecording);
+        TestWindow w;
+        w.clickAdd();
+        ASSERT_EQ(w.startFolders.size(), 1);
+        EXPECT_EQ(w.startFolders[0], c.expected);
+        EXPECT_EQ(ConfigManager::getInstance()->getString("metadataManager.lastDir", "?"), c.lastDir) << "cancelled: unchanged";
+    }
+}
+
 TEST_F(MetadataManagerWindowTest, VanishedAndFifoFilesAreNamedAndSkipped) {
     const QString a = makeTake("a.wav", 1, 25);
     const QString fifo = path("pipe.wav");
@@ -316,6 +346,182 @@ TEST_F(MetadataManagerWindowTest, ShowsOneAndSeveralFilesAndRemovesRowsTwoAndFiv
     w.show();
     w.hide();
     EXPECT_EQ(table->rowCount(), 4);
+}
+
+// Every column of both rows, and every panel field for each file alone and
+// for the two together: values the files share, "—" where they differ.
+TEST_F(MetadataManagerWindowTest, EveryColumnAndPanelForOneAndTwoFiles) {
+    BwfFileWriter::BextChunk one = record(25, 1);
+    one.note = "dolly";
+    one.circled = true;
+    BwfFileWriter::BextChunk two = record(29.97, 2);
+    two.take = "4";
+    two.note = "wide";
+    two.timestampSampleRate = 48048;
+    two.timeReference = 48048ull * 3600 + 24048;
+    const QString a = path("A001.wav"), b = path("A002.wav");
+    ASSERT_TRUE(writeMetadataTake(a.toStdString(), one, 48000, 1, BwfFileWriter::Int24));
+    ASSERT_TRUE(writeMetadataTake(b.toStdString(), two, 48000, 2, BwfFileWriter::Int16));
+    ASSERT_TRUE(writeFileBytes(a.toStdString(), withSpareBytes(readFileBytes(a.toStdString()), "iXML", 64)));
+    BwfMetadata wild;
+    wild.circled = true;
+    wild.wildTrack = true;
+    ASSERT_TRUE(BwfMetadataWriter::writeMetadata(a.toStdString(), wild));
+    const BwfMetadata readA = BwfMetadataReader::readMetadata(a.toStdString());
+    const BwfMetadata readB = BwfMetadataReader::readMetadata(b.toStdString());
+    ASSERT_FALSE(readA.userBits.empty());
+    ASSERT_NE(readA.userBits, readB.userBits);
+
+    TestWindow w;
+    w.addFiles({a, b});
+    QTableWidget* table = fileTable(w);
+    const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+    const QStringList rowA = {"A001.wav", MetadataManagerWindow::formatFileSize(QFileInfo(a).size()), "MONO", "R01",
+                              "12A", "3", "10:00:00:12", "00:00:00", today, "Yes", "48000 Hz", "25 fps", "dolly"};
+    const QStringList rowB = {"A002.wav", MetadataManagerWindow::formatFileSize(QFileInfo(b).size()), "POLY (2)", "R01",
+                              "12A", "4", "01:00:00:15", "00:00:00", today, "No", "48000 Hz", "29.97 fps", "wide"};
+    for (int row = 0; row < 2; ++row) {
+        QStringList cells;
+        for (int column = 0; column < table->columnCount(); ++column) cells << table->item(row, column)->text();
+        EXPECT_EQ(cells, row == 0 ? rowA : rowB);
+    }
+
+    struct Field { QString label, onlyA, onlyB, both; };
+    const Field fields[] = {
+        {"Current File:", "A001.wav", "A002.wav", "2 files selected"},
+        {"Channels:", "1", "2", kDash},
+        {"Scene:", "12A", "12A", "12A"},
+        {"Take:", "3", "4", kDash},
+        {"Project:", "SHOW", "SHOW", "SHOW"},
+        {"Tape ID:", "R01", "R01", "R01"},
+        {"Notes:", "dolly", "wide", kDash},
+        {"Sample Rate:", "48000 Hz", "48000 Hz", "48000 Hz"},
+        {"TC Sample Rate:", "48000 Hz", "48048 Hz", kDash},
+        {"Frame Rate:", "25 fps", "29.97 fps", kDash},
+        {"Timecode:", "10:00:00:12", "01:00:00:15", kDash},
+        {"Length:", "00:00:00", "00:00:00", kDash},
+        {"Samples Since Midnight:", "1728024000", QString::number(48048ull * 3600 + 24048), kDash},
+        {"UserBits:", QString::fromStdString(readA.userBits), QString::fromStdString(readB.userBits), kDash},
+        {"Bit Depth:", "24 bit", "16 bit", kDash},
+    };
+    struct Flags { Qt::CheckState circled, wild; };
+    struct Selection { std::initializer_list<int> rows; QString Field::*text; Flags flags; bool takeEnabled; QStringList tracks; };
+    const Selection selections[] = {
+        {{0}, &Field::onlyA, {Qt::Checked, Qt::Checked}, true, {"1|1|Trk1|Single"}},
+        {{1}, &Field::onlyB, {Qt::Unchecked, Qt::Unchecked}, true, {"1|1|Trk1|Single", "2|2|Trk2|Single"}},
+        {{0, 1}, &Field::both, {Qt::PartiallyChecked, Qt::PartiallyChecked}, false, {}},
+    };
+    for (const Selection& selection : selections) {
+        selectRows(table, selection.rows);
+        SCOPED_TRACE(fieldText(w, "Current File:").toStdString());
+        for (const Field& f : fields) EXPECT_EQ(fieldText(w, f.label), f.*selection.text) << f.label.toStdString();
+        EXPECT_EQ(box(w, "Circled:")->checkState(), selection.flags.circled);
+        EXPECT_EQ(box(w, "Wild Track:")->checkState(), selection.flags.wild);
+        EXPECT_EQ(edit(w, "Take:")->isEnabled(), selection.takeEnabled);
+        QStringList tracks;
+        for (int r = 0; r < trackTable(w)->rowCount(); ++r) {
+            QStringList cells;
+            for (int c = 0; c < 4; ++c) cells << (trackTable(w)->item(r, c) ? trackTable(w)->item(r, c)->text() : "<none>");
+            tracks << cells.join('|');
+            EXPECT_FALSE(trackTable(w)->item(r, 0)->flags() & Qt::ItemIsEditable);
+            EXPECT_FALSE(trackTable(w)->item(r, 1)->flags() & Qt::ItemIsEditable);
+            EXPECT_TRUE(trackTable(w)->item(r, 2)->flags() & Qt::ItemIsEditable);
+            EXPECT_TRUE(trackTable(w)->item(r, 3)->flags() & Qt::ItemIsEditable);
+        }
+        EXPECT_EQ(tracks, selection.tracks);
+    }
+    selectRows(table, {});
+    for (const Field& f : fields) {
+        if (f.label == "Scene:" || f.label == "Take:" || f.label == "Project:" || f.label == "Tape ID:" || f.label == "Notes:")
+            EXPECT_EQ(fieldText(w, f.label), "") << f.label.toStdString();
+        else
+            EXPECT_EQ(fieldText(w, f.label), kDash) << f.label.toStdString();
+    }
+    EXPECT_FALSE(edit(w, "Take:")->isEnabled()) << "deselecting leaves the Take field as it was";
+    EXPECT_EQ(trackTable(w)->rowCount(), 0);
+}
+
+// One field edited at a time, on a mono 25 fps and a poly 29.97 fps take:
+// the edited value reads back, every other one stays as it was.
+TEST_F(MetadataManagerWindowTest, EachFieldEditChangesThatFieldOnly) {
+    struct Edit {
+        const char* name;
+        std::function<void(TestWindow&)> apply;
+        std::function<void(BwfMetadata&)> expect;  // the change on the record read before
+    };
+    const uint64_t tc25 = parseTimecodeToSamples("11:22:33:12", 48000, 25);
+    const uint64_t tc2997 = parseTimecodeToSamples("11:22:33:12", 48000, 29.97);
+    const Edit edits[] = {
+        {"scene", [](TestWindow& w) { edit(w, "Scene:")->setText("99B"); }, [](BwfMetadata& m) { m.scene = "99B"; }},
+        {"take", [](TestWindow& w) { edit(w, "Take:")->setText("7"); }, [](BwfMetadata& m) { m.take = "7"; }},
+        {"tape", [](TestWindow& w) { edit(w, "Tape ID:")->setText("R02"); }, [](BwfMetadata& m) { m.tape = "R02"; }},
+        {"project", [](TestWindow& w) { edit(w, "Project:")->setText("NEW"); }, [](BwfMetadata& m) { m.project = "NEW"; }},
+        {"note", [](TestWindow& w) { qobject_cast<QTextEdit*>(field(w, "Notes:"))->setPlainText("a & <b>"); },
+         [](BwfMetadata& m) { m.note = "a & <b>"; }},
+        {"circled", [](TestWindow& w) { box(w, "Circled:")->click(); }, [](BwfMetadata& m) { m.circled = true; }},
+        {"wild track", [](TestWindow& w) { box(w, "Wild Track:")->click(); }, [](BwfMetadata& m) { m.wildTrack = true; }},
+        {"track name and function",
+         [](TestWindow& w) {
+             trackTable(w)->item(0, 2)->setText("Boom");
+             trackTable(w)->item(0, 3)->setText("BOOM");
+         },
+         [](BwfMetadata& m) {
+             m.tracks[0].name = "Boom";
+             m.tracks[0].function = "BOOM";
+         }},
+        {"start timecode",
+         [](TestWindow& w) { qobject_cast<QPushButton*>(field(w, "Timecode:"))->click(); },
+         [&](BwfMetadata& m) { m.timeReference = m.frameRate == 25 ? tc25 : tc2997; }},
+    };
+    struct Take { const char* name; int channels; double fps; };
+    for (const Take& take : {Take{"mono25.wav", 1, 25}, Take{"poly2997.wav", 2, 29.97}}) {
+        for (const Edit& e : edits) {
+            SCOPED_TRACE(std::string(take.name) + ": " + e.name);
+            const QString p = makeTake(QString("%1-%2").arg(e.name, take.name), take.channels, take.fps);
+            const std::vector<uint8_t> before = readFileBytes(p.toStdString());
+            BwfMetadata expected = BwfMetadataReader::readMetadata(p.toStdString());
+            e.expect(expected);
+            TestWindow w;
+            ModalAnswerer answerer([](QWidget* modal) {
+                if (auto* b = qobject_cast<QMessageBox*>(modal)) { b->accept(); return; }
+                auto* dialog = qobject_cast<QDialog*>(modal);
+                auto* entry = dialog->findChild<QLineEdit*>("timecodeEntry");
+                entry->selectAll();
+                QTest::keyClicks(entry, "11223312");
+                dialog->accept();
+            });
+            w.addFiles({p});
+            selectRows(fileTable(w), {0});
+            e.apply(w);
+            w.findButton("Save Changes to Selected Files")->click();
+            ASSERT_FALSE(answerer.boxes().empty());
+            EXPECT_EQ(answerer.boxes().back().text, "Metadata saved to 1 file(s)");
+            const BwfMetadata back = BwfMetadataReader::readMetadata(p.toStdString());
+            const std::vector<uint8_t> after = readFileBytes(p.toStdString());
+            EXPECT_EQ(after.size(), before.size());
+            EXPECT_EQ(audioHash(after), audioHash(before));
+            EXPECT_EQ(back.scene, expected.scene);
+            EXPECT_EQ(back.take, expected.take);
+            EXPECT_EQ(back.tape, expected.tape);
+            EXPECT_EQ(back.project, expected.project);
+            EXPECT_EQ(back.note, expected.note);
+            EXPECT_EQ(back.circled, expected.circled);
+            EXPECT_EQ(back.wildTrack, expected.wildTrack);
+            EXPECT_EQ(back.timeReference, expected.timeReference);
+            EXPECT_EQ(back.userBits, expected.userBits);
+            ASSERT_EQ(back.tracks.size(), expected.tracks.size());
+            for (size_t t = 0; t < back.tracks.size(); ++t) {
+                EXPECT_EQ(back.tracks[t].name, expected.tracks[t].name);
+                EXPECT_EQ(back.tracks[t].function, expected.tracks[t].function);
+            }
+            if (!findTool("xmllint").isEmpty()) {
+                const QString xml = p + ".xml";
+                const std::string doc = ixmlOf(after);
+                ASSERT_TRUE(writeFileBytes(xml.toStdString(), std::vector<uint8_t>(doc.begin(), doc.end())));
+                EXPECT_EQ(runTool(findTool("xmllint"), {"--noout", xml}).exitCode, 0) << doc;
+            }
+        }
+    }
 }
 
 TEST_F(MetadataManagerWindowTest, TimestampRateOf48048IsUsedAndShown) {
@@ -416,10 +622,11 @@ TEST_F(MetadataManagerWindowTest, EditsReadBackAndLeaveTheAudio) {
             const ToolResult check = runTool(findTool("xmllint"), {"--noout", xml});
             EXPECT_EQ(check.exitCode, 0) << doc;
         }
-        // Only the bext and iXML bodies changed.
+        // Only the bext Description and TimeReference and the iXML body changed.
         const ChunkSpan bextSpan = findChunkSpan(before, "bext"), ixmlSpan = findChunkSpan(before, "iXML");
         for (size_t i = 0; i < before.size(); ++i) {
-            const bool editable = (i >= bextSpan.bodyOffset && i < bextSpan.bodyOffset + bextSpan.size) ||
+            const bool editable = (i >= bextSpan.bodyOffset && i < bextSpan.bodyOffset + 256) ||
+                                  (i >= bextSpan.bodyOffset + 338 && i < bextSpan.bodyOffset + 346) ||
                                   (i >= ixmlSpan.bodyOffset && i < ixmlSpan.bodyOffset + ixmlSpan.size);
             if (!editable && before[i] != after[i]) {
                 ADD_FAILURE() << "byte " << i << " changed";
