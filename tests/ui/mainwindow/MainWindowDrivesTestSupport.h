@@ -44,12 +44,50 @@ public:
         backupLists.push_back({enabled, paths});
         AudioEngine_CoreAudio::setBackupMediaPathsWithFormats(enabled, paths);
     }
+    void setLiveBackupActiveTake(bool enabled) override
+    {
+        liveBackup = enabled;
+        AudioEngine_CoreAudio::setLiveBackupActiveTake(enabled);
+    }
 
     bool draining = false;
     bool copying = false;
+    bool liveBackup = false;
     bool driveError[2] = {false, false};
     std::vector<int> cleared;
     std::vector<std::pair<bool, std::vector<BackupPathInfo>>> backupLists;
+};
+
+// While it lives, runs `act` once on each top-level widget of type T that
+// shows (inside the widget's own modal loop, where a test answers it).
+template <typename T>
+class OnShow {
+public:
+    explicit OnShow(std::function<void(T&)> act) : act_(std::move(act))
+    {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { poll(); });
+        timer_.start();
+    }
+    int times() const { return times_; }
+
+private:
+    void poll()
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* found = qobject_cast<T*>(widget);
+            if (found == nullptr || !found->isVisible() || found->property("actedOnByTest").toBool())
+                continue;
+            found->setProperty("actedOnByTest", true);
+            ++times_;
+            act_(*found);
+            return;
+        }
+    }
+
+    std::function<void(T&)> act_;
+    QTimer timer_;
+    int times_ = 0;
 };
 
 // A window on the drive engine double and virtual volumes whose roots are
@@ -117,23 +155,6 @@ protected:
     {
         const QPixmap shown = image(type)->pixmap();
         return !shown.isNull() && shown.toImage() == expectedIcon(fileName);
-    }
-
-    // Runs `act` on the first visible top-level widget of type T once it shows
-    // (inside its own modal loop); gives up after about two seconds.
-    template <typename T>
-    static void whenShown(std::function<void(T&)> act, int triesLeft = 200)
-    {
-        QTimer::singleShot(10, qApp, [act = std::move(act), triesLeft] {
-            for (QWidget* widget : QApplication::topLevelWidgets()) {
-                if (auto* found = qobject_cast<T*>(widget); found != nullptr && found->isVisible()) {
-                    act(*found);
-                    return;
-                }
-            }
-            if (triesLeft > 0)
-                whenShown<T>(act, triesLeft - 1);
-        });
     }
 
     // Saves `widget` as <name>.png under TONVALE_SCREENSHOT_DIR when set.
