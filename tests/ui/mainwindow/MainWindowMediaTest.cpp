@@ -4,6 +4,7 @@
 #include "MainWindowDrivesTestSupport.h"
 
 #include "media/RF64Repairer.h"
+#include "platform/volumes/FormatPlacement.h"
 #include "platform/volumes/VolumeSystem.h"
 #include "ui/tools/MediaSettingsDialog.h"
 #include "ui/tools/ModalBoxAnswerer.h"
@@ -16,6 +17,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
@@ -346,6 +348,257 @@ TEST_F(MainWindowMediaTest, RecoveryReportsWhatItCannotScanAndWhatItFound)
     EXPECT_TRUE(rows[0].startsWith(QString::fromUtf8("crashed.wav  —  1s  (2 ch, 48000 Hz, "))) << rows[0].toStdString();
     EXPECT_TRUE(logHas("Found 1 incomplete recording(s)"));
     EXPECT_TRUE(RF64Repairer().needsRepair(open)) << "skip leaves it as it was";
+}
+
+// Volumes that follow the stand-in mount program: the formatted card shows
+// up as "Tonvale" once its mount folder exists, as the system would mount it.
+class MountFollowingVolumes : public VolumeSystem {
+public:
+    MountFollowingVolumes(std::shared_ptr<VirtualVolumeSystem> base, std::string mountPath)
+        : base_(std::move(base)), mountPath_(std::move(mountPath))
+    {
+    }
+    std::vector<MountedVolume> mountedVolumes() const override
+    {
+        std::vector<MountedVolume> volumes = base_->mountedVolumes();
+        if (QFileInfo(QString::fromStdString(mountPath_)).isDir()) {
+            MountedVolume tonvale;
+            tonvale.rootPath = mountPath_;
+            tonvale.name = "Tonvale";
+            tonvale.device = "/dev/sdz1";
+            tonvale.totalBytes = tonvale.availableBytes = 32 * kGiB;
+            volumes.push_back(tonvale);
+        }
+        return volumes;
+    }
+
+private:
+    std::shared_ptr<VirtualVolumeSystem> base_;
+    std::string mountPath_;
+};
+
+class MainWindowFormatTest : public MainWindowMediaTest {
+protected:
+    void SetUp() override
+    {
+        MainWindowMediaTest::SetUp();
+        mountPath_ = root_.toStdString() + "/Tonvale";
+        MainWindow::setVolumeSystemForWindows(std::make_shared<MountFollowingVolumes>(volumes_, mountPath_));
+        setPrograms(0);
+    }
+
+    // Stand-ins for the system's programs: each appends "<name> <arguments>"
+    // to the call log and exits with 0, the erase with `mkfsExit`.
+    void setPrograms(int mkfsExit)
+    {
+        ExfatFormatter::Programs programs;
+        programs.unmount = fake("umount", 0);
+        programs.mkfs = fake("mkfs.exfat", mkfsExit);
+        programs.mount = fake("mount", 0);
+        programs.fuseMount = fake("mount.exfat-fuse", 0);
+        ExfatFormatter::setDefaultPrograms(programs);
+    }
+    std::string fake(const QString& name, int exitCode) const
+    {
+        QDir().mkpath(home_.path() + "/bin");
+        const QString path = home_.path() + "/bin/" + name;
+        QFile script(path);
+        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write(QString("#!/bin/sh\necho \"%1 $*\" >> '%2'\nexit %3\n")
+                         .arg(name, callLog(), QString::number(exitCode))
+                         .toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return path.toStdString();
+    }
+    QString callLog() const { return home_.path() + "/calls.log"; }
+    QStringList calls() const
+    {
+        QFile file(callLog());
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+
+    // Runs the format, choosing the row of `rootPath` (empty: cancels the
+    // choice); returns the rows offered.
+    QStringList formatChoosing(const std::string& rootPath)
+    {
+        QStringList offered;
+        OnShow<QInputDialog> choose([&](QInputDialog& dialog) {
+            offered = dialog.comboBoxItems();
+            EXPECT_EQ(dialog.windowTitle(), "Format External Drive");
+            EXPECT_EQ(dialog.labelText(), "Select volume to format as exFAT:");
+            EXPECT_EQ(dialog.textValue(), offered.value(0)) << "the first row preselected";
+            keepPicture(dialog, "format-choice");
+            for (const QString& row : offered) {
+                if (!rootPath.empty() && row.contains(QString::fromStdString(" - " + rootPath + " ("))) {
+                    dialog.setTextValue(row);
+                    dialog.accept();
+                    return;
+                }
+            }
+            dialog.reject();
+        });
+        window_->onFormatExternalDrive();
+        return offered;
+    }
+
+    std::string mountPath_;
+};
+
+TEST_F(MainWindowFormatTest, NoExternalVolumeShowsTheBoxAndAsksNothing)
+{
+    internal("int", kGiB);
+    card("BUSY", kGiB);
+    volumes_->find(root_.toStdString() + "/BUSY")->ready = false;
+    makeWindow();
+    ModalBoxAnswerer boxes;
+    OnShow<QInputDialog> choice([](QInputDialog& dialog) { dialog.reject(); });
+    window_->onFormatExternalDrive();
+    EXPECT_EQ(choice.times(), 0);
+    ASSERT_EQ(boxes.count(), 1);
+    EXPECT_EQ(boxes.boxes()[0].title, "No External Drives");
+    EXPECT_EQ(boxes.boxes()[0].text, "No external volumes detected.\n\nInsert an SD card or USB drive and try again.");
+}
+
+TEST_F(MainWindowFormatTest, CandidatesAreListedAndEitherCancelChangesNothing)
+{
+    const std::string named = card("CARD", 8 * kGiB, 32 * kGiB, "CARD");
+    const std::string unnamed = card("NONAME", 8 * kGiB, 16 * kGiB + 100 * (1ULL << 20));
+    internal("int", kGiB);
+    seed({{"media.externalPaths", std::string("/m/A")}, {"recording.external1", std::string("/m/A")}});
+    makeWindow();
+    engine().backupLists.clear();
+    ModalBoxAnswerer boxes(QMessageBox::Cancel);
+    const QStringList offered = formatChoosing("");
+    EXPECT_EQ(offered, QStringList({QString::fromStdString("CARD - " + named + " (32.0 GB)"),
+                                    QString::fromStdString("NONAME - " + unnamed + " (16.1 GB)")}));
+    EXPECT_EQ(boxes.count(), 0);
+
+    formatChoosing(unnamed);
+    ASSERT_EQ(boxes.count(), 1);
+    EXPECT_EQ(boxes.boxes()[0].title, "Format Drive");
+    EXPECT_EQ(boxes.boxes()[0].text,
+              QString::fromStdString("WARNING: All data on " + unnamed +
+                                     " will be erased!\n\nVolume will be formatted as exFAT with label: "
+                                     "Tonvale\n\nAre you sure you want to continue?"));
+    EXPECT_TRUE(calls().isEmpty());
+    EXPECT_EQ(key("media.externalPaths"), "/m/A");
+    EXPECT_TRUE(engine().backupLists.empty());
+}
+
+TEST_F(MainWindowFormatTest, AFailedOrRefusedEraseLeavesTheConfigurationAlone)
+{
+    const std::string target = card("CARD", 8 * kGiB);
+    const std::string device = volumes_->find(target)->device;
+    seed({{"media.externalPaths", std::string("/m/A|/m/B")}, {"media.externalFormats", std::string("0,1")},
+          {"recording.external1", std::string("/m/A")}, {"recording.external2", std::string("/m/B")}});
+    makeWindow();
+    engine().backupLists.clear();
+    const std::string configBefore = savedKey("media.externalPaths") + savedKey("media.externalFormats");
+
+    setPrograms(1);
+    {
+        ModalBoxAnswerer boxes(QMessageBox::Ok);
+        formatChoosing(target);
+        ASSERT_EQ(boxes.count(), 2);
+        EXPECT_EQ(boxes.boxes()[1].title, "Format Failed");
+        EXPECT_TRUE(boxes.boxes()[1].text.startsWith(QString::fromStdString("Failed to format " + target + ".")));
+        EXPECT_TRUE(boxes.boxes()[1].text.contains("exit code 1")) << boxes.boxes()[1].text.toStdString();
+    }
+    EXPECT_EQ(calls(), QStringList({QString::fromStdString("umount " + target),
+                                    QString::fromStdString("mkfs.exfat -L Tonvale " + device)}));
+
+    // A take started while the boxes were open: nothing is run at all.
+    QFile::remove(callLog());
+    setPrograms(0);
+    engine().draining = true;
+    {
+        ModalBoxAnswerer boxes(QMessageBox::Ok);
+        formatChoosing(target);
+        ASSERT_EQ(boxes.count(), 2);
+        EXPECT_EQ(boxes.boxes()[1].title, "Format Failed");
+        EXPECT_TRUE(boxes.boxes()[1].text.contains("A take is recording")) << boxes.boxes()[1].text.toStdString();
+    }
+    EXPECT_TRUE(calls().isEmpty());
+
+    EXPECT_EQ(savedKey("media.externalPaths") + savedKey("media.externalFormats"), configBefore);
+    EXPECT_EQ(key("recording.external1"), "/m/A");
+    EXPECT_EQ(key("recording.external2"), "/m/B");
+    EXPECT_TRUE(engine().backupLists.empty());
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(mountPath_)));
+}
+
+TEST_F(MainWindowFormatTest, TheFormattedCardTakesItsPlaceInTheBackupList)
+{
+    const std::string target = card("CARD", 8 * kGiB);
+    const std::string a = card("A", 8 * kGiB);
+    const std::string b = card("B", 8 * kGiB);
+    const std::string x = card("X", 8 * kGiB);
+    const std::string t = mountPath_;
+    struct Case {
+        const char* what;
+        std::string paths, formats, external1, external2, formatted;
+        std::string wantPaths, wantFormats, wantExternal1, wantExternal2;
+    };
+    const Case cases[] = {
+        {"none configured", "", "", "", "", target, t, "1", t, ""},
+        {"A and B, an unconfigured card", a + "|" + b, "0,0", a, b, target, t + "|" + b, "1,0", t, b},
+        {"A and B, B itself formatted", a + "|" + b, "0,0", a, b, b, a + "|" + t, "0,1", a, t},
+        {"one drive, EXT1 elsewhere", x, "0", "/m/Y", "", target, x + "|" + t, "0,1", x, t},
+    };
+    makeWindow().resize(1300, 850);
+    window_->show();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(QString::fromStdString(t)).removeRecursively();
+        QFile::remove(callLog());
+        seed({{"media.externalEnabled", false}, {"media.fileFormat", 1}, {"media.externalPaths", c.paths},
+              {"media.externalFormats", c.formats}, {"recording.external1", c.external1},
+              {"recording.external2", c.external2}});
+        engine().backupLists.clear();
+        ModalBoxAnswerer boxes(QMessageBox::Ok);
+        formatChoosing(c.formatted);
+        ASSERT_EQ(boxes.count(), 1) << boxes.boxes().back().text.toStdString();
+        const std::string device = volumes_->find(c.formatted)->device;
+        EXPECT_EQ(calls(), QStringList({QString::fromStdString("umount " + c.formatted),
+                                        QString::fromStdString("mkfs.exfat -L Tonvale " + device),
+                                        QString::fromStdString("mount -t exfat " + device + " " + t)}));
+        EXPECT_EQ(savedKey("media.externalEnabled"), "true");
+        EXPECT_EQ(savedKey("media.externalPaths"), c.wantPaths);
+        EXPECT_EQ(savedKey("media.externalFormats"), c.wantFormats);
+        EXPECT_EQ(savedKey("recording.external1"), c.wantExternal1);
+        EXPECT_EQ(savedKey("recording.external2"), c.wantExternal2);
+        ASSERT_EQ(engine().backupLists.size(), 1u);
+        EXPECT_TRUE(engine().backupLists[0].first);
+        std::string engineText;
+        for (const auto& drive : engine().backupLists[0].second)
+            engineText += drive.path + ":" + std::to_string(drive.format) + ";";
+        std::string wantEngine;
+        const std::vector<std::string> wantPaths = splitDrivePaths(c.wantPaths);
+        const std::vector<int> wantFormats = splitDriveFormats(c.wantFormats);
+        for (size_t i = 0; i < wantPaths.size(); ++i)
+            wantEngine += wantPaths[i] + ":" + std::to_string(wantFormats[i]) + ";";
+        EXPECT_EQ(engineText, wantEngine);
+        // The new drive was written to and cleaned.
+        EXPECT_TRUE(logHas("Drive access granted: " + t));
+        EXPECT_FALSE(exists(t + "/Tonvale/.tonvale_access_test"));
+    }
+
+    // The success toast, gone after three seconds; the indicators refreshed meanwhile.
+    QLabel* toast = nullptr;
+    for (QLabel* label : window_->findChildren<QLabel*>("driveToast"))
+        if (label->isVisible())
+            toast = label;
+    ASSERT_NE(toast, nullptr);
+    EXPECT_EQ(toast->text(), "Volume formatted successfully as Tonvale");
+    EXPECT_EQ(toast->y(), 100);
+    EXPECT_EQ(toast->x(), (window_->width() - toast->width()) / 2);
+    keepPicture(*window_, "format-success-toast");
+    QTRY_VERIFY_WITH_TIMEOUT(indicator("EXT2")->toolTip().startsWith(QString::fromStdString("External 2: " + t)), 2000);
+    QPointer<QLabel> watched(toast);
+    QTRY_VERIFY_WITH_TIMEOUT(watched.isNull(), 5000);
 }
 
 } // namespace
