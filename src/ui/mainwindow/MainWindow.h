@@ -435,6 +435,8 @@ private:
     // A press on an EXT indicator in alarm acknowledges it; true when consumed.
     bool handleDriveIndicatorPress(QObject* watched, QEvent* event);
     void refreshBackupIndicator(int drive, const std::vector<struct MountedVolume>& volumes, bool takeActive);
+    // setDriveIconColor on volumes already listed: one scan per refresh.
+    void drawDriveIndicator(QLabel* iconLabel, const QString& path, const std::vector<struct MountedVolume>& volumes);
     void connectDriveTimers();
     void onDriveErrorBlinkTick();
     void onDriveCopyBlinkTick();

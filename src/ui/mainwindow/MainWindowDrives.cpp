@@ -206,6 +206,12 @@ bool MainWindow::isTakeRecordingOrDraining() const
 
 void MainWindow::setDriveIconColor(QLabel* iconLabel, const QString& path)
 {
+    if (iconLabel != nullptr)
+        drawDriveIndicator(iconLabel, path, volumeSystem().mountedVolumes());
+}
+
+void MainWindow::drawDriveIndicator(QLabel* iconLabel, const QString& path, const std::vector<MountedVolume>& volumes)
+{
     if (iconLabel == nullptr)
         return;
     auto* timeLabel = qobject_cast<QLabel*>(iconLabel->property("timeLabel").value<QObject*>());
@@ -217,7 +223,6 @@ void MainWindow::setDriveIconColor(QLabel* iconLabel, const QString& path)
 
     // A backup drive only counts on a volume of its own: an unplugged card's
     // leftover mount point on the system disk is no drive.
-    const std::vector<MountedVolume> volumes = volumeSystem().mountedVolumes();
     const double gb = external ? externalDriveFreeSpaceGB(volumes, path.toStdString())
                                : driveFreeSpaceGB(volumes, path.toStdString());
     QString text = "--";
@@ -319,7 +324,7 @@ void MainWindow::refreshBackupIndicator(int drive, const std::vector<MountedVolu
         return;
     }
     const QString qpath = qs(path);
-    setDriveIconColor(icon, qpath);
+    drawDriveIndicator(icon, qpath, volumes);
     if (container != nullptr) {
         for (QWidget* child : container->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
             child->show();
@@ -342,7 +347,7 @@ void MainWindow::updateDriveStatus()
     if (intPath.empty())
         intPath = QDir::currentPath().toStdString();
     const double intGb = driveFreeSpaceGB(volumes, intPath);
-    setDriveIconColor(intDriveIcon_, qs(intPath));
+    drawDriveIndicator(intDriveIcon_, qs(intPath), volumes);
     QWidget* intContainer =
         intDriveIcon_ != nullptr ? qobject_cast<QWidget*>(intDriveIcon_->property("parentWidget").value<QObject*>())
                                  : nullptr;

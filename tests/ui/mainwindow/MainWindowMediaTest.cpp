@@ -293,43 +293,50 @@ TEST_F(MainWindowMediaTest, RecoveryReportsWhatItCannotScanAndWhatItFound)
     ASSERT_TRUE(RF64Repairer().repairFile(closed));
 
     MainWindow& window = makeWindow();
+    enum Take { Idle, Recording, PostRoll };
     struct Case {
         const char* what;
         std::string saveLocation;
-        bool recording;
+        Take take;
         const char* title;
         QString text;
     };
     const Case cases[] = {
-        {"unset", "", false, "No Save Location",
+        {"unset", "", Idle, "No Save Location",
          "No save location is configured.\n\nPlease set a save location in the Media settings before scanning for "
          "incomplete recordings."},
-        {"missing", home_.pathStd() + "/gone", false, "Folder Not Found",
+        {"missing", home_.pathStd() + "/gone", Idle, "Folder Not Found",
          "The configured save location does not exist:\n\n" + home_.path() +
              "/gone\n\nPlease check your Media settings."},
-        {"only closed takes", takes.toStdString(), false, "No Issues Found",
+        {"only closed takes", takes.toStdString(), Idle, "No Issues Found",
          QString::fromUtf8("✓ All recordings in the save location are valid.\n\nNo incomplete recordings were found "
                            "that need repair.")},
-        {"during a take", takes.toStdString(), true, "Recording Active",
+        {"during a take", takes.toStdString(), Recording, "Recording Active",
+         "Incomplete recordings can be recovered after the current take finishes."},
+        {"during its post-roll", takes.toStdString(), PostRoll, "Recording Active",
          "Incomplete recordings can be recovered after the current take finishes."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         seed({{"media.saveLocation", c.saveLocation}});
-        if (c.recording)
+        if (c.take == Recording) {
             window.onRecordClicked();
+        } else if (c.take == PostRoll) {
+            window.onStopClicked();
+            engine().draining = true;
+        }
         ModalBoxAnswerer boxes;
         action("&Help", "Recover Recordings...")->trigger();
         ASSERT_EQ(boxes.count(), 1);
         EXPECT_EQ(boxes.boxes()[0].title, c.title);
         EXPECT_EQ(boxes.boxes()[0].text, c.text);
     }
-    EXPECT_EQ(logCount("Manual RF64 recovery scan requested"), 4u);
+    EXPECT_EQ(logCount("Manual RF64 recovery scan requested"), 5u);
     EXPECT_EQ(logCount("RF64 scan complete: No corrupted files found"), 1u);
 
-    // The take being written is never offered: refused above. Stopped, an
+    // The take being written is never offered: refused above. Finished, an
     // unclosed take in a sub-folder is offered in the repair dialog.
-    window.onStopClicked();
+    engine().draining = false;
     const std::string open = (takes + "/roll1/crashed.wav").toStdString();
     ASSERT_TRUE(writeUnclosedStereoTake(open, 48'000));
     QStringList rows;
@@ -377,11 +384,30 @@ private:
     std::string mountPath_;
 };
 
+// Notes the text of every toast the window shows.
+class ToastWatch : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && watched->objectName() == "driveToast")
+            if (auto* label = qobject_cast<QLabel*>(watched))
+                shown << label->text();
+        return false;
+    }
+    QStringList shown;
+};
+
 class MainWindowFormatTest : public MainWindowMediaTest {
 protected:
+    void TearDown() override
+    {
+        qApp->removeEventFilter(&toasts_);
+        MainWindowMediaTest::TearDown();
+    }
     void SetUp() override
     {
         MainWindowMediaTest::SetUp();
+        qApp->installEventFilter(&toasts_);
         mountPath_ = root_.toStdString() + "/Tonvale";
         MainWindow::setVolumeSystemForWindows(std::make_shared<MountFollowingVolumes>(volumes_, mountPath_));
         setPrograms(0);
@@ -445,6 +471,7 @@ protected:
     }
 
     std::string mountPath_;
+    ToastWatch toasts_;
 };
 
 TEST_F(MainWindowFormatTest, NoExternalVolumeShowsTheBoxAndAsksNothing)
@@ -494,7 +521,7 @@ TEST_F(MainWindowFormatTest, AFailedOrRefusedEraseLeavesTheConfigurationAlone)
     const std::string device = volumes_->find(target)->device;
     seed({{"media.externalPaths", std::string("/m/A|/m/B")}, {"media.externalFormats", std::string("0,1")},
           {"recording.external1", std::string("/m/A")}, {"recording.external2", std::string("/m/B")}});
-    makeWindow();
+    makeWindow().show();
     engine().backupLists.clear();
     const std::string configBefore = savedKey("media.externalPaths") + savedKey("media.externalFormats");
 
@@ -509,6 +536,10 @@ TEST_F(MainWindowFormatTest, AFailedOrRefusedEraseLeavesTheConfigurationAlone)
     }
     EXPECT_EQ(calls(), QStringList({QString::fromStdString("umount " + target),
                                     QString::fromStdString("mkfs.exfat -L Tonvale " + device)}));
+    // The erase toast was up while the programs ran, and is gone.
+    EXPECT_EQ(toasts_.shown, QStringList({"Formatting volume..."}));
+    for (QLabel* label : window_->findChildren<QLabel*>("driveToast"))
+        EXPECT_TRUE(label->isHidden());
 
     // A take started while the boxes were open: nothing is run at all.
     QFile::remove(callLog());
@@ -581,6 +612,8 @@ TEST_F(MainWindowFormatTest, TheFormattedCardTakesItsPlaceInTheBackupList)
         for (size_t i = 0; i < wantPaths.size(); ++i)
             wantEngine += wantPaths[i] + ":" + std::to_string(wantFormats[i]) + ";";
         EXPECT_EQ(engineText, wantEngine);
+        EXPECT_EQ(toasts_.shown, QStringList({"Formatting volume...", "Volume formatted successfully as Tonvale"}));
+        toasts_.shown.clear();
         // The new drive was written to and cleaned.
         EXPECT_TRUE(logHas("Drive access granted: " + t));
         EXPECT_FALSE(exists(t + "/Tonvale/.tonvale_access_test"));
