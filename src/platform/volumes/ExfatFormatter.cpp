@@ -3,6 +3,26 @@
 #include <QDir>
 #include <QProcess>
 
+namespace {
+
+ExfatFormatter::Programs& programsStore()
+{
+    static ExfatFormatter::Programs programs;
+    return programs;
+}
+
+} // namespace
+
+void ExfatFormatter::setDefaultPrograms(Programs programs)
+{
+    programsStore() = std::move(programs);
+}
+
+ExfatFormatter::Programs ExfatFormatter::defaultPrograms()
+{
+    return programsStore();
+}
+
 std::string ExfatFormatter::mountPathFor(const std::string& rootPath)
 {
     std::string trimmed = rootPath;

@@ -30,8 +30,15 @@ public:
         std::string reason;         // why it failed
     };
 
-    ExfatFormatter() = default;
+    // Uses the programs last given to setDefaultPrograms (the system's by default).
+    ExfatFormatter() : programs_(defaultPrograms()) {}
     explicit ExfatFormatter(Programs programs) : programs_(std::move(programs)) {}
+
+    // Tests stand in for the system's programs in every formatter made
+    // afterwards (the window makes its own); Programs{} returns to the real
+    // ones. GUI thread.
+    static void setDefaultPrograms(Programs programs);
+    static Programs defaultPrograms();
 
     void setTimeouts(int shortStepMs, int eraseMs)
     {

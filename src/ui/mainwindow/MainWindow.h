@@ -401,6 +401,50 @@ private:
                            const std::vector<std::string>& outputPorts, const std::vector<std::string>& trackNames,
                            const std::string& mix, const std::string& coms, const std::string& monitor,
                            const std::string& ltcGen);
+
+    // ---- Drives and media (MainWindowDrives.cpp) ----
+public:
+    // Tests give the windows volumes of their own (the virtual ones) in
+    // place of the machine's; an empty pointer returns to the machine's. The
+    // dialogs the window opens see the same volumes. GUI thread, before the
+    // window is made.
+    static void setVolumeSystemForWindows(std::shared_ptr<class VolumeSystem> system);
+    // Draws one indicator (icon, time left and its colour) for the drive at
+    // `path`; nothing when the label is null.
+    void setDriveIconColor(QLabel* iconLabel, const QString& path);
+    // The time left at the current channel count: "--", "59m", "1h0m", "100h".
+    QString formatRecordingTimeRemaining(double availableBytes) const;
+    // GiB free on the volume holding `path`; -1 when unavailable.
+    double getDriveFreeSpaceGB(const QString& path) const;
+    // Armed tracks the recordist can see, plus the mix; 1 without track rows.
+    int getRecordingChannelCount() const;
+    // Writes and removes a test file on each backup drive in turn; a drive
+    // that is not mounted or cannot be written is logged and shown in a
+    // "Drive Access Required" box, and the next one is still tested.
+    void requestDriveAccessPermissions(const std::vector<std::string>& paths);
+    // The alarm of EXT1 (0) or EXT2 (1).
+    bool isBackupDriveAlarmRaised(int drive) const;
+    bool isDriveBlinkPhaseOn() const;
+    bool isDriveCopyPhaseOn() const { return copyPhase_; }
+    QTimer* driveErrorBlinkTimer() const { return errorBlinkTimer_; }
+    QTimer* driveCopyBlinkTimer() const { return copyBlinkTimer_; }
+
+private:
+    struct DriveDisplay;
+    DriveDisplay& driveDisplay() const;
+    // A press on an EXT indicator in alarm acknowledges it; true when consumed.
+    bool handleDriveIndicatorPress(QObject* watched, QEvent* event);
+    void refreshBackupIndicator(int drive, const std::vector<struct MountedVolume>& volumes, bool takeActive);
+    // setDriveIconColor on volumes already listed: one scan per refresh.
+    void drawDriveIndicator(QLabel* iconLabel, const QString& path, const std::vector<struct MountedVolume>& volumes);
+    void connectDriveTimers();
+    void onDriveErrorBlinkTick();
+    void onDriveCopyBlinkTick();
+    QPixmap driveIcon(const QString& fileName);
+    bool isTakeRecordingOrDraining() const;
+    QLabel* showDriveToast(const QString& text, const QString& background);
+
+    mutable std::shared_ptr<DriveDisplay> driveDisplay_;
 };
 
 // The name a mixer strip shows: the track name with blanks trimmed, or the

@@ -334,12 +334,6 @@ void MainWindow::onFileServer()
     dialog.exec();
 }
 
-// Media settings, drive formatting, and recovery are wired by their
-// own work; until then they log.
-void MainWindow::onMediaSettings() { debugLog("Media Settings requested"); }
-void MainWindow::onFormatExternalDrive() { debugLog("Format External Drive requested"); }
-void MainWindow::onRecoverRecordings() { debugLog("Recover Recordings requested"); }
-
 void MainWindow::updateMeters()
 {
     if (!engine_)
@@ -351,7 +345,6 @@ void MainWindow::updateMeters()
 }
 
 void MainWindow::updateAutomixIndicators() {}
-void MainWindow::updateDriveStatus() {}
 void MainWindow::syncFadersToController() {}
 
 void MainWindow::updateAutomixUiState()

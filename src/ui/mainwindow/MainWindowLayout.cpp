@@ -334,32 +334,6 @@ QWidget* MainWindow::buildControlBar()
     return bar;
 }
 
-QWidget* MainWindow::createDriveIndicator(const QString& type)
-{
-    // The drive display fills in the icon and time left on its refresh.
-    auto* indicator = new QWidget(this);
-    indicator->setObjectName("driveIndicator" + type);
-    auto* layout = new QVBoxLayout(indicator);
-    layout->setContentsMargins(4, 0, 4, 0);
-    layout->setSpacing(2);
-    auto* image = new QLabel(indicator);
-    image->setObjectName("imageLabel");
-    image->setAlignment(Qt::AlignCenter);
-    const QString iconName = type.toLower() + "-grn.png";
-    const QPixmap icon(findResourcePath(iconName));
-    if (icon.isNull())
-        image->setText(type);
-    else
-        image->setPixmap(icon.scaledToHeight(56, Qt::SmoothTransformation));
-    auto* time = new QLabel("--", indicator);
-    time->setObjectName("timeLabel");
-    time->setAlignment(Qt::AlignCenter);
-    time->setStyleSheet("color: #999999; font-size: 12px; font-weight: bold;");
-    layout->addWidget(image);
-    layout->addWidget(time);
-    return indicator;
-}
-
 QWidget* MainWindow::buildMixRow()
 {
     auto* row = new QWidget(this);

@@ -13,10 +13,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyle>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -24,6 +27,29 @@
 namespace {
 
 constexpr int kMaxRollSeconds = 30;
+
+// A drive row's text gives way to the row's layout box: a long mount path is
+// shortened in the middle on screen; the text itself stays whole (and is the
+// tooltip).
+class ElidedLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+    QSize minimumSizeHint() const override
+    {
+        return {fontMetrics().averageCharWidth() * 8, QLabel::minimumSizeHint().height()};
+    }
+
+protected:
+    void paintEvent(QPaintEvent* /*event*/) override
+    {
+        QPainter painter(this);
+        const QRect area = contentsRect();
+        const QString shown = fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width());
+        style()->drawItemText(&painter, area, static_cast<int>(alignment()), palette(), isEnabled(), shown,
+                              foregroundRole());
+    }
+};
 
 int rollOrZero(int seconds)
 {
@@ -102,6 +128,9 @@ MediaSettingsDialog::MediaSettingsDialog(const std::string& saveLocation, int fi
     driveList_->setMinimumHeight(120);
     driveList_->setSelectionMode(QAbstractItemView::NoSelection);
     driveList_->setSpacing(4);
+    // Rows follow the list's width; a long path is shortened, not scrolled to.
+    driveList_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    driveList_->setResizeMode(QListView::Adjust);
     QFont listFont(driveList_->font().family(), 11);
     driveList_->setFont(listFont);
     driveList_->setStyleSheet("QListWidget::indicator:unchecked { border: 1px solid white; }");
@@ -193,13 +222,14 @@ void MediaSettingsDialog::updateDriveList()
 
         const QString name = QString::fromStdString(drive.name);
         const QString path = QString::fromStdString(drive.path);
-        auto* label = new QLabel;
+        auto* label = new ElidedLabel;
         if (drive.mounted) {
             label->setText(QString("%1 (%2) - %3 free").arg(name, path, formatSize(drive.availableBytes)));
         } else {
             label->setText(QString("%1 (%2) - DISCONNECTED!").arg(name, path));
             label->setStyleSheet("color: #FF4444; font-weight: bold;");
         }
+        label->setToolTip(label->text());
         label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         rowLayout->addWidget(label, 1);
 
@@ -214,12 +244,17 @@ void MediaSettingsDialog::updateDriveList()
         auto* item = new QListWidgetItem;
         item->setData(Qt::UserRole, path);
         item->setData(Qt::UserRole + 1, i);
-        item->setSizeHint(row->sizeHint());
         if (!drive.mounted)
             item->setBackground(QColor(0x50, 0x1E, 0x1E));
         row->setProperty("checkbox", QVariant::fromValue(static_cast<QObject*>(check)));
         driveList_->addItem(item);
         driveList_->setItemWidget(item, row);
+        // Under a style sheet with wider padding (the main window's) 70 px
+        // would cut "Mono" short.
+        row->ensurePolished();
+        layoutBox->setFixedWidth(std::max(70, layoutBox->sizeHint().width()));
+        // As wide as the list shows: the row's text shortens, its layout box stays in view.
+        item->setSizeHint(QSize(row->minimumSizeHint().width(), row->sizeHint().height()));
     }
 }
 

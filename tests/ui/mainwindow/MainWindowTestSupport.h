@@ -6,6 +6,7 @@
 #include "platform/audio/VirtualAudioSystem.h"
 #include "platform/midi/DefaultMidiSystem.h"
 #include "platform/midi/VirtualMidiSystem.h"
+#include "platform/volumes/VirtualVolumeSystem.h"
 #include "support/TempHome.h"
 #include "ui/mainwindow/MainWindow.h"
 
@@ -21,8 +22,10 @@
 #include <vector>
 
 // A main window built on a stepped virtual audio system the test keeps, with
-// virtual MIDI, under a fresh HOME. Seeded keys are saved to the file, since
-// the window reloads the configuration when it starts its engine.
+// virtual MIDI and virtual volumes (the system root only, so no mount of the
+// machine enables the format entry), under a fresh HOME. Seeded keys are
+// saved to the file, since the window reloads the configuration when it
+// starts its engine.
 class MainWindowTest : public TempHomeTest {
 public:
     using Value = std::variant<std::string, int, bool, double>;
@@ -35,6 +38,8 @@ protected:
         AudioEngineFactory::setAudioSystemForEngines(audio_, 1);
         midi_ = std::make_shared<VirtualMidiSystem>();
         setDefaultMidiSystem(midi_);
+        volumes_ = std::make_shared<VirtualVolumeSystem>();
+        MainWindow::setVolumeSystemForWindows(volumes_);
     }
 
     void TearDown() override
@@ -42,6 +47,7 @@ protected:
         window_.reset();
         AudioEngineFactory::setAudioSystemForEngines(nullptr, 1);
         setDefaultMidiSystem(nullptr);
+        MainWindow::setVolumeSystemForWindows(nullptr);
         qApp->setStyleSheet(QString());
     }
 
@@ -100,5 +106,6 @@ protected:
 
     std::shared_ptr<VirtualAudioSystem> audio_;
     std::shared_ptr<VirtualMidiSystem> midi_;
+    std::shared_ptr<VirtualVolumeSystem> volumes_;
     std::unique_ptr<MainWindow> window_;
 };
