@@ -519,49 +519,70 @@ TEST_F(MainWindowControllersTest, WatchdogBringsBackSurfacesPluggedInLater)
     injectHid(cantaremFaders(raw));
     EXPECT_EQ(window.mixerStrips()[1].fader->value(), -600);
     EXPECT_EQ(manager->getControllers().size(), 2u);
+
+    // A MIDI source that goes and comes back under its name keeps its track.
+    ASSERT_TRUE(midi_->removeEndpoint(midi_->findSource(kNano)));
+    midi_->addSource(kNano);
+    injectMidi(kNano, pitchBend(0, 0));
+    EXPECT_EQ(window.mixerStrips()[0].fader->value(), -600);
     EXPECT_EQ(ConfigManager::getInstance()->getString("midi.controllers", ""), "nanoKONTROL2|Cantarem 2");
 }
 
 // A new user opens Controller > Select Control Surface, adds the
-// nanoKONTROL2 and ticks its first fader for track 1: on closing, the
-// motorised fader is sent the screen's mix.
+// nanoKONTROL2 and ticks its first fader for tracks 1 and 3: on closing, the
+// motorised fader is sent the level of track 1, the track it drives; opened
+// again, the dialog shows both checks.
 TEST_F(MainWindowControllersTest, SurfaceAddedFromTheMenuTakesTheScreenMix)
 {
     plugNano();
-    seed({{"track.count", 4}, {"fader.0", 0}});
+    seed({{"track.count", 4}, {"fader.0", 0}, {"fader.2", -600}});
     MainWindow& window = makeWindow();
     QAction* select = action("&Controller", "Select Control Surface");
     ASSERT_NE(select, nullptr);
-    bool driven = false;
-    QTimer::singleShot(0, &window, [&] {
-        auto* dialog = qobject_cast<FaderAssignmentDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        auto* combo = dialog->findChild<QComboBox*>();
+
+    // Runs `drive` on the dialog the menu opened, then closes it with its button.
+    auto throughDialog = [&](const std::function<void(FaderAssignmentDialog&, QTableWidget&)>& drive) {
+        bool driven = false;
+        QTimer::singleShot(0, &window, [&] {
+            auto* dialog = qobject_cast<FaderAssignmentDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            auto* table = dialog->findChild<QTableWidget*>();
+            drive(*dialog, *table);
+            driven = true;
+            for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+                if (button->text() == "Close")
+                    QTest::mouseClick(button, Qt::LeftButton);
+            }
+        });
+        select->trigger();
+        EXPECT_TRUE(driven);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    };
+
+    throughDialog([&](FaderAssignmentDialog& dialog, QTableWidget& table) {
+        auto* combo = dialog.findChild<QComboBox*>();
         combo->setCurrentIndex(combo->findText(kNano));
-        QPushButton* add = nullptr;
-        QPushButton* close = nullptr;
-        for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+        for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
             if (button->text() == "Add")
-                add = button;
-            else if (button->text() == "Close")
-                close = button;
+                QTest::mouseClick(button, Qt::LeftButton);
         }
-        ASSERT_TRUE(add != nullptr && close != nullptr);
-        QTest::mouseClick(add, Qt::LeftButton);
-        auto* table = dialog->findChild<QTableWidget*>();
-        ASSERT_EQ(table->columnCount(), 8);
-        QTableWidgetItem* cell = table->item(0, 0);
-        cell->setCheckState(Qt::Checked);
-        dialog->resize(1000, 700);
-        QApplication::processEvents();
-        dialog->grab().save("/tmp/h22-fader-assignments-from-menu.png");
-        driven = true;
-        QTest::mouseClick(close, Qt::LeftButton);
+        ASSERT_EQ(table.columnCount(), 8);
+        table.item(0, 0)->setCheckState(Qt::Checked);
+        table.item(2, 0)->setCheckState(Qt::Checked);
     });
-    select->trigger();
-    ASSERT_TRUE(driven);
-    EXPECT_EQ(ConfigManager::getInstance()->getString("midi.faderAssignments", ""), "nanoKONTROL2:0:0");
+    EXPECT_EQ(ConfigManager::getInstance()->getString("midi.faderAssignments", ""),
+              "nanoKONTROL2:0:0|nanoKONTROL2:0:2");
     EXPECT_EQ(sentToNano(), std::vector<Bytes>{controlChange(82, 115)});
+
+    throughDialog([&](FaderAssignmentDialog& dialog, QTableWidget& table) {
+        ASSERT_EQ(table.columnCount(), 8);
+        EXPECT_EQ(table.item(0, 0)->checkState(), Qt::Checked);
+        EXPECT_EQ(table.item(2, 0)->checkState(), Qt::Checked);
+        EXPECT_EQ(table.item(1, 0)->checkState(), Qt::Unchecked);
+        dialog.resize(1000, 700);
+        QApplication::processEvents();
+        dialog.grab().save("/tmp/h22-fader-assignments-from-menu.png");
+    });
 }
 
 // Lines from a CL-12 bridge to a "CL-12 Network (UDP)" receiver added in the
