@@ -5,6 +5,7 @@
 // surface brought back by the watchdog, the assignment dialog opened from the
 // menu, and the CL-12's instructions box.
 
+#include "EngineDouble.h"
 #include "MainWindowTestSupport.h"
 
 #include "controllers/HidController_CL12.h"
@@ -32,9 +33,11 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -133,6 +136,7 @@ protected:
     void TearDown() override
     {
         MainWindowTest::TearDown();
+        EngineDouble::uninstall();
         setDefaultHidSystem(nullptr);
         setDefaultUsbSystem(nullptr);
     }
@@ -673,4 +677,67 @@ TEST_F(MainWindowControllersTest, Cl12InstructionsBoxComesOnceFromTheWatchdog)
     EXPECT_TRUE(informative.contains("sudo ./"));
     EXPECT_TRUE(manager->getControllers().empty());
     HidController_CL12::setRunningAsRootForTests(-1);
+}
+
+// A surface streams fader moves and transport presses from its own thread
+// while the window starts and stops takes, registers its callbacks again, and
+// the assignments and the controller itself change: nothing of the window is
+// touched off the GUI thread (run under ThreadSanitizer and AddressSanitizer).
+TEST_F(MainWindowControllersTest, EventStreamsWhileTheWindowChangesEverythingStayRaceFree)
+{
+    EngineDouble::install(audio_);
+    plugNano();
+    seed({{"audio.device", std::string("Virtual Interface")},
+          {"media.saveLocation", home_.pathStd() + "/Takes"},
+          {"track.count", 8},
+          {"arm.0", true},
+          {"midi.controllers", std::string(kNano)},
+          {"midi.faderAssignments", std::string("nanoKONTROL2:0:0|nanoKONTROL2:1:1")}});
+    ModalBoxAnswerer boxes;
+    MainWindow& window = makeWindow();
+    MidiControllerManager* manager = window.controllerManager();
+    waitForInputEnabled();
+
+    std::atomic<bool> stop{false};
+    std::thread surface([&] {
+        const MidiEndpointRef source = midi_->findSource(kNano);
+        for (int i = 0; !stop.load(std::memory_order_relaxed) && i < 20000; ++i) {
+            midi_->inject(source, pitchBend(i % 8, (i * 37) % 16384));
+            if (i % 16 == 0)
+                midi_->inject(source, controlChange(i % 32 == 0 ? 80 : 78, 127));
+            if (i % 64 == 0)
+                midi_->waitForDeliveries(); // keeps the queue short
+        }
+    });
+    for (int round = 0; round < 300; ++round) {
+        if (round % 3 == 0)
+            window.setupMidiCallbacks();
+        if (round % 2 == 0)
+            manager->assignFader(kNano, round % 8, round % 8);
+        else
+            manager->removeFaderAssignment(kNano, (round - 1) % 8, (round - 1) % 8);
+        if (round % 20 == 0) {
+            if (window.isRecording())
+                window.onStopClicked();
+            else
+                window.onRecordClicked();
+        }
+        if (round % 100 == 50) {
+            manager->removeController(kNano);
+            manager->addController(kNano, false);
+        }
+        QCoreApplication::processEvents();
+    }
+    stop = true;
+    surface.join();
+    midi_->waitForDeliveries();
+    QCoreApplication::processEvents();
+
+    EXPECT_TRUE(manager->isDeviceConnected(kNano));
+    EXPECT_EQ(window.isRecording(), window.engine()->isRecording());
+    for (const MainWindow::MixerStrip& strip : window.mixerStrips()) {
+        EXPECT_GE(strip.fader->value(), FaderSlider::kMinimumTenthsDb);
+        EXPECT_LE(strip.fader->value(), FaderSlider::kMaximumTenthsDb);
+    }
+    EXPECT_EQ(boxes.count(), 0);
 }
