@@ -541,6 +541,7 @@ TEST_F(MainWindowControllersTest, SurfaceAddedFromTheMenuTakesTheScreenMix)
     plugNano();
     seed({{"track.count", 4}, {"fader.0", 0}, {"fader.2", -600}});
     MainWindow& window = makeWindow();
+    waitForInputEnabled(); // the start-up sync is over: what follows is the dialog's
     QAction* select = action("&Controller", "Select Control Surface");
     ASSERT_NE(select, nullptr);
 
