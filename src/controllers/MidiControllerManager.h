@@ -114,8 +114,8 @@ public:
     void setupControllerCallbacks(PhysicalController& controller);
 
     // --- Feedback and read-back ---
-    // Moves the hardware fader that drives the track; false for a track
-    // outside 0 to 31.
+    // Moves the hardware fader that drives the track (not one that drives an
+    // earlier track of the list); false for a track outside 0 to 31.
     bool sendFaderPosition(int track, int value);
     bool sendButtonLED(int index, bool on);
     std::map<std::string, std::vector<int>> getCurrentFaderPositions() const;

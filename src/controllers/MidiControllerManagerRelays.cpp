@@ -240,6 +240,11 @@ bool MidiControllerManager::sendFaderPosition(int track, int value)
     for (const auto& [device, fader] : findFadersForTrack(track)) {
         if (isXTouchName(device))
             continue;  // its driver reads those faders but never moves them
+        // A fader that several tracks are assigned to drives only the first
+        // of them; the others' positions would pull it away from the level
+        // it controls, and its next move would make that track jump.
+        if (findTrackForFader(device, fader) != track)
+            continue;
         const int index = indexOfController(device);
         if (index < 0)
             continue;

@@ -145,6 +145,12 @@ TEST_F(RelayTest, FaderFeedbackGoesOnlyToMovableFaders)
     EXPECT_TRUE(sentTo("X-Touch Compact").empty());
     EXPECT_TRUE(sentTo("nanoKONTROL2").empty());
 
+    // A fader on two tracks moves with the first, the one it drives.
+    ASSERT_TRUE(manager_.assignFader("nanoKONTROL2", 0, 6));
+    EXPECT_TRUE(manager_.sendFaderPosition(6, 0));
+    EXPECT_TRUE(manager_.sendFaderPosition(0, 16383));
+    EXPECT_EQ(sentTo("nanoKONTROL2"), (std::vector<std::vector<uint8_t>>{{0xB0, 82, 127}}));
+
     EXPECT_FALSE(manager_.sendButtonLED(32, true));
     EXPECT_TRUE(manager_.sendButtonLED(5, true));
     EXPECT_EQ(sentTo("nanoKONTROL2"), (std::vector<std::vector<uint8_t>>{{0x90, 5, 127}}));

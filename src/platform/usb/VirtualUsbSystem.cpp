@@ -120,9 +120,12 @@ public:
             return UsbResult{UsbStatus::Aborted, "transfer aborted"};
         if (!answered)
             return UsbResult{UsbStatus::TimedOut, "no answer"};
-        std::optional<std::vector<uint8_t>> reply = std::move(shared_->script.front());
+        const bool silent = !shared_->script.front().has_value();
+        std::vector<uint8_t> reply;
+        if (!silent)
+            reply = std::move(*shared_->script.front());
         shared_->script.pop_front();
-        if (!reply) {
+        if (silent) {
             // A scripted silence: this read gets no answer at all.
             shared_->changed.wait_until(lock, deadline, [&] { return lost() || aborted_; });
             if (lost())
@@ -131,8 +134,8 @@ public:
                 return UsbResult{UsbStatus::Aborted, "transfer aborted"};
             return UsbResult{UsbStatus::TimedOut, "no answer"};
         }
-        received = std::min(capacity, reply->size());
-        std::memcpy(buffer, reply->data(), received);
+        received = std::min(capacity, reply.size());
+        std::memcpy(buffer, reply.data(), received);
         return UsbResult::success();
     }
 

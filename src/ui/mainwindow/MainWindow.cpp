@@ -159,7 +159,9 @@ void MainWindow::initializeEngines()
     controllerManager_.reset();
     controllerManager_ = std::make_unique<MidiControllerManager>();
     debugLog("initializeEngines: initializing MIDI controller manager");
+    installControllerInstructionsBox();
     controllerManager_->initialize();
+    setupMidiCallbacks();
     debugLog("initializeEngines: restoring previously configured controllers");
     controllerManager_->checkAndRestoreControllers();
 
@@ -320,13 +322,4 @@ MainWindow::~MainWindow()
     sessionState_.reset();
     controllerManager_.reset();
     engine_.reset();
-}
-
-void MainWindow::onMidiFaderChanged(int channel, int value)
-{
-    if (controllerFaderHoldOff_)
-        return;
-    if (channel < 0 || channel >= static_cast<int>(mixerStrips_.size()))
-        return;
-    mixerStrips_[static_cast<size_t>(channel)].fader->setValue(value);
 }

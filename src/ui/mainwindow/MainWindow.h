@@ -445,6 +445,32 @@ private:
     QLabel* showDriveToast(const QString& text, const QString& background);
 
     mutable std::shared_ptr<DriveDisplay> driveDisplay_;
+
+    // ---- Control surfaces (MainWindowControllers.cpp) ----
+public:
+    // Registers the window's callbacks on the controller manager; each hands
+    // its event to the GUI thread as a queued call. Nothing without a manager.
+    void setupMidiCallbacks();
+    // A surface's key by its button number, Cantarem 2 layout: 0-11 channel
+    // keys, 12 Shift 1, 13 Shift 2, 14 C1 (slate), 15 C2 (COM), 16-17 C3-C4.
+    void handleControllerButton(int index, bool pressed);
+    // A strip key under a fader that drives `track` (0-31): its PFL.
+    void handleControllerTrackButton(int track, bool pressed);
+    bool isShift1Held() const { return shift1Held_; }
+    bool isShift2Held() const { return shift2Held_; }
+    const std::string& controlSurfaceName() const { return controlSurfaceName_; }
+
+private:
+    // The CL-12's instructions box, shown once per run by its driver.
+    static void installControllerInstructionsBox();
+    void toggleStripPfl(int stripIndex);
+
+    // Which slate C1's press opened, so its release ends that one whatever
+    // Shift 2 does in between.
+    enum class ControllerSlate { None, Recorded, Monitor };
+    ControllerSlate controllerSlate_ = ControllerSlate::None;
+    bool shift1Held_ = false;
+    bool shift2Held_ = false;
 };
 
 // The name a mixer strip shows: the track name with blanks trimmed, or the

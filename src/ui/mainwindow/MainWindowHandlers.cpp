@@ -7,7 +7,6 @@
 #include "core/DebugLog.h"
 #include "engine/AudioEngine_CoreAudio.h"
 #include "ui/mixer/AuxSendsDialog.h"
-#include "ui/mixer/FaderAssignmentDialog.h"
 #include "ui/tools/ConfigSnapshotDialog.h"
 #include "ui/tools/FileServerDialog.h"
 #include "ui/tools/LtcGeneratorDialog.h"
@@ -234,14 +233,6 @@ void MainWindow::onSaveLoadConfig()
     dialog.exec();
 }
 
-void MainWindow::onControllerSelection()
-{
-    if (!controllerManager_)
-        return;
-    FaderAssignmentDialog dialog(controllerManager_.get(), this);
-    dialog.exec();
-}
-
 void MainWindow::showKeptWindow(QWidget* window)
 {
     if (window->isMinimized())
@@ -345,7 +336,6 @@ void MainWindow::updateMeters()
 }
 
 void MainWindow::updateAutomixIndicators() {}
-void MainWindow::syncFadersToController() {}
 
 void MainWindow::updateAutomixUiState()
 {

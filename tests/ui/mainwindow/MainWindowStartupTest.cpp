@@ -188,7 +188,7 @@ TEST_F(MainWindowTest, StartupTimelineHoldsOffControllerFadersUntilAfterTheSync)
     QTRY_VERIFY_WITH_TIMEOUT(!window.isControllerFaderHoldOff(), 3000);
     EXPECT_GE(clock.elapsed(), 550);
     EXPECT_TRUE(logHas("MIDI fader input now ENABLED"));
-    window.onMidiFaderChanged(0, 0);
+    window.onMidiFaderChanged(0, 14893); // 0 dB on the controller scale
     EXPECT_EQ(window.mixerStrips()[0].fader->value(), 0);
     EXPECT_EQ(window.ltcGeneratorDialog(), nullptr) << "no generator dialog unless it was running";
 }
