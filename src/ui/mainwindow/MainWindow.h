@@ -360,6 +360,10 @@ private:
     // apart so any slate release can end it.
     bool monitorSlateActive_ = false;
     bool comActive_ = false;
+    // The receiver of the application's focus signal. A member goes before
+    // the QWidget destructor clears the focus (which emits that signal), so
+    // the signal never reaches a window that is half destroyed.
+    QObject focusGateContext_;
 
     // ---- Take fields, tool launchers and routing (MainWindowFields.cpp, MainWindowRouting.cpp) ----
 public:
