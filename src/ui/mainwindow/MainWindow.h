@@ -387,6 +387,8 @@ public:
     MetadataManagerWindow* metadataManagerWindow() const { return metadataManager_; }
     // Tests: the window as it runs when its engine could not be made.
     void dropEngineForTest();
+    // Tests: which tracks a Cantarem fader drives, in place of the controller manager's answer.
+    void setCantaremTrackCheckForTest(std::function<bool(int)> check) { cantaremTrackCheck_ = std::move(check); }
 
 private:
     void setupMetadataFields();
@@ -395,6 +397,15 @@ private:
     // Opens the small dark dialog of the project and sound-roll fields; false when cancelled.
     bool askFieldText(const QString& title, const QString& prompt, const QString& placeholder, QString& text);
     void storeText(const char* key, const QString& text);
+    // Marks a new mixer strip's fader, gain label and track button and
+    // watches them: Ctrl-click on the gain label gives 0.0 dB, a right click
+    // on the track button picks its colour, and the mouse cannot move a
+    // fader that a Cantarem drives.
+    void watchMixerStrip(const MixerStrip& strip);
+    bool handleMixerStripEvent(QObject* watched, QEvent* event);
+    bool isTrackDrivenByCantarem(int track) const;
+    QObject* mixerStripWatcher_ = nullptr;
+    std::function<bool(int)> cantaremTrackCheck_;
     void showKeptWindow(QWidget* window);
     void applyInputMatrixLive(const class InputMatrixDialog& dialog);
     void applyInputMatrixAccepted(const class InputMatrixDialog& dialog);
