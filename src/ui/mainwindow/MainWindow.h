@@ -404,7 +404,9 @@ private:
     void watchMixerStrip(const MixerStrip& strip);
     bool handleMixerStripEvent(QObject* watched, QEvent* event);
     bool isTrackDrivenByCantarem(int track) const;
-    QObject* mixerStripWatcher_ = nullptr;
+    // Owned here, not by the QObject tree: it goes with the window's members,
+    // before the QWidget destructor deletes the strips (and sends them events).
+    std::unique_ptr<QObject> mixerStripWatcher_;
     std::function<bool(int)> cantaremTrackCheck_;
     void showKeptWindow(QWidget* window);
     void applyInputMatrixLive(const class InputMatrixDialog& dialog);

@@ -25,8 +25,8 @@ namespace {
 // Hands the events of the widgets it watches to a function of the window.
 class EventHook : public QObject {
 public:
-    EventHook(QObject* parent, std::function<bool(QObject*, QEvent*)> handle)
-        : QObject(parent), handle_(std::move(handle))
+    explicit EventHook(std::function<bool(QObject*, QEvent*)> handle)
+        : handle_(std::move(handle))
     {
     }
 
@@ -218,8 +218,8 @@ void MainWindow::onSoundRollFieldClicked()
 
 void MainWindow::watchMixerStrip(const MixerStrip& strip)
 {
-    if (mixerStripWatcher_ == nullptr)
-        mixerStripWatcher_ = new EventHook(this, [this](QObject* watched, QEvent* event) {
+    if (!mixerStripWatcher_)
+        mixerStripWatcher_ = std::make_unique<EventHook>([this](QObject* watched, QEvent* event) {
             return handleMixerStripEvent(watched, event);
         });
     strip.fader->setProperty("isMixerFader", true);
@@ -228,7 +228,7 @@ void MainWindow::watchMixerStrip(const MixerStrip& strip)
     for (QWidget* widget : {static_cast<QWidget*>(strip.fader), static_cast<QWidget*>(strip.gainLabel),
                             static_cast<QWidget*>(strip.trackButton)}) {
         widget->setProperty("trackId", strip.trackIndex);
-        widget->installEventFilter(mixerStripWatcher_);
+        widget->installEventFilter(mixerStripWatcher_.get());
     }
 }
 
