@@ -12,10 +12,13 @@
 #include "ui/mainwindow/HotkeysDialog.h"
 #include "ui/mainwindow/MainWindowTestSupport.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QLineEdit>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +31,7 @@
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -36,6 +40,37 @@ using std::chrono::milliseconds;
 
 std::string gSkipReason;
 QString gXdotool;
+
+// Every key press and release as the program takes it off its X connection,
+// before Qt (or the application object's hook) handles it: the server's time
+// stamp and the moment it arrived here. Times are counted from here, not from
+// when xdotool was started, so a slow build (sanitizers) does not shift them.
+class KeyArrivals : public QAbstractNativeEventFilter {
+public:
+    struct Arrival {
+        bool press;
+        uint8_t keycode;
+        uint32_t serverMs;
+        EngineDouble::Clock::time_point at;
+    };
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override
+    {
+        if (eventType != "xcb_generic_event_t")
+            return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        const uint8_t kind = event->response_type & 0x7f;
+        if (kind == XCB_KEY_PRESS || kind == XCB_KEY_RELEASE) {
+            const auto* key = static_cast<const xcb_key_press_event_t*>(message);
+            arrivals.push_back({kind == XCB_KEY_PRESS, key->detail, key->time, EngineDouble::Clock::now()});
+        }
+        return false;
+    }
+
+    std::vector<Arrival> arrivals;
+};
+
+KeyArrivals gKeyArrivals;
 
 // An X server for this process only, gone when the process goes.
 class XvfbServer {
@@ -153,17 +188,46 @@ protected:
         EXPECT_EQ(result.exitCode, 0) << result.standardError.toStdString();
     }
 
-    // Holds `keys` (xdotool's names, "ctrl+space") for `holdMs` with the
-    // event loop running, lets them go and lets the release arrive. Returns
-    // the moment the press was sent.
+    // Holds `keys` (xdotool's names, "ctrl+space") for `holdMs` and lets
+    // them go, with the event loop running; returns once the release has
+    // arrived. One xdotool run presses, waits and releases, so the hold is
+    // `holdMs` of the server's time however slowly this process runs.
+    // Returns the moment the chord's last key arrived here.
     EngineDouble::Clock::time_point hold(const QString& keys, int holdMs)
     {
-        const auto pressedAt = EngineDouble::Clock::now();
-        xdotool({"keydown", keys});
-        QTest::qWait(holdMs);
-        xdotool({"keyup", keys});
-        QTest::qWait(150);
-        return pressedAt;
+        const size_t first = gKeyArrivals.arrivals.size();
+        QProcess typist;
+        typist.start(gXdotool, {"keydown", keys, "sleep", QString::number(holdMs / 1000.0), "keyup", keys});
+        EXPECT_TRUE(QTest::qWaitFor([&typist] { return typist.state() == QProcess::NotRunning; }, holdMs + 10000));
+        EXPECT_EQ(typist.exitCode(), 0) << typist.readAllStandardError().toStdString();
+        // The chord's last key is the n-th distinct key pressed; its release
+        // (not an automatic repeat's) comes at least `holdMs` after its press.
+        const size_t chordKeys = static_cast<size_t>(keys.count('+')) + 1;
+        const KeyArrivals::Arrival* mainPress = nullptr;
+        bool released = false;
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                std::vector<uint8_t> pressed;
+                mainPress = nullptr;
+                released = false;
+                const auto& arrivals = gKeyArrivals.arrivals;
+                for (size_t index = first; index < arrivals.size(); ++index) {
+                    const KeyArrivals::Arrival& arrival = arrivals[index];
+                    if (mainPress == nullptr && arrival.press &&
+                        std::find(pressed.begin(), pressed.end(), arrival.keycode) == pressed.end()) {
+                        pressed.push_back(arrival.keycode);
+                        if (pressed.size() == chordKeys)
+                            mainPress = &arrival;
+                    } else if (mainPress != nullptr && !arrival.press && arrival.keycode == mainPress->keycode &&
+                               arrival.serverMs - mainPress->serverMs + 1 >= static_cast<uint32_t>(holdMs)) {
+                        released = true;
+                    }
+                }
+                return released;
+            },
+            5000))
+            << keys.toStdString() << " was not seen pressed and released";
+        return mainPress != nullptr ? mainPress->at : EngineDouble::Clock::now();
     }
 
     static long long msBetween(EngineDouble::Clock::time_point from, EngineDouble::Clock::time_point to)
@@ -238,8 +302,8 @@ TEST_F(HotkeysX11Test, SceneFieldTypesSpacesAndLetters)
     EXPECT_FALSE(scene->text().isEmpty());
     EXPECT_TRUE(scene->text().trimmed().isEmpty()) << scene->text().toStdString();
     xdotool({"key", "s", "c"});
-    QTest::qWait(150);
-    EXPECT_TRUE(scene->text().endsWith("sc")) << scene->text().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([scene] { return scene->text().endsWith("sc"); }, 5000))
+        << scene->text().toStdString();
     QTest::qWait(300);
     EXPECT_EQ(starts(), 0u);
     EXPECT_TRUE(engine().callsOf({"enableSlate", "setSlate", "setCom"}).empty());
@@ -250,13 +314,11 @@ TEST_F(HotkeysX11Test, SlateKeysEndOnRelease)
 {
     MainWindow& window = makeActiveWindow();
     xdotool({"keydown", "shift+s"});
-    QTest::qWait(400);
-    EXPECT_TRUE(window.isMonitorSlateActive());
+    EXPECT_TRUE(QTest::qWaitFor([&window] { return window.isMonitorSlateActive(); }, 5000));
+    // The server keeps the order: Shift goes up before S.
     xdotool({"keyup", "shift"});
-    QTest::qWait(100);
     xdotool({"keyup", "s"});
-    QTest::qWait(150);
-    EXPECT_FALSE(window.isMonitorSlateActive());
+    EXPECT_TRUE(QTest::qWaitFor([&window] { return !window.isMonitorSlateActive(); }, 5000));
     hold("c", 400);
     EXPECT_FALSE(window.isComActive());
     EXPECT_EQ(engine().callsOf({"enableSlate", "setSlate", "setCom"}),
@@ -303,7 +365,9 @@ int main(int argc, char** argv)
     int result = 0;
     {
         TonvaleApplication app(argc, argv);
+        app.installNativeEventFilter(&gKeyArrivals);
         result = RUN_ALL_TESTS();
+        app.removeNativeEventFilter(&gKeyArrivals);
     }
     server.stop();
     return result;

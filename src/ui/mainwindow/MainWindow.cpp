@@ -13,6 +13,7 @@
 #include "ui/tools/MetadataManagerWindow.h"
 #include "ui/tools/TcAccuracyTestDialog.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QMessageBox>
 #include <QTimer>
@@ -287,6 +288,11 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 MainWindow::~MainWindow()
 {
+    // Typing still open in a field ends while the window is whole: its
+    // editing-finished handler stores it here, not from the QWidget
+    // destructor into a window that is half gone.
+    if (QWidget* focus = QApplication::focusWidget(); focus != nullptr && isAncestorOf(focus))
+        focus->clearFocus();
     for (size_t index = 0; index < mixerStrips_.size(); ++index)
         config()->setInt("fader." + std::to_string(index), mixerStrips_[index].fader->value());
     config()->setInt("window.x", pos().x());

@@ -360,6 +360,10 @@ private:
     // apart so any slate release can end it.
     bool monitorSlateActive_ = false;
     bool comActive_ = false;
+    // The receiver of the application's focus signal. A member goes before
+    // the QWidget destructor clears the focus (which emits that signal), so
+    // the signal never reaches a window that is half destroyed.
+    QObject focusGateContext_;
 
     // ---- Take fields, tool launchers and routing (MainWindowFields.cpp, MainWindowRouting.cpp) ----
 public:
@@ -383,6 +387,8 @@ public:
     MetadataManagerWindow* metadataManagerWindow() const { return metadataManager_; }
     // Tests: the window as it runs when its engine could not be made.
     void dropEngineForTest();
+    // Tests: which tracks a Cantarem fader drives, in place of the controller manager's answer.
+    void setCantaremTrackCheckForTest(std::function<bool(int)> check) { cantaremTrackCheck_ = std::move(check); }
 
 private:
     void setupMetadataFields();
@@ -391,6 +397,17 @@ private:
     // Opens the small dark dialog of the project and sound-roll fields; false when cancelled.
     bool askFieldText(const QString& title, const QString& prompt, const QString& placeholder, QString& text);
     void storeText(const char* key, const QString& text);
+    // Marks a new mixer strip's fader, gain label and track button and
+    // watches them: Ctrl-click on the gain label gives 0.0 dB, a right click
+    // on the track button picks its colour, and the mouse cannot move a
+    // fader that a Cantarem drives.
+    void watchMixerStrip(const MixerStrip& strip);
+    bool handleMixerStripEvent(QObject* watched, QEvent* event);
+    bool isTrackDrivenByCantarem(int track) const;
+    // Owned here, not by the QObject tree: it goes with the window's members,
+    // before the QWidget destructor deletes the strips (and sends them events).
+    std::unique_ptr<QObject> mixerStripWatcher_;
+    std::function<bool(int)> cantaremTrackCheck_;
     void showKeptWindow(QWidget* window);
     void applyInputMatrixLive(const class InputMatrixDialog& dialog);
     void applyInputMatrixAccepted(const class InputMatrixDialog& dialog);

@@ -2,11 +2,15 @@
 // the configuration at once, so a crash or a restart keeps what was typed.
 #include "ui/mainwindow/MainWindow.h"
 
+#include "ui/mainwindow/FaderSlider.h"
+
+#include "controllers/MidiControllerManager.h"
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QColorDialog>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -17,6 +21,20 @@
 #include <QVBoxLayout>
 
 namespace {
+
+// Hands the events of the widgets it watches to a function of the window.
+class EventHook : public QObject {
+public:
+    explicit EventHook(std::function<bool(QObject*, QEvent*)> handle)
+        : handle_(std::move(handle))
+    {
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override { return handle_(watched, event); }
+
+private:
+    std::function<bool(QObject*, QEvent*)> handle_;
+};
 
 constexpr const char* kFirstTake = "01";
 constexpr const char* kDefaultSoundRoll = "001";
@@ -196,4 +214,64 @@ void MainWindow::onSoundRollFieldClicked()
         roll = kDefaultSoundRoll;
     soundRollEdit_->setText(roll);
     storeText("metadata.soundroll", roll);
+}
+
+void MainWindow::watchMixerStrip(const MixerStrip& strip)
+{
+    if (!mixerStripWatcher_)
+        mixerStripWatcher_ = std::make_unique<EventHook>([this](QObject* watched, QEvent* event) {
+            return handleMixerStripEvent(watched, event);
+        });
+    strip.fader->setProperty("isMixerFader", true);
+    strip.gainLabel->setProperty("isGainLabel", true);
+    strip.trackButton->setProperty("isMixerTrack", true);
+    for (QWidget* widget : {static_cast<QWidget*>(strip.fader), static_cast<QWidget*>(strip.gainLabel),
+                            static_cast<QWidget*>(strip.trackButton)}) {
+        widget->setProperty("trackId", strip.trackIndex);
+        widget->installEventFilter(mixerStripWatcher_.get());
+    }
+}
+
+bool MainWindow::isTrackDrivenByCantarem(int track) const
+{
+    if (cantaremTrackCheck_)
+        return cantaremTrackCheck_(track);
+    return controllerManager_ && controllerManager_->isTrackMappedToCantarem(track);
+}
+
+bool MainWindow::handleMixerStripEvent(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick && type != QEvent::Wheel)
+        return false;
+    const QVariant trackId = watched->property("trackId");
+    if (!trackId.isValid())
+        return false;
+    const int track = trackId.toInt();
+    const bool knownStrip = track >= 0 && static_cast<size_t>(track) < mixerStrips_.size();
+
+    // The hardware fader owns the level: a mouse move would fight its motor.
+    if (watched->property("isMixerFader").toBool())
+        return isTrackDrivenByCantarem(track);
+    if (type == QEvent::Wheel)
+        return false;
+
+    const auto* press = static_cast<QMouseEvent*>(event);
+    if (watched->property("isGainLabel").toBool() && press->modifiers().testFlag(Qt::ControlModifier)) {
+        if (knownStrip)
+            mixerStrips_[static_cast<size_t>(track)].fader->setValue(0);
+        return true;
+    }
+    if (watched->property("isMixerTrack").toBool() && press->button() == Qt::RightButton && knownStrip) {
+        MixerStrip& strip = mixerStrips_[static_cast<size_t>(track)];
+        const QColor colour =
+            QColorDialog::getColor(strip.color, this, QString("Select Color for Track %1").arg(track + 1));
+        if (colour.isValid()) {
+            setStripColour(strip, colour);
+            config()->setString("track.color." + std::to_string(track), colour.name().toStdString());
+            config()->saveConfig("");
+        }
+        return true;
+    }
+    return false;
 }

@@ -229,6 +229,10 @@ void MainWindow::onPlaybackRouting()
 
 void MainWindow::onSaveLoadConfig()
 {
+    if (!engine_) {
+        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
+        return;
+    }
     ConfigSnapshotDialog dialog(engine_.get(), this);
     dialog.exec();
 }

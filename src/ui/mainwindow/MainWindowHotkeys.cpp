@@ -120,7 +120,7 @@ void MainWindow::setupConfigurableHotkeys()
     for (size_t index = 0; index < armShortcuts_.size(); ++index)
         connect(armShortcuts_[index], &QShortcut::activated, this,
                 [this, index] { onArmTrackHotkey(static_cast<int>(index)); });
-    connect(qApp, &QApplication::focusChanged, this, &MainWindow::updateTransportShortcutsForTextFocus);
+    connect(qApp, &QApplication::focusChanged, &focusGateContext_, [this] { updateTransportShortcutsForTextFocus(); });
     updateTransportShortcutsForTextFocus();
 }
 

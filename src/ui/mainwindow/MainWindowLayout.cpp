@@ -490,6 +490,7 @@ void MainWindow::createMixerFader(int index, const QString& name)
     connect(strip.fader, &QSlider::valueChanged, this,
             [this, index](int tenthsDb) { onFaderValueChanged(index, tenthsDb); });
     mixerStripsLayout_->addWidget(strip.stripWidget);
+    watchMixerStrip(strip);
     mixerStrips_.push_back(strip);
 }
 

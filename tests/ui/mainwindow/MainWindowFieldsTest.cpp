@@ -4,8 +4,14 @@
 
 #include "MainWindowTestSupport.h"
 
+#include "ui/mainwindow/FaderSlider.h"
+#include "ui/tools/ModalAnswerer.h"
+
 #include <QApplication>
 #include <QCheckBox>
+#include <QColorDialog>
+#include <QLabel>
+#include <QWheelEvent>
 #include <QDialog>
 #include <QDir>
 #include <QLineEdit>
@@ -217,6 +223,74 @@ TEST_F(MainWindowFieldsTest, ProjectAndRollDialogsTrimAndStore)
     EXPECT_EQ(storedValue("metadata.soundroll"), "001");
     EXPECT_EQ(dialogsAnswered_, 5);
     EXPECT_TRUE(window.projectField()->isReadOnly());
+}
+
+// The mixer strips' mouse gestures: Ctrl-click on a gain label is 0.0 dB, a
+// right click on the track button picks and stores its colour, and a fader
+// that a Cantarem drives cannot be moved with the mouse.
+TEST_F(MainWindowFieldsTest, StripGesturesResetGainPickColourAndSpareCantaremFaders)
+{
+    seed({{"track.count", 4}});
+    MainWindow& window = makeActiveWindow();
+    ASSERT_GE(window.mixerStrips().size(), 4u);
+    const MainWindow::MixerStrip& first = window.mixerStrips()[0];
+
+    first.fader->setValue(-150);
+    QTest::mouseClick(first.gainLabel, Qt::LeftButton);
+    EXPECT_EQ(first.fader->value(), -150) << "a plain click is no reset";
+    QTest::mouseClick(first.gainLabel, Qt::LeftButton, Qt::ControlModifier);
+    EXPECT_EQ(first.fader->value(), 0);
+    EXPECT_EQ(first.gainLabel->text(), "0.0 dB");
+
+    QString colourTitle;
+    bool chooseColour = true;
+    ModalAnswerer colours([&colourTitle, &chooseColour](QWidget* modal) {
+        auto* dialog = qobject_cast<QColorDialog*>(modal);
+        if (dialog == nullptr) {
+            modal->close();
+            return;
+        }
+        colourTitle = dialog->windowTitle();
+        if (!chooseColour) {
+            dialog->reject();
+            return;
+        }
+        dialog->setCurrentColor(QColor("#aa3355"));
+        dialog->accept();
+    });
+    const MainWindow::MixerStrip& third = window.mixerStrips()[2];
+    QTest::mouseClick(third.trackButton, Qt::RightButton);
+    EXPECT_EQ(colours.modalCount(), 1);
+    EXPECT_EQ(colourTitle, "Select Color for Track 3");
+    EXPECT_EQ(window.mixerStrips()[2].color, QColor("#aa3355"));
+    EXPECT_TRUE(third.trackButton->styleSheet().contains("#aa3355"));
+    EXPECT_EQ(storedValue("track.color.2"), "#aa3355");
+    chooseColour = false;
+    QTest::mouseClick(third.trackButton, Qt::RightButton);
+    EXPECT_EQ(colours.modalCount(), 2);
+    EXPECT_EQ(window.mixerStrips()[2].color, QColor("#aa3355"));
+    EXPECT_EQ(storedValue("track.color.2"), "#aa3355");
+
+    // Track 2 is on a Cantarem fader; track 1 is not.
+    window.setCantaremTrackCheckForTest([](int track) { return track == 1; });
+    const auto wheel = [](FaderSlider* fader) {
+        const QPointF centre(fader->width() / 2.0, fader->height() / 2.0);
+        QWheelEvent turn(centre, fader->mapToGlobal(centre), QPoint(), QPoint(0, 120), Qt::NoButton,
+                         Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(fader, &turn);
+    };
+    for (size_t strip : {0u, 1u}) {
+        SCOPED_TRACE(strip);
+        FaderSlider* fader = window.mixerStrips()[strip].fader;
+        fader->setValue(-200);
+        wheel(fader);
+        QTest::mousePress(fader, Qt::LeftButton, Qt::NoModifier, QPoint(fader->width() / 2, 2));
+        QTest::mouseRelease(fader, Qt::LeftButton, Qt::NoModifier, QPoint(fader->width() / 2, 2));
+        if (strip == 1)
+            EXPECT_EQ(fader->value(), -200);
+        else
+            EXPECT_NE(fader->value(), -200);
+    }
 }
 
 } // namespace
