@@ -340,23 +340,5 @@ void MainWindow::onMediaSettings() { debugLog("Media Settings requested"); }
 void MainWindow::onFormatExternalDrive() { debugLog("Format External Drive requested"); }
 void MainWindow::onRecoverRecordings() { debugLog("Recover Recordings requested"); }
 
-void MainWindow::updateMeters()
-{
-    if (!engine_)
-        return;
-    for (size_t track = 0; track < trackRows_.size(); ++track)
-        trackRows_[track].meter->setLevel(engine_->getTrackPeakLevel(static_cast<int>(track)));
-    if (mixMeter_ != nullptr)
-        mixMeter_->setLevel(engine_->getMainPeakLevel());
-}
-
-void MainWindow::updateAutomixIndicators() {}
 void MainWindow::updateDriveStatus() {}
 void MainWindow::syncFadersToController() {}
-
-void MainWindow::updateAutomixUiState()
-{
-    if (automixAction_ == nullptr)
-        return;
-    automixAction_->setEnabled(!ConfigManager::getInstance()->getBool("audio.bitbucketMode", false));
-}

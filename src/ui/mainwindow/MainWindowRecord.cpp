@@ -274,6 +274,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (handleMetadataFieldPress(watched, event))
         return true;
+    if (handleStripEvent(watched, event))
+        return true;
     if (watched == recordStopButton_ && recordStopButton_ != nullptr) {
         if (recordStopEventCount_++ % 100 == 0)
             debugLog("eventFilter: recordStopButton event type=" + std::to_string(static_cast<int>(event->type())));
