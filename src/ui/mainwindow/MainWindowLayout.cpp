@@ -44,8 +44,11 @@ void saveBool(const char* key, bool value)
     config()->saveConfig("");
 }
 
+// One labelled field. The edit grows from `minimumWidth` to 1.5 x `width`;
+// the small minimum lets the narrowest window (1024 pixels) keep every
+// label whole, the edit scrolling its text instead.
 QWidget* createMetadataField(QWidget* parent, const QString& label, QLineEdit*& edit, const QString& placeholder,
-                             int width)
+                             int width, int minimumWidth)
 {
     auto* field = new QWidget(parent);
     auto* layout = new QHBoxLayout(field);
@@ -57,7 +60,7 @@ QWidget* createMetadataField(QWidget* parent, const QString& label, QLineEdit*& 
     edit->setPlaceholderText(placeholder);
     edit->setMinimumHeight(24);
     edit->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    edit->setMinimumWidth(width);
+    edit->setMinimumWidth(minimumWidth);
     edit->setMaximumWidth(static_cast<int>(width * 1.5));
     layout->addWidget(text);
     layout->addWidget(edit, 1);
@@ -229,8 +232,8 @@ QWidget* MainWindow::buildControlBar()
     auto* firstRow = new QHBoxLayout;
     firstRow->setContentsMargins(0, 0, 0, 0);
     firstRow->setSpacing(10);
-    firstRow->addWidget(createMetadataField(metadataGroup_, "Project:", projectEdit_, "Click to set", 120), 1);
-    firstRow->addWidget(createMetadataField(metadataGroup_, "Sound Roll:", soundRollEdit_, "Click to set", 120), 1);
+    firstRow->addWidget(createMetadataField(metadataGroup_, "Project:", projectEdit_, "Click to set", 120, 60), 1);
+    firstRow->addWidget(createMetadataField(metadataGroup_, "Sound Roll:", soundRollEdit_, "Click to set", 120, 40), 1);
     for (auto [edit, type] : {std::pair{projectEdit_, "project"}, std::pair{soundRollEdit_, "soundroll"}}) {
         edit->setReadOnly(true);
         edit->setCursor(Qt::PointingHandCursor);
@@ -250,14 +253,13 @@ QWidget* MainWindow::buildControlBar()
     sceneButton_->setFocusPolicy(Qt::NoFocus);
     sceneEdit_ = new QLineEdit(sceneItem);
     sceneEdit_->setPlaceholderText("e.g., Scene01");
-    sceneEdit_->setMinimumWidth(60);
     sceneEdit_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    sceneEdit_->setFixedWidth(100);
+    sceneEdit_->setMinimumWidth(45);
     sceneEdit_->setMaximumWidth(150);
     sceneLayout->addWidget(sceneButton_);
     sceneLayout->addWidget(sceneEdit_, 1);
     firstRow->addWidget(sceneItem, 1);
-    firstRow->addWidget(createMetadataField(metadataGroup_, "Take:", takeEdit_, "e.g., 01", 80), 1);
+    firstRow->addWidget(createMetadataField(metadataGroup_, "Take:", takeEdit_, "e.g., 01", 80, 35), 1);
     groupLayout->addLayout(firstRow);
 
     auto* secondRow = new QHBoxLayout;
