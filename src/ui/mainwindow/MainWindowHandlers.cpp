@@ -216,7 +216,7 @@ void MainWindow::onAuxSends()
         showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
         return;
     }
-    const int trackCount = trackRows_.empty() ? 8 : static_cast<int>(trackRows_.size());
+    const int trackCount = shownTrackCount_ < 1 ? 8 : shownTrackCount_;
     AuxSendsDialog dialog(engine_.get(), trackCount, engine_->getAvailableOutputChannels(), this);
     dialog.exec();
 }

@@ -402,6 +402,8 @@ TEST_F(MainWindowRowsTest, StripClicksResetFadersPickColoursAndLockCantaremFader
     EXPECT_EQ(strip(1).fader->value(), 0);
     EXPECT_EQ(strip(1).gainLabel->text(), QString("0.0 dB"));
     EXPECT_NEAR(window.engine()->getTargetTrackGain(1), 1.0f, 1e-6f);
+    QTest::mouseClick(strip(0).gainLabel, Qt::RightButton, Qt::ControlModifier);
+    EXPECT_EQ(strip(0).fader->value(), 0) << "any button with Ctrl";
 
     // A fader a Cantarem 2 drives takes neither wheel nor press.
     const auto wheel = [](QWidget* target) {
