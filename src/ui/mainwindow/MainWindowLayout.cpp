@@ -358,7 +358,7 @@ QWidget* MainWindow::buildMixRow()
     layout->addWidget(indent);
     layout->addWidget(mixLabel_);
     layout->addSpacing(8);
-    layout->addWidget(mixMeter_);
+    layout->addWidget(mixMeter_, 1);
     layout->addStretch();
     return row;
 }
@@ -560,7 +560,7 @@ void MainWindow::updateTrackListScaling()
 {
     if (trackScrollArea_ == nullptr || trackRows_.empty())
         return;
-    const int rows = std::max(shownTrackCount_, 1);
+    const int rows = static_cast<int>(trackRows_.size());
     const int perColumn = rows <= kTracksPerColumn ? rows : (rows + 1) / 2;
     QWidget* viewport = trackScrollArea_->viewport();
     const int height = viewport != nullptr ? viewport->height() : 0;

@@ -95,8 +95,10 @@ void MainWindow::updateTimecode()
     if (framerateLabel_ != nullptr) {
         const double rate = engine_->getDetectedFramerate();
         framerateLabel_->setText(framerateBadgeText(rate, timecode.dropFrame));
-        framerateLabel_->setStyleSheet(rate > 0.0 && engine_->isFramerateForced() ? kForcedRateStyle
-                                                                                  : kDetectedRateStyle);
+        // Set only on a change: a new sheet repolishes the badge.
+        const QString style = rate > 0.0 && engine_->isFramerateForced() ? kForcedRateStyle : kDetectedRateStyle;
+        if (framerateLabel_->styleSheet() != style)
+            framerateLabel_->setStyleSheet(style);
     }
 }
 
@@ -136,13 +138,14 @@ void MainWindow::updateAutomixIndicators()
         const TrackRow& row = trackRows_[track];
         if (row.automixShareLabel == nullptr)
             continue;
-        if (row.automixGroup < 1) {
-            row.automixShareLabel->clear();
-            continue;
-        }
-        const AutomixShareText share = automixShareText(automixer->getTrackNOMContribution(static_cast<int>(track)));
-        row.automixShareLabel->setText(share.text);
-        if (!share.styleSheet.isEmpty())
+        const AutomixShareText share = row.automixGroup < 1
+                                           ? AutomixShareText{}
+                                           : automixShareText(automixer->getTrackNOMContribution(static_cast<int>(track)));
+        // Twenty times a second: a label is touched only when it changes,
+        // since every new text or sheet lays the row out again.
+        if (row.automixShareLabel->text() != share.text)
+            row.automixShareLabel->setText(share.text);
+        if (!share.styleSheet.isEmpty() && row.automixShareLabel->styleSheet() != share.styleSheet)
             row.automixShareLabel->setStyleSheet(share.styleSheet);
     }
 }

@@ -218,7 +218,7 @@ void MainWindow::createTrackWidget(int index, const QString& name)
     layout->addWidget(row.armButton);
     layout->addWidget(row.automixButton);
     layout->addWidget(row.automixShareLabel);
-    layout->addWidget(row.meter);
+    layout->addWidget(row.meter, 1);
     layout->addStretch();
 
     // Handlers find their row by index: the vector may grow and move.
@@ -535,8 +535,11 @@ void MainWindow::applyAutoFitLayout(bool on)
             meter->setMaximumWidth(QWIDGETSIZE_MAX);
             meter->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         } else {
-            meter->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-            meter->setFixedWidth(400);
+            // 400 pixels where they fit; two columns of 24 tracks in the
+            // narrowest window get less rather than running off its edge.
+            meter->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+            meter->setMinimumWidth(100);
+            meter->setMaximumWidth(400);
         }
     }
     updateTrackListScaling();

@@ -4,6 +4,8 @@
 
 #include "MainWindowTestSupport.h"
 
+#include "ui/mainwindow/MeterWidget.h"
+
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -57,6 +59,35 @@ TEST_F(MainWindowTest, NarrowestWindowClipsNoMetadataLabelNorTheSlateButton)
         }
     }
     EXPECT_EQ(buttonsSeen, 3);
+}
+
+// 24 tracks in two columns at 1024 pixels: every row's meter ends inside
+// the window.
+TEST_F(MainWindowTest, NarrowestWindowShowsBothTrackColumnsWhole)
+{
+    std::vector<std::pair<std::string, Value>> keys{{"audio.device", std::string("Virtual Interface")},
+                                                    {"window.width", 1024},
+                                                    {"window.height", 768},
+                                                    {"track.count", 24}};
+    for (int track = 0; track < 24; track += 3)
+        keys.emplace_back("arm." + std::to_string(track), true);
+    seed(keys);
+    MainWindow& window = makeWindow();
+    window.show();
+    window.resize(1024, 768);
+    QTest::qWait(200);
+    window.updateAutomixUiState();
+    audio_->renderBlocks(8, 256);
+    window.updateMeters();
+    QTest::qWait(50);
+    EXPECT_TRUE(window.grab().save("/tmp/tonvale-mainwindow-1024-24.png"));
+    for (int track : {0, 16, 23}) {
+        SCOPED_TRACE(track);
+        const MeterWidget* meter = window.trackRows()[static_cast<size_t>(track)].meter;
+        const QRect inWindow(meter->mapTo(&window, QPoint(0, 0)), meter->size());
+        EXPECT_LE(inWindow.right(), window.width() - 1);
+        EXPECT_GE(meter->width(), 100);
+    }
 }
 
 } // namespace
