@@ -2,39 +2,82 @@
 
 #include "ui/mainwindow/Theme.h"
 
+#include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QStyleOptionSlider>
 
-FaderSlider::FaderSlider(QWidget* parent)
-    : QSlider(Qt::Vertical, parent)
+FaderSlider::FaderSlider(Qt::Orientation orientation, QWidget* parent)
+    : QSlider(orientation, parent)
 {
-    setRange(kMinimumTenthsDb, kMaximumTenthsDb);
-    setValue(kMinimumTenthsDb);
-    cap_.load(findResourcePath("fader.png"));
+    // The same slider geometry on every platform: the sheet's handle sizes
+    // are what the cap is centred on.
+    if (QStyle* fusion = QStyleFactory::create("Fusion")) {
+        fusion->setParent(this);
+        setStyle(fusion);
+    }
+    loadCapImage(findResourcePath("fader.png"));
+    update();
+}
+
+FaderSlider::~FaderSlider() = default;
+
+void FaderSlider::loadCapImage(const QString& path)
+{
+    QPixmap image;
+    if (!image.load(path))
+        return;
+    capPixmap = image;
+    updateScaledCap();
+}
+
+void FaderSlider::updateScaledCap()
+{
+    if (capPixmap.isNull() || capWidth < 1 || capHeight < 1) {
+        scaledCap = QPixmap();
+        return;
+    }
+    scaledCap = capPixmap.scaled(capWidth, capHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 void FaderSlider::setCapSize(int widthPx, int heightPx)
 {
-    capSize_ = QSize(std::max(widthPx, 8), std::max(heightPx, 8));
+    capWidth = widthPx;
+    capHeight = heightPx;
+    updateScaledCap();
     update();
+}
+
+QRect FaderSlider::capRect() const
+{
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    const QRect handle = style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
+    QRect rect(0, 0, capWidth, capHeight);
+    rect.moveCenter(handle.center());
+    return rect;
+}
+
+void FaderSlider::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::RightButton) {
+        event->ignore();
+        return;
+    }
+    QSlider::mousePressEvent(event);
 }
 
 void FaderSlider::paintEvent(QPaintEvent* event)
 {
     QSlider::paintEvent(event);
-    QStyleOptionSlider option;
-    initStyleOption(&option);
-    const QRect handle = style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, this);
-    const int capWidth = std::min(capSize_.width(), width());
-    const int capHeight = std::min(capSize_.height(), std::max(height() / 3, 16));
-    const QRect capRect(width() / 2 - capWidth / 2, handle.center().y() - capHeight / 2, capWidth, capHeight);
+    if (capPixmap.isNull())
+        return;
+    if (scaledCap.size() != QSize(capWidth, capHeight))
+        updateScaledCap();
+    if (scaledCap.isNull())
+        return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    if (!cap_.isNull()) {
-        painter.drawPixmap(capRect, cap_);
-        return;
-    }
-    painter.fillRect(capRect, QColor("#8a8a8a"));
-    painter.fillRect(QRect(capRect.left(), capRect.center().y(), capRect.width(), 2), QColor("#f0f0f0"));
+    painter.drawPixmap(capRect(), scaledCap);
 }

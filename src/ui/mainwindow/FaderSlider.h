@@ -3,26 +3,36 @@
 #include <QPixmap>
 #include <QSlider>
 
-// A vertical fader in tenths of a dB (-600 to 60) whose cap is the
-// "fader.png" image drawn over the transparent handle; without the image it
-// draws a plain grey cap.
+// A motor-fader-style slider in tenths of a dB (-600 to 60). The style
+// sheet makes the slider's own handle transparent; the "fader.png" cap is
+// drawn over it, centred on the handle, scaled to the cap size. Without the
+// image only the groove shows. A right press is left to the parent (the
+// window's event filter gives strips their context actions).
 // Threads: GUI thread only.
 class FaderSlider : public QSlider {
-    Q_OBJECT
-
 public:
     static constexpr int kMinimumTenthsDb = -600;
     static constexpr int kMaximumTenthsDb = 60;
 
-    explicit FaderSlider(QWidget* parent = nullptr);
+    FaderSlider(Qt::Orientation orientation, QWidget* parent);
+    ~FaderSlider() override;
 
     void setCapSize(int widthPx, int heightPx);
-    QSize capSize() const { return capSize_; }
+    QSize capSize() const { return QSize(capWidth, capHeight); }
+    bool hasCapImage() const { return !capPixmap.isNull(); }
+    // Where the cap goes: the cap size centred on the style's handle.
+    QRect capRect() const;
 
 protected:
+    void mousePressEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QPixmap cap_;
-    QSize capSize_{24, 62};
+    void loadCapImage(const QString& path);
+    void updateScaledCap();
+
+    QPixmap capPixmap;
+    QPixmap scaledCap;
+    int capWidth = 40;
+    int capHeight = 70;
 };

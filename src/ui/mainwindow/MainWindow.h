@@ -488,10 +488,50 @@ private:
     ControllerSlate controllerSlate_ = ControllerSlate::None;
     bool shift1Held_ = false;
     bool shift2Held_ = false;
+    // ---- Rows, strips, meters and timecode (MainWindowStrips.cpp, MainWindowMeters.cpp) ----
+public:
+    // "automix." N as a group 0 to 4: empty, "no", "false" and text that is
+    // no number give 0, "yes" and "true" 1, numbers are clamped.
+    static int readAutomixGroupFromConfig(int track);
+    static QString automixButtonStyle(int group);
+    static void applyAutomixButtonAppearance(QToolButton* button, int group);
+    // The share readout of a track in an automix group; an empty style
+    // means the label keeps the one it has.
+    struct AutomixShareText {
+        QString text;
+        QString styleSheet;
+    };
+    static AutomixShareText automixShareText(float share);
+    // A fader value (tenths of a dB) as a hardware fader position, 0 to 16383.
+    static int faderHardwarePosition(int tenthsDb);
+    // The linear gain of a fader value: 0 at -59.0 dB and below.
+    static float faderGain(int tenthsDb);
+
+    int shownTrackCount() const { return shownTrackCount_; }
+    void rebuildTracksForTest(int count, const std::vector<std::string>& names) { rebuildTracksAndMixer(count, names); }
+    QTimer* configSaveTimer() const { return configSaveTimer_; }
+    MeterWidget* mixMeter() const { return mixMeter_; }
+    QAction* automixAction() const { return automixAction_; }
+    void updateTrackMeters();
+    // The frame-rate menu at the badge; `position` in the badge's coordinates.
+    void onFramerateContextMenu(const QPoint& position);
+
+private:
+    void onArmToggled(int track, bool armed);
+    void onAutomixButtonClicked(int track);
+    void showStripName(int track, const QString& name);
+    void onChannelStripRequested(int track);
+    void onPflToggled(int track, bool on);
+    // The gain label and the engine gain of a fader value.
+    void applyFaderGainAndLabel(int track, int tenthsDb);
+
+    int shownTrackCount_ = 8;
 };
 
-// The name a mixer strip shows: the track name with blanks trimmed, or the
-// track number when nothing is left.
+// The name a mixer strip shows: names of up to 8 characters as they are,
+// longer ones cut to 7 and "…", or a first word and initials.
+QString shortStripName(const QString& name);
+// The strip label: shortStripName, or the track number for a blank name.
 QString shortStripName(const QString& name, int number);
 
 // The frame-rate badge's text for a rate (0 or less: none detected).

@@ -215,7 +215,7 @@ void MainWindow::onAuxSends()
         showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
         return;
     }
-    const int trackCount = trackRows_.empty() ? 8 : static_cast<int>(trackRows_.size());
+    const int trackCount = shownTrackCount_ < 1 ? 8 : shownTrackCount_;
     AuxSendsDialog dialog(engine_.get(), trackCount, engine_->getAvailableOutputChannels(), this);
     dialog.exec();
 }
@@ -329,21 +329,3 @@ void MainWindow::onFileServer()
     dialog.exec();
 }
 
-void MainWindow::updateMeters()
-{
-    if (!engine_)
-        return;
-    for (size_t track = 0; track < trackRows_.size(); ++track)
-        trackRows_[track].meter->setLevel(engine_->getTrackPeakLevel(static_cast<int>(track)));
-    if (mixMeter_ != nullptr)
-        mixMeter_->setLevel(engine_->getMainPeakLevel());
-}
-
-void MainWindow::updateAutomixIndicators() {}
-
-void MainWindow::updateAutomixUiState()
-{
-    if (automixAction_ == nullptr)
-        return;
-    automixAction_->setEnabled(!ConfigManager::getInstance()->getBool("audio.bitbucketMode", false));
-}

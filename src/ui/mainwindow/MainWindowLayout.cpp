@@ -32,10 +32,6 @@ constexpr int kInitialTracks = 8;
 constexpr int kTracksPerColumn = 16;
 constexpr int kMaxTracks = 32;
 constexpr int kFittingRetries = 4;
-constexpr int kMinusInfinityTenthsDb = -590;
-
-const char* const kRowIdleStyle = "#252525";
-const char* const kRowArmedStyle = "#2d352d";
 
 ConfigManager* config()
 {
@@ -48,23 +44,11 @@ void saveBool(const char* key, bool value)
     config()->saveConfig("");
 }
 
-QString rowStyle(bool armed)
-{
-    return QString("QWidget#trackRow { background-color: %1; border-radius: 4px; }")
-        .arg(armed ? kRowArmedStyle : kRowIdleStyle);
-}
-
-QString trackButtonStyle(const QColor& colour)
-{
-    // No padding: the window sheet's button padding would clip the number
-    // on a strip button only 16 pixels high.
-    return QString("QPushButton { background-color: %1; border: 1px solid #555; border-radius: 3px; padding: 0px; }"
-                   "QPushButton:hover { border: 1px solid #888; }")
-        .arg(colour.name());
-}
-
+// One labelled field. The edit grows from `minimumWidth` to 1.5 x `width`;
+// the small minimum lets the narrowest window (1024 pixels) keep every
+// label whole, the edit scrolling its text instead.
 QWidget* createMetadataField(QWidget* parent, const QString& label, QLineEdit*& edit, const QString& placeholder,
-                             int width)
+                             int width, int minimumWidth)
 {
     auto* field = new QWidget(parent);
     auto* layout = new QHBoxLayout(field);
@@ -76,7 +60,7 @@ QWidget* createMetadataField(QWidget* parent, const QString& label, QLineEdit*& 
     edit->setPlaceholderText(placeholder);
     edit->setMinimumHeight(24);
     edit->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    edit->setMinimumWidth(width);
+    edit->setMinimumWidth(minimumWidth);
     edit->setMaximumWidth(static_cast<int>(width * 1.5));
     layout->addWidget(text);
     layout->addWidget(edit, 1);
@@ -84,12 +68,6 @@ QWidget* createMetadataField(QWidget* parent, const QString& label, QLineEdit*& 
 }
 
 } // namespace
-
-QString shortStripName(const QString& name, int number)
-{
-    const QString trimmed = name.trimmed();
-    return trimmed.isEmpty() ? QString::number(number) : trimmed;
-}
 
 void MainWindow::applyDarkTheme()
 {
@@ -157,6 +135,7 @@ QWidget* MainWindow::buildControlBar()
                                        .arg("#ff3333", "#ff4444"));
     framerateLabel_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     framerateLabel_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(framerateLabel_, &QLabel::customContextMenuRequested, this, &MainWindow::onFramerateContextMenu);
 
     timecodePanel_ = new QWidget(bar);
     auto* panelLayout = new QHBoxLayout(timecodePanel_);
@@ -253,8 +232,8 @@ QWidget* MainWindow::buildControlBar()
     auto* firstRow = new QHBoxLayout;
     firstRow->setContentsMargins(0, 0, 0, 0);
     firstRow->setSpacing(10);
-    firstRow->addWidget(createMetadataField(metadataGroup_, "Project:", projectEdit_, "Click to set", 120), 1);
-    firstRow->addWidget(createMetadataField(metadataGroup_, "Sound Roll:", soundRollEdit_, "Click to set", 120), 1);
+    firstRow->addWidget(createMetadataField(metadataGroup_, "Project:", projectEdit_, "Click to set", 120, 60), 1);
+    firstRow->addWidget(createMetadataField(metadataGroup_, "Sound Roll:", soundRollEdit_, "Click to set", 120, 40), 1);
     for (auto [edit, type] : {std::pair{projectEdit_, "project"}, std::pair{soundRollEdit_, "soundroll"}}) {
         edit->setReadOnly(true);
         edit->setCursor(Qt::PointingHandCursor);
@@ -274,14 +253,13 @@ QWidget* MainWindow::buildControlBar()
     sceneButton_->setFocusPolicy(Qt::NoFocus);
     sceneEdit_ = new QLineEdit(sceneItem);
     sceneEdit_->setPlaceholderText("e.g., Scene01");
-    sceneEdit_->setMinimumWidth(60);
     sceneEdit_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    sceneEdit_->setFixedWidth(100);
+    sceneEdit_->setMinimumWidth(45);
     sceneEdit_->setMaximumWidth(150);
     sceneLayout->addWidget(sceneButton_);
     sceneLayout->addWidget(sceneEdit_, 1);
     firstRow->addWidget(sceneItem, 1);
-    firstRow->addWidget(createMetadataField(metadataGroup_, "Take:", takeEdit_, "e.g., 01", 80), 1);
+    firstRow->addWidget(createMetadataField(metadataGroup_, "Take:", takeEdit_, "e.g., 01", 80, 35), 1);
     groupLayout->addLayout(firstRow);
 
     auto* secondRow = new QHBoxLayout;
@@ -354,7 +332,7 @@ QWidget* MainWindow::buildMixRow()
     layout->addWidget(indent);
     layout->addWidget(mixLabel_);
     layout->addSpacing(8);
-    layout->addWidget(mixMeter_);
+    layout->addWidget(mixMeter_, 1);
     layout->addStretch();
     return row;
 }
@@ -412,140 +390,6 @@ void MainWindow::buildMixerPanel()
     mixerStripsWidget_->hide();
     layout->addWidget(mixerStripsWidget_, 1);
     updateMixerWatermark();
-}
-
-void MainWindow::createTrackWidget(int index, const QString& name)
-{
-    TrackRow row;
-    row.rowWidget = new QWidget(trackListWidget_);
-    row.rowWidget->setObjectName("trackRow");
-    row.rowWidget->setAttribute(Qt::WA_StyledBackground);
-    row.rowWidget->setStyleSheet(rowStyle(false));
-    auto* layout = new QHBoxLayout(row.rowWidget);
-    layout->setContentsMargins(6, 2, 6, 2);
-    layout->setSpacing(8);
-    auto* number = new QLabel(QString::number(index + 1), row.rowWidget);
-    number->setFixedWidth(22);
-    row.nameEdit = new QLineEdit(name, row.rowWidget);
-    row.nameEdit->setFixedWidth(100);
-    row.armButton = new QCheckBox("Arm", row.rowWidget);
-    row.meter = new MeterWidget(row.rowWidget);
-    row.meter->setFixedHeight(14);
-    layout->addWidget(number);
-    layout->addWidget(row.nameEdit);
-    layout->addWidget(row.armButton);
-    layout->addWidget(row.meter);
-    layout->addStretch();
-
-    connect(row.armButton, &QCheckBox::toggled, this, [this, index](bool armed) {
-        const TrackRow& armedRow = trackRows_[static_cast<size_t>(index)];
-        armedRow.meter->setArmed(armed);
-        armedRow.rowWidget->setStyleSheet(rowStyle(armed));
-        config()->setBool("arm." + std::to_string(index), armed);
-        config()->saveConfig("");
-        if (engine_)
-            engine_->setTrackArmed(index, armed);
-    });
-    connect(row.nameEdit, &QLineEdit::editingFinished, this, [this, index] {
-        const QString text = trackRows_[static_cast<size_t>(index)].nameEdit->text();
-        config()->setString("track.name." + std::to_string(index), text.toStdString());
-        config()->saveConfig("");
-        if (static_cast<size_t>(index) < mixerStrips_.size()) {
-            mixerStrips_[static_cast<size_t>(index)].nameLabel->setText(shortStripName(text, index + 1));
-            mixerStrips_[static_cast<size_t>(index)].nameLabel->setToolTip(text.trimmed());
-        }
-    });
-
-    // Both columns end in a stretch, so their rows line up from the top.
-    QVBoxLayout* column = index < kTracksPerColumn ? trackLayoutLeft_ : trackLayoutRight_;
-    if (column->count() > 0 && column->itemAt(column->count() - 1)->spacerItem())
-        column->insertWidget(column->count() - 1, row.rowWidget);
-    else
-        column->addWidget(row.rowWidget);
-    trackRows_.push_back(row);
-}
-
-void MainWindow::createMixerFader(int index, const QString& name)
-{
-    MixerStrip strip;
-    strip.trackIndex = index;
-    strip.stripWidget = new QWidget(mixerStripsWidget_);
-    auto* layout = new QVBoxLayout(strip.stripWidget);
-    layout->setContentsMargins(2, 2, 2, 2);
-    layout->setSpacing(4);
-    strip.nameLabel = new QLabel(shortStripName(name, index + 1), strip.stripWidget);
-    strip.nameLabel->setAlignment(Qt::AlignCenter);
-    strip.nameLabel->setToolTip(name.trimmed());
-    strip.nameLabel->setStyleSheet(stripNameStyle(11));
-    strip.fader = new FaderSlider(strip.stripWidget);
-    strip.gainLabel = new QLabel("-∞ dB", strip.stripWidget);
-    strip.gainLabel->setAlignment(Qt::AlignCenter);
-    strip.gainLabel->setStyleSheet(gainLabelStyle(10) + " cursor: pointer;");
-    strip.trackButton = new QPushButton(QString::number(index + 1), strip.stripWidget);
-    strip.trackButton->setStyleSheet(trackButtonStyle(strip.color));
-    layout->addWidget(strip.nameLabel);
-    layout->addWidget(strip.fader, 1, Qt::AlignHCenter);
-    layout->addWidget(strip.gainLabel);
-    layout->addWidget(strip.trackButton);
-    connect(strip.fader, &QSlider::valueChanged, this,
-            [this, index](int tenthsDb) { onFaderValueChanged(index, tenthsDb); });
-    mixerStripsLayout_->addWidget(strip.stripWidget);
-    watchMixerStrip(strip);
-    mixerStrips_.push_back(strip);
-}
-
-void MainWindow::onFaderValueChanged(int stripIndex, int tenthsDb)
-{
-    MixerStrip& strip = mixerStrips_[static_cast<size_t>(stripIndex)];
-    const double gainDb = tenthsDb / 10.0;
-    const bool silent = tenthsDb <= kMinusInfinityTenthsDb;
-    strip.gainLabel->setText(silent ? QString("-∞ dB") : QString("%1 dB").arg(gainDb, 0, 'f', 1));
-    if (engine_)
-        engine_->setTrackGain(strip.trackIndex, silent ? 0.0f : static_cast<float>(std::pow(10.0, gainDb / 20.0)));
-    config()->setInt("fader." + std::to_string(stripIndex), tenthsDb);
-    scheduleConfigSave();
-}
-
-void MainWindow::setStripColour(MixerStrip& strip, const QColor& colour)
-{
-    strip.color = colour;
-    strip.trackButton->setStyleSheet(trackButtonStyle(colour));
-}
-
-void MainWindow::rebuildTracksAndMixer(int count, const std::vector<std::string>& names)
-{
-    count = std::clamp(count, 1, kMaxTracks);
-    for (TrackRow& row : trackRows_)
-        delete row.rowWidget;
-    trackRows_.clear();
-    for (MixerStrip& strip : mixerStrips_)
-        delete strip.stripWidget;
-    mixerStrips_.clear();
-    for (int index = 0; index < count; ++index) {
-        const QString name = static_cast<size_t>(index) < names.size() ? QString::fromStdString(names[index])
-                                                                         : QString("Track %1").arg(index + 1);
-        createTrackWidget(index, name);
-        createMixerFader(index, name);
-    }
-    trackColumnRight_->setVisible(count > kTracksPerColumn);
-    const bool bitbucket = config()->getBool("audio.bitbucketMode", false);
-    if (mixMeter_ != nullptr)
-        mixMeter_->setVisible(!bitbucket);
-    if (mixLabel_ != nullptr)
-        mixLabel_->setVisible(!bitbucket);
-    for (MixerStrip& strip : mixerStrips_)
-        strip.fader->setEnabled(!bitbucket);
-    QTimer::singleShot(0, this, [this] {
-        updateTrackListScaling();
-        updateMixerFaderSizes();
-    });
-}
-
-void MainWindow::applyAutoFitLayout(bool on)
-{
-    autoFitLayout_ = on;
-    updateMixerFaderSizes();
-    updateTrackListScaling();
 }
 
 void MainWindow::setupMenus()
@@ -679,7 +523,7 @@ void MainWindow::applyWidgetStyles()
     mixerStripsWidget_->setStyleSheet("background: transparent;");
     updateMetadataGroupStyle(isRecording_);
     for (const TrackRow& row : trackRows_)
-        row.rowWidget->setStyleSheet(rowStyle(row.armButton->isChecked()));
+        row.rowWidget->setStyleSheet(trackRowStyle(row.armButton->isChecked()));
     updateTrackListScaling();
     updateMixerFaderSizes();
     updateMixerWatermark();

@@ -1,13 +1,20 @@
-// The timecode panel, refreshed with the meters on every meter tick: the
-// time of day from the engine's timecode, the running take's elapsed time
-// and the frame-rate badge.
+// What the meter timer refreshes: the mix and track meters, the timecode
+// panel (time of day from the engine's timecode, the running take's elapsed
+// time, the frame-rate badge) and the automix shares; and the badge's menu
+// that forces a frame rate.
 
 #include "ui/mainwindow/MainWindow.h"
 
-#include "engine/AudioEngineBase.h"
+#include "core/ConfigManager.h"
+#include "engine/AudioEngine_CoreAudio.h"
+#include "engine/render/AutomixEngine.h"
 #include "timecode/Timecode.h"
+#include "ui/mainwindow/MeterWidget.h"
 
+#include <QAction>
+#include <QCheckBox>
 #include <QLabel>
+#include <QMenu>
 
 #include <cmath>
 
@@ -24,6 +31,21 @@ bool near(double rate, double nominal)
 QString twoDigits(qint64 value)
 {
     return QString("%1").arg(value, 2, 10, QChar('0'));
+}
+
+struct ForcedRate {
+    const char* label;
+    double rate;
+    bool dropFrame;
+};
+
+const ForcedRate kForcedRates[] = {{"23.976", 23.976, false}, {"24", 24.0, false},          {"25", 25.0, false},
+                                   {"29.97 NDF", 29.97, false}, {"29.97 DF", 29.97, true}, {"30", 30.0, false}};
+
+AutomixEngine* automixerOf(AudioEngineBase* engine)
+{
+    auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine);
+    return coreAudio != nullptr ? coreAudio->getAutomixEngine() : nullptr;
 }
 
 } // namespace
@@ -73,7 +95,83 @@ void MainWindow::updateTimecode()
     if (framerateLabel_ != nullptr) {
         const double rate = engine_->getDetectedFramerate();
         framerateLabel_->setText(framerateBadgeText(rate, timecode.dropFrame));
-        framerateLabel_->setStyleSheet(rate > 0.0 && engine_->isFramerateForced() ? kForcedRateStyle
-                                                                                  : kDetectedRateStyle);
+        // Set only on a change: a new sheet repolishes the badge.
+        const QString style = rate > 0.0 && engine_->isFramerateForced() ? kForcedRateStyle : kDetectedRateStyle;
+        if (framerateLabel_->styleSheet() != style)
+            framerateLabel_->setStyleSheet(style);
     }
+}
+
+void MainWindow::updateMeters()
+{
+    if (!engine_)
+        return;
+    if (mixMeter_ != nullptr)
+        mixMeter_->setValue(MeterWidget::valueForPeak(engine_->getMainPeakLevel()));
+    for (size_t track = 0; track < trackRows_.size(); ++track) {
+        if (trackRows_[track].meter != nullptr)
+            trackRows_[track].meter->setValue(
+                MeterWidget::valueForPeak(engine_->getTrackPeakLevel(static_cast<int>(track))));
+    }
+}
+
+void MainWindow::updateTrackMeters()
+{
+    updateMeters();
+}
+
+MainWindow::AutomixShareText MainWindow::automixShareText(float share)
+{
+    const int percent = static_cast<int>(share * 100.0f);
+    if (percent < 1)
+        return {};
+    const char* colour = percent >= 81 ? "#4f4" : (percent >= 51 ? "#ff4" : "#888");
+    return {QString("%1%").arg(percent), QString("QLabel { color: %1; font-size: 9px; }").arg(colour)};
+}
+
+void MainWindow::updateAutomixIndicators()
+{
+    AutomixEngine* automixer = automixerOf(engine_.get());
+    if (automixer == nullptr)
+        return;
+    for (size_t track = 0; track < trackRows_.size(); ++track) {
+        const TrackRow& row = trackRows_[track];
+        if (row.automixShareLabel == nullptr)
+            continue;
+        const AutomixShareText share = row.automixGroup < 1
+                                           ? AutomixShareText{}
+                                           : automixShareText(automixer->getTrackNOMContribution(static_cast<int>(track)));
+        // Twenty times a second: a label is touched only when it changes,
+        // since every new text or sheet lays the row out again.
+        if (row.automixShareLabel->text() != share.text)
+            row.automixShareLabel->setText(share.text);
+        if (!share.styleSheet.isEmpty() && row.automixShareLabel->styleSheet() != share.styleSheet)
+            row.automixShareLabel->setStyleSheet(share.styleSheet);
+    }
+}
+
+void MainWindow::onFramerateContextMenu(const QPoint& position)
+{
+    if (!engine_ || framerateLabel_ == nullptr)
+        return;
+    QMenu menu(this);
+    menu.setStyleSheet("QMenu { background-color: #2a2a2a; color: white; } QMenu::item:selected { background-color: "
+                       "#444; }");
+    const double current = engine_->getForcedFramerate();
+    const bool forcedDropFrame = ConfigManager::getInstance()->getBool("ltc.forcedDropFrame", false);
+    for (const ForcedRate& row : kForcedRates) {
+        QAction* action = menu.addAction(row.label);
+        action->setCheckable(true);
+        const bool sameRate = std::fabs(current - row.rate) < 0.01;
+        action->setChecked(sameRate && (!near(row.rate, 29.97) || row.dropFrame == forcedDropFrame));
+        connect(action, &QAction::triggered, this, [this, row] {
+            if (!engine_)
+                return;
+            engine_->setForcedFramerate(row.rate);
+            // Saved with the next save; the next take is stamped with the flag.
+            ConfigManager::getInstance()->setFloat("ltc.forcedFramerate", static_cast<float>(row.rate));
+            ConfigManager::getInstance()->setBool("ltc.forcedDropFrame", row.dropFrame);
+        });
+    }
+    menu.exec(framerateLabel_->mapToGlobal(position));
 }

@@ -52,8 +52,8 @@ AudioEngineBase::RecordingMetadata MainWindow::metadataFromFields(bool applyStop
         if (metadata.project.empty())
             metadata.project = "Project";
     }
-    for (const TrackRow& row : trackRows_)
-        metadata.trackNames.push_back(utf8(row.nameEdit));
+    for (size_t track = 0; track < trackRows_.size() && static_cast<int>(track) < shownTrackCount_; ++track)
+        metadata.trackNames.push_back(utf8(trackRows_[track].nameEdit));
     return metadata;
 }
 

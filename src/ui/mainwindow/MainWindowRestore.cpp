@@ -91,7 +91,7 @@ void MainWindow::restoreSavedSettings()
         trackRows_[index].armButton->setChecked(armed);
         trackRows_[index].meter->setArmed(armed);
         if (engine_)
-            engine_->setTrackArmed(static_cast<int>(index), armed);
+            engine_->setTrackArmed(static_cast<int>(index), armed && static_cast<int>(index) < shownTrackCount_);
     }
 
     applyAutoFitLayout(config()->getBool("ui.autofit_layout", false));

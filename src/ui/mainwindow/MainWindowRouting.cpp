@@ -104,7 +104,7 @@ void MainWindow::applyInputMatrixLive(const InputMatrixDialog& dialog)
     const std::vector<std::string> names = dialog.getTrackNames();
     const std::vector<std::vector<std::string>> matrix = dialog.getRoutingMatrix();
     const int count = dialog.getTrackCount();
-    if (count != static_cast<int>(trackRows_.size()))
+    if (count != shownTrackCount_)
         rebuildTracksAndMixer(count, names);
 
     std::vector<std::string> inputs;
@@ -203,6 +203,8 @@ void MainWindow::onOutputMatrix()
     std::vector<std::string> names;
     std::vector<std::vector<std::string>> matrix;
     for (const TrackRow& row : trackRows_) {
+        if (static_cast<int>(names.size()) >= shownTrackCount_)
+            break;
         names.push_back(row.nameEdit != nullptr ? row.nameEdit->text().toStdString() : std::string());
         matrix.push_back(onePortList(config()->getString(key("track.output.", names.size() - 1), "")));
     }

@@ -1,29 +1,54 @@
 #include "ui/mainwindow/MeterWidget.h"
 
+#include <QLinearGradient>
 #include <QPainter>
+#include <QPainterPath>
 
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-constexpr float kFloorDb = -60.0f;
+constexpr float kFallFactor = 0.88f;
+constexpr int kMaximumSegments = 20;
 
 } // namespace
 
 MeterWidget::MeterWidget(QWidget* parent)
     : QWidget(parent)
 {
-    setMinimumSize(60, 8);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setMinimumHeight(12);
+    setMinimumWidth(100);
 }
 
-void MeterWidget::setLevel(float peakLinear)
+int MeterWidget::valueForPeak(float peak)
 {
-    peakLinear = std::clamp(peakLinear, 0.0f, 1.0f);
-    if (peakLinear == peakLinear_)
-        return;
-    peakLinear_ = peakLinear;
+    if (!(peak > 0.0f) || peak < 1e-10f)
+        return 0;
+    const float db = 20.0f * std::log10(peak);
+    if (db <= -60.0f)
+        return 0;
+    if (db >= 6.0f)
+        return kMaximumValue;
+    return static_cast<int>(1000.0 * std::pow((static_cast<double>(db) + 60.0) / 66.0, 1.5));
+}
+
+void MeterWidget::setValue(int value)
+{
+    value_ = std::clamp(value, 0, kMaximumValue);
+    const float target = static_cast<float>(value_);
+    const float old = displayedLevel_;
+    const float falling = target + (old - target) * kFallFactor;
+    displayedLevel_ = (old <= target || falling < target + 0.5f) ? target : falling;
+
+    if (value_ >= peak_) {
+        peak_ = value_;
+        peakHoldCount_ = kPeakHoldUpdates;
+    } else if (peakHoldCount_ >= 1) {
+        --peakHoldCount_;
+    } else {
+        peak_ = std::max(peak_ - kPeakFallPerUpdate, value_);
+    }
     update();
 }
 
@@ -37,28 +62,77 @@ void MeterWidget::setArmed(bool armed)
 
 void MeterWidget::setVisibleSegments(int segments)
 {
-    segments_ = std::max(segments, 1);
+    segments = std::clamp(segments, 1, kMaximumSegments);
+    if (segments == visibleSegments_)
+        return;
+    visibleSegments_ = segments;
     update();
 }
 
 void MeterWidget::paintEvent(QPaintEvent*)
 {
+    const int w = width();
+    const int h = height();
+    const int radius = h / 4;
     QPainter painter(this);
-    painter.fillRect(rect(), QColor("#111111"));
-    const float levelDb = peakLinear_ > 0.0f ? 20.0f * std::log10(peakLinear_) : kFloorDb;
-    const float fraction = std::clamp((levelDb - kFloorDb) / -kFloorDb, 0.0f, 1.0f);
-    const int lit = static_cast<int>(std::lround(fraction * static_cast<float>(segments_)));
-    const double segmentWidth = static_cast<double>(width() - 2) / segments_;
-    for (int segment = 0; segment < segments_; ++segment) {
-        const double position = static_cast<double>(segment) / segments_;
-        QColor colour = position < 0.7 ? QColor("#2e9e4a") : (position < 0.9 ? QColor("#d6a422") : QColor("#d63a2f"));
-        if (segment >= lit)
-            colour = colour.darker(400);
-        const QRectF cell(1 + segment * segmentWidth, 1, segmentWidth - 1, height() - 2);
-        painter.fillRect(cell, colour);
+    painter.setRenderHint(QPainter::Antialiasing);
+
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor("#121216"));
+    painter.drawRoundedRect(QRectF(0, 0, w, h), radius, radius);
+
+    QLinearGradient trough(0, 0, 0, h);
+    trough.setColorAt(0.0, QColor("#1c1c22"));
+    trough.setColorAt(0.5, QColor("#16161c"));
+    trough.setColorAt(1.0, QColor("#1c1c22"));
+    painter.setBrush(trough);
+    painter.drawRoundedRect(QRectF(1, 1, w - 2, h - 2), radius - 1, radius - 1);
+
+    const int fill = std::min(static_cast<int>(displayedLevel_ / 1000.0f * static_cast<float>(w - 2)), w - 2);
+    if (fill > 0) {
+        // The gradient spans the whole trough, so a short bar shows only
+        // the low colours.
+        QLinearGradient colours(1, 0, w - 1, 0);
+        if (armed_) {
+            colours.setColorAt(0.0, QColor("#00be50"));
+            colours.setColorAt(0.28, QColor("#00d23c"));
+            colours.setColorAt(0.40, QColor("#50dc00"));
+            colours.setColorAt(0.55, QColor("#e6d200"));
+            colours.setColorAt(0.70, QColor("#ffa000"));
+            colours.setColorAt(0.82, QColor("#ff3c14"));
+            colours.setColorAt(1.0, QColor("#ff1414"));
+        } else {
+            colours.setColorAt(0.0, QColor("#2a2a30"));
+            colours.setColorAt(0.5, QColor("#26262c"));
+            colours.setColorAt(1.0, QColor("#202026"));
+        }
+        const QRectF bar(1, 1, fill, h - 2);
+        painter.save();
+        QPainterPath clip;
+        clip.addRoundedRect(bar, radius - 1, radius - 1);
+        painter.setClipPath(clip);
+        painter.setPen(Qt::NoPen);
+        painter.fillRect(bar, colours);
+        if (armed_) {
+            QLinearGradient gloss(0, 1, 0, h - 1);
+            gloss.setColorAt(0.0, QColor(255, 255, 255, 70));
+            gloss.setColorAt(0.35, QColor(255, 255, 255, 15));
+            gloss.setColorAt(0.5, QColor(0, 0, 0, 0));
+            gloss.setColorAt(1.0, QColor(0, 0, 0, 30));
+            painter.fillRect(bar, gloss);
+        }
+        painter.restore();
     }
-    if (armed_) {
-        painter.setPen(QPen(QColor("#ff3b30"), 1));
-        painter.drawRect(rect().adjusted(0, 0, -1, -1));
+
+    if (armed_ && peak_ >= 1) {
+        const float fraction = static_cast<float>(peak_) / 1000.0f;
+        const int x = static_cast<int>(fraction * static_cast<float>(w - 2));
+        if (x >= 3) {
+            const QColor colour = fraction < 0.4f   ? QColor(100, 255, 120, 220)
+                                  : fraction < 0.7f ? QColor(255, 240, 60, 220)
+                                                    : QColor(255, 80, 60, 240);
+            painter.setPen(QPen(colour, 2, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+            painter.drawLine(QPointF(x + 1, 1), QPointF(x + 1, h - 2));
+        }
     }
 }

@@ -2,27 +2,45 @@
 
 #include <QWidget>
 
-// A horizontal segment meter: a peak level (linear, 0 to 1) drawn as lit
-// segments, green to amber to red; an armed track's meter has a red frame.
+// A horizontal level meter. Values run 0 to 1000 along the bar; the bar
+// jumps up at once and falls 12 % of the distance per update, and a peak
+// line is held for 30 updates (1.5 s at the window's 50 ms) before it falls
+// 12 per update. Armed it is drawn green to red with a gloss and the peak
+// line; unarmed in greys without either.
 // Threads: GUI thread only.
 class MeterWidget : public QWidget {
     Q_OBJECT
 
 public:
+    static constexpr int kMaximumValue = 1000;
+    static constexpr int kPeakHoldUpdates = 30;
+    static constexpr int kPeakFallPerUpdate = 12;
+
     explicit MeterWidget(QWidget* parent = nullptr);
 
-    void setLevel(float peakLinear);
-    float level() const { return peakLinear_; }
+    // The bar position of a linear peak (1.0 = full scale): -60 dB and below
+    // is 0, +6 dB and above 1000, stretched toward the top (0 dB is 866).
+    static int valueForPeak(float peak);
+
+    void setValue(int value);
     void setArmed(bool armed);
-    bool isArmed() const { return armed_; }
     void setVisibleSegments(int segments);
-    int visibleSegments() const { return segments_; }
+
+    int value() const { return value_; }
+    float displayedLevel() const { return displayedLevel_; }
+    int peak() const { return peak_; }
+    int peakHoldCount() const { return peakHoldCount_; }
+    bool isArmed() const { return armed_; }
+    int visibleSegments() const { return visibleSegments_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    float peakLinear_ = 0.0f;
-    bool armed_ = false;
-    int segments_ = 30;
+    int value_ = 0;
+    float displayedLevel_ = 0.0f;
+    int peak_ = 0;
+    int peakHoldCount_ = 0;
+    bool armed_ = true;
+    int visibleSegments_ = 20;
 };

@@ -128,6 +128,14 @@ QString trackNameEditStyle(int maxHeightPx)
     return "QLineEdit { font-size: 11px; min-height: 0px; padding: 1px 6px; }";
 }
 
+QString trackRowStyle(bool armed)
+{
+    // Scoped to the row itself: the same declarations unscoped would give
+    // every child of the row the row's background and bottom border.
+    return QString("QWidget#trackRow { background-color: %1; border-bottom: 1px solid #333333; border-radius: 2px; }")
+        .arg(armed ? "#2d352d" : "#252525");
+}
+
 QString findResourcePath(const QString& fileName)
 {
     const QString applicationDir = QCoreApplication::applicationDirPath();

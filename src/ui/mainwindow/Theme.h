@@ -24,6 +24,8 @@ QString gainLabelStyle(int fontSizePx);
 QString faderStyleSheet(int grooveMargin, int handleWidth, int handleHeight, int handleVerticalMargin,
                         int handleHorizontalMargin);
 QString trackNameEditStyle(int maxHeightPx);
+// A track row's background, green-tinted while the track is armed.
+QString trackRowStyle(bool armed);
 
 // The path of an image shipped with the program: beside the executable, in
 // the bundle's Resources, a few folders up (a build tree) or in the Linux

@@ -252,7 +252,7 @@ TEST_F(MainWindowHotkeysTest, TestToneSceneLetterAndArmKeys)
     EXPECT_EQ(sceneClicks.count(), 1);
     EXPECT_FALSE(window.isSlateActive());
 
-    ASSERT_EQ(window.trackRows().size(), 4u);
+    ASSERT_EQ(window.shownTrackCount(), 4);
     const auto armed = [&window] {
         std::vector<bool> result;
         for (const MainWindow::TrackRow& row : window.trackRows())

@@ -73,12 +73,12 @@ protected:
     AudioEngine_CoreAudio* coreEngine() const { return dynamic_cast<AudioEngine_CoreAudio*>(window_->engine()); }
 
     // Track 1's meter after a fresh stretch of audio, as the meter timer shows it.
-    float trackMeter(int track)
+    int trackMeter(int track)
     {
         window_->updateMeters();  // reading resets the held peak
         EXPECT_TRUE(audio_->renderBlocks(40, kBlock));
         window_->updateMeters();
-        return window_->trackRows()[static_cast<size_t>(track)].meter->level();
+        return window_->trackRows()[static_cast<size_t>(track)].meter->value();
     }
 
     std::string stored(const std::string& key) { return ConfigManager::getInstance()->getString(key, "<unset>"); }
@@ -119,10 +119,10 @@ TEST_F(MainWindowRoutingTest, LiveInputChangeReachesMeterAndKeysAtOnce)
                                            {"track.input.2", std::string("Silence")},
                                            {"track.input.3", std::string("Silence")}});
     ASSERT_NE(coreEngine(), nullptr);
-    ASSERT_EQ(window.trackRows().size(), 4u);
-    EXPECT_LT(trackMeter(0), 0.01f);
+    ASSERT_EQ(window.shownTrackCount(), 4);
+    EXPECT_EQ(trackMeter(0), 0);
 
-    float during = -1.0f;
+    int during = -1;
     whenOpen<InputMatrixDialog>([&](InputMatrixDialog& dialog) {
         auto* grid = dialog.findChild<QTableWidget*>();
         ASSERT_NE(grid, nullptr);
@@ -132,9 +132,9 @@ TEST_F(MainWindowRoutingTest, LiveInputChangeReachesMeterAndKeysAtOnce)
         dialog.reject();
     });
     action("&Routing", "Input Matrix")->trigger();
-    // -6 dBFS is 0.501 of full scale.
-    EXPECT_NEAR(during, 0.501f, 0.02f);
-    EXPECT_NEAR(trackMeter(0), 0.501f, 0.02f) << "a cancel keeps what was changed live";
+    // -6 dBFS sits at 740 of the meter's 1000.
+    EXPECT_NEAR(during, 740, 5);
+    EXPECT_NEAR(trackMeter(0), 740, 5) << "a cancel keeps what was changed live";
     EXPECT_EQ(stored("track.input.0"), "Tone 2.5 kHz -6 dB");
     EXPECT_EQ(stored("track.input.1"), "Silence");
 }
@@ -148,7 +148,7 @@ TEST_F(MainWindowRoutingTest, AcceptedTrackCountRebuildsRowsAndRoutesOutputs)
         auto* count = dialog.findChild<QSpinBox*>();
         ASSERT_NE(count, nullptr);
         count->setValue(6);
-        rowsWhileOpen = window_->trackRows().size();
+        rowsWhileOpen = static_cast<size_t>(window_->shownTrackCount());
         auto* grid = dialog.findChild<QTableWidget*>();
         ASSERT_NE(grid, nullptr);
         for (int column = 1; column < grid->columnCount(); ++column)
@@ -157,8 +157,9 @@ TEST_F(MainWindowRoutingTest, AcceptedTrackCountRebuildsRowsAndRoutesOutputs)
     });
     action("&Routing", "Input Matrix")->trigger();
     EXPECT_EQ(rowsWhileOpen, 6u) << "a live count change rebuilds the rows at once";
-    EXPECT_EQ(window.trackRows().size(), 6u);
-    EXPECT_EQ(window.mixerStrips().size(), 6u);
+    EXPECT_EQ(window.shownTrackCount(), 6);
+    EXPECT_TRUE(window.trackRows()[6].rowWidget->isHidden()) << "rows are hidden, never destroyed";
+    EXPECT_TRUE(window.mixerStrips()[6].stripWidget->isHidden());
     EXPECT_EQ(ConfigManager::getInstance()->getInt("track.count", 0), 6);
     EXPECT_EQ(stored("track.input.2"), "(None)") << "an unrouted track is stored as \"(None)\"";
     EXPECT_TRUE(logHas("Applied input routing: 6 tracks"));

@@ -1,0 +1,579 @@
+// Track rows and mixer strips: building them, showing and hiding them as
+// the track count changes (they are never destroyed), what their controls
+// do, and the strip clicks the window's event filter turns into actions.
+
+#include "ui/mainwindow/MainWindow.h"
+
+#include "controllers/MidiControllerManager.h"
+#include "core/ConfigManager.h"
+#include "core/DebugLog.h"
+#include "engine/AudioEngine_CoreAudio.h"
+#include "engine/render/AutomixEngine.h"
+#include "ui/mainwindow/FaderSlider.h"
+#include "ui/mainwindow/MeterWidget.h"
+#include "ui/mainwindow/Theme.h"
+#include "ui/mixer/ChannelStripDialog.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QColorDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kTracksPerColumn = 16;
+constexpr int kMaxShownTracks = 32;
+constexpr int kSilentBelowTenthsDb = -589; // -59.0 dB and below is silence
+constexpr int kHardwareTop = 16383;
+constexpr int kRowHeight = 26;
+constexpr int kAutomixGroups = 4;
+
+const char* const kMinusInfinity = "-∞ dB";
+
+ConfigManager* config()
+{
+    return ConfigManager::getInstance();
+}
+
+std::string key(const char* prefix, int track)
+{
+    return prefix + std::to_string(track);
+}
+
+QString trackButtonStyle(const QColor& colour)
+{
+    return QString("QPushButton { background-color: %1; border: 1px solid #555; border-radius: 3px; }"
+                   "QPushButton:hover { border: 1px solid #888; }")
+        .arg(colour.name());
+}
+
+QString pflButtonStyle()
+{
+    return QString("QPushButton {  background-color: #3a3a3a;  color: #888;  border: 1px solid #555;  "
+                   "border-radius: 3px;  font-size: %1px;  font-weight: bold;  padding: 1px 0px;}"
+                   "QPushButton:checked {  background-color: #ff0000;  color: #fff;  border: 1px solid #ff0000;}"
+                   "QPushButton:hover {  border: 1px solid #888;}")
+        .arg(9);
+}
+
+const char* automixColour(int group)
+{
+    static const char* const colours[] = {"#9B59B6", "#3a7bd5", "#34C759", "#ff8c00"};
+    return colours[group - 1];
+}
+
+QString automixTooltip(int group)
+{
+    switch (group) {
+    case 1:
+        return "Automix Purple — same color tracks share gain";
+    case 2:
+        return "Automix Blue — same color tracks share gain";
+    case 3:
+        return "Automix Green — same color tracks share gain";
+    case 4:
+        return "Automix Orange — same color tracks share gain";
+    default:
+        return "Automix off — click to assign Purple group";
+    }
+}
+
+QString gainLabelText(int tenthsDb)
+{
+    if (tenthsDb < kSilentBelowTenthsDb)
+        return kMinusInfinity;
+    return QString("%1 dB").arg(tenthsDb / 10.0, 0, 'f', 1);
+}
+
+AutomixEngine* automixerOf(AudioEngineBase* engine)
+{
+    auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine);
+    return coreAudio != nullptr ? coreAudio->getAutomixEngine() : nullptr;
+}
+
+void removeTrailingSpacer(QVBoxLayout* column)
+{
+    if (column == nullptr || column->count() == 0)
+        return;
+    QLayoutItem* last = column->itemAt(column->count() - 1);
+    if (last->spacerItem() != nullptr)
+        delete column->takeAt(column->count() - 1);
+}
+
+} // namespace
+
+QString shortStripName(const QString& name)
+{
+    const QString trimmed = name.trimmed();
+    if (trimmed.size() <= 8)
+        return trimmed;
+    const QStringList parts = trimmed.split(' ', Qt::SkipEmptyParts);
+    if (parts.size() == 1)
+        return trimmed.left(7) + QChar(0x2026);
+    QString result = parts.front().left(4);
+    for (qsizetype part = 1; part < parts.size() && result.size() < 8; ++part)
+        result += ' ' + parts[part].left(1).toUpper();
+    return result.left(8).trimmed();
+}
+
+QString shortStripName(const QString& name, int number)
+{
+    return name.trimmed().isEmpty() ? QString::number(number) : shortStripName(name);
+}
+
+int MainWindow::readAutomixGroupFromConfig(int track)
+{
+    const QString text = QString::fromStdString(config()->getString(key("automix.", track), ""));
+    if (text.isEmpty() || text == "no" || text == "false")
+        return 0;
+    if (text == "yes" || text == "true")
+        return 1;
+    bool number = false;
+    const int group = text.toInt(&number);
+    return number ? std::clamp(group, 0, kAutomixGroups) : 0;
+}
+
+QString MainWindow::automixButtonStyle(int group)
+{
+    if (group >= 1 && group <= kAutomixGroups)
+        return QString("QToolButton { background-color: %1; color: #ffffff; border: 1px solid %1; border-radius: 3px; "
+                       "padding: 1px 4px; font-size: 11px; font-weight: bold; }"
+                       "QToolButton:hover { background-color: %1; }"
+                       "QToolButton:disabled { color: #888; background-color: #1a1a1a; border-color: #444; }")
+            .arg(automixColour(group));
+    return QString("QToolButton { background-color: #2d2d2d; color: %1; border: 1px solid %2; border-radius: 3px; "
+                   "padding: 1px 4px; font-size: 11px; }"
+                   "QToolButton:hover { background-color: #3a3a3a; }"
+                   "QToolButton:disabled { color: #666; background-color: #1a1a1a; }")
+        .arg("#999999", "#444444");
+}
+
+void MainWindow::applyAutomixButtonAppearance(QToolButton* button, int group)
+{
+    if (button == nullptr)
+        return;
+    button->setText("AMix");
+    button->setToolTip(automixTooltip(group));
+    button->setStyleSheet(automixButtonStyle(group));
+}
+
+float MainWindow::faderGain(int tenthsDb)
+{
+    if (tenthsDb < kSilentBelowTenthsDb)
+        return 0.0f;
+    return static_cast<float>(std::pow(10.0, tenthsDb / 10.0 / 20.0));
+}
+
+int MainWindow::faderHardwarePosition(int tenthsDb)
+{
+    const double db = tenthsDb / 10.0;
+    const int position = static_cast<int>((db + 60.0) / 66.0 * kHardwareTop);
+    return std::clamp(position, 0, kHardwareTop);
+}
+
+void MainWindow::createTrackWidget(int index, const QString& name)
+{
+    TrackRow row;
+    row.trackIndex = index;
+    row.rowWidget = new QWidget(trackListWidget_);
+    row.rowWidget->setObjectName("trackRow");
+    row.rowWidget->setAttribute(Qt::WA_StyledBackground);
+    row.rowWidget->setFixedHeight(kRowHeight);
+    row.rowWidget->setStyleSheet(trackRowStyle(false));
+    auto* layout = new QHBoxLayout(row.rowWidget);
+    layout->setContentsMargins(0, 2, 0, 2);
+    layout->setSpacing(5);
+
+    row.nameEdit = new QLineEdit(name, row.rowWidget);
+    row.nameEdit->setFixedWidth(100);
+    row.nameEdit->setStyleSheet("QLineEdit { font-size: 11px; min-height: 0px; padding: 1px 6px; }");
+    row.armButton = new QCheckBox("Arm", row.rowWidget);
+    row.armButton->setFixedWidth(55);
+    row.automixGroup = readAutomixGroupFromConfig(index);
+    row.automixButton = new QToolButton(row.rowWidget);
+    row.automixButton->setFixedWidth(55);
+    row.automixButton->setAutoRaise(false);
+    row.automixButton->setFocusPolicy(Qt::NoFocus);
+    applyAutomixButtonAppearance(row.automixButton, row.automixGroup);
+    row.automixShareLabel = new QLabel(row.rowWidget);
+    row.automixShareLabel->setFixedWidth(35);
+    row.automixShareLabel->setStyleSheet(QString("QLabel { color: %1; font-size: 11px; }").arg("#999999"));
+    row.automixShareLabel->setAlignment(Qt::AlignCenter);
+    row.meter = new MeterWidget(row.rowWidget);
+    row.meter->setFixedHeight(14);
+    row.meter->setArmed(false);
+
+    layout->addWidget(row.nameEdit);
+    layout->addWidget(row.armButton);
+    layout->addWidget(row.automixButton);
+    layout->addWidget(row.automixShareLabel);
+    layout->addWidget(row.meter, 1);
+    layout->addStretch();
+
+    // Handlers find their row by index: the vector may grow and move.
+    connect(row.armButton, &QCheckBox::toggled, this, [this, index](bool armed) { onArmToggled(index, armed); });
+    connect(row.automixButton, &QToolButton::clicked, this, [this, index] { onAutomixButtonClicked(index); });
+    connect(row.nameEdit, &QLineEdit::editingFinished, this, [this, index] {
+        const QString text = trackRows_[static_cast<size_t>(index)].nameEdit->text();
+        config()->setString(key("track.name.", index), text.toStdString());
+        config()->saveConfig("");
+        showStripName(index, text);
+    });
+    connect(row.nameEdit, &QLineEdit::textChanged, this, [this, index](const QString& text) { showStripName(index, text); });
+
+    QVBoxLayout* column = index < kTracksPerColumn ? trackLayoutLeft_ : trackLayoutRight_;
+    if (column->count() > 0 && column->itemAt(column->count() - 1)->spacerItem() != nullptr)
+        column->insertWidget(column->count() - 1, row.rowWidget);
+    else
+        column->addWidget(row.rowWidget);
+    trackRows_.push_back(row);
+}
+
+void MainWindow::createMixerFader(int index, const QString& name)
+{
+    MixerStrip strip;
+    strip.trackIndex = index;
+    strip.stripWidget = new QWidget(mixerStripsWidget_);
+    strip.stripWidget->setMinimumWidth(40);
+    strip.stripWidget->setMaximumWidth(80);
+    strip.stripWidget->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
+    strip.stripWidget->setMinimumHeight(0);
+    strip.stripWidget->setAttribute(Qt::WA_TranslucentBackground);
+    auto* layout = new QVBoxLayout(strip.stripWidget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    const QString trimmed = name.trimmed();
+    strip.nameLabel = new QLabel(shortStripName(name, index + 1), strip.stripWidget);
+    strip.nameLabel->setAlignment(Qt::AlignCenter);
+    strip.nameLabel->setStyleSheet(stripNameStyle(11));
+    strip.nameLabel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    strip.nameLabel->setMinimumHeight(0);
+    if (!trimmed.isEmpty())
+        strip.nameLabel->setToolTip(trimmed);
+
+    strip.fader = new FaderSlider(Qt::Vertical, strip.stripWidget);
+    strip.fader->setRange(FaderSlider::kMinimumTenthsDb, FaderSlider::kMaximumTenthsDb);
+    strip.fader->setValue(FaderSlider::kMinimumTenthsDb);
+    strip.fader->setAttribute(Qt::WA_TranslucentBackground);
+    strip.fader->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    strip.fader->setMinimumHeight(0);
+    strip.fader->setMaximumHeight(QWIDGETSIZE_MAX);
+    strip.fader->setCapSize(40, 70);
+    strip.fader->setStyleSheet(faderStyleSheet(35, 40, 70, 35, 17));
+
+    strip.gainLabel = new QLabel(kMinusInfinity, strip.stripWidget);
+    strip.gainLabel->setAlignment(Qt::AlignCenter);
+    strip.gainLabel->setStyleSheet(gainLabelStyle(10) + " cursor: pointer;");
+    strip.gainLabel->setCursor(Qt::PointingHandCursor);
+    strip.gainLabel->setToolTip("Ctrl+Click to reset to 0dB");
+    strip.gainLabel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);
+    strip.gainLabel->setMinimumHeight(0);
+
+    strip.trackButton = new QPushButton(strip.stripWidget);
+    strip.trackButton->setMinimumSize(0, 0);
+    strip.trackButton->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    strip.trackButton->setCursor(Qt::PointingHandCursor);
+    strip.trackButton->setStyleSheet(trackButtonStyle(strip.color));
+
+    strip.pflButton = new QPushButton("PFL", strip.stripWidget);
+    strip.pflButton->setCheckable(true);
+    strip.pflButton->setMinimumSize(30, 20);
+    strip.pflButton->setMaximumSize(60, 24);
+    strip.pflButton->setStyleSheet(pflButtonStyle());
+
+    layout->addWidget(strip.nameLabel);
+    layout->addSpacing(8);
+    layout->addWidget(strip.fader, 1, Qt::AlignHCenter);
+    layout->addWidget(strip.gainLabel);
+    layout->addWidget(strip.trackButton, 0, Qt::AlignHCenter);
+    layout->addSpacing(2);
+    layout->addWidget(strip.pflButton, 0, Qt::AlignHCenter);
+
+    connect(strip.fader, &QSlider::valueChanged, this, [this, index](int tenthsDb) { onFaderValueChanged(index, tenthsDb); });
+    connect(strip.trackButton, &QPushButton::clicked, this, [this, index] { onChannelStripRequested(index); });
+    connect(strip.pflButton, &QPushButton::toggled, this, [this, index](bool on) { onPflToggled(index, on); });
+    mixerStripsLayout_->addWidget(strip.stripWidget);
+    watchMixerStrip(strip);
+    mixerStrips_.push_back(strip);
+}
+
+void MainWindow::onArmToggled(int track, bool armed)
+{
+    const TrackRow& row = trackRows_[static_cast<size_t>(track)];
+    row.meter->setArmed(armed);
+    row.rowWidget->setStyleSheet(trackRowStyle(armed));
+    config()->setBool(key("arm.", track), armed);
+    config()->saveConfig("");
+    // A hidden track keeps its box and key but is not recorded unseen.
+    if (engine_)
+        engine_->setTrackArmed(track, armed && track < shownTrackCount_);
+    updateAutomixUiState();
+}
+
+void MainWindow::onAutomixButtonClicked(int track)
+{
+    TrackRow& row = trackRows_[static_cast<size_t>(track)];
+    row.automixGroup = (row.automixGroup + 1) % (kAutomixGroups + 1);
+    applyAutomixButtonAppearance(row.automixButton, row.automixGroup);
+    config()->setInt(key("automix.", track), row.automixGroup);
+    config()->saveConfig("");
+    updateAutomixUiState();
+}
+
+void MainWindow::showStripName(int track, const QString& name)
+{
+    if (track < 0 || static_cast<size_t>(track) >= mixerStrips_.size())
+        return;
+    QLabel* label = mixerStrips_[static_cast<size_t>(track)].nameLabel;
+    label->setText(shortStripName(name, track + 1));
+    label->setToolTip(name.trimmed());
+}
+
+void MainWindow::applyFaderGainAndLabel(int track, int tenthsDb)
+{
+    if (engine_)
+        engine_->setTrackGain(track, faderGain(tenthsDb));
+    if (static_cast<size_t>(track) < mixerStrips_.size())
+        mixerStrips_[static_cast<size_t>(track)].gainLabel->setText(gainLabelText(tenthsDb));
+}
+
+void MainWindow::onFaderValueChanged(int stripIndex, int tenthsDb)
+{
+    const float db = static_cast<float>(tenthsDb) / 10.0f;
+    const float gain = faderGain(tenthsDb);
+    if (engine_) {
+        engine_->setTrackGain(stripIndex, gain);
+        const std::string fader = "Fader " + std::to_string(stripIndex);
+        if (tenthsDb == 0)
+            debugLog(fader + " at 0dB: sliderValue=0 dB=" + std::to_string(db) + " gain=" + std::to_string(gain));
+        if (tenthsDb == FaderSlider::kMaximumTenthsDb) {
+            constexpr float kSixDbGain = 1.9952624f;
+            debugLog(fader + " at +6dB: sliderValue=60 dB=" + std::to_string(db) +
+                     " calculatedGain=" + std::to_string(gain) + " expectedGain=" + std::to_string(kSixDbGain));
+            if (std::fabs(gain - kSixDbGain) > 0.1f)
+                debugLog("ERROR: Gain mismatch! Expected ~2.0 for +6dB but got " + std::to_string(gain));
+        }
+    }
+    if (static_cast<size_t>(stripIndex) < mixerStrips_.size())
+        mixerStrips_[static_cast<size_t>(stripIndex)].gainLabel->setText(gainLabelText(tenthsDb));
+    if (controllerManager_)
+        controllerManager_->sendFaderPosition(stripIndex, faderHardwarePosition(tenthsDb));
+    // Written now, saved 2 s after the last move: a drag is many changes.
+    config()->setInt(key("fader.", stripIndex), tenthsDb);
+    scheduleConfigSave();
+}
+
+void MainWindow::setStripColour(MixerStrip& strip, const QColor& colour)
+{
+    strip.color = colour;
+    strip.trackButton->setStyleSheet(trackButtonStyle(colour));
+}
+
+void MainWindow::onChannelStripRequested(int track)
+{
+    debugLog("ColorBox clicked for track " + std::to_string(track));
+    if (track < 0 || static_cast<size_t>(track) >= mixerStrips_.size()) {
+        debugLog("Track ID out of range, returning");
+        return;
+    }
+    const QLabel* label = mixerStrips_[static_cast<size_t>(track)].nameLabel;
+    const QString name = label != nullptr ? label->text() : QString("Track %1").arg(track + 1);
+    auto* dialog = new ChannelStripDialog(track, name, engine_.get(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setModal(false);
+    dialog->show();
+}
+
+void MainWindow::onPflToggled(int track, bool on)
+{
+    auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine_.get());
+    if (coreAudio == nullptr)
+        return;
+    if (!on) {
+        coreAudio->setPFLTrack(-1);
+        return;
+    }
+    // Only one track is listened to: the others switch off first.
+    for (size_t other = 0; other < mixerStrips_.size(); ++other) {
+        QPushButton* button = mixerStrips_[other].pflButton;
+        if (static_cast<int>(other) != track && button != nullptr && button->isChecked())
+            button->setChecked(false);
+    }
+    coreAudio->setPFLTrack(track);
+}
+
+void MainWindow::rebuildTracksAndMixer(int count, const std::vector<std::string>& names)
+{
+    count = std::clamp(count, 0, kMaxShownTracks);
+    debugLog("Rebuilding tracks and mixer for " + std::to_string(count) + " tracks");
+    shownTrackCount_ = count;
+    trackColumnRight_->setVisible(count > kTracksPerColumn);
+    removeTrailingSpacer(trackLayoutLeft_);
+    removeTrailingSpacer(trackLayoutRight_);
+
+    while (trackRows_.size() < static_cast<size_t>(count)) {
+        const int track = static_cast<int>(trackRows_.size());
+        const QString name = static_cast<size_t>(track) < names.size() ? QString::fromStdString(names[track])
+                                                                        : QString("Track %1").arg(track + 1);
+        createTrackWidget(track, name);
+        if (mixerStrips_.size() <= static_cast<size_t>(track))
+            createMixerFader(track, name);
+
+        const bool armed = config()->getBool(key("arm.", track), false);
+        TrackRow& row = trackRows_.back();
+        {
+            const QSignalBlocker blocker(row.armButton);
+            row.armButton->setChecked(armed);
+        }
+        row.meter->setArmed(armed);
+        row.rowWidget->setStyleSheet(trackRowStyle(armed));
+        if (engine_)
+            engine_->setTrackArmed(track, armed);
+
+        int tenthsDb = config()->getInt(key("fader.", track), FaderSlider::kMinimumTenthsDb);
+        if (controllerManager_) {
+            // A Cantarem 2 fader's physical position wins over the stored value.
+            const std::vector<FaderAssignment> assignments = controllerManager_->getFaderAssignments();
+            const auto assigned = std::find_if(assignments.begin(), assignments.end(),
+                                               [track](const FaderAssignment& a) { return a.trackIndex == track; });
+            if (assigned != assignments.end() && assigned->deviceName.find("Cantarem") != std::string::npos) {
+                const auto positions = controllerManager_->getCurrentFaderPositions();
+                const auto device = positions.find(assigned->deviceName);
+                if (device != positions.end() && assigned->faderIndex >= 0 &&
+                    static_cast<size_t>(assigned->faderIndex) < device->second.size()) {
+                    const int hardware = device->second[static_cast<size_t>(assigned->faderIndex)];
+                    tenthsDb = static_cast<int>(std::lround((hardware / 16383.0 * 66.0 - 60.0) * 10.0));
+                    tenthsDb = std::clamp(tenthsDb, FaderSlider::kMinimumTenthsDb, FaderSlider::kMaximumTenthsDb);
+                }
+            }
+        }
+        mixerStrips_[static_cast<size_t>(track)].fader->setValue(tenthsDb);
+        applyFaderGainAndLabel(track, tenthsDb);
+    }
+
+    trackLayoutLeft_->addStretch();
+    if (count > kTracksPerColumn)
+        trackLayoutRight_->addStretch();
+
+    // Hidden tracks are disarmed in the engine and armed again from their
+    // box when shown: a track nobody sees must not go on being recorded.
+    for (size_t track = 0; track < trackRows_.size(); ++track) {
+        const bool shown = track < static_cast<size_t>(count);
+        trackRows_[track].rowWidget->setVisible(shown);
+        if (engine_)
+            engine_->setTrackArmed(static_cast<int>(track), shown && trackRows_[track].armButton->isChecked());
+    }
+    for (size_t track = 0; track < mixerStrips_.size(); ++track)
+        mixerStrips_[track].stripWidget->setVisible(track < static_cast<size_t>(count));
+
+    for (size_t track = 0; track < static_cast<size_t>(count) && track < trackRows_.size(); ++track) {
+        if (track >= names.size())
+            break;
+        const QString name = QString::fromStdString(names[track]);
+        trackRows_[track].nameEdit->setText(name);
+        showStripName(static_cast<int>(track), name);
+    }
+
+    applyAutoFitLayout(autoFitLayout_);
+
+    if (config()->getBool("audio.bitbucketMode", false)) {
+        // Bitbucket mode records no mix: no fader may suggest one.
+        for (MixerStrip& strip : mixerStrips_) {
+            if (strip.fader == nullptr)
+                continue;
+            const QSignalBlocker blocker(strip.fader);
+            strip.fader->setValue(FaderSlider::kMinimumTenthsDb);
+            strip.fader->setEnabled(false);
+            strip.gainLabel->setText(kMinusInfinity);
+        }
+        if (mixMeter_ != nullptr)
+            mixMeter_->hide();
+        if (mixLabel_ != nullptr)
+            mixLabel_->hide();
+    }
+
+    updateAutomixUiState();
+    QTimer::singleShot(0, this, [this] {
+        updateTrackListScaling();
+        updateMixerFaderSizes();
+    });
+    debugLog("Track rebuild complete: " + std::to_string(count) + " tracks visible");
+}
+
+void MainWindow::applyAutoFitLayout(bool on)
+{
+    autoFitLayout_ = on;
+    std::vector<MeterWidget*> meters{mixMeter_};
+    for (const TrackRow& row : trackRows_)
+        meters.push_back(row.meter);
+    for (MeterWidget* meter : meters) {
+        if (meter == nullptr)
+            continue;
+        meter->setFixedHeight(14);
+        if (on) {
+            meter->setMinimumWidth(200);
+            meter->setMaximumWidth(QWIDGETSIZE_MAX);
+            meter->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        } else {
+            // 400 pixels where they fit; two columns of 24 tracks in the
+            // narrowest window get less rather than running off its edge.
+            meter->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+            meter->setMinimumWidth(100);
+            meter->setMaximumWidth(400);
+        }
+    }
+    updateTrackListScaling();
+    updateMixerFaderSizes();
+    if (trackListWidget_ != nullptr)
+        trackListWidget_->updateGeometry();
+    if (mixerStripsWidget_ != nullptr)
+        mixerStripsWidget_->updateGeometry();
+    update();
+}
+
+void MainWindow::updateAutomixUiState()
+{
+    const bool bitbucket = config()->getBool("audio.bitbucketMode", false);
+    const bool global = config()->getBool("automix.global", true);
+    if (automixAction_ != nullptr) {
+        const QSignalBlocker blocker(automixAction_);
+        automixAction_->setEnabled(!bitbucket);
+        automixAction_->setChecked(global);
+    }
+    const bool effective = global && !bitbucket;
+    AutomixEngine* automixer = automixerOf(engine_.get());
+    if (automixer != nullptr)
+        automixer->setGlobalEnabled(effective);
+
+    for (size_t index = 0; index < trackRows_.size(); ++index) {
+        TrackRow& row = trackRows_[index];
+        if (row.automixButton == nullptr || row.automixShareLabel == nullptr)
+            continue;
+        const int track = static_cast<int>(index);
+        row.automixGroup = readAutomixGroupFromConfig(track);
+        applyAutomixButtonAppearance(row.automixButton, row.automixGroup);
+        const bool armed = row.armButton != nullptr && row.armButton->isChecked();
+        const bool onScreen = row.rowWidget != nullptr && row.rowWidget->isVisible();
+        row.automixButton->setVisible(effective && onScreen);
+        row.automixButton->setEnabled(effective && armed);
+        row.automixShareLabel->setVisible(effective && armed && onScreen && row.automixGroup != 0);
+        if (automixer != nullptr) {
+            // A hidden track is disarmed in the engine, so it shares no gain either.
+            const bool inGroup = effective && armed && row.automixGroup != 0 && track < shownTrackCount_;
+            automixer->setTrackGroup(track, inGroup ? row.automixGroup : 0);
+        }
+    }
+}
+
