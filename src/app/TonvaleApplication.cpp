@@ -14,6 +14,10 @@ bool TonvaleApplication::notify(QObject* receiver, QEvent* event)
     if (event->type() == QEvent::KeyPress) {
         if (MainWindow::tryConsumeTransportHotkey(static_cast<QKeyEvent*>(event)))
             return true;
+    } else if (event->type() == QEvent::ShortcutOverride) {
+        // Comes before a shortcut acts on the press: a held-back release of
+        // a transport key is settled first, or found to be half of a repeat.
+        MainWindow::resolvePendingTransportRelease(static_cast<QKeyEvent*>(event));
     } else if (event->type() == QEvent::KeyRelease) {
         MainWindow::onTransportHotkeyKeyReleased(static_cast<QKeyEvent*>(event));
     }

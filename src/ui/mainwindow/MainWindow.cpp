@@ -27,6 +27,9 @@ constexpr int kJackMeterIntervalMs = 100;
 constexpr int kDriveIntervalMs = 5000;
 constexpr int kWatchdogIntervalMs = 2000;
 constexpr int kLongPressMs = 600;
+// Long enough for the press of a repeat pair to be read after its release
+// on a busy machine, far shorter than any real release and press again.
+constexpr int kReleaseSettleMs = 50;
 constexpr int kConfigSaveDelayMs = 2000;
 constexpr int kMissingDeviceBoxDelayMs = 500;
 constexpr int kFaderSyncDelayMs = 100;
@@ -88,6 +91,10 @@ void MainWindow::startTimers()
     longPressTimer_->setSingleShot(true);
     longPressTimer_->setInterval(kLongPressMs);
     connect(longPressTimer_, &QTimer::timeout, this, &MainWindow::onLongPressExpired);
+    releaseSettleTimer_ = new QTimer(this);
+    releaseSettleTimer_->setSingleShot(true);
+    releaseSettleTimer_->setInterval(kReleaseSettleMs);
+    connect(releaseSettleTimer_, &QTimer::timeout, this, &MainWindow::settlePendingTransportRelease);
 }
 
 int MainWindow::meterIntervalMs() const

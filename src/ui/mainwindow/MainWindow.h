@@ -56,6 +56,10 @@ public:
     static bool tryConsumeTransportHotkey(const QKeyEvent* event);
     // Told of every key release before it is dispatched normally.
     static void onTransportHotkeyKeyReleased(const QKeyEvent* event);
+    // A press that shows whether a held-back transport release was half of
+    // an automatic repeat (same server time): true when it was, and the hold
+    // goes on; any other press settles the release first.
+    static bool resolvePendingTransportRelease(const QKeyEvent* event);
 
     static void showStyledMessageBox(QWidget* parent, const QString& title, const QString& text,
                                      QMessageBox::StandardButtons buttons);
@@ -355,6 +359,23 @@ private:
     bool recordKeyDown_ = false;
     bool stopKeyDown_ = false;
     HotkeyLongPressTarget longPressTarget_ = HotkeyLongPressNone;
+    // A held key repeats as a release and a press with the same server time.
+    // When the press is read a little late, the release arrives looking
+    // real; it is held back for kReleaseSettleMs so the press that follows it
+    // can show it was a repeat, and the hold goes on.
+    struct PendingTransportRelease {
+        bool active = false;
+        unsigned long timestamp = 0;
+        bool record = false;
+        bool stop = false;
+        // The hold ran out while the release was held back: acted on if the
+        // release turns out to be a repeat.
+        HotkeyLongPressTarget expiredTarget = HotkeyLongPressNone;
+    };
+    PendingTransportRelease pendingRelease_;
+    QTimer* releaseSettleTimer_ = nullptr;
+    void applyTransportRelease(bool record, bool stop);
+    void settlePendingTransportRelease();
     bool slateActive_ = false;
     // The monitor-only slate of the Slate Monitor key or a controller: kept
     // apart so any slate release can end it.

@@ -150,6 +150,9 @@ void MainWindow::applyHotkeyBindings()
 void MainWindow::refreshHotkeys()
 {
     HotkeysDialog::loadFromConfig();
+    pendingRelease_ = {};
+    if (releaseSettleTimer_ != nullptr)
+        releaseSettleTimer_->stop();
     cancelTransportHotkeyLongPress();
     toggleKeyDown_ = false;
     recordKeyDown_ = false;
@@ -192,6 +195,10 @@ void MainWindow::onLongPressExpired()
 {
     const HotkeyLongPressTarget target = longPressTarget_;
     longPressTarget_ = HotkeyLongPressNone;
+    if (pendingRelease_.active) {
+        pendingRelease_.expiredTarget = target;
+        return;
+    }
     // The take may have been started or stopped another way meanwhile.
     if (target == HotkeyLongPressRecord && !isRecording_)
         onRecordClicked();
@@ -240,12 +247,40 @@ bool MainWindow::tryConsumeTransportHotkey(const QKeyEvent* event)
     MainWindow* window = findMainWindow();
     if (window == nullptr)
         return false;
+    if (resolvePendingTransportRelease(event))
+        return true;
     if (toggleRule(record, stop) || recordMatch)
         window->onRecordHotkeyActivated();
     else
         window->onStopHotkeyActivated();
     // Swallowed even when it arms nothing (record during a take, stop when
     // idle, the key already down), so it never reaches a focused button.
+    return true;
+}
+
+bool MainWindow::resolvePendingTransportRelease(const QKeyEvent* event)
+{
+    if (event == nullptr || event->isAutoRepeat())
+        return false;
+    MainWindow* window = findMainWindow();
+    if (window == nullptr || !window->pendingRelease_.active)
+        return false;
+    PendingTransportRelease& pending = window->pendingRelease_;
+    const bool recordMatch = matchesHotkeyEvent(hotkey(HotkeysDialog::StartRecording), event);
+    const bool stopMatch = matchesHotkeyEvent(hotkey(HotkeysDialog::StopRecording), event);
+    if (pending.timestamp != event->timestamp() || pending.record != recordMatch || pending.stop != stopMatch) {
+        // Another key, or the same one pressed again later: the release was real.
+        window->settlePendingTransportRelease();
+        return false;
+    }
+    // The other half of a repeat: the key never went up.
+    const HotkeyLongPressTarget expired = pending.expiredTarget;
+    pending = {};
+    window->releaseSettleTimer_->stop();
+    if (expired != HotkeyLongPressNone) {
+        window->longPressTarget_ = expired;
+        window->onLongPressExpired();
+    }
     return true;
 }
 
@@ -265,15 +300,38 @@ void MainWindow::onTransportHotkeyKeyReleased(const QKeyEvent* event)
     MainWindow* window = findMainWindow();
     if (window == nullptr)
         return;
-    window->cancelTransportHotkeyLongPress();
-    if (toggleRule(record, stop)) {
-        window->toggleKeyDown_ = false;
+    if (window->pendingRelease_.active)
+        window->settlePendingTransportRelease();
+    // Without a server time the release cannot be half of a repeat pair.
+    if (event->timestamp() == 0 || window->releaseSettleTimer_ == nullptr) {
+        window->applyTransportRelease(recordMatch, stopMatch);
         return;
     }
-    if (recordMatch)
-        window->recordKeyDown_ = false;
-    if (stopMatch)
-        window->stopKeyDown_ = false;
+    window->pendingRelease_ = {true, event->timestamp(), recordMatch, stopMatch, HotkeyLongPressNone};
+    window->releaseSettleTimer_->start();
+}
+
+void MainWindow::settlePendingTransportRelease()
+{
+    if (releaseSettleTimer_ != nullptr)
+        releaseSettleTimer_->stop();
+    const PendingTransportRelease pending = pendingRelease_;
+    pendingRelease_ = {};
+    if (pending.active)
+        applyTransportRelease(pending.record, pending.stop);
+}
+
+void MainWindow::applyTransportRelease(bool record, bool stop)
+{
+    cancelTransportHotkeyLongPress();
+    if (toggleRule(hotkey(HotkeysDialog::StartRecording), hotkey(HotkeysDialog::StopRecording))) {
+        toggleKeyDown_ = false;
+        return;
+    }
+    if (record)
+        recordKeyDown_ = false;
+    if (stop)
+        stopKeyDown_ = false;
 }
 
 void MainWindow::onPlaybackHotkey()

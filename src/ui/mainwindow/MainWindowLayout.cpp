@@ -616,7 +616,7 @@ void MainWindow::updateMixerFaderSizes()
         strip.trackButton->setMaximumHeight(buttonHeight);
         strip.trackButton->setMinimumHeight(0);
         strip.nameLabel->setStyleSheet(stripNameStyle(nameFont));
-        strip.gainLabel->setStyleSheet(gainLabelStyle(gainFont) + " cursor: pointer;");
+        strip.gainLabel->setStyleSheet(gainLabelStyle(gainFont)); // its cursor is set on the label
     }
 }
 

@@ -275,7 +275,7 @@ void MainWindow::createMixerFader(int index, const QString& name)
 
     strip.gainLabel = new QLabel(kMinusInfinity, strip.stripWidget);
     strip.gainLabel->setAlignment(Qt::AlignCenter);
-    strip.gainLabel->setStyleSheet(gainLabelStyle(10) + " cursor: pointer;");
+    strip.gainLabel->setStyleSheet(gainLabelStyle(10)); // its cursor is set on the label
     strip.gainLabel->setCursor(Qt::PointingHandCursor);
     strip.gainLabel->setToolTip("Ctrl+Click to reset to 0dB");
     strip.gainLabel->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Minimum);

@@ -87,6 +87,46 @@ TEST_F(MainWindowHotkeysTest, HeldRecordKeyStartsOneTakeCountedFromTheFirstPress
     EXPECT_EQ(takeCalls(), 1u);
 }
 
+// An automatic repeat is a release and a press with the same server time.
+// When the press is read late, the release looks real: the hold must go on
+// if the press of that time follows, and end if nothing follows.
+TEST_F(MainWindowHotkeysTest, ReleaseAndPressOfOneServerTimeAreARepeatNotALetGo)
+{
+    MainWindow& window = makeShownWindow();
+    const struct {
+        bool repeatPressFollows;
+        unsigned long pressMs;
+        size_t startsAfter;
+    } cases[] = {{false, 1000, 0u}, {true, 5000, 1u}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.repeatPressFollows ? "the repeat's press follows" : "nothing follows");
+        QKeyEvent firstPress(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+        firstPress.setTimestamp(c.pressMs);
+        const auto pressedAt = EngineDouble::Clock::now();
+        ASSERT_TRUE(MainWindow::tryConsumeTransportHotkey(&firstPress));
+
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " ");
+        release.setTimestamp(c.pressMs + 300);
+        MainWindow::onTransportHotkeyKeyReleased(&release);
+        EXPECT_TRUE(window.isHotkeyLongPressArmed()) << "a release is held back until it is known to be real";
+        if (c.repeatPressFollows) {
+            QKeyEvent repeatPress(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " ");
+            repeatPress.setTimestamp(c.pressMs + 300);
+            EXPECT_TRUE(MainWindow::tryConsumeTransportHotkey(&repeatPress));
+            ASSERT_TRUE(QTest::qWaitFor([&] { return takeCalls() >= 1; }, 2000)) << "the hold went on";
+            const auto heldMs = duration_cast<milliseconds>(engine().starts[0] - pressedAt).count();
+            EXPECT_GE(heldMs, 560) << "counted from the first press";
+        } else {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isHotkeyLongPressArmed(); }, 2000))
+                << "the release, once settled, ends the hold";
+        }
+        EXPECT_EQ(engine().starts.size(), c.startsAfter);
+        QKeyEvent finalRelease(QEvent::KeyRelease, Qt::Key_Space, Qt::NoModifier, " ");
+        MainWindow::onTransportHotkeyKeyReleased(&finalRelease);
+    }
+    EXPECT_TRUE(window.isRecording());
+}
+
 TEST_F(MainWindowHotkeysTest, StopKeyStopsAndKeysInTheWrongStateDoNothing)
 {
     MainWindow& window = makeShownWindow();
