@@ -363,6 +363,15 @@ void MainWindow::restoreBackupDrives()
     engine_->setBackupMediaPathsWithFormats(enabled, drives);
     debugLog(std::string("Restored backup media paths: enabled=") + (enabled ? "true" : "false") +
              " paths=" + std::to_string(drives.size()));
+
+    // A drive that went away or turned read-only since the last session is
+    // reported now, before the first take, not when its backup copy fails.
+    std::vector<std::string> toTest;
+    for (const AudioEngineBase::BackupPathInfo& drive : drives)
+        if (!drive.path.empty())
+            toTest.push_back(drive.path);
+    if (enabled && !toTest.empty())
+        requestDriveAccessPermissions(toTest);
 }
 
 void MainWindow::applyBitbucketMode(bool on)

@@ -183,6 +183,8 @@ TEST_F(MainWindowMediaTest, NoDriveChosenOrCancelLeavesNothingToTest)
     seed({{"media.externalPaths", cardA}, {"media.externalFormats", std::string("0")},
           {"media.externalEnabled", true}, {"recording.external1", cardA}, {"recording.external2", cardA}});
     makeWindow();
+    ASSERT_EQ(logCount("Drive access granted: "), 1u) << "the saved drive is tested at start-up";
+    QDir(QString::fromStdString(cardA + "/Tonvale")).removeRecursively();
     engine().backupLists.clear();
     {
         OnShow<MediaSettingsDialog> cancel([](MediaSettingsDialog& dialog) {
@@ -209,7 +211,7 @@ TEST_F(MainWindowMediaTest, NoDriveChosenOrCancelLeavesNothingToTest)
     ASSERT_EQ(engine().backupLists.size(), 1u);
     EXPECT_FALSE(engine().backupLists[0].first);
     EXPECT_TRUE(engine().backupLists[0].second.empty());
-    EXPECT_FALSE(logHas("Drive access granted: "));
+    EXPECT_EQ(logCount("Drive access granted: "), 1u) << "none after the dialog";
     EXPECT_FALSE(exists(cardA + "/Tonvale"));
 }
 
@@ -281,6 +283,71 @@ TEST_F(MainWindowMediaTest, AccessTestReportsEachBadDriveAndGoesOn)
     EXPECT_TRUE(logHas("Drive access granted: " + writable));
     EXPECT_TRUE(QFileInfo(QString::fromStdString(writable + "/Tonvale")).isDir());
     EXPECT_FALSE(exists(writable + "/Tonvale/.tonvale_access_test"));
+}
+
+// The saved backup drives are tested while the window restores them: a
+// writable card passes quietly, an unplugged one is reported once and the
+// window still comes up on its running engine.
+TEST_F(MainWindowMediaTest, SavedBackupDrivesAreTestedAtStartUp)
+{
+    struct Case {
+        const char* name;
+        bool mounted;
+        int boxes;
+        const char* log;
+    };
+    const Case cases[] = {
+        {"CARD_OK", true, 0, "Drive access granted: "},
+        {"CARD_GONE", false, 1, "WARNING: Drive not mounted: "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        resetConfig();
+        std::string drive = root_.toStdString() + "/" + c.name;
+        if (c.mounted)
+            drive = card(c.name, 8 * kGiB);
+        else
+            QDir().mkpath(QString::fromStdString(drive));  // its leftover mount point on the system disk
+        seed({{"audio.device", std::string("Virtual Interface")},
+              {"media.externalEnabled", true},
+              {"media.externalPaths", "|" + drive + "|"},
+              {"media.externalFormats", std::string("1")}});
+        ModalBoxAnswerer boxes;
+        MainWindow& window = makeWindow();
+
+        ASSERT_NE(window.engine(), nullptr);
+        EXPECT_TRUE(window.engine()->isRunning());
+        EXPECT_TRUE(logHas("Saved settings restored")) << "the restore goes on after the box";
+        ASSERT_EQ(boxes.count(), c.boxes);
+        if (c.boxes > 0) {
+            EXPECT_EQ(boxes.boxes()[0].title, QString("Drive Access Required"));
+            EXPECT_TRUE(
+                boxes.boxes()[0].text.startsWith(QString::fromStdString("Cannot access external drive:\n" + drive)));
+        }
+        EXPECT_EQ(logCount(c.log + drive), 1u);
+        EXPECT_EQ(QFileInfo(QString::fromStdString(drive + "/Tonvale")).isDir(), c.mounted)
+            << "nothing made on the system disk";
+        EXPECT_FALSE(exists(drive + "/Tonvale/.tonvale_access_test"));
+        window_.reset();
+    }
+}
+
+// Without a saved backup drive, or with backup off, nothing is tested.
+TEST_F(MainWindowMediaTest, NoDriveTestAtStartUpWithoutEnabledDrives)
+{
+    const std::string drive = card("CARD_OFF", 8 * kGiB);
+    const std::pair<bool, std::string> cases[] = {{false, drive}, {true, "||"}};
+    for (const auto& [enabled, paths] : cases) {
+        SCOPED_TRACE(paths);
+        resetConfig();
+        seed({{"media.externalEnabled", enabled}, {"media.externalPaths", paths}});
+        ModalBoxAnswerer boxes;
+        makeWindow();
+        EXPECT_EQ(boxes.count(), 0);
+        EXPECT_FALSE(logHas("Drive access granted: "));
+        EXPECT_FALSE(exists(drive + "/Tonvale"));
+        window_.reset();
+    }
 }
 
 TEST_F(MainWindowMediaTest, RecoveryReportsWhatItCannotScanAndWhatItFound)

@@ -72,6 +72,7 @@ std::vector<std::pair<std::string, MainWindowTest::Value>> seededDay()
 TEST_F(MainWindowTest, SeededDayComesBackOnScreenAndInTheEngine)
 {
     seed(seededDay());
+    ModalBoxAnswerer boxes;
     MainWindow& window = makeWindow();
     AudioEngineBase* engine = window.engine();
     ASSERT_EQ(window.trackRows().size(), static_cast<size_t>(kSeededTracks));
@@ -123,6 +124,16 @@ TEST_F(MainWindowTest, SeededDayComesBackOnScreenAndInTheEngine)
     EXPECT_FALSE(logHas("  Track 2:")) << "\"(None)\" is no input";
     EXPECT_TRUE(logHas("Restored slate mic input: system:in_3 (disabled)"));
     EXPECT_TRUE(logHas("Restored backup media paths: enabled=true paths=2"));
+    // Neither saved drive is mounted: one box each, in order, none for the empty parts.
+    ASSERT_EQ(boxes.count(), 2);
+    const char* const unmounted[] = {"/nonexistent/A", "/nonexistent/B"};
+    for (int drive = 0; drive < 2; ++drive) {
+        SCOPED_TRACE(drive);
+        const ModalBoxAnswerer::Box& box = boxes.boxes()[static_cast<size_t>(drive)];
+        EXPECT_EQ(box.title, QString("Drive Access Required"));
+        EXPECT_TRUE(box.text.startsWith(QString("Cannot access external drive:\n") + unmounted[drive]));
+        EXPECT_TRUE(logHas(std::string("WARNING: Drive not mounted: ") + unmounted[drive]));
+    }
     audio_->renderBlocks(8, 256);
     EXPECT_GT(engine->getTrackPeakLevel(0), 0.1f) << "track 1 hears the 440 Hz tone at -12 dB";
 
