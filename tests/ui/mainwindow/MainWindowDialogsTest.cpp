@@ -305,7 +305,7 @@ TEST_F(MainWindowTest, TheWindowNotALineEditHasTheFocusWhenShown)
     MainWindow& window = makeWindow();
     window.show();
     window.activateWindow();
-    QTRY_VERIFY_WITH_TIMEOUT(window.hasFocus(), 2000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.hasFocus(); }, 2000)) << "the window never took the focus";
     EXPECT_EQ(qobject_cast<QLineEdit*>(QApplication::focusWidget()), nullptr);
 }
 

@@ -178,11 +178,11 @@ TEST_F(MainWindowDrivesTest, BackupDrivePulledDuringATakeBlinksUntilTheTakeStopp
     EXPECT_EQ(window.driveErrorBlinkTimer()->interval(), 500);
 
     // The icon blinks red and the "--" alternates between red and grey.
-    QTRY_VERIFY_WITH_TIMEOUT(window.isDriveBlinkPhaseOn(), 2000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isDriveBlinkPhaseOn(); }, 2000)) << "the blink never went on";
     EXPECT_TRUE(shows("EXT1", "ext1-red.png"));
     EXPECT_EQ(time("EXT1")->text(), "--");
     EXPECT_EQ(timeColour("EXT1"), "#ff3333");
-    QTRY_VERIFY_WITH_TIMEOUT(!window.isDriveBlinkPhaseOn(), 2000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isDriveBlinkPhaseOn(); }, 2000)) << "the blink never went off";
     EXPECT_TRUE(image("EXT1")->pixmap().isNull());
     EXPECT_EQ(timeColour("EXT1"), "#999999");
 
@@ -271,14 +271,15 @@ TEST_F(MainWindowDrivesTest, BackupCopyFlickersTheBackupDrivesYellowButNeverInt)
         intYellow = intYellow || shows("INT", "int-yel.png");
         return seen[0][0] && seen[0][1] && seen[1][0] && seen[1][1];
     };
-    QTRY_VERIFY_WITH_TIMEOUT(sample(), 3000);
+    ASSERT_TRUE(QTest::qWaitFor(sample, 3000)) << "not every card showed both copy phases";
     EXPECT_FALSE(intYellow);
     EXPECT_TRUE(shows("INT", "int-grn.png"));
     EXPECT_EQ(time("EXT1")->text(), "30m");
     EXPECT_EQ(timeColour("EXT1"), "#ff3333");
 
     engine().copying = false;
-    QTRY_VERIFY_WITH_TIMEOUT(!window.driveCopyBlinkTimer()->isActive(), 2000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.driveCopyBlinkTimer()->isActive(); }, 2000))
+        << "the copy blink kept running after the copy ended";
     window.updateDriveStatus();
     EXPECT_FALSE(window.isDriveCopyPhaseOn());
     EXPECT_TRUE(shows("EXT1", "ext1-red.png"));
@@ -300,7 +301,7 @@ TEST_F(MainWindowDrivesTest, GrabShowsTheDriveAreaUnclipped)
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     window.updateDriveStatus();
-    QTRY_VERIFY_WITH_TIMEOUT(window.isDriveBlinkPhaseOn(), 2000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.isDriveBlinkPhaseOn(); }, 2000)) << "the blink never went on";
     EXPECT_EQ(time("INT")->text(), "41h25m");
     for (const char* type : {"INT", "EXT1", "EXT2"}) {
         SCOPED_TRACE(type);

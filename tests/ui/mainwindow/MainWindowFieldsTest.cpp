@@ -126,7 +126,8 @@ TEST_F(MainWindowFieldsTest, SceneButtonStepsTheLetterAndStartsTheTakesAgain)
     // While a text field has the focus the click and the key are typing, not a step.
     window.takeField()->setText("05");
     window.notesField()->setFocus();
-    QTRY_COMPARE(QApplication::focusWidget(), window.notesField());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == window.notesField(); }, 5000))
+        << "the notes field never got the focus";
     QTest::mouseClick(window.sceneLetterButton(), Qt::LeftButton);
     window.onSceneLetterIncrement();
     EXPECT_EQ(window.sceneField()->text(), "12AB");

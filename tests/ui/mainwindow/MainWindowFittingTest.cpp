@@ -32,7 +32,8 @@ TEST_F(MainWindowTest, TrackRowsFitTheViewportByTheFigures)
         scroll->setFixedHeight(c.viewportPx);
         window.resize(1600, 1500);
         window.show();
-        QTRY_COMPARE_WITH_TIMEOUT(scroll->viewport()->height(), c.viewportPx, 2000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return scroll->viewport()->height() == c.viewportPx; }, 2000))
+            << "viewport height: " << scroll->viewport()->height();
         window.updateTrackListScaling();
         for (const auto& row : window.trackRows()) {
             EXPECT_EQ(row.rowWidget->height(), c.rowPx);
@@ -60,7 +61,8 @@ TEST_F(MainWindowTest, StripWidthFollowsAutoFitOrTheThirtyTwoStripGrid)
         strips->setFixedWidth(c.containerPx);
         window.resize(std::max(c.containerPx + 40, 1100), 1000);
         window.show();
-        QTRY_COMPARE_WITH_TIMEOUT(strips->width(), c.containerPx, 2000);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return strips->width() == c.containerPx; }, 2000))
+            << "strip container width: " << strips->width();
         window.updateMixerFaderSizes();
         for (const auto& strip : window.mixerStrips())
             EXPECT_EQ(strip.stripWidget->maximumWidth(), c.stripPx);

@@ -696,9 +696,11 @@ TEST_F(MainWindowFormatTest, TheFormattedCardTakesItsPlaceInTheBackupList)
     EXPECT_EQ(toast->y(), 100);
     EXPECT_EQ(toast->x(), (window_->width() - toast->width()) / 2);
     keepPicture(*window_, "format-success-toast");
-    QTRY_VERIFY_WITH_TIMEOUT(indicator("EXT2")->toolTip().startsWith(QString::fromStdString("External 2: " + t)), 2000);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return indicator("EXT2")->toolTip().startsWith(QString::fromStdString("External 2: " + t)); }, 2000))
+        << "EXT2 tooltip: " << indicator("EXT2")->toolTip().toStdString();
     QPointer<QLabel> watched(toast);
-    QTRY_VERIFY_WITH_TIMEOUT(watched.isNull(), 5000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watched.isNull(); }, 5000)) << "the toast was not removed";
 }
 
 } // namespace

@@ -310,8 +310,8 @@ TEST_F(MainWindowRecordTest, UnpluggedDeviceStopsTheTakeWithOneBox)
     clickHalf(true);
     render(0.5);
     ASSERT_TRUE(audio_->unplugDevice(audio_->findDevice("Virtual Interface")));
-    QTRY_VERIFY_WITH_TIMEOUT(!window.isRecording(), 2500);
-    QTRY_COMPARE_WITH_TIMEOUT(boxes.count(), 1, 2000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isRecording(); }, 2500)) << "still recording after the unplug";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.count() == 1; }, 2000)) << "boxes shown: " << boxes.count();
     EXPECT_EQ(boxes.boxes()[0].title, QString("Audio Device Disconnected"));
     ASSERT_TRUE(coreEngine()->waitForWriterIdle(std::chrono::seconds(30)));
     const std::vector<std::string> files = coreEngine()->getLastClosedTakeFiles();
@@ -445,7 +445,8 @@ TEST_F(MainWindowRecordTest, TimecodePanelFollowsTheLtcAndTheTake)
     clickHalf(true);
     window.updateTimecode();
     EXPECT_EQ(window.takeTimeLabel()->text(), QString("00:00"));
-    QTRY_COMPARE_WITH_TIMEOUT(window.takeTimeLabel()->text(), QString("00:01"), 3000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.takeTimeLabel()->text() == QString("00:01"); }, 3000))
+        << "take time: " << window.takeTimeLabel()->text().toStdString();
     clickHalf(false);
     window.updateTimecode();
     EXPECT_EQ(window.takeTimeLabel()->text(), QString("--:--"));

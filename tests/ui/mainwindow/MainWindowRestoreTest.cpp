@@ -157,7 +157,8 @@ TEST_F(MainWindowTest, SeededDayComesBackOnScreenAndInTheEngine)
     EXPECT_EQ(qApp->styleSheet(), AppearanceDialog::getThemeStyleSheet(AppearanceDialog::HighVisibility));
 
     window.show();
-    QTRY_VERIFY_WITH_TIMEOUT(window.findChild<QSplitter*>()->sizes().value(0) > 0, 2000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.findChild<QSplitter*>()->sizes().value(0) > 0; }, 2000))
+        << "the splitter was never laid out";
     const QList<int> sizes = window.findChild<QSplitter*>()->sizes();
     EXPECT_NEAR(sizes.value(0) * 1.0 / (sizes.value(0) + sizes.value(1)), 500.0 / 800.0, 0.02);
 }

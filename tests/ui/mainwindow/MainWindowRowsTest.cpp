@@ -365,7 +365,7 @@ TEST_F(MainWindowRowsTest, TrackButtonOpensAModelessChannelStrip)
     EXPECT_TRUE(dialog->grab().save("/tmp/tonvale-channel-strip-from-window.png"));
     QPointer<ChannelStripDialog> watched(dialog);
     dialog->close();
-    QTRY_VERIFY(watched.isNull());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watched.isNull(); }, 5000)) << "the closed dialog was not deleted";
 }
 
 // Answers the next colour dialog with `colour`, or cancels it when invalid.

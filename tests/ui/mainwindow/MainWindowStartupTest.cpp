@@ -73,7 +73,7 @@ TEST_F(MainWindowTest, MissingSavedDeviceGivesOneLogLineAndOneBoxHalfASecondLate
     clock.start();
     MainWindow& window = makeWindow();
     EXPECT_EQ(boxes.count(), 0);
-    QTRY_COMPARE_WITH_TIMEOUT(boxes.count(), 1, 3000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return boxes.count() == 1; }, 3000)) << "boxes shown: " << boxes.count();
     EXPECT_GE(clock.elapsed(), 450);
     EXPECT_EQ(boxes.boxes()[0].title, QString("Audio Device Not Found"));
     EXPECT_EQ(boxes.boxes()[0].text,
@@ -185,7 +185,8 @@ TEST_F(MainWindowTest, StartupTimelineHoldsOffControllerFadersUntilAfterTheSync)
     EXPECT_TRUE(window.isControllerFaderHoldOff());
     window.onMidiFaderChanged(0, 0);
     EXPECT_EQ(window.mixerStrips()[0].fader->value(), -600) << "a controller move during the restore is ignored";
-    QTRY_VERIFY_WITH_TIMEOUT(!window.isControllerFaderHoldOff(), 3000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.isControllerFaderHoldOff(); }, 3000))
+        << "controller faders still held off";
     EXPECT_GE(clock.elapsed(), 550);
     EXPECT_TRUE(logHas("MIDI fader input now ENABLED"));
     window.onMidiFaderChanged(0, 14893); // 0 dB on the controller scale
@@ -199,7 +200,8 @@ TEST_F(MainWindowTest, GeneratorDialogIsMadeHalfASecondAfterTheRestoreWhenItWasR
     MainWindow& window = makeWindow();
     EXPECT_EQ(window.ltcGeneratorDialog(), nullptr);
     EXPECT_TRUE(logHas("LTC Generator was running, restoring in background..."));
-    QTRY_VERIFY_WITH_TIMEOUT(window.ltcGeneratorDialog() != nullptr, 3000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.ltcGeneratorDialog() != nullptr; }, 3000))
+        << "the generator dialog was never made";
     EXPECT_TRUE(logHas("QTimer fired for LTC Generator init"));
     EXPECT_FALSE(window.ltcGeneratorDialog()->isVisible());
 }
@@ -231,7 +233,8 @@ TEST_F(MainWindowTest, FiveFaderMovesWithinTwoSecondsGiveOneSaveTwoSecondsAfterT
         QTest::qWait(100);
     }
     EXPECT_FALSE(fileHolds("fader.0=-500"));
-    QTRY_VERIFY_WITH_TIMEOUT(fileHolds("fader.0=-500"), 4000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fileHolds("fader.0=-500"); }, 4000))
+        << "the last fader value never reached the settings file";
     EXPECT_GE(sinceLast.elapsed(), 1900);
 }
 
