@@ -8,6 +8,7 @@
 
 #include "app/TonvaleApplication.h"
 #include "support/ExternalTool.h"
+#include "support/XvfbServer.h"
 #include "ui/mainwindow/EngineDouble.h"
 #include "ui/mainwindow/HotkeysDialog.h"
 #include "ui/mainwindow/MainWindowTestSupport.h"
@@ -25,12 +26,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 
 namespace {
@@ -71,76 +66,6 @@ public:
 };
 
 KeyArrivals gKeyArrivals;
-
-// An X server for this process only, gone when the process goes.
-class XvfbServer {
-public:
-    bool start(const std::vector<std::string>& extraArguments, std::string& error)
-    {
-        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-        if (xvfb.isEmpty()) {
-            error = "Xvfb is not installed";
-            return false;
-        }
-        int displayPipe[2];
-        if (pipe(displayPipe) != 0) {
-            error = "no pipe for Xvfb";
-            return false;
-        }
-        std::vector<std::string> arguments = {xvfb.toStdString(), "-displayfd", std::to_string(displayPipe[1]),
-                                              "-screen", "0", "1280x1024x24", "-nolisten", "tcp"};
-        arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
-        pid_ = fork();
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            close(displayPipe[0]);
-            const int devNull = open("/dev/null", O_WRONLY);
-            dup2(devNull, STDOUT_FILENO);
-            dup2(devNull, STDERR_FILENO);
-            std::vector<char*> argv;
-            for (std::string& argument : arguments)
-                argv.push_back(argument.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        close(displayPipe[1]);
-        if (pid_ < 0) {
-            close(displayPipe[0]);
-            error = "fork failed";
-            return false;
-        }
-        std::string display;
-        pollfd wait{displayPipe[0], POLLIN, 0};
-        char c = 0;
-        while (poll(&wait, 1, 10000) == 1 && read(displayPipe[0], &c, 1) == 1 && c != '\n')
-            display += c;
-        close(displayPipe[0]);
-        if (display.empty()) {
-            stop();
-            error = "Xvfb did not start";
-            return false;
-        }
-        display_ = ":" + display;
-        return true;
-    }
-
-    void stop()
-    {
-        if (pid_ <= 0)
-            return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-    }
-
-    const std::string& display() const { return display_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
 
 class HotkeysX11Test : public MainWindowTest {
 protected:
@@ -355,7 +280,7 @@ int main(int argc, char** argv)
     if (gXdotool.isEmpty())
         gSkipReason = "xdotool is not installed";
     else
-        server.start(repeatArguments, gSkipReason);
+        server.start("1280x1024x24", repeatArguments, gSkipReason);
     if (gSkipReason.empty()) {
         qputenv("DISPLAY", QByteArray::fromStdString(server.display()));
         qputenv("QT_QPA_PLATFORM", "xcb");
