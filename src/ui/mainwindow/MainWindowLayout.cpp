@@ -342,7 +342,9 @@ void MainWindow::buildTrackList()
     trackScrollArea_ = new QScrollArea(this);
     trackScrollArea_->setWidgetResizable(true);
     trackScrollArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    trackScrollArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Rows stop shrinking at 26 px: on a short window the rest of the list
+    // must stay reachable, never cut off unseen.
+    trackScrollArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     trackScrollArea_->setFrameShape(QFrame::NoFrame);
     trackScrollArea_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     trackListWidget_ = new QWidget(trackScrollArea_);
@@ -535,7 +537,9 @@ void MainWindow::updateTrackListScaling()
     if (trackScrollArea_ == nullptr || trackRows_.empty())
         return;
     const int rows = static_cast<int>(trackRows_.size());
-    const int perColumn = rows <= kTracksPerColumn ? rows : (rows + 1) / 2;
+    // Rows fill the left column up to 16 before the right one starts, so the
+    // left column is the one that must fit.
+    const int perColumn = std::min(rows, kTracksPerColumn);
     QWidget* viewport = trackScrollArea_->viewport();
     const int height = viewport != nullptr ? viewport->height() : 0;
     if (height <= 1) {

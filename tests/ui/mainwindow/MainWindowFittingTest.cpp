@@ -22,6 +22,8 @@ TEST_F(MainWindowTest, TrackRowsFitTheViewportByTheFigures)
         {32, 900, 34, 14, QSize(100, 30)},
         {8, 100, 26, 11, QSize(75, 22)},
         {16, 6 + 16 * 28, 28, 12, QSize(85, 24)},
+        // 24 tracks: 16 in the left column, which is the one that must fit.
+        {24, 6 + 16 * 30, 30, 14, QSize(100, 26)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.tracks);
