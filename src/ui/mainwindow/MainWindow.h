@@ -545,6 +545,8 @@ private:
     void onPflToggled(int track, bool on);
     // The gain label and the engine gain of a fader value.
     void applyFaderGainAndLabel(int track, int tenthsDb);
+    // The stored "fader.N", or the position of the Cantarem 2 fader that drives the track.
+    int startingFaderTenthsDb(int track) const;
 
     int shownTrackCount_ = 8;
 };

@@ -29,7 +29,6 @@ constexpr int kDefaultTracks = 8;
 constexpr int kMaxShownTracks = 32;
 constexpr int kAuxBuses = 4;
 constexpr int kLtcGeneratorRestoreDelayMs = 500;
-constexpr int kMinusInfinityTenthsDb = -590;
 
 ConfigManager* config()
 {
@@ -304,31 +303,9 @@ void MainWindow::restoreFadersAndColours()
     for (size_t index = 0; index < mixerStrips_.size(); ++index) {
         MixerStrip& strip = mixerStrips_[index];
         const int track = static_cast<int>(index);
-        int position = config()->getInt(key("fader.", track), FaderSlider::kMinimumTenthsDb);
-        if (controllerManager_) {
-            const std::vector<FaderAssignment> assignments = controllerManager_->getFaderAssignments();
-            const auto assigned = std::find_if(assignments.begin(), assignments.end(),
-                                               [track](const FaderAssignment& a) { return a.trackIndex == track; });
-            if (assigned != assignments.end() && assigned->deviceName.find("Cantarem") != std::string::npos) {
-                const auto positions = controllerManager_->getCurrentFaderPositions();
-                const auto device = positions.find(assigned->deviceName);
-                if (device != positions.end() && assigned->faderIndex >= 0 &&
-                    assigned->faderIndex < static_cast<int>(device->second.size())) {
-                    const int hardware = device->second[static_cast<size_t>(assigned->faderIndex)];
-                    position = static_cast<int>(std::lround((hardware / 16383.0 * 66.0 - 60.0) * 10.0));
-                    position = std::clamp(position, FaderSlider::kMinimumTenthsDb, FaderSlider::kMaximumTenthsDb);
-                    debugLog("Cantarem fader " + std::to_string(assigned->faderIndex) + " hardware position: " +
-                             std::to_string(hardware) + " -> track " + std::to_string(track) +
-                             " value: " + std::to_string(position));
-                }
-            }
-        }
+        const int position = startingFaderTenthsDb(track);
         strip.fader->setValue(position);
-        const double gainDb = position / 10.0;
-        const bool silent = position <= kMinusInfinityTenthsDb;
-        if (engine_)
-            engine_->setTrackGain(track, silent ? 0.0f : static_cast<float>(std::pow(10.0, gainDb / 20.0)));
-        strip.gainLabel->setText(silent ? QString("-∞ dB") : QString("%1 dB").arg(gainDb, 0, 'f', 1));
+        applyFaderGainAndLabel(track, position);
         const QColor colour(QString::fromStdString(config()->getString(key("track.color.", track), "#505050")));
         if (colour.isValid())
             setStripColour(strip, colour);

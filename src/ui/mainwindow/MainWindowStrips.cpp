@@ -341,6 +341,30 @@ void MainWindow::showStripName(int track, const QString& name)
     label->setToolTip(name.trimmed());
 }
 
+int MainWindow::startingFaderTenthsDb(int track) const
+{
+    int tenthsDb = config()->getInt(key("fader.", track), FaderSlider::kMinimumTenthsDb);
+    if (!controllerManager_)
+        return tenthsDb;
+    // A Cantarem 2 fader's physical position wins over the stored value.
+    const std::vector<FaderAssignment> assignments = controllerManager_->getFaderAssignments();
+    const auto assigned = std::find_if(assignments.begin(), assignments.end(),
+                                       [track](const FaderAssignment& a) { return a.trackIndex == track; });
+    if (assigned == assignments.end() || assigned->deviceName.find("Cantarem") == std::string::npos)
+        return tenthsDb;
+    const auto positions = controllerManager_->getCurrentFaderPositions();
+    const auto device = positions.find(assigned->deviceName);
+    if (device == positions.end() || assigned->faderIndex < 0 ||
+        static_cast<size_t>(assigned->faderIndex) >= device->second.size())
+        return tenthsDb;
+    const int hardware = device->second[static_cast<size_t>(assigned->faderIndex)];
+    tenthsDb = static_cast<int>(std::lround((hardware / static_cast<double>(kHardwareTop) * 66.0 - 60.0) * 10.0));
+    tenthsDb = std::clamp(tenthsDb, FaderSlider::kMinimumTenthsDb, FaderSlider::kMaximumTenthsDb);
+    debugLog("Cantarem fader " + std::to_string(assigned->faderIndex) + " hardware position: " +
+             std::to_string(hardware) + " -> track " + std::to_string(track) + " value: " + std::to_string(tenthsDb));
+    return tenthsDb;
+}
+
 void MainWindow::applyFaderGainAndLabel(int track, int tenthsDb)
 {
     if (engine_)
@@ -442,23 +466,7 @@ void MainWindow::rebuildTracksAndMixer(int count, const std::vector<std::string>
         if (engine_)
             engine_->setTrackArmed(track, armed);
 
-        int tenthsDb = config()->getInt(key("fader.", track), FaderSlider::kMinimumTenthsDb);
-        if (controllerManager_) {
-            // A Cantarem 2 fader's physical position wins over the stored value.
-            const std::vector<FaderAssignment> assignments = controllerManager_->getFaderAssignments();
-            const auto assigned = std::find_if(assignments.begin(), assignments.end(),
-                                               [track](const FaderAssignment& a) { return a.trackIndex == track; });
-            if (assigned != assignments.end() && assigned->deviceName.find("Cantarem") != std::string::npos) {
-                const auto positions = controllerManager_->getCurrentFaderPositions();
-                const auto device = positions.find(assigned->deviceName);
-                if (device != positions.end() && assigned->faderIndex >= 0 &&
-                    static_cast<size_t>(assigned->faderIndex) < device->second.size()) {
-                    const int hardware = device->second[static_cast<size_t>(assigned->faderIndex)];
-                    tenthsDb = static_cast<int>(std::lround((hardware / 16383.0 * 66.0 - 60.0) * 10.0));
-                    tenthsDb = std::clamp(tenthsDb, FaderSlider::kMinimumTenthsDb, FaderSlider::kMaximumTenthsDb);
-                }
-            }
-        }
+        const int tenthsDb = startingFaderTenthsDb(track);
         mixerStrips_[static_cast<size_t>(track)].fader->setValue(tenthsDb);
         applyFaderGainAndLabel(track, tenthsDb);
     }
