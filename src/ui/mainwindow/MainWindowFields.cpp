@@ -200,6 +200,8 @@ void MainWindow::onProjectFieldClicked()
     if (!askFieldText("Set Project Name", "Enter Project Name:", "e.g., ProjectName", project))
         return;
     projectEdit_->setText(project);
+    // A narrow field shows a name from its start, not its last letters.
+    projectEdit_->setCursorPosition(0);
     storeText("metadata.project", project);
 }
 

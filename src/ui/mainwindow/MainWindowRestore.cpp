@@ -315,6 +315,7 @@ void MainWindow::restoreFadersAndColours()
 void MainWindow::restoreMetadataFields()
 {
     projectEdit_->setText(QString::fromStdString(config()->getString("metadata.project", "")));
+    projectEdit_->setCursorPosition(0);
     const QString soundRoll = QString::fromStdString(config()->getString("metadata.soundroll", "001"));
     soundRollEdit_->setText(soundRoll.isEmpty() ? QString("001") : soundRoll);
     sceneEdit_->setText(QString::fromStdString(config()->getString("metadata.scene", "")));
