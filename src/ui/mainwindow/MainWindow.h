@@ -431,6 +431,8 @@ private:
     std::function<bool(int)> cantaremTrackCheck_;
     void showKeptWindow(QWidget* window);
     void applyInputMatrixLive(const class InputMatrixDialog& dialog);
+    // Every key of the input matrix's choices, then one save.
+    void storeInputMatrix(const InputMatrixDialog& dialog, int trackCount);
     void applyInputMatrixAccepted(const class InputMatrixDialog& dialog);
     // Routes every track's stored direct output and the stored mix, coms and
     // generator buses again; the engine also resolves the slate and COM ports then.

@@ -130,8 +130,24 @@ void MainWindow::applyInputMatrixLive(const InputMatrixDialog& dialog)
     engine_->setComInput2Port(dialog.getComInput2Port());
     engine_->setComInput2Enabled(dialog.isComInput2Enabled());
 
+    storeInputMatrix(dialog, static_cast<int>(names.size()));
+
+    if (talkbackPortsChanged)
+        reapplyStoredOutputRouting(count);
+}
+
+void MainWindow::storeInputMatrix(const InputMatrixDialog& dialog, int trackCount)
+{
+    const std::vector<std::string> names = dialog.getTrackNames();
+    const std::vector<std::vector<std::string>> matrix = dialog.getRoutingMatrix();
+    for (size_t track = 0; track < names.size(); ++track) {
+        config()->setString(key("track.name.", track), names[track]);
+        if (track < matrix.size())
+            config()->setString(key("track.input.", track), matrix[track].empty() ? kNoInput : matrix[track].front());
+    }
+    config()->setInt("track.count", trackCount);
     config()->setBool("ltc.enabled", dialog.isLtcEnabled());
-    config()->setString("ltc.input", ltcPort);
+    config()->setString("ltc.input", dialog.getLtcInputPort());
     config()->setBool("slate.enabled", dialog.isSlateMicEnabled());
     config()->setString("slate.input", dialog.getSlateMicPort());
     config()->setInt("slate.gain", dialog.getSlateMicGain());
@@ -139,16 +155,7 @@ void MainWindow::applyInputMatrixLive(const InputMatrixDialog& dialog)
     config()->setString("com1.input", dialog.getComInput1Port());
     config()->setBool("com2.enabled", dialog.isComInput2Enabled());
     config()->setString("com2.input", dialog.getComInput2Port());
-    for (size_t track = 0; track < names.size(); ++track) {
-        config()->setString(key("track.name.", track), names[track]);
-        if (track < matrix.size())
-            config()->setString(key("track.input.", track), matrix[track].empty() ? kNoInput : matrix[track].front());
-    }
-    config()->setInt("track.count", static_cast<int>(names.size()));
     config()->saveConfig("");
-
-    if (talkbackPortsChanged)
-        reapplyStoredOutputRouting(count);
 }
 
 void MainWindow::applyInputMatrixAccepted(const InputMatrixDialog& dialog)
@@ -158,26 +165,9 @@ void MainWindow::applyInputMatrixAccepted(const InputMatrixDialog& dialog)
     const int count = dialog.getTrackCount();
     rebuildTracksAndMixer(count, names);
 
-    for (size_t track = 0; track < names.size(); ++track) {
-        config()->setString(key("track.name.", track), names[track]);
-        if (track < matrix.size())
-            config()->setString(key("track.input.", track), matrix[track].empty() ? kNoInput : matrix[track].front());
-    }
-    config()->setInt("track.count", count);
-
-    config()->setBool("ltc.enabled", dialog.isLtcEnabled());
-    config()->setString("ltc.input", dialog.getLtcInputPort());
+    storeInputMatrix(dialog, count);
     if (dialog.isLtcEnabled() && !dialog.getLtcInputPort().empty())
         engine_->setLtcInputPort(dialog.getLtcInputPort());
-
-    config()->setBool("slate.enabled", dialog.isSlateMicEnabled());
-    config()->setString("slate.input", dialog.getSlateMicPort());
-    config()->setInt("slate.gain", dialog.getSlateMicGain());
-    config()->setBool("com1.enabled", dialog.isComInput1Enabled());
-    config()->setString("com1.input", dialog.getComInput1Port());
-    config()->setBool("com2.enabled", dialog.isComInput2Enabled());
-    config()->setString("com2.input", dialog.getComInput2Port());
-    config()->saveConfig("");
     engine_->setSlateMicPort(dialog.getSlateMicPort());
     engine_->setSlateMicGain(dialog.getSlateMicGain());
     engine_->setComInput1Port(dialog.getComInput1Port());
