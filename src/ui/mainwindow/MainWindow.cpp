@@ -293,6 +293,21 @@ void MainWindow::closeEvent(QCloseEvent* event)
     event->accept();
 }
 
+void MainWindow::shutDownEngineAndItsTools()
+{
+    // The engine must stop reading the encoder before the dialog that owns it goes.
+    if (ltcGeneratorDialog_ != nullptr && engine_) {
+        engine_->enableLtcGenerator(false);
+        engine_->setLtcGenerator(nullptr);
+    }
+    delete ltcGeneratorDialog_;
+    ltcGeneratorDialog_ = nullptr;
+    delete tcAccuracyTestDialog_;
+    tcAccuracyTestDialog_ = nullptr;
+    if (engine_)
+        engine_->shutdown();
+}
+
 MainWindow::~MainWindow()
 {
     // Typing still open in a field ends while the window is whole: its
@@ -311,22 +326,9 @@ MainWindow::~MainWindow()
     meterTimer_->stop();
     driveTimer_->stop();
 
-    if (ltcGeneratorDialog_ != nullptr) {
-        // The engine must stop reading the encoder before the dialog that owns it goes.
-        if (engine_) {
-            engine_->enableLtcGenerator(false);
-            engine_->setLtcGenerator(nullptr);
-        }
-        delete ltcGeneratorDialog_;
-        ltcGeneratorDialog_ = nullptr;
-    }
-    delete tcAccuracyTestDialog_;
-    tcAccuracyTestDialog_ = nullptr;
+    shutDownEngineAndItsTools();
     delete metadataManager_;
     metadataManager_ = nullptr;
-
-    if (engine_)
-        engine_->shutdown();
     if (controllerManager_)
         controllerManager_->shutdown();
 

@@ -442,6 +442,10 @@ private:
                            const std::string& mix, const std::string& coms, const std::string& monitor,
                            const std::string& ltcGen);
 
+    // The LTC generator and TC test windows go, then the engine shuts down
+    // (the window's destructor and tests that drop the engine).
+    void shutDownEngineAndItsTools();
+
     // ---- Drives and media (MainWindowDrives.cpp) ----
 public:
     // Tests give the windows volumes of their own (the virtual ones) in

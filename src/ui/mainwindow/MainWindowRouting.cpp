@@ -256,16 +256,6 @@ void MainWindow::applyOutputMatrix(const std::vector<std::vector<std::string>>& 
 
 void MainWindow::dropEngineForTest()
 {
-    // The generator dialog feeds the engine: it goes first, as at shutdown.
-    if (ltcGeneratorDialog_ != nullptr && engine_) {
-        engine_->enableLtcGenerator(false);
-        engine_->setLtcGenerator(nullptr);
-    }
-    delete ltcGeneratorDialog_;
-    ltcGeneratorDialog_ = nullptr;
-    delete tcAccuracyTestDialog_;
-    tcAccuracyTestDialog_ = nullptr;
-    if (engine_)
-        engine_->shutdown();
+    shutDownEngineAndItsTools();
     engine_.reset();
 }
