@@ -18,17 +18,18 @@ read -r -a layers <<<"$folders"
 [[ ${#layers[@]} -gt 0 ]] || { echo "check-layers: TONVALE_FOLDERS not found in $targets" >&2; exit 2; }
 
 # The rank of a path inside src/ (or tests/): the longest listed folder that
-# prefixes it, -1 for none.
+# prefixes it, -1 for none. Set in `rank` (no subshell: the script runs once
+# per include line, and a fork each made it take minutes on a loaded machine).
 rank_of() {
-    local path="$1" best=-1 bestLength=0 i
+    local path="$1" bestLength=0 i
+    rank=-1
     for i in "${!layers[@]}"; do
         local folder="${layers[$i]}"
         if [[ "$path" == "$folder/"* && ${#folder} -gt $bestLength ]]; then
-            best=$i
+            rank=$i
             bestLength=${#folder}
         fi
     done
-    echo "$best"
 }
 
 violations=0
@@ -37,13 +38,16 @@ for tree in src tests; do
     [[ -d "$root/$tree" ]] || continue
     while IFS= read -r -d '' file; do
         relative="${file#"$root/$tree/"}"
-        own=$(rank_of "$relative")
+        rank_of "$relative"
+        own=$rank
         [[ $own -ge 0 ]] || continue
         checked=$((checked + 1))
         while IFS= read -r line; do
             number="${line%%:*}"
-            header=$(sed -E 's/^[^"]*"([^"]+)".*/\1/' <<<"${line#*:}")
-            theirs=$(rank_of "$header")
+            [[ "${line#*:}" =~ \"([^\"]+)\" ]] || continue
+            header="${BASH_REMATCH[1]}"
+            rank_of "$header"
+            theirs=$rank
             if [[ $theirs -gt $own ]]; then
                 echo "$tree/$relative:$number: includes \"$header\" from ${layers[$theirs]}, above ${layers[$own]}"
                 violations=$((violations + 1))
