@@ -408,8 +408,6 @@ public:
     MetadataManagerWindow* metadataManagerWindow() const { return metadataManager_; }
     // Tests: the window as it runs when its engine could not be made.
     void dropEngineForTest();
-    // Tests: which tracks a Cantarem fader drives, in place of the controller manager's answer.
-    void setCantaremTrackCheckForTest(std::function<bool(int)> check) { cantaremTrackCheck_ = std::move(check); }
 
 private:
     void setupMetadataFields();
@@ -428,7 +426,6 @@ private:
     // Owned here, not by the QObject tree: it goes with the window's members,
     // before the QWidget destructor deletes the strips (and sends them events).
     std::unique_ptr<QObject> mixerStripWatcher_;
-    std::function<bool(int)> cantaremTrackCheck_;
     void showKeptWindow(QWidget* window);
     void applyInputMatrixLive(const class InputMatrixDialog& dialog);
     // Every key of the input matrix's choices, then one save.

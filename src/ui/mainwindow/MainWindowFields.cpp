@@ -236,8 +236,6 @@ void MainWindow::watchMixerStrip(const MixerStrip& strip)
 
 bool MainWindow::isTrackDrivenByCantarem(int track) const
 {
-    if (cantaremTrackCheck_)
-        return cantaremTrackCheck_(track);
     return controllerManager_ && controllerManager_->isTrackMappedToCantarem(track);
 }
 

@@ -4,6 +4,7 @@
 
 #include "MainWindowTestSupport.h"
 
+#include "controllers/MidiControllerManager.h"
 #include "ui/mainwindow/FaderSlider.h"
 #include "ui/tools/ModalAnswerer.h"
 
@@ -231,7 +232,8 @@ TEST_F(MainWindowFieldsTest, ProjectAndRollDialogsTrimAndStore)
 // that a Cantarem drives cannot be moved with the mouse.
 TEST_F(MainWindowFieldsTest, StripGesturesResetGainPickColourAndSpareCantaremFaders)
 {
-    seed({{"track.count", 4}});
+    // Track 2 is on a Cantarem fader; track 1 is not.
+    seed({{"track.count", 4}, {"midi.faderAssignments", std::string("Cantarem 2:0:1")}});
     MainWindow& window = makeActiveWindow();
     ASSERT_GE(window.mixerStrips().size(), 4u);
     const MainWindow::MixerStrip& first = window.mixerStrips()[0];
@@ -272,8 +274,8 @@ TEST_F(MainWindowFieldsTest, StripGesturesResetGainPickColourAndSpareCantaremFad
     EXPECT_EQ(window.mixerStrips()[2].color, QColor("#aa3355"));
     EXPECT_EQ(storedValue("track.color.2"), "#aa3355");
 
-    // Track 2 is on a Cantarem fader; track 1 is not.
-    window.setCantaremTrackCheckForTest([](int track) { return track == 1; });
+    ASSERT_NE(window.controllerManager(), nullptr);
+    ASSERT_TRUE(window.controllerManager()->isTrackMappedToCantarem(1));
     const auto wheel = [](FaderSlider* fader) {
         const QPointF centre(fader->width() / 2.0, fader->height() / 2.0);
         QWheelEvent turn(centre, fader->mapToGlobal(centre), QPoint(), QPoint(0, 120), Qt::NoButton,
