@@ -526,10 +526,6 @@ public:
         QString styleSheet;
     };
     static AutomixShareText automixShareText(float share);
-    // A fader value (tenths of a dB) as a hardware fader position, 0 to 16383.
-    static int faderHardwarePosition(int tenthsDb);
-    // The linear gain of a fader value: 0 at -59.0 dB and below.
-    static float faderGain(int tenthsDb);
 
     int shownTrackCount() const { return shownTrackCount_; }
     void rebuildTracksForTest(int count, const std::vector<std::string>& names) { rebuildTracksAndMixer(count, names); }

@@ -34,12 +34,8 @@ namespace {
 
 constexpr int kTracksPerColumn = 16;
 constexpr int kMaxShownTracks = 32;
-constexpr int kSilentBelowTenthsDb = -589; // -59.0 dB and below is silence
-constexpr int kHardwareTop = 16383;
 constexpr int kRowHeight = 26;
 constexpr int kAutomixGroups = 4;
-
-const char* const kMinusInfinity = "-∞ dB";
 
 ConfigManager* config()
 {
@@ -87,13 +83,6 @@ QString automixTooltip(int group)
     default:
         return "Automix off — click to assign Purple group";
     }
-}
-
-QString gainLabelText(int tenthsDb)
-{
-    if (tenthsDb < kSilentBelowTenthsDb)
-        return kMinusInfinity;
-    return QString("%1 dB").arg(tenthsDb / 10.0, 0, 'f', 1);
 }
 
 AutomixEngine* automixerOf(AudioEngineBase* engine)
@@ -166,20 +155,6 @@ void MainWindow::applyAutomixButtonAppearance(QToolButton* button, int group)
     button->setText("AMix");
     button->setToolTip(automixTooltip(group));
     button->setStyleSheet(automixButtonStyle(group));
-}
-
-float MainWindow::faderGain(int tenthsDb)
-{
-    if (tenthsDb < kSilentBelowTenthsDb)
-        return 0.0f;
-    return static_cast<float>(std::pow(10.0, tenthsDb / 10.0 / 20.0));
-}
-
-int MainWindow::faderHardwarePosition(int tenthsDb)
-{
-    const double db = tenthsDb / 10.0;
-    const int position = static_cast<int>((db + 60.0) / 66.0 * kHardwareTop);
-    return std::clamp(position, 0, kHardwareTop);
 }
 
 void MainWindow::createTrackWidget(int index, const QString& name)
@@ -273,7 +248,7 @@ void MainWindow::createMixerFader(int index, const QString& name)
     strip.fader->setCapSize(40, 70);
     strip.fader->setStyleSheet(faderStyleSheet(35, 40, 70, 35, 17));
 
-    strip.gainLabel = new QLabel(kMinusInfinity, strip.stripWidget);
+    strip.gainLabel = new QLabel(FaderSlider::gainText(FaderSlider::kMinimumTenthsDb), strip.stripWidget);
     strip.gainLabel->setAlignment(Qt::AlignCenter);
     strip.gainLabel->setStyleSheet(gainLabelStyle(10)); // its cursor is set on the label
     strip.gainLabel->setCursor(Qt::PointingHandCursor);
@@ -358,8 +333,7 @@ int MainWindow::startingFaderTenthsDb(int track) const
         static_cast<size_t>(assigned->faderIndex) >= device->second.size())
         return tenthsDb;
     const int hardware = device->second[static_cast<size_t>(assigned->faderIndex)];
-    tenthsDb = static_cast<int>(std::lround((hardware / static_cast<double>(kHardwareTop) * 66.0 - 60.0) * 10.0));
-    tenthsDb = std::clamp(tenthsDb, FaderSlider::kMinimumTenthsDb, FaderSlider::kMaximumTenthsDb);
+    tenthsDb = FaderSlider::tenthsDbOfHardwarePosition(hardware);
     debugLog("Cantarem fader " + std::to_string(assigned->faderIndex) + " hardware position: " +
              std::to_string(hardware) + " -> track " + std::to_string(track) + " value: " + std::to_string(tenthsDb));
     return tenthsDb;
@@ -368,17 +342,17 @@ int MainWindow::startingFaderTenthsDb(int track) const
 void MainWindow::applyFaderGainAndLabel(int track, int tenthsDb)
 {
     if (engine_)
-        engine_->setTrackGain(track, faderGain(tenthsDb));
+        engine_->setTrackGain(track, FaderSlider::gainLinear(tenthsDb));
     if (static_cast<size_t>(track) < mixerStrips_.size())
-        mixerStrips_[static_cast<size_t>(track)].gainLabel->setText(gainLabelText(tenthsDb));
+        mixerStrips_[static_cast<size_t>(track)].gainLabel->setText(FaderSlider::gainText(tenthsDb));
 }
 
 void MainWindow::onFaderValueChanged(int stripIndex, int tenthsDb)
 {
-    const float db = static_cast<float>(tenthsDb) / 10.0f;
-    const float gain = faderGain(tenthsDb);
+    applyFaderGainAndLabel(stripIndex, tenthsDb);
     if (engine_) {
-        engine_->setTrackGain(stripIndex, gain);
+        const float db = static_cast<float>(tenthsDb) / 10.0f;
+        const float gain = FaderSlider::gainLinear(tenthsDb);
         const std::string fader = "Fader " + std::to_string(stripIndex);
         if (tenthsDb == 0)
             debugLog(fader + " at 0dB: sliderValue=0 dB=" + std::to_string(db) + " gain=" + std::to_string(gain));
@@ -390,10 +364,8 @@ void MainWindow::onFaderValueChanged(int stripIndex, int tenthsDb)
                 debugLog("ERROR: Gain mismatch! Expected ~2.0 for +6dB but got " + std::to_string(gain));
         }
     }
-    if (static_cast<size_t>(stripIndex) < mixerStrips_.size())
-        mixerStrips_[static_cast<size_t>(stripIndex)].gainLabel->setText(gainLabelText(tenthsDb));
     if (controllerManager_)
-        controllerManager_->sendFaderPosition(stripIndex, faderHardwarePosition(tenthsDb));
+        controllerManager_->sendFaderPosition(stripIndex, FaderSlider::hardwarePosition(tenthsDb));
     // Written now, saved 2 s after the last move: a drag is many changes.
     config()->setInt(key("fader.", stripIndex), tenthsDb);
     scheduleConfigSave();
@@ -504,7 +476,7 @@ void MainWindow::rebuildTracksAndMixer(int count, const std::vector<std::string>
             const QSignalBlocker blocker(strip.fader);
             strip.fader->setValue(FaderSlider::kMinimumTenthsDb);
             strip.fader->setEnabled(false);
-            strip.gainLabel->setText(kMinusInfinity);
+            strip.gainLabel->setText(FaderSlider::gainText(FaderSlider::kMinimumTenthsDb));
         }
         if (mixMeter_ != nullptr)
             mixMeter_->hide();
