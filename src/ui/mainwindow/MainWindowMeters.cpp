@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QMenu>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -108,7 +109,9 @@ void MainWindow::updateMeters()
         return;
     if (mixMeter_ != nullptr)
         mixMeter_->setValue(MeterWidget::valueForPeak(engine_->getMainPeakLevel()));
-    for (size_t track = 0; track < trackRows_.size(); ++track) {
+    // Hidden rows are not polled: a row shown again catches up on the next tick.
+    const size_t shown = std::min(static_cast<size_t>(std::max(shownTrackCount_, 0)), trackRows_.size());
+    for (size_t track = 0; track < shown; ++track) {
         if (trackRows_[track].meter != nullptr)
             trackRows_[track].meter->setValue(
                 MeterWidget::valueForPeak(engine_->getTrackPeakLevel(static_cast<int>(track))));
@@ -134,7 +137,8 @@ void MainWindow::updateAutomixIndicators()
     AutomixEngine* automixer = automixerOf(engine_.get());
     if (automixer == nullptr)
         return;
-    for (size_t track = 0; track < trackRows_.size(); ++track) {
+    const size_t shown = std::min(static_cast<size_t>(std::max(shownTrackCount_, 0)), trackRows_.size());
+    for (size_t track = 0; track < shown; ++track) {
         const TrackRow& row = trackRows_[track];
         if (row.automixShareLabel == nullptr)
             continue;
