@@ -542,16 +542,16 @@ void MainWindow::updateAutomixUiState()
         if (row.automixButton == nullptr || row.automixShareLabel == nullptr)
             continue;
         const int track = static_cast<int>(index);
-        row.automixGroup = readAutomixGroupFromConfig(track);
-        applyAutomixButtonAppearance(row.automixButton, row.automixGroup);
         const bool armed = row.armButton != nullptr && row.armButton->isChecked();
-        const bool onScreen = row.rowWidget != nullptr && row.rowWidget->isVisible();
-        row.automixButton->setVisible(effective && onScreen);
+        // The shown count, not the row's visibility: that is false until the
+        // window itself is shown.
+        const bool shown = track < shownTrackCount_;
+        row.automixButton->setVisible(effective && shown);
         row.automixButton->setEnabled(effective && armed);
-        row.automixShareLabel->setVisible(effective && armed && onScreen && row.automixGroup != 0);
+        row.automixShareLabel->setVisible(effective && armed && shown && row.automixGroup != 0);
         if (automixer != nullptr) {
             // A hidden track is disarmed in the engine, so it shares no gain either.
-            const bool inGroup = effective && armed && row.automixGroup != 0 && track < shownTrackCount_;
+            const bool inGroup = effective && armed && row.automixGroup != 0 && shown;
             automixer->setTrackGroup(track, inGroup ? row.automixGroup : 0);
         }
     }
