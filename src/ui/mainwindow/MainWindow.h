@@ -64,7 +64,8 @@ public:
     static void showStyledMessageBox(QWidget* parent, const QString& title, const QString& text,
                                      QMessageBox::StandardButtons buttons);
 
-    // One track row and one mixer strip per shown track.
+    // One track row and one mixer strip per track built; rows and strips
+    // beyond the shown count are hidden, not destroyed.
     struct TrackRow {
         QWidget* rowWidget = nullptr;
         QCheckBox* armButton = nullptr;
@@ -72,7 +73,6 @@ public:
         QLabel* automixShareLabel = nullptr;
         QLineEdit* nameEdit = nullptr;
         MeterWidget* meter = nullptr;
-        int trackIndex = 0;
         int automixGroup = 0; // 0 off, 1 to 4
     };
     struct MixerStrip {
@@ -204,7 +204,6 @@ private:
     QElapsedTimer takeElapsed_;
     bool isRecording_ = false;
     bool controllerFaderHoldOff_ = false;
-    std::string controlSurfaceName_ = "Software Mixer";
 
     // Layout.
     QSplitter* mainSplitter_ = nullptr;
@@ -497,9 +496,6 @@ public:
     void handleControllerButton(int index, bool pressed);
     // A strip key under a fader that drives `track` (0-31): its PFL.
     void handleControllerTrackButton(int track, bool pressed);
-    bool isShift1Held() const { return shift1Held_; }
-    bool isShift2Held() const { return shift2Held_; }
-    const std::string& controlSurfaceName() const { return controlSurfaceName_; }
 
 private:
     // The CL-12's instructions box, shown once per run by its driver.
@@ -532,7 +528,6 @@ public:
     QTimer* configSaveTimer() const { return configSaveTimer_; }
     MeterWidget* mixMeter() const { return mixMeter_; }
     QAction* automixAction() const { return automixAction_; }
-    void updateTrackMeters();
     // The frame-rate menu at the badge; `position` in the badge's coordinates.
     void onFramerateContextMenu(const QPoint& position);
 

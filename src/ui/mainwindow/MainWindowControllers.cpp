@@ -243,8 +243,6 @@ void MainWindow::onControllerSelection()
     }
     FaderAssignmentDialog dialog(controllerManager_.get(), this);
     dialog.exec();
-    if (controllerManager_->getControllers().empty())
-        controlSurfaceName_ = "Software Mixer";
-    else if (!controllerManager_->getFaderAssignments().empty())
+    if (!controllerManager_->getFaderAssignments().empty())
         syncFadersToController(); // the motorised faders take the screen's mix
 }

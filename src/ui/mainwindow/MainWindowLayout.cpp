@@ -328,7 +328,6 @@ QWidget* MainWindow::buildMixRow()
     mixLabel_->setFont(bold);
     mixMeter_ = new MeterWidget(row);
     mixMeter_->setFixedHeight(14);
-    mixMeter_->setVisibleSegments(20);
     layout->addWidget(indent);
     layout->addWidget(mixLabel_);
     layout->addSpacing(8);

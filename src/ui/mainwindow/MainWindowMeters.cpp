@@ -118,11 +118,6 @@ void MainWindow::updateMeters()
     }
 }
 
-void MainWindow::updateTrackMeters()
-{
-    updateMeters();
-}
-
 MainWindow::AutomixShareText MainWindow::automixShareText(float share)
 {
     const int percent = static_cast<int>(share * 100.0f);

@@ -160,7 +160,6 @@ void MainWindow::applyAutomixButtonAppearance(QToolButton* button, int group)
 void MainWindow::createTrackWidget(int index, const QString& name)
 {
     TrackRow row;
-    row.trackIndex = index;
     row.rowWidget = new QWidget(trackListWidget_);
     row.rowWidget->setObjectName("trackRow");
     row.rowWidget->setAttribute(Qt::WA_StyledBackground);

@@ -10,7 +10,6 @@
 namespace {
 
 constexpr float kFallFactor = 0.88f;
-constexpr int kMaximumSegments = 20;
 
 } // namespace
 
@@ -57,15 +56,6 @@ void MeterWidget::setArmed(bool armed)
     if (armed == armed_)
         return;
     armed_ = armed;
-    update();
-}
-
-void MeterWidget::setVisibleSegments(int segments)
-{
-    segments = std::clamp(segments, 1, kMaximumSegments);
-    if (segments == visibleSegments_)
-        return;
-    visibleSegments_ = segments;
     update();
 }
 

@@ -75,10 +75,6 @@ TEST(MeterWidgetTest, BarFallsTwelvePercentAndThePeakHoldsThirtyUpdates)
     EXPECT_EQ(meter.value(), 1000);
     meter.setValue(-5);
     EXPECT_EQ(meter.value(), 0);
-    meter.setVisibleSegments(0);
-    EXPECT_EQ(meter.visibleSegments(), 1);
-    meter.setVisibleSegments(50);
-    EXPECT_EQ(meter.visibleSegments(), 20);
 }
 
 // A meter 202 pixels wide: its trough is 200, so the fill is value / 5 long.
