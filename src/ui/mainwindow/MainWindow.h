@@ -15,6 +15,7 @@
 #include <vector>
 
 class AudioEngineBase;
+class AutomixEngine;
 class FaderSlider;
 class LtcGeneratorDialog;
 class MeterWidget;
@@ -541,6 +542,8 @@ private:
     void applyFaderGainAndLabel(int track, int tenthsDb);
     // The stored "fader.N", or the position of the Cantarem 2 fader that drives the track.
     int startingFaderTenthsDb(int track) const;
+    // The engine's automixer; none without an engine that has one.
+    AutomixEngine* automixEngine() const;
 
     int shownTrackCount_ = 8;
 };

@@ -6,7 +6,6 @@
 #include "ui/mainwindow/MainWindow.h"
 
 #include "core/ConfigManager.h"
-#include "engine/AudioEngine_CoreAudio.h"
 #include "engine/render/AutomixEngine.h"
 #include "timecode/Timecode.h"
 #include "ui/mainwindow/MeterWidget.h"
@@ -42,12 +41,6 @@ struct ForcedRate {
 
 const ForcedRate kForcedRates[] = {{"23.976", 23.976, false}, {"24", 24.0, false},          {"25", 25.0, false},
                                    {"29.97 NDF", 29.97, false}, {"29.97 DF", 29.97, true}, {"30", 30.0, false}};
-
-AutomixEngine* automixerOf(AudioEngineBase* engine)
-{
-    auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine);
-    return coreAudio != nullptr ? coreAudio->getAutomixEngine() : nullptr;
-}
 
 } // namespace
 
@@ -129,7 +122,7 @@ MainWindow::AutomixShareText MainWindow::automixShareText(float share)
 
 void MainWindow::updateAutomixIndicators()
 {
-    AutomixEngine* automixer = automixerOf(engine_.get());
+    AutomixEngine* automixer = automixEngine();
     if (automixer == nullptr)
         return;
     const size_t shown = std::min(static_cast<size_t>(std::max(shownTrackCount_, 0)), trackRows_.size());

@@ -85,12 +85,6 @@ QString automixTooltip(int group)
     }
 }
 
-AutomixEngine* automixerOf(AudioEngineBase* engine)
-{
-    auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine);
-    return coreAudio != nullptr ? coreAudio->getAutomixEngine() : nullptr;
-}
-
 void removeTrailingSpacer(QVBoxLayout* column)
 {
     if (column == nullptr || column->count() == 0)
@@ -522,6 +516,12 @@ void MainWindow::applyAutoFitLayout(bool on)
     update();
 }
 
+AutomixEngine* MainWindow::automixEngine() const
+{
+    auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine_.get());
+    return coreAudio != nullptr ? coreAudio->getAutomixEngine() : nullptr;
+}
+
 void MainWindow::updateAutomixUiState()
 {
     const bool bitbucket = config()->getBool("audio.bitbucketMode", false);
@@ -532,7 +532,7 @@ void MainWindow::updateAutomixUiState()
         automixAction_->setChecked(global);
     }
     const bool effective = global && !bitbucket;
-    AutomixEngine* automixer = automixerOf(engine_.get());
+    AutomixEngine* automixer = automixEngine();
     if (automixer != nullptr)
         automixer->setGlobalEnabled(effective);
 
