@@ -89,6 +89,10 @@ void FaderSlider::updateScaledCap()
 
 void FaderSlider::setCapSize(int widthPx, int heightPx)
 {
+    // Called for every strip on every resize: the image is scaled again
+    // only when the size changes.
+    if (widthPx == capWidth && heightPx == capHeight)
+        return;
     capWidth = widthPx;
     capHeight = heightPx;
     updateScaledCap();

@@ -34,6 +34,8 @@ int MeterWidget::valueForPeak(float peak)
 
 void MeterWidget::setValue(int value)
 {
+    const int oldValue = value_;
+    const int oldPeak = peak_;
     value_ = std::clamp(value, 0, kMaximumValue);
     const float target = static_cast<float>(value_);
     const float old = displayedLevel_;
@@ -48,7 +50,9 @@ void MeterWidget::setValue(int value)
     } else {
         peak_ = std::max(peak_ - kPeakFallPerUpdate, value_);
     }
-    update();
+    // Twenty times a second for every meter: a steady meter is not repainted.
+    if (value_ != oldValue || displayedLevel_ != old || peak_ != oldPeak)
+        update();
 }
 
 void MeterWidget::setArmed(bool armed)
