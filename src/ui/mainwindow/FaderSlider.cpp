@@ -1,5 +1,6 @@
 #include "ui/mainwindow/FaderSlider.h"
 
+#include "controllers/MidiControllerManager.h"
 #include "ui/mainwindow/Theme.h"
 
 #include <QMouseEvent>
@@ -7,6 +8,51 @@
 #include <QStyle>
 #include <QStyleFactory>
 #include <QStyleOptionSlider>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+constexpr int kHardwareTop = MidiControllerManager::kFaderTopValue;
+constexpr double kBottomDb = FaderSlider::kMinimumTenthsDb / 10.0;
+constexpr double kRangeDb = (FaderSlider::kMaximumTenthsDb - FaderSlider::kMinimumTenthsDb) / 10.0;
+
+} // namespace
+
+float FaderSlider::gainLinear(int tenthsDb)
+{
+    return tenthsDb < kSilentBelowTenthsDb ? 0.0f : gainLinearOfDb(tenthsDb / 10.0);
+}
+
+float FaderSlider::gainLinearOfDb(double gainDb)
+{
+    return static_cast<float>(std::pow(10.0, gainDb / 20.0));
+}
+
+QString FaderSlider::gainText(int tenthsDb)
+{
+    if (tenthsDb < kSilentBelowTenthsDb)
+        return QString::fromUtf8("-∞ dB");
+    return QString("%1 dB").arg(tenthsDb / 10.0, 0, 'f', 1);
+}
+
+int FaderSlider::hardwarePosition(int tenthsDb)
+{
+    const int position = static_cast<int>((tenthsDb / 10.0 - kBottomDb) / kRangeDb * kHardwareTop);
+    return std::clamp(position, 0, kHardwareTop);
+}
+
+double FaderSlider::gainDbOfHardwarePosition(int position)
+{
+    return std::clamp(position, 0, kHardwareTop) / static_cast<double>(kHardwareTop) * kRangeDb + kBottomDb;
+}
+
+int FaderSlider::tenthsDbOfHardwarePosition(int position)
+{
+    const int tenthsDb = static_cast<int>(std::lround(gainDbOfHardwarePosition(position) * 10.0));
+    return std::clamp(tenthsDb, kMinimumTenthsDb, kMaximumTenthsDb);
+}
 
 FaderSlider::FaderSlider(Qt::Orientation orientation, QWidget* parent)
     : QSlider(orientation, parent)
@@ -43,6 +89,10 @@ void FaderSlider::updateScaledCap()
 
 void FaderSlider::setCapSize(int widthPx, int heightPx)
 {
+    // Called for every strip on every resize: the image is scaled again
+    // only when the size changes.
+    if (widthPx == capWidth && heightPx == capHeight)
+        return;
     capWidth = widthPx;
     capHeight = heightPx;
     updateScaledCap();

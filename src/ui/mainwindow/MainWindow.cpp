@@ -34,7 +34,6 @@ constexpr int kConfigSaveDelayMs = 2000;
 constexpr int kMissingDeviceBoxDelayMs = 500;
 constexpr int kFaderSyncDelayMs = 100;
 constexpr int kFaderHoldOffTailMs = 500;
-constexpr int kAutomixRefreshDelayMs = 800;
 
 const char* const kMessageBoxStyle =
     "QMessageBox { background-color: #2b2b2b; }QMessageBox QLabel { color: #ffffff; padding: 10px; }"
@@ -183,7 +182,6 @@ void MainWindow::initializeEngines()
             debugLog("MIDI fader input now ENABLED");
         });
     });
-    QTimer::singleShot(kAutomixRefreshDelayMs, this, &MainWindow::updateAutomixUiState);
     debugLog("initializeEngines: complete");
 }
 

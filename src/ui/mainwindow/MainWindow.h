@@ -15,6 +15,7 @@
 #include <vector>
 
 class AudioEngineBase;
+class AutomixEngine;
 class FaderSlider;
 class LtcGeneratorDialog;
 class MeterWidget;
@@ -64,7 +65,8 @@ public:
     static void showStyledMessageBox(QWidget* parent, const QString& title, const QString& text,
                                      QMessageBox::StandardButtons buttons);
 
-    // One track row and one mixer strip per shown track.
+    // One track row and one mixer strip per track built; rows and strips
+    // beyond the shown count are hidden, not destroyed.
     struct TrackRow {
         QWidget* rowWidget = nullptr;
         QCheckBox* armButton = nullptr;
@@ -72,7 +74,6 @@ public:
         QLabel* automixShareLabel = nullptr;
         QLineEdit* nameEdit = nullptr;
         MeterWidget* meter = nullptr;
-        int trackIndex = 0;
         int automixGroup = 0; // 0 off, 1 to 4
     };
     struct MixerStrip {
@@ -204,7 +205,6 @@ private:
     QElapsedTimer takeElapsed_;
     bool isRecording_ = false;
     bool controllerFaderHoldOff_ = false;
-    std::string controlSurfaceName_ = "Software Mixer";
 
     // Layout.
     QSplitter* mainSplitter_ = nullptr;
@@ -497,9 +497,6 @@ public:
     void handleControllerButton(int index, bool pressed);
     // A strip key under a fader that drives `track` (0-31): its PFL.
     void handleControllerTrackButton(int track, bool pressed);
-    bool isShift1Held() const { return shift1Held_; }
-    bool isShift2Held() const { return shift2Held_; }
-    const std::string& controlSurfaceName() const { return controlSurfaceName_; }
 
 private:
     // The CL-12's instructions box, shown once per run by its driver.
@@ -526,17 +523,12 @@ public:
         QString styleSheet;
     };
     static AutomixShareText automixShareText(float share);
-    // A fader value (tenths of a dB) as a hardware fader position, 0 to 16383.
-    static int faderHardwarePosition(int tenthsDb);
-    // The linear gain of a fader value: 0 at -59.0 dB and below.
-    static float faderGain(int tenthsDb);
 
     int shownTrackCount() const { return shownTrackCount_; }
     void rebuildTracksForTest(int count, const std::vector<std::string>& names) { rebuildTracksAndMixer(count, names); }
     QTimer* configSaveTimer() const { return configSaveTimer_; }
     MeterWidget* mixMeter() const { return mixMeter_; }
     QAction* automixAction() const { return automixAction_; }
-    void updateTrackMeters();
     // The frame-rate menu at the badge; `position` in the badge's coordinates.
     void onFramerateContextMenu(const QPoint& position);
 
@@ -550,6 +542,8 @@ private:
     void applyFaderGainAndLabel(int track, int tenthsDb);
     // The stored "fader.N", or the position of the Cantarem 2 fader that drives the track.
     int startingFaderTenthsDb(int track) const;
+    // The engine's automixer; none without an engine that has one.
+    AutomixEngine* automixEngine() const;
 
     int shownTrackCount_ = 8;
 };

@@ -22,16 +22,8 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 
-#include <algorithm>
-#include <cmath>
-
 namespace {
 
-constexpr int kControllerTopValue = MidiControllerManager::kFaderTopValue; // 14 bits, +6 dB
-constexpr float kControllerBottomDb = -60.0f;
-constexpr float kControllerRangeDb = 66.0f;
-// Screen fader values (tenths of a dB) below this are silence.
-constexpr int kSilentBelowTenthsDb = -589;
 constexpr int kChannelKeyCount = 12;
 
 enum CantaremKey {
@@ -116,13 +108,10 @@ void MainWindow::onMidiFaderChanged(int channel, int value)
     // restored mix wins over where the hardware faders happen to stand.
     if (channel < 0 || controllerFaderHoldOff_ || channel >= static_cast<int>(mixerStrips_.size()))
         return;
-    // A malformed message (a pitch bend with bytes above 127) must not reach
-    // the dB scale: beyond the top it gives +72 dB and more.
-    value = std::clamp(value, 0, kControllerTopValue);
-    const float gainDb = static_cast<float>(value) / kControllerTopValue * kControllerRangeDb + kControllerBottomDb;
-    const int tenthsDb = static_cast<int>(std::lround(gainDb * 10.0f));
-    const int faderValue = std::clamp(tenthsDb, FaderSlider::kMinimumTenthsDb, FaderSlider::kMaximumTenthsDb);
-    const bool silent = tenthsDb < kSilentBelowTenthsDb;
+    // A malformed message (a pitch bend with bytes above 127) is held at the
+    // top of the scale: beyond it the scale gives +72 dB and more.
+    const double gainDb = FaderSlider::gainDbOfHardwarePosition(value);
+    const int faderValue = FaderSlider::tenthsDbOfHardwarePosition(value);
 
     MixerStrip& strip = mixerStrips_[static_cast<size_t>(channel)];
     {
@@ -131,15 +120,12 @@ void MainWindow::onMidiFaderChanged(int channel, int value)
         const QSignalBlocker blocker(strip.fader);
         strip.fader->setValue(faderValue);
     }
-    const float gainLinear = silent ? 0.0f : std::pow(10.0f, gainDb / 20.0f);
+    // The engine takes the controller's finer step, not the fader's tenths.
+    const bool silent = faderValue < FaderSlider::kSilentBelowTenthsDb;
     if (engine_)
-        engine_->setTrackGain(channel, gainLinear);
-    if (strip.gainLabel != nullptr) {
-        // -0.0 would read oddly right at the 0 dB mark.
-        const QString number = QString::number(static_cast<double>(gainDb), 'f', 1);
-        strip.gainLabel->setText(silent ? QString("-∞ dB")
-                                        : QString("%1 dB").arg(number == "-0.0" ? QString("0.0") : number));
-    }
+        engine_->setTrackGain(channel, silent ? 0.0f : FaderSlider::gainLinearOfDb(gainDb));
+    if (strip.gainLabel != nullptr)
+        strip.gainLabel->setText(FaderSlider::gainText(faderValue));
     ConfigManager::getInstance()->setInt("fader." + std::to_string(channel), faderValue);
     scheduleConfigSave();
 }
@@ -149,13 +135,9 @@ void MainWindow::syncFadersToController()
     if (!controllerManager_ || controllerManager_->getControllers().empty())
         return;
     debugLog("Syncing faders to hardware controllers");
-    for (size_t index = 0; index < mixerStrips_.size(); ++index) {
-        const float share =
-            static_cast<float>(mixerStrips_[index].fader->value() - FaderSlider::kMinimumTenthsDb) /
-            static_cast<float>(FaderSlider::kMaximumTenthsDb - FaderSlider::kMinimumTenthsDb);
-        const int position = std::clamp(static_cast<int>(share * kControllerTopValue), 0, kControllerTopValue);
-        controllerManager_->sendFaderPosition(static_cast<int>(index), position);
-    }
+    for (size_t index = 0; index < mixerStrips_.size(); ++index)
+        controllerManager_->sendFaderPosition(static_cast<int>(index),
+                                              FaderSlider::hardwarePosition(mixerStrips_[index].fader->value()));
 }
 
 void MainWindow::toggleStripPfl(int stripIndex)
@@ -261,8 +243,6 @@ void MainWindow::onControllerSelection()
     }
     FaderAssignmentDialog dialog(controllerManager_.get(), this);
     dialog.exec();
-    if (controllerManager_->getControllers().empty())
-        controlSurfaceName_ = "Software Mixer";
-    else if (!controllerManager_->getFaderAssignments().empty())
+    if (!controllerManager_->getFaderAssignments().empty())
         syncFadersToController(); // the motorised faders take the screen's mix
 }

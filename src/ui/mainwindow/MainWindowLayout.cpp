@@ -328,7 +328,6 @@ QWidget* MainWindow::buildMixRow()
     mixLabel_->setFont(bold);
     mixMeter_ = new MeterWidget(row);
     mixMeter_->setFixedHeight(14);
-    mixMeter_->setVisibleSegments(20);
     layout->addWidget(indent);
     layout->addWidget(mixLabel_);
     layout->addSpacing(8);
@@ -534,9 +533,11 @@ void MainWindow::applyWidgetStyles()
 
 void MainWindow::updateTrackListScaling()
 {
-    if (trackScrollArea_ == nullptr || trackRows_.empty())
+    // Rows hidden by a smaller track count are kept, so the shown count is
+    // what has to fit.
+    const int rows = std::min(shownTrackCount_, static_cast<int>(trackRows_.size()));
+    if (trackScrollArea_ == nullptr || rows < 1)
         return;
-    const int rows = static_cast<int>(trackRows_.size());
     // Rows fill the left column up to 16 before the right one starts, so the
     // left column is the one that must fit.
     const int perColumn = std::min(rows, kTracksPerColumn);

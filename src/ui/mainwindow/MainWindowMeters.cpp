@@ -6,7 +6,6 @@
 #include "ui/mainwindow/MainWindow.h"
 
 #include "core/ConfigManager.h"
-#include "engine/AudioEngine_CoreAudio.h"
 #include "engine/render/AutomixEngine.h"
 #include "timecode/Timecode.h"
 #include "ui/mainwindow/MeterWidget.h"
@@ -16,6 +15,7 @@
 #include <QLabel>
 #include <QMenu>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -41,12 +41,6 @@ struct ForcedRate {
 
 const ForcedRate kForcedRates[] = {{"23.976", 23.976, false}, {"24", 24.0, false},          {"25", 25.0, false},
                                    {"29.97 NDF", 29.97, false}, {"29.97 DF", 29.97, true}, {"30", 30.0, false}};
-
-AutomixEngine* automixerOf(AudioEngineBase* engine)
-{
-    auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine);
-    return coreAudio != nullptr ? coreAudio->getAutomixEngine() : nullptr;
-}
 
 } // namespace
 
@@ -108,16 +102,13 @@ void MainWindow::updateMeters()
         return;
     if (mixMeter_ != nullptr)
         mixMeter_->setValue(MeterWidget::valueForPeak(engine_->getMainPeakLevel()));
-    for (size_t track = 0; track < trackRows_.size(); ++track) {
+    // Hidden rows are not polled: a row shown again catches up on the next tick.
+    const size_t shown = std::min(static_cast<size_t>(std::max(shownTrackCount_, 0)), trackRows_.size());
+    for (size_t track = 0; track < shown; ++track) {
         if (trackRows_[track].meter != nullptr)
             trackRows_[track].meter->setValue(
                 MeterWidget::valueForPeak(engine_->getTrackPeakLevel(static_cast<int>(track))));
     }
-}
-
-void MainWindow::updateTrackMeters()
-{
-    updateMeters();
 }
 
 MainWindow::AutomixShareText MainWindow::automixShareText(float share)
@@ -131,10 +122,11 @@ MainWindow::AutomixShareText MainWindow::automixShareText(float share)
 
 void MainWindow::updateAutomixIndicators()
 {
-    AutomixEngine* automixer = automixerOf(engine_.get());
+    AutomixEngine* automixer = automixEngine();
     if (automixer == nullptr)
         return;
-    for (size_t track = 0; track < trackRows_.size(); ++track) {
+    const size_t shown = std::min(static_cast<size_t>(std::max(shownTrackCount_, 0)), trackRows_.size());
+    for (size_t track = 0; track < shown; ++track) {
         const TrackRow& row = trackRows_[track];
         if (row.automixShareLabel == nullptr)
             continue;

@@ -34,12 +34,8 @@ namespace {
 
 constexpr int kTracksPerColumn = 16;
 constexpr int kMaxShownTracks = 32;
-constexpr int kSilentBelowTenthsDb = -589; // -59.0 dB and below is silence
-constexpr int kHardwareTop = 16383;
 constexpr int kRowHeight = 26;
 constexpr int kAutomixGroups = 4;
-
-const char* const kMinusInfinity = "-∞ dB";
 
 ConfigManager* config()
 {
@@ -87,19 +83,6 @@ QString automixTooltip(int group)
     default:
         return "Automix off — click to assign Purple group";
     }
-}
-
-QString gainLabelText(int tenthsDb)
-{
-    if (tenthsDb < kSilentBelowTenthsDb)
-        return kMinusInfinity;
-    return QString("%1 dB").arg(tenthsDb / 10.0, 0, 'f', 1);
-}
-
-AutomixEngine* automixerOf(AudioEngineBase* engine)
-{
-    auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine);
-    return coreAudio != nullptr ? coreAudio->getAutomixEngine() : nullptr;
 }
 
 void removeTrailingSpacer(QVBoxLayout* column)
@@ -168,24 +151,9 @@ void MainWindow::applyAutomixButtonAppearance(QToolButton* button, int group)
     button->setStyleSheet(automixButtonStyle(group));
 }
 
-float MainWindow::faderGain(int tenthsDb)
-{
-    if (tenthsDb < kSilentBelowTenthsDb)
-        return 0.0f;
-    return static_cast<float>(std::pow(10.0, tenthsDb / 10.0 / 20.0));
-}
-
-int MainWindow::faderHardwarePosition(int tenthsDb)
-{
-    const double db = tenthsDb / 10.0;
-    const int position = static_cast<int>((db + 60.0) / 66.0 * kHardwareTop);
-    return std::clamp(position, 0, kHardwareTop);
-}
-
 void MainWindow::createTrackWidget(int index, const QString& name)
 {
     TrackRow row;
-    row.trackIndex = index;
     row.rowWidget = new QWidget(trackListWidget_);
     row.rowWidget->setObjectName("trackRow");
     row.rowWidget->setAttribute(Qt::WA_StyledBackground);
@@ -273,7 +241,7 @@ void MainWindow::createMixerFader(int index, const QString& name)
     strip.fader->setCapSize(40, 70);
     strip.fader->setStyleSheet(faderStyleSheet(35, 40, 70, 35, 17));
 
-    strip.gainLabel = new QLabel(kMinusInfinity, strip.stripWidget);
+    strip.gainLabel = new QLabel(FaderSlider::gainText(FaderSlider::kMinimumTenthsDb), strip.stripWidget);
     strip.gainLabel->setAlignment(Qt::AlignCenter);
     strip.gainLabel->setStyleSheet(gainLabelStyle(10)); // its cursor is set on the label
     strip.gainLabel->setCursor(Qt::PointingHandCursor);
@@ -358,8 +326,7 @@ int MainWindow::startingFaderTenthsDb(int track) const
         static_cast<size_t>(assigned->faderIndex) >= device->second.size())
         return tenthsDb;
     const int hardware = device->second[static_cast<size_t>(assigned->faderIndex)];
-    tenthsDb = static_cast<int>(std::lround((hardware / static_cast<double>(kHardwareTop) * 66.0 - 60.0) * 10.0));
-    tenthsDb = std::clamp(tenthsDb, FaderSlider::kMinimumTenthsDb, FaderSlider::kMaximumTenthsDb);
+    tenthsDb = FaderSlider::tenthsDbOfHardwarePosition(hardware);
     debugLog("Cantarem fader " + std::to_string(assigned->faderIndex) + " hardware position: " +
              std::to_string(hardware) + " -> track " + std::to_string(track) + " value: " + std::to_string(tenthsDb));
     return tenthsDb;
@@ -368,17 +335,17 @@ int MainWindow::startingFaderTenthsDb(int track) const
 void MainWindow::applyFaderGainAndLabel(int track, int tenthsDb)
 {
     if (engine_)
-        engine_->setTrackGain(track, faderGain(tenthsDb));
+        engine_->setTrackGain(track, FaderSlider::gainLinear(tenthsDb));
     if (static_cast<size_t>(track) < mixerStrips_.size())
-        mixerStrips_[static_cast<size_t>(track)].gainLabel->setText(gainLabelText(tenthsDb));
+        mixerStrips_[static_cast<size_t>(track)].gainLabel->setText(FaderSlider::gainText(tenthsDb));
 }
 
 void MainWindow::onFaderValueChanged(int stripIndex, int tenthsDb)
 {
-    const float db = static_cast<float>(tenthsDb) / 10.0f;
-    const float gain = faderGain(tenthsDb);
+    applyFaderGainAndLabel(stripIndex, tenthsDb);
     if (engine_) {
-        engine_->setTrackGain(stripIndex, gain);
+        const float db = static_cast<float>(tenthsDb) / 10.0f;
+        const float gain = FaderSlider::gainLinear(tenthsDb);
         const std::string fader = "Fader " + std::to_string(stripIndex);
         if (tenthsDb == 0)
             debugLog(fader + " at 0dB: sliderValue=0 dB=" + std::to_string(db) + " gain=" + std::to_string(gain));
@@ -390,10 +357,8 @@ void MainWindow::onFaderValueChanged(int stripIndex, int tenthsDb)
                 debugLog("ERROR: Gain mismatch! Expected ~2.0 for +6dB but got " + std::to_string(gain));
         }
     }
-    if (static_cast<size_t>(stripIndex) < mixerStrips_.size())
-        mixerStrips_[static_cast<size_t>(stripIndex)].gainLabel->setText(gainLabelText(tenthsDb));
     if (controllerManager_)
-        controllerManager_->sendFaderPosition(stripIndex, faderHardwarePosition(tenthsDb));
+        controllerManager_->sendFaderPosition(stripIndex, FaderSlider::hardwarePosition(tenthsDb));
     // Written now, saved 2 s after the last move: a drag is many changes.
     config()->setInt(key("fader.", stripIndex), tenthsDb);
     scheduleConfigSave();
@@ -504,7 +469,7 @@ void MainWindow::rebuildTracksAndMixer(int count, const std::vector<std::string>
             const QSignalBlocker blocker(strip.fader);
             strip.fader->setValue(FaderSlider::kMinimumTenthsDb);
             strip.fader->setEnabled(false);
-            strip.gainLabel->setText(kMinusInfinity);
+            strip.gainLabel->setText(FaderSlider::gainText(FaderSlider::kMinimumTenthsDb));
         }
         if (mixMeter_ != nullptr)
             mixMeter_->hide();
@@ -551,6 +516,12 @@ void MainWindow::applyAutoFitLayout(bool on)
     update();
 }
 
+AutomixEngine* MainWindow::automixEngine() const
+{
+    auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine_.get());
+    return coreAudio != nullptr ? coreAudio->getAutomixEngine() : nullptr;
+}
+
 void MainWindow::updateAutomixUiState()
 {
     const bool bitbucket = config()->getBool("audio.bitbucketMode", false);
@@ -561,7 +532,7 @@ void MainWindow::updateAutomixUiState()
         automixAction_->setChecked(global);
     }
     const bool effective = global && !bitbucket;
-    AutomixEngine* automixer = automixerOf(engine_.get());
+    AutomixEngine* automixer = automixEngine();
     if (automixer != nullptr)
         automixer->setGlobalEnabled(effective);
 
@@ -570,16 +541,16 @@ void MainWindow::updateAutomixUiState()
         if (row.automixButton == nullptr || row.automixShareLabel == nullptr)
             continue;
         const int track = static_cast<int>(index);
-        row.automixGroup = readAutomixGroupFromConfig(track);
-        applyAutomixButtonAppearance(row.automixButton, row.automixGroup);
         const bool armed = row.armButton != nullptr && row.armButton->isChecked();
-        const bool onScreen = row.rowWidget != nullptr && row.rowWidget->isVisible();
-        row.automixButton->setVisible(effective && onScreen);
+        // The shown count, not the row's visibility: that is false until the
+        // window itself is shown.
+        const bool shown = track < shownTrackCount_;
+        row.automixButton->setVisible(effective && shown);
         row.automixButton->setEnabled(effective && armed);
-        row.automixShareLabel->setVisible(effective && armed && onScreen && row.automixGroup != 0);
+        row.automixShareLabel->setVisible(effective && armed && shown && row.automixGroup != 0);
         if (automixer != nullptr) {
             // A hidden track is disarmed in the engine, so it shares no gain either.
-            const bool inGroup = effective && armed && row.automixGroup != 0 && track < shownTrackCount_;
+            const bool inGroup = effective && armed && row.automixGroup != 0 && shown;
             automixer->setTrackGroup(track, inGroup ? row.automixGroup : 0);
         }
     }

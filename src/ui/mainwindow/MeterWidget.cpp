@@ -10,7 +10,6 @@
 namespace {
 
 constexpr float kFallFactor = 0.88f;
-constexpr int kMaximumSegments = 20;
 
 } // namespace
 
@@ -35,6 +34,8 @@ int MeterWidget::valueForPeak(float peak)
 
 void MeterWidget::setValue(int value)
 {
+    const int oldValue = value_;
+    const int oldPeak = peak_;
     value_ = std::clamp(value, 0, kMaximumValue);
     const float target = static_cast<float>(value_);
     const float old = displayedLevel_;
@@ -49,7 +50,9 @@ void MeterWidget::setValue(int value)
     } else {
         peak_ = std::max(peak_ - kPeakFallPerUpdate, value_);
     }
-    update();
+    // Twenty times a second for every meter: a steady meter is not repainted.
+    if (value_ != oldValue || displayedLevel_ != old || peak_ != oldPeak)
+        update();
 }
 
 void MeterWidget::setArmed(bool armed)
@@ -57,15 +60,6 @@ void MeterWidget::setArmed(bool armed)
     if (armed == armed_)
         return;
     armed_ = armed;
-    update();
-}
-
-void MeterWidget::setVisibleSegments(int segments)
-{
-    segments = std::clamp(segments, 1, kMaximumSegments);
-    if (segments == visibleSegments_)
-        return;
-    visibleSegments_ = segments;
     update();
 }
 

@@ -24,14 +24,12 @@ public:
 
     void setValue(int value);
     void setArmed(bool armed);
-    void setVisibleSegments(int segments);
 
     int value() const { return value_; }
     float displayedLevel() const { return displayedLevel_; }
     int peak() const { return peak_; }
     int peakHoldCount() const { return peakHoldCount_; }
     bool isArmed() const { return armed_; }
-    int visibleSegments() const { return visibleSegments_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -42,5 +40,4 @@ private:
     int peak_ = 0;
     int peakHoldCount_ = 0;
     bool armed_ = true;
-    int visibleSegments_ = 20;
 };

@@ -17,27 +17,35 @@ TEST_F(MainWindowTest, TrackRowsFitTheViewportByTheFigures)
         int rowPx;
         int meterPx;
         QSize nameEdit;
+        int startTracks; // the count the window starts with, changed to `tracks` once shown
     };
     const Case cases[] = {
-        {32, 900, 34, 14, QSize(100, 30)},
-        {8, 100, 26, 11, QSize(75, 22)},
-        {16, 6 + 16 * 28, 28, 12, QSize(85, 24)},
+        {32, 900, 34, 14, QSize(100, 30), 32},
+        {8, 100, 26, 11, QSize(75, 22), 8},
+        {16, 6 + 16 * 28, 28, 12, QSize(85, 24), 16},
         // 24 tracks: 16 in the left column, which is the one that must fit.
-        {24, 6 + 16 * 30, 30, 14, QSize(100, 26)},
+        {24, 6 + 16 * 30, 30, 14, QSize(100, 26), 24},
+        // The rows hidden by going down to 8 are kept but take no room.
+        {8, 6 + 8 * 30, 30, 14, QSize(100, 26), 8},
+        {8, 6 + 8 * 30, 30, 14, QSize(100, 26), 32},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.tracks);
+        SCOPED_TRACE(std::to_string(c.startTracks) + " -> " + std::to_string(c.tracks));
         resetConfig();
-        seed({{"track.count", c.tracks}});
+        seed({{"track.count", c.startTracks}});
         MainWindow& window = makeWindow();
         auto* scroll = window.findChild<QScrollArea*>();
         scroll->setFixedHeight(c.viewportPx);
         window.resize(1600, 1500);
         window.show();
+        if (c.tracks != c.startTracks)
+            window.rebuildTracksForTest(c.tracks, {});
         ASSERT_TRUE(QTest::qWaitFor([&] { return scroll->viewport()->height() == c.viewportPx; }, 2000))
             << "viewport height: " << scroll->viewport()->height();
         window.updateTrackListScaling();
-        for (const auto& row : window.trackRows()) {
+        ASSERT_GE(window.trackRows().size(), static_cast<size_t>(c.tracks));
+        for (int track = 0; track < c.tracks; ++track) {
+            const MainWindow::TrackRow& row = window.trackRows()[static_cast<size_t>(track)];
             EXPECT_EQ(row.rowWidget->height(), c.rowPx);
             EXPECT_EQ(row.meter->maximumHeight(), c.meterPx);
             EXPECT_EQ(row.nameEdit->maximumSize(), c.nameEdit);
