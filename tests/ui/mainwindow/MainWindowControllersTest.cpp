@@ -590,7 +590,7 @@ TEST_F(MainWindowControllersTest, SurfaceAddedFromTheMenuTakesTheScreenMix)
         EXPECT_EQ(table.item(1, 0)->checkState(), Qt::Unchecked);
         dialog.resize(1000, 700);
         QApplication::processEvents();
-        dialog.grab().save("/tmp/h22-fader-assignments-from-menu.png");
+        keepPicture(dialog, "fader-assignments-from-menu");
     });
 }
 
@@ -662,7 +662,7 @@ TEST_F(MainWindowControllersTest, Cl12InstructionsBoxComesOnceFromTheWatchdog)
             ++boxes;
             title = box->windowTitle();
             informative = box->informativeText();
-            box->grab().save("/tmp/h22-cl12-instructions.png");
+            keepPicture(*box, "cl12-instructions");
             // What a watchdog tick inside the box's loop runs.
             const size_t attempts = logCount("Auto-reconnecting previously configured controller");
             manager->checkAndRestoreControllers();

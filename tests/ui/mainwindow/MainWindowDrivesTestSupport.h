@@ -157,13 +157,5 @@ protected:
         return !shown.isNull() && shown.toImage() == expectedIcon(fileName);
     }
 
-    // Saves `widget` as <name>.png under TONVALE_SCREENSHOT_DIR when set.
-    static void keepPicture(QWidget& widget, const QString& name)
-    {
-        const QString folder = qEnvironmentVariable("TONVALE_SCREENSHOT_DIR");
-        if (!folder.isEmpty())
-            widget.grab().save(QDir(folder).filePath(name + ".png"));
-    }
-
     QString root_;
 };

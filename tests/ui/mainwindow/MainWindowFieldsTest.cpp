@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QWheelEvent>
 #include <QDialog>
-#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -72,9 +71,7 @@ protected:
             ASSERT_NE(edit, nullptr);
             shownText_ = edit->text();
             shownSelected_ = edit->selectedText();
-            const QString grabDir = qEnvironmentVariable("TONVALE_SCREENSHOT_DIR");
-            if (!grabDir.isEmpty())
-                dialog->grab().save(QDir(grabDir).filePath(title + ".png"));
+            keepPicture(*dialog, title);
             edit->setText(text);
             for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
                 if (button->text() == (accept ? "OK" : "Cancel"))

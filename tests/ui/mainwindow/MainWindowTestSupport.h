@@ -12,6 +12,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QMenuBar>
 
@@ -92,6 +93,15 @@ protected:
             }
         }
         return nullptr;
+    }
+
+    // Saves `widget` as <name>.png under TONVALE_SCREENSHOT_DIR when set, to
+    // look at; a run without it writes nothing.
+    static void keepPicture(QWidget& widget, const QString& name)
+    {
+        const QString folder = qEnvironmentVariable("TONVALE_SCREENSHOT_DIR");
+        if (!folder.isEmpty())
+            widget.grab().save(QDir(folder).filePath(name + ".png"));
     }
 
     bool logHas(const std::string& text) const { return home_.logText().find(text) != std::string::npos; }
