@@ -14,6 +14,7 @@
 #include "engine/AudioEngine_CoreAudio.h"
 #include "platform/hid/VirtualHidSystem.h"
 #include "platform/usb/VirtualUsbSystem.h"
+#include "support/UdpPorts.h"
 #include "ui/mainwindow/FaderSlider.h"
 #include "ui/mixer/FaderAssignmentDialog.h"
 #include "ui/tools/ModalBoxAnswerer.h"
@@ -26,11 +27,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sndfile.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <array>
 #include <atomic>
@@ -83,32 +80,6 @@ Bytes cantaremKeys(const std::set<int>& down)
 }
 
 enum Key { kShift1 = 12, kShift2 = 13, kC1 = 14, kC2 = 15 };
-
-uint16_t freeUdpPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    socklen_t length = sizeof address;
-    uint16_t port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        ::close(fd);
-    return port;
-}
-
-void sendLoopback(uint16_t port, const std::string& text)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::close(fd);
-}
 
 int64_t framesOf(const std::string& path)
 {
@@ -623,12 +594,12 @@ TEST_F(MainWindowControllersTest, UdpLinesMoveTheStripsAssignedInTheDialog)
     action("&Controller", "Select Control Surface")->trigger();
     ASSERT_EQ(window.controllerManager()->getControllers().size(), 1u);
 
-    sendLoopback(port, "F0:255\nF4:0\r\nF1:128\n");
+    sendUdp(port, "F0:255\nF4:0\r\nF1:128\n");
     const std::vector<MainWindow::MixerStrip>& strips = window.mixerStrips();
     ASSERT_TRUE(QTest::qWaitFor([&] { return strips[0].fader->value() == -600; }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return strips[2].fader->value() == 60; }, 5000));
     EXPECT_EQ(window.mixerStrips()[1].fader->value(), FaderSlider::kMinimumTenthsDb);
-    sendLoopback(port, "F0:0");
+    sendUdp(port, "F0:0");
     ASSERT_TRUE(QTest::qWaitFor([&] { return strips[2].fader->value() == -600; }, 5000));
 }
 
