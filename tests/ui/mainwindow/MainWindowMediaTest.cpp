@@ -63,17 +63,6 @@ QComboBox* topCombo(MediaSettingsDialog& dialog, int index)
 class MainWindowMediaTest : public MainWindowDrivesTest {
 protected:
     std::string key(const std::string& name) const { return ConfigManager::getInstance()->getString(name, "<unset>"); }
-    // The key as the saved file holds it.
-    std::string savedKey(const std::string& name) const
-    {
-        QFile file(QString::fromStdString(ConfigManager::getInstance()->getConfigPath()));
-        if (!file.open(QIODevice::ReadOnly))
-            return "<no file>";
-        for (const QByteArray& line : file.readAll().split('\n'))
-            if (line.startsWith(QByteArray::fromStdString(name + "=")))
-                return line.mid(static_cast<qsizetype>(name.size()) + 1).toStdString();
-        return "<unset>";
-    }
     static bool exists(const std::string& path) { return QFileInfo::exists(QString::fromStdString(path)); }
 };
 
@@ -147,7 +136,7 @@ TEST_F(MainWindowMediaTest, AcceptedSettingsAreStoredPushedAndTheChosenDrivesTes
         {"recording.external2", cardB},
     };
     for (const auto& [name, value] : keys)
-        EXPECT_EQ(savedKey(name), value) << name << " saved at once";
+        EXPECT_EQ(home_.savedKey(name), value) << name << " saved at once";
     EXPECT_TRUE(QFileInfo(QString::fromStdString(takes)).isDir()) << "the dialog makes the folder";
 
     EXPECT_EQ(engine().getFileFormat(), 1);
@@ -203,11 +192,11 @@ TEST_F(MainWindowMediaTest, NoDriveChosenOrCancelLeavesNothingToTest)
     });
     action("&Media", "Media Settings")->trigger();
     ASSERT_EQ(none.times(), 1);
-    EXPECT_EQ(savedKey("media.externalPaths"), "");
-    EXPECT_EQ(savedKey("media.externalFormats"), "");
-    EXPECT_EQ(savedKey("media.externalEnabled"), "false");
-    EXPECT_EQ(savedKey("recording.external1"), "");
-    EXPECT_EQ(savedKey("recording.external2"), "");
+    EXPECT_EQ(home_.savedKey("media.externalPaths"), "");
+    EXPECT_EQ(home_.savedKey("media.externalFormats"), "");
+    EXPECT_EQ(home_.savedKey("media.externalEnabled"), "false");
+    EXPECT_EQ(home_.savedKey("recording.external1"), "");
+    EXPECT_EQ(home_.savedKey("recording.external2"), "");
     ASSERT_EQ(engine().backupLists.size(), 1u);
     EXPECT_FALSE(engine().backupLists[0].first);
     EXPECT_TRUE(engine().backupLists[0].second.empty());
@@ -590,7 +579,7 @@ TEST_F(MainWindowFormatTest, AFailedOrRefusedEraseLeavesTheConfigurationAlone)
           {"recording.external1", std::string("/m/A")}, {"recording.external2", std::string("/m/B")}});
     makeWindow().show();
     engine().backupLists.clear();
-    const std::string configBefore = savedKey("media.externalPaths") + savedKey("media.externalFormats");
+    const std::string configBefore = home_.savedKey("media.externalPaths") + home_.savedKey("media.externalFormats");
 
     setPrograms(1);
     {
@@ -621,7 +610,7 @@ TEST_F(MainWindowFormatTest, AFailedOrRefusedEraseLeavesTheConfigurationAlone)
     }
     EXPECT_TRUE(calls().isEmpty());
 
-    EXPECT_EQ(savedKey("media.externalPaths") + savedKey("media.externalFormats"), configBefore);
+    EXPECT_EQ(home_.savedKey("media.externalPaths") + home_.savedKey("media.externalFormats"), configBefore);
     EXPECT_EQ(key("recording.external1"), "/m/A");
     EXPECT_EQ(key("recording.external2"), "/m/B");
     EXPECT_TRUE(engine().backupLists.empty());
@@ -663,11 +652,11 @@ TEST_F(MainWindowFormatTest, TheFormattedCardTakesItsPlaceInTheBackupList)
         EXPECT_EQ(calls(), QStringList({QString::fromStdString("umount " + c.formatted),
                                         QString::fromStdString("mkfs.exfat -L Tonvale " + device),
                                         QString::fromStdString("mount -t exfat " + device + " " + t)}));
-        EXPECT_EQ(savedKey("media.externalEnabled"), "true");
-        EXPECT_EQ(savedKey("media.externalPaths"), c.wantPaths);
-        EXPECT_EQ(savedKey("media.externalFormats"), c.wantFormats);
-        EXPECT_EQ(savedKey("recording.external1"), c.wantExternal1);
-        EXPECT_EQ(savedKey("recording.external2"), c.wantExternal2);
+        EXPECT_EQ(home_.savedKey("media.externalEnabled"), "true");
+        EXPECT_EQ(home_.savedKey("media.externalPaths"), c.wantPaths);
+        EXPECT_EQ(home_.savedKey("media.externalFormats"), c.wantFormats);
+        EXPECT_EQ(home_.savedKey("recording.external1"), c.wantExternal1);
+        EXPECT_EQ(home_.savedKey("recording.external2"), c.wantExternal2);
         ASSERT_EQ(engine().backupLists.size(), 1u);
         EXPECT_TRUE(engine().backupLists[0].first);
         std::string engineText;

@@ -40,14 +40,6 @@ protected:
     AudioEngine_CoreAudio* coreEngine() const { return dynamic_cast<AudioEngine_CoreAudio*>(window_->engine()); }
     ConfigManager* config() const { return ConfigManager::getInstance(); }
 
-    // What the configuration file holds now (not what the store holds).
-    QString configFile() const
-    {
-        QFile file(QString::fromStdString(config()->getConfigPath()));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll());
-    }
 
     const MainWindow::MixerStrip& strip(int track) const { return window_->mixerStrips()[static_cast<size_t>(track)]; }
     const MainWindow::TrackRow& row(int track) const { return window_->trackRows()[static_cast<size_t>(track)]; }
@@ -120,10 +112,10 @@ TEST_F(MainWindowRowsTest, FaderLawReachesEngineLabelHardwareAndTheSavedKey)
     EXPECT_EQ(save->interval(), 2000);
     strip(4).fader->setValue(-33);
     EXPECT_GE(save->remainingTime(), 1800) << "a later move starts the wait again";
-    EXPECT_FALSE(configFile().contains("fader.4=-33"));
+    EXPECT_FALSE(home_.configText().contains("fader.4=-33"));
     QMetaObject::invokeMethod(save, "timeout");
-    EXPECT_TRUE(configFile().contains("fader.4=-33"));
-    EXPECT_TRUE(configFile().contains("fader.2=-600"));
+    EXPECT_TRUE(home_.configText().contains("fader.4=-33"));
+    EXPECT_TRUE(home_.configText().contains("fader.2=-600"));
 }
 
 TEST_F(MainWindowRowsTest, ArmReachesEngineKeyRowColourAndMeter)
@@ -134,7 +126,7 @@ TEST_F(MainWindowRowsTest, ArmReachesEngineKeyRowColourAndMeter)
         row(5).armButton->setChecked(armed);
         EXPECT_EQ(window.engine()->isTrackArmed(5), armed);
         EXPECT_EQ(config()->getBool("arm.5", !armed), armed);
-        EXPECT_EQ(configFile().contains(armed ? "arm.5=true" : "arm.5=false"), true) << "saved at once";
+        EXPECT_EQ(home_.configText().contains(armed ? "arm.5=true" : "arm.5=false"), true) << "saved at once";
         EXPECT_TRUE(row(5).rowWidget->styleSheet().contains(armed ? "#2d352d" : "#252525"));
         EXPECT_EQ(row(5).meter->isArmed(), armed);
     }
@@ -425,7 +417,7 @@ TEST_F(MainWindowRowsTest, StripClicksResetFadersPickColoursAndLockCantaremFader
     EXPECT_EQ(title, QString("Select Color for Track 3"));
     EXPECT_EQ(strip(2).color.name(), QString("#12ab34"));
     EXPECT_TRUE(strip(2).trackButton->styleSheet().contains("background-color: #12ab34"));
-    EXPECT_TRUE(configFile().contains("track.color.2=#12ab34"));
+    EXPECT_TRUE(home_.configText().contains("track.color.2=#12ab34"));
     answerColourDialog(QColor(), &title);
     QTest::mouseClick(strip(2).trackButton, Qt::RightButton);
     EXPECT_EQ(strip(2).color.name(), QString("#12ab34")) << "a cancel changes nothing";
