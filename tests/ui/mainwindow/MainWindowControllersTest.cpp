@@ -157,7 +157,6 @@ protected:
         seed(extra);
         return makeWindow();
     }
-    AudioEngine_CoreAudio* coreEngine() const { return dynamic_cast<AudioEngine_CoreAudio*>(window_->engine()); }
     void render(double seconds) { ASSERT_TRUE(audio_->renderBlocks(static_cast<int>(seconds * kRate / kBlock), kBlock)); }
 
     // After a stop: the take's files are closed and hold the audio.

@@ -75,7 +75,6 @@ protected:
     }
 
     std::string saveLocation() const { return home_.pathStd() + "/Takes"; }
-    AudioEngine_CoreAudio* coreEngine() const { return dynamic_cast<AudioEngine_CoreAudio*>(window_->engine()); }
 
     void render(double seconds)
     {

@@ -30,14 +30,6 @@ namespace {
 
 class MainWindowRowsTest : public MainWindowTest {
 protected:
-    MainWindow& makeDeviceWindow(std::vector<std::pair<std::string, Value>> keys = {})
-    {
-        keys.emplace_back("audio.device", std::string("Virtual Interface"));
-        seed(keys);
-        return makeWindow();
-    }
-
-    AudioEngine_CoreAudio* coreEngine() const { return dynamic_cast<AudioEngine_CoreAudio*>(window_->engine()); }
     ConfigManager* config() const { return ConfigManager::getInstance(); }
 
 
