@@ -6,12 +6,13 @@
 // menu, and the CL-12's instructions box.
 
 #include "EngineDouble.h"
-#include "MainWindowTestSupport.h"
+#include "MainWindowRecordTestSupport.h"
 
 #include "controllers/HidController_CL12.h"
 #include "controllers/HidController_Cantarem2.h"
 #include "controllers/MidiControllerManager.h"
 #include "engine/AudioEngine_CoreAudio.h"
+#include "engine/take/TakeSettings.h"
 #include "platform/hid/VirtualHidSystem.h"
 #include "platform/usb/VirtualUsbSystem.h"
 #include "support/UdpPorts.h"
@@ -27,8 +28,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <sndfile.h>
-
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -38,8 +37,6 @@
 
 namespace {
 
-constexpr int kRate = 48000;
-constexpr uint32_t kBlock = 256;
 const char* const kNano = "nanoKONTROL2";
 const std::string kCantarem = "Cantarem 2";
 
@@ -81,22 +78,11 @@ Bytes cantaremKeys(const std::set<int>& down)
 
 enum Key { kShift1 = 12, kShift2 = 13, kC1 = 14, kC2 = 15 };
 
-int64_t framesOf(const std::string& path)
-{
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr)
-        return -1;
-    sf_close(file);
-    return info.frames;
-}
-
-class MainWindowControllersTest : public MainWindowTest {
+class MainWindowControllersTest : public MainWindowRecordTest {
 protected:
     void SetUp() override
     {
-        MainWindowTest::SetUp();
-        AudioEngineFactory::setAudioSystemForEngines(audio_, 16);
+        MainWindowRecordTest::SetUp();
         hid_ = std::make_shared<VirtualHidSystem>();
         usb_ = std::make_shared<VirtualUsbSystem>();
         setDefaultHidSystem(hid_);
@@ -106,7 +92,7 @@ protected:
 
     void TearDown() override
     {
-        MainWindowTest::TearDown();
+        MainWindowRecordTest::TearDown();
         EngineDouble::uninstall();
         HidController_CL12::setRunningAsRootForTests(-1); // here, so a test stopped by an assertion does not leave it set
         setDefaultHidSystem(nullptr);
@@ -138,36 +124,6 @@ protected:
     void waitForInputEnabled()
     {
         ASSERT_TRUE(QTest::qWaitFor([this] { return !window_->isControllerFaderHoldOff(); }, 5000));
-    }
-
-    // Eight tracks on the virtual interface's inputs, three armed, takes
-    // written under HOME, plus the given keys.
-    MainWindow& makeRecordingWindow(const std::vector<std::pair<std::string, Value>>& extra)
-    {
-        seed({{"audio.device", std::string("Virtual Interface")},
-              {"media.saveLocation", home_.pathStd() + "/Takes"},
-              {"media.fileFormat", 0},
-              {"media.bitDepth", 24},
-              {"track.count", 8},
-              {"arm.0", true},
-              {"arm.2", true},
-              {"arm.7", true},
-              {"metadata.scene", std::string("7")},
-              {"metadata.take", std::string("01")}});
-        seed(extra);
-        return makeWindow();
-    }
-    void render(double seconds) { ASSERT_TRUE(audio_->renderBlocks(static_cast<int>(seconds * kRate / kBlock), kBlock)); }
-
-    // After a stop: the take's files are closed and hold the audio.
-    void expectClosedTake()
-    {
-        render(0.2);
-        ASSERT_TRUE(coreEngine()->waitForWriterIdle(std::chrono::seconds(30)));
-        const std::vector<std::string> files = coreEngine()->getLastClosedTakeFiles();
-        ASSERT_FALSE(files.empty());
-        for (const std::string& file : files)
-            EXPECT_GT(framesOf(file), kRate / 10) << file;
     }
 
     std::shared_ptr<VirtualHidSystem> hid_;
@@ -279,7 +235,7 @@ TEST_F(MainWindowControllersTest, CantaremShiftKeysStartAndStopRealTakes)
     cantaremPath_ = hid_->attach(HidController_Cantarem2::kVendorId, HidController_Cantarem2::kProductId);
     hid_->setReportOnOpen(cantaremPath_, cantaremFaders({}));
     ModalBoxAnswerer boxes;
-    MainWindow& window = makeRecordingWindow({{"midi.controllers", kCantarem}});
+    MainWindow& window = makeRecordingWindow(kFileFormatPolyphonic, 0, {{"midi.controllers", kCantarem}});
     ASSERT_TRUE(window.controllerManager()->isDeviceConnected(kCantarem));
     ASSERT_TRUE(window.engine()->isRunning());
     render(0.5);
@@ -379,7 +335,7 @@ TEST_F(MainWindowControllersTest, NanoTransportsActAndItsGlobalNumbersDoNot)
 {
     plugNano();
     ModalBoxAnswerer boxes;
-    MainWindow& window = makeRecordingWindow({{"midi.controllers", std::string(kNano)}});
+    MainWindow& window = makeRecordingWindow(kFileFormatPolyphonic, 0, {{"midi.controllers", std::string(kNano)}});
     ASSERT_TRUE(window.controllerManager()->isDeviceConnected(kNano));
     render(0.5);
 
