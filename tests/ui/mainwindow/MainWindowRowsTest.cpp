@@ -12,6 +12,7 @@
 #include "ui/mainwindow/FaderSlider.h"
 #include "ui/mainwindow/MeterWidget.h"
 #include "ui/mixer/ChannelStripDialog.h"
+#include "ui/tools/ModalAnswerer.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
@@ -352,25 +353,6 @@ TEST_F(MainWindowRowsTest, TrackButtonOpensAModelessChannelStrip)
     ASSERT_TRUE(QTest::qWaitFor([&] { return watched.isNull(); }, 5000)) << "the closed dialog was not deleted";
 }
 
-// Answers the next colour dialog with `colour`, or cancels it when invalid.
-void answerColourDialog(QColor colour, QString* title)
-{
-    QTimer::singleShot(20, [colour, title] {
-        auto* dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr) {
-            answerColourDialog(colour, title);
-            return;
-        }
-        *title = dialog->windowTitle();
-        if (colour.isValid()) {
-            dialog->setCurrentColor(colour);
-            dialog->accept();
-        } else {
-            dialog->reject();
-        }
-    });
-}
-
 TEST_F(MainWindowRowsTest, StripClicksResetFadersPickColoursAndLockCantaremFaders)
 {
     MainWindow& window = makeDeviceWindow({{"midi.faderAssignments", std::string("Cantarem 2:0:3")},
@@ -404,14 +386,22 @@ TEST_F(MainWindowRowsTest, StripClicksResetFadersPickColoursAndLockCantaremFader
 
     // Right click on the track button: the colour dialog, stored on a choice.
     QString title;
-    answerColourDialog(QColor("#12ab34"), &title);
-    QTest::mouseClick(strip(2).trackButton, Qt::RightButton);
+    {
+        OnShow<QColorDialog> pick([&title](QColorDialog& dialog) {
+            title = dialog.windowTitle();
+            dialog.setCurrentColor(QColor("#12ab34"));
+            dialog.accept();
+        });
+        QTest::mouseClick(strip(2).trackButton, Qt::RightButton);
+    }
     EXPECT_EQ(title, QString("Select Color for Track 3"));
     EXPECT_EQ(strip(2).color.name(), QString("#12ab34"));
     EXPECT_TRUE(strip(2).trackButton->styleSheet().contains("background-color: #12ab34"));
     EXPECT_TRUE(home_.configText().contains("track.color.2=#12ab34"));
-    answerColourDialog(QColor(), &title);
-    QTest::mouseClick(strip(2).trackButton, Qt::RightButton);
+    {
+        OnShow<QColorDialog> cancel([](QColorDialog& dialog) { dialog.reject(); });
+        QTest::mouseClick(strip(2).trackButton, Qt::RightButton);
+    }
     EXPECT_EQ(strip(2).color.name(), QString("#12ab34")) << "a cancel changes nothing";
     EXPECT_FALSE(logHas("ColorBox clicked for track 2")) << "a right press opens no channel strip";
 }
