@@ -6,6 +6,7 @@
 #include "media/RF64Repairer.h"
 #include "platform/volumes/FormatPlacement.h"
 #include "platform/volumes/VolumeSystem.h"
+#include "support/StandInPrograms.h"
 #include "ui/tools/MediaSettingsDialog.h"
 #include "ui/tools/ModalBoxAnswerer.h"
 #include "ui/tools/RepairDialog.h"
@@ -474,32 +475,11 @@ protected:
     void setPrograms(int mkfsExit)
     {
         ExfatFormatter::Programs programs;
-        programs.unmount = fake("umount", 0);
-        programs.mkfs = fake("mkfs.exfat", mkfsExit);
-        programs.mount = fake("mount", 0);
-        programs.fuseMount = fake("mount.exfat-fuse", 0);
+        programs.unmount = fakes_.make("umount", 0);
+        programs.mkfs = fakes_.make("mkfs.exfat", mkfsExit);
+        programs.mount = fakes_.make("mount", 0);
+        programs.fuseMount = fakes_.make("mount.exfat-fuse", 0);
         ExfatFormatter::setDefaultPrograms(programs);
-    }
-    std::string fake(const QString& name, int exitCode) const
-    {
-        QDir().mkpath(home_.path() + "/bin");
-        const QString path = home_.path() + "/bin/" + name;
-        QFile script(path);
-        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write(QString("#!/bin/sh\necho \"%1 $*\" >> '%2'\nexit %3\n")
-                         .arg(name, callLog(), QString::number(exitCode))
-                         .toUtf8());
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        return path.toStdString();
-    }
-    QString callLog() const { return home_.path() + "/calls.log"; }
-    QStringList calls() const
-    {
-        QFile file(callLog());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
     }
 
     // Runs the format, choosing the row of `rootPath` (empty: cancels the
@@ -528,6 +508,7 @@ protected:
 
     std::string mountPath_;
     ToastWatch toasts_;
+    StandInPrograms fakes_{home_.path() + "/bin"};
 };
 
 TEST_F(MainWindowFormatTest, NoExternalVolumeShowsTheBoxAndAsksNothing)
@@ -566,7 +547,7 @@ TEST_F(MainWindowFormatTest, CandidatesAreListedAndEitherCancelChangesNothing)
               QString::fromStdString("WARNING: All data on " + unnamed +
                                      " will be erased!\n\nVolume will be formatted as exFAT with label: "
                                      "Tonvale\n\nAre you sure you want to continue?"));
-    EXPECT_TRUE(calls().isEmpty());
+    EXPECT_TRUE(fakes_.calls().isEmpty());
     EXPECT_EQ(key("media.externalPaths"), "/m/A");
     EXPECT_TRUE(engine().backupLists.empty());
 }
@@ -590,7 +571,7 @@ TEST_F(MainWindowFormatTest, AFailedOrRefusedEraseLeavesTheConfigurationAlone)
         EXPECT_TRUE(boxes.boxes()[1].text.startsWith(QString::fromStdString("Failed to format " + target + ".")));
         EXPECT_TRUE(boxes.boxes()[1].text.contains("exit code 1")) << boxes.boxes()[1].text.toStdString();
     }
-    EXPECT_EQ(calls(), QStringList({QString::fromStdString("umount " + target),
+    EXPECT_EQ(fakes_.calls(), QStringList({QString::fromStdString("umount " + target),
                                     QString::fromStdString("mkfs.exfat -L Tonvale " + device)}));
     // The erase toast was up while the programs ran, and is gone.
     EXPECT_EQ(toasts_.shown, QStringList({"Formatting volume..."}));
@@ -598,7 +579,7 @@ TEST_F(MainWindowFormatTest, AFailedOrRefusedEraseLeavesTheConfigurationAlone)
         EXPECT_TRUE(label->isHidden());
 
     // A take started while the boxes were open: nothing is run at all.
-    QFile::remove(callLog());
+    QFile::remove(fakes_.callLog());
     setPrograms(0);
     engine().draining = true;
     {
@@ -608,7 +589,7 @@ TEST_F(MainWindowFormatTest, AFailedOrRefusedEraseLeavesTheConfigurationAlone)
         EXPECT_EQ(boxes.boxes()[1].title, "Format Failed");
         EXPECT_TRUE(boxes.boxes()[1].text.contains("A take is recording")) << boxes.boxes()[1].text.toStdString();
     }
-    EXPECT_TRUE(calls().isEmpty());
+    EXPECT_TRUE(fakes_.calls().isEmpty());
 
     EXPECT_EQ(home_.savedKey("media.externalPaths") + home_.savedKey("media.externalFormats"), configBefore);
     EXPECT_EQ(key("recording.external1"), "/m/A");
@@ -640,7 +621,7 @@ TEST_F(MainWindowFormatTest, TheFormattedCardTakesItsPlaceInTheBackupList)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         QDir(QString::fromStdString(t)).removeRecursively();
-        QFile::remove(callLog());
+        QFile::remove(fakes_.callLog());
         seed({{"media.externalEnabled", false}, {"media.fileFormat", 1}, {"media.externalPaths", c.paths},
               {"media.externalFormats", c.formats}, {"recording.external1", c.external1},
               {"recording.external2", c.external2}});
@@ -649,7 +630,7 @@ TEST_F(MainWindowFormatTest, TheFormattedCardTakesItsPlaceInTheBackupList)
         formatChoosing(c.formatted);
         ASSERT_EQ(boxes.count(), 1) << boxes.boxes().back().text.toStdString();
         const std::string device = volumes_->find(c.formatted)->device;
-        EXPECT_EQ(calls(), QStringList({QString::fromStdString("umount " + c.formatted),
+        EXPECT_EQ(fakes_.calls(), QStringList({QString::fromStdString("umount " + c.formatted),
                                         QString::fromStdString("mkfs.exfat -L Tonvale " + device),
                                         QString::fromStdString("mount -t exfat " + device + " " + t)}));
         EXPECT_EQ(home_.savedKey("media.externalEnabled"), "true");
