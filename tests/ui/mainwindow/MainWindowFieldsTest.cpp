@@ -176,36 +176,38 @@ TEST_F(MainWindowFieldsTest, ProjectAndRollDialogsTrimAndStore)
     QTest::mouseClick(window.projectField(), Qt::RightButton);
     EXPECT_EQ(dialogsAnswered_, 0);
 
-    answerFieldDialog("Set Project Name", "  Night Shoot  ", true);
-    QTest::mouseClick(window.projectField(), Qt::LeftButton);
-    EXPECT_EQ(dialogsAnswered_, 1);
-    EXPECT_EQ(shownText_, "Old");
-    EXPECT_EQ(shownSelected_, "Old") << "the old text is selected to be typed over";
-    EXPECT_EQ(window.projectField()->text(), "Night Shoot");
-    EXPECT_EQ(home_.savedKey("metadata.project"), "Night Shoot");
-
-    answerFieldDialog("Set Project Name", "Thrown away", false);
-    QTest::mouseClick(window.projectField(), Qt::LeftButton);
-    EXPECT_EQ(dialogsAnswered_, 2);
-    EXPECT_EQ(window.projectField()->text(), "Night Shoot");
-    EXPECT_EQ(home_.savedKey("metadata.project"), "Night Shoot");
-
-    answerFieldDialog("Set Project Name", "   ", true);
-    QTest::mouseClick(window.projectField(), Qt::LeftButton);
-    EXPECT_EQ(window.projectField()->text(), "");
-    EXPECT_EQ(home_.savedKey("metadata.project"), "");
-
-    answerFieldDialog("Set Sound Roll", " 005 ", true);
-    QTest::mouseClick(window.soundRollField(), Qt::LeftButton);
-    EXPECT_EQ(shownText_, "004");
-    EXPECT_EQ(window.soundRollField()->text(), "005");
-    EXPECT_EQ(home_.savedKey("metadata.soundroll"), "005");
-
-    // An empty roll is no roll at all on the slate: the first roll's number.
-    answerFieldDialog("Set Sound Roll", "  ", true);
-    QTest::mouseClick(window.soundRollField(), Qt::LeftButton);
-    EXPECT_EQ(window.soundRollField()->text(), "001");
-    EXPECT_EQ(home_.savedKey("metadata.soundroll"), "001");
+    const struct {
+        bool roll;          // the sound roll field, else the project field
+        const char* typed;
+        bool accept;
+        const char* shown;  // the text the dialog opened with, when checked
+        bool shownSelected; // that text selected, to be typed over
+        const char* expected;
+        const char* why;
+    } steps[] = {
+        {false, "  Night Shoot  ", true, "Old", true, "Night Shoot", "trimmed"},
+        {false, "Thrown away", false, nullptr, false, "Night Shoot", "a cancel keeps the name"},
+        {false, "   ", true, nullptr, false, "", "blank clears the name"},
+        {true, " 005 ", true, "004", false, "005", "trimmed"},
+        // An empty roll is no roll at all on the slate: the first roll's number.
+        {true, "  ", true, nullptr, false, "001", "an empty roll"},
+    };
+    int answered = 0;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.why);
+        QLineEdit* field = step.roll ? window.soundRollField() : window.projectField();
+        answerFieldDialog(step.roll ? "Set Sound Roll" : "Set Project Name", step.typed, step.accept);
+        QTest::mouseClick(field, Qt::LeftButton);
+        EXPECT_EQ(dialogsAnswered_, ++answered);
+        if (step.shown != nullptr) {
+            EXPECT_EQ(shownText_, step.shown);
+        }
+        if (step.shownSelected) {
+            EXPECT_EQ(shownSelected_, step.shown) << "the old text is selected to be typed over";
+        }
+        EXPECT_EQ(field->text(), step.expected);
+        EXPECT_EQ(home_.savedKey(step.roll ? "metadata.soundroll" : "metadata.project"), step.expected);
+    }
     EXPECT_EQ(dialogsAnswered_, 5);
     EXPECT_TRUE(window.projectField()->isReadOnly());
 }
