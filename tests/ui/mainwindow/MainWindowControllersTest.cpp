@@ -18,6 +18,7 @@
 #include "support/UdpPorts.h"
 #include "ui/mainwindow/FaderSlider.h"
 #include "ui/mixer/FaderAssignmentDialog.h"
+#include "ui/tools/ModalAnswerer.h"
 #include "ui/tools/ModalBoxAnswerer.h"
 
 #include <QComboBox>
@@ -471,7 +472,7 @@ TEST_F(MainWindowControllersTest, SurfaceAddedFromTheMenuTakesTheScreenMix)
 {
     plugNano();
     seed({{"track.count", 4}, {"fader.0", 0}, {"fader.2", -600}});
-    MainWindow& window = makeWindow();
+    makeWindow();
     waitForInputEnabled(); // the start-up sync is over: what follows is the dialog's
     QAction* select = action("&Controller", "Select Control Surface");
     ASSERT_NE(select, nullptr);
@@ -479,13 +480,11 @@ TEST_F(MainWindowControllersTest, SurfaceAddedFromTheMenuTakesTheScreenMix)
     // Runs `drive` on the dialog the menu opened, then closes it with its button.
     auto throughDialog = [&](const std::function<void(FaderAssignmentDialog&, QTableWidget&)>& drive) {
         bool driven = false;
-        QTimer::singleShot(0, &window, [&] {
-            auto* dialog = qobject_cast<FaderAssignmentDialog*>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
-            auto* table = dialog->findChild<QTableWidget*>();
-            drive(*dialog, *table);
+        OnShow<FaderAssignmentDialog> answer([&](FaderAssignmentDialog& dialog) {
+            auto* table = dialog.findChild<QTableWidget*>();
+            drive(dialog, *table);
             driven = true;
-            for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+            for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
                 if (button->text() == "Close")
                     QTest::mouseClick(button, Qt::LeftButton);
             }
@@ -531,22 +530,21 @@ TEST_F(MainWindowControllersTest, UdpLinesMoveTheStripsAssignedInTheDialog)
     const uint16_t port = freeUdpPort();
     ASSERT_NE(port, 0);
     window.controllerManager()->setNetworkReceiverPort(port);
-    QTimer::singleShot(0, &window, [&] {
-        auto* dialog = qobject_cast<FaderAssignmentDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        auto* combo = dialog->findChild<QComboBox*>();
+    OnShow<FaderAssignmentDialog> answer([](FaderAssignmentDialog& dialog) {
+        auto* combo = dialog.findChild<QComboBox*>();
         combo->setCurrentIndex(combo->findText("CL-12 Network (UDP)"));
-        for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+        for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
             if (button->text() == "Add")
                 QTest::mouseClick(button, Qt::LeftButton);
         }
-        auto* table = dialog->findChild<QTableWidget*>();
+        auto* table = dialog.findChild<QTableWidget*>();
         ASSERT_EQ(table->columnCount(), 12);
         table->item(2, 0)->setCheckState(Qt::Checked);  // fader 1 -> track 3
         table->item(0, 4)->setCheckState(Qt::Checked);  // fader 5 -> track 1
-        dialog->accept();
+        dialog.accept();
     });
     action("&Controller", "Select Control Surface")->trigger();
+    EXPECT_EQ(answer.times(), 1);
     ASSERT_EQ(window.controllerManager()->getControllers().size(), 1u);
 
     sendUdp(port, "F0:255\nF4:0\r\nF1:128\n");
