@@ -9,9 +9,10 @@
 // window geometry, not on what the old instance held. Without Xvfb or
 // xdotool those cases skip visibly.
 
+#include "ProgramHomeTest.h"
+
 #include "media/BwfMetadataReader.h"
 #include "support/ExternalTool.h"
-#include "support/TempHome.h"
 #include "support/XvfbServer.h"
 
 #include <QCoreApplication>
@@ -64,7 +65,7 @@ struct Values {
 };
 
 // Runs of the program in this test's HOME, their log and their processes.
-class ProgramInHomeTest : public TempHomeTest {
+class ProgramInHomeTest : public ProgramHomeTest {
 protected:
     void SetUp() override
     {
@@ -142,19 +143,11 @@ protected:
 
     QProcessEnvironment offscreenEnvironment() const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home_.path());
-        env.insert("TMPDIR", home_.path() + "/tmp");
+        QProcessEnvironment env = programEnvironment();
         env.insert("XDG_RUNTIME_DIR", home_.path() + "/tmp/runtime");
-        env.insert("QT_QPA_PLATFORM", "offscreen");
         env.remove("TONVALE_REPLACES_PID");
         env.remove("JACK_DEFAULT_SERVER");
         return env;
-    }
-
-    QStringList logLines() const
-    {
-        return QString::fromStdString(home_.logText()).split('\n', Qt::SkipEmptyParts);
     }
 
     // Waits until the log holds `count` lines equal to (or, with `prefix`,

@@ -1,8 +1,8 @@
 // The start-up sequence, run as the real program in child processes with their
 // own HOME and temporary folder, on the offscreen platform.
 
+#include "ProgramHomeTest.h"
 #include "UnclosedTakeFixture.h"
-#include "support/TempHome.h"
 
 #include <QDir>
 #include <QProcess>
@@ -20,15 +20,11 @@ struct Program {
     std::string seen() const { return standardError.toStdString(); }
 };
 
-class StartupProcessTest : public TempHomeTest {
+class StartupProcessTest : public ProgramHomeTest {
 protected:
     bool start(Program& program)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home_.path());
-        env.insert("TMPDIR", home_.path() + "/tmp");
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        program.process.setProcessEnvironment(env);
+        program.process.setProcessEnvironment(programEnvironment());
         program.process.setProgram(TONVALE_BINARY);
         program.process.setReadChannel(QProcess::StandardError);
         program.process.start();
@@ -63,11 +59,6 @@ protected:
         QFile config(home_.path() + "/.config/Tonvale/config.ini");
         ASSERT_TRUE(config.open(QIODevice::WriteOnly | QIODevice::Truncate));
         config.write(("media.saveLocation=" + saveLocation + "\n").toUtf8());
-    }
-
-    QStringList logLines() const
-    {
-        return QString::fromStdString(home_.logText()).split('\n', Qt::SkipEmptyParts);
     }
 };
 

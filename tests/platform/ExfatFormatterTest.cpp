@@ -5,6 +5,7 @@
 #include "platform/volumes/ExfatFormatter.h"
 #include "platform/volumes/VirtualVolumeSystem.h"
 #include "support/ExternalTool.h"
+#include "support/StandInPrograms.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -28,28 +29,6 @@ protected:
     }
     void TearDown() override { setVolumesRoots(defaultVolumesRoots()); }
 
-    // A stand-in program: appends "<name> <arguments>" to the call log, then
-    // exits with `exitCode`, or hangs when `hang`.
-    std::string fake(const QString& name, int exitCode, bool hang = false)
-    {
-        const QString path = dir_.path() + "/" + name;
-        QFile script(path);
-        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write(QString("#!/bin/sh\necho \"%1 $*\" >> '%2'\n%3exit %4\n")
-                         .arg(name, callLog(), hang ? "exec sleep 30\n" : "", QString::number(exitCode))
-                         .toUtf8());
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        return path.toStdString();
-    }
-    QString callLog() const { return dir_.path() + "/calls.log"; }
-    QStringList calls() const
-    {
-        QFile file(callLog());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
-    }
     MountedVolume card() const
     {
         MountedVolume volume;
@@ -60,18 +39,20 @@ protected:
     }
 
     QTemporaryDir dir_;
+    StandInPrograms fakes_{dir_.path()};
     QString root_;
 };
 
 TEST_F(ExfatFormatterFake, UnmountsErasesWithTheLabelAndMountsBesideIt)
 {
-    ExfatFormatter formatter({fake("umount", 0), fake("mkfs", 0), fake("mount", 0), fake("fuse", 0)});
+    ExfatFormatter formatter(
+        {fakes_.make("umount", 0), fakes_.make("mkfs", 0), fakes_.make("mount", 0), fakes_.make("fuse", 0)});
     const ExfatFormatter::Result result = formatter.format(card());
     ASSERT_TRUE(result.ok) << result.reason;
     EXPECT_EQ(result.mountedPath, (root_ + "/Tonvale").toStdString());
     EXPECT_TRUE(QDir(root_ + "/Tonvale").exists());
     const QString card = root_ + "/CARD";
-    EXPECT_EQ(calls(), (QStringList{"umount " + card, "mkfs -L Tonvale /dev/sdz1",
+    EXPECT_EQ(fakes_.calls(), (QStringList{"umount " + card, "mkfs -L Tonvale /dev/sdz1",
                                     "mount -t exfat /dev/sdz1 " + root_ + "/Tonvale"}));
 }
 
@@ -91,13 +72,14 @@ TEST_F(ExfatFormatterFake, FailuresStopTheRunAndSayWhy)
         {"neither mount works", 0, 0, 32, 1, false, true, 4, "could not be mounted"},
     };
     for (const Case& c : cases) {
-        QFile::remove(callLog());
-        ExfatFormatter formatter({fake("umount", c.umountExit), fake("mkfs", c.mkfsExit), fake("mount", c.mountExit),
-                                  fake("fuse", c.fuseExit)});
+        QFile::remove(fakes_.callLog());
+        ExfatFormatter formatter({fakes_.make("umount", c.umountExit), fakes_.make("mkfs", c.mkfsExit),
+                                  fakes_.make("mount", c.mountExit), fakes_.make("fuse", c.fuseExit)});
         const ExfatFormatter::Result result = formatter.format(card());
         EXPECT_EQ(result.ok, c.ok) << c.what << ": " << result.reason;
         EXPECT_EQ(result.erased, c.erased) << c.what;
-        EXPECT_EQ(calls().size(), c.callCount) << c.what << ": " << calls().join(" | ").toStdString();
+        EXPECT_EQ(fakes_.calls().size(), c.callCount)
+            << c.what << ": " << fakes_.calls().join(" | ").toStdString();
         EXPECT_NE(result.reason.find(c.reasonPart), std::string::npos) << c.what << ": " << result.reason;
         if (!c.ok) {
             EXPECT_EQ(ExfatFormatter::failureText("/m/CARD", result.reason),
@@ -109,7 +91,8 @@ TEST_F(ExfatFormatterFake, FailuresStopTheRunAndSayWhy)
 
 TEST_F(ExfatFormatterFake, AHungStepIsKilledAndFails)
 {
-    ExfatFormatter formatter({fake("umount", 0), fake("mkfs", 0, true), fake("mount", 0), fake("fuse", 0)});
+    ExfatFormatter formatter(
+        {fakes_.make("umount", 0), fakes_.make("mkfs", 0, true), fakes_.make("mount", 0), fakes_.make("fuse", 0)});
     formatter.setTimeouts(300, 500);
     QElapsedTimer clock;
     clock.start();
@@ -117,7 +100,7 @@ TEST_F(ExfatFormatterFake, AHungStepIsKilledAndFails)
     EXPECT_FALSE(result.ok);
     EXPECT_NE(result.reason.find("still running after 500 ms"), std::string::npos) << result.reason;
     EXPECT_LT(clock.elapsed(), 10'000);  // not the fake's 30 s
-    EXPECT_EQ(calls().size(), 2);
+    EXPECT_EQ(fakes_.calls().size(), 2);
 
     ExfatFormatter missing({(dir_.path() + "/no-such-program").toStdString(), "", "", ""});
     const ExfatFormatter::Result notStarted = missing.format(card());
@@ -127,7 +110,8 @@ TEST_F(ExfatFormatterFake, AHungStepIsKilledAndFails)
 
 TEST_F(ExfatFormatterFake, RefusesWhatIsNoExternalDriveAndDuringATake)
 {
-    ExfatFormatter formatter({fake("umount", 0), fake("mkfs", 0), fake("mount", 0), fake("fuse", 0)});
+    ExfatFormatter formatter(
+        {fakes_.make("umount", 0), fakes_.make("mkfs", 0), fakes_.make("mount", 0), fakes_.make("fuse", 0)});
     MountedVolume system = card();
     system.rootPath = "/";
     system.systemRoot = true;
@@ -140,14 +124,14 @@ TEST_F(ExfatFormatterFake, RefusesWhatIsNoExternalDriveAndDuringATake)
         EXPECT_FALSE(result.ok) << volume.rootPath;
         EXPECT_FALSE(result.reason.empty());
     }
-    EXPECT_TRUE(calls().isEmpty());
+    EXPECT_TRUE(fakes_.calls().isEmpty());
 
     bool recording = true;
     formatter.setTakeActiveCheck([&] { return recording; });
     const ExfatFormatter::Result refused = formatter.format(card());
     EXPECT_FALSE(refused.ok);
     EXPECT_NE(refused.reason.find("A take is recording"), std::string::npos) << refused.reason;
-    EXPECT_TRUE(calls().isEmpty());
+    EXPECT_TRUE(fakes_.calls().isEmpty());
     recording = false;
     EXPECT_TRUE(formatter.format(card()).ok);
     EXPECT_EQ(ExfatFormatter::mountPathFor("/media/u/CARD/"), "/media/u/Tonvale");

@@ -38,3 +38,22 @@ std::string TempHome::logText() const
         return {};
     return file.readAll().toStdString();
 }
+
+QString TempHome::configText() const
+{
+    QFile file(QString::fromStdString(ConfigManager::getInstance()->getConfigPath()));
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+std::string TempHome::savedKey(const std::string& name) const
+{
+    QFile file(QString::fromStdString(ConfigManager::getInstance()->getConfigPath()));
+    if (!file.open(QIODevice::ReadOnly))
+        return "<no file>";
+    const QByteArray prefix = QByteArray::fromStdString(name + "=");
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).toStdString();
+    }
+    return "<unset>";
+}

@@ -23,6 +23,11 @@ public:
     std::string pathStd() const { return dir_.path().toStdString(); }
     // Reads the whole debug log written under this HOME.
     std::string logText() const;
+    // The configuration file as saved now (not what the store holds), empty
+    // when there is none; savedKey is one key's value in it, "<no file>" or
+    // "<unset>" when it is not there.
+    QString configText() const;
+    std::string savedKey(const std::string& name) const;
 
 private:
     QTemporaryDir dir_;

@@ -7,7 +7,6 @@
 #include "ui/mainwindow/HotkeysDialog.h"
 
 #include <QDir>
-#include <QFile>
 #include <QGroupBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -29,11 +28,6 @@ protected:
     static std::string stored(int action)
     {
         return ConfigManager::getInstance()->getString("hotkey." + std::to_string(action), "<absent>");
-    }
-    static QString configFileText()
-    {
-        QFile file(QString::fromStdString(ConfigManager::getInstance()->getConfigPath()));
-        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 };
 
@@ -97,7 +91,7 @@ TEST_F(HotkeysDialogTest, StoredBindingsAreReadAndAnEmptyValueMeansTheDefault)
     EXPECT_EQ(stored(1), "Ctrl+Space");
     EXPECT_EQ(stored(4), "K");
     EXPECT_EQ(stored(16), "Ctrl+8");
-    EXPECT_TRUE(configFileText().contains("hotkey.16=Ctrl+8"));
+    EXPECT_TRUE(home_.configText().contains("hotkey.16=Ctrl+8"));
 }
 
 TEST_F(HotkeysDialogTest, DialogShowsTheGroupsRowsAndHelp)
@@ -232,7 +226,7 @@ TEST_F(HotkeysDialogTest, ClosingWithoutChangeStoresAllKeysAndEmitsOnce)
     EXPECT_EQ(dialog->result(), QDialog::Accepted);
     dialog.reset();
     EXPECT_EQ(changed.count(), 1);
-    const QString file = configFileText();
+    const QString file = home_.configText();
     for (const TableRow& row : kTable) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(stored(row.action), row.defaultKey);

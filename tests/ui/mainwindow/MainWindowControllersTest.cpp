@@ -6,16 +6,19 @@
 // menu, and the CL-12's instructions box.
 
 #include "EngineDouble.h"
-#include "MainWindowTestSupport.h"
+#include "MainWindowRecordTestSupport.h"
 
 #include "controllers/HidController_CL12.h"
 #include "controllers/HidController_Cantarem2.h"
 #include "controllers/MidiControllerManager.h"
 #include "engine/AudioEngine_CoreAudio.h"
+#include "engine/take/TakeSettings.h"
 #include "platform/hid/VirtualHidSystem.h"
 #include "platform/usb/VirtualUsbSystem.h"
+#include "support/UdpPorts.h"
 #include "ui/mainwindow/FaderSlider.h"
 #include "ui/mixer/FaderAssignmentDialog.h"
+#include "ui/tools/ModalAnswerer.h"
 #include "ui/tools/ModalBoxAnswerer.h"
 
 #include <QComboBox>
@@ -26,12 +29,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sndfile.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -41,8 +38,6 @@
 
 namespace {
 
-constexpr int kRate = 48000;
-constexpr uint32_t kBlock = 256;
 const char* const kNano = "nanoKONTROL2";
 const std::string kCantarem = "Cantarem 2";
 
@@ -84,48 +79,11 @@ Bytes cantaremKeys(const std::set<int>& down)
 
 enum Key { kShift1 = 12, kShift2 = 13, kC1 = 14, kC2 = 15 };
 
-uint16_t freeUdpPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    socklen_t length = sizeof address;
-    uint16_t port = 0;
-    if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-        port = ntohs(address.sin_port);
-    if (fd >= 0)
-        ::close(fd);
-    return port;
-}
-
-void sendLoopback(uint16_t port, const std::string& text)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::close(fd);
-}
-
-int64_t framesOf(const std::string& path)
-{
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr)
-        return -1;
-    sf_close(file);
-    return info.frames;
-}
-
-class MainWindowControllersTest : public MainWindowTest {
+class MainWindowControllersTest : public MainWindowRecordTest {
 protected:
     void SetUp() override
     {
-        MainWindowTest::SetUp();
-        AudioEngineFactory::setAudioSystemForEngines(audio_, 16);
+        MainWindowRecordTest::SetUp();
         hid_ = std::make_shared<VirtualHidSystem>();
         usb_ = std::make_shared<VirtualUsbSystem>();
         setDefaultHidSystem(hid_);
@@ -135,8 +93,9 @@ protected:
 
     void TearDown() override
     {
-        MainWindowTest::TearDown();
+        MainWindowRecordTest::TearDown();
         EngineDouble::uninstall();
+        HidController_CL12::setRunningAsRootForTests(-1); // here, so a test stopped by an assertion does not leave it set
         setDefaultHidSystem(nullptr);
         setDefaultUsbSystem(nullptr);
     }
@@ -166,37 +125,6 @@ protected:
     void waitForInputEnabled()
     {
         ASSERT_TRUE(QTest::qWaitFor([this] { return !window_->isControllerFaderHoldOff(); }, 5000));
-    }
-
-    // Eight tracks on the virtual interface's inputs, three armed, takes
-    // written under HOME, plus the given keys.
-    MainWindow& makeRecordingWindow(const std::vector<std::pair<std::string, Value>>& extra)
-    {
-        seed({{"audio.device", std::string("Virtual Interface")},
-              {"media.saveLocation", home_.pathStd() + "/Takes"},
-              {"media.fileFormat", 0},
-              {"media.bitDepth", 24},
-              {"track.count", 8},
-              {"arm.0", true},
-              {"arm.2", true},
-              {"arm.7", true},
-              {"metadata.scene", std::string("7")},
-              {"metadata.take", std::string("01")}});
-        seed(extra);
-        return makeWindow();
-    }
-    AudioEngine_CoreAudio* coreEngine() const { return dynamic_cast<AudioEngine_CoreAudio*>(window_->engine()); }
-    void render(double seconds) { ASSERT_TRUE(audio_->renderBlocks(static_cast<int>(seconds * kRate / kBlock), kBlock)); }
-
-    // After a stop: the take's files are closed and hold the audio.
-    void expectClosedTake()
-    {
-        render(0.2);
-        ASSERT_TRUE(coreEngine()->waitForWriterIdle(std::chrono::seconds(30)));
-        const std::vector<std::string> files = coreEngine()->getLastClosedTakeFiles();
-        ASSERT_FALSE(files.empty());
-        for (const std::string& file : files)
-            EXPECT_GT(framesOf(file), kRate / 10) << file;
     }
 
     std::shared_ptr<VirtualHidSystem> hid_;
@@ -308,7 +236,7 @@ TEST_F(MainWindowControllersTest, CantaremShiftKeysStartAndStopRealTakes)
     cantaremPath_ = hid_->attach(HidController_Cantarem2::kVendorId, HidController_Cantarem2::kProductId);
     hid_->setReportOnOpen(cantaremPath_, cantaremFaders({}));
     ModalBoxAnswerer boxes;
-    MainWindow& window = makeRecordingWindow({{"midi.controllers", kCantarem}});
+    MainWindow& window = makeRecordingWindow(kFileFormatPolyphonic, 0, {{"midi.controllers", kCantarem}});
     ASSERT_TRUE(window.controllerManager()->isDeviceConnected(kCantarem));
     ASSERT_TRUE(window.engine()->isRunning());
     render(0.5);
@@ -408,7 +336,7 @@ TEST_F(MainWindowControllersTest, NanoTransportsActAndItsGlobalNumbersDoNot)
 {
     plugNano();
     ModalBoxAnswerer boxes;
-    MainWindow& window = makeRecordingWindow({{"midi.controllers", std::string(kNano)}});
+    MainWindow& window = makeRecordingWindow(kFileFormatPolyphonic, 0, {{"midi.controllers", std::string(kNano)}});
     ASSERT_TRUE(window.controllerManager()->isDeviceConnected(kNano));
     render(0.5);
 
@@ -458,8 +386,8 @@ TEST_F(MainWindowControllersTest, StripKeyTogglesThePflOfTheAssignedTrack)
 
     QPushButton* pfl8 = window.mixerStrips()[7].pflButton;
     QPushButton* pfl4 = window.mixerStrips()[3].pflButton;
-    if (pfl8 == nullptr || pfl4 == nullptr)
-        GTEST_SKIP() << "the strips have no PFL keys in this build";
+    ASSERT_NE(pfl8, nullptr);
+    ASSERT_NE(pfl4, nullptr);
     const bool before8 = pfl8->isChecked();
     const bool before4 = pfl4->isChecked();
     injectMidi(kNano, controlChange(36, 127));
@@ -544,7 +472,7 @@ TEST_F(MainWindowControllersTest, SurfaceAddedFromTheMenuTakesTheScreenMix)
 {
     plugNano();
     seed({{"track.count", 4}, {"fader.0", 0}, {"fader.2", -600}});
-    MainWindow& window = makeWindow();
+    makeWindow();
     waitForInputEnabled(); // the start-up sync is over: what follows is the dialog's
     QAction* select = action("&Controller", "Select Control Surface");
     ASSERT_NE(select, nullptr);
@@ -552,13 +480,11 @@ TEST_F(MainWindowControllersTest, SurfaceAddedFromTheMenuTakesTheScreenMix)
     // Runs `drive` on the dialog the menu opened, then closes it with its button.
     auto throughDialog = [&](const std::function<void(FaderAssignmentDialog&, QTableWidget&)>& drive) {
         bool driven = false;
-        QTimer::singleShot(0, &window, [&] {
-            auto* dialog = qobject_cast<FaderAssignmentDialog*>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
-            auto* table = dialog->findChild<QTableWidget*>();
-            drive(*dialog, *table);
+        OnShow<FaderAssignmentDialog> answer([&](FaderAssignmentDialog& dialog) {
+            auto* table = dialog.findChild<QTableWidget*>();
+            drive(dialog, *table);
             driven = true;
-            for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+            for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
                 if (button->text() == "Close")
                     QTest::mouseClick(button, Qt::LeftButton);
             }
@@ -590,7 +516,7 @@ TEST_F(MainWindowControllersTest, SurfaceAddedFromTheMenuTakesTheScreenMix)
         EXPECT_EQ(table.item(1, 0)->checkState(), Qt::Unchecked);
         dialog.resize(1000, 700);
         QApplication::processEvents();
-        dialog.grab().save("/tmp/h22-fader-assignments-from-menu.png");
+        keepPicture(dialog, "fader-assignments-from-menu");
     });
 }
 
@@ -604,30 +530,29 @@ TEST_F(MainWindowControllersTest, UdpLinesMoveTheStripsAssignedInTheDialog)
     const uint16_t port = freeUdpPort();
     ASSERT_NE(port, 0);
     window.controllerManager()->setNetworkReceiverPort(port);
-    QTimer::singleShot(0, &window, [&] {
-        auto* dialog = qobject_cast<FaderAssignmentDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        auto* combo = dialog->findChild<QComboBox*>();
+    OnShow<FaderAssignmentDialog> answer([](FaderAssignmentDialog& dialog) {
+        auto* combo = dialog.findChild<QComboBox*>();
         combo->setCurrentIndex(combo->findText("CL-12 Network (UDP)"));
-        for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
+        for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
             if (button->text() == "Add")
                 QTest::mouseClick(button, Qt::LeftButton);
         }
-        auto* table = dialog->findChild<QTableWidget*>();
+        auto* table = dialog.findChild<QTableWidget*>();
         ASSERT_EQ(table->columnCount(), 12);
         table->item(2, 0)->setCheckState(Qt::Checked);  // fader 1 -> track 3
         table->item(0, 4)->setCheckState(Qt::Checked);  // fader 5 -> track 1
-        dialog->accept();
+        dialog.accept();
     });
     action("&Controller", "Select Control Surface")->trigger();
+    EXPECT_EQ(answer.times(), 1);
     ASSERT_EQ(window.controllerManager()->getControllers().size(), 1u);
 
-    sendLoopback(port, "F0:255\nF4:0\r\nF1:128\n");
+    sendUdp(port, "F0:255\nF4:0\r\nF1:128\n");
     const std::vector<MainWindow::MixerStrip>& strips = window.mixerStrips();
     ASSERT_TRUE(QTest::qWaitFor([&] { return strips[0].fader->value() == -600; }, 5000));
     ASSERT_TRUE(QTest::qWaitFor([&] { return strips[2].fader->value() == 60; }, 5000));
     EXPECT_EQ(window.mixerStrips()[1].fader->value(), FaderSlider::kMinimumTenthsDb);
-    sendLoopback(port, "F0:0");
+    sendUdp(port, "F0:0");
     ASSERT_TRUE(QTest::qWaitFor([&] { return strips[2].fader->value() == -600; }, 5000));
 }
 
@@ -662,7 +587,7 @@ TEST_F(MainWindowControllersTest, Cl12InstructionsBoxComesOnceFromTheWatchdog)
             ++boxes;
             title = box->windowTitle();
             informative = box->informativeText();
-            box->grab().save("/tmp/h22-cl12-instructions.png");
+            keepPicture(*box, "cl12-instructions");
             // What a watchdog tick inside the box's loop runs.
             const size_t attempts = logCount("Auto-reconnecting previously configured controller");
             manager->checkAndRestoreControllers();
@@ -681,7 +606,6 @@ TEST_F(MainWindowControllersTest, Cl12InstructionsBoxComesOnceFromTheWatchdog)
     EXPECT_EQ(title, "CL-12 Requires Administrator Access");
     EXPECT_TRUE(informative.contains("sudo ./"));
     EXPECT_TRUE(manager->getControllers().empty());
-    HidController_CL12::setRunningAsRootForTests(-1);
 }
 
 // A surface streams fader moves and transport presses from its own thread

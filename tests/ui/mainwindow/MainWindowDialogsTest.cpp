@@ -67,18 +67,6 @@ protected:
         action("&Audio", "Select Audio Device...")->trigger();
         EXPECT_TRUE(ran);
     }
-
-    // A take on the engine, as a controller's record button would start it.
-    void startTake(AudioEngineBase& engine)
-    {
-        ConfigManager::getInstance()->setString("media.saveLocation", home_.pathStd() + "/Recordings");
-        engine.setInputRouting({"Tone 440 Hz -12 dB"});
-        engine.setTrackArmed(0, true);
-        audio_->renderBlocks(4, 256);
-        ASSERT_TRUE(engine.startRecording());
-        audio_->renderBlocks(4, 256);
-        ASSERT_TRUE(engine.isRecording());
-    }
 };
 
 TEST_F(MainWindowDeviceTest, DialogListsDevicesInputsAndTheLatency)

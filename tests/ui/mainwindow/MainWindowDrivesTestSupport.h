@@ -6,6 +6,7 @@
 #include "platform/volumes/ExfatFormatter.h"
 #include "platform/volumes/MountedVolume.h"
 #include "ui/mainwindow/Theme.h"
+#include "ui/tools/ModalAnswerer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -56,38 +57,6 @@ public:
     bool driveError[2] = {false, false};
     std::vector<int> cleared;
     std::vector<std::pair<bool, std::vector<BackupPathInfo>>> backupLists;
-};
-
-// While it lives, runs `act` once on each top-level widget of type T that
-// shows (inside the widget's own modal loop, where a test answers it).
-template <typename T>
-class OnShow {
-public:
-    explicit OnShow(std::function<void(T&)> act) : act_(std::move(act))
-    {
-        timer_.setInterval(10);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { poll(); });
-        timer_.start();
-    }
-    int times() const { return times_; }
-
-private:
-    void poll()
-    {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            auto* found = qobject_cast<T*>(widget);
-            if (found == nullptr || !found->isVisible() || found->property("actedOnByTest").toBool())
-                continue;
-            found->setProperty("actedOnByTest", true);
-            ++times_;
-            act_(*found);
-            return;
-        }
-    }
-
-    std::function<void(T&)> act_;
-    QTimer timer_;
-    int times_ = 0;
 };
 
 // A window on the drive engine double and virtual volumes whose roots are
@@ -155,14 +124,6 @@ protected:
     {
         const QPixmap shown = image(type)->pixmap();
         return !shown.isNull() && shown.toImage() == expectedIcon(fileName);
-    }
-
-    // Saves `widget` as <name>.png under TONVALE_SCREENSHOT_DIR when set.
-    static void keepPicture(QWidget& widget, const QString& name)
-    {
-        const QString folder = qEnvironmentVariable("TONVALE_SCREENSHOT_DIR");
-        if (!folder.isEmpty())
-            widget.grab().save(QDir(folder).filePath(name + ".png"));
     }
 
     QString root_;

@@ -28,12 +28,7 @@ TEST_F(MainWindowTest, AfterASnapshotLoadQuitAsksNothingEndsTheTakeAndWritesNoCo
           {"window.height", 850}});
     MainWindow& window = makeWindow();
     AudioEngineBase& engine = *window.engine();
-    engine.setInputRouting({"Tone 440 Hz -12 dB"});
-    engine.setTrackArmed(0, true);
-    audio_->renderBlocks(4, 256);
-    ASSERT_TRUE(engine.startRecording());
-    audio_->renderBlocks(4, 256);
-    ASSERT_TRUE(engine.isRecording());
+    ASSERT_NO_FATAL_FAILURE(startTake(engine));
 
     // The window holds other values than the file when the snapshot is loaded.
     window.mixerStrips()[0].fader->setValue(-125);

@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QWheelEvent>
 #include <QDialog>
-#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -23,20 +22,6 @@
 #include <functional>
 
 namespace {
-
-// The configuration as a fresh process would read it from the file.
-std::string storedValue(const std::string& key)
-{
-    QFile file(QString::fromStdString(ConfigManager::getInstance()->getConfigPath()));
-    if (!file.open(QIODevice::ReadOnly))
-        return "<no file>";
-    const QString prefix = QString::fromStdString(key) + "=";
-    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).toStdString();
-    }
-    return "<missing>";
-}
 
 class MainWindowFieldsTest : public MainWindowTest {
 protected:
@@ -72,9 +57,7 @@ protected:
             ASSERT_NE(edit, nullptr);
             shownText_ = edit->text();
             shownSelected_ = edit->selectedText();
-            const QString grabDir = qEnvironmentVariable("TONVALE_SCREENSHOT_DIR");
-            if (!grabDir.isEmpty())
-                dialog->grab().save(QDir(grabDir).filePath(title + ".png"));
+            keepPicture(*dialog, title);
             edit->setText(text);
             for (QPushButton* button : dialog->findChildren<QPushButton*>()) {
                 if (button->text() == (accept ? "OK" : "Cancel"))
@@ -117,12 +100,12 @@ TEST_F(MainWindowFieldsTest, SceneButtonStepsTheLetterAndStartsTheTakesAgain)
     QTest::mouseClick(window.sceneLetterButton(), Qt::LeftButton);
     EXPECT_EQ(window.sceneField()->text(), "12AA");
     EXPECT_EQ(window.takeField()->text(), "01");
-    EXPECT_EQ(storedValue("metadata.scene"), "12AA");
-    EXPECT_EQ(storedValue("metadata.take"), "01");
+    EXPECT_EQ(home_.savedKey("metadata.scene"), "12AA");
+    EXPECT_EQ(home_.savedKey("metadata.take"), "01");
 
     window.onSceneLetterIncrement();  // the hotkey's road
     EXPECT_EQ(window.sceneField()->text(), "12AB");
-    EXPECT_EQ(storedValue("metadata.scene"), "12AB");
+    EXPECT_EQ(home_.savedKey("metadata.scene"), "12AB");
 
     // While a text field has the focus the click and the key are typing, not a step.
     window.takeField()->setText("05");
@@ -148,32 +131,32 @@ TEST_F(MainWindowFieldsTest, TakeIsKeptTwoDigitAndSceneReturnResetsIt)
         SCOPED_TRACE(c.typed);
         typeAndReturn(window.takeField(), c.typed);
         EXPECT_EQ(window.takeField()->text().toStdString(), c.shown);
-        EXPECT_EQ(storedValue("metadata.take"), c.shown);
+        EXPECT_EQ(home_.savedKey("metadata.take"), c.shown);
     }
 
     typeAndReturn(window.sceneField(), "  4C ");
-    EXPECT_EQ(storedValue("metadata.scene"), "  4C ") << "the scene is stored as typed";
+    EXPECT_EQ(home_.savedKey("metadata.scene"), "  4C ") << "the scene is stored as typed";
     EXPECT_EQ(window.takeField()->text(), "01");
     typeAndReturn(window.takeField(), "6");
-    EXPECT_EQ(storedValue("metadata.take"), "06");
+    EXPECT_EQ(home_.savedKey("metadata.take"), "06");
     // Return again on an unchanged scene starts the count again.
     window.sceneField()->setFocus();
     QTest::keyClick(window.sceneField(), Qt::Key_Return);
     EXPECT_EQ(window.takeField()->text(), "01");
-    EXPECT_EQ(storedValue("metadata.take"), "01");
+    EXPECT_EQ(home_.savedKey("metadata.take"), "01");
 }
 
 TEST_F(MainWindowFieldsTest, NotesAndPersistBoxAreStoredAtOnce)
 {
     MainWindow& window = makeActiveWindow();
     typeAndReturn(window.notesField(), "plane overhead, wild track after");
-    EXPECT_EQ(storedValue("metadata.notes"), "plane overhead, wild track after");
+    EXPECT_EQ(home_.savedKey("metadata.notes"), "plane overhead, wild track after");
 
     QTest::mouseClick(window.persistNotesBox(), Qt::LeftButton);
     EXPECT_TRUE(window.persistNotesBox()->isChecked());
-    EXPECT_EQ(storedValue("metadata.persistnotes"), "true");
+    EXPECT_EQ(home_.savedKey("metadata.persistnotes"), "true");
     QTest::mouseClick(window.persistNotesBox(), Qt::LeftButton);
-    EXPECT_EQ(storedValue("metadata.persistnotes"), "false");
+    EXPECT_EQ(home_.savedKey("metadata.persistnotes"), "false");
     QTest::mouseClick(window.persistNotesBox(), Qt::LeftButton);
 
     // The next start shows what was typed.
@@ -193,36 +176,38 @@ TEST_F(MainWindowFieldsTest, ProjectAndRollDialogsTrimAndStore)
     QTest::mouseClick(window.projectField(), Qt::RightButton);
     EXPECT_EQ(dialogsAnswered_, 0);
 
-    answerFieldDialog("Set Project Name", "  Night Shoot  ", true);
-    QTest::mouseClick(window.projectField(), Qt::LeftButton);
-    EXPECT_EQ(dialogsAnswered_, 1);
-    EXPECT_EQ(shownText_, "Old");
-    EXPECT_EQ(shownSelected_, "Old") << "the old text is selected to be typed over";
-    EXPECT_EQ(window.projectField()->text(), "Night Shoot");
-    EXPECT_EQ(storedValue("metadata.project"), "Night Shoot");
-
-    answerFieldDialog("Set Project Name", "Thrown away", false);
-    QTest::mouseClick(window.projectField(), Qt::LeftButton);
-    EXPECT_EQ(dialogsAnswered_, 2);
-    EXPECT_EQ(window.projectField()->text(), "Night Shoot");
-    EXPECT_EQ(storedValue("metadata.project"), "Night Shoot");
-
-    answerFieldDialog("Set Project Name", "   ", true);
-    QTest::mouseClick(window.projectField(), Qt::LeftButton);
-    EXPECT_EQ(window.projectField()->text(), "");
-    EXPECT_EQ(storedValue("metadata.project"), "");
-
-    answerFieldDialog("Set Sound Roll", " 005 ", true);
-    QTest::mouseClick(window.soundRollField(), Qt::LeftButton);
-    EXPECT_EQ(shownText_, "004");
-    EXPECT_EQ(window.soundRollField()->text(), "005");
-    EXPECT_EQ(storedValue("metadata.soundroll"), "005");
-
-    // An empty roll is no roll at all on the slate: the first roll's number.
-    answerFieldDialog("Set Sound Roll", "  ", true);
-    QTest::mouseClick(window.soundRollField(), Qt::LeftButton);
-    EXPECT_EQ(window.soundRollField()->text(), "001");
-    EXPECT_EQ(storedValue("metadata.soundroll"), "001");
+    const struct {
+        bool roll;          // the sound roll field, else the project field
+        const char* typed;
+        bool accept;
+        const char* shown;  // the text the dialog opened with, when checked
+        bool shownSelected; // that text selected, to be typed over
+        const char* expected;
+        const char* why;
+    } steps[] = {
+        {false, "  Night Shoot  ", true, "Old", true, "Night Shoot", "trimmed"},
+        {false, "Thrown away", false, nullptr, false, "Night Shoot", "a cancel keeps the name"},
+        {false, "   ", true, nullptr, false, "", "blank clears the name"},
+        {true, " 005 ", true, "004", false, "005", "trimmed"},
+        // An empty roll is no roll at all on the slate: the first roll's number.
+        {true, "  ", true, nullptr, false, "001", "an empty roll"},
+    };
+    int answered = 0;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.why);
+        QLineEdit* field = step.roll ? window.soundRollField() : window.projectField();
+        answerFieldDialog(step.roll ? "Set Sound Roll" : "Set Project Name", step.typed, step.accept);
+        QTest::mouseClick(field, Qt::LeftButton);
+        EXPECT_EQ(dialogsAnswered_, ++answered);
+        if (step.shown != nullptr) {
+            EXPECT_EQ(shownText_, step.shown);
+        }
+        if (step.shownSelected) {
+            EXPECT_EQ(shownSelected_, step.shown) << "the old text is selected to be typed over";
+        }
+        EXPECT_EQ(field->text(), step.expected);
+        EXPECT_EQ(home_.savedKey(step.roll ? "metadata.soundroll" : "metadata.project"), step.expected);
+    }
     EXPECT_EQ(dialogsAnswered_, 5);
     EXPECT_TRUE(window.projectField()->isReadOnly());
 }
@@ -267,12 +252,12 @@ TEST_F(MainWindowFieldsTest, StripGesturesResetGainPickColourAndSpareCantaremFad
     EXPECT_EQ(colourTitle, "Select Color for Track 3");
     EXPECT_EQ(window.mixerStrips()[2].color, QColor("#aa3355"));
     EXPECT_TRUE(third.trackButton->styleSheet().contains("#aa3355"));
-    EXPECT_EQ(storedValue("track.color.2"), "#aa3355");
+    EXPECT_EQ(home_.savedKey("track.color.2"), "#aa3355");
     chooseColour = false;
     QTest::mouseClick(third.trackButton, Qt::RightButton);
     EXPECT_EQ(colours.modalCount(), 2);
     EXPECT_EQ(window.mixerStrips()[2].color, QColor("#aa3355"));
-    EXPECT_EQ(storedValue("track.color.2"), "#aa3355");
+    EXPECT_EQ(home_.savedKey("track.color.2"), "#aa3355");
 
     ASSERT_NE(window.controllerManager(), nullptr);
     ASSERT_TRUE(window.controllerManager()->isTrackMappedToCantarem(1));

@@ -6,6 +6,7 @@
 #include "media/RF64Repairer.h"
 #include "platform/volumes/FormatPlacement.h"
 #include "platform/volumes/VolumeSystem.h"
+#include "support/StandInPrograms.h"
 #include "ui/tools/MediaSettingsDialog.h"
 #include "ui/tools/ModalBoxAnswerer.h"
 #include "ui/tools/RepairDialog.h"
@@ -63,17 +64,6 @@ QComboBox* topCombo(MediaSettingsDialog& dialog, int index)
 class MainWindowMediaTest : public MainWindowDrivesTest {
 protected:
     std::string key(const std::string& name) const { return ConfigManager::getInstance()->getString(name, "<unset>"); }
-    // The key as the saved file holds it.
-    std::string savedKey(const std::string& name) const
-    {
-        QFile file(QString::fromStdString(ConfigManager::getInstance()->getConfigPath()));
-        if (!file.open(QIODevice::ReadOnly))
-            return "<no file>";
-        for (const QByteArray& line : file.readAll().split('\n'))
-            if (line.startsWith(QByteArray::fromStdString(name + "=")))
-                return line.mid(static_cast<qsizetype>(name.size()) + 1).toStdString();
-        return "<unset>";
-    }
     static bool exists(const std::string& path) { return QFileInfo::exists(QString::fromStdString(path)); }
 };
 
@@ -147,7 +137,7 @@ TEST_F(MainWindowMediaTest, AcceptedSettingsAreStoredPushedAndTheChosenDrivesTes
         {"recording.external2", cardB},
     };
     for (const auto& [name, value] : keys)
-        EXPECT_EQ(savedKey(name), value) << name << " saved at once";
+        EXPECT_EQ(home_.savedKey(name), value) << name << " saved at once";
     EXPECT_TRUE(QFileInfo(QString::fromStdString(takes)).isDir()) << "the dialog makes the folder";
 
     EXPECT_EQ(engine().getFileFormat(), 1);
@@ -203,11 +193,11 @@ TEST_F(MainWindowMediaTest, NoDriveChosenOrCancelLeavesNothingToTest)
     });
     action("&Media", "Media Settings")->trigger();
     ASSERT_EQ(none.times(), 1);
-    EXPECT_EQ(savedKey("media.externalPaths"), "");
-    EXPECT_EQ(savedKey("media.externalFormats"), "");
-    EXPECT_EQ(savedKey("media.externalEnabled"), "false");
-    EXPECT_EQ(savedKey("recording.external1"), "");
-    EXPECT_EQ(savedKey("recording.external2"), "");
+    EXPECT_EQ(home_.savedKey("media.externalPaths"), "");
+    EXPECT_EQ(home_.savedKey("media.externalFormats"), "");
+    EXPECT_EQ(home_.savedKey("media.externalEnabled"), "false");
+    EXPECT_EQ(home_.savedKey("recording.external1"), "");
+    EXPECT_EQ(home_.savedKey("recording.external2"), "");
     ASSERT_EQ(engine().backupLists.size(), 1u);
     EXPECT_FALSE(engine().backupLists[0].first);
     EXPECT_TRUE(engine().backupLists[0].second.empty());
@@ -485,32 +475,11 @@ protected:
     void setPrograms(int mkfsExit)
     {
         ExfatFormatter::Programs programs;
-        programs.unmount = fake("umount", 0);
-        programs.mkfs = fake("mkfs.exfat", mkfsExit);
-        programs.mount = fake("mount", 0);
-        programs.fuseMount = fake("mount.exfat-fuse", 0);
+        programs.unmount = fakes_.make("umount", 0);
+        programs.mkfs = fakes_.make("mkfs.exfat", mkfsExit);
+        programs.mount = fakes_.make("mount", 0);
+        programs.fuseMount = fakes_.make("mount.exfat-fuse", 0);
         ExfatFormatter::setDefaultPrograms(programs);
-    }
-    std::string fake(const QString& name, int exitCode) const
-    {
-        QDir().mkpath(home_.path() + "/bin");
-        const QString path = home_.path() + "/bin/" + name;
-        QFile script(path);
-        EXPECT_TRUE(script.open(QIODevice::WriteOnly));
-        script.write(QString("#!/bin/sh\necho \"%1 $*\" >> '%2'\nexit %3\n")
-                         .arg(name, callLog(), QString::number(exitCode))
-                         .toUtf8());
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        return path.toStdString();
-    }
-    QString callLog() const { return home_.path() + "/calls.log"; }
-    QStringList calls() const
-    {
-        QFile file(callLog());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
     }
 
     // Runs the format, choosing the row of `rootPath` (empty: cancels the
@@ -539,6 +508,7 @@ protected:
 
     std::string mountPath_;
     ToastWatch toasts_;
+    StandInPrograms fakes_{home_.path() + "/bin"};
 };
 
 TEST_F(MainWindowFormatTest, NoExternalVolumeShowsTheBoxAndAsksNothing)
@@ -577,7 +547,7 @@ TEST_F(MainWindowFormatTest, CandidatesAreListedAndEitherCancelChangesNothing)
               QString::fromStdString("WARNING: All data on " + unnamed +
                                      " will be erased!\n\nVolume will be formatted as exFAT with label: "
                                      "Tonvale\n\nAre you sure you want to continue?"));
-    EXPECT_TRUE(calls().isEmpty());
+    EXPECT_TRUE(fakes_.calls().isEmpty());
     EXPECT_EQ(key("media.externalPaths"), "/m/A");
     EXPECT_TRUE(engine().backupLists.empty());
 }
@@ -590,7 +560,7 @@ TEST_F(MainWindowFormatTest, AFailedOrRefusedEraseLeavesTheConfigurationAlone)
           {"recording.external1", std::string("/m/A")}, {"recording.external2", std::string("/m/B")}});
     makeWindow().show();
     engine().backupLists.clear();
-    const std::string configBefore = savedKey("media.externalPaths") + savedKey("media.externalFormats");
+    const std::string configBefore = home_.savedKey("media.externalPaths") + home_.savedKey("media.externalFormats");
 
     setPrograms(1);
     {
@@ -601,7 +571,7 @@ TEST_F(MainWindowFormatTest, AFailedOrRefusedEraseLeavesTheConfigurationAlone)
         EXPECT_TRUE(boxes.boxes()[1].text.startsWith(QString::fromStdString("Failed to format " + target + ".")));
         EXPECT_TRUE(boxes.boxes()[1].text.contains("exit code 1")) << boxes.boxes()[1].text.toStdString();
     }
-    EXPECT_EQ(calls(), QStringList({QString::fromStdString("umount " + target),
+    EXPECT_EQ(fakes_.calls(), QStringList({QString::fromStdString("umount " + target),
                                     QString::fromStdString("mkfs.exfat -L Tonvale " + device)}));
     // The erase toast was up while the programs ran, and is gone.
     EXPECT_EQ(toasts_.shown, QStringList({"Formatting volume..."}));
@@ -609,7 +579,7 @@ TEST_F(MainWindowFormatTest, AFailedOrRefusedEraseLeavesTheConfigurationAlone)
         EXPECT_TRUE(label->isHidden());
 
     // A take started while the boxes were open: nothing is run at all.
-    QFile::remove(callLog());
+    QFile::remove(fakes_.callLog());
     setPrograms(0);
     engine().draining = true;
     {
@@ -619,9 +589,9 @@ TEST_F(MainWindowFormatTest, AFailedOrRefusedEraseLeavesTheConfigurationAlone)
         EXPECT_EQ(boxes.boxes()[1].title, "Format Failed");
         EXPECT_TRUE(boxes.boxes()[1].text.contains("A take is recording")) << boxes.boxes()[1].text.toStdString();
     }
-    EXPECT_TRUE(calls().isEmpty());
+    EXPECT_TRUE(fakes_.calls().isEmpty());
 
-    EXPECT_EQ(savedKey("media.externalPaths") + savedKey("media.externalFormats"), configBefore);
+    EXPECT_EQ(home_.savedKey("media.externalPaths") + home_.savedKey("media.externalFormats"), configBefore);
     EXPECT_EQ(key("recording.external1"), "/m/A");
     EXPECT_EQ(key("recording.external2"), "/m/B");
     EXPECT_TRUE(engine().backupLists.empty());
@@ -651,7 +621,7 @@ TEST_F(MainWindowFormatTest, TheFormattedCardTakesItsPlaceInTheBackupList)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         QDir(QString::fromStdString(t)).removeRecursively();
-        QFile::remove(callLog());
+        QFile::remove(fakes_.callLog());
         seed({{"media.externalEnabled", false}, {"media.fileFormat", 1}, {"media.externalPaths", c.paths},
               {"media.externalFormats", c.formats}, {"recording.external1", c.external1},
               {"recording.external2", c.external2}});
@@ -660,14 +630,14 @@ TEST_F(MainWindowFormatTest, TheFormattedCardTakesItsPlaceInTheBackupList)
         formatChoosing(c.formatted);
         ASSERT_EQ(boxes.count(), 1) << boxes.boxes().back().text.toStdString();
         const std::string device = volumes_->find(c.formatted)->device;
-        EXPECT_EQ(calls(), QStringList({QString::fromStdString("umount " + c.formatted),
+        EXPECT_EQ(fakes_.calls(), QStringList({QString::fromStdString("umount " + c.formatted),
                                         QString::fromStdString("mkfs.exfat -L Tonvale " + device),
                                         QString::fromStdString("mount -t exfat " + device + " " + t)}));
-        EXPECT_EQ(savedKey("media.externalEnabled"), "true");
-        EXPECT_EQ(savedKey("media.externalPaths"), c.wantPaths);
-        EXPECT_EQ(savedKey("media.externalFormats"), c.wantFormats);
-        EXPECT_EQ(savedKey("recording.external1"), c.wantExternal1);
-        EXPECT_EQ(savedKey("recording.external2"), c.wantExternal2);
+        EXPECT_EQ(home_.savedKey("media.externalEnabled"), "true");
+        EXPECT_EQ(home_.savedKey("media.externalPaths"), c.wantPaths);
+        EXPECT_EQ(home_.savedKey("media.externalFormats"), c.wantFormats);
+        EXPECT_EQ(home_.savedKey("recording.external1"), c.wantExternal1);
+        EXPECT_EQ(home_.savedKey("recording.external2"), c.wantExternal2);
         ASSERT_EQ(engine().backupLists.size(), 1u);
         EXPECT_TRUE(engine().backupLists[0].first);
         std::string engineText;

@@ -12,6 +12,7 @@
 #include "ui/mainwindow/FaderSlider.h"
 #include "ui/mainwindow/MeterWidget.h"
 #include "ui/mixer/ChannelStripDialog.h"
+#include "ui/tools/ModalAnswerer.h"
 
 #include <QCheckBox>
 #include <QColorDialog>
@@ -30,24 +31,8 @@ namespace {
 
 class MainWindowRowsTest : public MainWindowTest {
 protected:
-    MainWindow& makeDeviceWindow(std::vector<std::pair<std::string, Value>> keys = {})
-    {
-        keys.emplace_back("audio.device", std::string("Virtual Interface"));
-        seed(keys);
-        return makeWindow();
-    }
-
-    AudioEngine_CoreAudio* coreEngine() const { return dynamic_cast<AudioEngine_CoreAudio*>(window_->engine()); }
     ConfigManager* config() const { return ConfigManager::getInstance(); }
 
-    // What the configuration file holds now (not what the store holds).
-    QString configFile() const
-    {
-        QFile file(QString::fromStdString(config()->getConfigPath()));
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll());
-    }
 
     const MainWindow::MixerStrip& strip(int track) const { return window_->mixerStrips()[static_cast<size_t>(track)]; }
     const MainWindow::TrackRow& row(int track) const { return window_->trackRows()[static_cast<size_t>(track)]; }
@@ -120,10 +105,10 @@ TEST_F(MainWindowRowsTest, FaderLawReachesEngineLabelHardwareAndTheSavedKey)
     EXPECT_EQ(save->interval(), 2000);
     strip(4).fader->setValue(-33);
     EXPECT_GE(save->remainingTime(), 1800) << "a later move starts the wait again";
-    EXPECT_FALSE(configFile().contains("fader.4=-33"));
+    EXPECT_FALSE(home_.configText().contains("fader.4=-33"));
     QMetaObject::invokeMethod(save, "timeout");
-    EXPECT_TRUE(configFile().contains("fader.4=-33"));
-    EXPECT_TRUE(configFile().contains("fader.2=-600"));
+    EXPECT_TRUE(home_.configText().contains("fader.4=-33"));
+    EXPECT_TRUE(home_.configText().contains("fader.2=-600"));
 }
 
 TEST_F(MainWindowRowsTest, ArmReachesEngineKeyRowColourAndMeter)
@@ -134,7 +119,7 @@ TEST_F(MainWindowRowsTest, ArmReachesEngineKeyRowColourAndMeter)
         row(5).armButton->setChecked(armed);
         EXPECT_EQ(window.engine()->isTrackArmed(5), armed);
         EXPECT_EQ(config()->getBool("arm.5", !armed), armed);
-        EXPECT_EQ(configFile().contains(armed ? "arm.5=true" : "arm.5=false"), true) << "saved at once";
+        EXPECT_EQ(home_.configText().contains(armed ? "arm.5=true" : "arm.5=false"), true) << "saved at once";
         EXPECT_TRUE(row(5).rowWidget->styleSheet().contains(armed ? "#2d352d" : "#252525"));
         EXPECT_EQ(row(5).meter->isArmed(), armed);
     }
@@ -362,29 +347,10 @@ TEST_F(MainWindowRowsTest, TrackButtonOpensAModelessChannelStrip)
     EXPECT_TRUE(logHas("ColorBox clicked for track 3"));
     EXPECT_TRUE(window.isEnabled()) << "the window stays usable beside it";
     QTest::qWait(50);
-    EXPECT_TRUE(dialog->grab().save("/tmp/tonvale-channel-strip-from-window.png"));
+    keepPicture(*dialog, "channel-strip-from-window");
     QPointer<ChannelStripDialog> watched(dialog);
     dialog->close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return watched.isNull(); }, 5000)) << "the closed dialog was not deleted";
-}
-
-// Answers the next colour dialog with `colour`, or cancels it when invalid.
-void answerColourDialog(QColor colour, QString* title)
-{
-    QTimer::singleShot(20, [colour, title] {
-        auto* dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
-        if (dialog == nullptr) {
-            answerColourDialog(colour, title);
-            return;
-        }
-        *title = dialog->windowTitle();
-        if (colour.isValid()) {
-            dialog->setCurrentColor(colour);
-            dialog->accept();
-        } else {
-            dialog->reject();
-        }
-    });
 }
 
 TEST_F(MainWindowRowsTest, StripClicksResetFadersPickColoursAndLockCantaremFaders)
@@ -420,14 +386,22 @@ TEST_F(MainWindowRowsTest, StripClicksResetFadersPickColoursAndLockCantaremFader
 
     // Right click on the track button: the colour dialog, stored on a choice.
     QString title;
-    answerColourDialog(QColor("#12ab34"), &title);
-    QTest::mouseClick(strip(2).trackButton, Qt::RightButton);
+    {
+        OnShow<QColorDialog> pick([&title](QColorDialog& dialog) {
+            title = dialog.windowTitle();
+            dialog.setCurrentColor(QColor("#12ab34"));
+            dialog.accept();
+        });
+        QTest::mouseClick(strip(2).trackButton, Qt::RightButton);
+    }
     EXPECT_EQ(title, QString("Select Color for Track 3"));
     EXPECT_EQ(strip(2).color.name(), QString("#12ab34"));
     EXPECT_TRUE(strip(2).trackButton->styleSheet().contains("background-color: #12ab34"));
-    EXPECT_TRUE(configFile().contains("track.color.2=#12ab34"));
-    answerColourDialog(QColor(), &title);
-    QTest::mouseClick(strip(2).trackButton, Qt::RightButton);
+    EXPECT_TRUE(home_.configText().contains("track.color.2=#12ab34"));
+    {
+        OnShow<QColorDialog> cancel([](QColorDialog& dialog) { dialog.reject(); });
+        QTest::mouseClick(strip(2).trackButton, Qt::RightButton);
+    }
     EXPECT_EQ(strip(2).color.name(), QString("#12ab34")) << "a cancel changes nothing";
     EXPECT_FALSE(logHas("ColorBox clicked for track 2")) << "a right press opens no channel strip";
 }

@@ -221,11 +221,7 @@ TEST_F(MainWindowTest, WindowDestroyedRightAfterConstructionRunsNoneOfItsSingleS
 TEST_F(MainWindowTest, FiveFaderMovesWithinTwoSecondsGiveOneSaveTwoSecondsAfterTheLast)
 {
     MainWindow& window = makeWindow();
-    const QString path = QString::fromStdString(ConfigManager::getInstance()->getConfigPath());
-    const auto fileHolds = [&path](const QString& text) {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) && QString::fromUtf8(file.readAll()).contains(text);
-    };
+    const auto fileHolds = [this](const QString& text) { return home_.configText().contains(text); };
     QElapsedTimer sinceLast;
     for (int move = 1; move <= 5; ++move) {
         window.mixerStrips()[0].fader->setValue(-100 * move);

@@ -2,6 +2,7 @@
 
 #include "core/ConfigManager.h"
 #include "engine/AudioEngineFactory.h"
+#include "engine/AudioEngine_CoreAudio.h"
 #include "platform/audio/VirtualAudioDescription.h"
 #include "platform/audio/VirtualAudioSystem.h"
 #include "platform/midi/DefaultMidiSystem.h"
@@ -12,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QMenuBar>
 
@@ -81,6 +83,27 @@ protected:
         return *window_;
     }
 
+    // The window on the virtual interface itself, with `keys` seeded.
+    MainWindow& makeDeviceWindow(std::vector<std::pair<std::string, Value>> keys = {})
+    {
+        keys.emplace_back("audio.device", std::string("Virtual Interface"));
+        seed(keys);
+        return makeWindow();
+    }
+    AudioEngine_CoreAudio* coreEngine() const { return dynamic_cast<AudioEngine_CoreAudio*>(window_->engine()); }
+
+    // A take on the engine, as a controller's record button would start it.
+    void startTake(AudioEngineBase& engine)
+    {
+        ConfigManager::getInstance()->setString("media.saveLocation", home_.pathStd() + "/Recordings");
+        engine.setInputRouting({"Tone 440 Hz -12 dB"});
+        engine.setTrackArmed(0, true);
+        audio_->renderBlocks(4, 256);
+        ASSERT_TRUE(engine.startRecording());
+        audio_->renderBlocks(4, 256);
+        ASSERT_TRUE(engine.isRecording());
+    }
+
     QAction* action(const QString& menuTitle, const QString& text) const
     {
         for (QAction* menuAction : window_->menuBar()->actions()) {
@@ -92,6 +115,15 @@ protected:
             }
         }
         return nullptr;
+    }
+
+    // Saves `widget` as <name>.png under TONVALE_SCREENSHOT_DIR when set, to
+    // look at; a run without it writes nothing.
+    static void keepPicture(QWidget& widget, const QString& name)
+    {
+        const QString folder = qEnvironmentVariable("TONVALE_SCREENSHOT_DIR");
+        if (!folder.isEmpty())
+            widget.grab().save(QDir(folder).filePath(name + ".png"));
     }
 
     bool logHas(const std::string& text) const { return home_.logText().find(text) != std::string::npos; }

@@ -5,6 +5,7 @@
 #include "platform/midi/DefaultMidiSystem.h"
 #include "platform/midi/VirtualMidiSystem.h"
 #include "support/TempHome.h"
+#include "support/UdpPorts.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -19,54 +20,10 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <condition_variable>
 #include <mutex>
 
 namespace {
-
-// A UDP port of this machine held open by the test: a receiver aimed at it
-// cannot bind. release() gives it back for a receiver to use.
-class HeldUdpPort {
-public:
-    HeldUdpPort()
-    {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        socklen_t length = sizeof address;
-        if (fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0
-            && ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-            port_ = ntohs(address.sin_port);
-    }
-    ~HeldUdpPort() { release(); }
-    void release()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-    uint16_t port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    uint16_t port_ = 0;
-};
-
-void sendLoopback(uint16_t port, const std::string& text)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::close(fd);
-}
 
 // Answers every modal message box with OK and keeps its texts.
 class ModalBoxAnswerer {
@@ -271,7 +228,7 @@ TEST_F(FaderAssignmentDialogTest, DoubleClickRemovesAndAFailedAddSaysWhy)
     EXPECT_TRUE(comboItems(dialog).contains("nanoKONTROL2"));
 
     ModalBoxAnswerer answerer;
-    HeldUdpPort busy;  // the receiver cannot bind its port
+    UdpPortHolder busy;  // the receiver cannot bind its port
     manager_.setNetworkReceiverPort(busy.port());
     addThroughCombo(dialog, "CL-12 Network (UDP)");
     EXPECT_EQ(answerer.texts(), QStringList{"Error: Failed to add controller: CL-12 Network (UDP)"});
@@ -283,7 +240,7 @@ TEST_F(FaderAssignmentDialogTest, DoubleClickRemovesAndAFailedAddSaysWhy)
 // datagrams through a real loopback socket arrive as track fader moves.
 TEST_F(FaderAssignmentDialogTest, UdpReceiverAddedInTheDialogMovesItsTracks)
 {
-    HeldUdpPort held;
+    UdpPortHolder held;
     const uint16_t port = held.port();
     held.release();
     manager_.setNetworkReceiverPort(port);
@@ -301,8 +258,8 @@ TEST_F(FaderAssignmentDialogTest, UdpReceiverAddedInTheDialogMovesItsTracks)
     ASSERT_EQ(manager_.getControllers().size(), 1u);
     toggle(dialog, 4, 0);
     toggle(dialog, 1, 2);
-    sendLoopback(port, "F0:255\nF1:10\nF2:51\n");
-    sendLoopback(port, "F0:0");
+    sendUdp(port, "F0:255\nF1:10\nF2:51\n");
+    sendUdp(port, "F0:0");
     std::unique_lock<std::mutex> lock(mutex);
     arrived.wait_for(lock, std::chrono::seconds(10), [&] { return moves.size() >= 3; });
     EXPECT_EQ(moves, (std::vector<std::string>{"4=16383", "1=3276", "4=0"}));

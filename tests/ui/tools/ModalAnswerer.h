@@ -62,3 +62,35 @@ private:
     QList<Seen> boxes_;
     int modalCount_ = 0;
 };
+
+// While it lives, runs `act` once on each top-level widget of type T that
+// shows (inside the widget's own modal loop, where a test answers it).
+template <typename T>
+class OnShow {
+public:
+    explicit OnShow(std::function<void(T&)> act) : act_(std::move(act))
+    {
+        timer_.setInterval(10);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { poll(); });
+        timer_.start();
+    }
+    int times() const { return times_; }
+
+private:
+    void poll()
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            auto* found = qobject_cast<T*>(widget);
+            if (found == nullptr || !found->isVisible() || found->property("actedOnByTest").toBool())
+                continue;
+            found->setProperty("actedOnByTest", true);
+            ++times_;
+            act_(*found);
+            return;
+        }
+    }
+
+    std::function<void(T&)> act_;
+    QTimer timer_;
+    int times_ = 0;
+};

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <string>
+
+// Shell scripts standing in for system programs, in `folder`: each appends
+// "<name> <arguments>" to one call log there, then exits with its code or
+// hangs, for tests of code that runs those programs.
+class StandInPrograms {
+public:
+    explicit StandInPrograms(QString folder);
+
+    // The path of a new stand-in named `name`.
+    std::string make(const QString& name, int exitCode, bool hang = false) const;
+    QString callLog() const { return folder_ + "/calls.log"; }
+    // The logged calls, in order.
+    QStringList calls() const;
+
+private:
+    QString folder_;
+};
