@@ -434,6 +434,9 @@ private:
     // Routes every track's stored direct output and the stored mix, coms and
     // generator buses again; the engine also resolves the slate and COM ports then.
     void reapplyStoredOutputRouting(int trackCount);
+    // Every track's first output port (an empty row clears it) and the bus lists, then one save.
+    void storeOutputMatrix(const std::vector<std::vector<std::string>>& routingMatrix, const std::string& mix,
+                           const std::string& coms, const std::string& monitor);
     void applyOutputMatrix(const std::vector<std::vector<std::string>>& routingMatrix,
                            const std::vector<std::string>& outputPorts, const std::vector<std::string>& trackNames,
                            const std::string& mix, const std::string& coms, const std::string& monitor,

@@ -210,16 +210,8 @@ void MainWindow::onOutputMatrix()
                                        const std::vector<std::map<std::string, std::string>>&,
                                        const std::string& mix, const std::string& coms, const std::string& monitor,
                                        const std::string& ltcGen) {
-                for (size_t track = 0; track < routingMatrix.size(); ++track) {
-                    // One port per track is kept; further ones play until the next start.
-                    const std::vector<std::string>& row = routingMatrix[track];
-                    config()->setString(key("track.output.", track), row.empty() ? std::string() : row.front());
-                }
-                config()->setString("mix.output", mix);
-                config()->setString("coms.output", coms);
-                config()->setString("monitor.output", monitor);
                 config()->setString("ltcgen.output", ltcGen);
-                config()->saveConfig("");
+                storeOutputMatrix(routingMatrix, mix, coms, monitor);
                 applyOutputMatrix(routingMatrix, outputPorts, names, mix, coms, monitor, ltcGen);
             });
     connect(&dialog, &OutputMatrixDialog::configurationChanged, this, [this, &dialog, outputPorts, names] {
@@ -228,17 +220,25 @@ void MainWindow::onOutputMatrix()
         const std::string coms = dialog.getComsOutputPort();
         const std::string monitor = dialog.getMonitorOutputPort();
         applyOutputMatrix(routingMatrix, outputPorts, names, mix, coms, monitor, dialog.getLtcGenOutputPort());
-        for (size_t track = 0; track < routingMatrix.size(); ++track) {
-            if (!routingMatrix[track].empty())
-                config()->setString(key("track.output.", track), routingMatrix[track].front());
-        }
         // The generator's output is stored only when the routing is applied.
-        config()->setString("mix.output", mix);
-        config()->setString("coms.output", coms);
-        config()->setString("monitor.output", monitor);
-        config()->saveConfig("");
+        storeOutputMatrix(routingMatrix, mix, coms, monitor);
     });
     dialog.exec();
+}
+
+void MainWindow::storeOutputMatrix(const std::vector<std::vector<std::string>>& routingMatrix, const std::string& mix,
+                                   const std::string& coms, const std::string& monitor)
+{
+    for (size_t track = 0; track < routingMatrix.size(); ++track) {
+        // One port per track is kept; further ones play until the next start. An
+        // emptied row clears the key, or the next rerouting would bring it back.
+        const std::vector<std::string>& row = routingMatrix[track];
+        config()->setString(key("track.output.", track), row.empty() ? std::string() : row.front());
+    }
+    config()->setString("mix.output", mix);
+    config()->setString("coms.output", coms);
+    config()->setString("monitor.output", monitor);
+    config()->saveConfig("");
 }
 
 void MainWindow::applyOutputMatrix(const std::vector<std::vector<std::string>>& routingMatrix,
