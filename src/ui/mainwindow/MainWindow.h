@@ -168,7 +168,10 @@ private:
     void setupMenus();
     void setupConnections();
     void initializeEngines();
+    // The stored media and backup settings, to the engine.
     void pushMediaSettings();
+    // The stored file format; anything but 0 or 1 reads as 0.
+    int storedFileFormat() const;
     void startTimers();
 
     // Track rows and strips.
@@ -466,6 +469,8 @@ public:
     // that is not mounted or cannot be written is logged and shown in a
     // "Drive Access Required" box, and the next one is still tested.
     void requestDriveAccessPermissions(const std::vector<std::string>& paths);
+    // The backup drive list and the EXT1/EXT2 paths (external1/2), not yet saved.
+    void storeBackupDrives(const std::vector<std::string>& paths, const std::vector<std::string>& formats);
     // The alarm of EXT1 (0) or EXT2 (1).
     bool isBackupDriveAlarmRaised(int drive) const;
     bool isDriveBlinkPhaseOn() const;
