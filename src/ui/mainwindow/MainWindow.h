@@ -400,8 +400,6 @@ public:
     static QString sceneAfterLetterIncrement(const QString& scene);
     // A take of 1 to 99 as two digits; anything else as typed.
     static QString normalizedTake(const QString& text);
-    // A stored port list: split at ",", blanks trimmed, empty items dropped.
-    static std::vector<std::string> splitPortList(const std::string& text);
     QLineEdit* projectField() const { return projectEdit_; }
     QLineEdit* soundRollField() const { return soundRollEdit_; }
     QLineEdit* notesField() const { return notesEdit_; }

@@ -8,6 +8,7 @@
 #include "ui/mainwindow/BackupDriveList.h"
 #include "ui/mainwindow/FaderSlider.h"
 #include "ui/mainwindow/MeterWidget.h"
+#include "ui/mixer/PortList.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -58,18 +59,10 @@ std::string migratePortName(std::string name, const std::function<void(const std
 std::vector<std::string> outputList(const std::string& text, const std::string& logPrefix)
 {
     std::vector<std::string> ports;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(',', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string part = text.substr(start, end - start);
-        const size_t first = part.find_first_not_of(' ');
-        part = first == std::string::npos ? std::string() : part.substr(first, part.find_last_not_of(' ') - first + 1);
-        part = migratePortName(part, [&](const std::string& name) { debugLog(logPrefix + name); });
-        if (!part.empty())
-            ports.push_back(part);
-        start = end + 1;
+    for (const std::string& port : splitPortList(text)) {
+        std::string name = migratePortName(port, [&](const std::string& migrated) { debugLog(logPrefix + migrated); });
+        if (!name.empty())
+            ports.push_back(std::move(name));
     }
     return ports;
 }

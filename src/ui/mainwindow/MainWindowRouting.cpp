@@ -8,6 +8,7 @@
 #include "engine/AudioEngine_CoreAudio.h"
 #include "ui/mixer/InputMatrixDialog.h"
 #include "ui/mixer/OutputMatrixDialog.h"
+#include "ui/mixer/PortList.h"
 #include "ui/tools/LtcGeneratorDialog.h"
 #include "ui/tools/TcAccuracyTestDialog.h"
 
@@ -42,23 +43,6 @@ std::vector<std::map<std::string, bool>> emptyStates(size_t tracks)
 }
 
 } // namespace
-
-std::vector<std::string> MainWindow::splitPortList(const std::string& text)
-{
-    std::vector<std::string> ports;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(',', start);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string item = text.substr(start, end - start);
-        const size_t first = item.find_first_not_of(' ');
-        if (first != std::string::npos)
-            ports.push_back(item.substr(first, item.find_last_not_of(' ') - first + 1));
-        start = end + 1;
-    }
-    return ports;
-}
 
 void MainWindow::reapplyStoredOutputRouting(int trackCount)
 {
