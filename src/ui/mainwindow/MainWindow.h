@@ -400,6 +400,8 @@ public:
     static QString sceneAfterLetterIncrement(const QString& scene);
     // A take of 1 to 99 as two digits; anything else as typed.
     static QString normalizedTake(const QString& text);
+    // The sound roll a new or emptied field starts on.
+    static constexpr const char* kDefaultSoundRoll = "001";
     QLineEdit* projectField() const { return projectEdit_; }
     QLineEdit* soundRollField() const { return soundRollEdit_; }
     QLineEdit* notesField() const { return notesEdit_; }

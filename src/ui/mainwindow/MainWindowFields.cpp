@@ -37,7 +37,6 @@ private:
 };
 
 constexpr const char* kFirstTake = "01";
-constexpr const char* kDefaultSoundRoll = "001";
 
 ConfigManager* config()
 {

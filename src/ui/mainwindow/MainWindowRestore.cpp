@@ -309,19 +309,13 @@ void MainWindow::restoreMetadataFields()
 {
     projectEdit_->setText(QString::fromStdString(config()->getString("metadata.project", "")));
     projectEdit_->setCursorPosition(0);
-    const QString soundRoll = QString::fromStdString(config()->getString("metadata.soundroll", "001"));
-    soundRollEdit_->setText(soundRoll.isEmpty() ? QString("001") : soundRoll);
+    const QString soundRoll = QString::fromStdString(config()->getString("metadata.soundroll", kDefaultSoundRoll));
+    soundRollEdit_->setText(soundRoll.isEmpty() ? QString(kDefaultSoundRoll) : soundRoll);
     sceneEdit_->setText(QString::fromStdString(config()->getString("metadata.scene", "")));
-    const QString take = QString::fromStdString(config()->getString("metadata.take", "01"));
-    bool isNumber = false;
-    const int takeNumber = take.toInt(&isNumber);
-    if (isNumber && takeNumber >= 1 && takeNumber <= 99) {
-        const QString twoDigits = QString("%1").arg(takeNumber, 2, 10, QChar('0'));
-        takeEdit_->setText(twoDigits);
-        config()->setString("metadata.take", twoDigits.toStdString());
-    } else {
-        takeEdit_->setText(take);
-    }
+    // A take stored as "7" is shown and kept as "07".
+    const QString take = normalizedTake(QString::fromStdString(config()->getString("metadata.take", "01")));
+    takeEdit_->setText(take);
+    config()->setString("metadata.take", take.toStdString());
     notesEdit_->setText(QString::fromStdString(config()->getString("metadata.notes", "")));
     persistNotesCheck_->setChecked(config()->getBool("metadata.persistnotes", false));
 }
