@@ -456,9 +456,6 @@ public:
     // dialogs the window opens see the same volumes. GUI thread, before the
     // window is made.
     static void setVolumeSystemForWindows(std::shared_ptr<class VolumeSystem> system);
-    // Draws one indicator (icon, time left and its colour) for the drive at
-    // `path`; nothing when the label is null.
-    void setDriveIconColor(QLabel* iconLabel, const QString& path);
     // The time left at the current channel count: "--", "59m", "1h0m", "100h".
     QString formatRecordingTimeRemaining(double availableBytes) const;
     // GiB free on the volume holding `path`; -1 when unavailable.
@@ -484,7 +481,9 @@ private:
     // A press on an EXT indicator in alarm acknowledges it; true when consumed.
     bool handleDriveIndicatorPress(QObject* watched, QEvent* event);
     void refreshBackupIndicator(int drive, const std::vector<struct MountedVolume>& volumes, bool takeActive);
-    // setDriveIconColor on volumes already listed: one scan per refresh.
+    // Draws one indicator (icon, time left and its colour) for the drive at
+    // `path` from volumes already listed (one scan per refresh); nothing when
+    // the label is null.
     void drawDriveIndicator(QLabel* iconLabel, const QString& path, const std::vector<struct MountedVolume>& volumes);
     void connectDriveTimers();
     void onDriveErrorBlinkTick();

@@ -204,12 +204,6 @@ bool MainWindow::isTakeRecordingOrDraining() const
     return isRecording_ || (engine_ && (engine_->isRecording() || engine_->isWriterDraining()));
 }
 
-void MainWindow::setDriveIconColor(QLabel* iconLabel, const QString& path)
-{
-    if (iconLabel != nullptr)
-        drawDriveIndicator(iconLabel, path, volumeSystem().mountedVolumes());
-}
-
 void MainWindow::drawDriveIndicator(QLabel* iconLabel, const QString& path, const std::vector<MountedVolume>& volumes)
 {
     if (iconLabel == nullptr)
