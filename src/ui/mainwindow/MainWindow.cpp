@@ -77,6 +77,8 @@ void MainWindow::startTimers()
     // The drive alarms and the copy blink are driven by the drive display.
     errorBlinkTimer_ = new QTimer(this);
     copyBlinkTimer_ = new QTimer(this);
+    connect(errorBlinkTimer_, &QTimer::timeout, this, &MainWindow::onDriveErrorBlinkTick);
+    connect(copyBlinkTimer_, &QTimer::timeout, this, &MainWindow::onDriveCopyBlinkTick);
 
     auto* watchdog = new QTimer(this);
     connect(watchdog, &QTimer::timeout, this, [this] {

@@ -485,7 +485,6 @@ private:
     // `path` from volumes already listed (one scan per refresh); nothing when
     // the label is null.
     void drawDriveIndicator(QLabel* iconLabel, const QString& path, const std::vector<struct MountedVolume>& volumes);
-    void connectDriveTimers();
     void onDriveErrorBlinkTick();
     void onDriveCopyBlinkTick();
     QPixmap driveIcon(const QString& fileName);

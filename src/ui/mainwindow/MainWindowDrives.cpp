@@ -91,7 +91,6 @@ std::vector<AudioEngineBase::BackupPathInfo> engineDrives(const BackupDriveList&
 struct MainWindow::DriveDisplay {
     BackupDriveAlarm alarms[2] = {BackupDriveAlarm(1), BackupDriveAlarm(2)};
     bool blinkPhase = false;
-    bool timersConnected = false;
     // Icons decoded and scaled once; one that failed to load is not kept.
     QHash<QString, QPixmap> icons;
 };
@@ -258,16 +257,6 @@ void MainWindow::drawDriveIndicator(QLabel* iconLabel, const QString& path, cons
     }
 }
 
-void MainWindow::connectDriveTimers()
-{
-    DriveDisplay& display = driveDisplay();
-    if (display.timersConnected || errorBlinkTimer_ == nullptr || copyBlinkTimer_ == nullptr)
-        return;
-    connect(errorBlinkTimer_, &QTimer::timeout, this, &MainWindow::onDriveErrorBlinkTick);
-    connect(copyBlinkTimer_, &QTimer::timeout, this, &MainWindow::onDriveCopyBlinkTick);
-    display.timersConnected = true;
-}
-
 void MainWindow::onDriveErrorBlinkTick()
 {
     DriveDisplay& display = driveDisplay();
@@ -331,7 +320,6 @@ void MainWindow::refreshBackupIndicator(int drive, const std::vector<MountedVolu
 
 void MainWindow::updateDriveStatus()
 {
-    connectDriveTimers();
     const std::vector<MountedVolume> volumes = volumeSystem().mountedVolumes();
     const bool takeActive = isTakeRecordingOrDraining();
     if (formatDriveAction_ != nullptr)
