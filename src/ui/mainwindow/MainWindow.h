@@ -489,6 +489,8 @@ private:
     void onDriveCopyBlinkTick();
     QPixmap driveIcon(const QString& fileName);
     bool isTakeRecordingOrDraining() const;
+    // True with an engine; without one, says so in a box.
+    bool requireEngine();
     QLabel* showDriveToast(const QString& text, const QString& background);
 
     mutable std::shared_ptr<DriveDisplay> driveDisplay_;

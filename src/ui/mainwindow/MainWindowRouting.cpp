@@ -59,10 +59,8 @@ void MainWindow::reapplyStoredOutputRouting(int trackCount)
 
 void MainWindow::onInputMatrix()
 {
-    if (!engine_) {
-        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
+    if (!requireEngine())
         return;
-    }
     const std::vector<std::string> inputPorts = engine_->getAvailableInputChannels();
     int trackCount = config()->getInt("track.count", static_cast<int>(trackRows_.size()));
     if (trackCount < 1)
@@ -169,10 +167,8 @@ void MainWindow::applyInputMatrixAccepted(const InputMatrixDialog& dialog)
 
 void MainWindow::onOutputMatrix()
 {
-    if (!engine_) {
-        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
+    if (!requireEngine())
         return;
-    }
     const std::vector<std::string> outputPorts = engine_->getAvailableOutputChannels();
     std::vector<std::string> names;
     std::vector<std::vector<std::string>> matrix;
