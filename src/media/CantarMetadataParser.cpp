@@ -96,12 +96,7 @@ std::string_view CantarMetadataParser::trimView(std::string_view text)
 
 std::string CantarMetadataParser::trim(const std::string& text)
 {
-    const char* const kSpace = " \t\r\n";
-    const size_t first = text.find_first_not_of(kSpace);
-    if (first == std::string::npos)
-        return {};
-    const size_t last = text.find_last_not_of(kSpace);
-    return text.substr(first, last - first + 1);
+    return std::string(trimView(text));
 }
 
 CantarMetadata CantarMetadataParser::parseDescription(const std::string& text)

@@ -8,6 +8,10 @@ class QKeySequence;
 // inside the hotkeys dialog. Record and stop neither arm nor cancel then.
 bool hasTextInputFocus();
 
+// True while the focus is in a line edit or text edit: a letter typed there is
+// text, not a window shortcut (slate, COM, scene letter).
+bool hasLineOrTextEditFocus();
+
 // True when the event's key with its modifiers is exactly the binding, also
 // once the keypad modifier is dropped (a keypad key matches the plain key's
 // binding). An empty binding never matches.

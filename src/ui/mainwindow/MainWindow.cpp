@@ -76,6 +76,8 @@ void MainWindow::startTimers()
     // The drive alarms and the copy blink are driven by the drive display.
     errorBlinkTimer_ = new QTimer(this);
     copyBlinkTimer_ = new QTimer(this);
+    connect(errorBlinkTimer_, &QTimer::timeout, this, &MainWindow::onDriveErrorBlinkTick);
+    connect(copyBlinkTimer_, &QTimer::timeout, this, &MainWindow::onDriveCopyBlinkTick);
 
     auto* watchdog = new QTimer(this);
     connect(watchdog, &QTimer::timeout, this, [this] {
@@ -160,6 +162,11 @@ void MainWindow::initializeEngines()
             }
         }
         pushMediaSettings();
+        const float forcedRate = config()->getFloat("ltc.forcedFramerate", 0.0f);
+        if (forcedRate > 0.0f) {
+            engine_->setForcedFramerate(forcedRate);
+            debugLog("Restored forced framerate: " + std::to_string(forcedRate));
+        }
     }
 
     debugLog("initializeEngines: creating MIDI controller manager");
@@ -185,11 +192,15 @@ void MainWindow::initializeEngines()
     debugLog("initializeEngines: complete");
 }
 
+int MainWindow::storedFileFormat() const
+{
+    const int fileFormat = config()->getInt("media.fileFormat", 0);
+    return fileFormat == 0 || fileFormat == 1 ? fileFormat : 0;
+}
+
 void MainWindow::pushMediaSettings()
 {
-    int fileFormat = config()->getInt("media.fileFormat", 0);
-    if (fileFormat != 0 && fileFormat != 1)
-        fileFormat = 0;
+    const int fileFormat = storedFileFormat();
     int bitDepth = config()->getInt("media.bitDepth", 24);
     // Older files stored the menu index instead of the depth.
     if (bitDepth >= 0 && bitDepth <= 2) {
@@ -211,12 +222,6 @@ void MainWindow::pushMediaSettings()
     engine_->setPostrollDuration(postrollSeconds);
     engine_->setBackupMediaPathsWithFormats(backupEnabled, drives);
     engine_->setLiveBackupActiveTake(liveBackup);
-
-    const float forcedRate = config()->getFloat("ltc.forcedFramerate", 0.0f);
-    if (forcedRate > 0.0f) {
-        engine_->setForcedFramerate(forcedRate);
-        debugLog("Restored forced framerate: " + std::to_string(forcedRate));
-    }
 }
 
 void MainWindow::initLtcGenerator()

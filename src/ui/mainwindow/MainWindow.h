@@ -169,7 +169,10 @@ private:
     void setupMenus();
     void setupConnections();
     void initializeEngines();
+    // The stored media and backup settings, to the engine.
     void pushMediaSettings();
+    // The stored file format; anything but 0 or 1 reads as 0.
+    int storedFileFormat() const;
     void startTimers();
 
     // Track rows and strips.
@@ -397,8 +400,8 @@ public:
     static QString sceneAfterLetterIncrement(const QString& scene);
     // A take of 1 to 99 as two digits; anything else as typed.
     static QString normalizedTake(const QString& text);
-    // A stored port list: split at ",", blanks trimmed, empty items dropped.
-    static std::vector<std::string> splitPortList(const std::string& text);
+    // The sound roll a new or emptied field starts on.
+    static constexpr const char* kDefaultSoundRoll = "001";
     QLineEdit* projectField() const { return projectEdit_; }
     QLineEdit* soundRollField() const { return soundRollEdit_; }
     QLineEdit* notesField() const { return notesEdit_; }
@@ -434,6 +437,9 @@ private:
     // Routes every track's stored direct output and the stored mix, coms and
     // generator buses again; the engine also resolves the slate and COM ports then.
     void reapplyStoredOutputRouting(int trackCount);
+    // Every track's first output port (an empty row clears it) and the bus lists, then one save.
+    void storeOutputMatrix(const std::vector<std::vector<std::string>>& routingMatrix, const std::string& mix,
+                           const std::string& coms, const std::string& monitor);
     void applyOutputMatrix(const std::vector<std::vector<std::string>>& routingMatrix,
                            const std::vector<std::string>& outputPorts, const std::vector<std::string>& trackNames,
                            const std::string& mix, const std::string& coms, const std::string& monitor,
@@ -450,9 +456,6 @@ public:
     // dialogs the window opens see the same volumes. GUI thread, before the
     // window is made.
     static void setVolumeSystemForWindows(std::shared_ptr<class VolumeSystem> system);
-    // Draws one indicator (icon, time left and its colour) for the drive at
-    // `path`; nothing when the label is null.
-    void setDriveIconColor(QLabel* iconLabel, const QString& path);
     // The time left at the current channel count: "--", "59m", "1h0m", "100h".
     QString formatRecordingTimeRemaining(double availableBytes) const;
     // GiB free on the volume holding `path`; -1 when unavailable.
@@ -463,6 +466,8 @@ public:
     // that is not mounted or cannot be written is logged and shown in a
     // "Drive Access Required" box, and the next one is still tested.
     void requestDriveAccessPermissions(const std::vector<std::string>& paths);
+    // The backup drive list and the EXT1/EXT2 paths (external1/2), not yet saved.
+    void storeBackupDrives(const std::vector<std::string>& paths, const std::vector<std::string>& formats);
     // The alarm of EXT1 (0) or EXT2 (1).
     bool isBackupDriveAlarmRaised(int drive) const;
     bool isDriveBlinkPhaseOn() const;
@@ -476,13 +481,16 @@ private:
     // A press on an EXT indicator in alarm acknowledges it; true when consumed.
     bool handleDriveIndicatorPress(QObject* watched, QEvent* event);
     void refreshBackupIndicator(int drive, const std::vector<struct MountedVolume>& volumes, bool takeActive);
-    // setDriveIconColor on volumes already listed: one scan per refresh.
+    // Draws one indicator (icon, time left and its colour) for the drive at
+    // `path` from volumes already listed (one scan per refresh); nothing when
+    // the label is null.
     void drawDriveIndicator(QLabel* iconLabel, const QString& path, const std::vector<struct MountedVolume>& volumes);
-    void connectDriveTimers();
     void onDriveErrorBlinkTick();
     void onDriveCopyBlinkTick();
     QPixmap driveIcon(const QString& fileName);
     bool isTakeRecordingOrDraining() const;
+    // True with an engine; without one, says so in a box.
+    bool requireEngine();
     QLabel* showDriveToast(const QString& text, const QString& background);
 
     mutable std::shared_ptr<DriveDisplay> driveDisplay_;

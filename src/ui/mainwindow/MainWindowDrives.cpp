@@ -91,7 +91,6 @@ std::vector<AudioEngineBase::BackupPathInfo> engineDrives(const BackupDriveList&
 struct MainWindow::DriveDisplay {
     BackupDriveAlarm alarms[2] = {BackupDriveAlarm(1), BackupDriveAlarm(2)};
     bool blinkPhase = false;
-    bool timersConnected = false;
     // Icons decoded and scaled once; one that failed to load is not kept.
     QHash<QString, QPixmap> icons;
 };
@@ -204,12 +203,6 @@ bool MainWindow::isTakeRecordingOrDraining() const
     return isRecording_ || (engine_ && (engine_->isRecording() || engine_->isWriterDraining()));
 }
 
-void MainWindow::setDriveIconColor(QLabel* iconLabel, const QString& path)
-{
-    if (iconLabel != nullptr)
-        drawDriveIndicator(iconLabel, path, volumeSystem().mountedVolumes());
-}
-
 void MainWindow::drawDriveIndicator(QLabel* iconLabel, const QString& path, const std::vector<MountedVolume>& volumes)
 {
     if (iconLabel == nullptr)
@@ -262,16 +255,6 @@ void MainWindow::drawDriveIndicator(QLabel* iconLabel, const QString& path, cons
         timeLabel->setText(text);
         timeLabel->setStyleSheet(QString(kTimeStyle).arg(colour));
     }
-}
-
-void MainWindow::connectDriveTimers()
-{
-    DriveDisplay& display = driveDisplay();
-    if (display.timersConnected || errorBlinkTimer_ == nullptr || copyBlinkTimer_ == nullptr)
-        return;
-    connect(errorBlinkTimer_, &QTimer::timeout, this, &MainWindow::onDriveErrorBlinkTick);
-    connect(copyBlinkTimer_, &QTimer::timeout, this, &MainWindow::onDriveCopyBlinkTick);
-    display.timersConnected = true;
 }
 
 void MainWindow::onDriveErrorBlinkTick()
@@ -337,7 +320,6 @@ void MainWindow::refreshBackupIndicator(int drive, const std::vector<MountedVolu
 
 void MainWindow::updateDriveStatus()
 {
-    connectDriveTimers();
     const std::vector<MountedVolume> volumes = volumeSystem().mountedVolumes();
     const bool takeActive = isTakeRecordingOrDraining();
     if (formatDriveAction_ != nullptr)
@@ -448,9 +430,7 @@ void MainWindow::onMediaSettings()
     }
     const std::string saveLocation =
         config()->getString("media.saveLocation", QDir::homePath().toStdString() + "/Recordings");
-    int fileFormat = config()->getInt("media.fileFormat", 0);
-    if (fileFormat != 0 && fileFormat != 1)
-        fileFormat = 0;
+    const int fileFormat = storedFileFormat();
     const int bitDepth = config()->getInt("media.bitDepth", 24);
     const int preroll = config()->getInt("media.prerollSeconds", 0);
     const int postroll = config()->getInt("media.postrollSeconds", 0);
@@ -483,30 +463,22 @@ void MainWindow::onMediaSettings()
     config()->setInt("media.postrollSeconds", dialog.getPostrollSeconds());
     config()->setBool("media.externalEnabled", enabled);
     config()->setBool("media.liveBackupActiveTake", dialog.isLiveBackupActiveTakeEnabled());
-    config()->setString("media.externalPaths", joined(paths, "|"));
-    config()->setString("media.externalFormats", joined(formats, ","));
-    config()->setString("recording.external1", paths.size() > 0 ? paths[0] : std::string());
-    config()->setString("recording.external2", paths.size() > 1 ? paths[1] : std::string());
+    storeBackupDrives(paths, formats);
     config()->saveConfig("");
 
     if (!engine_)
         return;
-    engine_->setMediaFormat(dialog.getFileFormat(), dialog.getBitDepth());
-    engine_->setSampleFormat(static_cast<BwfFileWriter::SampleFormat>(dialog.getSampleFormat()));
-    engine_->setPrerollDuration(dialog.getPrerollSeconds());
-    engine_->setPostrollDuration(dialog.getPostrollSeconds());
-    std::vector<AudioEngineBase::BackupPathInfo> engineList;
-    for (const MediaSettingsDialog::ExternalPathInfo& drive : chosen)
-        engineList.push_back({drive.path, drive.format});
-    engine_->setBackupMediaPathsWithFormats(enabled, engineList);
-    engine_->setLiveBackupActiveTake(dialog.isLiveBackupActiveTakeEnabled());
+    pushMediaSettings();
+    if (enabled)
+        requestDriveAccessPermissions(paths);
+}
 
-    std::vector<std::string> toTest;
-    for (const std::string& path : paths)
-        if (!path.empty())
-            toTest.push_back(path);
-    if (enabled && !toTest.empty())
-        requestDriveAccessPermissions(toTest);
+void MainWindow::storeBackupDrives(const std::vector<std::string>& paths, const std::vector<std::string>& formats)
+{
+    config()->setString("media.externalPaths", joined(paths, "|"));
+    config()->setString("media.externalFormats", joined(formats, ","));
+    config()->setString("recording.external1", paths.size() > 0 ? paths[0] : std::string());
+    config()->setString("recording.external2", paths.size() > 1 ? paths[1] : std::string());
 }
 
 QLabel* MainWindow::showDriveToast(const QString& text, const QString& background)
@@ -582,9 +554,7 @@ void MainWindow::onFormatExternalDrive()
         return;
     }
 
-    int fileFormat = config()->getInt("media.fileFormat", 0);
-    if (fileFormat != 0 && fileFormat != 1)
-        fileFormat = 0;
+    const int fileFormat = storedFileFormat();
     BackupDriveList current;
     current.paths = splitDrivePaths(config()->getString("media.externalPaths", ""));
     current.formats = splitDriveFormats(config()->getString("media.externalFormats", ""));
@@ -595,20 +565,13 @@ void MainWindow::onFormatExternalDrive()
     for (size_t i = 0; i < placed.paths.size(); ++i)
         formats.push_back(std::to_string(i < placed.formats.size() ? placed.formats[i] : fileFormat));
     config()->setBool("media.externalEnabled", true);
-    config()->setString("media.externalPaths", joined(placed.paths, "|"));
-    config()->setString("media.externalFormats", joined(formats, ","));
-    config()->setString("recording.external1", placed.paths.size() > 0 ? placed.paths[0] : std::string());
-    config()->setString("recording.external2", placed.paths.size() > 1 ? placed.paths[1] : std::string());
+    storeBackupDrives(placed.paths, formats);
     config()->saveConfig("");
     debugLog("Formatted " + rootPath + " as exFAT, mounted at " + result.mountedPath);
 
     if (engine_) {
         engine_->setBackupMediaPathsWithFormats(true, engineDrives(placed, fileFormat));
-        std::vector<std::string> toTest;
-        for (const std::string& path : placed.paths)
-            if (!path.empty())
-                toTest.push_back(path);
-        requestDriveAccessPermissions(toTest);
+        requestDriveAccessPermissions(placed.paths);
     }
 
     QLabel* done = showDriveToast("Volume formatted successfully as Tonvale", "rgba(0, 150, 0, 200)");

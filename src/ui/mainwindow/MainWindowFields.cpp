@@ -3,6 +3,7 @@
 #include "ui/mainwindow/MainWindow.h"
 
 #include "ui/mainwindow/FaderSlider.h"
+#include "ui/mainwindow/HotkeyInput.h"
 
 #include "controllers/MidiControllerManager.h"
 #include "core/ConfigManager.h"
@@ -37,17 +38,10 @@ private:
 };
 
 constexpr const char* kFirstTake = "01";
-constexpr const char* kDefaultSoundRoll = "001";
 
 ConfigManager* config()
 {
     return ConfigManager::getInstance();
-}
-
-bool textFieldHasFocus()
-{
-    QWidget* focus = QApplication::focusWidget();
-    return qobject_cast<QLineEdit*>(focus) != nullptr || qobject_cast<QTextEdit*>(focus) != nullptr;
 }
 
 bool isCapital(QChar c)
@@ -133,7 +127,7 @@ void MainWindow::setupMetadataFields()
 
 void MainWindow::onSceneLetterIncrement()
 {
-    if (sceneEdit_ == nullptr || textFieldHasFocus())
+    if (sceneEdit_ == nullptr || hasLineOrTextEditFocus())
         return;
     const QString scene = sceneAfterLetterIncrement(sceneEdit_->text());
     sceneEdit_->setText(scene);

@@ -209,12 +209,18 @@ void MainWindow::onCoreAudioDeviceSelection()
     dialog.exec();
 }
 
+bool MainWindow::requireEngine()
+{
+    if (engine_)
+        return true;
+    showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
+    return false;
+}
+
 void MainWindow::onAuxSends()
 {
-    if (!engine_) {
-        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
+    if (!requireEngine())
         return;
-    }
     const int trackCount = shownTrackCount_ < 1 ? 8 : shownTrackCount_;
     AuxSendsDialog dialog(engine_.get(), trackCount, engine_->getAvailableOutputChannels(), this);
     dialog.exec();
@@ -229,10 +235,8 @@ void MainWindow::onPlaybackRouting()
 
 void MainWindow::onSaveLoadConfig()
 {
-    if (!engine_) {
-        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
+    if (!requireEngine())
         return;
-    }
     ConfigSnapshotDialog dialog(engine_.get(), this);
     dialog.exec();
 }
@@ -249,10 +253,8 @@ void MainWindow::showKeptWindow(QWidget* window)
 
 void MainWindow::onLtcGenerator()
 {
-    if (!engine_) {
-        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
+    if (!requireEngine())
         return;
-    }
     initLtcGenerator();
     if (ltcGeneratorDialog_ == nullptr)
         return;
@@ -266,10 +268,8 @@ void MainWindow::onLtcGenerator()
 
 void MainWindow::onTcAccuracyTest()
 {
-    if (!engine_) {
-        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
+    if (!requireEngine())
         return;
-    }
     initLtcGenerator();
     LtcEncoder* generator = nullptr;
     if (ltcGeneratorDialog_ != nullptr) {
@@ -290,10 +290,8 @@ void MainWindow::onTcAccuracyTest()
 
 void MainWindow::onOffsets()
 {
-    if (!engine_) {
-        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
+    if (!requireEngine())
         return;
-    }
     auto* dialog = new OffsetsDialog(engine_.get(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose, true);
     dialog->exec();

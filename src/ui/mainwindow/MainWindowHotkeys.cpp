@@ -46,13 +46,13 @@ MainWindow* findMainWindow()
     return nullptr;
 }
 
-bool focusIsLineOrTextEdit()
+} // namespace
+
+bool hasLineOrTextEditFocus()
 {
     QWidget* focus = QApplication::focusWidget();
     return qobject_cast<QLineEdit*>(focus) != nullptr || qobject_cast<QTextEdit*>(focus) != nullptr;
 }
-
-} // namespace
 
 bool hasTextInputFocus()
 {
@@ -336,7 +336,7 @@ void MainWindow::applyTransportRelease(bool record, bool stop)
 
 void MainWindow::onPlaybackHotkey()
 {
-    if (focusIsLineOrTextEdit())
+    if (hasLineOrTextEditFocus())
         return;
     onPlayback();
 }

@@ -98,7 +98,7 @@ void MainWindow::confirmFalseTake()
 int MainWindow::markLastTakeFalse()
 {
     // Moving files the writer still has open would lose the take being made.
-    if (isRecording_ || (engine_ && (engine_->isRecording() || engine_->isWriterDraining()))) {
+    if (isTakeRecordingOrDraining()) {
         debugLog("False take refused: a take is recording or finishing");
         showStyledMessageBox(this, "False Take",
                              "A take is recording or finishing. Mark the false take once it has ended.",

@@ -8,6 +8,7 @@
 #include "ui/mainwindow/BackupDriveList.h"
 #include "ui/mainwindow/FaderSlider.h"
 #include "ui/mainwindow/MeterWidget.h"
+#include "ui/mixer/PortList.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -58,18 +59,10 @@ std::string migratePortName(std::string name, const std::function<void(const std
 std::vector<std::string> outputList(const std::string& text, const std::string& logPrefix)
 {
     std::vector<std::string> ports;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(',', start);
-        if (end == std::string::npos)
-            end = text.size();
-        std::string part = text.substr(start, end - start);
-        const size_t first = part.find_first_not_of(' ');
-        part = first == std::string::npos ? std::string() : part.substr(first, part.find_last_not_of(' ') - first + 1);
-        part = migratePortName(part, [&](const std::string& name) { debugLog(logPrefix + name); });
-        if (!part.empty())
-            ports.push_back(part);
-        start = end + 1;
+    for (const std::string& port : splitPortList(text)) {
+        std::string name = migratePortName(port, [&](const std::string& migrated) { debugLog(logPrefix + migrated); });
+        if (!name.empty())
+            ports.push_back(std::move(name));
     }
     return ports;
 }
@@ -316,19 +309,13 @@ void MainWindow::restoreMetadataFields()
 {
     projectEdit_->setText(QString::fromStdString(config()->getString("metadata.project", "")));
     projectEdit_->setCursorPosition(0);
-    const QString soundRoll = QString::fromStdString(config()->getString("metadata.soundroll", "001"));
-    soundRollEdit_->setText(soundRoll.isEmpty() ? QString("001") : soundRoll);
+    const QString soundRoll = QString::fromStdString(config()->getString("metadata.soundroll", kDefaultSoundRoll));
+    soundRollEdit_->setText(soundRoll.isEmpty() ? QString(kDefaultSoundRoll) : soundRoll);
     sceneEdit_->setText(QString::fromStdString(config()->getString("metadata.scene", "")));
-    const QString take = QString::fromStdString(config()->getString("metadata.take", "01"));
-    bool isNumber = false;
-    const int takeNumber = take.toInt(&isNumber);
-    if (isNumber && takeNumber >= 1 && takeNumber <= 99) {
-        const QString twoDigits = QString("%1").arg(takeNumber, 2, 10, QChar('0'));
-        takeEdit_->setText(twoDigits);
-        config()->setString("metadata.take", twoDigits.toStdString());
-    } else {
-        takeEdit_->setText(take);
-    }
+    // A take stored as "7" is shown and kept as "07".
+    const QString take = normalizedTake(QString::fromStdString(config()->getString("metadata.take", "01")));
+    takeEdit_->setText(take);
+    config()->setString("metadata.take", take.toStdString());
     notesEdit_->setText(QString::fromStdString(config()->getString("metadata.notes", "")));
     persistNotesCheck_->setChecked(config()->getBool("metadata.persistnotes", false));
 }

@@ -8,6 +8,7 @@
 #include "engine/AudioEngine_CoreAudio.h"
 #include "ui/mixer/InputMatrixDialog.h"
 #include "ui/mixer/OutputMatrixDialog.h"
+#include "ui/mixer/PortList.h"
 #include "ui/tools/LtcGeneratorDialog.h"
 #include "ui/tools/TcAccuracyTestDialog.h"
 
@@ -43,23 +44,6 @@ std::vector<std::map<std::string, bool>> emptyStates(size_t tracks)
 
 } // namespace
 
-std::vector<std::string> MainWindow::splitPortList(const std::string& text)
-{
-    std::vector<std::string> ports;
-    size_t start = 0;
-    while (start <= text.size()) {
-        size_t end = text.find(',', start);
-        if (end == std::string::npos)
-            end = text.size();
-        const std::string item = text.substr(start, end - start);
-        const size_t first = item.find_first_not_of(' ');
-        if (first != std::string::npos)
-            ports.push_back(item.substr(first, item.find_last_not_of(' ') - first + 1));
-        start = end + 1;
-    }
-    return ports;
-}
-
 void MainWindow::reapplyStoredOutputRouting(int trackCount)
 {
     if (!engine_)
@@ -75,10 +59,8 @@ void MainWindow::reapplyStoredOutputRouting(int trackCount)
 
 void MainWindow::onInputMatrix()
 {
-    if (!engine_) {
-        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
+    if (!requireEngine())
         return;
-    }
     const std::vector<std::string> inputPorts = engine_->getAvailableInputChannels();
     int trackCount = config()->getInt("track.count", static_cast<int>(trackRows_.size()));
     if (trackCount < 1)
@@ -185,10 +167,8 @@ void MainWindow::applyInputMatrixAccepted(const InputMatrixDialog& dialog)
 
 void MainWindow::onOutputMatrix()
 {
-    if (!engine_) {
-        showStyledMessageBox(this, "Error", "Audio engine not available.", QMessageBox::Ok);
+    if (!requireEngine())
         return;
-    }
     const std::vector<std::string> outputPorts = engine_->getAvailableOutputChannels();
     std::vector<std::string> names;
     std::vector<std::vector<std::string>> matrix;
@@ -210,16 +190,8 @@ void MainWindow::onOutputMatrix()
                                        const std::vector<std::map<std::string, std::string>>&,
                                        const std::string& mix, const std::string& coms, const std::string& monitor,
                                        const std::string& ltcGen) {
-                for (size_t track = 0; track < routingMatrix.size(); ++track) {
-                    // One port per track is kept; further ones play until the next start.
-                    const std::vector<std::string>& row = routingMatrix[track];
-                    config()->setString(key("track.output.", track), row.empty() ? std::string() : row.front());
-                }
-                config()->setString("mix.output", mix);
-                config()->setString("coms.output", coms);
-                config()->setString("monitor.output", monitor);
                 config()->setString("ltcgen.output", ltcGen);
-                config()->saveConfig("");
+                storeOutputMatrix(routingMatrix, mix, coms, monitor);
                 applyOutputMatrix(routingMatrix, outputPorts, names, mix, coms, monitor, ltcGen);
             });
     connect(&dialog, &OutputMatrixDialog::configurationChanged, this, [this, &dialog, outputPorts, names] {
@@ -228,17 +200,25 @@ void MainWindow::onOutputMatrix()
         const std::string coms = dialog.getComsOutputPort();
         const std::string monitor = dialog.getMonitorOutputPort();
         applyOutputMatrix(routingMatrix, outputPorts, names, mix, coms, monitor, dialog.getLtcGenOutputPort());
-        for (size_t track = 0; track < routingMatrix.size(); ++track) {
-            if (!routingMatrix[track].empty())
-                config()->setString(key("track.output.", track), routingMatrix[track].front());
-        }
         // The generator's output is stored only when the routing is applied.
-        config()->setString("mix.output", mix);
-        config()->setString("coms.output", coms);
-        config()->setString("monitor.output", monitor);
-        config()->saveConfig("");
+        storeOutputMatrix(routingMatrix, mix, coms, monitor);
     });
     dialog.exec();
+}
+
+void MainWindow::storeOutputMatrix(const std::vector<std::vector<std::string>>& routingMatrix, const std::string& mix,
+                                   const std::string& coms, const std::string& monitor)
+{
+    for (size_t track = 0; track < routingMatrix.size(); ++track) {
+        // One port per track is kept; further ones play until the next start. An
+        // emptied row clears the key, or the next rerouting would bring it back.
+        const std::vector<std::string>& row = routingMatrix[track];
+        config()->setString(key("track.output.", track), row.empty() ? std::string() : row.front());
+    }
+    config()->setString("mix.output", mix);
+    config()->setString("coms.output", coms);
+    config()->setString("monitor.output", monitor);
+    config()->saveConfig("");
 }
 
 void MainWindow::applyOutputMatrix(const std::vector<std::vector<std::string>>& routingMatrix,

@@ -176,9 +176,7 @@ void MainWindow::keyPressEvent(QKeyEvent* event)
 {
     // Typing an S or a C into a field must not slate or open COM, and a
     // held key acts once.
-    QWidget* focus = QApplication::focusWidget();
-    const bool typing = qobject_cast<QLineEdit*>(focus) != nullptr || qobject_cast<QTextEdit*>(focus) != nullptr;
-    if (typing || event->isAutoRepeat()) {
+    if (hasLineOrTextEditFocus() || event->isAutoRepeat()) {
         QMainWindow::keyPressEvent(event);
         return;
     }

@@ -46,13 +46,13 @@ void grabIfAsked(QWidget& dialog, const QString& name)
         dialog.grab().save(QDir(dir).filePath(name + ".png"));
 }
 
-// Checks the grid cell whose port is `port` in `row`.
-void checkCell(QTableWidget& grid, int row, const std::string& port)
+// Checks (or unchecks) the grid cell whose port is `port` in `row`.
+void checkCell(QTableWidget& grid, int row, const std::string& port, Qt::CheckState state = Qt::Checked)
 {
     for (int column = 1; column < grid.columnCount(); ++column) {
         QTableWidgetItem* cell = grid.item(row, column);
         if (cell != nullptr && cell->data(Qt::UserRole).toString().toStdString() == port) {
-            cell->setCheckState(Qt::Checked);
+            cell->setCheckState(state);
             return;
         }
     }
@@ -196,9 +196,31 @@ TEST_F(MainWindowRoutingTest, OutputMatrixStoresFirstPortAndAppliesAll)
     EXPECT_EQ(coreEngine()->getMixOutputIndices(), (std::vector<int>{0, 1}));
 }
 
+TEST_F(MainWindowRoutingTest, OutputUncheckedLiveThenCancelledStaysCleared)
+{
+    makeDeviceWindow({{"track.count", 2}, {"track.output.0", std::string("Virtual Interface Output 3")}});
+    ASSERT_NE(coreEngine(), nullptr);
+    int shown = 0;
+    whenOpen<OutputMatrixDialog>([&](OutputMatrixDialog& dialog) {
+        ++shown;
+        auto* grid = dialog.findChild<QTableWidget*>();
+        ASSERT_NE(grid, nullptr);
+        checkCell(*grid, 3, "Virtual Interface Output 3", Qt::Unchecked);
+        EXPECT_EQ(stored("track.output.0"), "") << "the engine has no output for the track now, nor has the key";
+        dialog.reject();
+    });
+    action("&Routing", "Output Matrix")->trigger();
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(stored("track.output.0"), "") << "a later rerouting must not bring the output back";
+}
+
 TEST_F(MainWindowRoutingTest, OutputMatrixApplySplitsListsAndCancelKeepsGeneratorKey)
 {
-    MainWindow& window = makeDeviceWindow({{"track.count", 2}, {"ltcgen.output", std::string("Virtual Interface Output 8")}});
+    // The grid opens on the track port the emitted Apply below reports, as the
+    // dialog's own Apply would; a later live change stores the grid again.
+    MainWindow& window = makeDeviceWindow({{"track.count", 2},
+                                           {"track.output.0", std::string("Virtual Interface Output 3")},
+                                           {"ltcgen.output", std::string("Virtual Interface Output 8")}});
     ASSERT_NE(coreEngine(), nullptr);
     (void)window;
     whenOpen<OutputMatrixDialog>([&](OutputMatrixDialog& dialog) {

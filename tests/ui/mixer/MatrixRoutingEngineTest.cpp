@@ -9,6 +9,7 @@
 #include "timecode/LtcEncoder.h"
 #include "ui/mixer/InputMatrixDialog.h"
 #include "ui/mixer/OutputMatrixDialog.h"
+#include "ui/mixer/PortList.h"
 
 #include <QComboBox>
 #include <QTableWidget>
@@ -19,23 +20,6 @@ namespace {
 
 constexpr uint32_t kBlock = 256;
 constexpr int kSettleBlocks = 188;  // one second: the faders have settled
-
-std::vector<std::string> splitPorts(const std::string& list)
-{
-    std::vector<std::string> ports;
-    size_t start = 0;
-    while (start <= list.size()) {
-        size_t end = list.find(',', start);
-        if (end == std::string::npos)
-            end = list.size();
-        std::string piece = list.substr(start, end - start);
-        const size_t first = piece.find_first_not_of(' ');
-        if (first != std::string::npos)
-            ports.push_back(piece.substr(first, piece.find_last_not_of(' ') - first + 1));
-        start = end + 1;
-    }
-    return ports;
-}
 
 int decodedFrames(const std::vector<float>& signal)
 {
@@ -97,11 +81,11 @@ protected:
     void applyOutputLive(const OutputMatrixDialog& dialog)
     {
         trackOutputs_ = dialog.getRoutingMatrix();
-        mixPorts_ = splitPorts(dialog.getMixOutputPort());
-        comsPorts_ = splitPorts(dialog.getComsOutputPort());
-        ltcGenPorts_ = splitPorts(dialog.getLtcGenOutputPort());
+        mixPorts_ = splitPortList(dialog.getMixOutputPort());
+        comsPorts_ = splitPortList(dialog.getComsOutputPort());
+        ltcGenPorts_ = splitPortList(dialog.getLtcGenOutputPort());
         reapplyOutputs();
-        engine_->setMonitorOutputRouting(splitPorts(dialog.getMonitorOutputPort()), outputNames_);
+        engine_->setMonitorOutputRouting(splitPortList(dialog.getMonitorOutputPort()), outputNames_);
     }
 
     std::vector<std::vector<float>> renderSettled()
