@@ -5,7 +5,7 @@
 set(TONVALE_FOLDERS
   core realtime timecode media platform
   backup engine controllers fileserver
-  ui/mixer ui/tools ui/mainwindow
+  ui/common ui/mixer ui/tools ui/mainwindow
   app)
 
 if(TONVALE_SANITIZE STREQUAL "address")
