@@ -243,7 +243,6 @@ TEST_F(FaderAssignmentDialogTest, AbsentSavedSurfaceIsListedAndCanBeRemoved)
     MidiControllerManager manager;
     manager.initialize();
     FaderAssignmentDialog dialog(&manager, nullptr);
-    dialog.resize(1024, 768);
     dialog.show();
     auto* list = child<QListWidget>(dialog);
     ASSERT_EQ(list->count(), 2);
@@ -251,8 +250,13 @@ TEST_F(FaderAssignmentDialogTest, AbsentSavedSurfaceIsListedAndCanBeRemoved)
     EXPECT_EQ(list->item(1)->text(), "Unplugged Box (not connected)");
     EXPECT_EQ(child<QTableWidget>(dialog)->columnCount(), 8) << "only a connected surface has faders to assign";
     const QByteArray folder = qgetenv("TONVALE_SCREENSHOT_DIR");
-    if (!folder.isEmpty())
-        dialog.grab().save(QDir(QString::fromLocal8Bit(folder)).filePath("FaderAssignmentDialog-absent.png"));
+    for (const QSize size : {QSize(1024, 768), QSize(1920, 1080)}) {
+        dialog.resize(size);
+        QApplication::processEvents();
+        if (!folder.isEmpty())
+            dialog.grab().save(QDir(QString::fromLocal8Bit(folder))
+                                   .filePath(QString("FaderAssignmentDialog-absent-%1.png").arg(size.width())));
+    }
 
     const QRect rect = list->visualItemRect(list->item(1));
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
