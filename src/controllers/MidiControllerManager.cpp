@@ -160,29 +160,38 @@ void MidiControllerManager::ensureEnumerationController() const
 
 std::vector<std::string> MidiControllerManager::getAvailableInputDevices() const
 {
-    debugLog("MidiControllerManager: getAvailableInputDevices() called");
+    std::vector<std::string> logLines;
+    std::vector<std::string> devices = scanInputDevices(logLines);
+    for (const std::string& line : logLines)
+        debugLog(line);
+    return devices;
+}
+
+std::vector<std::string> MidiControllerManager::scanInputDevices(std::vector<std::string>& logLines) const
+{
+    logLines.push_back("MidiControllerManager: getAvailableInputDevices() called");
     if (!enumerationController_)
-        debugLog("MidiControllerManager: Creating temp controller for enumeration");
+        logLines.push_back("MidiControllerManager: Creating temp controller for enumeration");
     ensureEnumerationController();
     std::vector<std::string> devices = enumerationController_->getInputDevices();
-    debugLog("MidiControllerManager: Found " + std::to_string(devices.size()) + " MIDI device(s)");
+    logLines.push_back("MidiControllerManager: Found " + std::to_string(devices.size()) + " MIDI device(s)");
     for (const std::string& device : devices)
-        debugLog("  - " + device);
+        logLines.push_back("  - " + device);
     if (HidController_Cantarem2::isDeviceConnected()) {
-        debugLog("MidiControllerManager: Cantarem 2 HID device detected, adding to list");
+        logLines.push_back("MidiControllerManager: Cantarem 2 HID device detected, adding to list");
         devices.push_back(kCantaremName);
     } else {
-        debugLog("MidiControllerManager: Cantarem 2 NOT detected");
+        logLines.push_back("MidiControllerManager: Cantarem 2 NOT detected");
     }
     if (HidController_CL12::isDeviceConnected()) {
-        debugLog("MidiControllerManager: Sound Devices CL-12 detected, adding to list");
+        logLines.push_back("MidiControllerManager: Sound Devices CL-12 detected, adding to list");
         devices.push_back(kCL12UsbName);
     } else {
-        debugLog("MidiControllerManager: CL-12 NOT detected");
+        logLines.push_back("MidiControllerManager: CL-12 NOT detected");
     }
-    debugLog("MidiControllerManager: Adding CL-12 Network (UDP) option");
+    logLines.push_back("MidiControllerManager: Adding CL-12 Network (UDP) option");
     devices.push_back(kCL12UdpName);
-    debugLog("MidiControllerManager: Returning " + std::to_string(devices.size()) + " total device(s)");
+    logLines.push_back("MidiControllerManager: Returning " + std::to_string(devices.size()) + " total device(s)");
     return devices;
 }
 
@@ -338,6 +347,15 @@ void MidiControllerManager::removeAllControllers()
     debugLog("Removed all controllers");
 }
 
+bool MidiControllerManager::everySavedControllerConnected(const std::string& saved) const
+{
+    for (const std::string& name : splitAt(saved, '|')) {
+        if (!name.empty() && !isDeviceConnected(name))
+            return false;
+    }
+    return true;
+}
+
 void MidiControllerManager::checkAndRestoreControllers()
 {
     if (restoring_)
@@ -349,7 +367,19 @@ void MidiControllerManager::checkAndRestoreControllers()
         restoring_ = false;
         return;
     }
-    const std::vector<std::string> devices = getAvailableInputDevices();
+    // Nothing to bring back: no scan, which would otherwise run (and log)
+    // every 2 seconds for as long as the program runs.
+    if (everySavedControllerConnected(saved)) {
+        restoring_ = false;
+        return;
+    }
+    std::vector<std::string> logLines;
+    const std::vector<std::string> devices = scanInputDevices(logLines);
+    if (devices != lastWatchdogDevices_) {
+        for (const std::string& line : logLines)
+            debugLog(line);
+        lastWatchdogDevices_ = devices;
+    }
     for (const std::string& name : splitAt(saved, '|')) {
         if (name.empty() || std::find(devices.begin(), devices.end(), name) == devices.end()
             || isDeviceConnected(name))

@@ -61,6 +61,9 @@ public:
     // GUI thread only: the lists as they are now.
     const std::vector<PhysicalController>& getControllers() const { return controllers_; }
     const std::vector<FaderAssignment>& getFaderAssignments() const { return faderAssignments_; }
+    // Saved controllers whose device was absent when they were loaded; they
+    // stay saved until removeController forgets them.
+    const std::vector<std::string>& getAbsentSavedControllers() const { return absentSavedControllers_; }
 
     // --- Devices ---
     // MIDI sources, then "Cantarem 2" and "Sound Devices CL-12" when present,
@@ -136,6 +139,10 @@ private:
     void migrateLegacyAssignments(const std::string& value);
     void ensureEnumerationController() const;
     void reopenLostSurfaces();
+    // The device list of getAvailableInputDevices; its log lines are handed
+    // back for the caller to write.
+    std::vector<std::string> scanInputDevices(std::vector<std::string>& logLines) const;
+    bool everySavedControllerConnected(const std::string& saved) const;
 
     std::vector<PhysicalController> controllers_;
     std::vector<FaderAssignment> faderAssignments_;
@@ -154,6 +161,9 @@ private:
 
     uint16_t networkReceiverPort_ = 7770;
     bool restoring_ = false;  // GUI thread: checkAndRestoreControllers is under way
+    // GUI thread: the device list of the watchdog's last scan, whose log
+    // lines are written only when the list changes.
+    std::vector<std::string> lastWatchdogDevices_;
 
     mutable std::mutex stateMutex_;
 };

@@ -188,6 +188,7 @@ public:
     virtual void stopPlayback() = 0;
     virtual void pausePlayback() = 0;
     virtual void resumePlayback() = 0;
+    // False again once the file's last frame has been played.
     virtual bool isPlayingBack() const = 0;
     virtual bool isPlaybackPaused() const = 0;
     virtual double getPlaybackPosition() const = 0;

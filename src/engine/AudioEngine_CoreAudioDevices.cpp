@@ -244,9 +244,13 @@ bool AudioEngine_CoreAudio::setBufferSize(int frames)
     const bool wasRunning = isRunning();
     if (wasRunning)
         stop();
-    const AudioStatus status =
-        frames > 0 ? audioSystem_->setBufferFrameSize(inputDeviceId_, static_cast<uint32_t>(frames))
-                   : kAudioErrorBadArgument;
+    // An input-only device is captured directly while the unit runs on the
+    // default output device, whose buffer size is the one the unit reads
+    // back: both devices get the size, or the change would not take.
+    AudioStatus status = frames > 0 ? audioSystem_->setBufferFrameSize(inputDeviceId_, static_cast<uint32_t>(frames))
+                                    : kAudioErrorBadArgument;
+    if (status == kAudioOk && outputDeviceId_ != kNoAudioDevice && outputDeviceId_ != inputDeviceId_)
+        status = audioSystem_->setBufferFrameSize(outputDeviceId_, static_cast<uint32_t>(frames));
     if (status != kAudioOk) {
         debugLog("CoreAudio: Failed to set buffer size: " + std::to_string(status));
         if (wasRunning)

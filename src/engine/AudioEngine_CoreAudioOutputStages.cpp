@@ -301,6 +301,14 @@ void AudioEngine_CoreAudio::renderPlayback(const RoutingSnapshot& routing, uint3
     const RealtimeSlotUse<WavFileReader> reader(playbackReader_);
     if (reader.get() == nullptr || blockFrames == 0)
         return;
+    // Once the last frame has been played the playback ends by itself, so the
+    // live mix gets its outputs back at once. Cleared inside the reader's use:
+    // a start or stop that unpublishes the reader waits for this store, so it
+    // never overwrites the flag of the next playback.
+    if (playbackPositionFrames_.load(kRelaxed) >= reader.get()->getTotalFrames()) {
+        playbackPlaying_.store(false, std::memory_order_release);
+        return;
+    }
     float* buffer = playbackBuffer_.data();
     const int got = reader.get()->readFrames(buffer, static_cast<int>(blockFrames), kPlaybackChannels);
     if (got < 1)

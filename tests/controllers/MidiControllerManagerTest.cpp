@@ -280,6 +280,42 @@ TEST_F(ManagerTest, AbsentSavedControllerIsForgottenWhenTheUserRemovesIt)
     EXPECT_EQ(configValue("midi.controllers"), "");
 }
 
+// The watchdog runs every 2 seconds for the whole session: it scans only
+// while a saved controller is missing, and writes the device list to the log
+// when the list changes, not on every run.
+TEST_F(ManagerTest, WatchdogScansOnlyForMissingControllersAndLogsChangesOnly)
+{
+    const std::string scanLine = "MidiControllerManager: getAvailableInputDevices() called";
+    const auto scansLogged = [this, &scanLine] {
+        const std::string log = home_.logText();
+        size_t count = 0;
+        for (size_t at = log.find(scanLine); at != std::string::npos; at = log.find(scanLine, at + 1))
+            ++count;
+        return count;
+    };
+    plugDevice("nanoKONTROL2");
+    setConfig("midi.controllers", "nanoKONTROL2");
+    ASSERT_TRUE(manager_.initialize());
+    ASSERT_EQ(manager_.getControllers().size(), 1u);
+    const size_t atStart = scansLogged();
+    for (int run = 0; run < 5; ++run)
+        manager_.checkAndRestoreControllers();
+    EXPECT_EQ(scansLogged(), atStart) << "every saved controller is connected: nothing to scan for";
+
+    setConfig("midi.controllers", "nanoKONTROL2|CL-12 Bridge");
+    for (int run = 0; run < 5; ++run)
+        manager_.checkAndRestoreControllers();
+    EXPECT_EQ(scansLogged(), atStart + 1) << "an unchanged device list is logged once";
+
+    plugDevice("CL-12 Bridge");
+    manager_.checkAndRestoreControllers();
+    EXPECT_EQ(manager_.getControllers().size(), 2u);
+    EXPECT_EQ(scansLogged(), atStart + 2) << "the changed list is logged";
+    for (int run = 0; run < 5; ++run)
+        manager_.checkAndRestoreControllers();
+    EXPECT_EQ(scansLogged(), atStart + 2) << "both are back: the scan stops";
+}
+
 TEST_F(ManagerTest, WithoutAMidiSystemTheManagerStillStarts)
 {
     midi_->failCall(VirtualMidiCall::CreateClient, -2);

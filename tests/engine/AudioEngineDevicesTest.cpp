@@ -152,6 +152,39 @@ TEST_F(EngineTest, BufferSizeChangeIsRefusedUnlessTheWriterIsIdle)
     EXPECT_EQ(engine_->getBufferSize(), 512);
 }
 
+// After a switch the new size must reach the device the unit runs on: for
+// an input-only device that is the default output device, not the input.
+TEST_F(EngineTest, BufferSizeAfterADeviceSwitchTakesOnTheDeviceTheUnitRunsOn)
+{
+    struct Case {
+        const char* device;
+        bool outputFails;
+        bool applied;
+    };
+    const Case cases[] = {
+        {"Virtual Recorder", true, false},
+        {"Virtual Recorder", false, true},
+        {"Virtual Interface", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.device) + (c.outputFails ? ", output device refuses" : ""));
+        ASSERT_TRUE(engine_->selectDevice("Virtual Interface"));
+        ASSERT_TRUE(engine_->setBufferSize(256));
+        ASSERT_TRUE(engine_->selectDevice(c.device));
+        ASSERT_EQ(engine_->getBufferSize(), 256);
+        if (c.outputFails)
+            system_->failCall(VirtualAudioCall::SetBufferFrameSize, -50, system_->findDevice("Virtual Output"));
+        EXPECT_EQ(engine_->setBufferSize(1024), c.applied);
+        system_->clearFailures();
+        EXPECT_EQ(engine_->getBufferSize(), c.applied ? 1024 : 256);
+        EXPECT_EQ(ConfigManager::getInstance()->getInt("audio.bufferSize", -1), c.applied ? 1024 : 256);
+        EXPECT_TRUE(engine_->isRunning());
+        const uint64_t before = engine_->getRenderCycleCount();
+        system_->renderBlocks(2, static_cast<uint32_t>(engine_->getBufferSize()));
+        EXPECT_EQ(engine_->getRenderCycleCount(), before + 2) << "the unit renders at the size reported";
+    }
+}
+
 TEST_F(EngineTest, RefusedBufferSizeKeepsAudioRunningAndTheConfigurationUntouched)
 {
     ASSERT_TRUE(engine_->selectDevice("Virtual Interface"));

@@ -100,9 +100,15 @@ TEST_F(PlaybackTest, FileComesOutBitExactOnItsOutputsAndHoldsTheLiveMix)
         ASSERT_EQ(out[1][static_cast<size_t>(i)], 0.0f) << i;
     }
     EXPECT_DOUBLE_EQ(engine_->getPlaybackPosition(), 1.0);
-    // At the end the channels fall silent; playing stays set until stop.
-    EXPECT_EQ(rms(render(4, kBlock)[5], 0, 1024), 0.0);
-    EXPECT_TRUE(engine_->isPlayingBack());
+    // After the last frame playback ends by itself: the channels fall silent
+    // and the live mix is back on the mix and monitor outputs, with nobody
+    // having called stop.
+    const auto ended = render(4, kBlock);
+    EXPECT_EQ(rms(ended[5], 0, 1024), 0.0);
+    EXPECT_FALSE(engine_->isPlayingBack());
+    EXPECT_EQ(ended[0][3 * kBlock], kLiveMix);
+    EXPECT_EQ(ended[1][3 * kBlock], kLiveMix);
+    EXPECT_DOUBLE_EQ(engine_->getPlaybackPosition(), 1.0) << "the file stays attached until stop";
 
     engine_->stopPlayback();
     EXPECT_FALSE(engine_->isPlayingBack());

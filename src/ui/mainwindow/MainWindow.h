@@ -149,6 +149,7 @@ public slots:
     void updateMetadataGroupStyle(bool recording);
     void updateTrackListScaling();
     void updateMixerFaderSizes();
+    void fitMixerPane();
     void updateMixerWatermark();
     void applyWidgetStyles();
 
@@ -158,6 +159,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    int stripNameFontPx(int largestPx, int stripWidth) const;
+
     // Construction.
     void applyDarkTheme();
     void setupUI();

@@ -32,6 +32,29 @@ constexpr int kInitialTracks = 8;
 constexpr int kTracksPerColumn = 16;
 constexpr int kMaxTracks = 32;
 constexpr int kFittingRetries = 4;
+// Track rows are at least 26 pixels high with 2 between them; the list keeps
+// 6 pixels besides (the scaling's own allowance).
+constexpr int kTrackRowMinimumPx = 26;
+constexpr int kTrackRowSpacingPx = 2;
+constexpr int kTrackListAllowancePx = 6;
+// What the mixer pane needs so that a fader travels 150 pixels: the travel,
+// a cap and the strip's name, gain readout, track and PFL buttons.
+constexpr int kMixerPaneComfortablePx = 280;
+// The cap of a real fader is narrow whatever the strip's width, and short
+// against its fader, so that most of the fader is travel.
+constexpr int kCapMaximumWidthPx = 48;
+constexpr int kCapMinimumHeightPx = 16;
+constexpr int kCapMaximumHeightPx = 60;
+// Besides the fader, the name and gain labels and the track button: the
+// gaps under the name and above PFL, the PFL button and the labels' leading.
+constexpr int kStripFixedPx = 20;
+constexpr int kTrackButtonMinimumPx = 12;
+constexpr int kTrackButtonMaximumPx = 16;
+// A strip name shrinks to this size before it would run into its neighbour.
+constexpr int kStripNameSmallestPx = 8;
+// Wide strips keep these label sizes: larger ones would take fader travel.
+constexpr int kStripNameLargestPx = 12;
+constexpr int kGainLabelLargestPx = 11;
 
 ConfigManager* config()
 {
@@ -443,8 +466,12 @@ void MainWindow::setupMenus()
         mixerVisible_ = checked;
         saveBool("mixer.visible", checked);
         updateMixerWatermark();
-        if (checked)
-            QTimer::singleShot(0, this, &MainWindow::updateMixerFaderSizes);
+        if (checked) {
+            QTimer::singleShot(0, this, [this] {
+                fitMixerPane();
+                updateMixerFaderSizes();
+            });
+        }
     });
     controllerMenu_->addSeparator();
     autoFitAction_ = controllerMenu_->addAction("Auto-fit Tracks + Mixer");
@@ -489,6 +516,7 @@ void MainWindow::showEvent(QShowEvent* event)
         focused->clearFocus();
     setFocus(Qt::OtherFocusReason);
     QTimer::singleShot(0, this, [this] {
+        fitMixerPane();
         updateTrackListScaling();
         updateMixerFaderSizes();
     });
@@ -497,6 +525,7 @@ void MainWindow::showEvent(QShowEvent* event)
 void MainWindow::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
+    fitMixerPane();
     updateMixerFaderSizes();
     updateMixerWatermark();
     updateTrackListScaling();
@@ -551,7 +580,9 @@ void MainWindow::updateTrackListScaling()
         return;
     }
     trackScalingRetries_ = 0;
-    const int band = (std::max(height, 7) - 6) / perColumn;
+    // The 2-pixel gaps between rows come off first: rows that filled the
+    // height without them would overflow it and bring up the scroll bar.
+    const int band = (std::max(height, 7) - 6 - kTrackRowSpacingPx * (perColumn - 1)) / perColumn;
     const int rowHeight = std::clamp(band, 26, 34);
     const int meterHeight = band < 27 ? 11 : (band < 29 ? 12 : 14);
     const int nameWidth = band < 27 ? 75 : (band < 29 ? 85 : 100);
@@ -570,6 +601,53 @@ void MainWindow::updateTrackListScaling()
     }
     if (mixMeter_ != nullptr)
         mixMeter_->setFixedHeight(meterHeight);
+}
+
+// The largest font, from `largestPx` down, in which every shown strip name
+// fits its strip with a pixel to spare on each side.
+int MainWindow::stripNameFontPx(int largestPx, int stripWidth) const
+{
+    int sizePx = largestPx;
+    for (; sizePx > kStripNameSmallestPx; --sizePx) {
+        QFont font = this->font();
+        font.setPixelSize(sizePx);
+        font.setBold(true);
+        const QFontMetrics metrics(font);
+        const bool fits = std::all_of(mixerStrips_.begin(), mixerStrips_.end(), [&](const MixerStrip& strip) {
+            return strip.nameLabel == nullptr || metrics.horizontalAdvance(strip.nameLabel->text()) <= stripWidth - 2;
+        });
+        if (fits)
+            break;
+    }
+    return sizePx;
+}
+
+// Shares the splitter between the track list and the shown mixer. The track
+// list keeps the height its rows need at their smallest; with auto-fit the
+// mixer takes all the rest, else it gets at least the comfortable height
+// (a pane made larger stays so). Without auto-fit a share the person set by
+// moving the splitter (stored under "ui.split.") is left as it is.
+void MainWindow::fitMixerPane()
+{
+    if (!mixerVisible_ || mainSplitter_ == nullptr || mainSplitter_->count() < 2)
+        return;
+    const bool splitSetByHand =
+        config()->getInt("ui.split.tracks", 0) >= 1 && config()->getInt("ui.split.mixer", 0) >= 1;
+    if (!autoFitLayout_ && splitSetByHand)
+        return;
+    const QList<int> sizes = mainSplitter_->sizes();
+    const int total = sizes.value(0) + sizes.value(1);
+    if (total < 2)
+        return;
+    const int rows = std::min(shownTrackCount_, static_cast<int>(trackRows_.size()));
+    const int perColumn = std::max(std::min(rows, kTracksPerColumn), 1);
+    const int trackListPx =
+        perColumn * kTrackRowMinimumPx + (perColumn - 1) * kTrackRowSpacingPx + kTrackListAllowancePx;
+    const int largestMixerPx = std::max(total - trackListPx, 0);
+    const int mixerPx =
+        autoFitLayout_ ? largestMixerPx : std::min(std::max(sizes.value(1), kMixerPaneComfortablePx), largestMixerPx);
+    if (mixerPx != sizes.value(1))
+        mainSplitter_->setSizes({total - mixerPx, mixerPx});
 }
 
 void MainWindow::updateMixerFaderSizes()
@@ -601,16 +679,16 @@ void MainWindow::updateMixerFaderSizes()
     } else {
         stripWidth = width >= 4810 ? 150 : std::max(available / kMaxTracks, 40);
     }
-    const int nameFont = stripWidth < 100 ? (stripWidth - 40) / 20 + 11 : 14;
-    const int gainFont = stripWidth < 96 ? (stripWidth - 40) / 28 + 10 : 12;
-    const int buttonHeight = std::max(stripWidth / 3, 16);
-    int faderHeight = usableHeight - nameFont - buttonHeight - gainFont - 24;
-    faderHeight = std::min(faderHeight, stripWidth * 46 / 10);
-    faderHeight = std::max(faderHeight, 10);
-    faderHeight = std::min(faderHeight, 307);
-    const int capWidth = (16 * stripWidth - 240) / 10;
-    const int capHeight = std::max((faderHeight / 3) * 16 / 10, 62);
-    const QString faderStyle = faderStyleSheet(0, capWidth, capHeight, capHeight / 4, (capWidth - 6) / 2);
+    const int nameFont = stripNameFontPx(std::min((stripWidth - 40) / 20 + 11, kStripNameLargestPx), stripWidth);
+    const int gainFont = std::min((stripWidth - 40) / 28 + 10, kGainLabelLargestPx);
+    const int buttonHeight = std::clamp(stripWidth / 3, kTrackButtonMinimumPx, kTrackButtonMaximumPx);
+    // The fader takes all the height the strip has: a wider strip or a taller
+    // pane gives a longer fader, never only a wider one.
+    const int faderHeight = std::max(usableHeight - nameFont - buttonHeight - gainFont - kStripFixedPx, 10);
+    const int capWidth = std::clamp(std::min((16 * stripWidth - 240) / 10, stripWidth - 10), 1, kCapMaximumWidthPx);
+    const int capHeight = std::clamp(faderHeight / 10, kCapMinimumHeightPx, kCapMaximumHeightPx);
+    // No vertical handle margin: the cap stays whole at both ends of the travel.
+    const QString faderStyle = faderStyleSheet(0, capWidth, capHeight, 0, (capWidth - 6) / 2);
     for (MixerStrip& strip : mixerStrips_) {
         strip.stripWidget->setFixedWidth(stripWidth);
         strip.fader->setFixedWidth(stripWidth - 10);

@@ -8,6 +8,7 @@
 #include "ui/mainwindow/BackupDriveList.h"
 #include "ui/mainwindow/FaderSlider.h"
 #include "ui/mainwindow/MeterWidget.h"
+#include "ui/mixer/AuxSendsDialog.h"
 #include "ui/mixer/PortList.h"
 
 #include <QAction>
@@ -28,7 +29,6 @@ namespace {
 
 constexpr int kDefaultTracks = 8;
 constexpr int kMaxShownTracks = 32;
-constexpr int kAuxBuses = 4;
 constexpr int kLtcGeneratorRestoreDelayMs = 500;
 
 ConfigManager* config()
@@ -271,24 +271,9 @@ void MainWindow::restoreRouting()
         }
     }
 
-    for (int aux = 0; aux < kAuxBuses; ++aux) {
-        engine_->setAuxLevel(aux, config()->getFloat(key("aux.level.", aux), 1.0f));
-        const std::string output = config()->getString(key("aux.output.", aux), "");
-        if (!output.empty()) {
-            const auto found = std::find(outputChannels.begin(), outputChannels.end(), output);
-            if (found != outputChannels.end()) {
-                engine_->setAuxOutputIndices(aux, {static_cast<int>(found - outputChannels.begin())});
-                debugLog("Restored AUX " + std::to_string(aux + 1) + " output: " + output);
-            }
-        }
-        for (int track = 0; track < routingCount; ++track) {
-            const std::string suffix = std::to_string(track) + "." + std::to_string(aux);
-            const float level = config()->getFloat("aux.send." + suffix, 0.0f);
-            if (level > 0.0f)
-                engine_->setTrackAuxSend(track, aux, level);
-            engine_->setTrackAuxSendPreFader(track, aux, config()->getBool("aux.send.prefader." + suffix, false));
-        }
-    }
+    // The aux keys (bus levels and outputs, mix sends, track sends and every
+    // pre-fader flag) are applied by the one place that writes them.
+    AuxSendsDialog::restoreStoredSettings(engine_.get(), routingCount);
 }
 
 void MainWindow::restoreFadersAndColours()

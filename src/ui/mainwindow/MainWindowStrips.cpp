@@ -197,6 +197,7 @@ void MainWindow::createTrackWidget(int index, const QString& name)
         config()->setString(key("track.name.", index), text.toStdString());
         config()->saveConfig("");
         showStripName(index, text);
+        updateMixerFaderSizes(); // the strip names' font fits the new name
     });
     connect(row.nameEdit, &QLineEdit::textChanged, this, [this, index](const QString& text) { showStripName(index, text); });
 
@@ -258,11 +259,12 @@ void MainWindow::createMixerFader(int index, const QString& name)
     strip.pflButton = new QPushButton("PFL", strip.stripWidget);
     strip.pflButton->setCheckable(true);
     strip.pflButton->setMinimumSize(30, 20);
-    strip.pflButton->setMaximumSize(60, 24);
+    strip.pflButton->setMaximumSize(60, 20);
     strip.pflButton->setStyleSheet(pflButtonStyle());
 
     layout->addWidget(strip.nameLabel);
-    layout->addSpacing(8);
+    // Kept small: every pixel of a short mixer pane is fader travel.
+    layout->addSpacing(4);
     layout->addWidget(strip.fader, 1, Qt::AlignHCenter);
     layout->addWidget(strip.gainLabel);
     layout->addWidget(strip.trackButton, 0, Qt::AlignHCenter);
@@ -507,6 +509,7 @@ void MainWindow::applyAutoFitLayout(bool on)
             meter->setMaximumWidth(400);
         }
     }
+    fitMixerPane();
     updateTrackListScaling();
     updateMixerFaderSizes();
     if (trackListWidget_ != nullptr)

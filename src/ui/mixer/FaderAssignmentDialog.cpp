@@ -14,6 +14,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <utility>
@@ -22,6 +23,7 @@ namespace {
 
 constexpr int kTrackRows = 32;
 constexpr int kColumnWidth = 45;
+const char* kAbsentSuffix = " (not connected)";
 
 const char* kTableStyle =
     "QTableWidget { background-color: #2d2d2d; gridline-color: #444; color: #ddd; }"
@@ -179,6 +181,13 @@ void FaderAssignmentDialog::rebuildMatrix()
             auto* item = new QListWidgetItem(QString::fromStdString(controller.deviceName), controllerList);
             item->setData(Qt::UserRole, QString::fromStdString(controller.deviceName));
         }
+        // A saved surface that is unplugged stays saved until it is removed
+        // here; it must be listed, or it could never be removed.
+        for (const std::string& name : manager->getAbsentSavedControllers()) {
+            auto* item = new QListWidgetItem(QString::fromStdString(name) + kAbsentSuffix, controllerList);
+            item->setData(Qt::UserRole, QString::fromStdString(name));
+            item->setToolTip("Saved but not connected - double-click to remove it");
+        }
 
         // Every track of a fader gets its check: one fader may drive several.
         std::map<std::pair<std::string, int>, std::set<int>> tracksOfFader;
@@ -298,7 +307,11 @@ void FaderAssignmentDialog::onRemoveController(const std::string& deviceName)
 {
     if (deviceName.empty() || manager == nullptr)
         return;
-    if (manager->removeController(deviceName))
+    // Removing an absent saved surface forgets it; the manager answers
+    // false (nothing was connected) but the list changes all the same.
+    const std::vector<std::string>& absent = manager->getAbsentSavedControllers();
+    const bool savedButAbsent = std::find(absent.begin(), absent.end(), deviceName) != absent.end();
+    if (manager->removeController(deviceName) || savedButAbsent)
         rebuildMatrix();
 }
 

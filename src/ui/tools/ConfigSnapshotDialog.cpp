@@ -32,6 +32,11 @@ QString sanitisedName(QString name)
 {
     for (const QChar c : {u'"', u'*', u'/', u':', u'<', u'>', u'?', u'\\', u'|'})
         name.replace(c, QLatin1Char('_'));
+    // A leading dot makes a hidden file that the list never shows (with an
+    // empty displayed name), and ".." is a step out of the folder.
+    name.replace(QStringLiteral(".."), QStringLiteral("_"));
+    while (name.startsWith(QLatin1Char('.')))
+        name.remove(0, 1);
     return name;
 }
 
@@ -172,6 +177,21 @@ void ConfigSnapshotDialog::refreshSnapshotList()
     infoLabel_->setText(QStringLiteral("Found %1 saved configuration(s) in: %2").arg(files.size()).arg(folder));
 }
 
+bool ConfigSnapshotDialog::listHoldsPath(const QString& path) const
+{
+    for (int row = 0; row < snapshotList_->count(); ++row) {
+        if (snapshotList_->item(row)->data(Qt::UserRole).toString() == path)
+            return true;
+    }
+    return false;
+}
+
+void ConfigSnapshotDialog::reportSaveFailure(const QString& name)
+{
+    showInfo(QStringLiteral("✗ Failed to save configuration: %1").arg(name), kRed);
+    prompts_.showCritical(this, QStringLiteral("Save Failed"), QStringLiteral("Failed to save configuration snapshot."));
+}
+
 void ConfigSnapshotDialog::showInfo(const QString& text, const QString& colour)
 {
     infoLabel_->setText(text);
@@ -194,6 +214,10 @@ void ConfigSnapshotDialog::onSaveSnapshot()
     if (!answer || answer->isEmpty())
         return;
     const QString name = sanitisedName(*answer);
+    if (name.isEmpty()) {
+        reportSaveFailure(*answer);
+        return;
+    }
     const QString target = getSnapshotsDirectory() + QLatin1Char('/') + name + QStringLiteral(".config");
     if (QFileInfo::exists(target)
         && !prompts_.askYesNo(this, QStringLiteral("Overwrite Configuration?"),
@@ -202,11 +226,17 @@ void ConfigSnapshotDialog::onSaveSnapshot()
     }
     ConfigManager::getInstance()->saveConfig("");
     if (!saveSnapshotToFile(target)) {
-        showInfo(QStringLiteral("✗ Failed to save configuration: %1").arg(name), kRed);
-        prompts_.showCritical(this, QStringLiteral("Save Failed"), QStringLiteral("Failed to save configuration snapshot."));
+        reportSaveFailure(name);
         return;
     }
     refreshSnapshotList();
+    // A snapshot the list cannot show could never be loaded or deleted.
+    if (!listHoldsPath(QFileInfo(target).absoluteFilePath())) {
+        QFile::remove(target);
+        refreshSnapshotList();
+        reportSaveFailure(name);
+        return;
+    }
     const QList<QListWidgetItem*> matching = snapshotList_->findItems(name, Qt::MatchExactly);
     if (!matching.isEmpty())
         snapshotList_->setCurrentItem(matching.first());

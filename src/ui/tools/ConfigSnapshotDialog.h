@@ -62,6 +62,8 @@ private slots:
 private:
     void setupUI();
     void showInfo(const QString& text, const QString& colour);
+    bool listHoldsPath(const QString& path) const;
+    void reportSaveFailure(const QString& name);
 
     AudioEngineBase* engine_;
     ConfigSnapshotPrompts prompts_;

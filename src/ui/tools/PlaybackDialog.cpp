@@ -85,7 +85,8 @@ PlaybackDialog::PlaybackDialog(AudioEngineBase* engine, QWidget* parent) : QDial
 
 PlaybackDialog::~PlaybackDialog()
 {
-    if (engine_ != nullptr && engine_->isPlayingBack())
+    // A file that played to its end is still open in the engine until stopped.
+    if (engine_ != nullptr && (playing_ || engine_->isPlayingBack()))
         engine_->stopPlayback();
 }
 
@@ -370,8 +371,8 @@ void PlaybackDialog::updatePlaybackPosition()
         currentPositionSeconds_ = position;
     }
     timeLabel_->setText(QString("%1 / %2").arg(formatDuration(position), formatDuration(duration)));
-    // The engine keeps reporting playback after the last frame, holding the
-    // mix outputs for a file that has ended; the end is noticed here.
+    // The engine ends playback after the last frame; the position check also
+    // covers the timer tick that sees the last frame before the engine does.
     const bool ended = duration > 0.0 && position >= duration;
     if (!engine_->isPlayingBack() || ended)
         stopPlaying();

@@ -19,15 +19,16 @@ TEST_F(MainWindowTest, TrackRowsFitTheViewportByTheFigures)
         QSize nameEdit;
         int startTracks; // the count the window starts with, changed to `tracks` once shown
     };
+    // The viewports hold the rows and the 2-pixel gaps between them.
     const Case cases[] = {
         {32, 900, 34, 14, QSize(100, 30), 32},
         {8, 100, 26, 11, QSize(75, 22), 8},
-        {16, 6 + 16 * 28, 28, 12, QSize(85, 24), 16},
+        {16, 6 + 15 * 2 + 16 * 28, 28, 12, QSize(85, 24), 16},
         // 24 tracks: 16 in the left column, which is the one that must fit.
-        {24, 6 + 16 * 30, 30, 14, QSize(100, 26), 24},
+        {24, 6 + 15 * 2 + 16 * 30, 30, 14, QSize(100, 26), 24},
         // The rows hidden by going down to 8 are kept but take no room.
-        {8, 6 + 8 * 30, 30, 14, QSize(100, 26), 8},
-        {8, 6 + 8 * 30, 30, 14, QSize(100, 26), 32},
+        {8, 6 + 7 * 2 + 8 * 30, 30, 14, QSize(100, 26), 8},
+        {8, 6 + 7 * 2 + 8 * 30, 30, 14, QSize(100, 26), 32},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.startTracks) + " -> " + std::to_string(c.tracks));

@@ -4,6 +4,8 @@
 #include "ui/mainwindow/AppearanceDialog.h"
 #include "ui/mainwindow/FaderSlider.h"
 #include "ui/mainwindow/MeterWidget.h"
+#include "ui/mixer/AuxSendsDialog.h"
+#include "ui/tools/ModalAnswerer.h"
 #include "ui/tools/ModalBoxAnswerer.h"
 
 #include <QApplication>
@@ -11,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSlider>
 #include <QSplitter>
 #include <QTest>
 
@@ -205,6 +208,59 @@ TEST_F(MainWindowTest, TakeTextsOutsideOneToNinetyNineAreShownAsStored)
         EXPECT_TRUE(found);
         window_.reset();
     }
+}
+
+// Mix sends set in the AUX Sends dialog, then a new process: the window's
+// start-up restore gives them back to the engine, and the dialog opened
+// from the menu shows them.
+TEST_F(MainWindowTest, MixSendsAndTheirPreFaderFlagsComeBackAfterARestart)
+{
+    struct Send {
+        int bus;
+        int percent;
+        bool preFader;
+    };
+    const Send sends[] = {{0, 0, true}, {1, 40, true}, {3, 75, false}};
+    const auto openAuxSends = [this](const std::function<void(AuxSendsDialog&)>& act) {
+        OnShow<AuxSendsDialog> onShow([&act](AuxSendsDialog& dialog) {
+            act(dialog);
+            dialog.accept();
+        });
+        action("&Routing", "AUX Sends")->trigger();
+        EXPECT_EQ(onShow.times(), 1);
+    };
+
+    makeDeviceWindow();
+    openAuxSends([&sends](AuxSendsDialog& dialog) {
+        for (const Send& send : sends) {
+            const QString name = QString("mixSend%1").arg(send.bus);
+            dialog.findChild<QSlider*>(name)->setValue(send.percent);
+            dialog.findChild<QCheckBox*>(name + "Pre")->setChecked(send.preFader);
+        }
+    });
+
+    window_.reset();
+    ConfigManager::getInstance()->resetForTests();
+    ASSERT_TRUE(ConfigManager::getInstance()->loadConfig(""));
+    AudioEngineBase* engine = makeWindow().engine();
+    ASSERT_NE(engine, nullptr);
+    for (const Send& send : sends) {
+        SCOPED_TRACE(send.bus);
+        EXPECT_FLOAT_EQ(engine->getMixSendLevel(send.bus), send.percent / 100.0f);
+        EXPECT_EQ(engine->getMixSendPreFader(send.bus), send.preFader);
+    }
+    EXPECT_FLOAT_EQ(engine->getMixSendLevel(2), 0.0f);
+    EXPECT_FALSE(engine->getMixSendPreFader(2));
+
+    openAuxSends([&sends](AuxSendsDialog& dialog) {
+        for (const Send& send : sends) {
+            SCOPED_TRACE(send.bus);
+            const QString name = QString("mixSend%1").arg(send.bus);
+            EXPECT_EQ(dialog.findChild<QSlider*>(name)->value(), send.percent);
+            EXPECT_EQ(dialog.findChild<QCheckBox*>(name + "Pre")->isChecked(), send.preFader);
+            EXPECT_EQ(dialog.findChild<QLabel*>(name + "Label")->text(), QString("%1%").arg(send.percent));
+        }
+    });
 }
 
 TEST_F(MainWindowTest, BitbucketModeOnAndOffLeavesEveryFaderAtMinusInfinity)

@@ -235,6 +235,39 @@ TEST_F(FaderAssignmentDialogTest, DoubleClickRemovesAndAFailedAddSaysWhy)
     EXPECT_EQ(list->count(), 0);
 }
 
+// A saved surface whose device is unplugged stays saved; the dialog lists it
+// so the person can remove it, and removing it forgets it for good.
+TEST_F(FaderAssignmentDialogTest, AbsentSavedSurfaceIsListedAndCanBeRemoved)
+{
+    ConfigManager::getInstance()->setString("midi.controllers", "nanoKONTROL2|Unplugged Box");
+    MidiControllerManager manager;
+    manager.initialize();
+    FaderAssignmentDialog dialog(&manager, nullptr);
+    dialog.show();
+    auto* list = child<QListWidget>(dialog);
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->item(0)->text(), "nanoKONTROL2");
+    EXPECT_EQ(list->item(1)->text(), "Unplugged Box (not connected)");
+    EXPECT_EQ(child<QTableWidget>(dialog)->columnCount(), 8) << "only a connected surface has faders to assign";
+    const QByteArray folder = qgetenv("TONVALE_SCREENSHOT_DIR");
+    for (const QSize size : {QSize(1024, 768), QSize(1920, 1080)}) {
+        dialog.resize(size);
+        QApplication::processEvents();
+        if (!folder.isEmpty())
+            dialog.grab().save(QDir(QString::fromLocal8Bit(folder))
+                                   .filePath(QString("FaderAssignmentDialog-absent-%1.png").arg(size.width())));
+    }
+
+    const QRect rect = list->visualItemRect(list->item(1));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(list->item(0)->text(), "nanoKONTROL2");
+    EXPECT_EQ(ConfigManager::getInstance()->getString("midi.controllers", ""), "nanoKONTROL2");
+    EXPECT_TRUE(manager.getAbsentSavedControllers().empty());
+    manager.shutdown();
+}
+
 // A bridge's lines reach the tracks assigned in the dialog: the receiver is
 // added through the combo, faders 1 and 3 are ticked for tracks 5 and 2, and
 // datagrams through a real loopback socket arrive as track fader moves.

@@ -136,6 +136,9 @@ TEST_F(ConfigSnapshotDialogTest, SavedSnapshotsAreByteCopiesUnderSanitisedNames)
         {QStringLiteral("a/b:c?"), QStringLiteral("a_b_c_.config"), QStringLiteral("a_b_c_"), true},
         {QStringLiteral("Show \"1\" <*|\\>"), QStringLiteral("Show _1_ _____.config"), QStringLiteral("Show _1_ _____"), true},
         {QStringLiteral("day.final"), QStringLiteral("day.final.config"), QStringLiteral("day"), false},
+        // Path steps and leading dots would give a hidden file outside the list.
+        {QStringLiteral("../../evil/name"), QStringLiteral("____evil_name.config"), QStringLiteral("____evil_name"), true},
+        {QStringLiteral(".hidden"), QStringLiteral("hidden.config"), QStringLiteral("hidden"), true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed.toStdString());
@@ -149,6 +152,19 @@ TEST_F(ConfigSnapshotDialogTest, SavedSnapshotsAreByteCopiesUnderSanitisedNames)
     }
     ASSERT_FALSE(fake_.asked.isEmpty());
     EXPECT_TRUE(fake_.asked.first().startsWith(QStringLiteral("Save Configuration Snapshot|Enter a name for this configuration:|Config_")));
+
+    EXPECT_EQ(QDir(snapshots_).entryList(QDir::Files | QDir::Hidden).size(), list(*dialog)->count())
+        << "every snapshot file is listed";
+    EXPECT_FALSE(QFileInfo::exists(home_.path() + QStringLiteral("/evil")));
+    EXPECT_TRUE(fake_.criticals.isEmpty());
+
+    // A name of dots only leaves nothing to name a file: refused, not saved.
+    const int listed = list(*dialog)->count();
+    save(*dialog, QStringLiteral("."));
+    EXPECT_EQ(fake_.criticals, QStringList{QStringLiteral("Save Failed|Failed to save configuration snapshot.")});
+    EXPECT_EQ(info(*dialog)->text(), QStringLiteral("✗ Failed to save configuration: ."));
+    EXPECT_EQ(QDir(snapshots_).entryList(QDir::Files | QDir::Hidden).size(), listed);
+    fake_.criticals.clear();
 
     // Cancelled or empty: nothing saved, nothing asked beyond the name.
     const int files = QDir(snapshots_).entryList(QDir::Files).size();

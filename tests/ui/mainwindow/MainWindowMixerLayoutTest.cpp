@@ -1,0 +1,134 @@
+// The mixer panel as a person first sees it: at the default 1024 x 768
+// window and full screen, with and without auto-fit. The faders must have
+// room to travel, show their cap, move in small steps under a short drag,
+// and the strip names must stay apart.
+#include "MainWindowTestSupport.h"
+
+#include "ui/mainwindow/FaderSlider.h"
+
+#include <QLabel>
+#include <QMouseEvent>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTest>
+
+#include <cstdio>
+
+namespace {
+
+// How far the handle's centre can move along the groove, in pixels.
+int faderTravelPx(FaderSlider& fader)
+{
+    QStyleOptionSlider option;
+    option.initFrom(&fader);
+    option.orientation = fader.orientation();
+    option.minimum = fader.minimum();
+    option.maximum = fader.maximum();
+    option.sliderPosition = fader.sliderPosition();
+    option.sliderValue = fader.value();
+    option.subControls = QStyle::SC_All;
+    const QRect groove = fader.style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderGroove, &fader);
+    const QRect handle = fader.style()->subControlRect(QStyle::CC_Slider, &option, QStyle::SC_SliderHandle, &fader);
+    return groove.height() - handle.height();
+}
+
+struct Layout {
+    QSize window;
+    bool autoFit;
+};
+
+class MixerLayoutTest : public MainWindowTest {
+protected:
+    MainWindow& showMixer(const Layout& layout)
+    {
+        resetConfig();
+        seed({{"mixer.visible", true},
+              {"ui.autofit_layout", layout.autoFit},
+              {"window.width", layout.window.width()},
+              {"window.height", layout.window.height()}});
+        MainWindow& window = makeWindow();
+        window.show();
+        const MainWindow::MixerStrip& first = window.mixerStrips()[0];
+        EXPECT_TRUE(QTest::qWaitFor([&] { return first.fader->isVisible() && first.fader->height() > 0; }, 2000));
+        // Let the queued fittings run.
+        for (int round = 0; round < 5; ++round)
+            QCoreApplication::processEvents();
+        return window;
+    }
+};
+
+void sendMouse(QWidget& widget, QEvent::Type type, QPoint at)
+{
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, QPointF(at), widget.mapToGlobal(QPointF(at)), Qt::LeftButton, held, Qt::NoModifier);
+    QApplication::sendEvent(&widget, &event);
+}
+
+TEST_F(MixerLayoutTest, FadersTravelShowTheirCapAndNamesStayApart)
+{
+    struct Case {
+        Layout layout;
+        const char* picture;
+    };
+    const Case cases[] = {
+        {{{1024, 768}, false}, "mixer-1024x768"},
+        {{{1024, 768}, true}, "mixer-1024x768-autofit"},
+        {{{1920, 1080}, false}, "mixer-1920x1080"},
+        {{{1920, 1080}, true}, "mixer-1920x1080-autofit"},
+    };
+    std::vector<int> travels;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.picture);
+        MainWindow& window = showMixer(c.layout);
+        keepPicture(window, c.picture);
+        const auto& strips = window.mixerStrips();
+        for (size_t i = 0; i < strips.size(); ++i) {
+            SCOPED_TRACE(i);
+            FaderSlider& fader = *strips[i].fader;
+            EXPECT_GE(faderTravelPx(fader), 150);
+            // The cap is drawn whole at both ends of the travel.
+            ASSERT_TRUE(fader.hasCapImage());
+            for (int value : {fader.minimum(), fader.maximum()}) {
+                fader.setValue(value);
+                EXPECT_TRUE(fader.rect().contains(fader.capRect())) << value << " cap " << fader.capRect().x() << "," << fader.capRect().y() << " " << fader.capRect().width() << "x" << fader.capRect().height() << " in " << fader.width() << "x" << fader.height();
+            }
+            fader.setValue(FaderSlider::kMinimumTenthsDb);
+            const QLabel& name = *strips[i].nameLabel;
+            EXPECT_LE(name.fontMetrics().horizontalAdvance(name.text()), name.width()) << name.text().toStdString();
+            if (i > 0) {
+                const QLabel& left = *strips[i - 1].nameLabel;
+                const QRect leftText(left.mapTo(&window, QPoint(0, 0)), left.size());
+                EXPECT_FALSE(leftText.intersects(QRect(name.mapTo(&window, QPoint(0, 0)), name.size())));
+            }
+        }
+        travels.push_back(faderTravelPx(*strips[0].fader));
+        // The track rows fit above the mixer: none is cut off or scrolled away.
+        auto* list = window.findChild<QScrollArea*>();
+        EXPECT_FALSE(list->verticalScrollBar()->isVisible());
+        window_.reset();
+    }
+    std::printf("fader travel (px): %d, %d auto-fit at 1024x768; %d, %d auto-fit at 1920x1080\n", travels[0],
+                travels[1], travels[2], travels[3]);
+    EXPECT_GT(travels[2], travels[0]) << "full screen gives taller faders";
+    EXPECT_GT(travels[3], travels[2]) << "auto-fit gives the mixer the rest of the window";
+}
+
+// A short drag is a small move: 20 pixels of a 150-pixel travel, not the
+// whole range from minus infinity to +6 dB.
+TEST_F(MixerLayoutTest, TwentyPixelDragMovesTheFaderAFewDecibels)
+{
+    MainWindow& window = showMixer({{1024, 768}, false});
+    FaderSlider& fader = *window.mixerStrips()[0].fader;
+    const QPoint grip = fader.capRect().center();
+    sendMouse(fader, QEvent::MouseButtonPress, grip);
+    sendMouse(fader, QEvent::MouseMove, grip - QPoint(0, 10));
+    sendMouse(fader, QEvent::MouseMove, grip - QPoint(0, 20));
+    sendMouse(fader, QEvent::MouseButtonRelease, grip - QPoint(0, 20));
+    const int movedTenthsDb = fader.value() - FaderSlider::kMinimumTenthsDb;
+    EXPECT_GT(movedTenthsDb, 0) << "the drag moved the fader";
+    EXPECT_LE(movedTenthsDb, 100) << "at most 10 dB for 20 pixels";
+}
+
+} // namespace
