@@ -285,6 +285,55 @@ TEST_F(WebDavHostileClientsTest, ValidatorsAnswerConditionalAndRangeRequests)
     EXPECT_EQ(changed.first().body, QByteArray(70000, 'n'));
 }
 
+// The server shares its thread with the recorder's window: a listing of a
+// huge folder must not hold it. A 10 ms timer stands for the meters.
+TEST_F(WebDavHostileClientsTest, ListingAHugeFolderKeepsTheThreadResponsive)
+{
+    TONVALE_REQUIRE_TOOL("curl");
+    constexpr int kFiles = 20000;
+    const QString folder = share_.root() + QStringLiteral("/huge");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    for (int i = 0; i < kFiles; ++i)
+        ASSERT_TRUE(QFile(folder + QStringLiteral("/take_%1.wav").arg(i, 5, 10, QLatin1Char('0'))).open(QIODevice::WriteOnly));
+    QTemporaryDir scratch;
+    const struct {
+        const char* method;
+        const char* xpath; // nullptr: an HTML page
+    } cases[] = {{"PROPFIND", "//*[local-name()='response']"}, {"GET", nullptr}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.method);
+        QElapsedTimer sinceTick;
+        qint64 mostLateMs = 0;
+        QTimer meters;
+        meters.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&meters, &QTimer::timeout, [&] { mostLateMs = std::max(mostLateMs, sinceTick.restart() - 10); });
+        sinceTick.start();
+        meters.start(10);
+        const QString body = scratch.path() + QStringLiteral("/answer");
+        const ClientRun run = runClient(QStringLiteral("curl"),
+                                        {QStringLiteral("-s"), QStringLiteral("-o"), body, QStringLiteral("-w"), QStringLiteral("%{http_code}"),
+                                         QStringLiteral("-X"), QString::fromLatin1(c.method), QStringLiteral("-H"), QStringLiteral("Depth: 1"),
+                                         QStringLiteral("-u"), kTestUser + QLatin1Char(':') + kTestPassword,
+                                         server_->url(QStringLiteral("/huge/"))},
+                                        60000);
+        meters.stop();
+        ASSERT_EQ(run.result.exitCode, 0);
+        EXPECT_EQ(run.result.standardOutput.toInt(), c.xpath ? 207 : 200);
+        EXPECT_LE(mostLateMs, 20) << "the GUI thread stood still";
+        QFile answer(body);
+        ASSERT_TRUE(answer.open(QIODevice::ReadOnly));
+        const QByteArray bytes = answer.readAll();
+        if (c.xpath) {
+            const int count = xpathCount(bytes, QString::fromLatin1(c.xpath));
+            if (count >= 0) {
+                EXPECT_EQ(count, kFiles + 1);
+            }
+        } else {
+            EXPECT_EQ(bytes.count("<li><a href="), kFiles + 1);
+        }
+    }
+}
+
 class WebDavSlotsTest : public WebDavHostileClientsTest {
 protected:
     WebDavLimits limits() const override
