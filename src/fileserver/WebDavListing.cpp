@@ -130,6 +130,9 @@ bool fillEntry(const struct statx& status, WebDavListing::Entry& entry)
     return true;
 }
 
+// About what one entry of an allprop answer takes.
+constexpr qsizetype kResponseBytesEstimate = 640;
+
 constexpr unsigned kStatxFields = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_MTIME | STATX_BTIME;
 
 void appendPropValue(QByteArray& xml, Prop prop, const WebDavListing::Entry& entry)
@@ -270,6 +273,9 @@ QByteArray WebDavListing::multistatus(const QString& requestPath, const QString&
     if (target.isDir && depth > 0) {
         const QByteArray folderHref = encodeHrefPath(withTrailingSlash(requestPath));
         const QList<Entry> entries = listFolder(fsPath, rootPath, canceled);
+        // Reserved whole: appending without room copies the document again
+        // and again, which costs more than listing the folder.
+        xml.reserve(xml.size() + (entries.size() + 1) * kResponseBytesEstimate);
         for (const Entry& entry : entries) {
             if (canceled())
                 return {};
