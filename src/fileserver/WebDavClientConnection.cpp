@@ -18,6 +18,7 @@ const QByteArray kHeadEnd = QByteArrayLiteral("\r\n\r\n");
 // Qt stops reading from the kernel beyond this while a request waits, so a
 // client that sends while its answers cannot leave costs little memory.
 constexpr qint64 kSocketReadBufferBytes = 64 * 1024;
+constexpr qint64 kReadChunkBytes = 16 * 1024;
 
 // An answer body up to this size is queued whole; a longer one is handed to
 // the socket as it drains.
@@ -123,13 +124,8 @@ void WebDavClientConnection::onReadyRead()
     idleTimer_->start();
     // A busy connection leaves what arrives in the socket (whose buffer is
     // bounded) and the kernel; the end of the busy spell schedules a turn.
-    if (isBusy())
-        return;
-    // Beyond one full request the socket keeps the rest until the requests
-    // already here are answered.
-    if (buffer_.size() <= limits_.maxHeadBytes + limits_.maxBodyBytes)
-        buffer_.append(socket_->readAll());
-    server_->scheduleTurn(this);
+    if (!isBusy())
+        server_->scheduleTurn(this);
 }
 
 void WebDavClientConnection::onDisconnected()
@@ -193,8 +189,7 @@ void WebDavClientConnection::processNextRequest()
 {
     if (closing_ || isBusy())
         return;
-    if (buffer_.size() <= limits_.maxHeadBytes + limits_.maxBodyBytes && socket_->bytesAvailable() > 0)
-        buffer_.append(socket_->readAll());
+    readRequestBytes();
     while (!headersComplete_) {
         const qsizetype headEnd = buffer_.indexOf(kHeadEnd);
         if (headEnd < 0) {
@@ -211,6 +206,7 @@ void WebDavClientConnection::processNextRequest()
         }
         if (!parseHead(headEnd) && closing_)
             return; // refused and closing; a malformed line (400) was dropped and parsing goes on
+        readRequestBytes();
         if (headersComplete_ && buffer_.size() < contentLength_
             && headers_.value(QStringLiteral("expect")).compare(QStringLiteral("100-continue"), Qt::CaseInsensitive) == 0) {
             // The client holds its body back until told to send it.
@@ -224,8 +220,22 @@ void WebDavClientConnection::processNextRequest()
     buffer_.remove(0, contentLength_);
     processRequest();
     resetRequest();
-    if (!closing_ && !isBusy() && !buffer_.isEmpty())
+    if (!closing_ && !isBusy() && (!buffer_.isEmpty() || socket_->bytesAvailable() > 0))
         server_->scheduleTurn(this);
+}
+
+// Reads only until the buffer holds the request being parsed: pipelined
+// requests wait in the socket, whose buffer is bounded, so ours never holds
+// (and never moves) more than one request and a piece.
+void WebDavClientConnection::readRequestBytes()
+{
+    const auto complete = [this] {
+        if (headersComplete_)
+            return buffer_.size() >= contentLength_;
+        return buffer_.size() > limits_.maxHeadBytes || buffer_.indexOf(kHeadEnd) >= 0;
+    };
+    while (socket_->bytesAvailable() > 0 && !complete())
+        buffer_.append(socket_->read(kReadChunkBytes));
 }
 
 // Parses the head that ends at `headEnd` and removes it from the buffer.

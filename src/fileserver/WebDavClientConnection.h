@@ -72,6 +72,7 @@ private slots:
 
 private:
     // Requests
+    void readRequestBytes();
     bool parseHead(qsizetype headEnd);
     void processRequest();
     void resetRequest();
