@@ -167,7 +167,6 @@ void WebDavClientConnection::onHeadTimeout()
     emit server_->logMessage(QStringLiteral("Closed slow connection: %1 (request head not complete within %2 ms)")
                                  .arg(socket_->peerAddress().toString())
                                  .arg(limits_.headTimeoutMs));
-    answeringHead_ = false;
     refuseAndClose(408, QStringLiteral("Request Timeout"));
 }
 
@@ -189,6 +188,10 @@ void WebDavClientConnection::processNextRequest()
 {
     if (closing_ || isBusy())
         return;
+    // Not busy: the previous request is fully answered, and a refusal of the
+    // next head before its method is known carries its body.
+    if (!headersComplete_)
+        answeringHead_ = false;
     readRequestBytes();
     while (!headersComplete_) {
         const qsizetype headEnd = buffer_.indexOf(kHeadEnd);

@@ -103,15 +103,31 @@ QByteArray isoDate(qint64 secsSinceEpoch)
 
 // XML 1.0 forbids most control characters even as references; a file name
 // holding one would make the whole listing unreadable to the client.
-QByteArray xmlText(const QString& text)
+bool needsXmlCare(char16_t u)
 {
+    return u < 0x20 || u == u'&' || u == u'<' || u == u'>' || u == u'"' || u == 0xFFFE || u == 0xFFFF;
+}
+
+void appendXmlText(QByteArray& out, const QString& text)
+{
+    if (std::none_of(text.cbegin(), text.cend(), [](QChar c) { return needsXmlCare(c.unicode()); })) {
+        out += text.toUtf8(); // the common name, written as it is
+        return;
+    }
     QString cleaned = text;
     for (QChar& c : cleaned) {
         const char16_t u = c.unicode();
         if ((u < 0x20 && u != 0x09 && u != 0x0A && u != 0x0D) || u == 0xFFFE || u == 0xFFFF)
             c = QChar(0xFFFD);
     }
-    return cleaned.toHtmlEscaped().toUtf8();
+    out += cleaned.toHtmlEscaped().toUtf8();
+}
+
+QByteArray xmlText(const QString& text)
+{
+    QByteArray out;
+    appendXmlText(out, text);
+    return out;
 }
 
 QString withTrailingSlash(const QString& path)
@@ -147,23 +163,34 @@ void appendPropValue(QByteArray& xml, Prop prop, const WebDavListing::Entry& ent
         xml += "</D:getcontentlength>\n";
         break;
     case Prop::ContentType:
-        xml += "<D:getcontenttype>" + WebDavListing::mimeType(entry.name).toUtf8() + "</D:getcontenttype>\n";
+        xml += "<D:getcontenttype>";
+        xml += WebDavListing::mimeType(entry.name).toUtf8();
+        xml += "</D:getcontenttype>\n";
         break;
     case Prop::DisplayName:
-        xml += "<D:displayname>" + xmlText(entry.name) + "</D:displayname>\n";
+        xml += "<D:displayname>";
+        appendXmlText(xml, entry.name);
+        xml += "</D:displayname>\n";
         break;
     case Prop::LastModified:
-        xml += "<D:getlastmodified>" + WebDavListing::httpDate(entry.modifiedSecs) + "</D:getlastmodified>\n";
+        xml += "<D:getlastmodified>";
+        xml += WebDavListing::httpDate(entry.modifiedSecs);
+        xml += "</D:getlastmodified>\n";
         break;
     case Prop::CreationDate:
-        xml += "<D:creationdate>" + (entry.birthSecs >= 0 ? isoDate(entry.birthSecs) : QByteArray()) + "</D:creationdate>\n";
+        xml += "<D:creationdate>";
+        if (entry.birthSecs >= 0)
+            xml += isoDate(entry.birthSecs);
+        xml += "</D:creationdate>\n";
         break;
     }
 }
 
 void appendPropstat(QByteArray& xml, const QByteArray& props, const char* status)
 {
-    xml += "<D:propstat>\n<D:prop>\n" + props + "</D:prop>\n<D:status>HTTP/1.1 ";
+    xml += "<D:propstat>\n<D:prop>\n";
+    xml += props;
+    xml += "</D:prop>\n<D:status>HTTP/1.1 ";
     xml += status;
     xml += "</D:status>\n</D:propstat>\n";
 }
@@ -180,18 +207,24 @@ QByteArray propNameElement(const QString& namespaceUri, const QString& name)
 void appendResponse(QByteArray& xml, const QByteArray& href, const WebDavListing::Entry& entry,
                     const WebDavListing::Query& query)
 {
-    xml += "<D:response>\n<D:href>" + href + "</D:href>\n";
+    xml += "<D:response>\n<D:href>";
+    xml += href;
+    xml += "</D:href>\n";
     QByteArray found;
     QByteArray missing;
     switch (query.kind) {
     case WebDavListing::Query::Kind::AllProp:
+        // Written in place: the answer of almost every client, for every entry.
+        xml += "<D:propstat>\n<D:prop>\n";
+        for (const PropName& p : kProps) {
+            if (applies(p.prop, entry))
+                appendPropValue(xml, p.prop, entry);
+        }
+        xml += "</D:prop>\n<D:status>HTTP/1.1 200 OK</D:status>\n</D:propstat>\n</D:response>\n";
+        return;
     case WebDavListing::Query::Kind::PropName:
         for (const PropName& p : kProps) {
-            if (!applies(p.prop, entry))
-                continue;
-            if (query.kind == WebDavListing::Query::Kind::AllProp)
-                appendPropValue(found, p.prop, entry);
-            else
+            if (applies(p.prop, entry))
                 found += QByteArray("<D:") + p.name + "/>\n";
         }
         break;
@@ -276,10 +309,15 @@ QByteArray WebDavListing::multistatus(const QString& requestPath, const QString&
         // Reserved whole: appending without room copies the document again
         // and again, which costs more than listing the folder.
         xml.reserve(xml.size() + (entries.size() + 1) * kResponseBytesEstimate);
+        QByteArray href;
         for (const Entry& entry : entries) {
             if (canceled())
                 return {};
-            appendResponse(xml, folderHref + QUrl::toPercentEncoding(entry.name) + (entry.isDir ? "/" : ""), entry, query);
+            href = folderHref;
+            href += QUrl::toPercentEncoding(entry.name);
+            if (entry.isDir)
+                href += '/';
+            appendResponse(xml, href, entry, query);
         }
     }
     xml += "</D:multistatus>\n";
@@ -415,7 +453,12 @@ QString WebDavListing::mimeType(const QString& fileName)
         {QStringLiteral("png"), QStringLiteral("image/png")},
         {QStringLiteral("gif"), QStringLiteral("image/gif")},
     };
-    return types.value(QFileInfo(fileName).suffix().toLower(), QStringLiteral("application/octet-stream"));
+    // The text after the name's last dot, as QFileInfo::suffix gives it, but
+    // without building a QFileInfo for each of thousands of entries.
+    const qsizetype nameStart = fileName.lastIndexOf(QLatin1Char('/')) + 1;
+    const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
+    const QString suffix = dot >= nameStart ? fileName.mid(dot + 1).toLower() : QString();
+    return types.value(suffix, QStringLiteral("application/octet-stream"));
 }
 
 QByteArray WebDavListing::encodeHrefPath(const QString& decodedPath)
