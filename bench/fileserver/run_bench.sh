@@ -149,23 +149,22 @@ probe() { # seconds: a normal client twice a second; prints its slowest answer a
   done
   echo "$asked asked, slowest $(awk -v s="$slowest" 'BEGIN { printf "%.0f", s*1000 }') ms, $failures not answered 200 within 1 s"
 }
-start_serve
-python3 "$hostile" trickle "$serve_port" 150 "$trickle_seconds" 15 > "$work/trickle.out" &
-trickle_pid=$!
-sleep 2
-trickle_probe=$(probe $((trickle_seconds - 4)))
-wait "$trickle_pid" || true
-phase3=$(stop_serve)
-echo "150 slow-header clients for ${trickle_seconds} s ($(cat "$work/trickle.out")): normal client $trickle_probe (aim: 0)"
-echo "server: $phase3"
-
-# 4. Clients that never read.
-start_serve
-python3 "$hostile" noread "$serve_port" 8 "$flood_seconds" tonvale:benchpw > "$work/noread.out" &
-flood_pid=$!
-sleep 2
-flood_probe=$(probe $((flood_seconds - 4)))
-wait "$flood_pid" || true
-phase4=$(stop_serve)
-echo "8 clients sending pipelined requests, never reading, for ${flood_seconds} s ($(cat "$work/noread.out")): normal client $flood_probe"
-echo "server: $phase4(aim: growth < 32 MiB)"
+hostile_phase() { # seconds, hostile_clients.py arguments...: those clients against a fresh server while a normal client asks
+  local seconds=$1; shift
+  start_serve
+  python3 "$hostile" "$1" "$serve_port" "${@:2}" > "$work/hostile.out" &
+  local hostile_pid=$!
+  sleep 2
+  local normal
+  normal=$(probe $((seconds - 4)))
+  wait "$hostile_pid" || true
+  local figures
+  figures=$(stop_serve)
+  echo "  $(cat "$work/hostile.out")"
+  echo "  normal client: $normal (aim: 0)"
+  echo "  server: $figures"
+}
+echo "150 slow-header clients, one line each 15 s, for ${trickle_seconds} s:"
+hostile_phase "$trickle_seconds" trickle 150 "$trickle_seconds" 15
+echo "8 clients sending pipelined requests and never reading, for ${flood_seconds} s (aim: growth < 32 MiB):"
+hostile_phase "$flood_seconds" noread 8 "$flood_seconds" tonvale:benchpw

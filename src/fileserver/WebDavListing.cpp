@@ -82,6 +82,15 @@ CivilTime civilTime(qint64 secsSinceEpoch)
     return t;
 }
 
+void appendClock(QByteArray& out, const CivilTime& t)
+{
+    appendNumber(out, t.hour, 2);
+    out += ':';
+    appendNumber(out, t.minute, 2);
+    out += ':';
+    appendNumber(out, t.second, 2);
+}
+
 QByteArray isoDate(qint64 secsSinceEpoch)
 {
     const CivilTime t = civilTime(secsSinceEpoch);
@@ -92,11 +101,7 @@ QByteArray isoDate(qint64 secsSinceEpoch)
     out += '-';
     appendNumber(out, t.day, 2);
     out += 'T';
-    appendNumber(out, t.hour, 2);
-    out += ':';
-    appendNumber(out, t.minute, 2);
-    out += ':';
-    appendNumber(out, t.second, 2);
+    appendClock(out, t);
     out += 'Z';
     return out;
 }
@@ -423,11 +428,7 @@ QByteArray WebDavListing::httpDate(qint64 secsSinceEpoch)
     out += ' ';
     appendNumber(out, t.year, 4);
     out += ' ';
-    appendNumber(out, t.hour, 2);
-    out += ':';
-    appendNumber(out, t.minute, 2);
-    out += ':';
-    appendNumber(out, t.second, 2);
+    appendClock(out, t);
     out += " GMT";
     return out;
 }

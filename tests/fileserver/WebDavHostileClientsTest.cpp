@@ -17,21 +17,9 @@
 
 namespace {
 
-QByteArray authLine()
-{
-    return "Authorization: " + basicAuth(kTestUser, kTestPassword).toLatin1() + "\r\n";
-}
-
-QByteArray request(const QByteArray& method, const QByteArray& path, const QByteArray& extra = QByteArray(),
-                   bool authenticated = true)
-{
-    return method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + (authenticated ? authLine() : QByteArray()) + extra
-         + "\r\n";
-}
-
 QByteArray propfind(const QByteArray& path, const QByteArray& depth, const QByteArray& body)
 {
-    return request("PROPFIND", path, "Depth: " + depth + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n")
+    return ServedShareTest::request("PROPFIND", path, "Depth: " + depth + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n")
          + body;
 }
 
@@ -57,25 +45,14 @@ int xpathCount(const QByteArray& document, const QString& expression)
     return result.exitCode == 0 ? result.standardOutput.trimmed().toInt() : -1;
 }
 
-class WebDavHostileClientsTest : public ::testing::Test {
+class WebDavHostileClientsTest : public ServedShareTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(share_.isValid());
-        server_ = startServer(share_.root(), limits());
-        ASSERT_TRUE(server_);
-    }
-    virtual WebDavLimits limits() const { return WebDavLimits(); }
-
     QList<ParsedResponse> exchange(const QByteArray& bytes, int count, bool bodiless = false)
     {
         RawClient client(server_->port);
         client.send(bytes);
         return parseResponses(client.readResponses(count, 10000, bodiless), bodiless);
     }
-
-    ShareFixture share_;
-    std::unique_ptr<RunningServer> server_;
 };
 
 struct WireCase {

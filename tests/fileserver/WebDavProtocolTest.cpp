@@ -14,24 +14,8 @@
 
 namespace {
 
-class WebDavProtocolTest : public ::testing::Test {
+class WebDavProtocolTest : public ServedShareTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(share_.isValid());
-        server_ = startServer(share_.root(), limits());
-        ASSERT_TRUE(server_);
-    }
-    virtual WebDavLimits limits() const { return WebDavLimits(); }
-
-    QByteArray request(const QByteArray& method, const QByteArray& path, const QByteArray& extra = QByteArray(),
-                       bool authenticated = true) const
-    {
-        QByteArray bytes = method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-        if (authenticated)
-            bytes += "Authorization: " + basicAuth(kTestUser, kTestPassword).toLatin1() + "\r\n";
-        return bytes + extra + "\r\n";
-    }
     ParsedResponse exchange(const QByteArray& bytes, bool bodiless = false)
     {
         RawClient client(server_->port);
@@ -39,9 +23,6 @@ protected:
         const QList<ParsedResponse> responses = parseResponses(client.readResponses(1, 10000, bodiless), bodiless);
         return responses.isEmpty() ? ParsedResponse() : responses.first();
     }
-
-    ShareFixture share_;
-    std::unique_ptr<RunningServer> server_;
 };
 
 // The Date header varies; everything else of an error answer is fixed.
