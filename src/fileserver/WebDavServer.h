@@ -18,7 +18,7 @@ class WebDavClientConnection;
 struct WebDavLimits {
     qint64 maxHeadBytes = 64 * 1024;      // a longer head is answered 431 and the connection closed
     qint64 maxBodyBytes = 1024 * 1024;    // a longer declared body is answered 413 and the connection closed
-    int maxConnections = 100;             // further clients are closed at once
+    int maxConnections = 100;             // beyond, a client is closed at once when nobody can make room (below)
     // Connections that have not yet sent a complete request with the right
     // credentials hold at most this many slots (a quarter): a new client
     // closes the oldest of them, so clients that never log in cannot lock out
