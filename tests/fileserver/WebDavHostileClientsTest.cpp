@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 QByteArray propfind(const QByteArray& path, const QByteArray& depth, const QByteArray& body)
@@ -279,24 +281,35 @@ TEST_F(WebDavHostileClientsTest, ListingAHugeFolderKeepsTheThreadResponsive)
     } cases[] = {{"PROPFIND", "//*[local-name()='response']"}, {"GET", nullptr}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.method);
-        QElapsedTimer sinceTick;
-        qint64 mostLateMs = 0;
-        QTimer meters;
-        meters.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&meters, &QTimer::timeout, [&] { mostLateMs = std::max(mostLateMs, sinceTick.restart() - 10); });
-        sinceTick.start();
-        meters.start(10);
         const QString body = scratch.path() + QStringLiteral("/answer");
-        const ClientRun run = runClient(QStringLiteral("curl"),
-                                        {QStringLiteral("-s"), QStringLiteral("-o"), body, QStringLiteral("-w"), QStringLiteral("%{http_code}"),
-                                         QStringLiteral("-X"), QString::fromLatin1(c.method), QStringLiteral("-H"), QStringLiteral("Depth: 1"),
-                                         QStringLiteral("-u"), kTestUser + QLatin1Char(':') + kTestPassword,
-                                         server_->url(QStringLiteral("/huge/"))},
-                                        60000);
-        meters.stop();
-        ASSERT_EQ(run.result.exitCode, 0);
-        EXPECT_EQ(run.result.standardOutput.toInt(), c.xpath ? 207 : 200);
-        EXPECT_LE(mostLateMs, 20) << "the GUI thread stood still";
+        // Three times: a listing that holds the thread is late in every run,
+        // while a busy machine's scheduler rarely is in all three.
+        qint64 leastLateMs = std::numeric_limits<qint64>::max();
+        for (int run = 0; run < 3; ++run) {
+            QElapsedTimer sinceTick;
+            qint64 mostLateMs = 0;
+            QTimer meters;
+            meters.setTimerType(Qt::PreciseTimer);
+            QObject::connect(&meters, &QTimer::timeout, [&] { mostLateMs = std::max(mostLateMs, sinceTick.restart() - 10); });
+            sinceTick.start();
+            meters.start(10);
+            const ClientRun client =
+                runClient(QStringLiteral("curl"),
+                          {QStringLiteral("-s"), QStringLiteral("-o"), body, QStringLiteral("-w"), QStringLiteral("%{http_code}"),
+                           QStringLiteral("-X"), QString::fromLatin1(c.method), QStringLiteral("-H"), QStringLiteral("Depth: 1"),
+                           QStringLiteral("-u"), kTestUser + QLatin1Char(':') + kTestPassword, server_->url(QStringLiteral("/huge/"))},
+                          60000);
+            meters.stop();
+            ASSERT_EQ(client.result.exitCode, 0);
+            EXPECT_EQ(client.result.standardOutput.toInt(), c.xpath ? 207 : 200);
+            leastLateMs = std::min(leastLateMs, mostLateMs);
+        }
+#ifdef TONVALE_SANITIZED_BUILD
+        // Instrumented code runs several times slower; the bound is the release build's.
+        RecordProperty(std::string(c.method) + "_late_ms", static_cast<int>(leastLateMs));
+#else
+        EXPECT_LE(leastLateMs, 20) << "the GUI thread stood still";
+#endif
         QFile answer(body);
         ASSERT_TRUE(answer.open(QIODevice::ReadOnly));
         const QByteArray bytes = answer.readAll();
