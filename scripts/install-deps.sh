@@ -13,7 +13,7 @@ packages+=(exfatprogs exfat-fuse)
 if [[ "${1:-}" == "--tests" ]]; then
   packages+=(libgtest-dev libgmock-dev
              ffmpeg sox sndfile-programs mediainfo libxml2-utils alsa-utils
-             curl python3 litmus cadaver rclone davfs2 nginx-light
+             curl python3 litmus cadaver rclone davfs2 nginx-light libnginx-mod-http-dav-ext
              jackd2)
   packages+=(fonts-crosextra-carlito poppler-utils)
   packages+=(avahi-daemon avahi-utils dbus-daemon iproute2)

@@ -4,34 +4,52 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
+#include <QThreadPool>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
 const QByteArray kHeadEnd = QByteArrayLiteral("\r\n\r\n");
 
-// Reads a Content-Length that is a number. Text that is no number counts as
-// 0 (a client sending it has no body); a number is taken at its full width so
-// that a huge or negative one is refused instead of wrapping.
-enum class LengthKind { NotNumber, Negative, Number, TooLarge };
+// Qt stops reading from the kernel beyond this while a request waits, so a
+// client that sends while its answers cannot leave costs little memory.
+constexpr qint64 kSocketReadBufferBytes = 64 * 1024;
+constexpr qint64 kReadChunkBytes = 16 * 1024;
 
-LengthKind readContentLength(const QString& text, qint64& lengthBytes)
+// An answer body up to this size is queued whole; a longer one is handed to
+// the socket as it drains.
+constexpr qsizetype kDirectBodyBytes = 64 * 1024;
+
+// A Content-Length is 1*DIGIT (RFC 9110 8.6); anything else, or two lines
+// that disagree, leaves the body's end unknown, and guessing would read body
+// bytes as the next request.
+enum class LengthKind { Invalid, Number, TooLarge };
+
+LengthKind readContentLength(const QStringList& values, qint64& lengthBytes)
 {
-    static const QRegularExpression number(QStringLiteral("^[+-]?[0-9]+$"));
     lengthBytes = 0;
-    if (!number.match(text).hasMatch())
-        return LengthKind::NotNumber;
+    if (values.isEmpty())
+        return LengthKind::Number;
+    for (const QString& value : values) {
+        if (value != values.first())
+            return LengthKind::Invalid;
+    }
+    const QString& text = values.first();
+    if (text.isEmpty() || !std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
+        return LengthKind::Invalid;
     bool ok = false;
-    const qint64 value = text.toLongLong(&ok);
-    if (!ok)
-        return text.startsWith(QLatin1Char('-')) ? LengthKind::Negative : LengthKind::TooLarge;
-    if (value < 0)
-        return LengthKind::Negative;
-    lengthBytes = value;
-    return LengthKind::Number;
+    lengthBytes = text.toLongLong(&ok);
+    return ok ? LengthKind::Number : LengthKind::TooLarge;
+}
+
+// No body, and no Content-Length either (RFC 9110 6.4.1, 8.6).
+bool isBodilessStatus(int statusCode)
+{
+    return statusCode < 200 || statusCode == 204 || statusCode == 304;
 }
 
 } // namespace
@@ -41,19 +59,22 @@ WebDavClientConnection::WebDavClientConnection(QTcpSocket* socket, WebDavServer*
     , socket_(socket)
     , server_(server)
     , idleTimer_(new QTimer(this))
-    , maxHeadBytes_(server->limits().maxHeadBytes)
-    , maxBodyBytes_(server->limits().maxBodyBytes)
+    , limits_(server->limits())
+    , headTimer_(new QTimer(this))
 {
     // Owned by the connection, so the socket lives exactly as long as the one
     // object that uses it, whatever order the server's children go in.
     socket_->setParent(this);
-    // Qt stops reading from the kernel beyond this, so a client that sends
-    // while a download is streamed cannot grow our memory.
-    socket_->setReadBufferSize(maxHeadBytes_ + maxBodyBytes_ + 64 * 1024);
+    socket_->setReadBufferSize(kSocketReadBufferBytes);
     idleTimer_->setSingleShot(true);
-    idleTimer_->setInterval(server->limits().idleTimeoutMs);
+    idleTimer_->setInterval(limits_.idleTimeoutMs);
     idleTimer_->start();
     connect(idleTimer_, &QTimer::timeout, this, &WebDavClientConnection::onIdleTimeout);
+    // Counted from a head's first byte, not restarted by each line: a client
+    // that trickles one header line at a time must not hold a slot for ever.
+    headTimer_->setSingleShot(true);
+    headTimer_->setInterval(limits_.headTimeoutMs);
+    connect(headTimer_, &QTimer::timeout, this, &WebDavClientConnection::onHeadTimeout);
     connect(socket_, &QTcpSocket::readyRead, this, &WebDavClientConnection::onReadyRead);
     connect(socket_, &QTcpSocket::disconnected, this, &WebDavClientConnection::onDisconnected);
     connect(socket_, &QTcpSocket::bytesWritten, this, &WebDavClientConnection::onBytesWritten);
@@ -64,6 +85,7 @@ WebDavClientConnection::WebDavClientConnection(QTcpSocket* socket, WebDavServer*
 
 WebDavClientConnection::~WebDavClientConnection()
 {
+    cancelListing();
     endDownload();
     socket_->disconnect(this);
     socket_->abort(); // the socket itself goes with this object's children
@@ -72,27 +94,45 @@ WebDavClientConnection::~WebDavClientConnection()
 void WebDavClientConnection::shutDown()
 {
     closing_ = true;
+    cancelListing();
     endDownload();
     idleTimer_->stop();
+    headTimer_->stop();
     socket_->disconnect(this);
     socket_->abort();
 }
 
+QString WebDavClientConnection::peerAddress() const
+{
+    return socket_->peerAddress().toString();
+}
+
+qint64 WebDavClientConnection::unsentBytes() const
+{
+    return socket_->bytesToWrite() + (replyBody_.size() - replySentBytes_);
+}
+
+bool WebDavClientConnection::isBusy() const
+{
+    return download_ || listing_ || !replyBody_.isEmpty() || socket_->bytesToWrite() > limits_.maxUnsentBytes;
+}
+
 void WebDavClientConnection::onReadyRead()
 {
-    if (closing_ || download_)
-        return; // a download in progress resumes reading when it ends
+    if (closing_)
+        return;
     idleTimer_->start();
-    // Beyond one full request the socket keeps the rest (its read buffer is
-    // bounded too) until the requests already here are answered.
-    if (buffer_.size() <= maxHeadBytes_ + maxBodyBytes_)
-        buffer_.append(socket_->readAll());
-    server_->scheduleTurn(this);
+    // A busy connection leaves what arrives in the socket (whose buffer is
+    // bounded) and the kernel; the end of the busy spell schedules a turn.
+    if (!isBusy())
+        server_->scheduleTurn(this);
 }
 
 void WebDavClientConnection::onDisconnected()
 {
     idleTimer_->stop();
+    headTimer_->stop();
+    cancelListing();
     endDownload();
     if (goneReported_)
         return;
@@ -102,9 +142,16 @@ void WebDavClientConnection::onDisconnected()
 
 void WebDavClientConnection::onBytesWritten()
 {
+    if (closing_)
+        return;
     idleTimer_->start();
     if (download_)
         pumpDownload();
+    else if (!replyBody_.isEmpty())
+        pumpReplyBody();
+    // The backlog drained: requests that waited behind it are read again.
+    if (!closing_ && !isBusy() && (!buffer_.isEmpty() || socket_->bytesAvailable() > 0))
+        server_->scheduleTurn(this);
 }
 
 void WebDavClientConnection::onIdleTimeout()
@@ -113,10 +160,22 @@ void WebDavClientConnection::onIdleTimeout()
     abortConnection();
 }
 
+void WebDavClientConnection::onHeadTimeout()
+{
+    if (closing_ || headersComplete_)
+        return;
+    emit server_->logMessage(QStringLiteral("Closed slow connection: %1 (request head not complete within %2 ms)")
+                                 .arg(socket_->peerAddress().toString())
+                                 .arg(limits_.headTimeoutMs));
+    refuseAndClose(408, QStringLiteral("Request Timeout"));
+}
+
 void WebDavClientConnection::abortConnection()
 {
     closing_ = true;
+    cancelListing();
     endDownload();
+    headTimer_->stop();
     socket_->abort();
     onDisconnected(); // abort announces nothing when the socket was already gone
 }
@@ -127,23 +186,36 @@ void WebDavClientConnection::abortConnection()
 // scheduled again at once for what it has already sent.
 void WebDavClientConnection::processNextRequest()
 {
-    if (closing_ || download_)
+    if (closing_ || isBusy())
         return;
-    if (buffer_.size() <= maxHeadBytes_ + maxBodyBytes_ && socket_->bytesAvailable() > 0)
-        buffer_.append(socket_->readAll());
+    // Not busy: the previous request is fully answered, and a refusal of the
+    // next head before its method is known carries its body.
+    if (!headersComplete_)
+        answeringHead_ = false;
+    readRequestBytes();
     while (!headersComplete_) {
         const qsizetype headEnd = buffer_.indexOf(kHeadEnd);
         if (headEnd < 0) {
-            if (buffer_.size() > maxHeadBytes_)
+            if (buffer_.size() > limits_.maxHeadBytes)
                 refuseAndClose(431, QStringLiteral("Request Header Fields Too Large"));
+            else if (!buffer_.isEmpty() && !headTimer_->isActive())
+                headTimer_->start();
             return;
         }
-        if (headEnd + kHeadEnd.size() > maxHeadBytes_) {
+        headTimer_->stop();
+        if (headEnd + kHeadEnd.size() > limits_.maxHeadBytes) {
             refuseAndClose(431, QStringLiteral("Request Header Fields Too Large"));
             return;
         }
         if (!parseHead(headEnd) && closing_)
             return; // refused and closing; a malformed line (400) was dropped and parsing goes on
+        readRequestBytes();
+        if (headersComplete_ && buffer_.size() < contentLength_
+            && headers_.value(QStringLiteral("expect")).compare(QStringLiteral("100-continue"), Qt::CaseInsensitive) == 0) {
+            // The client holds its body back until told to send it.
+            socket_->write("HTTP/1.1 100 Continue\r\n\r\n");
+            socket_->flush();
+        }
     }
     if (buffer_.size() < contentLength_)
         return;
@@ -151,8 +223,22 @@ void WebDavClientConnection::processNextRequest()
     buffer_.remove(0, contentLength_);
     processRequest();
     resetRequest();
-    if (!closing_ && !download_ && !buffer_.isEmpty())
+    if (!closing_ && !isBusy() && (!buffer_.isEmpty() || socket_->bytesAvailable() > 0))
         server_->scheduleTurn(this);
+}
+
+// Reads only until the buffer holds the request being parsed: pipelined
+// requests wait in the socket, whose buffer is bounded, so ours never holds
+// (and never moves) more than one request and a piece.
+void WebDavClientConnection::readRequestBytes()
+{
+    const auto complete = [this] {
+        if (headersComplete_)
+            return buffer_.size() >= contentLength_;
+        return buffer_.size() > limits_.maxHeadBytes || buffer_.indexOf(kHeadEnd) >= 0;
+    };
+    while (socket_->bytesAvailable() > 0 && !complete())
+        buffer_.append(socket_->read(kReadChunkBytes));
 }
 
 // Parses the head that ends at `headEnd` and removes it from the buffer.
@@ -165,6 +251,7 @@ bool WebDavClientConnection::parseHead(qsizetype headEnd)
 
     const QStringList lines = head.split(QStringLiteral("\r\n"));
     const QStringList requestLine = lines.first().split(QLatin1Char(' '));
+    answeringHead_ = false;
     if (requestLine.size() < 2) {
         // The bad head is dropped, so the next request on this connection is
         // read on its own.
@@ -173,14 +260,20 @@ bool WebDavClientConnection::parseHead(qsizetype headEnd)
     }
     method_ = requestLine.at(0).toUpper();
     path_ = urlDecode(requestLine.at(1));
+    answeringHead_ = method_ == QLatin1String("HEAD");
 
     headers_.clear();
+    QStringList contentLengths;
     for (qsizetype i = 1; i < lines.size(); ++i) {
         const QString& line = lines.at(i);
         const qsizetype colon = line.indexOf(QLatin1Char(':'));
         if (colon <= 0)
             continue;
-        headers_.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
+        const QString name = line.left(colon).trimmed().toLower();
+        const QString value = line.mid(colon + 1).trimmed();
+        if (name == QLatin1String("content-length"))
+            contentLengths.append(value);
+        headers_.insert(name, value);
     }
 
     const QString transferEncoding = headers_.value(QStringLiteral("transfer-encoding"));
@@ -191,18 +284,17 @@ bool WebDavClientConnection::parseHead(qsizetype headEnd)
         return false;
     }
     qint64 lengthBytes = 0;
-    switch (readContentLength(headers_.value(QStringLiteral("content-length"), QStringLiteral("0")), lengthBytes)) {
-    case LengthKind::Negative:
+    switch (readContentLength(contentLengths, lengthBytes)) {
+    case LengthKind::Invalid:
         refuseAndClose(400, QStringLiteral("Bad Request"));
         return false;
     case LengthKind::TooLarge:
         refuseAndClose(413, QStringLiteral("Content Too Large"));
         return false;
-    case LengthKind::NotNumber:
     case LengthKind::Number:
         break;
     }
-    if (lengthBytes > maxBodyBytes_) {
+    if (lengthBytes > limits_.maxBodyBytes) {
         refuseAndClose(413, QStringLiteral("Content Too Large"));
         return false;
     }
@@ -226,6 +318,7 @@ void WebDavClientConnection::refuseAndClose(int statusCode, const QString& statu
     closeAfterResponse_ = true;
     sendError(statusCode, statusText);
     closing_ = true;
+    headTimer_->stop();
     buffer_.clear();
     resetRequest();
     // Flushes the answer, then closes; a client that never reads it is cut
@@ -243,13 +336,13 @@ void WebDavClientConnection::processRequest()
         sendResponse(401, QStringLiteral("Unauthorized"), headers, QByteArrayLiteral("Authentication required"));
         return;
     }
+    if (method_ != QLatin1String("OPTIONS"))
+        authenticated_ = true;
 
     if (method_ == QLatin1String("OPTIONS")) {
         handleOptions(path_);
     } else if (method_ == QLatin1String("PROPFIND")) {
-        const QString depthText = headers_.value(QStringLiteral("depth"), QStringLiteral("1"));
-        const int depth = depthText == QLatin1String("infinity") ? 999 : depthText.toInt();
-        handlePropfind(path_, depth);
+        handlePropfind(path_);
     } else if (method_ == QLatin1String("GET")) {
         handleGet(path_);
     } else if (method_ == QLatin1String("HEAD")) {
@@ -288,12 +381,22 @@ void WebDavClientConnection::sendResponse(int statusCode, const QString& statusT
     head += QStringLiteral("Date: %1\r\n").arg(formatHttpDate(QDateTime::currentDateTimeUtc()));
     for (auto it = headers.cbegin(); it != headers.cend(); ++it)
         head += QStringLiteral("%1: %2\r\n").arg(it.key(), it.value());
-    if (!headers.contains(QStringLiteral("Content-Length")))
+    const bool bodiless = isBodilessStatus(statusCode);
+    if (!bodiless && !headers.contains(QStringLiteral("Content-Length")))
         head += QStringLiteral("Content-Length: %1\r\n").arg(body.size());
     head += QStringLiteral("\r\n");
     socket_->write(head.toUtf8());
-    if (!body.isEmpty())
-        socket_->write(body);
+    // A HEAD answer announces the length GET would send but never sends it,
+    // whatever the status: a body here would be read as the next answer.
+    if (!bodiless && !answeringHead_ && !body.isEmpty()) {
+        if (body.size() <= kDirectBodyBytes) {
+            socket_->write(body);
+        } else {
+            replyBody_ = body;
+            replySentBytes_ = 0;
+            pumpReplyBody();
+        }
+    }
     socket_->flush();
 }
 
@@ -326,17 +429,7 @@ bool WebDavClientConnection::isPathAllowed(const QString& fsPath) const
         return path;
     };
     const QString root = withSlash(QFileInfo(server_->rootPath_).absoluteFilePath());
-    if (!withSlash(QFileInfo(fsPath).absoluteFilePath()).startsWith(root))
-        return false;
-    // A symbolic link inside the share may point anywhere: what it leads to
-    // must lie in the share too.
-    const QFileInfo info(fsPath);
-    if (!info.exists())
-        return true;
-    const QString canonicalRoot = QFileInfo(server_->rootPath_).canonicalFilePath();
-    if (canonicalRoot.isEmpty())
-        return false;
-    return withSlash(info.canonicalFilePath()).startsWith(withSlash(canonicalRoot));
+    return withSlash(QFileInfo(fsPath).absoluteFilePath()).startsWith(root);
 }
 
 bool WebDavClientConnection::resolveServable(const QString& requestPath, QString& fsPath, QFileInfo& info)
@@ -346,12 +439,14 @@ bool WebDavClientConnection::resolveServable(const QString& requestPath, QString
         sendError(403, QStringLiteral("Forbidden"));
         return false;
     }
-    // Hidden entries are never listed, so they are not served either.
+    // Hidden entries are never listed, so they are not served either. A
+    // symbolic link that leads out of the share is answered exactly as a
+    // missing name, so that a client cannot learn what lies outside.
     const QStringList segments = QDir::cleanPath(requestPath).split(QLatin1Char('/'), Qt::SkipEmptyParts);
     const bool hidden = std::any_of(segments.cbegin(), segments.cend(),
                                     [](const QString& segment) { return segment.startsWith(QLatin1Char('.')); });
     info = QFileInfo(fsPath);
-    if (hidden || !info.exists()) {
+    if (hidden || !info.exists() || !WebDavListing::leadsInto(fsPath, server_->rootPath_)) {
         sendError(404, QStringLiteral("Not Found"));
         return false;
     }

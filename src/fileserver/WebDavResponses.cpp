@@ -6,11 +6,13 @@
 
 #include <QDir>
 #include <QFile>
-#include <QHash>
+#include <QPromise>
+#include <QThreadPool>
 #include <QLocale>
 #include <QTcpSocket>
 #include <QTimeZone>
-#include <QUrl>
+
+#include <algorithm>
 
 #include <sys/stat.h>
 
@@ -18,26 +20,11 @@ namespace {
 
 const QString kHtmlType = QStringLiteral("text/html; charset=utf-8");
 
-// A download keeps at most this much queued in the socket: enough to keep
-// loopback and Wi-Fi busy, little enough that a hundred slow clients cost
-// the recorder no more than a few hundred MiB.
+// A download reads the file in pieces of this size and keeps at most the
+// unsent bound queued in the socket.
 constexpr qint64 kDownloadChunkBytes = 512 * 1024;
-constexpr qint64 kDownloadQueuedBytes = 1024 * 1024;
-
-// XML 1.0 forbids most control characters even as references; a file name
-// holding one would make the whole listing unreadable to the client.
-QString xmlText(const QString& text)
-{
-    QString cleaned = text;
-    for (QChar& c : cleaned) {
-        const char16_t u = c.unicode();
-        if (u < 0x20 && u != 0x09 && u != 0x0A && u != 0x0D)
-            c = QChar(0xFFFD);
-        else if (u == 0xFFFE || u == 0xFFFF)
-            c = QChar(0xFFFD);
-    }
-    return cleaned.toHtmlEscaped();
-}
+// A long listing is handed over in pieces of this size.
+constexpr qsizetype kReplyChunkBytes = 256 * 1024;
 
 struct ByteRange {
     qint64 firstByte = 0;
@@ -105,52 +92,53 @@ bool isRegularFile(const QString& fsPath)
     return ::stat(QFile::encodeName(fsPath).constData(), &status) == 0 && S_ISREG(status.st_mode);
 }
 
-QString withTrailingSlash(const QString& path)
+// The entity tag of a file: its inode, size and modification time to the
+// nanosecond, so a take rewritten or grown within the same second gets a new one.
+QByteArray entityTag(const QString& fsPath)
 {
-    return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+    struct stat status {};
+    if (::stat(QFile::encodeName(fsPath).constData(), &status) != 0)
+        return {};
+    const qint64 modifiedNanos = static_cast<qint64>(status.st_mtim.tv_sec) * 1000000000LL + status.st_mtim.tv_nsec;
+    return '"' + QByteArray::number(static_cast<qulonglong>(status.st_ino), 16) + '-'
+         + QByteArray::number(static_cast<qint64>(status.st_size), 16) + '-' + QByteArray::number(modifiedNanos, 16) + '"';
+}
+
+// RFC 9110 8.8.3.2: the weak comparison ignores a "W/" prefix on either side.
+bool entityTagListMatches(const QString& header, const QByteArray& tag)
+{
+    if (header.trimmed() == QLatin1String("*"))
+        return !tag.isEmpty();
+    const QString own = QString::fromLatin1(tag);
+    const QStringList candidates = header.split(QLatin1Char(','));
+    return std::any_of(candidates.cbegin(), candidates.cend(), [&](QString candidate) {
+        candidate = candidate.trimmed();
+        if (candidate.startsWith(QLatin1String("W/")))
+            candidate.remove(0, 2);
+        return !own.isEmpty() && candidate == own;
+    });
+}
+
+// IMF-fixdate only ("Sun, 06 Nov 1994 08:49:37 GMT"), the form every current
+// client sends; other forms leave the condition unevaluated, which is safe.
+QDateTime parseHttpDate(const QString& text)
+{
+    QDateTime time = QLocale::c().toDateTime(text.trimmed(), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
+    if (time.isValid())
+        time.setTimeZone(QTimeZone::utc());
+    return time;
 }
 
 } // namespace
 
 QString WebDavClientConnection::getMimeType(const QString& fileName)
 {
-    static const QHash<QString, QString> types = {
-        {QStringLiteral("wav"), QStringLiteral("audio/wav")},
-        {QStringLiteral("bwf"), QStringLiteral("audio/wav")},
-        {QStringLiteral("aif"), QStringLiteral("audio/aiff")},
-        {QStringLiteral("aiff"), QStringLiteral("audio/aiff")},
-        {QStringLiteral("mp3"), QStringLiteral("audio/mpeg")},
-        {QStringLiteral("flac"), QStringLiteral("audio/flac")},
-        {QStringLiteral("ogg"), QStringLiteral("audio/ogg")},
-        {QStringLiteral("pdf"), QStringLiteral("application/pdf")},
-        {QStringLiteral("csv"), QStringLiteral("text/csv")},
-        {QStringLiteral("txt"), QStringLiteral("text/plain")},
-        {QStringLiteral("xml"), QStringLiteral("application/xml")},
-        {QStringLiteral("html"), QStringLiteral("text/html")},
-        {QStringLiteral("htm"), QStringLiteral("text/html")},
-        {QStringLiteral("jpg"), QStringLiteral("image/jpeg")},
-        {QStringLiteral("jpeg"), QStringLiteral("image/jpeg")},
-        {QStringLiteral("png"), QStringLiteral("image/png")},
-        {QStringLiteral("gif"), QStringLiteral("image/gif")},
-    };
-    return types.value(QFileInfo(fileName).suffix().toLower(), QStringLiteral("application/octet-stream"));
+    return WebDavListing::mimeType(fileName);
 }
 
 QString WebDavClientConnection::formatHttpDate(const QDateTime& time)
 {
-    // The C locale writes English day and month names whatever the user's
-    // language; HTTP dates must be in English.
-    return QLocale::c().toString(time.toUTC(), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss")) + QStringLiteral(" GMT");
-}
-
-QString WebDavClientConnection::encodeHrefPath(const QString& decodedPath)
-{
-    const QStringList segments = decodedPath.split(QLatin1Char('/'));
-    QStringList encoded;
-    encoded.reserve(segments.size());
-    for (const QString& segment : segments)
-        encoded.append(QString::fromLatin1(QUrl::toPercentEncoding(segment)));
-    return encoded.join(QLatin1Char('/'));
+    return QString::fromLatin1(WebDavListing::httpDate(time.toSecsSinceEpoch()));
 }
 
 void WebDavClientConnection::handleOptions(const QString& /*requestPath*/)
@@ -162,101 +150,84 @@ void WebDavClientConnection::handleOptions(const QString& /*requestPath*/)
     sendResponse(200, QStringLiteral("OK"), headers, QByteArray());
 }
 
-void WebDavClientConnection::handlePropfind(const QString& requestPath, int depth)
+void WebDavClientConnection::handlePropfind(const QString& requestPath)
 {
+    // RFC 4918 9.1: a whole tree in one answer is what a read-only recorder
+    // must not build, so infinity is refused with its precondition; a value
+    // that is no depth at all is a bad request. No Depth header lists one level.
+    const QString depthText = headers_.value(QStringLiteral("depth"), QStringLiteral("1"));
+    if (depthText.compare(QStringLiteral("infinity"), Qt::CaseInsensitive) == 0) {
+        QMap<QString, QString> headers;
+        headers.insert(QStringLiteral("Content-Type"), QStringLiteral("application/xml; charset=utf-8"));
+        sendResponse(403, QStringLiteral("Forbidden"), headers,
+                     QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+                                       "<D:error xmlns:D=\"DAV:\">\n<D:propfind-finite-depth/>\n</D:error>\n"));
+        return;
+    }
+    if (depthText != QLatin1String("0") && depthText != QLatin1String("1")) {
+        sendError(400, QStringLiteral("Bad Request"));
+        return;
+    }
+    WebDavListing::Query query;
+    if (!WebDavListing::parseQuery(body_, query)) {
+        sendError(400, QStringLiteral("Bad Request"));
+        return;
+    }
     QString fsPath;
     QFileInfo info;
     if (!resolveServable(requestPath, fsPath, info))
         return;
     QMap<QString, QString> headers;
     headers.insert(QStringLiteral("Content-Type"), QStringLiteral("application/xml; charset=utf-8"));
-    sendResponse(207, QStringLiteral("Multi-Status"), headers, generatePropfindResponse(requestPath, fsPath, depth).toUtf8());
+    startListing(207, QStringLiteral("Multi-Status"), headers,
+                 [requestPath, fsPath, rootPath = server_->rootPath_, depth = depthText.toInt(),
+                  query](const WebDavListing::CancelCheck& canceled) {
+                     return WebDavListing::multistatus(requestPath, fsPath, rootPath, depth, query, canceled);
+                 });
 }
 
-QString WebDavClientConnection::generatePropfindResponse(const QString& requestPath, const QString& fsPath, int depth)
+// GET and HEAD of a folder give the same index page; HEAD only leaves out its bytes.
+void WebDavClientConnection::answerFolder(const QString& requestPath, const QString& fsPath)
 {
-    const QFileInfo target(fsPath);
-    QString xml = QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:multistatus xmlns:D=\"DAV:\">\n");
-    const QString ownHref = target.isDir() ? withTrailingSlash(requestPath) : requestPath;
-    xml += generateResourceXml(ownHref, target);
-    if (target.isDir() && depth > 0) {
-        const QString folderHref = withTrailingSlash(requestPath);
-        for (const QFileInfo& entry : listFolder(fsPath))
-            xml += generateResourceXml(folderHref + entry.fileName() + (entry.isDir() ? QStringLiteral("/") : QString()), entry);
-    }
-    xml += QStringLiteral("</D:multistatus>\n");
-    return xml;
+    QMap<QString, QString> headers;
+    headers.insert(QStringLiteral("Content-Type"), kHtmlType);
+    startListing(200, QStringLiteral("OK"), headers,
+                 [requestPath, fsPath, rootPath = server_->rootPath_](const WebDavListing::CancelCheck& canceled) {
+                     return WebDavListing::indexPage(requestPath, fsPath, rootPath, canceled);
+                 });
 }
 
-QString WebDavClientConnection::generateResourceXml(const QString& href, const QFileInfo& entry)
-{
-    QString xml = QStringLiteral("<D:response>\n");
-    xml += QStringLiteral("<D:href>%1</D:href>\n").arg(xmlText(encodeHrefPath(href)));
-    xml += QStringLiteral("<D:propstat>\n<D:prop>\n");
-    if (entry.isDir()) {
-        xml += QStringLiteral("<D:resourcetype><D:collection/></D:resourcetype>\n");
-    } else {
-        xml += QStringLiteral("<D:resourcetype/>\n");
-        xml += QStringLiteral("<D:getcontentlength>%1</D:getcontentlength>\n").arg(entry.size());
-        xml += QStringLiteral("<D:getcontenttype>%1</D:getcontenttype>\n").arg(getMimeType(entry.fileName()));
-    }
-    const QString name = entry.fileName().isEmpty() ? QDir(entry.absoluteFilePath()).dirName() : entry.fileName();
-    xml += QStringLiteral("<D:displayname>%1</D:displayname>\n").arg(xmlText(name));
-    xml += QStringLiteral("<D:getlastmodified>%1</D:getlastmodified>\n").arg(formatHttpDate(entry.lastModified()));
-    const QDateTime birth = entry.fileTime(QFileDevice::FileBirthTime);
-    xml += QStringLiteral("<D:creationdate>%1</D:creationdate>\n")
-               .arg(birth.isValid() ? birth.toUTC().toString(Qt::ISODate) : QString());
-    xml += QStringLiteral("</D:prop>\n<D:status>HTTP/1.1 200 OK</D:status>\n</D:propstat>\n</D:response>\n");
-    return xml;
-}
-
-// Folders first, then files, each by name; hidden entries and whatever leads
-// out of the share (a symbolic link pointing elsewhere) are left out.
-QList<QFileInfo> WebDavClientConnection::listFolder(const QString& fsPath) const
-{
-    QList<QFileInfo> visible;
-    const QFileInfoList entries =
-        QDir(fsPath).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsFirst);
-    for (const QFileInfo& entry : entries) {
-        // Only a symbolic link can lead out of a folder that lies in the share.
-        if (entry.fileName().startsWith(QLatin1Char('.')) || (entry.isSymLink() && !isPathAllowed(entry.absoluteFilePath())))
-            continue;
-        visible.append(entry);
-    }
-    return visible;
-}
-
-QByteArray WebDavClientConnection::generateIndexPage(const QString& requestPath, const QString& fsPath)
-{
-    // Links are absolute, so the page works whether or not the folder was
-    // asked with its final "/"; names are escaped, so a file name is never markup.
-    const QString folder = withTrailingSlash(requestPath);
-    const QString title = requestPath.toHtmlEscaped();
-    QString page = QStringLiteral("<!DOCTYPE html><html><head><title>Index of %1</title></head><body>").arg(title);
-    page += QStringLiteral("<h1>Index of %1</h1><ul>").arg(title);
-    if (requestPath != QLatin1String("/")) {
-        QString parent = QDir::cleanPath(folder + QStringLiteral(".."));
-        if (parent.isEmpty() || parent == QLatin1String("."))
-            parent = QStringLiteral("/");
-        page += QStringLiteral("<li><a href=\"%1\">..</a></li>").arg(encodeHrefPath(withTrailingSlash(parent)).toHtmlEscaped());
-    }
-    for (const QFileInfo& entry : listFolder(fsPath)) {
-        const QString name = entry.fileName() + (entry.isDir() ? QStringLiteral("/") : QString());
-        page += QStringLiteral("<li><a href=\"%1\">%2</a></li>")
-                    .arg(encodeHrefPath(folder + name).toHtmlEscaped(), name.toHtmlEscaped());
-    }
-    page += QStringLiteral("</ul></body></html>");
-    return page.toUtf8();
-}
-
-QMap<QString, QString> WebDavClientConnection::fileHeaders(const QFileInfo& info) const
+QMap<QString, QString> WebDavClientConnection::fileHeaders(const QFileInfo& info, const QByteArray& entityTag) const
 {
     QMap<QString, QString> headers;
     headers.insert(QStringLiteral("Accept-Ranges"), QStringLiteral("bytes"));
     headers.insert(QStringLiteral("Content-Length"), QString::number(info.size()));
     headers.insert(QStringLiteral("Content-Type"), getMimeType(info.fileName()));
     headers.insert(QStringLiteral("Last-Modified"), formatHttpDate(info.lastModified()));
+    if (!entityTag.isEmpty())
+        headers.insert(QStringLiteral("ETag"), QString::fromLatin1(entityTag));
     return headers;
+}
+
+// RFC 9110 13.2.2: If-None-Match decides when present, If-Modified-Since only
+// without it.
+bool WebDavClientConnection::answerNotModified(const QFileInfo& info, const QByteArray& entityTag)
+{
+    bool current = false;
+    if (headers_.contains(QStringLiteral("if-none-match"))) {
+        current = entityTagListMatches(headers_.value(QStringLiteral("if-none-match")), entityTag);
+    } else if (headers_.contains(QStringLiteral("if-modified-since"))) {
+        const QDateTime since = parseHttpDate(headers_.value(QStringLiteral("if-modified-since")));
+        current = since.isValid() && info.lastModified().toSecsSinceEpoch() <= since.toSecsSinceEpoch();
+    }
+    if (!current)
+        return false;
+    QMap<QString, QString> headers;
+    headers.insert(QStringLiteral("Last-Modified"), formatHttpDate(info.lastModified()));
+    if (!entityTag.isEmpty())
+        headers.insert(QStringLiteral("ETag"), QString::fromLatin1(entityTag));
+    sendResponse(304, QStringLiteral("Not Modified"), headers, QByteArray());
+    return true;
 }
 
 void WebDavClientConnection::handleGet(const QString& requestPath)
@@ -266,9 +237,7 @@ void WebDavClientConnection::handleGet(const QString& requestPath)
     if (!resolveServable(requestPath, fsPath, info))
         return;
     if (info.isDir()) {
-        QMap<QString, QString> headers;
-        headers.insert(QStringLiteral("Content-Type"), kHtmlType);
-        sendResponse(200, QStringLiteral("OK"), headers, generateIndexPage(requestPath, fsPath));
+        answerFolder(requestPath, fsPath);
         return;
     }
     // Only regular files: opening a FIFO would block the GUI thread.
@@ -278,11 +247,27 @@ void WebDavClientConnection::handleGet(const QString& requestPath)
         sendError(500, QStringLiteral("Internal Server Error"));
         return;
     }
+    // The validators describe the file as opened: a take replaced after this
+    // point is still served whole under the old tag, never spliced.
+    const QByteArray tag = entityTag(fsPath);
+    if (answerNotModified(info, tag)) {
+        delete file;
+        return;
+    }
     const qint64 sizeBytes = file->size();
-    QMap<QString, QString> headers = fileHeaders(info);
+    QMap<QString, QString> headers = fileHeaders(info, tag);
     headers.insert(QStringLiteral("Content-Length"), QString::number(sizeBytes));
+    // If-Range (RFC 9110 13.1.5): a range of a file that changed since the
+    // client's part would splice old and new bytes, so it gets the whole file.
+    // An entity tag must match strongly; a date must be the Last-Modified exactly.
+    const QString ifRange = headers_.value(QStringLiteral("if-range"));
+    const bool rangeStillValid = ifRange.isEmpty()
+                              || (ifRange.startsWith(QLatin1Char('"')) ? ifRange == QString::fromLatin1(tag)
+                                                                      : ifRange == headers.value(QStringLiteral("Last-Modified")));
     ByteRange range{0, sizeBytes};
-    switch (parseRange(headers_.value(QStringLiteral("range")), sizeBytes, range)) {
+    const RangeKind kind = rangeStillValid ? parseRange(headers_.value(QStringLiteral("range")), sizeBytes, range)
+                                           : RangeKind::Whole;
+    switch (kind) {
     case RangeKind::Whole:
         range = ByteRange{0, sizeBytes};
         sendResponse(200, QStringLiteral("OK"), headers, QByteArray());
@@ -314,12 +299,59 @@ void WebDavClientConnection::handleHead(const QString& requestPath)
     if (!resolveServable(requestPath, fsPath, info))
         return;
     if (info.isDir()) {
-        QMap<QString, QString> headers;
-        headers.insert(QStringLiteral("Content-Type"), kHtmlType);
-        sendResponse(200, QStringLiteral("OK"), headers, QByteArray());
+        answerFolder(requestPath, fsPath);
         return;
     }
-    sendResponse(200, QStringLiteral("OK"), fileHeaders(info), QByteArray());
+    // The file is not opened: HEAD reports what the file system says.
+    const QByteArray tag = entityTag(fsPath);
+    if (!answerNotModified(info, tag))
+        sendResponse(200, QStringLiteral("OK"), fileHeaders(info, tag), QByteArray());
+}
+
+void WebDavClientConnection::startListing(int statusCode, const QString& statusText,
+                                          const QMap<QString, QString>& headers,
+                                          std::function<QByteArray(const WebDavListing::CancelCheck&)> build)
+{
+    listingReply_ = ListingReply{statusCode, statusText, headers};
+    listing_ = new QFutureWatcher<QByteArray>(this);
+    connect(listing_, &QFutureWatcherBase::finished, this, &WebDavClientConnection::onListingReady);
+    // The promise is shared with the job only: the job reads nothing of the
+    // connection, and a cancel from the GUI thread reaches it through the future.
+    auto promise = std::make_shared<QPromise<QByteArray>>();
+    listing_->setFuture(promise->future());
+    promise->start();
+    server_->listingPool_->start([promise, build = std::move(build)] {
+        promise->addResult(build([&promise] { return promise->isCanceled(); }));
+        promise->finish();
+    });
+}
+
+void WebDavClientConnection::cancelListing()
+{
+    if (!listing_)
+        return;
+    listing_->disconnect(this);
+    listing_->cancel();
+    listing_->deleteLater();
+    listing_ = nullptr;
+}
+
+void WebDavClientConnection::onListingReady()
+{
+    const QFuture<QByteArray> future = listing_->future();
+    const QByteArray body = future.resultCount() > 0 ? future.result() : QByteArray();
+    listing_->deleteLater();
+    listing_ = nullptr;
+    if (closing_)
+        return;
+    // Empty only when the target vanished between the check and the listing.
+    if (body.isEmpty())
+        sendError(404, QStringLiteral("Not Found"));
+    else
+        sendResponse(listingReply_.statusCode, listingReply_.statusText, listingReply_.headers, body);
+    listingReply_ = ListingReply();
+    if (!isBusy())
+        server_->scheduleTurn(this);
 }
 
 void WebDavClientConnection::startDownload(QFile* file, qint64 offsetBytes, qint64 lengthBytes)
@@ -338,7 +370,7 @@ void WebDavClientConnection::startDownload(QFile* file, qint64 offsetBytes, qint
 // Tops the socket's queue up from the file; called again as the socket drains.
 void WebDavClientConnection::pumpDownload()
 {
-    while (download_ && socket_->bytesToWrite() < kDownloadQueuedBytes) {
+    while (download_ && socket_->bytesToWrite() < limits_.maxUnsentBytes) {
         const qint64 wanted = std::min(kDownloadChunkBytes, downloadRemainingBytes_);
         const QByteArray chunk = download_->read(wanted);
         if (chunk.size() != wanted) {
@@ -364,4 +396,18 @@ void WebDavClientConnection::endDownload()
     delete download_;
     download_ = nullptr;
     downloadRemainingBytes_ = 0;
+}
+
+// Hands a long answer to the socket as it drains; the next request waits.
+void WebDavClientConnection::pumpReplyBody()
+{
+    while (!replyBody_.isEmpty() && socket_->bytesToWrite() < limits_.maxUnsentBytes) {
+        const qsizetype chunk = std::min<qsizetype>(kReplyChunkBytes, replyBody_.size() - replySentBytes_);
+        socket_->write(replyBody_.constData() + replySentBytes_, chunk);
+        replySentBytes_ += chunk;
+        if (replySentBytes_ == replyBody_.size()) {
+            replyBody_.clear();
+            replySentBytes_ = 0;
+        }
+    }
 }

@@ -3,10 +3,14 @@
 #include "fileserver/WebDavClientConnection.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThreadPool>
 #include <QTimer>
+
+#include <algorithm>
 
 WebDavServer::WebDavServer(QObject* parent)
     : QObject(parent)
@@ -14,7 +18,11 @@ WebDavServer::WebDavServer(QObject* parent)
     , username_(QStringLiteral("tonvale"))
     , port_(8080)
     , turnTimer_(new QTimer(this))
+    , listingPool_(new QThreadPool(this))
 {
+    // Two listings at once keep a second core busy without taking the
+    // recorder's; more clients wait their turn in the pool's queue.
+    listingPool_->setMaxThreadCount(2);
     connect(tcpServer_, &QTcpServer::newConnection, this, &WebDavServer::onNewConnection);
     turnTimer_->setInterval(0);
     connect(turnTimer_, &QTimer::timeout, this, &WebDavServer::onTurn);
@@ -23,6 +31,8 @@ WebDavServer::WebDavServer(QObject* parent)
 WebDavServer::~WebDavServer()
 {
     stop();
+    // stop canceled every connection's listing; the jobs end at their next entry.
+    listingPool_->waitForDone();
 }
 
 bool WebDavServer::start(quint16 port)
@@ -92,6 +102,11 @@ void WebDavServer::onNewConnection()
     while (tcpServer_->hasPendingConnections()) {
         QTcpSocket* socket = tcpServer_->nextPendingConnection();
         const QString address = socket->peerAddress().toString();
+        // Every new client starts unauthenticated: it takes the place of the
+        // oldest one that still has not logged in, before anyone is refused.
+        if (unauthenticatedCount() >= limits_.maxUnauthenticatedConnections
+            || connections_.size() >= limits_.maxConnections)
+            evictUnauthenticated();
         if (connections_.size() >= limits_.maxConnections) {
             // A flood of clients must not exhaust the recorder's file handles.
             socket->abort();
@@ -107,6 +122,36 @@ void WebDavServer::onNewConnection()
         emit clientConnected(address);
         emit logMessage(QStringLiteral("Client connected: %1").arg(address));
     }
+}
+
+int WebDavServer::unauthenticatedCount() const
+{
+    return static_cast<int>(std::count_if(connections_.cbegin(), connections_.cend(),
+                                          [](const WebDavClientConnection* c) { return !c->isAuthenticated(); }));
+}
+
+bool WebDavServer::evictUnauthenticated()
+{
+    const auto oldest = std::find_if(connections_.cbegin(), connections_.cend(),
+                                     [](const WebDavClientConnection* c) { return !c->isAuthenticated(); });
+    if (oldest == connections_.cend())
+        return false;
+    WebDavClientConnection* connection = *oldest;
+    emit logMessage(QStringLiteral("Closed unauthenticated connection: %1 (to make room)").arg(connection->peerAddress()));
+    connections_.removeAll(connection);
+    waiting_.removeAll(connection);
+    connection->disconnect(this);
+    connection->shutDown();
+    connection->deleteLater();
+    return true;
+}
+
+qint64 WebDavServer::unsentBytes() const
+{
+    qint64 total = 0;
+    for (const WebDavClientConnection* connection : connections_)
+        total += connection->unsentBytes();
+    return total;
 }
 
 void WebDavServer::onClientDisconnected()

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 class QTcpServer;
+class QThreadPool;
 class QTimer;
 class WebDavClientConnection;
 
@@ -17,17 +18,30 @@ class WebDavClientConnection;
 struct WebDavLimits {
     qint64 maxHeadBytes = 64 * 1024;      // a longer head is answered 431 and the connection closed
     qint64 maxBodyBytes = 1024 * 1024;    // a longer declared body is answered 413 and the connection closed
-    int maxConnections = 100;             // further clients are closed at once
+    int maxConnections = 100;             // beyond, a client is closed at once when nobody can make room (below)
+    // Connections that have not yet sent a complete request with the right
+    // credentials hold at most this many slots (a quarter): a new client
+    // closes the oldest of them, so clients that never log in cannot lock out
+    // the one that can.
+    int maxUnauthenticatedConnections = 25;
+    int headTimeoutMs = 10 * 1000;        // a head not complete this long after its first byte is answered 408 and closed
     int idleTimeoutMs = 60 * 1000;        // a connection with no traffic for this long is closed
+    // A connection whose answers wait unsent beyond this (a client that sends
+    // requests and never reads) is not read or answered until they drain.
+    qint64 maxUnsentBytes = 1024 * 1024;
 };
 
 // The read-only WebDAV listener: accepts clients on every local address and
 // hands each to a WebDavClientConnection, which reads the shared folder and
 // the credentials held here at every request.
 //
-// Threads: GUI thread only. Every socket, timer and signal is driven by the
-// GUI thread's event loop; there are no locks. Connections are children of the
-// server and are deleted later, never inside one of their own slots.
+// Threads: the GUI thread, except for folder listings. Every socket, timer
+// and signal is driven by the GUI thread's event loop; there are no locks.
+// Connections are children of the server and are deleted later, never inside
+// one of their own slots. Listings of large folders run on the listing pool
+// (two threads), each from copies of its paths, reading only the file system;
+// a connection that goes cancels its listing, and the destructor waits for
+// the pool, whose jobs end at the next entry once canceled.
 class WebDavServer : public QObject {
     Q_OBJECT
 
@@ -55,6 +69,8 @@ public:
     // The port actually bound (differs from the one asked only for port 0).
     quint16 serverPort() const;
     int connectionCount() const { return static_cast<int>(connections_.size()); }
+    // Answer bytes of every connection not yet taken by the kernel.
+    qint64 unsentBytes() const;
 
 signals:
     void serverStarted();
@@ -73,6 +89,10 @@ private:
     // per event-loop turn, connections in order, so the GUI thread's timers
     // run between any two requests however many clients ask at once.
     void scheduleTurn(WebDavClientConnection* connection);
+    // Closes the oldest connection that has not authenticated; false when
+    // every connection has.
+    bool evictUnauthenticated();
+    int unauthenticatedCount() const;
 
     QTcpServer* tcpServer_;
     QString rootPath_;
@@ -83,4 +103,5 @@ private:
     WebDavLimits limits_;
     QTimer* turnTimer_;
     QList<WebDavClientConnection*> waiting_;
+    QThreadPool* listingPool_;
 };

@@ -294,6 +294,15 @@ QList<ParsedResponse> parseResponses(const QByteArray& bytes, bool bodiless)
     return responses;
 }
 
+QByteArray ServedShareTest::request(const QByteArray& method, const QByteArray& path, const QByteArray& extra,
+                                    bool authenticated)
+{
+    QByteArray bytes = method + ' ' + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    if (authenticated)
+        bytes += "Authorization: " + basicAuth(kTestUser, kTestPassword).toLatin1() + "\r\n";
+    return bytes + extra + "\r\n";
+}
+
 QString basicAuth(const QString& user, const QString& password)
 {
     return QStringLiteral("Basic ") + QString::fromLatin1((user + QLatin1Char(':') + password).toUtf8().toBase64());

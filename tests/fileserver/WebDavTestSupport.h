@@ -63,6 +63,26 @@ struct RunningServer {
 };
 std::unique_ptr<RunningServer> startServer(const QString& root, const WebDavLimits& limits = WebDavLimits());
 
+// The share above, served on loopback with the limits a test asks for.
+class ServedShareTest : public ::testing::Test {
+public:
+    // One request as a client sends it, with the test's credentials unless told otherwise.
+    static QByteArray request(const QByteArray& method, const QByteArray& path, const QByteArray& extra = QByteArray(),
+                              bool authenticated = true);
+
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(share_.isValid());
+        server_ = startServer(share_.root(), limits());
+        ASSERT_TRUE(server_);
+    }
+    virtual WebDavLimits limits() const { return WebDavLimits(); }
+
+    ShareFixture share_;
+    std::unique_ptr<RunningServer> server_;
+};
+
 // Runs an outside client while this thread's event loop turns, so the server
 // in this process answers it. Bounded by timeoutMs; killed beyond.
 struct ClientRun {
