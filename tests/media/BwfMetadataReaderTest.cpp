@@ -404,6 +404,28 @@ TEST_F(BwfMetadataReaderTest, DescriptionInDFormDerivesTheTimestampRate)
     }
 }
 
+// Without a rate in iXML the Description's speed gives it; takes written by
+// builds that formatted it in the user's comma locale read as the same rate.
+TEST_F(BwfMetadataReaderTest, DescriptionSpeedGivesTheRateWithEitherDecimalSign)
+{
+    struct Case {
+        const char* speedLine;
+        double expected;
+    };
+    const Case kCases[] = {{"aSPEED=023.976-ND\n", 23.976},
+                           {"aSPEED=023,976-ND\n", 23.976},
+                           {"dFRAMERATE=29,97FF\n", 29.97},
+                           {"aSPEED=025.000-ND\n", 25.0}};
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.speedLine);
+        BextFixture fixture;
+        fixture.description = c.speedLine;
+        const std::string bext = bextBody(fixture);
+        const std::string ixml = document("");
+        EXPECT_DOUBLE_EQ(readBytes(wavWith(&bext, &ixml)).frameRate, c.expected);
+    }
+}
+
 // Damaged sizes: the reader takes no more than the file holds and never reads
 // the next chunk as a field of a short one.
 TEST_F(BwfMetadataReaderTest, DamagedChunkSizesStayInsideTheirBodies)
