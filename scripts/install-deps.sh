@@ -19,6 +19,8 @@ if [[ "${1:-}" == "--tests" ]]; then
   packages+=(avahi-daemon avahi-utils dbus-daemon iproute2)
   # Real key presses and releases on the test's own X server.
   packages+=(xdotool)
+  # The suite's second pass runs in a comma-decimal locale (scripts/test.sh).
+  packages+=(locales)
 fi
 
 missing=()
@@ -28,10 +30,18 @@ for package in "${packages[@]}"; do
   fi
 done
 
+sudo=""
+[[ $(id -u) -ne 0 ]] && sudo="sudo"
+
 if (( ${#missing[@]} > 0 )); then
   echo "Installing: ${missing[*]}"
-  sudo=""
-  [[ $(id -u) -ne 0 ]] && sudo="sudo"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Debian ships the locale sources only; the compiled de_DE.UTF-8 goes into the
+# system's locale archive (as locale-gen would, without editing locale.gen).
+if [[ "${1:-}" == "--tests" ]] && ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
+  echo "Generating locale de_DE.UTF-8"
+  $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi

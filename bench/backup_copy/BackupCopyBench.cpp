@@ -7,6 +7,7 @@
 // purpose) are part of the figures. Without the right to mount a tmpfs the
 // drive is a plain folder, and the benchmark says so.
 #include "backup/BackupCopyQueue.h"
+#include "core/NumberText.h"
 #include "media/BwfFileWriter.h"
 #include "support/BenchHome.h"
 
@@ -96,7 +97,9 @@ double runJob(const std::string& source, const std::string& destination, int fro
 
 int main(int argc, char** argv)
 {
-    const double gib = argc > 1 ? std::atof(argv[1]) : 2.0;
+    double gib = 2.0;
+    if (argc > 1)
+        parseDecimal(argv[1], gib);
     BenchHome home;
     if (!home.isValid())
         return 1;

@@ -6,6 +6,7 @@
 //
 //   bench_waveform [minutes]   (default 60: a 1-hour 33-channel 24-bit RF64 take)
 
+#include "core/NumberText.h"
 #include "media/BwfFileWriter.h"
 #include "support/BenchHome.h"
 #include "ui/tools/WaveformWidget.h"
@@ -120,7 +121,9 @@ int main(int argc, char** argv)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const double minutes = argc > 1 ? std::atof(argv[1]) : 60.0;
+    double minutes = 60.0;
+    if (argc > 1)
+        parseDecimal(argv[1], minutes);
     const int64_t frames = static_cast<int64_t>(minutes * 60.0 * kRate);
     BenchHome home;
     if (!home.isValid() || frames <= 0) {

@@ -4,9 +4,17 @@
 
 #include <QKeyEvent>
 
+#include <clocale>
+
 TonvaleApplication::TonvaleApplication(int& argc, char** argv)
     : QApplication(argc, argv)
 {
+    // QApplication has just set every locale category from the environment.
+    // Our own number conversions ignore the locale, but libraries that format
+    // numbers for us (printf-style) would write a decimal comma into files and
+    // logs under a comma locale; texts, sorting and character classes keep
+    // following the user.
+    std::setlocale(LC_NUMERIC, "C");
 }
 
 bool TonvaleApplication::notify(QObject* receiver, QEvent* event)

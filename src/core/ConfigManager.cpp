@@ -1,14 +1,16 @@
 #include "core/ConfigManager.h"
 
 #include "core/DebugLog.h"
+#include "core/NumberText.h"
 
 #include <cerrno>
-#include <charconv>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 namespace {
 
@@ -50,13 +52,6 @@ void createParentFolders(const std::string& target)
 {
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(target).parent_path(), ignored);
-}
-
-std::string floatText(float value)
-{
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 6);
-    return std::string(buffer, result.ptr);
 }
 
 } // namespace
@@ -196,7 +191,7 @@ void ConfigManager::setInt(const std::string& key, int value)
 void ConfigManager::setFloat(const std::string& key, float value)
 {
     std::lock_guard lock(mutex_);
-    storeLocked(key, floatText(value));
+    storeLocked(key, fixedText(value, 6));
 }
 
 void ConfigManager::setBool(const std::string& key, bool value)
@@ -241,18 +236,12 @@ float ConfigManager::getFloat(const std::string& key, float defaultValue) const
     const std::string* value = findLocked(key);
     if (!value)
         return defaultValue;
-    // from_chars ignores the process locale (Qt switches it to the user's),
-    // so "0.5" reads the same everywhere; it takes no white space or '+'.
-    std::size_t start = value->find_first_not_of(" \t\n\v\f\r");
-    if (start == std::string::npos)
+    // A number beyond the float range is as unusable as no number.
+    double parsed = 0.0;
+    if (!parseDecimal(*value, parsed)
+        || (std::isfinite(parsed) && std::fabs(parsed) > std::numeric_limits<float>::max()))
         return defaultValue;
-    if ((*value)[start] == '+')
-        ++start;
-    float parsed = 0.0f;
-    const auto result = std::from_chars(value->data() + start, value->data() + value->size(), parsed);
-    if (result.ec != std::errc())
-        return defaultValue;
-    return parsed;
+    return static_cast<float>(parsed);
 }
 
 bool ConfigManager::getBool(const std::string& key, bool defaultValue) const

@@ -6,6 +6,7 @@
 
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/NumberText.h"
 
 #include <cmath>
 
@@ -293,9 +294,9 @@ void AudioEngine_CoreAudio::calculateLimiterCoefficients(int track, float thresh
     if (isStripTrack(track))
         limiterRealtime_[static_cast<size_t>(track)].coefficients.publish(coefficients);
     debugLog("CoreAudio: Limiter coefficients calculated for track " + std::to_string(track) + ": thresholdDb="
-             + std::to_string(thresholdDb) + " thresholdLinear=" + std::to_string(coefficients.thresholdLinear)
-             + " attack=" + std::to_string(coefficients.attackCoefficient)
-             + " release=" + std::to_string(coefficients.releaseCoefficient));
+             + fixedText(thresholdDb, 6) + " thresholdLinear=" + fixedText(coefficients.thresholdLinear, 6)
+             + " attack=" + fixedText(coefficients.attackCoefficient, 6)
+             + " release=" + fixedText(coefficients.releaseCoefficient, 6));
 }
 
 // --- Load and unit set-up -------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "media/BwfChunkBuilder.h"
 
+#include "core/NumberText.h"
 #include "media/LittleEndianBytes.h"
 
 #include <cmath>
@@ -155,9 +156,7 @@ std::string BwfChunkBuilder::composeDescription(const BwfFileWriter::BextChunk& 
     addLine("aTAKE=", chunk.take);
     addLine("aTAPE=", chunk.tape);
     if (chunk.frameRate > 0.0) {
-        char speed[48];
-        std::snprintf(speed, sizeof speed, "aSPEED=%07.3f-ND\n", chunk.frameRate);
-        text += speed;
+        text += "aSPEED=" + fixedText(chunk.frameRate, 3, 7) + "-ND\n";
     }
     addLine("aTAG=", chunk.project);
     addLine("aNOTE=", chunk.note);

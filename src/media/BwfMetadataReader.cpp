@@ -1,5 +1,6 @@
 #include "media/BwfMetadataReader.h"
 
+#include "core/NumberText.h"
 #include "media/BextFields.h"
 #include "media/CantarMetadataParser.h"
 #include "media/Ds64Chunk.h"
@@ -95,9 +96,15 @@ bool parseNumber(const std::string& text, Number& value)
     return error == std::errc() && end != text.data();
 }
 
-bool parseDecimal(const std::string& text, double& value)
+// Also reads the decimal comma that builds formatting through the user's
+// locale left in Descriptions ("aSPEED=023,976-ND").
+bool parseFiniteDecimal(const std::string& text, double& value)
 {
-    return parseNumber(text, value) && std::isfinite(value);
+    double parsed = 0.0;
+    if (!parseDecimal(text, parsed) || !std::isfinite(parsed))
+        return false;
+    value = parsed;
+    return true;
 }
 
 void readFileInfo(RiffChunkWalker& walker, const BwfMetadataReader::WaveForm& form, BwfMetadata& metadata)
@@ -387,14 +394,14 @@ void parseSpeed(const TagIndex& tags, size_t from, size_t to, BwfMetadata& metad
     if (slash != std::string::npos) {
         double numerator = 0.0;
         double denominator = 0.0;
-        if (parseDecimal(rateText.substr(0, slash), numerator) && parseDecimal(rateText.substr(slash + 1), denominator) &&
+        if (parseFiniteDecimal(rateText.substr(0, slash), numerator) && parseFiniteDecimal(rateText.substr(slash + 1), denominator) &&
             denominator > 0.0) {
             metadata.frameRate = numerator / denominator;
             if (metadata.timestampSampleRate == 0 && metadata.sampleRate != 0 && denominator == 1001.0)
                 metadata.timestampSampleRate = static_cast<uint32_t>(metadata.sampleRate * 1.001 + 0.5);
         }
     } else {
-        parseDecimal(rateText, metadata.frameRate);
+        parseFiniteDecimal(rateText, metadata.frameRate);
     }
 
     const std::string flag = extract("TIMECODE_FLAG");
@@ -481,7 +488,7 @@ void applyDescriptionFallback(BwfMetadata& metadata)
     fill(metadata.note, parsed.note);
     fill(metadata.userBits, parsed.userBits);
     if (metadata.frameRate == 0.0 && !parsed.speed.empty())
-        parseDecimal(parsed.speed, metadata.frameRate);
+        parseFiniteDecimal(parsed.speed, metadata.frameRate);
     if (metadata.tracks.empty()) {
         for (size_t i = 0; i < parsed.trackNames.size(); ++i) {
             if (!parsed.trackNames[i].empty())

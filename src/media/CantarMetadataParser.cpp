@@ -1,7 +1,8 @@
 #include "media/CantarMetadataParser.h"
 
+#include "core/NumberText.h"
+
 #include <cctype>
-#include <cstdio>
 
 namespace {
 
@@ -176,9 +177,7 @@ std::string CantarMetadataParser::buildDescription(const CantarMetadata& record,
         addLine(prefix + "TAPE=", record.tape);
     std::string rate;
     if (frameRate > 0.0) {
-        char buffer[64];
-        std::snprintf(buffer, sizeof buffer, "%.3f", frameRate);
-        rate = buffer;
+        rate = fixedText(frameRate, 3);
     } else {
         rate = record.speed;
     }

@@ -88,6 +88,10 @@ TEST_F(ConfigManagerTest, TypedGettersFollowTheTextForms)
         {"99999999999", 7, 7, 99999999999.0f, false},
         {"-99999999999", 7, 7, -99999999999.0f, false},
         {"1e3", 7, 1, 1000.0f, false},
+        // Written by builds that formatted floats in the user's comma locale.
+        {"12,500000", 7, 12, 12.5f, false},
+        {"-6,000000", 7, -6, -6.0f, false},
+        {"1e39", 7, 1, -1.0f, false},
         {"true", 7, 7, -1.0f, true},
         {"1", 7, 1, 1.0f, true},
         {"yes", 7, 7, -1.0f, true},

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 
 namespace {
 
@@ -95,7 +96,6 @@ TEST(StartTimecodeCaptureTest, WorkedExampleLogsEveryStep)
 {
     StartTimecodeInputs in = inputs(snapshot(10, 0, 0, 0, 25, false, 25.0, 1'000'000), 1'048'000);
     in.prerollFrames = 96'000;
-    const StartTimecodeResult r = captureStartTimecode(in);
     const std::vector<std::string> expected = {
         "===== RECORDING START - TIMECODE CAPTURE (sample-anchored) =====",
         "CoreAudio: LTC snapshot: 10:00:00:00 anchor=1000000 fileStartPos=1048000 (preroll=96000 samples) valid=YES",
@@ -105,9 +105,19 @@ TEST(StartTimecodeCaptureTest, WorkedExampleLogsEveryStep)
         std::string(49, '='),
         "CoreAudio: Time reference: 1728048000 samples (at 48000 Hz TC sample rate)",
     };
-    EXPECT_EQ(r.logLines, expected);
-    EXPECT_EQ(r.startFrameCount, 900'025);
-    EXPECT_EQ(r.startTimecode.fps, 25);
+    // Tools read these lines: a comma-decimal locale (where it is generated)
+    // must not change a figure.
+    const std::string startLocale = std::setlocale(LC_ALL, nullptr);
+    for (const char* locale : {"C", "de_DE.UTF-8"}) {
+        if (std::setlocale(LC_ALL, locale) == nullptr)
+            continue;
+        SCOPED_TRACE(locale);
+        const StartTimecodeResult r = captureStartTimecode(in);
+        EXPECT_EQ(r.logLines, expected);
+        EXPECT_EQ(r.startFrameCount, 900'025);
+        EXPECT_EQ(r.startTimecode.fps, 25);
+    }
+    std::setlocale(LC_ALL, startLocale.c_str());
 }
 
 TEST(StartTimecodeCaptureTest, FractionalRateLogsTheAdjustedRate)

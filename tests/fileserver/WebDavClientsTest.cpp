@@ -459,7 +459,10 @@ TEST_F(WebDavClientsTest, Davfs2ReadOnlyMount)
                                         120000);
     const ClientRun compareSmall = runClient(QStringLiteral("cmp"), {mountPoint + QStringLiteral("/Day 1/take & one.wav"),
                                                                      share_.root() + QStringLiteral("/Day 1/take & one.wav")});
-    const ClientRun list = runClient(QStringLiteral("ls"), {QStringLiteral("-R"), mountPoint}, 60000);
+    // The skip below recognises ls's message, so it must not be translated.
+    QProcessEnvironment untranslated = QProcessEnvironment::systemEnvironment();
+    untranslated.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    const ClientRun list = runClient(QStringLiteral("ls"), {QStringLiteral("-R"), mountPoint}, 60000, untranslated);
     const ClientRun unmount = runClient(QStringLiteral("umount"), {mountPoint}, 60000);
     EXPECT_EQ(unmount.result.exitCode, 0) << unmount.result.standardError.toStdString();
     EXPECT_EQ(compare.result.exitCode, 0) << compare.result.standardOutput.toStdString();

@@ -385,22 +385,30 @@ TEST_F(BwfMetadataReaderTest, BextFieldsAndTheirLimits)
     }
 }
 
-TEST_F(BwfMetadataReaderTest, DescriptionInDFormDerivesTheTimestampRate)
+// Without a rate in iXML the Description's speed gives it, and its d-form the
+// timestamp rate; takes written by builds that formatted the speed in the
+// user's comma locale read as the same rate.
+TEST_F(BwfMetadataReaderTest, DescriptionSpeedGivesTheRateAndInDFormTheTimestampRate)
 {
     struct Case {
         const char* speedLine;
-        uint32_t expected;
+        uint32_t expectedTimestampRate;
+        double expectedFrameRate;
     };
-    const Case kCases[] = {{"dSCENE=1\ndFRAMERATE=23.976FF\n", 48048},
-                           {"TS=$01020304\ndFRAMERATE=25.000FF\n", 48000},
-                           {"aSCENE=1\naSPEED=29.970-ND\n", 0}};
+    const Case kCases[] = {{"dSCENE=1\ndFRAMERATE=23.976FF\n", 48048, 23.976},
+                           {"dSCENE=1\ndFRAMERATE=23,976FF\n", 48048, 23.976},
+                           {"TS=$01020304\ndFRAMERATE=25.000FF\n", 48000, 25.0},
+                           {"aSCENE=1\naSPEED=29.970-ND\n", 0, 29.97},
+                           {"aSCENE=1\naSPEED=023,976-ND\n", 0, 23.976}};
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.speedLine);
         BextFixture fixture;
         fixture.description = c.speedLine;
         const std::string bext = bextBody(fixture);
         const std::string ixml = document("");
-        EXPECT_EQ(readBytes(wavWith(&bext, &ixml)).timestampSampleRate, c.expected);
+        const BwfMetadata read = readBytes(wavWith(&bext, &ixml));
+        EXPECT_EQ(read.timestampSampleRate, c.expectedTimestampRate);
+        EXPECT_DOUBLE_EQ(read.frameRate, c.expectedFrameRate);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "engine/take/StartTimecodeCapture.h"
 
 #include "core/ConfigManager.h"
+#include "core/NumberText.h"
 
 #include <cmath>
 #include <cstdio>
@@ -28,13 +29,6 @@ std::string twoDigits(int value)
 {
     char buffer[16];
     std::snprintf(buffer, sizeof buffer, "%02d", value);
-    return buffer;
-}
-
-std::string sixDecimals(double value)
-{
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%f", value);
     return buffer;
 }
 
@@ -118,7 +112,7 @@ StartTimecodeResult captureStartTimecode(const StartTimecodeInputs& in)
             total = wrapIntoDay(static_cast<int64_t>(whole) + in.frameOffset, framesPerDay);
             tc = Timecode::fromFrames(total, fpsInt, tc.dropFrame);
             frac = exact - whole;
-            r.logLines.push_back("CoreAudio: TC at file sample 0: " + tc.toString() + " (+" + sixDecimals(frac) +
+            r.logLines.push_back("CoreAudio: TC at file sample 0: " + tc.toString() + " (+" + fixedText(frac, 6) +
                                  " frame)" + " [anchorFrames=" + std::to_string(anchorFrames) +
                                  " elapsed=" + std::to_string(elapsed) + " samples" +
                                  " frameOffset=" + std::to_string(in.frameOffset) + "]");
@@ -126,7 +120,7 @@ StartTimecodeResult captureStartTimecode(const StartTimecodeInputs& in)
     }
 
     r.logLines.push_back("CoreAudio: FINAL timecode for BWF metadata: " + tc.toString() + " (" +
-                         dfLabel(tc.dropFrame) + ") @ " + sixDecimals(fpsUsed) + " fps");
+                         dfLabel(tc.dropFrame) + ") @ " + fixedText(fpsUsed, 6) + " fps");
     r.logLines.push_back(std::string(49, '='));
     r.startTimecode = tc;
 

@@ -1,7 +1,8 @@
 #include "platform/volumes/DriveStatus.h"
 
+#include "core/NumberText.h"
+
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 
 double recordingMinutesLeft(double availableBytes, int channels)
@@ -87,8 +88,7 @@ std::vector<FormatCandidateRow> formatCandidateRows(const std::vector<MountedVol
     for (const MountedVolume& volume : volumes) {
         if (!isFormatCandidate(volume))
             continue;
-        char size[32];
-        std::snprintf(size, sizeof size, "%.1f", static_cast<double>(volume.totalBytes) / 1073741824.0);
+        const std::string size = fixedText(static_cast<double>(volume.totalBytes) / 1073741824.0, 1);
         const std::string name = volume.name.empty() ? lastPathComponent(volume.rootPath) : volume.name;
         rows.push_back({volume.rootPath, name + " - " + volume.rootPath + " (" + size + " GB)", volume});
     }

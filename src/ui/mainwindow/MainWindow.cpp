@@ -3,6 +3,7 @@
 #include "controllers/MidiControllerManager.h"
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/NumberText.h"
 #include "core/SessionState.h"
 #include "engine/AudioEngineFactory.h"
 #include "engine/AudioEngine_CoreAudio.h"
@@ -165,7 +166,7 @@ void MainWindow::initializeEngines()
         const float forcedRate = config()->getFloat("ltc.forcedFramerate", 0.0f);
         if (forcedRate > 0.0f) {
             engine_->setForcedFramerate(forcedRate);
-            debugLog("Restored forced framerate: " + std::to_string(forcedRate));
+            debugLog("Restored forced framerate: " + fixedText(forcedRate, 6));
         }
     }
 

@@ -7,6 +7,7 @@
 #include "controllers/MidiControllerManager.h"
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/NumberText.h"
 #include "engine/AudioEngine_CoreAudio.h"
 #include "engine/render/AutomixEngine.h"
 #include "ui/mainwindow/FaderSlider.h"
@@ -350,13 +351,13 @@ void MainWindow::onFaderValueChanged(int stripIndex, int tenthsDb)
         const float gain = FaderSlider::gainLinear(tenthsDb);
         const std::string fader = "Fader " + std::to_string(stripIndex);
         if (tenthsDb == 0)
-            debugLog(fader + " at 0dB: sliderValue=0 dB=" + std::to_string(db) + " gain=" + std::to_string(gain));
+            debugLog(fader + " at 0dB: sliderValue=0 dB=" + fixedText(db, 6) + " gain=" + fixedText(gain, 6));
         if (tenthsDb == FaderSlider::kMaximumTenthsDb) {
             constexpr float kSixDbGain = 1.9952624f;
-            debugLog(fader + " at +6dB: sliderValue=60 dB=" + std::to_string(db) +
-                     " calculatedGain=" + std::to_string(gain) + " expectedGain=" + std::to_string(kSixDbGain));
+            debugLog(fader + " at +6dB: sliderValue=60 dB=" + fixedText(db, 6) +
+                     " calculatedGain=" + fixedText(gain, 6) + " expectedGain=" + fixedText(kSixDbGain, 6));
             if (std::fabs(gain - kSixDbGain) > 0.1f)
-                debugLog("ERROR: Gain mismatch! Expected ~2.0 for +6dB but got " + std::to_string(gain));
+                debugLog("ERROR: Gain mismatch! Expected ~2.0 for +6dB but got " + fixedText(gain, 6));
         }
     }
     if (controllerManager_)

@@ -2,6 +2,7 @@
 
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/NumberText.h"
 #include "engine/AudioEngineBase.h"
 #include "timecode/LtcOutputLevel.h"
 
@@ -21,7 +22,6 @@
 #include <QVBoxLayout>
 
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -64,13 +64,6 @@ QString twoDigits(int value)
 QString signedFixed(double value, int decimals)
 {
     return (value >= 0.0 ? "+" : "") + QString::number(value, 'f', decimals);
-}
-
-std::string sixDecimals(double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, "%.6f", value);
-    return text;
 }
 
 QSpinBox* timeBox(int maximum)
@@ -257,12 +250,12 @@ void LtcGeneratorDialog::restoreSettings()
     applyLevel();
     double ppm = config->getFloat("ltcgen.calibration_ppm", 0.0f);
     if (!(std::fabs(ppm) <= kMaxCorrectionPpm)) {
-        debugLog("LtcGeneratorDialog::restoreSettings - refused stored calibration " + sixDecimals(ppm)
+        debugLog("LtcGeneratorDialog::restoreSettings - refused stored calibration " + fixedText(ppm, 6)
                  + " PPM (beyond +-100 PPM); generator left uncorrected");
         ppm = 0.0;
     }
     encoder_->driftPpm.store(ppm);
-    debugLog("LtcGeneratorDialog::restoreSettings - calibration PPM=" + sixDecimals(ppm));
+    debugLog("LtcGeneratorDialog::restoreSettings - calibration PPM=" + fixedText(ppm, 6));
     applyTimecodeToEncoder();
     updateCalibrationDisplay();
     debugLog("LtcGeneratorDialog::restoreSettings - cached: fps=" + std::to_string(frameRate_) + " level="

@@ -1,6 +1,7 @@
 #include "ui/tools/RepairDialog.h"
 
 #include "core/DebugLog.h"
+#include "core/NumberText.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -13,7 +14,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 
 namespace {
@@ -180,9 +180,7 @@ std::string RepairDialog::formatFileSize(long long bytes) const
         value /= 1024.0;
         ++unit;
     }
-    char text[64];
-    std::snprintf(text, sizeof text, "%.1f %s", value, kUnits[unit]);
-    return text;
+    return fixedText(value, 1) + " " + kUnits[unit];
 }
 
 void RepairDialog::showProgress(int maximum)

@@ -2,6 +2,7 @@
 
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/NumberText.h"
 #include "engine/AudioEngineBase.h"
 #include "timecode/LtcEncoder.h"
 #include "timecode/Timecode.h"
@@ -761,7 +762,7 @@ void TcAccuracyTestDialog::calibrationComplete()
         externalFrames >= 1 ? static_cast<double>(gained) / static_cast<double>(externalFrames) * 1000000.0 : 0.0;
     const double corrected = generator_->driftPpm.load() - measured;
     if (std::fabs(corrected) > kMaxCorrectionPpm) {
-        debugLog("TcAccuracyTestDialog: calibration refused a correction of " + std::to_string(corrected) + " PPM");
+        debugLog("TcAccuracyTestDialog: calibration refused a correction of " + fixedText(corrected, 6) + " PPM");
         returnCalibrationToIdle("Calibration failed - correction unchanged", "#ff6600");
         QMessageBox::warning(this, "Calibration Failed",
                              QString("The measured correction of %1%2 PPM is beyond the generator's range of "

@@ -3,6 +3,7 @@
 // drift log read back by Python's csv module, and the calibration.
 
 #include "ModalBoxAnswerer.h"
+#include "ScriptedEngine.h"
 #include "engine/RenderTestSupport.h"
 #include "core/ConfigManager.h"
 #include "support/ExternalTool.h"
@@ -23,20 +24,6 @@
 namespace {
 
 using Dialog = TcAccuracyTestDialog;
-
-// The engine with its timecode reader replaced by a script, so figures that
-// take hours of timecode are checked in microseconds.
-class ScriptedEngine : public TestableEngine {
-public:
-    using TestableEngine::TestableEngine;
-    Timecode getTimecode() const override { return timecode; }
-    bool hasValidTimecode() const override { return valid; }
-    double getDetectedFramerate() const override { return detectedFps; }
-
-    Timecode timecode;
-    bool valid = false;
-    double detectedFps = 25.0;
-};
 
 LtcEncoder::Timecode generatorTime(int h, int m, int s, int f, bool drop = false)
 {
