@@ -59,7 +59,8 @@ const char* const kDarkWindowTemplate =
     "selection-background-color: #3d3d3d; }"
     "QTextEdit, QPlainTextEdit { background-color: #2d2d2d; color: %2; border: 1px solid %3; border-radius: 4px; }"
     "QListWidget, QListView, QTreeView { background-color: #2d2d2d; color: %2; border: 1px solid %3; }"
-    "QTableWidget, QTableView { background-color: #2d2d2d; color: %2; gridline-color: %3; }"
+    "QTableWidget, QTableView { background-color: #2d2d2d; alternate-background-color: #383838; color: %2; "
+    "gridline-color: %3; }"
     "QHeaderView::section { background-color: #3a3a3a; color: %2; padding: 4px; border: 1px solid %3; }"
     "QDateEdit, QTimeEdit, QDateTimeEdit { background-color: #2d2d2d; color: %2; border: 1px solid %3; "
     "border-radius: 4px; padding: 3px 6px; }";
