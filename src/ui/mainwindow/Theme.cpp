@@ -47,8 +47,10 @@ const char* const kDarkWindowTemplate =
     "border-right: 4px solid transparent; border-bottom: 5px solid %2; }"
     "QSpinBox::down-arrow, QDoubleSpinBox::down-arrow { width: 0; height: 0; border-left: 4px solid transparent; "
     "border-right: 4px solid transparent; border-top: 5px solid %2; }"
+    // The drop-down sits in the right padding: narrower, and it covers the
+    // end of the choice ("-- Not Routed" for "-- Not Routed --").
     "QComboBox { background-color: #2d2d2d; color: %2; border: 1px solid %3; border-radius: 4px; "
-    "padding: 4px 8px; min-height: 22px; }"
+    "padding: 4px 28px 4px 8px; min-height: 22px; }"
     "QComboBox:hover { border: 1px solid #666; }"
     "QComboBox:focus { border: 1px solid %4; }"
     "QComboBox:disabled { background-color: #1a1a1a; color: #666; }"

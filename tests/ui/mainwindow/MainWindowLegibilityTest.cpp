@@ -7,13 +7,18 @@
 
 #include "support/WidgetLegibility.h"
 #include "ui/tools/MetadataManagerWindow.h"
+#include "ui/tools/PlaybackRoutingDialog.h"
 #include "ui/tools/SoundReportDialog.h"
 
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
 #include <QTableWidget>
 
@@ -134,6 +139,34 @@ TEST_F(MainWindowTest, ToolTablesAndTheLogoBoxReadOnTheDarkWindow)
         if (button->text() == "Configure...")
             button->click();
     EXPECT_TRUE(configured);
+}
+
+// Every choice of the routing boxes shows whole beside the drop-down arrow.
+TEST_F(MainWindowTest, PlaybackRoutingChoicesShowWhole)
+{
+    MainWindow& window = makeWindow();
+    window.show();
+    PlaybackRoutingDialog routing(window.engine(), &window);
+    routing.show();
+    QApplication::processEvents();
+    const QList<QComboBox*> boxes = routing.findChildren<QComboBox*>();
+    ASSERT_EQ(boxes.size(), 16);
+    for (QComboBox* box : boxes) {
+        QStyleOptionComboBox option;
+        option.initFrom(box);
+        option.rect = box->rect();
+        option.subControls = QStyle::SC_All;
+        option.frame = true;
+        const QRect field = box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box);
+        for (int item = 0; item < box->count(); ++item) {
+            if (box->itemText(item) != "-- Not Routed --" && item != box->currentIndex())
+                continue;
+            EXPECT_GE(field.width(), box->fontMetrics().horizontalAdvance(box->itemText(item)))
+                << box->itemText(item).toStdString();
+        }
+    }
+    if (!qEnvironmentVariable("TONVALE_SCREENSHOT_DIR").isEmpty())
+        routing.grab().save(QDir(qEnvironmentVariable("TONVALE_SCREENSHOT_DIR")).filePath("playback-routing.png"));
 }
 
 }  // namespace
