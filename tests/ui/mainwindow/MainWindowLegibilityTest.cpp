@@ -108,6 +108,10 @@ TEST_F(MainWindowTest, ToolTablesAndTheLogoBoxReadOnTheDarkWindow)
     for (const auto& [width, height] : kScreenSizes)
         grabAtSize(*manager, "metadata-manager", width, height);
     expectLegibleRows(*fileTable, "metadata manager files");
+    for (const QWidget* shown : std::initializer_list<const QWidget*>{&window, manager}) {
+        const QStringList boxes = textsWithoutGlyphs(*shown);
+        EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
+    }
     manager->close();
 
     SoundReportDialog report(&window);
