@@ -8,6 +8,9 @@ packages=(g++ cmake ninja-build pkg-config ccache
           qt6-base-dev libltc-dev libsndfile1-dev libasound2-dev
           libjack-jackd2-dev xvfb xauth fonts-dejavu-core)
 packages+=(libhidapi-dev libusb-1.0-0-dev libavahi-client-dev)
+# The symbols on buttons and group titles (clipboard, arrows, fader, warning):
+# DejaVu lacks them, and without a font that has them they show as boxes.
+packages+=(fonts-noto-color-emoji)
 # Formatting a backup card as exFAT (mkfs.exfat; FUSE mount where the kernel lacks exfat).
 packages+=(exfatprogs exfat-fuse)
 if [[ "${1:-}" == "--tests" ]]; then

@@ -53,7 +53,7 @@ void MainWindow::onCoreAudioDeviceSelection()
 
     QDialog dialog(this);
     dialog.setObjectName("audioDeviceDialog");
-    dialog.setWindowTitle("Select CoreAudio Device");
+    dialog.setWindowTitle("Select Audio Device");
     dialog.setMinimumSize(550, 500);
     dialog.setStyleSheet("QDialog { background: #2a2a2a; color: #eee; }QLabel { color: #ddd; }QComboBox { background: "
                          "#333; color: #fff; border: 1px solid #555; padding: 5px; }QComboBox::drop-down { border: none; "
@@ -120,9 +120,11 @@ void MainWindow::onCoreAudioDeviceSelection()
     inputLayout->addWidget(inputList);
     layout->addWidget(inputGroup);
 
-    auto* aggregateHint = new QLabel("To combine multiple audio interfaces:\n1. Open Audio MIDI Setup (Applications > "
-                                     "Utilities)\n2. Click '+' and choose 'Create Aggregate Device'\n3. Select the "
-                                     "devices you want to combine\n4. The aggregate will appear in the device list above",
+    auto* aggregateHint = new QLabel("To combine multiple audio interfaces:\n1. Run PipeWire with its JACK library "
+                                     "(pipewire-jack), or a JACK server (jackd) on one ALSA interface\n2. PipeWire "
+                                     "puts every interface in one graph; with jackd, add the others with zita-a2j "
+                                     "and zita-j2a\n3. Set all of them to 48 kHz\n4. Their ports appear as the "
+                                     "channels of the JACK device in the list above",
                                      &dialog);
     aggregateHint->setStyleSheet("color: #777; font-size: 11px; padding: 10px; background: #222; border-radius: 4px;");
     layout->addWidget(aggregateHint);

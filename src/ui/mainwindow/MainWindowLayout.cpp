@@ -70,23 +70,35 @@ void saveBool(const char* key, bool value)
 // One labelled field. The edit grows from `minimumWidth` to 1.5 x `width`;
 // the small minimum lets the narrowest window (1024 pixels) keep every
 // label whole, the edit scrolling its text instead.
+// Wide enough for the whole hint: an elided "Click..." tells nobody what to
+// do. The style sheet's padding and border and the line edit's own margins.
+int placeholderWidth(const QLineEdit& edit)
+{
+    constexpr int kFrameAndPadding = 2 * (1 + 6 + 2);
+    return edit.fontMetrics().horizontalAdvance(edit.placeholderText()) + kFrameAndPadding;
+}
+
 QWidget* createMetadataField(QWidget* parent, const QString& label, QLineEdit*& edit, const QString& placeholder,
                              int width, int minimumWidth)
 {
+    // The label above its field: side by side, the four fields and their
+    // hints need more than the bar has beside the transport at 1024 px.
     auto* field = new QWidget(parent);
-    auto* layout = new QHBoxLayout(field);
+    auto* layout = new QVBoxLayout(field);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(5);
+    layout->setSpacing(2);
     auto* text = new QLabel(label, field);
-    text->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    text->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     edit = new QLineEdit(field);
     edit->setPlaceholderText(placeholder);
     edit->setMinimumHeight(24);
     edit->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    edit->setMinimumWidth(minimumWidth);
-    edit->setMaximumWidth(static_cast<int>(width * 1.5));
+    edit->setMinimumWidth(std::max(minimumWidth, placeholderWidth(*edit)));
+    edit->setMaximumWidth(std::max(static_cast<int>(width * 1.5), edit->minimumWidth()));
+    layout->addStretch();
     layout->addWidget(text);
-    layout->addWidget(edit, 1);
+    layout->addWidget(edit);
+    layout->addStretch();
     return field;
 }
 
@@ -265,22 +277,24 @@ QWidget* MainWindow::buildControlBar()
         edit->setProperty("fieldType", type);
     }
     auto* sceneItem = new QWidget(metadataGroup_);
-    auto* sceneLayout = new QHBoxLayout(sceneItem);
+    auto* sceneLayout = new QVBoxLayout(sceneItem);
     sceneLayout->setContentsMargins(0, 0, 0, 0);
-    sceneLayout->setSpacing(5);
+    sceneLayout->setSpacing(2);
     sceneButton_ = new QPushButton("Scene:", sceneItem);
     sceneButton_->setFlat(true);
     sceneButton_->setStyleSheet("QPushButton { background: transparent; border: none; text-align: left; } "
                                 "QPushButton:hover { background: transparent; border: none; }");
-    sceneButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+    sceneButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     sceneButton_->setFocusPolicy(Qt::NoFocus);
     sceneEdit_ = new QLineEdit(sceneItem);
     sceneEdit_->setPlaceholderText("e.g., Scene01");
     sceneEdit_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    sceneEdit_->setMinimumWidth(45);
-    sceneEdit_->setMaximumWidth(150);
+    sceneEdit_->setMinimumWidth(std::max(45, placeholderWidth(*sceneEdit_)));
+    sceneEdit_->setMaximumWidth(std::max(150, sceneEdit_->minimumWidth()));
+    sceneLayout->addStretch();
     sceneLayout->addWidget(sceneButton_);
-    sceneLayout->addWidget(sceneEdit_, 1);
+    sceneLayout->addWidget(sceneEdit_);
+    sceneLayout->addStretch();
     firstRow->addWidget(sceneItem, 1);
     firstRow->addWidget(createMetadataField(metadataGroup_, "Take:", takeEdit_, "e.g., 01", 80, 35), 1);
     groupLayout->addLayout(firstRow);

@@ -47,8 +47,10 @@ const char* const kDarkWindowTemplate =
     "border-right: 4px solid transparent; border-bottom: 5px solid %2; }"
     "QSpinBox::down-arrow, QDoubleSpinBox::down-arrow { width: 0; height: 0; border-left: 4px solid transparent; "
     "border-right: 4px solid transparent; border-top: 5px solid %2; }"
+    // The drop-down sits in the right padding: narrower, and it covers the
+    // end of the choice ("-- Not Routed" for "-- Not Routed --").
     "QComboBox { background-color: #2d2d2d; color: %2; border: 1px solid %3; border-radius: 4px; "
-    "padding: 4px 8px; min-height: 22px; }"
+    "padding: 4px 28px 4px 8px; min-height: 22px; }"
     "QComboBox:hover { border: 1px solid #666; }"
     "QComboBox:focus { border: 1px solid %4; }"
     "QComboBox:disabled { background-color: #1a1a1a; color: #666; }"
@@ -59,7 +61,8 @@ const char* const kDarkWindowTemplate =
     "selection-background-color: #3d3d3d; }"
     "QTextEdit, QPlainTextEdit { background-color: #2d2d2d; color: %2; border: 1px solid %3; border-radius: 4px; }"
     "QListWidget, QListView, QTreeView { background-color: #2d2d2d; color: %2; border: 1px solid %3; }"
-    "QTableWidget, QTableView { background-color: #2d2d2d; color: %2; gridline-color: %3; }"
+    "QTableWidget, QTableView { background-color: #2d2d2d; alternate-background-color: #383838; color: %2; "
+    "gridline-color: %3; }"
     "QHeaderView::section { background-color: #3a3a3a; color: %2; padding: 4px; border: 1px solid %3; }"
     "QDateEdit, QTimeEdit, QDateTimeEdit { background-color: #2d2d2d; color: %2; border: 1px solid %3; "
     "border-radius: 4px; padding: 3px 6px; }";

@@ -2,6 +2,7 @@
 
 #include "controllers/MidiControllerManager.h"
 #include "core/DebugLog.h"
+#include "ui/mixer/MatrixTableStyle.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -24,10 +25,6 @@ namespace {
 constexpr int kTrackRows = 32;
 constexpr int kColumnWidth = 45;
 const char* kAbsentSuffix = " (not connected)";
-
-const char* kTableStyle =
-    "QTableWidget { background-color: #2d2d2d; gridline-color: #444; color: #ddd; }"
-    "QHeaderView::section { background-color: #404040; color: #ddd; padding: 4px; border: 1px solid #555; }";
 
 const char* kDialogStyle =
     "QDialog { background-color: #2d2d2d; }"
@@ -143,7 +140,8 @@ void FaderAssignmentDialog::buildLayout()
 
 void FaderAssignmentDialog::applyStyleSheets()
 {
-    matrixTable->setStyleSheet(kTableStyle);
+    // The routing matrices' grid, whose check boxes show on the dark cells.
+    matrixTable->setStyleSheet(kMatrixTableStyleSheet);
     setStyleSheet(kDialogStyle);
 }
 

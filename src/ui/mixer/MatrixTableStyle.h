@@ -3,6 +3,7 @@
 // The dark grid both routing matrices share.
 inline constexpr const char* kMatrixTableStyleSheet =
     "QTableWidget { background-color: #2d2d2d; gridline-color: #444; color: #ddd; }"
+    "QHeaderView { background-color: #2d2d2d; }"
     "QHeaderView::section { background-color: #404040; color: #ddd; padding: 4px; border: 1px solid #555; }"
     "QTableCornerButton::section { background-color: #404040; border: 1px solid #555; }"
     "QTableWidget::indicator { width: 18px; height: 18px; border-radius: 3px; }"

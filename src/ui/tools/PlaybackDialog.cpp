@@ -308,7 +308,7 @@ void PlaybackDialog::onPlayStopClicked()
     if (currentFile_.isEmpty() || engine_ == nullptr)
         return;
     if (!anyChannelRouted()) {
-        showMessage("No Output Routed", "Please configure playback routing in Track > Playback Routing before playing.");
+        showMessage("No Output Routed", "Please configure playback routing in Routing > Playback Routing before playing.");
         return;
     }
     applyOutputRouting();

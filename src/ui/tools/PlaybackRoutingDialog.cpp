@@ -35,11 +35,13 @@ PlaybackRoutingDialog::PlaybackRoutingDialog(AudioEngineBase* engine, QWidget* p
 {
     setWindowTitle("Playback Routing");
     setupUI();
-    // At least 500 wide, but never narrower than the grid of choosers needs
-    // once styled: the layout's own minimum keeps every label readable.
-    resize(std::max(500, sizeHint().width()), sizeHint().height());
     populateOutputCombos();
     restoreOutputRouting();
+    // At least 500 wide, but never narrower than the grid of choosers needs
+    // once filled and styled (by the window's style sheet too): the layout's
+    // own minimum keeps every label readable, the hint every choice.
+    ensurePolished();
+    resize(std::max(500, sizeHint().width()), sizeHint().height());
 }
 
 std::string PlaybackRoutingDialog::configKey(int channel)

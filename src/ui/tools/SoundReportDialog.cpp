@@ -379,7 +379,9 @@ void SoundReportDialog::onConfigure()
     preview->setObjectName(QStringLiteral("logoPreview"));
     preview->setFixedSize(kLogoPreview);
     preview->setAlignment(Qt::AlignCenter);
-    preview->setStyleSheet(QStringLiteral("QLabel { border: 1px solid #ccc; background: #f5f5f5; }"));
+    // A light box for logos drawn on white; its own text colour, since the
+    // dark window around it would hand it light grey text.
+    preview->setStyleSheet(QStringLiteral("QLabel { border: 1px solid #ccc; background: #f5f5f5; color: #444; }"));
     showLogoPreview(preview, production_.companyLogoPath);
     form->addRow(QString(), preview);
     layout->addLayout(form);

@@ -90,9 +90,24 @@ int64_t steadyMilliseconds()
     return clock.elapsed();
 }
 
-bool dropFrameCounting(const Timecode& external, int fps)
+bool dropFrameCounting(bool dropFrame, int fps)
 {
-    return external.dropFrame && (fps == 29 || fps == 30);
+    return dropFrame && (fps == 29 || fps == 30);
+}
+
+// The generator keeps the rate chosen in its own dialog, which need not be
+// the reference's: its position is compared in the reference's frames, so
+// two clocks in step read no drift whatever their rates.
+int generatorFps(const LtcEncoder& generator)
+{
+    return TcAccuracyTestDialog::nominalFps(generator.getFpsDouble());
+}
+
+int64_t inReferenceFrames(int64_t generatorCount, int fromFps, int toFps)
+{
+    if (fromFps == toFps || fromFps <= 0)
+        return generatorCount;
+    return std::llround(static_cast<double>(generatorCount) * toFps / fromFps);
 }
 
 // The count nearest the run's clock among those a day apart: a run across
@@ -356,9 +371,12 @@ TcAccuracyTestDialog::Measurement TcAccuracyTestDialog::measure(const Timecode& 
     if (generator_ == nullptr || !externalValid)
         return m;
     const LtcEncoder::Timecode internal = generator_->getTimecode();
-    const bool dropCounting = dropFrameCounting(external, m.fps);
-    const int64_t generatorCount =
-        frameCount(internal.hours, internal.minutes, internal.seconds, internal.frames, m.fps, dropCounting);
+    const bool dropCounting = dropFrameCounting(external.dropFrame, m.fps);
+    const int internalFps = generatorFps(*generator_);
+    const int64_t generatorCount = inReferenceFrames(
+        frameCount(internal.hours, internal.minutes, internal.seconds, internal.frames, internalFps,
+                   internalFps == m.fps ? dropCounting : dropFrameCounting(internal.dropFrame, internalFps)),
+        internalFps, m.fps);
     const int64_t externalCount =
         frameCount(external.hours, external.minutes, external.seconds, external.frames, m.fps, dropCounting);
     m.valid = true;
@@ -485,7 +503,8 @@ void TcAccuracyTestDialog::onJamSync()
     jam.hours = static_cast<uint8_t>(external.hours);
     jam.minutes = static_cast<uint8_t>(external.minutes);
     jam.seconds = static_cast<uint8_t>(external.seconds);
-    jam.frames = static_cast<uint8_t>(external.frames);
+    const int externalFps = nominalFps(engine_->getDetectedFramerate());
+    jam.frames = static_cast<uint8_t>(external.frames * generatorFps(*generator_) / externalFps);
     jam.dropFrame = external.dropFrame;
     generator_->setTimecode(jam);
     synced_ = true;
@@ -672,8 +691,7 @@ void TcAccuracyTestDialog::onStartCalibration()
     calibrationFps_ = nominalFps(engine_->getDetectedFramerate());
     externalStartCount_ =
         frameCount(external.hours, external.minutes, external.seconds, external.frames, calibrationFps_, false);
-    generatorStartCount_ =
-        frameCount(internal.hours, internal.minutes, internal.seconds, internal.frames, calibrationFps_, false);
+    generatorStartCount_ = generatorCount(internal);
     checkTimer_->start(kCheckMs);
     startCalibrationButton_->hide();
     cancelCalibrationButton_->show();
@@ -683,6 +701,14 @@ void TcAccuracyTestDialog::onStartCalibration()
     jamButton_->setEnabled(false);
     debugLog("TcAccuracyTestDialog: calibration started for " + std::to_string(durationBox_->value())
              + " hour(s) at " + std::to_string(calibrationFps_) + " fps");
+}
+
+int64_t TcAccuracyTestDialog::generatorCount(const LtcEncoder::Timecode& internal) const
+{
+    const int internalFps = generatorFps(*generator_);
+    return inReferenceFrames(
+        frameCount(internal.hours, internal.minutes, internal.seconds, internal.frames, internalFps, false),
+        internalFps, calibrationFps_);
 }
 
 void TcAccuracyTestDialog::showCalibrationProgress()
@@ -732,10 +758,7 @@ void TcAccuracyTestDialog::calibrationComplete()
     const int64_t externalFrames = unwrapped(
         frameCount(external.hours, external.minutes, external.seconds, external.frames, fps, false) - externalStartCount_,
         expected, day);
-    const int64_t generatorFrames = unwrapped(
-        frameCount(internal.hours, internal.minutes, internal.seconds, internal.frames, fps, false)
-            - generatorStartCount_,
-        expected, day);
+    const int64_t generatorFrames = unwrapped(generatorCount(internal) - generatorStartCount_, expected, day);
 
     // Both counts must have run with the run's clock; otherwise the result
     // measures a lost, jumped or stopped timecode, not the generator.

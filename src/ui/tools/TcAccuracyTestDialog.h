@@ -3,12 +3,13 @@
 #include <QDialog>
 #include <QString>
 
+#include "timecode/LtcEncoder.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
 
 class AudioEngineBase;
-class LtcEncoder;
 class QCheckBox;
 class QFile;
 class QLabel;
@@ -91,6 +92,8 @@ private:
     Measurement measure(const Timecode& external, bool externalValid) const;
     void showMeasurement(const Measurement& m);
     void showNotSynced();
+    // Plain count of the generator's time in the calibration's frames.
+    int64_t generatorCount(const LtcEncoder::Timecode& internal) const;
     void showCalibrationProgress();
     void setStatus(const QString& text, const char* colour);
     void returnCalibrationToIdle(const QString& info, const char* colour);

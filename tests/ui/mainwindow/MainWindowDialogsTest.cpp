@@ -69,12 +69,39 @@ protected:
     }
 };
 
+// The device dialog's advice must send a Linux user to tools they have, and
+// the playback warning's menu path ("Routing > Playback Routing") must exist.
+TEST_F(MainWindowDeviceTest, AdviceTextsNameLinuxToolsAndMenusThatExist)
+{
+    makeWindow();
+    QString shown;
+    openDeviceDialog([&shown](QDialog& dialog) {
+        shown = dialog.windowTitle();
+        for (const QLabel* label : dialog.findChildren<QLabel*>())
+            shown += "\n" + label->text();
+        dialog.reject();
+    });
+    struct Word {
+        const char* text;
+        bool wanted;
+    };
+    const Word words[] = {
+        {"Select Audio Device", true},  {"JACK", true},
+        {"PipeWire", true},             {"ALSA", true},
+        {"CoreAudio", false},           {"Audio MIDI Setup", false},
+        {"Applications > Utilities", false}, {"Create Aggregate Device", false},
+    };
+    for (const Word& word : words)
+        EXPECT_EQ(shown.contains(word.text), word.wanted) << word.text << " in:\n" << shown.toStdString();
+    EXPECT_NE(action("&Routing", "Playback Routing"), nullptr);
+}
+
 TEST_F(MainWindowDeviceTest, DialogListsDevicesInputsAndTheLatency)
 {
     seed({{"audio.device", std::string("Virtual Interface")}});
     MainWindow& window = makeWindow();
     openDeviceDialog([&window](QDialog& dialog) {
-        EXPECT_EQ(dialog.windowTitle(), QString("Select CoreAudio Device"));
+        EXPECT_EQ(dialog.windowTitle(), QString("Select Audio Device"));
         auto* devices = dialog.findChild<QComboBox*>("deviceCombo");
         QStringList expected;
         for (const std::string& name : window.engine()->getAvailableDevices())

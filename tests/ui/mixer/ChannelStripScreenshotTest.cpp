@@ -5,6 +5,7 @@
 #include "MixerTestSupport.h"
 
 #include "support/TempHome.h"
+#include "support/WidgetLegibility.h"
 #include "ui/mixer/ChannelStripDialog.h"
 #include "ui/mixer/EQVisualizationWidget.h"
 
@@ -43,6 +44,17 @@ TEST_F(ChannelStripScreenshotTest, EqOnBandsMovedAndAMarkerDragged)
             EXPECT_GE(label->width(), label->sizeHint().width()) << label->objectName().toStdString();
         }
     }
+}
+
+// The copy, paste and reset buttons and the group titles carry symbols that
+// DejaVu lacks: an installed font must draw them, not empty boxes.
+TEST_F(ChannelStripScreenshotTest, EverySymbolShownHasAGlyph)
+{
+    ChannelStripDialog dialog(3, "Plant", nullptr);
+    for (const auto& [width, height] : kScreenSizes)
+        grabAtSize(dialog, "channel-strip", width, height);
+    const QStringList boxes = textsWithoutGlyphs(dialog);
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join('\n').toStdString();
 }
 
 }  // namespace

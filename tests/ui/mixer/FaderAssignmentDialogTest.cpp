@@ -5,6 +5,7 @@
 #include "platform/midi/DefaultMidiSystem.h"
 #include "platform/midi/VirtualMidiSystem.h"
 #include "support/TempHome.h"
+#include "support/WidgetLegibility.h"
 #include "support/UdpPorts.h"
 
 #include <QApplication>
@@ -330,3 +331,36 @@ TEST_F(FaderAssignmentDialogTest, GrabShowsTheWholeDialog)
         EXPECT_TRUE(picture.save(QDir(QString::fromLocal8Bit(folder)).filePath("FaderAssignmentDialog.png")));
     }
 }
+
+// Every cell's check box must stand out from the dark cell, checked or not
+// (WCAG asks 3:1 for the parts of a control one must see), at the default
+// window size and at full HD.
+TEST_F(FaderAssignmentDialogTest, CheckBoxesShowOnTheDarkGrid)
+{
+    FaderAssignmentDialog dialog(&manager_, nullptr);
+    addThroughCombo(dialog, "X-Touch Compact");
+    toggle(dialog, 1, 0);
+    auto* table = child<QTableWidget>(dialog);
+    for (const auto& [width, height] : kScreenSizes) {
+        SCOPED_TRACE(width);
+        const QImage picture = grabAtSize(dialog, "fader-assignment", width, height);
+        const QPoint origin = table->viewport()->mapTo(&dialog, QPoint(0, 0));
+        const struct {
+            int row;
+            const char* state;
+        } cells[] = {{0, "unchecked"}, {1, "checked"}};
+        for (const auto& cell : cells) {
+            const QRect rect = table->visualRect(table->model()->index(cell.row, 0)).translated(origin);
+            const qreal ratio = picture.devicePixelRatio();
+            const QColor background = picture.pixelColor((rect.topLeft() + QPoint(2, 2)) * ratio);
+            int standingOut = 0;
+            for (int y = rect.top() + 1; y < rect.bottom(); ++y)
+                for (int x = rect.left() + 1; x < rect.right(); ++x)
+                    standingOut += contrastRatio(picture.pixelColor(QPoint(x, y) * ratio), background) >= 3.0;
+            // The indicator's outline, an 18-pixel box with rounded corners,
+            // is some 50 pixels; a dark-on-dark one shows none.
+            EXPECT_GE(standingOut, 40) << cell.state;
+        }
+    }
+}
+

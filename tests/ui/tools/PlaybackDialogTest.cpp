@@ -175,7 +175,7 @@ TEST_F(PlaybackDialogTest, RefusalsLeaveTheEngineAloneOrReportIt)
     ASSERT_EQ(boxes.count(), 1);
     EXPECT_EQ(boxes.boxes()[0].title, "No Output Routed");
     EXPECT_EQ(boxes.boxes()[0].text,
-              "Please configure playback routing in Track > Playback Routing before playing.");
+              "Please configure playback routing in Routing > Playback Routing before playing.");
     EXPECT_FALSE(engine_->isPlayingBack());
     EXPECT_FALSE(logHas("CoreAudio: Starting playback"));
 

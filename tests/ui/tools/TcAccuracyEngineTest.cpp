@@ -15,7 +15,10 @@
 #include <QSpinBox>
 #include <QTimer>
 
+#include <QLabel>
+
 #include <cmath>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -58,10 +61,12 @@ protected:
         for (int b = 0; b < kBlocksPerSecond; ++b) {
             system_->renderBlocks(1, kBlock);
             renderedFrames_ += kBlock;
-            if (b % 24 == 0) {
+            if (b % displayEveryBlocks_ == 0) {
                 if (autoJamTimer()->isActive())
                     dialog_->tryAutoJam();
                 dialog_->updateDisplay();
+                if (afterDisplay_)
+                    afterDisplay_();
             }
         }
         system_->takeOutput(device_);
@@ -78,6 +83,8 @@ protected:
 
     std::unique_ptr<LtcEncoder> generator_;
     std::unique_ptr<TcAccuracyTestDialog> dialog_;
+    int displayEveryBlocks_ = 24;
+    std::function<void()> afterDisplay_;
     int64_t renderedFrames_ = 0;
     int64_t externalLabel_ = 25LL * (14 * 3600);  // 14:00:00:00
 };
@@ -146,6 +153,56 @@ TEST_F(TcAccuracyEngineTest, AOneHourRunCorrectsAGeneratorRunningFast)
     EXPECT_NEAR(ConfigManager::getInstance()->getFloat("ltcgen.calibration_ppm", 999.0f), corrected, 1e-4);
     EXPECT_EQ(ConfigManager::getInstance()->getInt("ltcgen.calibration_number", 999999),
               static_cast<int>(std::llround(corrected * 1000.0)));
+}
+
+// Generator and reference on one sample clock, the generator at the rate
+// its own dialog chose: whatever that rate, the dialog must read no drift
+// beyond the reading's resolution of one frame, and an accuracy within what
+// one frame is worth over the elapsed time.
+TEST_F(TcAccuracyEngineTest, OneClockReadsNoDriftWhateverTheGeneratorRate)
+{
+    const LtcEncoder::FrameRate rates[] = {LtcEncoder::Fps25, LtcEncoder::Fps30, LtcEncoder::Fps24};
+    for (LtcEncoder::FrameRate rate : rates) {
+        SCOPED_TRACE(rate);
+        dialog_.reset();
+        generator_->setFrameRate(rate);
+        dialog_ = std::make_unique<TcAccuracyTestDialog>(engine_.get(), generator_.get());
+        dialog_->setClock([this] { return renderedFrames_ * 1000 / 48000; });
+        QLabel* driftLabel = nullptr;
+        QLabel* accuracyLabel = nullptr;
+        for (QLabel* label : dialog_->findChildren<QLabel*>()) {
+            if (label->text().startsWith("DRIFT:"))
+                driftLabel = label;
+            if (label->text().startsWith("Accuracy:"))
+                accuracyLabel = label;
+        }
+        ASSERT_NE(driftLabel, nullptr);
+        ASSERT_NE(accuracyLabel, nullptr);
+        // About the display timer's period, at a phase that wanders across
+        // the frames of both clocks.
+        displayEveryBlocks_ = 5;
+        int readings = 0;
+        int worstDrift = 0;
+        afterDisplay_ = [&] {
+            if (!dialog_->isSynced())
+                return;
+            const QString text = driftLabel->text();
+            const int drift = text.section(' ', 1, 1).toInt();
+            worstDrift = std::max(worstDrift, std::abs(drift));
+            ++readings;
+        };
+        for (int s = 0; s < 72; ++s)
+            second();
+        afterDisplay_ = nullptr;
+        ASSERT_TRUE(dialog_->isSynced());
+        EXPECT_GT(readings, 500);
+        EXPECT_LE(worstDrift, 1) << driftLabel->text().toStdString();
+        const QString accuracy = accuracyLabel->text();
+        ASSERT_TRUE(accuracy.contains("PPM")) << accuracy.toStdString();
+        const double ppm = accuracy.section(' ', 1, 1).toDouble();
+        const double oneFramePpm = 1e6 / (70.0 * 25.0);
+        EXPECT_LE(std::fabs(ppm), oneFramePpm) << accuracy.toStdString();
+    }
 }
 
 }  // namespace
