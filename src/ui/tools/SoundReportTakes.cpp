@@ -116,7 +116,6 @@ void fillTake(int fd, const struct stat& status, const QString& fileName, std::s
     take.bitDepth = metadata.bitsPerSample;
     take.durationSeconds = metadata.durationSeconds;
     take.isPolyphonic = metadata.channels >= 2;
-    take.circled = metadata.circled;
     if (metadata.timeReference != 0 && metadata.timestampSampleRate != 0 && metadata.frameRate > 0.0) {
         take.timeReference = metadata.timeReference;
         take.timestampSampleRate = metadata.timestampSampleRate;

@@ -27,7 +27,6 @@ struct SoundReportTake {
     uint32_t sampleRate = 0;
     uint16_t bitDepth = 0;
     bool isPolyphonic = false;
-    bool circled = false;  // the file's iXML CIRCLED flag
     // Samples since midnight and the rate they count in (0 without timecode).
     uint64_t timeReference = 0;
     uint32_t timestampSampleRate = 0;

@@ -127,18 +127,9 @@ ReportSummary summarize(const std::vector<SoundReportTake>& takes)
     return summary;
 }
 
-// The company under the title: the sheet goes to the production's editors
-// and accountants, who file it by company.
-void insertTitle(QTextCursor& cursor, const QString& productionCompany)
+void insertHead(QTextDocument& document, QTextCursor& cursor, const QString& logoPath)
 {
-    cursor.insertText(QStringLiteral("Sound Report"), reportFont(14, true));
-    if (!productionCompany.isEmpty())
-        cursor.insertText(QChar::LineSeparator + productionCompany, reportFont(10, true));
-}
-
-void insertHead(QTextDocument& document, QTextCursor& cursor, const QString& logoPath,
-                const QString& productionCompany)
-{
+    const QTextCharFormat title = reportFont(14, true);
     QImage logo;
     if (!logoPath.isEmpty() && logo.load(logoPath)) {
         if (logo.width() > 120 || logo.height() > 60)
@@ -155,7 +146,7 @@ void insertHead(QTextDocument& document, QTextCursor& cursor, const QString& log
         QTextBlockFormat leftBlock;
         leftBlock.setAlignment(Qt::AlignLeft);
         left.setBlockFormat(leftBlock);
-        insertTitle(left, productionCompany);
+        left.insertText(QStringLiteral("Sound Report"), title);
         QTextCursor right = table->cellAt(0, 1).firstCursorPosition();
         QTextBlockFormat rightBlock;
         rightBlock.setAlignment(Qt::AlignRight);
@@ -174,7 +165,7 @@ void insertHead(QTextDocument& document, QTextCursor& cursor, const QString& log
     centred.setAlignment(Qt::AlignCenter);
     centred.setBottomMargin(10);
     cursor.setBlockFormat(centred);
-    insertTitle(cursor, productionCompany);
+    cursor.insertText(QStringLiteral("Sound Report"), title);
     cursor.insertBlock();
 }
 
@@ -254,11 +245,7 @@ void insertTakeTable(QTextCursor& cursor, const std::vector<SoundReportTake>& ta
         const QString tracks = take.trackNames.isEmpty() ? QStringLiteral("MIX") : take.trackNames.join(", ");
         name.insertText(withoutWavExtension(take.fileName) + QChar::LineSeparator + "Tracks: " + tracks, text);
         table->cellAt(row, 1).firstCursorPosition().insertText(take.scene, text);
-        QTextCursor takeCell = table->cellAt(row, 2).firstCursorPosition();
-        takeCell.insertText(take.take, text);
-        // Circled takes are the ones the editor looks for first.
-        if (take.circled)
-            takeCell.insertText(QChar::LineSeparator + QStringLiteral("CIRCLED"), label);
+        table->cellAt(row, 2).firstCursorPosition().insertText(take.take, text);
         table->cellAt(row, 3).firstCursorPosition().insertText(rateText, text);
         table->cellAt(row, 4).firstCursorPosition().insertText(durationWithoutFrames(take), text);
         table->cellAt(row, 5).firstCursorPosition().insertText(take.timecodeIn, text);
@@ -446,7 +433,7 @@ bool writePdf(const QString& path, const std::vector<SoundReportTake>& takes, co
             base.setStyleStrategy(QFont::PreferAntialias);
             document.setDefaultFont(base);
             QTextCursor cursor(&document);
-            insertHead(document, cursor, production.companyLogoPath, production.productionCompany);
+            insertHead(document, cursor, production.companyLogoPath);
             insertProduction(cursor, production, summary, rollName);
             insertTakeTable(cursor, takes, summary);
             document.print(&printer);

@@ -8,7 +8,8 @@
 #include <functional>
 #include <vector>
 
-// What heads a PDF sound report (the CSV and ALE reports carry none of it).
+// What heads a PDF sound report (the production company is kept but
+// printed by no report).
 struct SoundReportProduction {
     QString productionCompany;
     QString projectName;
@@ -43,8 +44,7 @@ bool writeFileSafely(const QString& path, const QByteArray& bytes, QString& reas
 bool writeFileSafely(const QString& path, const std::function<bool(const QString& tempPath, QString& reason)>& produce,
                      QString& reason);
 
-// A4 PDF: head (title, company, logo), production block, two table rows per
-// take, circled takes marked.
+// A4 PDF: head (title, logo), production block, two table rows per take.
 // False with a reason when there are no takes or the file was not written.
 bool writePdf(const QString& path, const std::vector<SoundReportTake>& takes, const SoundReportProduction& production,
               const QString& rollName, QString& reason);

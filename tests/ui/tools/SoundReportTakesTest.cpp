@@ -51,7 +51,7 @@ TEST_F(SoundReportTakesTest, ScanListsTakesAsTheFilesCarryThem)
         {"aad0012_S3_T4.wav", 2, 0.2, false},
         {"AAD0012.wav", 1, 0.2, false},
         {"midnight.wav", 1, 15.0, true, samplesAt25(23, 59, 55, 0), 25.0, 48000, "9", "1", "", "", "", {"Boom"}},
-        {"notimecode.wav", 1, 0.2, true, 0, 25.0, 48000, "8", "1", "", "", "", {"Boom"}, true},
+        {"notimecode.wav", 1, 0.2, true, 0, 25.0, 48000, "8", "1", "", "", "", {"Boom"}},
     };
     for (const ReportTake& take : kTakes)
         ASSERT_TRUE(writeReportTake(folder, take)) << take.name;
@@ -114,8 +114,6 @@ TEST_F(SoundReportTakesTest, ScanListsTakesAsTheFilesCarryThem)
     EXPECT_EQ(first.sampleRate, 48000u);
     EXPECT_EQ(first.bitDepth, 16);
     EXPECT_TRUE(first.isPolyphonic);
-    EXPECT_FALSE(first.circled);
-    EXPECT_TRUE(takes[5].circled) << "notimecode.wav carries the CIRCLED flag";
     EXPECT_EQ(takes[4].sampleRate, 0u);  // zero.wav: a record with nothing filled
     EXPECT_DOUBLE_EQ(takes[4].durationSeconds, 0.0);
 

@@ -23,7 +23,6 @@ struct ReportTake {
     std::string tape{};
     std::string note{};
     std::vector<std::string> trackNames{};
-    bool circled = false;
 };
 
 // Samples since midnight of a time of day at 48 kHz and 25 fps.
@@ -46,7 +45,6 @@ inline bool writeReportTake(const QString& folder, const ReportTake& take)
         record.tape = take.tape;
         record.note = take.note;
         record.trackNames = take.trackNames;
-        record.circled = take.circled;
         writer.setBextChunk(record);
     }
     const std::string path = folder.toStdString() + "/" + take.name;

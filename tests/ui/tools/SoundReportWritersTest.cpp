@@ -14,7 +14,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPainter>
-#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -270,40 +269,6 @@ TEST_F(SoundReportWritersTest, PdfHoldsTheHeadEveryTakeAndTheLogo)
 }
 
 // A report that cannot be written says so and leaves the earlier one.
-// The company typed into the report's configuration and the takes the
-// recordist circled reach the paper, with a logo in the head and without.
-TEST_F(SoundReportWritersTest, PdfPrintsTheCompanyAndMarksCircledTakes)
-{
-    TONVALE_REQUIRE_TOOL("pdftotext");
-    QImage logo(100, 50, QImage::Format_RGB32);
-    logo.fill(Qt::darkBlue);
-    const QString logoPath = home_.path() + "/logo.png";
-    ASSERT_TRUE(logo.save(logoPath));
-    std::vector<SoundReportTake> takes;
-    for (int i = 1; i <= 3; ++i) {
-        SoundReportTake take = reportTake(QStringLiteral("ABC000%1_S7_T%1.wav").arg(i), "7", QString::number(i),
-                                          25.0, "10:00:00:00", 12.0);
-        take.circled = i == 2;
-        takes.push_back(take);
-    }
-    const QString heads[] = {QString(), logoPath};
-    for (const QString& head : heads) {
-        SCOPED_TRACE(head.isEmpty() ? "no logo" : "logo");
-        SoundReportProduction production;
-        production.productionCompany = "ACME Films";
-        production.companyLogoPath = head;
-        const QString path = pathFor("company.pdf");
-        QString reason;
-        ASSERT_TRUE(writePdf(path, takes, production, "R012", reason)) << reason.toStdString();
-        // Without -layout each cell's lines come out together, in order.
-        const QString text = runTool(findTool("pdftotext"), {path, "-"}).standardOutput;
-        EXPECT_TRUE(text.contains("ACME Films")) << text.toStdString();
-        EXPECT_TRUE(text.contains("Sound Report")) << text.toStdString();
-        EXPECT_EQ(text.count("CIRCLED"), 1) << text.toStdString();
-        EXPECT_TRUE(QRegularExpression("\\b2\\s*\\n\\s*CIRCLED").match(text).hasMatch()) << text.toStdString();
-    }
-}
-
 TEST_F(SoundReportWritersTest, FailedWritesReportErrorsAndKeepTheEarlierReport)
 {
     const std::vector<SoundReportTake> takes = {reportTake("ABC0001_S1_T1.wav", "1", "1", 25, "10:00:00:00", 1)};
