@@ -1,7 +1,9 @@
 #include "engine/take/TakeFiles.h"
 
 #include "core/ConfigManager.h"
+#include "media/PortableFileName.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,16 +12,10 @@
 
 namespace {
 
-constexpr std::string_view kTrackNameUnsafe = " \"*/:<>?\\|";
 constexpr const char* kTrackNameKeyPrefix = "track.name.";
 constexpr const char* kDefaultTrackNamePrefix = "Track_";
 constexpr const char* kPolyphonicSuffix = ".wav";
 constexpr const char* kMonoMixSuffix = "_00_MIX.wav";
-
-bool isPathUnsafe(unsigned char c)
-{
-    return c == '/' || c == '\\' || c < 0x20 || c == 0x7F;
-}
 
 std::string twoDigitTrackNumber(int trackIndex)
 {
@@ -46,28 +42,9 @@ bool createFolder(const std::string& path, std::string& errorText)
 
 } // namespace
 
-std::string sanitizeTrackName(const std::string& name)
-{
-    std::string safe = name;
-    for (char& c : safe) {
-        if (kTrackNameUnsafe.find(c) != std::string_view::npos)
-            c = '_';
-    }
-    return safe;
-}
-
 std::string sanitizePathComponent(const std::string& name)
 {
-    if (name.empty())
-        return "_";
-    if (name == "." || name == "..")
-        return std::string(name.size(), '_');
-    std::string safe = name;
-    for (char& c : safe) {
-        if (isPathUnsafe(static_cast<unsigned char>(c)))
-            c = '_';
-    }
-    return safe;
+    return portableName(shortenUtf8(name, kMaxFileNameBytes));
 }
 
 std::string baseRecordingFolder(const std::string& saveLocation, const std::optional<std::string>& home)
@@ -140,11 +117,23 @@ std::vector<std::string> bextTrackNames(const std::array<std::string, kMaxTracks
 
 std::string takeBaseName(const std::string& takeName, const TakeMetadata& metadata)
 {
-    std::string base = takeName + "_" + sanitizePathComponent(metadata.project) + "_" +
-                       sanitizePathComponent(metadata.soundRoll) + "_";
-    if (!metadata.scene.empty())
-        base += sanitizePathComponent(metadata.scene) + "_";
-    return base + "T" + sanitizePathComponent(metadata.take);
+    std::vector<std::string> parts = {sanitizePathComponent(metadata.project), sanitizePathComponent(metadata.soundRoll),
+                                      sanitizePathComponent(metadata.scene), sanitizePathComponent(metadata.take)};
+    std::string& scene = parts[2];
+    const auto joined = [&] {
+        std::string base = takeName + "_" + parts[0] + "_" + parts[1] + "_";
+        if (!metadata.scene.empty())
+            base += scene + "_";
+        return base + "T" + parts[3];
+    };
+    // The longest part gives way a character at a time, so short fields stay
+    // whole and the take number stays readable.
+    for (std::string base = joined(); base.size() > kMaxTakeBaseNameBytes; base = joined()) {
+        std::string& longest = *std::max_element(parts.begin(), parts.end(),
+                                                 [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+        longest = portableName(shortenUtf8(longest, longest.size() - 1));
+    }
+    return joined();
 }
 
 std::vector<TakeFilePlan> planTakeFiles(TakeLayout layout, const std::array<std::string, kMaxTracks>& names,
