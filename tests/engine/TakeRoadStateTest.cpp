@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 namespace fs = std::filesystem;
 
@@ -49,6 +51,7 @@ TEST_F(TakeRoadStateTest, StartIsRefusedUnlessIdleAndAStartDuringPostrollCutsItS
     const int startLines = logCount("CoreAudio: Starting recording");
     EXPECT_FALSE(engine_->startRecording());
     EXPECT_EQ(logCount("CoreAudio: Starting recording"), startLines);
+    EXPECT_EQ(engine_->getTakeStartRefusal(), "A take is already recording.");
 
     step(kSecond / 2);
     ASSERT_TRUE(engine_->stopRecording());
@@ -62,6 +65,7 @@ TEST_F(TakeRoadStateTest, StartIsRefusedUnlessIdleAndAStartDuringPostrollCutsItS
     const uint64_t cut = writePosition();
     EXPECT_FALSE(engine_->startRecording());
     EXPECT_TRUE(logHas("CoreAudio: Cancelled pending post-roll, endPos set to now (" + std::to_string(cut) + ")"));
+    EXPECT_NE(engine_->getTakeStartRefusal().find("previous take"), std::string::npos);
     ASSERT_TRUE(waitUntilIdle());
     const std::vector<std::string> files = engine_->getLastClosedTakeFiles();
     ASSERT_EQ(files.size(), 1u);
@@ -69,6 +73,7 @@ TEST_F(TakeRoadStateTest, StartIsRefusedUnlessIdleAndAStartDuringPostrollCutsItS
 
     // The caller's retry succeeds once Idle.
     EXPECT_TRUE(engine_->startRecording());
+    EXPECT_EQ(engine_->getTakeStartRefusal(), "");
     EXPECT_TRUE(engine_->stopRecording());
     engine_->cancelPendingPostroll();
     ASSERT_TRUE(waitUntilIdle());
@@ -181,6 +186,68 @@ TEST_F(TakeRoadStateTest, EmptyTakesAreRefused)
         EXPECT_EQ(engine_->getWriterState(), WriterState::Idle);
         EXPECT_TRUE(logHas(format == kFileFormatPolyphonic ? "Refusing polyphonic take without channels"
                                                            : "Refusing mono take without files"));
+        EXPECT_EQ(engine_->getTakeStartRefusal().rfind("Refusing", 0), 0u) << engine_->getTakeStartRefusal();
+    }
+}
+
+// Every start that records nothing leaves a reason the window can show, and
+// its log line; fields too long for a file name no longer refuse the take.
+TEST_F(TakeRoadStateTest, RefusedStartsGiveTheirReason)
+{
+    setUpTakeRoad(1, kFileFormatPolyphonic);
+    armTracks({0});
+    step(kSecond / 4);
+    const std::string recordings = home_.pathStd() + "/Recordings";
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        const char* reason; // empty: the take starts
+        const char* log;
+    };
+    const Case cases[] = {
+        {"save location is a file",
+         [&] {
+             std::ofstream(home_.pathStd() + "/plainfile") << "x";
+             ConfigManager::getInstance()->setString("media.saveLocation", home_.pathStd() + "/plainfile");
+         },
+         "Failed to create recording directory: ", "CoreAudio: Failed to create recording directory: "},
+        {"project folder blocked by a file",
+         [&] {
+             ConfigManager::getInstance()->setString("media.saveLocation", recordings);
+             fs::create_directories(recordings);
+             std::ofstream(recordings + "/Blocked") << "x";
+             AudioEngineBase::RecordingMetadata m;
+             m.project = "Blocked";
+             engine_->setRecordingMetadata(m);
+         },
+         "Failed to create project directory: ", "CoreAudio: Failed to create project directory: "},
+        {"300-character scene",
+         [&] {
+             AudioEngineBase::RecordingMetadata m;
+             m.project = "My Film: Part 2";
+             m.scene = std::string(300, 'S');
+             engine_->setRecordingMetadata(m);
+         },
+         "", "CoreAudio: Recording started successfully"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.arrange();
+        const bool started = engine_->startRecording();
+        EXPECT_TRUE(logHas(c.log));
+        if (std::string(c.reason).empty()) {
+            EXPECT_TRUE(started) << engine_->getTakeStartRefusal();
+            EXPECT_EQ(engine_->getTakeStartRefusal(), "");
+            step(kSecond / 4);
+            ASSERT_TRUE(engine_->stopRecording());
+            engine_->cancelPendingPostroll();
+            ASSERT_TRUE(waitUntilIdle());
+            EXPECT_EQ(engine_->getLastClosedTakeFiles().size(), 1u);
+        } else {
+            EXPECT_FALSE(started);
+            EXPECT_FALSE(engine_->isRecording());
+            EXPECT_EQ(engine_->getTakeStartRefusal().rfind(c.reason, 0), 0u) << engine_->getTakeStartRefusal();
+        }
     }
 }
 

@@ -82,6 +82,12 @@ bool createTakeFolders(const std::string& baseFolder, const std::string& takeFol
     return true;
 }
 
+std::string withoutLogPrefix(const std::string& logLine)
+{
+    constexpr std::string_view prefix = "CoreAudio: ";
+    return logLine.rfind(prefix, 0) == 0 ? logLine.substr(prefix.size()) : logLine;
+}
+
 std::array<std::string, kMaxTracks> configuredTrackNames()
 {
     ConfigManager* config = ConfigManager::getInstance();

@@ -52,6 +52,10 @@ std::string takeFolderPath(const std::string& root, const std::string& project, 
 // gives false and the log line the take start writes.
 bool createTakeFolders(const std::string& baseFolder, const std::string& takeFolder, std::string& failureLogLine);
 
+// A log line of the take start without its "CoreAudio: " beginning: the
+// reason as the person at the recorder reads it.
+std::string withoutLogPrefix(const std::string& logLine);
+
 // "track.name.<i>" for every track, default "Track_<i+1>".
 std::array<std::string, kMaxTracks> configuredTrackNames();
 // Entry i: the metadata's name for track i when present and not empty, else

@@ -292,6 +292,7 @@ private:
     AudioEngineBase::RecordingMetadata metadataFromFields(bool applyStopDefaults) const;
     void onWriterDrainTick();
     void runTakeStartSteps(bool afterDrain);
+    void reportRefusedTakeStart();
     void reportRecordingErrors();
 
     QTimer* takeClock_ = nullptr;
