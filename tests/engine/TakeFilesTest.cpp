@@ -353,6 +353,35 @@ TEST(TakeFilesTest, SettingsNormalised)
 
 class TakeFoldersTest : public TempHomeTest {};
 
+// The highest take of a scene in the roll folder, from every kind of take
+// file name; other scenes, other projects and look-alikes do not count.
+TEST_F(TakeFoldersTest, HighestRecordedTakeOfTheSceneInTheFolder)
+{
+    const fs::path folder = home_.pathStd() + "/Feature/003";
+    fs::create_directories(folder);
+    for (const char* name : {"ABC0001_Feature_003_12A_T01.wav", "ABC0002_Feature_003_12A_T02.wav",
+                             "ABC0003_Feature_003_12A_T05_00_MIX.wav", "ABC0004_Feature_003_12A_T05_01_Boom.wav",
+                             "ABC0005_Feature_003_12B_T09.wav", "ABC0006_Other_003_12A_T30.wav",
+                             "ABC0007_Feature_003_12A_T07X.wav", "ABC0008_Feature_003_12A_T08.txt",
+                             "ABC0009_Feature_003_T11.wav", "ABC0010_My Film_ Part 2_003_1_T04.wav"})
+        std::ofstream(folder / name) << "x";
+    struct Case {
+        const char* project;
+        const char* scene;
+        int highest;
+    };
+    const Case cases[] = {
+        {"Feature", "12A", 5}, {"Feature", "12B", 9}, {"Feature", "", 11}, {"Feature", "99", 0},
+        {"Other", "12A", 30},  {"My Film: Part 2", "1", 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.project) + "/" + c.scene);
+        const TakeMetadata m{c.project, "003", c.scene, "02", "", {}};
+        EXPECT_EQ(highestRecordedTake(folder.string(), m), c.highest);
+    }
+    EXPECT_EQ(highestRecordedTake((folder / "missing").string(), TakeMetadata{"Feature", "003", "12A", "1", "", {}}), 0);
+}
+
 TEST_F(TakeFoldersTest, TrackNamesFallBackToConfiguredNames)
 {
     ConfigManager::getInstance()->setString("track.name.9", "Cello");

@@ -142,6 +142,47 @@ std::string takeBaseName(const std::string& takeName, const TakeMetadata& metada
     return joined();
 }
 
+namespace {
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The take number in `stem` when it is <take name>_<prefix><digits>, maybe
+// followed by a mono file's "_NN_..."; 0 otherwise.
+int takeNumberIn(const std::string& stem, const std::string& prefix)
+{
+    const size_t start = stem.find('_');
+    if (start == std::string::npos || stem.compare(start + 1, prefix.size(), prefix) != 0)
+        return 0;
+    size_t end = start + 1 + prefix.size();
+    int number = 0;
+    for (; end < stem.size() && isDigit(stem[end]) && number < 1000000; ++end)
+        number = number * 10 + (stem[end] - '0');
+    const bool plainEnd = end == stem.size();
+    const bool monoEnd = end + 3 < stem.size() && stem[end] == '_' && isDigit(stem[end + 1]) &&
+                         isDigit(stem[end + 2]) && stem[end + 3] == '_';
+    return plainEnd || monoEnd ? number : 0;
+}
+
+} // namespace
+
+int highestRecordedTake(const std::string& takeFolder, const TakeMetadata& metadata)
+{
+    // The name parts between the take name and the take number.
+    const std::string base = takeBaseName("", metadata);
+    const std::string prefix = base.substr(1, base.size() - 1 - sanitizePathComponent(metadata.take).size());
+    int highest = 0;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(takeFolder, error), end; !error && it != end; it.increment(error)) {
+        const std::filesystem::path name = it->path().filename();
+        if (name.extension() == ".wav")
+            highest = std::max(highest, takeNumberIn(name.stem().string(), prefix));
+    }
+    return highest;
+}
+
 std::vector<TakeFilePlan> planTakeFiles(TakeLayout layout, const std::array<std::string, kMaxTracks>& names,
                                         const std::array<bool, kMaxTracks>& armedAtStart, int trackCount, bool noMix)
 {

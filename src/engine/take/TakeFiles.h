@@ -74,6 +74,13 @@ std::vector<std::string> bextTrackNames(const std::array<std::string, kMaxTracks
 // at whole characters; bext and iXML keep the full text.
 std::string takeBaseName(const std::string& takeName, const TakeMetadata& metadata);
 
+// The highest numeric take of `metadata`'s project, sound roll and scene among
+// the take files in `takeFolder` (names as takeBaseName makes them, polyphonic
+// or mono); 0 when there is none. The next take is numbered past it, so a
+// take cut short by a crash, or fields brought back from older settings,
+// never give a second file the same take.
+int highestRecordedTake(const std::string& takeFolder, const TakeMetadata& metadata);
+
 // What kind of file a take file is; decides its log lines and whether its
 // failure fails the start.
 enum class TakeFileRole {

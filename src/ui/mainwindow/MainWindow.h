@@ -190,6 +190,7 @@ private:
     void restoreRouting();
     void restoreFadersAndColours();
     void restoreMetadataFields();
+    void moveTakePastRecordedTakes();
     void restoreBackupDrives();
 
     std::unique_ptr<AudioEngineBase> engine_;
