@@ -7,10 +7,14 @@
 
 #include "core/ConfigManager.h"
 #include "engine/take/TakeRename.h"
+#include "media/BwfMetadataReader.h"
+#include "support/ExternalTool.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iostream>
+#include <unistd.h>
 #include <fstream>
 #include <functional>
 
@@ -247,6 +251,87 @@ TEST_F(TakeRoadStateTest, RefusedStartsGiveTheirReason)
             EXPECT_FALSE(started);
             EXPECT_FALSE(engine_->isRecording());
             EXPECT_EQ(engine_->getTakeStartRefusal().rfind(c.reason, 0), 0u) << engine_->getTakeStartRefusal();
+        }
+    }
+}
+
+// An exFAT card image on a loop device through exfat-fuse (the kernel here
+// may have no exFAT driver); empty when this machine cannot make one.
+struct ExfatCard {
+    QString image, device, mountPoint;
+    bool mounted = false;
+
+    explicit ExfatCard(const QString& folder) : image(folder + "/card.img"), mountPoint(folder + "/CARD")
+    {
+        if (geteuid() != 0 || findTool("mkfs.exfat").isEmpty() || findTool("mount.exfat-fuse").isEmpty() ||
+            findTool("losetup").isEmpty() || !fs::exists("/dev/fuse") || !fs::exists("/dev/loop-control"))
+            return;
+        fs::create_directories(mountPoint.toStdString());
+        std::ofstream(image.toStdString()).close();
+        std::error_code error;
+        fs::resize_file(image.toStdString(), 64 << 20, error);
+        if (error || runTool(findTool("mkfs.exfat"), {image}).exitCode != 0)
+            return;
+        const ToolResult attach = runTool(findTool("losetup"), {"--find", "--show", image});
+        if (attach.exitCode != 0)
+            return;
+        device = attach.standardOutput.trimmed();
+        mounted = runTool(findTool("mount.exfat-fuse"), {device, mountPoint}).exitCode == 0;
+    }
+    ~ExfatCard()
+    {
+        if (mounted)
+            runTool("umount", {mountPoint});
+        if (!device.isEmpty())
+            runTool(findTool("losetup"), {"-d", device});
+    }
+};
+
+// Every character exFAT, FAT and NTFS refuse, and a trailing dot or space,
+// in the project, roll and scene: the take lands on a real exFAT card and in
+// a plain folder, and bext and iXML keep the text as typed.
+TEST_F(TakeRoadStateTest, FieldsWithCharactersDrivesRefuseStillRecord)
+{
+    setUpTakeRoad(1, kFileFormatMono);
+    armTracks({0});
+    step(kSecond / 4);
+    const ExfatCard card(home_.path());
+    std::vector<std::string> roots = {home_.pathStd() + "/Virtual"};
+    if (card.mounted)
+        roots.push_back(card.mountPoint.toStdString());
+    else
+        std::cout << "[   NOTE   ] no exFAT card image here (needs root, loop devices, FUSE, exfatprogs and "
+                     "exfat-fuse): only the plain folder is recorded to\n";
+    const std::string refused = "\\/:*?\"<>|";
+    for (const std::string& root : roots) {
+        for (const char c : refused + "\t") {
+            const std::string scene = std::string("1") + c + "A";
+            SCOPED_TRACE(root + " scene " + scene);
+            ConfigManager::getInstance()->setString("media.saveLocation", root);
+            AudioEngineBase::RecordingMetadata m;
+            m.project = "My Film: Part 2.";
+            m.soundRoll = "R<1>.";
+            m.scene = scene;
+            m.notes = "note with | and ?";
+            engine_->setRecordingMetadata(m);
+            ASSERT_TRUE(engine_->startRecording()) << engine_->getTakeStartRefusal();
+            step(kSecond / 8);
+            ASSERT_TRUE(engine_->stopRecording());
+            engine_->cancelPendingPostroll();
+            ASSERT_TRUE(waitUntilIdle());
+            const std::vector<std::string> files = engine_->getLastClosedTakeFiles();
+            ASSERT_EQ(files.size(), 2u);
+            for (const std::string& file : files) {
+                EXPECT_EQ(fs::path(file).parent_path(), fs::path(root + "/My Film_ Part 2_/R_1__"));
+                const std::string name = fs::path(file).filename().string();
+                EXPECT_EQ(name.find_first_of(refused + "\t"), std::string::npos) << name;
+                const BwfMetadata read = BwfMetadataReader::readMetadata(file);
+                EXPECT_EQ(read.project, m.project);
+                EXPECT_EQ(read.scene, scene);
+                EXPECT_EQ(read.tape, m.soundRoll);
+                EXPECT_EQ(read.note, m.notes);
+                EXPECT_GT(readWithSndfile(file).frames, 0);
+            }
         }
     }
 }
