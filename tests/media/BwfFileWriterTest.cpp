@@ -98,11 +98,7 @@ TEST_F(BwfFileWriterTest, ClosedFileHasExactHeaderAndSizesForEveryFormat)
 // new file (0644 by default), never a narrower one of its own.
 TEST_F(BwfFileWriterTest, TakesFollowTheUmask)
 {
-    struct Case {
-        mode_t mask;
-        int mode;
-    };
-    for (const Case c : {Case{022, 0644}, Case{027, 0640}, Case{077, 0600}}) {
+    for (const UmaskCase& c : kUmaskCases) {
         SCOPED_TRACE(c.mask);
         const ScopedUmask umask(c.mask);
         const std::string path = home_.pathStd() + "/take" + std::to_string(c.mode) + ".wav";

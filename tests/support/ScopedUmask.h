@@ -15,6 +15,13 @@ private:
     mode_t previous_;
 };
 
+// Umasks and the mode each gives a file created with 0666.
+struct UmaskCase {
+    mode_t mask;
+    int mode;
+};
+inline constexpr UmaskCase kUmaskCases[] = {{022, 0644}, {027, 0640}, {077, 0600}, {002, 0664}};
+
 // The permission bits of `path`; -1 when it cannot be read.
 inline int fileModeBits(const char* path)
 {

@@ -275,11 +275,7 @@ TEST_F(SoundReportWritersTest, PdfHoldsTheHeadEveryTakeAndTheLogo)
 TEST_F(SoundReportWritersTest, ReportsFollowTheUmask)
 {
     const std::vector<SoundReportTake> takes = {reportTake("ABC0001_S1_T1.wav", "1", "1", 25.0, "10:00:00:00", 2.0)};
-    struct Case {
-        mode_t mask;
-        int mode;
-    };
-    for (const Case c : {Case{022, 0644}, Case{027, 0640}, Case{002, 0664}}) {
+    for (const UmaskCase& c : kUmaskCases) {
         SCOPED_TRACE(c.mask);
         const ScopedUmask umask(c.mask);
         QString reason;
