@@ -2,6 +2,7 @@
 
 #include "core/DebugLog.h"
 #include "media/ChannelMerge.h"
+#include "media/PortableFileName.h"
 #include "platform/thread/ThreadServiceClass.h"
 
 #include <sys/stat.h>
@@ -28,16 +29,6 @@ std::string makeLivePartialPath(const std::string& finalPath)
     const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
     return finalPath + "." + std::to_string(static_cast<long long>(ticks)) + "."
            + std::to_string(livePartialCounter.fetch_add(1)) + ".tonvale.partial";
-}
-
-std::string sanitizeTrackName(std::string name)
-{
-    for (char& c : name) {
-        if (c == ' ' || c == '"' || c == '*' || c == '/' || c == ':' || c == '<' || c == '>' || c == '?' || c == '\\'
-            || c == '|')
-            c = '_';
-    }
-    return name;
 }
 
 std::string twoDigits(int number)

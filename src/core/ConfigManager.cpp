@@ -3,6 +3,10 @@
 #include "core/DebugLog.h"
 #include "core/NumberText.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -16,6 +20,7 @@ namespace {
 
 const char* const kHeaderLine = "# Tonvale Configuration";
 const char* const kRelativePath = "/.config/Tonvale/config.ini";
+constexpr mode_t kConfigFileMode = 0600;
 
 std::string pathFromHome()
 {
@@ -136,6 +141,16 @@ bool ConfigManager::saveConfig(const std::string& path)
     createParentFolders(target);
 
     const std::string temporary = target + ".tmp";
+    // The file holds the file server's password: only its owner may read it,
+    // whatever the umask, and also when a leftover temporary file was wider.
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kConfigFileMode);
+    if (fd < 0 || ::fchmod(fd, kConfigFileMode) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        debugLog("ConfigManager: ERROR: cannot write " + temporary);
+        return false;
+    }
+    ::close(fd);
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (!out.is_open()) {
         debugLog("ConfigManager: ERROR: cannot write " + temporary);

@@ -76,6 +76,9 @@ public:
 
     // Takes.
     virtual bool startRecording() = 0;
+    // Why the last startRecording gave false, as the person at the recorder
+    // reads it (the log holds the full line); empty after a start.
+    virtual std::string getTakeStartRefusal() const = 0;
     virtual bool stopRecording() = 0;
     virtual bool isRecording() const = 0;
     virtual bool isWriterDraining() const = 0;

@@ -116,6 +116,7 @@ public:
     void setLiveBackupActiveTake(bool enabled) override;
     bool isBackupCopyActive() const override;
     bool startRecording() override;
+    std::string getTakeStartRefusal() const override;
     bool stopRecording() override;
     bool isRecording() const override;
     bool isWriterDraining() const override;
@@ -398,6 +399,7 @@ private:
 
     // State flags.
     bool initialized_ = false;
+    std::string notReadyRefusal_; // a take start refused before the recorder was asked
     std::atomic<bool> running_{false};
     std::atomic<bool> unitStarted_{false};
     std::atomic<uint64_t> renderCycleCounter_{0};

@@ -72,9 +72,17 @@ int AudioEngine_CoreAudio::getPostrollDuration() const
 
 bool AudioEngine_CoreAudio::startRecording()
 {
-    if (!initialized_)
+    if (!initialized_) {
+        notReadyRefusal_ = "Audio engine not initialized";
         return false;
+    }
+    notReadyRefusal_.clear();
     return takeRecorder_.startRecording();
+}
+
+std::string AudioEngine_CoreAudio::getTakeStartRefusal() const
+{
+    return notReadyRefusal_.empty() ? takeRecorder_.takeStartRefusal() : notReadyRefusal_;
 }
 
 bool AudioEngine_CoreAudio::stopRecording()

@@ -20,6 +20,10 @@ constexpr size_t kOriginationTimeBytes = 8;
 constexpr size_t kUmidBytes = 64;
 constexpr size_t kReservedBytes = 190;
 constexpr const char* kDefaultOriginator = "Tonvale";
+// NUL bytes after the iXML document: room the in-place metadata editor fills
+// when a scene, a take, a note or track names are added to a finished take.
+// Even, so the chunk stays even; a few KiB every reader skips unseen.
+constexpr size_t kIxmlSpareBytes = 4096;
 constexpr int kSecondsPerHour = 3600;
 constexpr int kHoursPerDay = 24;
 
@@ -234,10 +238,11 @@ std::vector<uint8_t> BwfChunkBuilder::buildIxmlChunk(const BwfFileWriter::BextCh
     using namespace LittleEndianBytes;
     const std::string document = composeIxmlDocument(chunk);
     std::vector<uint8_t> bytes;
-    bytes.reserve(kChunkHeaderBytes + document.size());
+    bytes.reserve(kChunkHeaderBytes + document.size() + kIxmlSpareBytes);
     appendText(bytes, "iXML");
-    append32(bytes, static_cast<uint32_t>(document.size()));
+    append32(bytes, static_cast<uint32_t>(document.size() + kIxmlSpareBytes));
     appendText(bytes, document);
+    bytes.insert(bytes.end(), kIxmlSpareBytes, 0);
     return bytes;
 }
 

@@ -22,6 +22,7 @@ public:
     };
 
     static std::vector<uint8_t> buildBextChunk(const BwfFileWriter::BextChunk& chunk, const FileFormat& format);
+    // The iXML document followed by NUL bytes of room for later edits.
     static std::vector<uint8_t> buildIxmlChunk(const BwfFileWriter::BextChunk& chunk);
 
     // The key=value lines of the bext Description, before the cut to 255 bytes.

@@ -58,6 +58,21 @@ bool scanBytesForChunk(RiffChunkWalker& walker, int64_t fileSize, int64_t from, 
     return false;
 }
 
+// Cuts the file after `dataEnd` and appends `padBytes` zero bytes.
+bool endFileAt(const std::string& path, int64_t dataEnd, int64_t padBytes)
+{
+    if (::truncate(path.c_str(), static_cast<off_t>(dataEnd + padBytes)) != 0)
+        return false;
+    if (padBytes == 0)
+        return true;
+    // truncate() may have extended the file with zeros, or kept a byte of the
+    // cut-off frame: the pad byte must be zero either way.
+    FileHandle file(std::fopen(path.c_str(), "r+b"));
+    const uint8_t zero = 0;
+    return file && fseeko(file.get(), static_cast<off_t>(dataEnd), SEEK_SET) == 0 &&
+           std::fwrite(&zero, 1, 1, file.get()) == 1 && std::fclose(file.release()) == 0;
+}
+
 } // namespace
 
 std::vector<RF64Repairer::CorruptedFile> RF64Repairer::scanDirectory(const std::string& folder, bool recursive)
@@ -142,11 +157,19 @@ bool RF64Repairer::repairFile(const std::string& path)
         lastError_ = plan.error;
         return false;
     }
-    // The RIFF ends with the last whole frame; bytes of a frame that was cut
-    // off stay in the file but outside every chunk.
+    // The file ends with the last whole frame: bytes of a frame that was cut
+    // off are no sound, and readers warn about bytes outside every chunk. An
+    // odd-sized data chunk gets the zero pad byte RIFF requires, and the
+    // RIFF size counts it.
+    const int64_t padBytes = plan.dataBytes % 2;
+    const int64_t riffEnd = plan.dataStart + plan.dataBytes + padBytes;
+    if (!endFileAt(path, plan.dataStart + plan.dataBytes, padBytes)) {
+        lastError_ = kWriteFailed;
+        return false;
+    }
     Ds64Chunk::Sizes sizes;
     sizes.dataSize = static_cast<uint64_t>(plan.dataBytes);
-    sizes.riffSize = static_cast<uint64_t>(plan.dataStart + plan.dataBytes - kRiffHeaderBytes);
+    sizes.riffSize = static_cast<uint64_t>(riffEnd - kRiffHeaderBytes);
     sizes.sampleCount = static_cast<uint64_t>(plan.frames);
     if (!writeDS64Chunk(path, sizes)) {
         lastError_ = kWriteFailed;

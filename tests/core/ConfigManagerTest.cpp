@@ -1,5 +1,6 @@
 #include "core/ConfigManager.h"
 
+#include "support/ScopedUmask.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -147,6 +148,27 @@ TEST_F(ConfigManagerTest, SavedFileIsSortedWithHeaderAndTypedForms)
                                 "z=true\n";
     EXPECT_EQ(readFile(configPath()), expected);
     EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(configPath() + ".tmp")));
+}
+
+// The file holds the file server's password: 0600 whatever the umask, also
+// when it (or a leftover temporary file) was created wider before.
+TEST_F(ConfigManagerTest, SavedFileIsReadableByItsOwnerOnly)
+{
+    for (const mode_t mask : {mode_t(022), mode_t(0), mode_t(077)}) {
+        SCOPED_TRACE(mask);
+        const ScopedUmask umask(mask);
+        writeFile(configPath(), "a=1\n");
+        writeFile(configPath() + ".tmp", "stale\n");
+        ASSERT_EQ(::chmod(configPath().c_str(), 0644), 0);
+        ASSERT_EQ(::chmod((configPath() + ".tmp").c_str(), 0666), 0);
+        config()->setString("fileserver.password", "secret");
+        ASSERT_TRUE(config()->saveConfig(""));
+        EXPECT_EQ(fileModeBits(configPath().c_str()), 0600);
+        std::remove(configPath().c_str());
+        config()->setString("fileserver.password", "new");
+        ASSERT_TRUE(config()->saveConfig(""));
+        EXPECT_EQ(fileModeBits(configPath().c_str()), 0600) << "created afresh";
+    }
 }
 
 TEST_F(ConfigManagerTest, SaveAfterAnySetterRewritesEvenTheSameValue)

@@ -146,6 +146,8 @@ TEST(TakeFilesTest, TrackNameSanitising)
         {"a\"b*c/d:e<f>g?h\\i|j", "a_b_c_d_e_f_g_h_i_j"},
         {"M\xc3\xb6ller", "M\xc3\xb6ller"}, // non-ASCII bytes stay
         {"Plant-2.R", "Plant-2.R"},
+        {"Tab\there", "Tab_here"},
+        {"Lav.", "Lav_"},
         {"", ""},
     };
     for (const Case& c : cases) {
@@ -170,9 +172,12 @@ TEST(TakeFilesTest, FolderNamesCannotEscapeTheirRoot)
     };
     const Case cases[] = {
         {"Feature", "Feature"},
-        {"My Film: Part 2", "My Film: Part 2"},
+        {"My Film: Part 2", "My Film_ Part 2"},
+        {"a*b?c\"d<e>f|g", "a_b_c_d_e_f_g"},
         {"Caf\xc3\xa9", "Caf\xc3\xa9"},
-        {"...", "..."},
+        {"...", "___"},
+        {"Day 2.", "Day 2_"},
+        {"Day 2 ", "Day 2_"},
         {"v1.2", "v1.2"},
         {"..", "__"},
         {".", "_"},
@@ -204,6 +209,73 @@ TEST(TakeFilesTest, FileNamePartsStayInsideTheTakeFolder)
     const fs::path path = takeFilePath("/rec/x/y", "ABC0001", m, poly);
     EXPECT_EQ(path.parent_path(), fs::path("/rec/x/y"));
     EXPECT_EQ(path.filename(), "ABC0001_.._up_a_b_1_2_T__.wav");
+}
+
+// Every lead byte is followed by as many continuation bytes as it announces.
+bool wholeUtf8Characters(const std::string& text)
+{
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > text.size())
+            return false;
+        for (size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80)
+                return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// A take file's name, and the backup side's partial name for it, stay within
+// what a drive holds per name however long the fields are; the cut falls on a
+// whole character and the bext keeps the text as typed.
+TEST(TakeFilesTest, LongFieldsGiveNamesWithinTheNameLimit)
+{
+    const std::string euro = "\xe2\x82\xac"; // three bytes
+    std::string longScene;
+    for (int i = 0; i < 300; ++i)
+        longScene += euro;
+    struct Case {
+        std::string project, soundRoll, scene, take, track;
+    };
+    const Case cases[] = {
+        {"Feature", "003", std::string(300, 'S'), "4", "Boom"},
+        {"Feature", "003", longScene, "4", longScene},
+        {std::string(400, 'P'), std::string(300, 'R'), longScene, std::string(300, '7'), std::string(300, 'B')},
+        {"Feature", "003", std::string(200, 'S'), "4", "Boom"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.scene.size());
+        TakeMetadata m;
+        m.project = c.project;
+        m.soundRoll = c.soundRoll;
+        m.scene = c.scene;
+        m.take = c.take;
+        std::array<std::string, kMaxTracks> names = defaultNames();
+        names[0] = c.track;
+        for (TakeLayout layout : {TakeLayout::Polyphonic, TakeLayout::Mono}) {
+            for (const TakeFilePlan& plan : planTakeFiles(layout, names, armed({0}), 8, false)) {
+                const std::string name = fs::path(takeFilePath("/rec", "ABC0001", m, plan)).filename().string();
+                EXPECT_LE(name.size() + kPartialSuffixRoomBytes, kMaxFileNameBytes) << name;
+                EXPECT_EQ(name.rfind("ABC0001_", 0), 0u);
+                EXPECT_NE(name.find("_T"), std::string::npos);
+                EXPECT_TRUE(wholeUtf8Characters(name)) << name;
+            }
+        }
+        const fs::path folder = takeFolderPath("/rec", c.project, c.soundRoll);
+        EXPECT_LE(folder.filename().string().size(), kMaxFileNameBytes);
+        EXPECT_LE(folder.parent_path().filename().string().size(), kMaxFileNameBytes);
+        EXPECT_EQ(makeTakeBext(m, StartTimecodeResult{}, {}).scene, c.scene);
+    }
+    // A name that fits is not touched.
+    TakeMetadata shortFields;
+    shortFields.project = "Feature";
+    shortFields.soundRoll = "003";
+    shortFields.scene = std::string(100, 'S');
+    shortFields.take = "4";
+    EXPECT_EQ(takeBaseName("ABC0001", shortFields), "ABC0001_Feature_003_" + std::string(100, 'S') + "_T4");
 }
 
 TEST(TakeFilesTest, EmptySceneAndDefaults)
@@ -280,6 +352,35 @@ TEST(TakeFilesTest, SettingsNormalised)
 }
 
 class TakeFoldersTest : public TempHomeTest {};
+
+// The highest take of a scene in the roll folder, from every kind of take
+// file name; other scenes, other projects and look-alikes do not count.
+TEST_F(TakeFoldersTest, HighestRecordedTakeOfTheSceneInTheFolder)
+{
+    const fs::path folder = home_.pathStd() + "/Feature/003";
+    fs::create_directories(folder);
+    for (const char* name : {"ABC0001_Feature_003_12A_T01.wav", "ABC0002_Feature_003_12A_T02.wav",
+                             "ABC0003_Feature_003_12A_T05_00_MIX.wav", "ABC0004_Feature_003_12A_T05_01_Boom.wav",
+                             "ABC0005_Feature_003_12B_T09.wav", "ABC0006_Other_003_12A_T30.wav",
+                             "ABC0007_Feature_003_12A_T07X.wav", "ABC0008_Feature_003_12A_T08.txt",
+                             "ABC0009_Feature_003_T11.wav", "ABC0010_My Film_ Part 2_003_1_T04.wav"})
+        std::ofstream(folder / name) << "x";
+    struct Case {
+        const char* project;
+        const char* scene;
+        int highest;
+    };
+    const Case cases[] = {
+        {"Feature", "12A", 5}, {"Feature", "12B", 9}, {"Feature", "", 11}, {"Feature", "99", 0},
+        {"Other", "12A", 30},  {"My Film: Part 2", "1", 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.project) + "/" + c.scene);
+        const TakeMetadata m{c.project, "003", c.scene, "02", "", {}};
+        EXPECT_EQ(highestRecordedTake(folder.string(), m), c.highest);
+    }
+    EXPECT_EQ(highestRecordedTake((folder / "missing").string(), TakeMetadata{"Feature", "003", "12A", "1", "", {}}), 0);
+}
 
 TEST_F(TakeFoldersTest, TrackNamesFallBackToConfiguredNames)
 {

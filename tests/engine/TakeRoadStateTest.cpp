@@ -7,10 +7,16 @@
 
 #include "core/ConfigManager.h"
 #include "engine/take/TakeRename.h"
+#include "media/BwfMetadataReader.h"
+#include "support/ExternalTool.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <iostream>
+#include <unistd.h>
+#include <fstream>
+#include <functional>
 
 namespace fs = std::filesystem;
 
@@ -49,6 +55,7 @@ TEST_F(TakeRoadStateTest, StartIsRefusedUnlessIdleAndAStartDuringPostrollCutsItS
     const int startLines = logCount("CoreAudio: Starting recording");
     EXPECT_FALSE(engine_->startRecording());
     EXPECT_EQ(logCount("CoreAudio: Starting recording"), startLines);
+    EXPECT_EQ(engine_->getTakeStartRefusal(), "A take is already recording.");
 
     step(kSecond / 2);
     ASSERT_TRUE(engine_->stopRecording());
@@ -62,6 +69,7 @@ TEST_F(TakeRoadStateTest, StartIsRefusedUnlessIdleAndAStartDuringPostrollCutsItS
     const uint64_t cut = writePosition();
     EXPECT_FALSE(engine_->startRecording());
     EXPECT_TRUE(logHas("CoreAudio: Cancelled pending post-roll, endPos set to now (" + std::to_string(cut) + ")"));
+    EXPECT_NE(engine_->getTakeStartRefusal().find("previous take"), std::string::npos);
     ASSERT_TRUE(waitUntilIdle());
     const std::vector<std::string> files = engine_->getLastClosedTakeFiles();
     ASSERT_EQ(files.size(), 1u);
@@ -69,6 +77,7 @@ TEST_F(TakeRoadStateTest, StartIsRefusedUnlessIdleAndAStartDuringPostrollCutsItS
 
     // The caller's retry succeeds once Idle.
     EXPECT_TRUE(engine_->startRecording());
+    EXPECT_EQ(engine_->getTakeStartRefusal(), "");
     EXPECT_TRUE(engine_->stopRecording());
     engine_->cancelPendingPostroll();
     ASSERT_TRUE(waitUntilIdle());
@@ -181,6 +190,149 @@ TEST_F(TakeRoadStateTest, EmptyTakesAreRefused)
         EXPECT_EQ(engine_->getWriterState(), WriterState::Idle);
         EXPECT_TRUE(logHas(format == kFileFormatPolyphonic ? "Refusing polyphonic take without channels"
                                                            : "Refusing mono take without files"));
+        EXPECT_EQ(engine_->getTakeStartRefusal().rfind("Refusing", 0), 0u) << engine_->getTakeStartRefusal();
+    }
+}
+
+// Every start that records nothing leaves a reason the window can show, and
+// its log line; fields too long for a file name no longer refuse the take.
+TEST_F(TakeRoadStateTest, RefusedStartsGiveTheirReason)
+{
+    setUpTakeRoad(1, kFileFormatPolyphonic);
+    armTracks({0});
+    step(kSecond / 4);
+    const std::string recordings = home_.pathStd() + "/Recordings";
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        const char* reason; // empty: the take starts
+        const char* log;
+    };
+    const Case cases[] = {
+        {"save location is a file",
+         [&] {
+             std::ofstream(home_.pathStd() + "/plainfile") << "x";
+             ConfigManager::getInstance()->setString("media.saveLocation", home_.pathStd() + "/plainfile");
+         },
+         "Failed to create recording directory: ", "CoreAudio: Failed to create recording directory: "},
+        {"project folder blocked by a file",
+         [&] {
+             ConfigManager::getInstance()->setString("media.saveLocation", recordings);
+             fs::create_directories(recordings);
+             std::ofstream(recordings + "/Blocked") << "x";
+             AudioEngineBase::RecordingMetadata m;
+             m.project = "Blocked";
+             engine_->setRecordingMetadata(m);
+         },
+         "Failed to create project directory: ", "CoreAudio: Failed to create project directory: "},
+        {"300-character scene",
+         [&] {
+             AudioEngineBase::RecordingMetadata m;
+             m.project = "My Film: Part 2";
+             m.scene = std::string(300, 'S');
+             engine_->setRecordingMetadata(m);
+         },
+         "", "CoreAudio: Recording started successfully"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.arrange();
+        const bool started = engine_->startRecording();
+        EXPECT_TRUE(logHas(c.log));
+        if (std::string(c.reason).empty()) {
+            EXPECT_TRUE(started) << engine_->getTakeStartRefusal();
+            EXPECT_EQ(engine_->getTakeStartRefusal(), "");
+            step(kSecond / 4);
+            ASSERT_TRUE(engine_->stopRecording());
+            engine_->cancelPendingPostroll();
+            ASSERT_TRUE(waitUntilIdle());
+            EXPECT_EQ(engine_->getLastClosedTakeFiles().size(), 1u);
+        } else {
+            EXPECT_FALSE(started);
+            EXPECT_FALSE(engine_->isRecording());
+            EXPECT_EQ(engine_->getTakeStartRefusal().rfind(c.reason, 0), 0u) << engine_->getTakeStartRefusal();
+        }
+    }
+}
+
+// An exFAT card image on a loop device through exfat-fuse (the kernel here
+// may have no exFAT driver); empty when this machine cannot make one.
+struct ExfatCard {
+    QString image, device, mountPoint;
+    bool mounted = false;
+
+    explicit ExfatCard(const QString& folder) : image(folder + "/card.img"), mountPoint(folder + "/CARD")
+    {
+        if (geteuid() != 0 || findTool("mkfs.exfat").isEmpty() || findTool("mount.exfat-fuse").isEmpty() ||
+            findTool("losetup").isEmpty() || !fs::exists("/dev/fuse") || !fs::exists("/dev/loop-control"))
+            return;
+        fs::create_directories(mountPoint.toStdString());
+        std::ofstream(image.toStdString()).close();
+        std::error_code error;
+        fs::resize_file(image.toStdString(), 64 << 20, error);
+        if (error || runTool(findTool("mkfs.exfat"), {image}).exitCode != 0)
+            return;
+        const ToolResult attach = runTool(findTool("losetup"), {"--find", "--show", image});
+        if (attach.exitCode != 0)
+            return;
+        device = attach.standardOutput.trimmed();
+        mounted = runTool(findTool("mount.exfat-fuse"), {device, mountPoint}).exitCode == 0;
+    }
+    ~ExfatCard()
+    {
+        if (mounted)
+            runTool("umount", {mountPoint});
+        if (!device.isEmpty())
+            runTool(findTool("losetup"), {"-d", device});
+    }
+};
+
+// Every character exFAT, FAT and NTFS refuse, and a trailing dot or space,
+// in the project, roll and scene: the take lands on a real exFAT card and in
+// a plain folder, and bext and iXML keep the text as typed.
+TEST_F(TakeRoadStateTest, FieldsWithCharactersDrivesRefuseStillRecord)
+{
+    setUpTakeRoad(1, kFileFormatMono);
+    armTracks({0});
+    step(kSecond / 4);
+    const ExfatCard card(home_.path());
+    std::vector<std::string> roots = {home_.pathStd() + "/Virtual"};
+    if (card.mounted)
+        roots.push_back(card.mountPoint.toStdString());
+    else
+        std::cout << "[   NOTE   ] no exFAT card image here (needs root, loop devices, FUSE, exfatprogs and "
+                     "exfat-fuse): only the plain folder is recorded to\n";
+    const std::string refused = "\\/:*?\"<>|";
+    for (const std::string& root : roots) {
+        for (const char c : refused + "\t") {
+            const std::string scene = std::string("1") + c + "A";
+            SCOPED_TRACE(root + " scene " + scene);
+            ConfigManager::getInstance()->setString("media.saveLocation", root);
+            AudioEngineBase::RecordingMetadata m;
+            m.project = "My Film: Part 2.";
+            m.soundRoll = "R<1>.";
+            m.scene = scene;
+            m.notes = "note with | and ?";
+            engine_->setRecordingMetadata(m);
+            ASSERT_TRUE(engine_->startRecording()) << engine_->getTakeStartRefusal();
+            step(kSecond / 8);
+            ASSERT_TRUE(engine_->stopRecording());
+            engine_->cancelPendingPostroll();
+            ASSERT_TRUE(waitUntilIdle());
+            const std::vector<std::string> files = engine_->getLastClosedTakeFiles();
+            ASSERT_EQ(files.size(), 2u);
+            for (const std::string& file : files) {
+                EXPECT_EQ(fs::path(file).parent_path(), fs::path(root + "/My Film_ Part 2_/R_1__"));
+                const std::string name = fs::path(file).filename().string();
+                EXPECT_EQ(name.find_first_of(refused + "\t"), std::string::npos) << name;
+                const BwfMetadata read = BwfMetadataReader::readMetadata(file);
+                EXPECT_EQ(read.project, m.project);
+                EXPECT_EQ(read.scene, scene);
+                EXPECT_EQ(read.tape, m.soundRoll);
+                EXPECT_EQ(read.note, m.notes);
+                EXPECT_GT(readWithSndfile(file).frames, 0);
+            }
+        }
     }
 }
 

@@ -479,13 +479,21 @@ TEST_F(TakeStartStepsTest, ProjectAndRollCannotLeaveTheSaveLocation)
     EXPECT_FALSE(fs::exists(fs::path(home_.pathStd()).parent_path() / "escape"));
 }
 
-// A track whose file cannot be opened (its name is longer than the file
-// system allows) is left out; the other files still get their own tracks.
+// A track whose file cannot be opened (its path, in a take folder 4036 bytes
+// deep, passes the 4096 bytes a path may have while the others stay below)
+// is left out; the other files still get their own tracks.
 TEST_F(TakeStartStepsTest, AMonoTrackFileThatFailsLeavesOnlyThatTrackOut)
 {
     useSaveLocation();
+    const size_t folderBytes = 4036; // with its "/": 37-byte names fit, 82-byte ones do not
+    std::string deep = home_.pathStd() + "/deep";
+    const size_t sub = std::string("/Feature/003/").size();
+    while (deep.size() + sub + 1 + 200 < folderBytes)
+        deep += "/" + std::string(200, 'd');
+    deep += "/" + std::string(folderBytes - sub - deep.size() - 1, 'e');
+    ConfigManager::getInstance()->setString("media.saveLocation", deep);
     AudioEngineBase::RecordingMetadata m = featureMetadata();
-    m.trackNames = {std::string(300, 'x'), "Boom", "Lav"};
+    m.trackNames = {std::string(48, 'x'), "Boom", "Lav"};
     engine_->setRecordingMetadata(m);
     engine_->setMediaFormat(1, 24);
     TakeFileSet set = startTakeFiles(armed({0, 1, 2}));
@@ -499,7 +507,9 @@ TEST_F(TakeStartStepsTest, FolderFailuresAreReported)
 {
     useSaveLocation();
     AudioEngineBase::RecordingMetadata m = featureMetadata();
-    m.project = std::string(300, 'p');
+    m.project = "Blocked";
+    fs::create_directories(saveLocation());
+    std::ofstream(saveLocation() + "/Blocked") << "a file where the project folder goes";
     engine_->setRecordingMetadata(m);
     std::string folder;
     EXPECT_FALSE(engine_->makeTakeFolder(engine_->takeMetadataSnapshot(), folder));
@@ -528,16 +538,16 @@ TEST_F(TakeStartStepsTest, TakesThatWouldRecordNothingAreRefused)
         {"polyphonic, no mix, nothing armed", TakeLayout::Polyphonic, true, "Feature",
          "CoreAudio: Refusing polyphonic take without channels"},
         {"mono, no mix, nothing armed", TakeLayout::Mono, true, "Feature", "CoreAudio: Refusing mono take without files"},
-        {"polyphonic file not opened", TakeLayout::Polyphonic, false, std::string(300, 'p'),
+        {"polyphonic file not opened", TakeLayout::Polyphonic, false, "Gone",
          "CoreAudio: Failed to open polyphonic recording file: "},
-        {"mix file not opened", TakeLayout::Mono, false, std::string(300, 'p'),
-         "CoreAudio: Failed to open MIX recording file: "},
+        {"mix file not opened", TakeLayout::Mono, false, "Gone", "CoreAudio: Failed to open MIX recording file: "},
     };
     int fileNumber = 1;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TakeFileRequest request;
-        request.takeFolder = folder;
+        // "Gone": the take folder vanished before the files were opened.
+        request.takeFolder = c.project == "Gone" ? folder + "/gone" : folder;
         request.metadata = withTakeDefaults(TakeMetadata{c.project, "", "", "", "", {}});
         request.trackNames = configuredTrackNames();
         request.armedAtStart = c.project == "Feature" ? armed({}) : armed({0});

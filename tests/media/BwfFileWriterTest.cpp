@@ -1,5 +1,6 @@
 #include "media/BwfChunkBuilder.h"
 #include "media/BwfFileWriter.h"
+#include "support/ScopedUmask.h"
 #include "support/TempHome.h"
 #include "WrittenFile.h"
 
@@ -90,6 +91,21 @@ TEST_F(BwfFileWriterTest, ClosedFileHasExactHeaderAndSizesForEveryFormat)
         ASSERT_TRUE(writer.close()) << writer.lastError();
         expectHeader(WrittenFile::load(path), 0, c.formatTag, static_cast<uint16_t>(c.channels),
                      static_cast<uint32_t>(c.sampleRate), c.bytesPerSample, c.samples);
+    }
+}
+
+// A take is the recordist's to hand on: it gets the mode the umask gives any
+// new file (0644 by default), never a narrower one of its own.
+TEST_F(BwfFileWriterTest, TakesFollowTheUmask)
+{
+    for (const UmaskCase& c : kUmaskCases) {
+        SCOPED_TRACE(c.mask);
+        const ScopedUmask umask(c.mask);
+        const std::string path = home_.pathStd() + "/take" + std::to_string(c.mode) + ".wav";
+        BwfFileWriter writer;
+        ASSERT_TRUE(writer.open(path, 48000, 1, BwfFileWriter::Int24)) << writer.lastError();
+        writer.close();
+        EXPECT_EQ(fileModeBits(path.c_str()), c.mode);
     }
 }
 

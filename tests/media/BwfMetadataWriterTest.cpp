@@ -93,14 +93,12 @@ class BwfMetadataWriterTest : public ::testing::Test {
 protected:
     std::string pathFor(const std::string& name) const { return dir_.path().toStdString() + "/" + name; }
 
-    // Our take, with spare NULs after its iXML document when spareBytes > 0.
+    // Our take with exactly spareBytes NULs after its iXML document.
     std::string makeTake(uint32_t spareBytes, const BwfFileWriter::BextChunk& record = takeRecord())
     {
         const std::string path = pathFor("take.wav");
         EXPECT_TRUE(writeMetadataTake(path, record, kSampleRate, 3, BwfFileWriter::Int24));
-        if (spareBytes > 0) {
-            EXPECT_TRUE(writeFileBytes(path, withSpareBytes(readFileBytes(path), "iXML", spareBytes)));
-        }
+        EXPECT_TRUE(writeFileBytes(path, withSpareBytes(readFileBytes(path), "iXML", spareBytes)));
         return path;
     }
 
@@ -213,6 +211,44 @@ TEST_F(BwfMetadataWriterTest, GrowingEditWithoutSpareBytesWritesNothing)
     const ChunkSpan ixml = findChunkSpan(after, "iXML");
     EXPECT_EQ(after[ixml.bodyOffset + ixml.size - 1], 0);
     EXPECT_EQ(BwfMetadataReader::readMetadata(path).scene, "12");
+}
+
+// A take as the recorder writes it, with no scene and no note, can be given a
+// scene, a take, a long note and longer track names afterwards, and outside
+// tools read the edited take.
+TEST_F(BwfMetadataWriterTest, AFreshTakeHasRoomForTheFieldsAddedLater)
+{
+    BwfFileWriter::BextChunk record = takeRecord();
+    record.scene.clear();
+    record.note.clear();
+    record.trackNames = {"MIX", "Track_1", "Track_2"};
+    const std::string path = pathFor("fresh.wav");
+    ASSERT_TRUE(writeMetadataTake(path, record, kSampleRate, 3, BwfFileWriter::Int24));
+    BwfMetadata wanted = BwfMetadataReader::readMetadata(path);
+    wanted.scene = "12A pickup after the rain";
+    wanted.take = "14";
+    wanted.note = std::string(600, 'n') + " & <plane overhead>";
+    for (size_t t = 1; t < wanted.tracks.size(); ++t)
+        wanted.tracks[t].name = "Lav " + std::to_string(t) + " " + std::string(60, 'x');
+    std::string reason;
+    ASSERT_TRUE(BwfMetadataWriter::writeMetadata(path, wanted, reason)) << reason;
+    expectReadBack(BwfMetadataReader::readMetadata(path), wanted);
+    expectXmllintAccepts(ixmlDocument(readFileBytes(path)));
+
+    EXPECT_EQ(readWithSndfile(path).frames, kMetadataTakeFrames);
+    const QString file = QString::fromStdString(path);
+    for (const char* tool : {"sndfile-info", "ffprobe", "mediainfo"}) {
+        if (findTool(tool).isEmpty())
+            continue;
+        SCOPED_TRACE(tool);
+        const ToolResult result = runTool(findTool(tool), std::string(tool) == "ffprobe"
+                                                              ? QStringList{"-v", "warning", file}
+                                                              : QStringList{file});
+        EXPECT_EQ(result.exitCode, 0) << result.standardError.toStdString();
+        for (const char* warning : {"should be", "Warning", "WARNING", "rror"})
+            EXPECT_FALSE((result.standardOutput + result.standardError).contains(warning))
+                << (result.standardOutput + result.standardError).toStdString();
+    }
 }
 
 TEST_F(BwfMetadataWriterTest, NothingNewWritesNothing)

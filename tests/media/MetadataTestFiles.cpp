@@ -97,9 +97,16 @@ std::vector<uint8_t> withSpareBytes(std::vector<uint8_t> bytes, const char* id, 
     const ChunkSpan span = findChunkSpan(bytes, id);
     if (!span.found)
         return bytes;
-    const size_t end = span.bodyOffset + span.size;
-    bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(end), spareBytes, 0);
-    LittleEndianBytes::store32(bytes.data() + span.headerOffset + 4, span.size + spareBytes);
+    // The NULs the writer already left go first, so the room is exactly
+    // spareBytes (0: a chunk with no room at all, as other recorders write).
+    size_t textEnd = span.bodyOffset + span.size;
+    while (textEnd > span.bodyOffset && bytes[textEnd - 1] == 0)
+        --textEnd;
+    const size_t body = textEnd - span.bodyOffset + spareBytes + (textEnd - span.bodyOffset + spareBytes) % 2;
+    bytes.erase(bytes.begin() + static_cast<std::ptrdiff_t>(textEnd),
+                bytes.begin() + static_cast<std::ptrdiff_t>(span.bodyOffset + span.size));
+    bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(textEnd), span.bodyOffset + body - textEnd, 0);
+    LittleEndianBytes::store32(bytes.data() + span.headerOffset + 4, static_cast<uint32_t>(body));
     if (std::memcmp(bytes.data(), "RF64", 4) == 0) {
         Ds64Chunk::Sizes sizes = Ds64Chunk::load(bytes.data() + Ds64Chunk::kSizesOffset);
         sizes.riffSize = bytes.size() - 8;

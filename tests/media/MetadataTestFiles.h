@@ -53,7 +53,7 @@ struct ChunkSpan {
 };
 ChunkSpan findChunkSpan(const std::vector<uint8_t>& bytes, const char* id);
 
-// Appends `spareBytes` NULs to the body of chunk `id` (its size field grows,
-// everything after it moves, an RF64 ds64 riffSize follows), as recorders
-// that leave room for later edits write it.
+// Gives the body of chunk `id` exactly `spareBytes` NULs after its text (its
+// size field follows, everything after it moves, an RF64 ds64 riffSize
+// follows): room for later edits as recorders leave it, or none at all.
 std::vector<uint8_t> withSpareBytes(std::vector<uint8_t> bytes, const char* id, uint32_t spareBytes);

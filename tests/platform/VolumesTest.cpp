@@ -167,6 +167,49 @@ TEST(LinuxVolumes, MountInfoLinesAndTheRealSystemRoot)
     EXPECT_GT(root->totalBytes, 0u);
 }
 
+// What the mount table says decides what is offered as a drive: only
+// writable, real storage of a usable size below a volumes root.
+TEST(LinuxVolumes, OnlyWritableRealStorageIsAnExternalDrive)
+{
+    setVolumesRoots(defaultVolumesRoots());
+    struct Case {
+        const char* line;
+        uint64_t totalBytes;
+        bool drive;
+    };
+    const Case cases[] = {
+        {"40 22 8:17 / /media/u/CARD rw,nosuid - exfat /dev/sdb1 rw", 64ULL << 30, true},
+        {"41 22 8:33 / /mnt/usb rw - vfat /dev/sdc1 rw", 8ULL << 30, true},
+        {"42 22 8:49 / /run/media/u/NTFS rw - fuseblk /dev/sdd1 rw", 1ULL << 40, true},
+        {"43 22 8:17 / /media/u/LOCKED ro,nosuid - exfat /dev/sdb2 ro", 64ULL << 30, false},
+        {"44 22 0:50 / /mnt/tiny ro,nosuid - tmpfs tmpfs ro,size=4k", 4096, false},
+        {"45 22 0:51 / /mnt/scratch rw - tmpfs tmpfs rw,size=8g", 8ULL << 30, false},
+        {"46 22 0:52 / /media/u/proc rw - proc proc rw", 0, false},
+        {"47 22 0:53 / /mnt/sys rw - sysfs sysfs rw", 0, false},
+        {"48 22 0:54 / /mnt/root rw - overlay overlay rw,lowerdir=/a", 100ULL << 30, false},
+        {"49 22 7:0 / /media/u/snap ro - squashfs /dev/loop0 ro", 60ULL << 20, false},
+        {"50 22 7:1 / /media/u/snapw rw - squashfs /dev/loop1 rw", 60ULL << 20, false},
+        {"51 22 8:65 / /media/u/SMALL rw - vfat /dev/sde1 rw", 1ULL << 20, false},
+        {"52 22 8:81 / /home rw - ext4 /dev/sdf1 rw", 1ULL << 40, false},
+        {"53 22 8:97 / /media/ rw - ext4 /dev/sdg1 rw", 1ULL << 40, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        const auto mounts = parseMountInfo(c.line);
+        ASSERT_EQ(mounts.size(), 1u);
+        MountedVolume volume;
+        volume.rootPath = mounts[0].mountPoint;
+        volume.device = mounts[0].source;
+        volume.fileSystemType = mounts[0].fileSystemType;
+        volume.readOnly = mounts[0].readOnly;
+        volume.totalBytes = c.totalBytes;
+        volume.availableBytes = c.totalBytes;
+        EXPECT_EQ(isExternalDrive(volume), c.drive);
+        EXPECT_EQ(formatCandidateRows({volume}).size(), c.drive ? 1u : 0u);
+        EXPECT_EQ(formatEntryEnabled({volume}, false), c.drive);
+    }
+}
+
 class DriveAccess : public ::testing::Test {
 protected:
     QTemporaryDir dir_;

@@ -74,7 +74,7 @@ TakeFileSet failed(TakeFileSet set, const std::string& line, const std::string& 
 {
     logFailure(line, detail);
     set.ok = false;
-    set.failureReason = line.rfind(kLogPrefix, 0) == 0 ? line.substr(std::string(kLogPrefix).size()) : line;
+    set.failureReason = withoutLogPrefix(line);
     if (!detail.empty())
         set.failureReason += " (" + detail + ")";
     set.polyWriter.reset();

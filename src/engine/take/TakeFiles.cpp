@@ -1,7 +1,9 @@
 #include "engine/take/TakeFiles.h"
 
 #include "core/ConfigManager.h"
+#include "media/PortableFileName.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,16 +12,10 @@
 
 namespace {
 
-constexpr std::string_view kTrackNameUnsafe = " \"*/:<>?\\|";
 constexpr const char* kTrackNameKeyPrefix = "track.name.";
 constexpr const char* kDefaultTrackNamePrefix = "Track_";
 constexpr const char* kPolyphonicSuffix = ".wav";
 constexpr const char* kMonoMixSuffix = "_00_MIX.wav";
-
-bool isPathUnsafe(unsigned char c)
-{
-    return c == '/' || c == '\\' || c < 0x20 || c == 0x7F;
-}
 
 std::string twoDigitTrackNumber(int trackIndex)
 {
@@ -46,28 +42,9 @@ bool createFolder(const std::string& path, std::string& errorText)
 
 } // namespace
 
-std::string sanitizeTrackName(const std::string& name)
-{
-    std::string safe = name;
-    for (char& c : safe) {
-        if (kTrackNameUnsafe.find(c) != std::string_view::npos)
-            c = '_';
-    }
-    return safe;
-}
-
 std::string sanitizePathComponent(const std::string& name)
 {
-    if (name.empty())
-        return "_";
-    if (name == "." || name == "..")
-        return std::string(name.size(), '_');
-    std::string safe = name;
-    for (char& c : safe) {
-        if (isPathUnsafe(static_cast<unsigned char>(c)))
-            c = '_';
-    }
-    return safe;
+    return portableName(shortenUtf8(name, kMaxFileNameBytes));
 }
 
 std::string baseRecordingFolder(const std::string& saveLocation, const std::optional<std::string>& home)
@@ -105,6 +82,12 @@ bool createTakeFolders(const std::string& baseFolder, const std::string& takeFol
     return true;
 }
 
+std::string withoutLogPrefix(const std::string& logLine)
+{
+    constexpr std::string_view prefix = "CoreAudio: ";
+    return logLine.rfind(prefix, 0) == 0 ? logLine.substr(prefix.size()) : logLine;
+}
+
 std::array<std::string, kMaxTracks> configuredTrackNames()
 {
     ConfigManager* config = ConfigManager::getInstance();
@@ -140,11 +123,64 @@ std::vector<std::string> bextTrackNames(const std::array<std::string, kMaxTracks
 
 std::string takeBaseName(const std::string& takeName, const TakeMetadata& metadata)
 {
-    std::string base = takeName + "_" + sanitizePathComponent(metadata.project) + "_" +
-                       sanitizePathComponent(metadata.soundRoll) + "_";
-    if (!metadata.scene.empty())
-        base += sanitizePathComponent(metadata.scene) + "_";
-    return base + "T" + sanitizePathComponent(metadata.take);
+    std::vector<std::string> parts = {sanitizePathComponent(metadata.project), sanitizePathComponent(metadata.soundRoll),
+                                      sanitizePathComponent(metadata.scene), sanitizePathComponent(metadata.take)};
+    std::string& scene = parts[2];
+    const auto joined = [&] {
+        std::string base = takeName + "_" + parts[0] + "_" + parts[1] + "_";
+        if (!metadata.scene.empty())
+            base += scene + "_";
+        return base + "T" + parts[3];
+    };
+    // The longest part gives way a character at a time, so short fields stay
+    // whole and the take number stays readable.
+    for (std::string base = joined(); base.size() > kMaxTakeBaseNameBytes; base = joined()) {
+        std::string& longest = *std::max_element(parts.begin(), parts.end(),
+                                                 [](const std::string& a, const std::string& b) { return a.size() < b.size(); });
+        longest = portableName(shortenUtf8(longest, longest.size() - 1));
+    }
+    return joined();
+}
+
+namespace {
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The take number in `stem` when it is <take name>_<prefix><digits>, maybe
+// followed by a mono file's "_NN_..."; 0 otherwise.
+int takeNumberIn(const std::string& stem, const std::string& prefix)
+{
+    const size_t start = stem.find('_');
+    if (start == std::string::npos || stem.compare(start + 1, prefix.size(), prefix) != 0)
+        return 0;
+    size_t end = start + 1 + prefix.size();
+    int number = 0;
+    for (; end < stem.size() && isDigit(stem[end]) && number < 1000000; ++end)
+        number = number * 10 + (stem[end] - '0');
+    const bool plainEnd = end == stem.size();
+    const bool monoEnd = end + 3 < stem.size() && stem[end] == '_' && isDigit(stem[end + 1]) &&
+                         isDigit(stem[end + 2]) && stem[end + 3] == '_';
+    return plainEnd || monoEnd ? number : 0;
+}
+
+} // namespace
+
+int highestRecordedTake(const std::string& takeFolder, const TakeMetadata& metadata)
+{
+    // The name parts between the take name and the take number.
+    const std::string base = takeBaseName("", metadata);
+    const std::string prefix = base.substr(1, base.size() - 1 - sanitizePathComponent(metadata.take).size());
+    int highest = 0;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(takeFolder, error), end; !error && it != end; it.increment(error)) {
+        const std::filesystem::path name = it->path().filename();
+        if (name.extension() == ".wav")
+            highest = std::max(highest, takeNumberIn(name.stem().string(), prefix));
+    }
+    return highest;
 }
 
 std::vector<TakeFilePlan> planTakeFiles(TakeLayout layout, const std::array<std::string, kMaxTracks>& names,

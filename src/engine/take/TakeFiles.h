@@ -3,6 +3,7 @@
 #include "engine/take/StartTimecodeCapture.h"
 #include "engine/take/TakeSettings.h"
 #include "media/BwfFileWriter.h"
+#include "media/PortableFileName.h"
 
 #include <array>
 #include <cstdint>
@@ -22,15 +23,20 @@ constexpr const char* kSaveLocationKey = "media.saveLocation";
 constexpr const char* kDefaultRecordingsSubfolder = "/Music/Tonvale Recordings";
 constexpr const char* kFallbackRecordingsFolder = "/tmp/Tonvale Recordings";
 
-// Characters that file systems of backup drives refuse in a name become '_'
-// (space too, for names that survive scripts); everything else, non-ASCII
-// bytes included, stays.
-std::string sanitizeTrackName(const std::string& name);
+// Byte budgets that keep every take file name within the 255 bytes a drive
+// holds per name, including the longest name the backup side gives a file
+// while it copies ("." + tick count + "." + counter + ".tonvale.partial"):
+// a track name's part of a mono file name, the longest suffix after the base
+// name ("_NN_" + track part + ".wav"), and what is left for the base name.
+constexpr size_t kPartialSuffixRoomBytes = 58;
+constexpr size_t kMaxTakeFileSuffixBytes = 4 + kMaxTrackNameBytesInFileName + 4;
+constexpr size_t kMaxTakeBaseNameBytes = kMaxFileNameBytes - kPartialSuffixRoomBytes - kMaxTakeFileSuffixBytes;
 
-// A project or sound roll name used as one folder level: '/', '\' and control
-// characters become '_', and a name that is empty, "." or ".." becomes
-// underscores, so no name can climb out of, or collapse into, its parent.
-// Ordinary names come back unchanged.
+// A project, sound roll, scene or take used in a name: characters that exFAT,
+// FAT or NTFS refuse ('/' and '\' among them) and a trailing dot or space
+// become '_', and an empty name "_", so no name can climb out of, or collapse
+// into, its parent; cut at a whole character to 255 bytes. Ordinary names
+// come back unchanged.
 std::string sanitizePathComponent(const std::string& name);
 
 // "media.saveLocation" when set, else $HOME/Music/Tonvale Recordings, else
@@ -46,6 +52,10 @@ std::string takeFolderPath(const std::string& root, const std::string& project, 
 // gives false and the log line the take start writes.
 bool createTakeFolders(const std::string& baseFolder, const std::string& takeFolder, std::string& failureLogLine);
 
+// A log line of the take start without its "CoreAudio: " beginning: the
+// reason as the person at the recorder reads it.
+std::string withoutLogPrefix(const std::string& logLine);
+
 // "track.name.<i>" for every track, default "Track_<i+1>".
 std::array<std::string, kMaxTracks> configuredTrackNames();
 // Entry i: the metadata's name for track i when present and not empty, else
@@ -59,8 +69,17 @@ std::vector<std::string> bextTrackNames(const std::array<std::string, kMaxTracks
 
 // <take name>_<project>_<sound roll>_[<scene>_]T<take>. The metadata is the
 // take start's snapshot (defaults applied); its name parts are sanitised as
-// path components so a file lands in the take folder and nowhere else.
+// path components so a file lands in the take folder and nowhere else. When
+// the whole would pass kMaxTakeBaseNameBytes, the longest parts are shortened
+// at whole characters; bext and iXML keep the full text.
 std::string takeBaseName(const std::string& takeName, const TakeMetadata& metadata);
+
+// The highest numeric take of `metadata`'s project, sound roll and scene among
+// the take files in `takeFolder` (names as takeBaseName makes them, polyphonic
+// or mono); 0 when there is none. The next take is numbered past it, so a
+// take cut short by a crash, or fields brought back from older settings,
+// never give a second file the same take.
+int highestRecordedTake(const std::string& takeFolder, const TakeMetadata& metadata);
 
 // What kind of file a take file is; decides its log lines and whether its
 // failure fails the start.

@@ -12,6 +12,13 @@
 #include <algorithm>
 #include <exception>
 
+namespace {
+
+constexpr const char* kTakeAlreadyRunning = "A take is already recording.";
+constexpr const char* kPreviousTakeClosing = "The previous take is still being finished; try again in a moment.";
+
+} // namespace
+
 TakeRecorder::TakeRecorder(TakeEngineSide& engine, int sampleRate) : engine_(engine), sampleRate_(sampleRate)
 {
     takeTimecode_.startTimecode = {0, 0, 0, 0, 30, false};
@@ -80,18 +87,23 @@ TakeMetadata TakeRecorder::recordingMetadata() const
 
 bool TakeRecorder::startRecording()
 {
-    if (recording_.load(std::memory_order_acquire))
+    takeStartRefusal_.clear();
+    if (recording_.load(std::memory_order_acquire)) {
+        takeStartRefusal_ = kTakeAlreadyRunning;
         return false;
+    }
     const WriterState state = writerState_.load(std::memory_order_acquire);
     if (state != WriterState::Idle) {
         // The caller retries; a post-roll would only make it wait longer.
         if (state == WriterState::Draining)
             cancelPendingPostroll();
+        takeStartRefusal_ = kPreviousTakeClosing;
         return false;
     }
     debugLog("CoreAudio: Starting recording");
     if (takeActive_.load(std::memory_order_acquire) || postrollPending_.load(std::memory_order_acquire)) {
         cancelPendingPostroll();
+        takeStartRefusal_ = kPreviousTakeClosing;
         return false;
     }
     try {
@@ -99,7 +111,8 @@ bool TakeRecorder::startRecording()
     } catch (const std::exception& error) {
         // Folder steps report through the file system's exceptions; nothing
         // has been published yet.
-        debugLog(std::string("CoreAudio: Failed to start recording: ") + error.what());
+        takeStartRefusal_ = std::string("Failed to start recording: ") + error.what();
+        debugLog("CoreAudio: " + takeStartRefusal_);
         return false;
     }
 }
@@ -144,6 +157,7 @@ bool TakeRecorder::startTake()
     TakeFileSet files = openTakeFiles(takeFolder, snapshot, armedAtStart_, trackCount);
     if (!files.ok) {
         debugLog("CoreAudio: Recording not started: " + files.failureReason);
+        takeStartRefusal_ = files.failureReason;
         return false;
     }
     installTakeFiles(files);
@@ -314,6 +328,7 @@ bool TakeRecorder::makeTakeFolder(const TakeMetadata& snapshot, std::string& tak
     if (createTakeFolders(base, takeFolder, failureLine))
         return true;
     debugLog(failureLine);
+    takeStartRefusal_ = withoutLogPrefix(failureLine) + " (" + takeFolder + ")";
     return false;
 }
 

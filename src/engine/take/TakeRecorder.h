@@ -101,6 +101,9 @@ public:
     // False when a take runs, the writer is not Idle (a pending post-roll is
     // cut so a retry succeeds sooner) or a start step failed (logged).
     bool startRecording();
+    // Why the last startRecording gave false, for the person at the
+    // recorder; empty after a start that succeeded.
+    const std::string& takeStartRefusal() const { return takeStartRefusal_; }
     // Sets the take's end (now plus the latched post-roll); the ring writer
     // drains up to it and closes the take.
     bool stopRecording();
@@ -300,6 +303,7 @@ private:
     std::string takeFolder_;
     std::string takeName_;
     std::string polyFilePath_;
+    std::string takeStartRefusal_;
     std::vector<std::string> lastClosedTakeFiles_;
 
     // Late-armed tracks: written by the GUI thread (a capture's start) and

@@ -240,10 +240,8 @@ bool TakeRecorder::finalizeLateArmAsMonoFile(LateArmSlot& slot, std::vector<std:
         std::lock_guard<std::mutex> lock(metadataMutex_);
         start = startMetadata_;
     }
-    const std::string finalPath = takeFolder_ + "/" + generateTakeName() + "_" + start.project + "_" + start.soundRoll
-                                  + "_" + (start.scene.empty() ? std::string() : start.scene + "_") + "T" + start.take
-                                  + "_" + twoDigits(slot.trackIndex + 1) + "_" + sanitizeTrackName(slot.trackName)
-                                  + ".wav";
+    const std::string finalPath = takeFolder_ + "/" + takeBaseName(generateTakeName(), start) + "_"
+                                  + twoDigits(slot.trackIndex + 1) + "_" + sanitizeTrackName(slot.trackName) + ".wav";
     std::error_code error;
     if (!std::filesystem::exists(slot.tempPath, error)) {
         if (error)

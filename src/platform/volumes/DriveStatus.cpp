@@ -73,8 +73,7 @@ double externalDriveFreeSpaceGB(const std::vector<MountedVolume>& volumes, const
 
 bool isFormatCandidate(const MountedVolume& volume)
 {
-    return volume.valid && volume.ready && !volume.systemRoot && volume.rootPath != "/" &&
-           isUnderVolumesRoot(volume.rootPath);
+    return isExternalDrive(volume);
 }
 
 bool formatEntryEnabled(const std::vector<MountedVolume>& volumes, bool takeActive)

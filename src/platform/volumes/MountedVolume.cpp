@@ -1,5 +1,7 @@
 #include "platform/volumes/MountedVolume.h"
 
+#include <set>
+
 namespace {
 
 std::vector<std::string>& rootsStore()
@@ -34,6 +36,22 @@ bool isUnderVolumesRoot(const std::string& rootPath)
         if (!root.empty() && rootPath.size() > root.size() && rootPath.compare(0, root.size(), root) == 0)
             return true;
     return false;
+}
+
+bool isPseudoFileSystem(const std::string& fileSystemType)
+{
+    static const std::set<std::string> pseudo = {
+        "autofs",   "binfmt_misc", "bpf",      "cgroup",  "cgroup2",    "configfs", "debugfs", "devpts",
+        "devtmpfs", "efivarfs",    "fusectl",  "hugetlbfs", "mqueue",   "nsfs",     "overlay", "proc",
+        "pstore",   "ramfs",       "rpc_pipefs", "securityfs", "squashfs", "sysfs", "tmpfs",   "tracefs"};
+    return pseudo.count(fileSystemType) != 0;
+}
+
+bool isExternalDrive(const MountedVolume& volume)
+{
+    return volume.valid && volume.ready && !volume.readOnly && !volume.systemRoot && volume.rootPath != "/" &&
+           isUnderVolumesRoot(volume.rootPath) && !isPseudoFileSystem(volume.fileSystemType) &&
+           volume.totalBytes >= kMinimumDriveBytes;
 }
 
 std::string lastPathComponent(const std::string& path)

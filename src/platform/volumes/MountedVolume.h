@@ -29,6 +29,19 @@ std::vector<std::string> defaultVolumesRoots();
 // (the root folder itself is no drive).
 bool isUnderVolumesRoot(const std::string& rootPath);
 
+// Smaller than this, a mount holds no useful take (32 tracks of 48 kHz float
+// fill 16 MiB in about 2.7 s); a system's own small tmpfs is never a drive.
+constexpr uint64_t kMinimumDriveBytes = 16ULL << 20;
+
+// True for kernel, memory and image file systems (proc, sysfs, tmpfs,
+// overlay, squashfs, ...), which hold nothing a recordist carries away.
+bool isPseudoFileSystem(const std::string& fileSystemType);
+
+// A volume the recorder may offer as an external drive, for formatting,
+// backup and recording: valid, ready, writable, real storage of a usable
+// size, under a volumes root and not the system root.
+bool isExternalDrive(const MountedVolume& volume);
+
 // The last non-empty component of `path` split at "/" and "\\"; the whole path
 // when it has none.
 std::string lastPathComponent(const std::string& path);

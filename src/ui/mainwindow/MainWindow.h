@@ -193,6 +193,7 @@ private:
     void restoreRouting();
     void restoreFadersAndColours();
     void restoreMetadataFields();
+    void moveTakePastRecordedTakes();
     void restoreBackupDrives();
 
     std::unique_ptr<AudioEngineBase> engine_;
@@ -295,6 +296,7 @@ private:
     AudioEngineBase::RecordingMetadata metadataFromFields(bool applyStopDefaults) const;
     void onWriterDrainTick();
     void runTakeStartSteps(bool afterDrain);
+    void reportRefusedTakeStart();
     void reportRecordingErrors();
 
     QTimer* takeClock_ = nullptr;

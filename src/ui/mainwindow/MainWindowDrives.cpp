@@ -618,4 +618,5 @@ void MainWindow::onRecoverRecordings()
     debugLog("Found " + std::to_string(found.size()) + " incomplete recording(s)");
     RepairDialog dialog(found, this);
     dialog.exec();
+    moveTakePastRecordedTakes();
 }

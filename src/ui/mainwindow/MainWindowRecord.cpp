@@ -91,6 +91,8 @@ void MainWindow::onRecordClicked()
     }
     if (engine_->startRecording())
         runTakeStartSteps(false);
+    else
+        reportRefusedTakeStart();
 }
 
 void MainWindow::onWriterDrainTick()
@@ -98,8 +100,24 @@ void MainWindow::onWriterDrainTick()
     if (engine_ && engine_->isWriterDraining())
         return;
     writerDrainPoll_->stop();
-    if (engine_ && engine_->startRecording())
+    if (!engine_)
+        return;
+    if (engine_->startRecording())
         runTakeStartSteps(true);
+    else
+        reportRefusedTakeStart();
+}
+
+// A press of record that records nothing must say so: the recordist is
+// otherwise left believing the take runs.
+void MainWindow::reportRefusedTakeStart()
+{
+    const QString reason = QString::fromStdString(engine_->getTakeStartRefusal());
+    debugLog("onRecordClicked: take not started: " + reason.toStdString());
+    showStyledMessageBox(this, "Recording Not Started",
+                         "The take was not started:\n\n" + reason +
+                             "\n\nCheck the project, roll, scene and take fields and the recording drive.",
+                         QMessageBox::Ok);
 }
 
 void MainWindow::runTakeStartSteps(bool afterDrain)

@@ -4,6 +4,7 @@
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 #include "engine/AudioEngine_CoreAudio.h"
+#include "engine/take/TakeFiles.h"
 #include "ui/mainwindow/AppearanceDialog.h"
 #include "ui/mainwindow/BackupDriveList.h"
 #include "ui/mainwindow/FaderSlider.h"
@@ -303,6 +304,33 @@ void MainWindow::restoreMetadataFields()
     config()->setString("metadata.take", take.toStdString());
     notesEdit_->setText(QString::fromStdString(config()->getString("metadata.notes", "")));
     persistNotesCheck_->setChecked(config()->getBool("metadata.persistnotes", false));
+    moveTakePastRecordedTakes();
+}
+
+// A take cut short by a crash never moved the field on, and settings from an
+// older moment hold an older take: the next take is numbered past every take
+// of this scene already in the roll folder, so no two files share a take.
+void MainWindow::moveTakePastRecordedTakes()
+{
+    TakeMetadata fields;
+    fields.project = projectEdit_->text().toStdString();
+    fields.soundRoll = soundRollEdit_->text().toStdString();
+    fields.scene = sceneEdit_->text().toStdString();
+    fields.take = takeEdit_->text().toStdString();
+    fields = withTakeDefaults(fields);
+    bool isNumber = false;
+    const int take = takeEdit_->text().toInt(&isNumber, 10);
+    if (!isNumber)
+        return;
+    const std::string folder = takeFolderPath(baseRecordingFolder(), fields.project, fields.soundRoll);
+    const int highest = highestRecordedTake(folder, fields);
+    if (take > highest || highest >= 99)
+        return;
+    const QString next = normalizedTake(QString::number(highest + 1));
+    debugLog("Take moved on to " + next.toStdString() + ": take " + std::to_string(highest) + " of this scene is already in " +
+             folder);
+    takeEdit_->setText(next);
+    storeText("metadata.take", next);
 }
 
 void MainWindow::restoreBackupDrives()

@@ -24,6 +24,14 @@
 
 namespace {
 
+// Where the recordist is now, not where the snapshot was made: loading a
+// setup must not bring back an older project, roll, scene, take or file
+// counter, or the next take would repeat a take already on disk.
+const char* const kLiveTakeKeys[] = {"metadata.project",        "metadata.soundroll",       "metadata.scene",
+                                     "metadata.take",           "lastRecording.folderPath", "lastRecording.soundRoll",
+                                     "lastRecording.scene",     "lastRecording.take",       "recording.fileNumber"};
+constexpr const char* kKeyAbsent = "\x01";
+
 const QString kGreen = QStringLiteral("green");
 const QString kRed = QStringLiteral("red");
 constexpr int kRestartDelayMs = 3000;
@@ -297,6 +305,9 @@ bool ConfigSnapshotDialog::loadSnapshotFromFile(const QString& path)
     if (!QFileInfo(path).isFile())
         return false;
     QDir().mkpath(QFileInfo(configPath).absolutePath());
+    std::vector<std::pair<std::string, std::string>> live;
+    for (const char* key : kLiveTakeKeys)
+        live.emplace_back(key, config->getString(key, kKeyAbsent));
     // Copied beside the configuration and renamed over it: a failed copy
     // leaves the configuration file as it was.
     if (!replaceByCopy(path, configPath)) {
@@ -304,7 +315,11 @@ bool ConfigSnapshotDialog::loadSnapshotFromFile(const QString& path)
         return false;
     }
     config->loadConfig("");
-    return true;
+    for (const auto& [key, value] : live) {
+        if (value != kKeyAbsent)
+            config->setString(key, value);
+    }
+    return config->saveConfig("");
 }
 
 void ConfigSnapshotDialog::onDeleteSnapshot()

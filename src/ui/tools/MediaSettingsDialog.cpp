@@ -169,7 +169,7 @@ void MediaSettingsDialog::detectExternalDrives()
     drives_.clear();
     std::vector<bool> found(configuredPaths_.size(), false);
     for (const MountedVolume& volume : volumeSystem().mountedVolumes()) {
-        if (!volume.valid || !volume.ready || !isUnderVolumesRoot(volume.rootPath))
+        if (!isExternalDrive(volume))
             continue;
         DriveInfo drive;
         drive.path = volume.rootPath;

@@ -14,6 +14,8 @@
 #include <QTextTable>
 #include <QUrl>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <filesystem>
 #include <system_error>
@@ -270,6 +272,24 @@ bool isCompletePdf(const QString& path)
     return head == "%PDF-" && file.readAll().contains("%%EOF");
 }
 
+// 0666 less the process's umask, read without changing it (umask(2) can only
+// set it, and another thread could create a file meanwhile); 022 when the
+// kernel does not say.
+mode_t modeOfANewFile()
+{
+    mode_t mask = 022;
+    QFile status("/proc/self/status");
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            bool ok = false;
+            const unsigned value = line.startsWith("Umask:") ? line.mid(6).trimmed().toUInt(&ok, 8) : 0;
+            if (ok)
+                mask = static_cast<mode_t>(value);
+        }
+    }
+    return 0666 & ~mask;
+}
+
 } // namespace
 
 namespace SoundReportWriters {
@@ -376,7 +396,10 @@ bool writeFileSafely(const QString& path, const std::function<bool(const QString
         return false;
     }
     const QString temporaryPath = temporary.fileName();
+    // A temporary file is made 0600; the report is for others to read, so it
+    // gets the mode any new file of the user gets.
     temporary.close();
+    ::chmod(QFile::encodeName(temporaryPath).constData(), modeOfANewFile());
     if (!produce(temporaryPath, reason))
         return false;  // the temporary file is removed with `temporary`
     std::filesystem::rename(temporaryPath.toStdString(), target, error);

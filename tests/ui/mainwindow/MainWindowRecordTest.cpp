@@ -4,6 +4,7 @@
 
 #include "MainWindowRecordTestSupport.h"
 
+#include "core/ConfigManager.h"
 #include "engine/AudioEngine_CoreAudio.h"
 #include "engine/take/TakeFiles.h"
 #include "support/ExternalTool.h"
@@ -27,6 +28,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <functional>
 #include <filesystem>
 
@@ -215,6 +217,26 @@ TEST_F(MainWindowRecordTest, RecordWithoutADeviceShowsTheNoDeviceBox)
     EXPECT_EQ(boxes.boxes()[0].title, QString("No Audio Device"));
     EXPECT_FALSE(window.isRecording());
     EXPECT_TRUE(logHas("onRecordClicked: no audio device active (device='', running=no)"));
+}
+
+// A start the engine refuses says why in one box; the record button stays
+// dark and the log keeps the engine's line.
+TEST_F(MainWindowRecordTest, RefusedTakeStartShowsWhyInOneBox)
+{
+    ModalBoxAnswerer boxes;
+    MainWindow& window = makeRecordingWindow(0);
+    ASSERT_TRUE(window.engine()->isRunning());
+    render(0.5);
+    std::ofstream(home_.pathStd() + "/plainfile") << "x";
+    ConfigManager::getInstance()->setString("media.saveLocation", home_.pathStd() + "/plainfile");
+
+    clickHalf(true);
+    EXPECT_FALSE(window.isRecording());
+    EXPECT_FALSE(window.engine()->isRecording());
+    ASSERT_EQ(boxes.count(), 1);
+    EXPECT_EQ(boxes.boxes()[0].title, QString("Recording Not Started"));
+    EXPECT_TRUE(boxes.boxes()[0].text.contains("Failed to create recording directory: ")) << boxes.boxes()[0].text.toStdString();
+    EXPECT_TRUE(logHas("CoreAudio: Failed to create recording directory: "));
 }
 
 TEST_F(MainWindowRecordTest, UnpluggedDeviceStopsTheTakeWithOneBox)

@@ -18,6 +18,8 @@
 #include <QTest>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 
@@ -187,6 +189,44 @@ TEST_F(MainWindowTest, TrackCountIsLimitedForRowsAndRouting)
         if (c.stored >= 1) {
             EXPECT_TRUE(logHas(c.routingLog));
         }
+        window_.reset();
+    }
+}
+
+// After a crash in scene 12A take 2 (and its repair), or with fields from an
+// older snapshot, the window numbers the next take past every take of the
+// scene already in the roll folder; other scenes do not count.
+TEST_F(MainWindowTest, TakeFieldMovesPastTakesAlreadyInTheRollFolder)
+{
+    const std::string folder = home_.pathStd() + "/Takes/Feature/003";
+    std::filesystem::create_directories(folder);
+    for (const char* name : {"ABC0001_Feature_003_12A_T01.wav", "ABC0002_Feature_003_12A_T02.wav",
+                             "ABC0003_Feature_003_14_T06.wav"})
+        std::ofstream(folder + "/" + name) << "x";
+    struct Case {
+        const char* scene;
+        const char* storedTake;
+        const char* shownTake;
+    };
+    const Case cases[] = {{"12A", "02", "03"}, {"12A", "01", "03"}, {"12A", "05", "05"}, {"14", "02", "07"},
+                          {"15", "01", "01"},  {"12A", "1A", "1A"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.scene) + " T" + c.storedTake);
+        resetConfig();
+        seed({{"media.saveLocation", home_.pathStd() + "/Takes"},
+              {"metadata.project", std::string("Feature")},
+              {"metadata.soundroll", std::string("003")},
+              {"metadata.scene", std::string(c.scene)},
+              {"metadata.take", std::string(c.storedTake)}});
+        MainWindow& window = makeWindow();
+        QLineEdit* takeEdit = nullptr;
+        for (QLineEdit* edit : window.findChildren<QLineEdit*>()) {
+            if (edit->placeholderText() == "e.g., 01")
+                takeEdit = edit;
+        }
+        ASSERT_NE(takeEdit, nullptr);
+        EXPECT_EQ(takeEdit->text(), QString(c.shownTake));
+        EXPECT_EQ(ConfigManager::getInstance()->getString("metadata.take", ""), c.shownTake);
         window_.reset();
     }
 }

@@ -269,6 +269,38 @@ TEST_F(ConfigSnapshotDialogTest, LoadAsksReplacesTheFileSealsTheStoreAndRestarts
     EXPECT_TRUE(fake_.criticals.isEmpty());
 }
 
+// A snapshot brings back a setup, not a moment: the project, roll, scene,
+// take, last take and file counter stay where the recordist is now.
+TEST_F(ConfigSnapshotDialogTest, LoadKeepsTheLiveProjectRollSceneAndTake)
+{
+    const std::pair<const char*, const char*> older[] = {
+        {"metadata.project", "Old"},        {"metadata.soundroll", "001"},        {"metadata.scene", "3"},
+        {"metadata.take", "01"},            {"lastRecording.take", "07"},         {"lastRecording.scene", "2"},
+        {"lastRecording.soundRoll", "001"}, {"lastRecording.folderPath", "/old"}, {"recording.fileNumber", "5"}};
+    const std::pair<const char*, const char*> live[] = {
+        {"metadata.project", "Feature"},    {"metadata.soundroll", "003"},        {"metadata.scene", "12A"},
+        {"metadata.take", "03"},            {"lastRecording.take", "02"},         {"lastRecording.scene", "12A"},
+        {"lastRecording.soundRoll", "003"}, {"lastRecording.folderPath", "/rec/Feature/003"},
+        {"recording.fileNumber", "120"}};
+    for (const auto& [key, value] : older)
+        config()->setString(key, value);
+    auto dialog = makeDialog();
+    save(*dialog, QStringLiteral("old"));
+    for (const auto& [key, value] : live)
+        config()->setString(key, value);
+    config()->setString("fader.1", "0.0");
+    ASSERT_TRUE(config()->saveConfig(""));
+
+    ASSERT_TRUE(dialog->loadSnapshotFromFile(snapshots_ + QStringLiteral("/old.config")));
+    EXPECT_EQ(config()->getString("fader.1", ""), "-6.0") << "the setup comes from the snapshot";
+    ASSERT_TRUE(config()->loadConfig(""));
+    for (const auto& [key, value] : live) {
+        SCOPED_TRACE(key);
+        EXPECT_EQ(config()->getString(key, ""), value);
+        EXPECT_TRUE(bytesOf(configPath()).contains(QByteArray(key) + "=" + value));
+    }
+}
+
 TEST_F(ConfigSnapshotDialogTest, FailedLoadsLeaveTheConfigurationAsItWas)
 {
     auto dialog = makeDialog();

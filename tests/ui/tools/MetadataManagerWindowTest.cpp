@@ -149,9 +149,7 @@ protected:
     QString makeTake(const QString& name, int channels, double fps, uint32_t spare = 512) {
         const std::string p = path(name).toStdString();
         EXPECT_TRUE(writeMetadataTake(p, record(fps, channels), 48000, channels, BwfFileWriter::Int24));
-        if (spare > 0) {
-            EXPECT_TRUE(writeFileBytes(p, withSpareBytes(readFileBytes(p), "iXML", spare)));
-        }
+        EXPECT_TRUE(writeFileBytes(p, withSpareBytes(readFileBytes(p), "iXML", spare)));
         return path(name);
     }
     TempHome home_;

@@ -5,6 +5,7 @@
 #include "SoundReportTestTakes.h"
 #include "support/ChildProcess.h"
 #include "support/ExternalTool.h"
+#include "support/ScopedUmask.h"
 #include "support/TempHome.h"
 #include "ui/tools/SoundReportWriters.h"
 
@@ -269,6 +270,26 @@ TEST_F(SoundReportWritersTest, PdfHoldsTheHeadEveryTakeAndTheLogo)
 }
 
 // A report that cannot be written says so and leaves the earlier one.
+// A report is for others to read: it gets the mode the user's umask gives a
+// new file, not the 0600 of the temporary file it is written through.
+TEST_F(SoundReportWritersTest, ReportsFollowTheUmask)
+{
+    const std::vector<SoundReportTake> takes = {reportTake("ABC0001_S1_T1.wav", "1", "1", 25.0, "10:00:00:00", 2.0)};
+    for (const UmaskCase& c : kUmaskCases) {
+        SCOPED_TRACE(c.mask);
+        const ScopedUmask umask(c.mask);
+        QString reason;
+        const QString pdf = pathFor("report.pdf");
+        const QString csv = pathFor("report.csv");
+        QFile::remove(pdf);
+        QFile::remove(csv);
+        ASSERT_TRUE(writePdf(pdf, takes, {}, "R012", reason)) << reason.toStdString();
+        ASSERT_TRUE(writeFileSafely(csv, QByteArray("a,b\n"), reason)) << reason.toStdString();
+        EXPECT_EQ(fileModeBits(QFile::encodeName(pdf).constData()), c.mode);
+        EXPECT_EQ(fileModeBits(QFile::encodeName(csv).constData()), c.mode);
+    }
+}
+
 TEST_F(SoundReportWritersTest, FailedWritesReportErrorsAndKeepTheEarlierReport)
 {
     const std::vector<SoundReportTake> takes = {reportTake("ABC0001_S1_T1.wav", "1", "1", 25, "10:00:00:00", 1)};
