@@ -1,5 +1,7 @@
 #include "ui/tools/SoundReportDialog.h"
 
+#include "ui/common/BackgroundWork.h"
+
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 
@@ -26,6 +28,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -206,17 +209,52 @@ void SoundReportDialog::saveProductionInfo()
 
 void SoundReportDialog::scanWavFiles(const QString& folder)
 {
-    takes_ = SoundReportTakes::scanFolder(folder);
-    rollName_ = QDir(folder).dirName();
+    startScan(folder, false);
 }
 
 void SoundReportDialog::scanAndShow(const QString& folder)
 {
-    folderPath_ = folder;
-    folderField_->setText(folder);
-    scanWavFiles(folder);
-    updateTakeList();
-    createButton_->setEnabled(!takes_.empty());
+    startScan(folder, true);
+}
+
+void SoundReportDialog::startScan(const QString& folder, bool show)
+{
+    if (scanning_)
+        return;
+    scanning_ = true;
+    // No report from the old list while the new one is read.
+    const bool couldCreate = createButton_->isEnabled();
+    createButton_->setEnabled(false);
+    auto takes = std::make_shared<std::vector<TakeInfo>>();
+    startBackgroundWork(scan_, [folder, takes](QPromise<void>& promise) {
+        *takes = SoundReportTakes::scanFolder(folder, [&promise](int done, int total) {
+            if (done == 0)
+                promise.setProgressRange(0, total);
+            promise.setProgressValue(done);
+            return !promise.isCanceled();
+        });
+    });
+    showWorkProgress(scan_, this, QStringLiteral("Sound Report"), QStringLiteral("Scanning takes..."), true);
+    const auto showTakes = [this, folder, show, takes, couldCreate] {
+        if (!scan_.isCanceled()) {
+            if (show) {
+                folderPath_ = folder;
+                folderField_->setText(folder);
+            }
+            takes_ = std::move(*takes);
+            rollName_ = QDir(folder).dirName();
+            if (show)
+                updateTakeList();
+        }
+        createButton_->setEnabled(show ? !takes_.empty() : couldCreate);
+        scanning_ = false;
+    };
+    connect(&scan_, &QFutureWatcherBase::finished, this, showTakes, Qt::SingleShotConnection);
+}
+
+SoundReportDialog::~SoundReportDialog()
+{
+    cancelAndWait(scan_);
 }
 
 void SoundReportDialog::updateTakeList()
