@@ -6,6 +6,7 @@
 #include "media/BwfFileWriter.h"
 #include "support/GuiLatenessProbe.h"
 #include "support/TempHome.h"
+#include "ui/tools/SparseTake.h"
 #include "ui/tools/PlaybackDialog.h"
 #include "ui/tools/WaveformWidget.h"
 
@@ -18,8 +19,6 @@
 #include <QTest>
 
 #include <sndfile.h>
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -318,21 +317,7 @@ protected:
     void SetUp() override
     {
         big_ = path("big.wav");
-        std::vector<uint8_t> header;
-        auto text = [&](const char* t) { header.insert(header.end(), t, t + 4); };
-        auto u32 = [&](uint32_t v) { for (int i = 0; i < 4; ++i) header.push_back(uint8_t(v >> (8 * i))); };
-        auto u16 = [&](uint16_t v) { header.push_back(uint8_t(v)); header.push_back(uint8_t(v >> 8)); };
-        text("RIFF"); u32(uint32_t(36 + kDataBytes)); text("WAVE");
-        text("fmt "); u32(16); u16(3); u16(2); u32(48000); u32(48000 * 8); u16(8); u16(32);
-        text("data"); u32(uint32_t(kDataBytes));
-        FILE* file = std::fopen(big_.c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        ASSERT_EQ(std::fwrite(header.data(), 1, header.size(), file), header.size());
-        ASSERT_EQ(::ftruncate(::fileno(file), static_cast<off_t>(header.size() + kDataBytes)), 0);
-        const float loud = -0.5f;
-        ASSERT_EQ(std::fseek(file, static_cast<long>(header.size() + kLoudFrame * 8), SEEK_SET), 0);
-        ASSERT_EQ(std::fwrite(&loud, sizeof loud, 1, file), 1u);
-        ASSERT_EQ(std::fclose(file), 0);
+        ASSERT_TRUE(writeSparseTake(big_, uint32_t(kDataBytes), kLoudFrame));
     }
     void TearDown() override { std::remove(big_.c_str()); }
 
