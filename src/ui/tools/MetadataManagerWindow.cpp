@@ -305,12 +305,13 @@ void MetadataManagerWindow::addFiles(const QStringList& paths) {
 }
 
 void MetadataManagerWindow::showLoaded(const LoadOutcome& outcome) {
+    // All rows at once: a row at a time makes the view lay itself out per row.
+    int row = fileTable_->rowCount();
+    fileTable_->setRowCount(row + static_cast<int>(outcome.files.size()));
     for (const auto& [path, metadata] : outcome.files) {
         metadataList_.push_back(metadata);
         filePaths_.push_back(path);
-        const int row = fileTable_->rowCount();
-        fileTable_->insertRow(row);
-        fillRow(row, true);
+        fillRow(row++, true);
     }
     fileTable_->resizeColumnsToContents();
     if (!outcome.skipped.isEmpty())

@@ -161,9 +161,25 @@ protected:
         }
         return path(name);
     }
+    // `count` mono takes named <prefix>000.wav and on, added to the window
+    // and all selected.
+    QStringList addAllSelected(TestWindow& w, const QString& prefix, int count, int channels = 1) {
+        QStringList paths;
+        for (int i = 0; i < count; ++i)
+            paths << makeTake(QString("%1%2.wav").arg(prefix).arg(i, 3, 10, QLatin1Char('0')), channels, 25);
+        w.addFiles(paths);
+        settle(w);
+        fileTable(w)->selectAll();
+        return paths;
+    }
     TempHome home_;
     QTemporaryDir dir_;
 };
+
+// Accepts message boxes and leaves the progress dialogs to the work.
+void acceptBoxes(QWidget* modal) {
+    if (auto* b = qobject_cast<QMessageBox*>(modal)) b->accept();
+}
 
 }  // namespace
 
@@ -805,10 +821,9 @@ TEST_F(MetadataManagerWindowTest, ReadAndSaveOfTwoHundredFilesLeaveTheGuiThreadF
     for (int i = 0; i < 200; ++i) paths << makeTake(QString("t%1.wav").arg(i, 3, 10, QLatin1Char('0')), 2, 25);
     TestWindow w;
     w.resize(1024, 768);
-    // Boxes are answered; the progress dialog is left to the work.
-    ModalAnswerer answerer([](QWidget* modal) {
-        if (auto* b = qobject_cast<QMessageBox*>(modal)) b->accept();
-    });
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    ModalAnswerer answerer(acceptBoxes);
     GuiLatenessProbe probe;
     probe.start();
     w.addFiles(paths);
@@ -837,15 +852,9 @@ TEST_F(MetadataManagerWindowTest, ReadAndSaveOfTwoHundredFilesLeaveTheGuiThreadF
 // A cancel stops the save between files: the box counts the files that
 // really changed, and the form keeps what was typed for the rest.
 TEST_F(MetadataManagerWindowTest, CancelledSaveCountsWhatWasWritten) {
-    QStringList paths;
-    for (int i = 0; i < 200; ++i) paths << makeTake(QString("c%1.wav").arg(i, 3, 10, QLatin1Char('0')), 1, 25);
     TestWindow w;
-    ModalAnswerer answerer([](QWidget* modal) {
-        if (auto* b = qobject_cast<QMessageBox*>(modal)) b->accept();
-    });
-    w.addFiles(paths);
-    settle(w);
-    fileTable(w)->selectAll();
+    ModalAnswerer answerer(acceptBoxes);
+    const QStringList paths = addAllSelected(w, "c", 200);
     edit(w, "Scene:")->setText("88");
     w.findButton("Save Changes to Selected Files")->click();
     auto* progress = w.findChild<QProgressDialog*>();
@@ -874,9 +883,7 @@ TEST_F(MetadataManagerWindowTest, CancelledSaveCountsWhatWasWritten) {
 TEST_F(MetadataManagerWindowTest, ClosingMidWorkCancelsAndWaits) {
     QStringList paths;
     for (int i = 0; i < 100; ++i) paths << makeTake(QString("d%1.wav").arg(i, 3, 10, QLatin1Char('0')), 1, 25);
-    ModalAnswerer answerer([](QWidget* modal) {
-        if (auto* b = qobject_cast<QMessageBox*>(modal)) b->accept();
-    });
+    ModalAnswerer answerer(acceptBoxes);
     {
         auto* w = new TestWindow;
         w->addFiles(paths);
@@ -902,15 +909,9 @@ TEST_F(MetadataManagerWindowTest, ClosingMidWorkCancelsAndWaits) {
 TEST_F(MetadataManagerWindowTest, GrabWhileSaving) {
     const QString out = "/tmp/shots-i37b";
     QDir().mkpath(out);
-    QStringList paths;
-    for (int i = 0; i < 200; ++i) paths << makeTake(QString("g%1.wav").arg(i, 3, 10, QLatin1Char('0')), 1, 25);
     TestWindow w;
-    ModalAnswerer answerer([](QWidget* modal) {
-        if (auto* b = qobject_cast<QMessageBox*>(modal)) b->accept();
-    });
-    w.addFiles(paths);
-    settle(w);
-    fileTable(w)->selectAll();
+    ModalAnswerer answerer(acceptBoxes);
+    addAllSelected(w, "g", 200);
     edit(w, "Scene:")->setText("42");
     for (const QSize size : {QSize(1024, 768), QSize(1920, 1080)}) {
         w.resize(size);

@@ -30,6 +30,32 @@ void settle(const SoundReportDialog& dialog)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.isScanning(); }, 60000));
 }
 
+// A roll of 2,000 small takes: copies of one written by our writer.
+QString makeBigRoll(const QString& home)
+{
+    const QString roll = home + "/Big/R099";
+    QDir().mkpath(roll);
+    ReportTake model{"model.wav"};
+    model.seconds = 0.01;
+    model.scene = "5";
+    model.take = "1";
+    model.project = "Feature";
+    model.tape = "R099";
+    model.trackNames = {"Boom"};
+    if (!writeReportTake(home, model))
+        return {};
+    QFile source(home + "/model.wav");
+    if (!source.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = source.readAll();
+    for (int i = 1; i <= 2000; ++i) {
+        QFile copy(roll + QString("/ABC%1_S5_T1.wav").arg(i, 4, 10, QLatin1Char('0')));
+        if (!copy.open(QIODevice::WriteOnly) || copy.write(bytes) != bytes.size())
+            return {};
+    }
+    return roll;
+}
+
 struct Message {
     QString title;
     QString text;
@@ -92,6 +118,18 @@ protected:
             texts << (label ? label->text() : QStringLiteral("(missing)"));
         }
         return texts;
+    }
+
+    // The dialog scanned on the fixture's roll, with the 2,000-take roll as
+    // the answer to "Select Folder...".
+    QString answerWithBigRoll(SoundReportDialog& dialog)
+    {
+        const QString roll = makeBigRoll(home_.path());
+        EXPECT_FALSE(roll.isEmpty());
+        settle(dialog);
+        answerPrompts(dialog);
+        folderAnswer_ = roll;
+        return roll;
     }
 
     QString folder_;
@@ -310,43 +348,15 @@ TEST_F(SoundReportDialogTest, GrabWithTakesListed)
     button(dialog, "Configure...")->click();
 }
 
-// A roll of 2,000 small takes: copies of one written by our writer.
-QString makeBigRoll(const QString& home)
-{
-    const QString roll = home + "/Big/R099";
-    QDir().mkpath(roll);
-    ReportTake model{"model.wav"};
-    model.seconds = 0.01;
-    model.scene = "5";
-    model.take = "1";
-    model.project = "Feature";
-    model.tape = "R099";
-    model.trackNames = {"Boom"};
-    if (!writeReportTake(home, model))
-        return {};
-    QFile source(home + "/model.wav");
-    if (!source.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray bytes = source.readAll();
-    for (int i = 1; i <= 2000; ++i) {
-        QFile copy(roll + QString("/ABC%1_S5_T1.wav").arg(i, 4, 10, QLatin1Char('0')));
-        if (!copy.open(QIODevice::WriteOnly) || copy.write(bytes) != bytes.size())
-            return {};
-    }
-    return roll;
-}
-
 // The scan of 2,000 takes runs beside a 10 ms timer standing in for the
 // meters and the record keys: it is never held up. A second scan asked for
 // meanwhile is ignored.
 TEST_F(SoundReportDialogTest, ScanOfTwoThousandTakesLeavesTheGuiThreadFree)
 {
-    const QString roll = makeBigRoll(home_.path());
-    ASSERT_FALSE(roll.isEmpty());
     SoundReportDialog dialog(nullptr);
-    settle(dialog);
-    answerPrompts(dialog);
-    folderAnswer_ = roll;
+    const QString roll = answerWithBigRoll(dialog);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
     GuiLatenessProbe probe;
     probe.start();
     button(dialog, "Select Folder...")->click();
@@ -369,12 +379,8 @@ TEST_F(SoundReportDialogTest, ScanOfTwoThousandTakesLeavesTheGuiThreadFree)
 // A cancelled scan changes nothing; a dialog closed mid-scan waits for it.
 TEST_F(SoundReportDialogTest, CancelledScanKeepsTheListAndClosingWaits)
 {
-    const QString roll = makeBigRoll(home_.path());
-    ASSERT_FALSE(roll.isEmpty());
     SoundReportDialog dialog(nullptr);
-    settle(dialog);
-    answerPrompts(dialog);
-    folderAnswer_ = roll;
+    const QString roll = answerWithBigRoll(dialog);
     button(dialog, "Select Folder...")->click();
     auto* progress = dialog.findChild<QProgressDialog*>();
     ASSERT_NE(progress, nullptr);
@@ -397,12 +403,8 @@ TEST_F(SoundReportDialogTest, GrabWhileScanning)
 {
     const QString out = "/tmp/shots-i37b";
     QDir().mkpath(out);
-    const QString roll = makeBigRoll(home_.path());
-    ASSERT_FALSE(roll.isEmpty());
     SoundReportDialog dialog(nullptr);
-    settle(dialog);
-    answerPrompts(dialog);
-    folderAnswer_ = roll;
+    const QString roll = answerWithBigRoll(dialog);
     for (const QSize size : {QSize(1024, 768), QSize(1920, 1080)}) {
         dialog.resize(size);
         dialog.show();
