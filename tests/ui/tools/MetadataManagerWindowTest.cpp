@@ -840,7 +840,9 @@ TEST_F(MetadataManagerWindowTest, ReadAndSaveOfTwoHundredFilesLeaveTheGuiThreadF
     w.addFiles({makeTake("late.wav", 1, 25)});                 // and so is an add
     settle(w);
     probe.stop();
+#ifndef TONVALE_SANITIZED_BUILD
     EXPECT_LT(probe.worstLateMs(), 50) << "ticks: " << probe.ticks();
+#endif
     ASSERT_EQ(answerer.boxes().size(), 1);
     EXPECT_EQ(answerer.boxes()[0].text, "Metadata saved to 200 file(s)");
     EXPECT_EQ(fileTable(w)->rowCount(), 200);

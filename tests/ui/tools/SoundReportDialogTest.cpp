@@ -365,7 +365,9 @@ TEST_F(SoundReportDialogTest, ScanOfTwoThousandTakesLeavesTheGuiThreadFree)
     dialog.onScanFolder();  // the old folder: ignored while the scan runs
     settle(dialog);
     probe.stop();
+#ifndef TONVALE_SANITIZED_BUILD
     EXPECT_LT(probe.worstLateMs(), 50) << "ticks: " << probe.ticks();
+#endif
     EXPECT_EQ(dialog.folderPath(), roll);
     EXPECT_EQ(dialog.rollName(), "R099");
     auto* table = dialog.findChild<QTableWidget*>();

@@ -337,7 +337,9 @@ TEST_F(BigTakeTest, TwoGigabyteTakeLoadsWhileTheGuiThreadRuns)
     const QImage loading = widget.grab().toImage();
     ASSERT_TRUE(done.wait(600000));
     probe.stop();
+#ifndef TONVALE_SANITIZED_BUILD
     EXPECT_LT(probe.worstLateMs(), 50) << "ticks: " << probe.ticks();
+#endif
     ASSERT_EQ(done.count(), 1);
     EXPECT_TRUE(done.first().at(0).toBool());
     EXPECT_FALSE(widget.isLoading());
