@@ -80,7 +80,7 @@ MetadataManagerWindow::MetadataManagerWindow(QWidget* parent) : QMainWindow(pare
 }
 
 MetadataManagerWindow::~MetadataManagerWindow() {
-    // The work holds copies only, but it must not outlive the window's thread use.
+    // The work stops at its next file and is waited for: no thread outlives the window.
     cancelAndWait(work_);
 }
 
