@@ -50,7 +50,7 @@ public:
     // scan runs.
     void scanWavFiles(const QString& folder);
     // From the start of a scan until its takes are listed.
-    bool isScanning() const { return scanning_; }
+    bool isScanning() const { return scanning_ || fillingRows_; }
     void updateTakeList();
 
     bool generateCsvReport(const QString& path);
@@ -89,6 +89,9 @@ private:
     // Scans the folder and, once done, shows it and its takes.
     void scanAndShow(const QString& folder);
     void startScan(const QString& folder, bool show);
+    // Puts the takes from `first` on into the table, a slice now and the
+    // rest on later turns of the event loop.
+    void fillTakeRows(int first);
     void showDetails(const TakeInfo* take);
     FormatInfo formatInfo() const;
     void showSuccess(const QString& text);
@@ -102,6 +105,7 @@ private:
     Prompts prompts_;
     QFutureWatcher<void> scan_;
     bool scanning_ = false;
+    bool fillingRows_ = false;
 
     QLineEdit* folderField_ = nullptr;
     QPushButton* selectFolderButton_ = nullptr;
