@@ -12,6 +12,7 @@
 #include "ui/tools/WaveformWidget.h"
 
 #include <QApplication>
+#include <QEventLoop>
 
 #include <sndfile.h>
 
@@ -145,7 +146,15 @@ int main(int argc, char** argv)
         evictFromCache(path);
         overview[round] = measure([&] {
             WaveformWidget widget;
-            if (!widget.loadFile(path) || widget.peaks().size() != 1000)
+            bool loaded = false;
+            QEventLoop wait;
+            QObject::connect(&widget, &WaveformWidget::loadFinished, &wait, [&](bool ok) {
+                loaded = ok;
+                wait.quit();
+            });
+            widget.loadFile(path);
+            wait.exec();
+            if (!loaded || widget.peaks().size() != 1000)
                 std::fprintf(stderr, "waveform failed to load\n");
         });
     }

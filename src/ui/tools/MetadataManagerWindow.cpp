@@ -3,9 +3,11 @@
 #include "core/ConfigManager.h"
 #include "media/BwfMetadataWriter.h"
 #include "media/RiffChunkWalker.h"
+#include "ui/common/BackgroundWork.h"
 #include "ui/tools/TimecodeText.h"
 
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDateTime>
 #include <QDialog>
 #include <QDir>
@@ -31,6 +33,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 namespace {
 
@@ -67,6 +70,33 @@ MetadataManagerWindow::MetadataManagerWindow(QWidget* parent) : QMainWindow(pare
     resize(1200, 800);
     setAcceptDrops(true);
     setupUI();
+    connect(&work_, &QFutureWatcherBase::finished, this, [this] {
+        centralWidget_->setEnabled(true);
+        const std::function<void()> show = std::move(showResults_);
+        showResults_ = nullptr;
+        if (show) show();
+        working_ = false;
+    });
+}
+
+MetadataManagerWindow::~MetadataManagerWindow() {
+    // The work stops at its next file and is waited for: no thread outlives the window.
+    cancelAndWait(work_);
+}
+
+void MetadataManagerWindow::closeEvent(QCloseEvent* event) {
+    if (work_.isRunning()) cancelAndWait(work_);
+    QMainWindow::closeEvent(event);
+}
+
+void MetadataManagerWindow::beginWork(const QString& title, const QString& label,
+                                      std::function<void()> showResults) {
+    working_ = true;
+    showResults_ = std::move(showResults);
+    // No edit, removal or second start while files are read or written; the
+    // rows the work refers to stay where they are.
+    centralWidget_->setEnabled(false);
+    showWorkProgress(work_, this, title, label, true);
 }
 
 void MetadataManagerWindow::setupUI() {
@@ -216,7 +246,7 @@ void MetadataManagerWindow::onAddFiles() {
 }
 
 void MetadataManagerWindow::addChosenFiles(const QStringList& paths) {
-    if (paths.isEmpty()) return;
+    if (paths.isEmpty() || working_) return;
     ConfigManager* config = ConfigManager::getInstance();
     config->setString("metadataManager.lastDir", QFileInfo(paths.first()).absolutePath().toStdString());
     config->saveConfig("");
@@ -236,32 +266,56 @@ void MetadataManagerWindow::dropEvent(QDropEvent* event) {
     addChosenFiles(paths);
 }
 
-void MetadataManagerWindow::addFiles(const QStringList& paths) {
+struct MetadataManagerWindow::LoadOutcome {
+    std::vector<std::pair<QString, BwfMetadata>> files;
     QStringList skipped;
+};
+
+void MetadataManagerWindow::addFiles(const QStringList& paths) {
+    if (working_) return;
+    QStringList fresh;
     for (const QString& path : paths) {
-        if (std::find(filePaths_.begin(), filePaths_.end(), path) != filePaths_.end()) continue;
-        const QString refusal = refusalReason(path);
-        if (refusal == QLatin1String("The file does not exist.") || refusal == QLatin1String("Not a regular file.")) {
-            skipped << path + QStringLiteral(" (") + refusal + QLatin1Char(')');
-            continue;
+        if (std::find(filePaths_.begin(), filePaths_.end(), path) == filePaths_.end() && !fresh.contains(path))
+            fresh << path;
+    }
+    if (fresh.isEmpty()) return;
+    auto outcome = std::make_shared<LoadOutcome>();
+    startBackgroundWork(work_, [fresh, outcome](QPromise<void>& promise) {
+        promise.setProgressRange(0, static_cast<int>(fresh.size()));
+        int done = 0;
+        for (const QString& path : fresh) {
+            if (promise.isCanceled()) return;
+            promise.setProgressValue(done++);
+            const QString refusal = refusalReason(path);
+            if (refusal == QLatin1String("The file does not exist.") || refusal == QLatin1String("Not a regular file.")) {
+                outcome->skipped << path + QStringLiteral(" (") + refusal + QLatin1Char(')');
+                continue;
+            }
+            try {
+                outcome->files.emplace_back(path, BwfMetadataReader::readMetadata(path.toStdString()));
+            } catch (const std::exception& error) {
+                // The file vanished between the listing and the read.
+                outcome->skipped << path + QStringLiteral(" (") + QString::fromLocal8Bit(error.what()) + QLatin1Char(')');
+            }
         }
-        BwfMetadata metadata;
-        try {
-            metadata = BwfMetadataReader::readMetadata(path.toStdString());
-        } catch (const std::exception& error) {
-            // The file vanished between the listing and the read.
-            skipped << path + QStringLiteral(" (") + QString::fromLocal8Bit(error.what()) + QLatin1Char(')');
-            continue;
-        }
-        metadataList_.push_back(std::move(metadata));
+        promise.setProgressValue(done);
+    });
+    beginWork(QStringLiteral("Add Files"), QStringLiteral("Reading %1 file(s)...").arg(fresh.size()),
+              [this, outcome] { showLoaded(*outcome); });
+}
+
+void MetadataManagerWindow::showLoaded(const LoadOutcome& outcome) {
+    // All rows at once: a row at a time makes the view lay itself out per row.
+    int row = fileTable_->rowCount();
+    fileTable_->setRowCount(row + static_cast<int>(outcome.files.size()));
+    for (const auto& [path, metadata] : outcome.files) {
+        metadataList_.push_back(metadata);
         filePaths_.push_back(path);
-        const int row = fileTable_->rowCount();
-        fileTable_->insertRow(row);
-        fillRow(row, true);
+        fillRow(row++, true);
     }
     fileTable_->resizeColumnsToContents();
-    if (!skipped.isEmpty())
-        showWarning(QStringLiteral("Error"), QStringLiteral("Could not add:\n%1").arg(skipped.join(QLatin1Char('\n'))));
+    if (!outcome.skipped.isEmpty())
+        showWarning(QStringLiteral("Error"), QStringLiteral("Could not add:\n%1").arg(outcome.skipped.join(QLatin1Char('\n'))));
 }
 
 void MetadataManagerWindow::fillRow(int row, bool allColumns) {
@@ -514,18 +568,60 @@ void MetadataManagerWindow::onTimecodeClicked() {
     onMetadataChanged();
 }
 
+struct MetadataManagerWindow::SaveOutcome {
+    int files = 0;
+    int saved = 0;
+    // Path and reason, in the order the files were written.
+    std::vector<std::pair<QString, QString>> failures;
+    // What each row's file says after the write.
+    std::vector<std::pair<int, BwfMetadata>> reread;
+};
+
+namespace {
+
+// Writes one file's edit and reads it back; empty when every field landed.
+QString saveOne(const QString& path, const BwfMetadata& change) {
+    QString reason = refusalReason(path);
+    if (!reason.isEmpty()) return reason;
+    std::string why;
+    try {
+        if (!BwfMetadataWriter::writeMetadata(path.toStdString(), change, why)) return QString::fromStdString(why);
+        // Read back what the file now says: a field the writer could not
+        // place must not pass as saved.
+        const BwfMetadata back = BwfMetadataReader::readMetadata(path.toStdString());
+        QStringList lost;
+        if (!change.scene.empty() && back.scene != change.scene) lost << "scene";
+        if (!change.take.empty() && back.take != change.take) lost << "take";
+        if (!change.tape.empty() && back.tape != change.tape) lost << "tape";
+        if (!change.project.empty() && back.project != change.project) lost << "project";
+        if (change.timeReference != 0 && back.timeReference != change.timeReference) lost << "start timecode";
+        if (!lost.isEmpty()) return QStringLiteral("Not stored: %1").arg(lost.join(", "));
+    } catch (const std::exception& error) {
+        return QString::fromLocal8Bit(error.what());
+    }
+    return {};
+}
+
+}  // namespace
+
 void MetadataManagerWindow::onSaveChanges() {
     const std::vector<int> rows = selectedRows();
-    if (rows.empty()) return;
+    if (rows.empty() || working_) return;
     const bool single = rows.size() == 1;
     auto fieldText = [&](const QString& text) -> std::string {
         if (text.isEmpty() || (!single && text == kDash)) return {};
         return text.toStdString();
     };
-    int saved = 0;
+    // The edits are taken from the form here, on the GUI thread; the work
+    // gets copies.
+    struct Job {
+        int row;
+        QString path;
+        BwfMetadata change;
+    };
+    std::vector<Job> jobs;
     for (int row : rows) {
         const BwfMetadata& shown = metadataList_[static_cast<size_t>(row)];
-        const QString path = filePaths_[static_cast<size_t>(row)];
         BwfMetadata change;
         change.scene = fieldText(sceneEdit_->text());
         change.project = fieldText(projectEdit_->text());
@@ -554,47 +650,53 @@ void MetadataManagerWindow::onSaveChanges() {
                 change.tracks.push_back(std::move(track));
             }
         }
-        QString reason = refusalReason(path);
-        if (reason.isEmpty()) {
-            std::string why;
+        jobs.push_back({row, filePaths_[static_cast<size_t>(row)], std::move(change)});
+    }
+    auto outcome = std::make_shared<SaveOutcome>();
+    outcome->files = static_cast<int>(jobs.size());
+    startBackgroundWork(work_, [jobs = std::move(jobs), outcome](QPromise<void>& promise) {
+        promise.setProgressRange(0, static_cast<int>(jobs.size()));
+        int done = 0;
+        for (const Job& job : jobs) {
+            // A cancel stops before the next file, never inside one.
+            if (promise.isCanceled()) break;
+            promise.setProgressValue(done++);
+            const QString reason = saveOne(job.path, job.change);
+            if (reason.isEmpty()) ++outcome->saved;
+            else outcome->failures.emplace_back(job.path, reason);
+        }
+        promise.setProgressValue(done);
+        for (const Job& job : jobs) {
             try {
-                if (BwfMetadataWriter::writeMetadata(path.toStdString(), change, why)) {
-                    // Read back what the file now says: a field the writer could
-                    // not place must not pass as saved.
-                    const BwfMetadata back = BwfMetadataReader::readMetadata(path.toStdString());
-                    QStringList lost;
-                    if (!change.scene.empty() && back.scene != change.scene) lost << "scene";
-                    if (!change.take.empty() && back.take != change.take) lost << "take";
-                    if (!change.tape.empty() && back.tape != change.tape) lost << "tape";
-                    if (!change.project.empty() && back.project != change.project) lost << "project";
-                    if (change.timeReference != 0 && back.timeReference != change.timeReference) lost << "start timecode";
-                    if (lost.isEmpty()) ++saved;
-                    else reason = QStringLiteral("Not stored: %1").arg(lost.join(", "));
-                } else {
-                    reason = QString::fromStdString(why);
-                }
-            } catch (const std::exception& error) {
-                reason = QString::fromLocal8Bit(error.what());
+                outcome->reread.emplace_back(job.row, BwfMetadataReader::readMetadata(job.path.toStdString()));
+            } catch (const std::exception&) {
+                // Vanished since the write: the row stays as it was; its error is shown.
             }
         }
-        if (!reason.isEmpty())
-            showWarning(QStringLiteral("Error"), QStringLiteral("Failed to save metadata to:\n%1\n\n%2").arg(path, reason));
-    }
-    for (int row : rows) {
-        try {
-            metadataList_[static_cast<size_t>(row)] =
-                BwfMetadataReader::readMetadata(filePaths_[static_cast<size_t>(row)].toStdString());
-        } catch (const std::exception&) {
-            // Vanished since the write: keep the row as it was; its error was shown above.
-            continue;
-        }
+    });
+    beginWork(QStringLiteral("Save Changes"), QStringLiteral("Saving metadata to %1 file(s)...").arg(rows.size()),
+              [this, outcome] { showSaved(*outcome); });
+}
+
+void MetadataManagerWindow::showSaved(const SaveOutcome& outcome) {
+    for (const auto& [path, reason] : outcome.failures)
+        showWarning(QStringLiteral("Error"), QStringLiteral("Failed to save metadata to:\n%1\n\n%2").arg(path, reason));
+    for (const auto& [row, metadata] : outcome.reread) {
+        metadataList_[static_cast<size_t>(row)] = metadata;
         fillRow(row, false);
     }
-    hasUnsavedChanges_ = false;
-    updateMetadataDisplay();
-    hasUnsavedChanges_ = false;
-    saveButton_->setEnabled(false);
-    showInformation(QStringLiteral("Success"), QStringLiteral("Metadata saved to %1 file(s)").arg(saved));
+    if (outcome.saved == outcome.files) {
+        hasUnsavedChanges_ = false;
+        updateMetadataDisplay();
+        hasUnsavedChanges_ = false;
+        saveButton_->setEnabled(false);
+    } else {
+        // Some file did not take the edit: what was typed stays in the form,
+        // to be saved again once the cause is mended.
+        saveButton_->setEnabled(true);
+    }
+    if (outcome.saved > 0)
+        showInformation(QStringLiteral("Success"), QStringLiteral("Metadata saved to %1 file(s)").arg(outcome.saved));
 }
 
 QString MetadataManagerWindow::formatFileSize(uint64_t bytes) {

@@ -2,6 +2,7 @@
 
 #include "media/BwfMetadataReader.h"
 
+#include <QFutureWatcher>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -23,16 +24,25 @@ class QTextEdit;
 class QVBoxLayout;
 
 // Collects recorded broadcast-wave files, shows their bext and iXML metadata
-// and edits it in place, one file or a batch. GUI thread only; files are read
-// and written synchronously. The audio of a file is never touched: the editor
-// only rewrites the bext Description/TimeReference and the iXML text.
+// and edits it in place, one file or a batch. The window lives on the GUI
+// thread; the files are read and written on the shared background pool
+// (ui/common/BackgroundWork.h), from copies of the paths and the edits, with a
+// progress dialog and Cancel. While that work runs the window's controls are
+// disabled and a further add or save is ignored. The audio of a file is never
+// touched: the editor only rewrites the bext Description/TimeReference and
+// the iXML text.
 class MetadataManagerWindow : public QMainWindow {
     Q_OBJECT
 
 public:
     explicit MetadataManagerWindow(QWidget* parent);
+    ~MetadataManagerWindow() override;
 
+    // Reads the files in the background and lists them when done; ignored
+    // while other files are being read or written.
     void addFiles(const QStringList& paths);
+    // True from the start of a read or save until its results are shown.
+    bool isWorking() const { return working_; }
 
     static QString formatFileSize(uint64_t bytes);
     static QString formatTimecode(uint64_t timeReference, uint32_t rate, double fps);
@@ -51,6 +61,8 @@ private slots:
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    // Closing mid-work cancels the work and waits for the file it is on.
+    void closeEvent(QCloseEvent* event) override;
 
     // Seams for tests: the file dialog and the message boxes.
     virtual QStringList chooseFiles(const QString& startFolder);
@@ -58,7 +70,15 @@ protected:
     virtual void showWarning(const QString& title, const QString& text);
 
 private:
+    struct LoadOutcome;
+    struct SaveOutcome;
+
     void setupUI();
+    // Marks the window busy and shows the work's progress; `showResults`
+    // runs on the GUI thread once the work has returned (or was cancelled).
+    void beginWork(const QString& title, const QString& label, std::function<void()> showResults);
+    void showLoaded(const LoadOutcome& outcome);
+    void showSaved(const SaveOutcome& outcome);
     void updateMetadataDisplay();
     void addChosenFiles(const QStringList& paths);
     void fillRow(int row, bool allColumns);
@@ -108,4 +128,8 @@ private:
     // The flag states the display showed; a box still showing its mixed
     // state was not touched and leaves each file its own flag.
     bool displaying_ = false;
+    // The background read or save; its results come back on the GUI thread.
+    QFutureWatcher<void> work_;
+    std::function<void()> showResults_;
+    bool working_ = false;
 };

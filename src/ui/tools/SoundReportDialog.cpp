@@ -1,5 +1,7 @@
 #include "ui/tools/SoundReportDialog.h"
 
+#include "ui/common/BackgroundWork.h"
+
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 
@@ -26,9 +28,11 @@
 
 #include <algorithm>
 #include <array>
-#include <optional>
+#include <memory>
 
 namespace {
+
+constexpr int kTakeColumns = 6;
 
 const char* const kDetailNames[] = {"File Number:", "Filename:",     "Scene:",        "Take:",
                                     "Project:",     "Sound Roll:",   "Timecode In:",  "Timecode Out:",
@@ -99,6 +103,13 @@ SoundReportDialog::Prompts defaultPrompts()
     };
     prompts.runDialog = [](QDialog& dialog) { return dialog.exec(); };
     return prompts;
+}
+
+// The texts of a take's row in the table.
+std::array<QString, kTakeColumns> takeCells(const SoundReportTake& take)
+{
+    return {take.fileNumber, take.scene,     take.take,
+            take.project,    take.soundRoll, SoundReportTakes::formatDuration(take.durationSeconds, take.frameRate)};
 }
 
 } // namespace
@@ -206,22 +217,56 @@ void SoundReportDialog::saveProductionInfo()
 
 void SoundReportDialog::scanWavFiles(const QString& folder)
 {
-    takes_ = SoundReportTakes::scanFolder(folder);
-    rollName_ = QDir(folder).dirName();
+    startScan(folder, false);
 }
 
 void SoundReportDialog::scanAndShow(const QString& folder)
 {
-    folderPath_ = folder;
-    folderField_->setText(folder);
-    scanWavFiles(folder);
-    updateTakeList();
-    createButton_->setEnabled(!takes_.empty());
+    startScan(folder, true);
+}
+
+void SoundReportDialog::startScan(const QString& folder, bool show)
+{
+    if (isScanning())
+        return;
+    scanning_ = true;
+    // No report from the old list while the new one is read.
+    const bool couldCreate = createButton_->isEnabled();
+    createButton_->setEnabled(false);
+    auto takes = std::make_shared<std::vector<TakeInfo>>();
+    startBackgroundWork(scan_, [folder, takes](QPromise<void>& promise) {
+        *takes = SoundReportTakes::scanFolder(folder, [&promise](int done, int total) {
+            if (done == 0)
+                promise.setProgressRange(0, total);
+            promise.setProgressValue(done);
+            return !promise.isCanceled();
+        });
+    });
+    showWorkProgress(scan_, this, QStringLiteral("Sound Report"), QStringLiteral("Scanning takes..."), true);
+    const auto showTakes = [this, folder, show, takes, couldCreate] {
+        if (!scan_.isCanceled()) {
+            if (show) {
+                folderPath_ = folder;
+                folderField_->setText(folder);
+            }
+            takes_ = std::move(*takes);
+            rollName_ = QDir(folder).dirName();
+            if (show)
+                updateTakeList();
+        }
+        createButton_->setEnabled(show ? !takes_.empty() : couldCreate);
+        scanning_ = false;
+    };
+    connect(&scan_, &QFutureWatcherBase::finished, this, showTakes, Qt::SingleShotConnection);
+}
+
+SoundReportDialog::~SoundReportDialog()
+{
+    cancelAndWait(scan_);
 }
 
 void SoundReportDialog::updateTakeList()
 {
-    constexpr int kColumns = 6;
     takeTable_->setRowCount(0);
     takeTable_->setRowCount(static_cast<int>(takes_.size()));
     // Each distinct text of a column is measured once: a roll repeats its
@@ -238,8 +283,8 @@ void SoundReportDialog::updateTakeList()
     option.font = takeTable_->font();
     option.fontMetrics = QFontMetrics(option.font);
     QStyle* const style = takeTable_->style();
-    int contentWidths[kColumns] = {};
-    std::array<QSet<QString>, kColumns> measured;
+    int contentWidths[kTakeColumns] = {};
+    std::array<QSet<QString>, kTakeColumns> measured;
     // With digits of one width (tabular figures, as in the fonts a table
     // uses), texts that differ only in their digits are as wide as each
     // other: the file numbers of a roll (ABC0001, ABC0002, ...) and its
@@ -258,16 +303,9 @@ void SoundReportDialog::updateTakeList()
         }
         return text;
     };
-    // One change notice for the filled table instead of one per cell: the
-    // view repaints and re-reads once. Rows were added above, unblocked.
-    QAbstractItemModel* const model = takeTable_->model();
-    std::optional<QSignalBlocker> quietModel(std::in_place, model);
-    int row = 0;
     for (const TakeInfo& take : takes_) {
-        const QString cells[kColumns] = {take.fileNumber, take.scene,     take.take,
-                                         take.project,    take.soundRoll, SoundReportTakes::formatDuration(take.durationSeconds, take.frameRate)};
-        for (int column = 0; column < kColumns; ++column) {
-            takeTable_->setItem(row, column, new QTableWidgetItem(cells[column]));
+        const std::array<QString, kTakeColumns> cells = takeCells(take);
+        for (int column = 0; column < kTakeColumns; ++column) {
             const QString key = widthKey(cells[column]);
             if (measured[column].contains(key))
                 continue;
@@ -278,18 +316,40 @@ void SoundReportDialog::updateTakeList()
             const int width = style->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), takeTable_).width();
             contentWidths[column] = std::max(contentWidths[column], width);
         }
-        ++row;
     }
-    quietModel.reset();
-    if (row > 0)
-        emit model->dataChanged(model->index(0, 0), model->index(row - 1, kColumns - 1));
     QHeaderView* const header = takeTable_->horizontalHeader();
     const int gridWidth = takeTable_->showGrid() ? 1 : 0;
-    for (int column = 0; column < kColumns; ++column) {
+    for (int column = 0; column < kTakeColumns; ++column) {
         const int content = takes_.empty() ? 0 : contentWidths[column] + gridWidth;
         header->resizeSection(column, std::max(content, header->isHidden() ? 0 : header->sectionSizeHint(column)));
     }
+    fillingRows_ = true;
+    fillTakeRows(0);
     onTakeSelectionChanged();
+}
+
+void SoundReportDialog::fillTakeRows(int first)
+{
+    // A slice of rows per turn of the event loop: thousands of cells at once
+    // would hold the GUI thread, and the record keys with it, for too long.
+    constexpr int kRowsPerTurn = 250;
+    const int end = std::min(first + kRowsPerTurn, static_cast<int>(takes_.size()));
+    QAbstractItemModel* const model = takeTable_->model();
+    {
+        // One change notice per slice instead of one per cell.
+        const QSignalBlocker quietModel(model);
+        for (int row = first; row < end; ++row) {
+            const std::array<QString, kTakeColumns> cells = takeCells(takes_[static_cast<size_t>(row)]);
+            for (int column = 0; column < kTakeColumns; ++column)
+                takeTable_->setItem(row, column, new QTableWidgetItem(cells[static_cast<size_t>(column)]));
+        }
+    }
+    if (end > first)
+        emit model->dataChanged(model->index(first, 0), model->index(end - 1, kTakeColumns - 1));
+    if (end < static_cast<int>(takes_.size()))
+        QTimer::singleShot(0, this, [this, end] { fillTakeRows(end); });
+    else
+        fillingRows_ = false;
 }
 
 void SoundReportDialog::onSelectFolder()

@@ -4,6 +4,7 @@
 #include "ui/tools/SoundReportWriters.h"
 
 #include <QDialog>
+#include <QFutureWatcher>
 
 #include <functional>
 #include <string>
@@ -16,7 +17,9 @@ class QTableWidget;
 
 // The sound report window: pick a sound-roll folder, look through its
 // takes, enter the production information, and write the report as PDF,
-// CSV or ALE. Modal, GUI thread only.
+// CSV or ALE. Modal, GUI thread only; the folder is scanned on the shared
+// background pool (ui/common/BackgroundWork.h) with a progress dialog and
+// Cancel, and the list changes when the scan has finished.
 class SoundReportDialog : public QDialog {
     Q_OBJECT
 
@@ -37,10 +40,17 @@ public:
     };
 
     explicit SoundReportDialog(QWidget* parent = nullptr);
+    // Cancels a running scan and waits for the file it is reading.
+    ~SoundReportDialog() override;
 
     void setPrompts(const Prompts& prompts);
 
+    // Starts the scan of the folder; the takes and the roll name change when
+    // it has finished, a cancelled scan changes nothing. Ignored while a
+    // scan runs.
     void scanWavFiles(const QString& folder);
+    // From the start of a scan until its takes are listed.
+    bool isScanning() const { return scanning_ || fillingRows_; }
     void updateTakeList();
 
     bool generateCsvReport(const QString& path);
@@ -76,7 +86,12 @@ private:
     void setupUI();
     void loadProductionInfo();
     void saveProductionInfo();
+    // Scans the folder and, once done, shows it and its takes.
     void scanAndShow(const QString& folder);
+    void startScan(const QString& folder, bool show);
+    // Puts the takes from `first` on into the table, a slice now and the
+    // rest on later turns of the event loop.
+    void fillTakeRows(int first);
     void showDetails(const TakeInfo* take);
     FormatInfo formatInfo() const;
     void showSuccess(const QString& text);
@@ -88,6 +103,9 @@ private:
     int outputFormat_ = 0;
     QString lastReportError_;
     Prompts prompts_;
+    QFutureWatcher<void> scan_;
+    bool scanning_ = false;
+    bool fillingRows_ = false;
 
     QLineEdit* folderField_ = nullptr;
     QPushButton* selectFolderButton_ = nullptr;

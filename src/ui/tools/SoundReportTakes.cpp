@@ -201,7 +201,7 @@ bool readTake(const QFileInfo& info, SoundReportTake& take)
     return readListedTake(AT_FDCWD, path.constData(), info.fileName(), take);
 }
 
-std::vector<SoundReportTake> scanFolder(const QString& folder)
+std::vector<SoundReportTake> scanFolder(const QString& folder, const ScanProgress& progress)
 {
     std::vector<SoundReportTake> takes;
     const QByteArray folderPath = QFile::encodeName(folder);
@@ -209,6 +209,8 @@ std::vector<SoundReportTake> scanFolder(const QString& folder)
     if (!dir)
         return takes;
     const int dirFd = ::dirfd(dir);
+    // The names first, so the reading can say how far it is.
+    std::vector<std::pair<std::string, unsigned char>> listed;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string_view name(entry->d_name);
         // Hidden files are no takes; "." and ".." are hidden too.
@@ -217,18 +219,27 @@ std::vector<SoundReportTake> scanFolder(const QString& folder)
         const unsigned char type = entry->d_type;
         if (type != DT_REG && type != DT_LNK && type != DT_UNKNOWN)
             continue;
+        listed.emplace_back(name, type);
+    }
+    const int total = static_cast<int>(listed.size());
+    for (int done = 0; done < total; ++done) {
+        if (progress && !progress(done, total))
+            break;
+        const auto& [name, type] = listed[static_cast<size_t>(done)];
         const QString fileName = nameText(name);
         if (fileName.isEmpty())
             continue;
         // A link or an entry of unknown type is opened only when it leads to
         // a plain file: opening a device can act on it.
         struct stat target {};
-        if (type != DT_REG && (::fstatat(dirFd, entry->d_name, &target, 0) != 0 || !S_ISREG(target.st_mode)))
+        if (type != DT_REG && (::fstatat(dirFd, name.c_str(), &target, 0) != 0 || !S_ISREG(target.st_mode)))
             continue;
         SoundReportTake take;
-        if (readListedTake(dirFd, entry->d_name, fileName, take))
+        if (readListedTake(dirFd, name.c_str(), fileName, take))
             takes.push_back(std::move(take));
     }
+    if (progress)
+        progress(total, total);
     ::closedir(dir);
 
     // By file number, scene and take as UTF-8 byte strings; takes equal in

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // One take of a sound roll as the sound report lists it, read from the
@@ -33,14 +34,19 @@ struct SoundReportTake {
 };
 
 // The scan of a sound-roll folder and the text forms every report shares.
-// GUI thread (the scan reads files synchronously); the formatters are pure.
+// The scan reads files and may run on any thread (the dialog runs it in the
+// background); the formatters are pure.
 namespace SoundReportTakes {
 
 // Every regular file of the folder whose name ends in ".wav" in any case
 // (no subfolders, no hidden files), sorted by file number, scene and take as
 // byte strings. A file that vanishes while it is read is left out; one that
 // cannot be read gives a take with empty texts and zero numbers.
-std::vector<SoundReportTake> scanFolder(const QString& folder);
+// `progress`, when given, is called before each file is read with the files
+// read and the files listed, and once more at the end; when it answers false
+// the scan stops and returns the takes read so far.
+using ScanProgress = std::function<bool(int done, int total)>;
+std::vector<SoundReportTake> scanFolder(const QString& folder, const ScanProgress& progress = {});
 
 // One file, as listed (its cached file type decides whether it is read; the
 // date is the open file's own); false when it is not a regular file or no

@@ -1,13 +1,18 @@
 #include "ui/tools/WaveformWidget.h"
 
 #include "media/WavFileReader.h"
+#include "ui/common/BackgroundWork.h"
 
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProgressDialog>
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,6 +25,113 @@ const QColor kBarMiddle(0x00, 0xdc, 0xb4);
 const QColor kLine(0x3c, 0x3c, 0x3c);
 const QColor kPlayhead(0x00, 0xff, 0x64);
 
+using Peaks = std::vector<std::pair<float, float>>;
+
+constexpr int kBlocksPerCacheDrop = 64;
+
+struct Overview {
+    Peaks peaks;
+    double durationSeconds = 0.0;
+    bool loaded = false;
+};
+
+// Pairs of `bucketFrames` samples each over the first `pairCount` buckets;
+// the samples past pairCount x bucketFrames are not drawn. False when the
+// file cannot be opened or the load was cancelled.
+bool readPeaks(const std::string& path, int64_t frameCount, Peaks& peaks, int64_t& framesRead, QPromise<void>& promise)
+{
+    peaks.clear();
+    framesRead = 0;
+    WavFileReader reader;
+    if (!reader.open(path))
+        return false;
+    const int channels = reader.getChannels();
+    const int64_t pairCount = std::min<int64_t>(frameCount, WaveformWidget::kMaxPairs);
+    const int64_t bucketFrames = std::max<int64_t>(frameCount / pairCount, 1);
+    const int64_t drawnFrames = pairCount * bucketFrames;
+    peaks.reserve(static_cast<size_t>(pairCount));
+
+    std::vector<float> block(static_cast<size_t>(channels) * WaveformWidget::kBlockFrames);
+    float low = 0.0f;
+    float high = 0.0f;
+    int64_t inBucket = 0;
+    // One pass over gigabytes would fill the page cache, and making room
+    // for it stalls the whole process, the GUI thread included, and pushes
+    // out what the recorder needs: the pages read are dropped as the read goes.
+    const int cacheFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int blocks = 0;
+    while (!reader.isAtEnd()) {
+        if (cacheFd >= 0 && ++blocks % kBlocksPerCacheDrop == 0)
+            ::posix_fadvise(cacheFd, 0, 0, POSIX_FADV_DONTNEED);
+        if (promise.isCanceled())
+            return false;
+        const int got = reader.readFrames(block.data(), WaveformWidget::kBlockFrames, channels);
+        if (got <= 0)
+            break;
+        const int drawn = static_cast<int>(std::clamp<int64_t>(drawnFrames - framesRead, 0, got));
+        for (int f = 0; f < drawn; ++f) {
+            const float sample = block[static_cast<size_t>(f) * static_cast<size_t>(channels)];
+            low = std::min(low, sample);
+            high = std::max(high, sample);
+            if (++inBucket == bucketFrames) {
+                peaks.emplace_back(low, high);
+                low = high = 0.0f;
+                inBucket = 0;
+            }
+        }
+        framesRead += got;
+        promise.setProgressValue(static_cast<int>(std::min(framesRead, frameCount) * 1000 / frameCount));
+    }
+    reader.close();
+    if (cacheFd >= 0)
+        ::close(cacheFd);
+    return true;
+}
+
+void normalisePeaks(Peaks& peaks)
+{
+    float peak = 0.0f;
+    for (const auto& [low, high] : peaks)
+        peak = std::max({peak, std::fabs(low), std::fabs(high)});
+    if (peak <= kScaleThreshold)
+        return;
+    for (auto& [low, high] : peaks) {
+        low /= peak;
+        high /= peak;
+    }
+}
+
+// The whole overview of a file; runs on the background pool.
+void readOverview(const std::string& path, Overview& overview, QPromise<void>& promise)
+{
+    WavFileReader probe;
+    if (!probe.open(path))
+        return;
+    const int64_t totalFrames = probe.getTotalFrames();
+    const int channels = probe.getChannels();
+    const double duration = probe.getDuration();
+    probe.close();
+    if (totalFrames <= 0 || channels <= 0)
+        return;
+    promise.setProgressRange(0, 1000);
+
+    // The buckets follow from the frame count, so a file that delivers fewer
+    // frames than its header promised is read again with the count it gave.
+    int64_t framesRead = 0;
+    if (!readPeaks(path, totalFrames, overview.peaks, framesRead, promise))
+        return;
+    if (framesRead < totalFrames) {
+        int64_t again = 0;
+        if (framesRead <= 0 || !readPeaks(path, framesRead, overview.peaks, again, promise))
+            overview.peaks.clear();
+    }
+    if (promise.isCanceled())
+        return;
+    normalisePeaks(overview.peaks);
+    overview.durationSeconds = duration;
+    overview.loaded = true;
+}
+
 }  // namespace
 
 WaveformWidget::WaveformWidget(QWidget* parent) : QWidget(parent)
@@ -30,88 +142,52 @@ WaveformWidget::WaveformWidget(QWidget* parent) : QWidget(parent)
     setCursor(Qt::PointingHandCursor);
 }
 
-bool WaveformWidget::loadFile(const std::string& path)
+WaveformWidget::~WaveformWidget()
+{
+    cancelAndWait(load_);
+}
+
+void WaveformWidget::loadFile(const std::string& path)
 {
     clear();
-    WavFileReader probe;
-    if (!probe.open(path))
-        return false;
-    const int64_t totalFrames = probe.getTotalFrames();
-    const int channels = probe.getChannels();
-    const double duration = probe.getDuration();
-    probe.close();
-    if (totalFrames <= 0 || channels <= 0)
-        return false;
-
-    // The buckets follow from the frame count, so a file that delivers fewer
-    // frames than its header promised is read again with the count it gave.
-    int64_t framesRead = 0;
-    if (!readPeaks(path, totalFrames, framesRead))
-        return false;
-    if (framesRead < totalFrames) {
-        int64_t again = 0;
-        if (framesRead <= 0 || !readPeaks(path, framesRead, again))
-            peaks_.clear();
-    }
-    normalisePeaks();
-    durationSeconds_ = duration;
-    update();
-    return true;
-}
-
-bool WaveformWidget::readPeaks(const std::string& path, int64_t frameCount, int64_t& framesRead)
-{
-    peaks_.clear();
-    framesRead = 0;
-    WavFileReader reader;
-    if (!reader.open(path))
-        return false;
-    const int channels = reader.getChannels();
-    const int64_t pairCount = std::min<int64_t>(frameCount, kMaxPairs);
-    const int64_t bucketFrames = std::max<int64_t>(frameCount / pairCount, 1);
-    const int64_t drawnFrames = pairCount * bucketFrames;
-    peaks_.reserve(static_cast<size_t>(pairCount));
-
-    std::vector<float> block(static_cast<size_t>(channels) * kBlockFrames);
-    float low = 0.0f;
-    float high = 0.0f;
-    int64_t inBucket = 0;
-    while (!reader.isAtEnd()) {
-        const int got = reader.readFrames(block.data(), kBlockFrames, channels);
-        if (got <= 0)
-            break;
-        const int drawn = static_cast<int>(std::clamp<int64_t>(drawnFrames - framesRead, 0, got));
-        for (int f = 0; f < drawn; ++f) {
-            const float sample = block[static_cast<size_t>(f) * static_cast<size_t>(channels)];
-            low = std::min(low, sample);
-            high = std::max(high, sample);
-            if (++inBucket == bucketFrames) {
-                peaks_.emplace_back(low, high);
-                low = high = 0.0f;
-                inBucket = 0;
-            }
+    loading_ = true;
+    const int number = ++loadNumber_;
+    auto overview = std::make_shared<Overview>();
+    startBackgroundWork(load_, [path, overview](QPromise<void>& promise) { readOverview(path, *overview, promise); });
+    progress_ = showWorkProgress(load_, this, QStringLiteral("Waveform"), QStringLiteral("Loading waveform..."), true);
+    // The rest of the playback window stays usable while the take is read.
+    progress_->setWindowModality(Qt::NonModal);
+    const auto show = [this, number, overview] {
+        // A load replaced or cleared since has nothing more to show.
+        if (number != loadNumber_)
+            return;
+        loading_ = false;
+        if (overview->loaded) {
+            peaks_ = std::move(overview->peaks);
+            durationSeconds_ = overview->durationSeconds;
         }
-        framesRead += got;
-    }
-    reader.close();
-    return true;
+        update();
+        emit loadFinished(overview->loaded);
+    };
+    connect(&load_, &QFutureWatcherBase::finished, this, show, Qt::SingleShotConnection);
+    update();
 }
 
-void WaveformWidget::normalisePeaks()
+void WaveformWidget::stopLoading()
 {
-    float peak = 0.0f;
-    for (const auto& [low, high] : peaks_)
-        peak = std::max({peak, std::fabs(low), std::fabs(high)});
-    if (peak <= kScaleThreshold)
-        return;
-    for (auto& [low, high] : peaks_) {
-        low /= peak;
-        high /= peak;
+    if (load_.isRunning())
+        cancelAndWait(load_);
+    if (loading_) {
+        loading_ = false;
+        ++loadNumber_;
     }
+    // The old load's dialog would otherwise follow the next load too.
+    delete progress_;
 }
 
 void WaveformWidget::clear()
 {
+    stopLoading();
     peaks_.clear();
     position_ = 0.0;
     durationSeconds_ = 0.0;
@@ -136,7 +212,7 @@ void WaveformWidget::paintEvent(QPaintEvent*)
     painter.fillRect(rect(), kBackground);
     if (peaks_.empty()) {
         painter.setPen(kEmptyText);
-        painter.drawText(rect(), Qt::AlignCenter, "Select a file to view waveform");
+        painter.drawText(rect(), Qt::AlignCenter, loading_ ? "Loading waveform..." : "Select a file to view waveform");
         return;
     }
 

@@ -10,6 +10,8 @@
 #include "support/ExternalTool.h"
 #include "ui/tools/ModalBoxAnswerer.h"
 #include "ui/tools/PlaybackDialog.h"
+#include "ui/tools/SparseTake.h"
+#include "ui/tools/WaveformWidget.h"
 
 #include <QAbstractButton>
 #include <QGroupBox>
@@ -420,6 +422,26 @@ TEST_F(MainWindowRecordTest, LastTakeButtonOpensPlaybackOnTheNewestTake)
     EXPECT_TRUE(opened);
     EXPECT_EQ(QFileInfo(selected).absoluteFilePath(), QFileInfo(QString::fromStdString(second[0])).absoluteFilePath());
     EXPECT_TRUE(logHas("Looking for files in folder: " + saveLocation() + "/Film/003"));
+}
+
+// While the playback window reads the waveform of a 2 GiB take, the record
+// and stop halves still start and end a take.
+TEST_F(MainWindowRecordTest, RecordAndStopWorkWhileAWaveformIsRead)
+{
+    MainWindow& window = makeRecordingWindow(kFileFormatPolyphonic);
+    render(1.2);
+    const std::string big = home_.pathStd() + "/big.wav";
+    ASSERT_TRUE(writeSparseTake(big, 1u << 31, 1000));
+    PlaybackDialog playback(window.engine(), &window);
+    playback.show();
+    playback.selectFile(QString::fromStdString(big));
+    ASSERT_TRUE(playback.waveform()->isLoading());
+    const std::vector<std::string> files = recordTake(0.3);
+    EXPECT_TRUE(playback.waveform()->isLoading()) << "the take was made while the waveform was read";
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_GT(sndInfo(files[0]).frames, kRate / 10);
+    playback.reject();
+    std::remove(big.c_str());
 }
 
 } // namespace

@@ -148,6 +148,7 @@ TEST_F(PlaybackDialogTest, InformationTextShowsFormatAndSceneAndTakeOnlyWhenPres
                             "<br>Bit Depth: 32-bit<br>Duration: 00:00:00");
     EXPECT_TRUE(button(dialog, "Play")->isEnabled());
     EXPECT_TRUE(slider(dialog)->isEnabled());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.waveform()->isLoading(); }, 60000));
     EXPECT_EQ(dialog.waveform()->peaks().size(), 1000u);
 
     dialog.selectFile(scened);

@@ -4,6 +4,7 @@
 
 #include "SoundReportTestTakes.h"
 #include "core/ConfigManager.h"
+#include "support/GuiLatenessProbe.h"
 #include "support/TempHome.h"
 #include "ui/tools/SoundReportDialog.h"
 
@@ -14,12 +15,46 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 namespace {
+
+// Waits until the dialog's folder scan has listed its takes.
+void settle(const SoundReportDialog& dialog)
+{
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !dialog.isScanning(); }, 60000));
+}
+
+// A roll of 2,000 small takes: copies of one written by our writer.
+QString makeBigRoll(const QString& home)
+{
+    const QString roll = home + "/Big/R099";
+    QDir().mkpath(roll);
+    ReportTake model{"model.wav"};
+    model.seconds = 0.01;
+    model.scene = "5";
+    model.take = "1";
+    model.project = "Feature";
+    model.tape = "R099";
+    model.trackNames = {"Boom"};
+    if (!writeReportTake(home, model))
+        return {};
+    QFile source(home + "/model.wav");
+    if (!source.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray bytes = source.readAll();
+    for (int i = 1; i <= 2000; ++i) {
+        QFile copy(roll + QString("/ABC%1_S5_T1.wav").arg(i, 4, 10, QLatin1Char('0')));
+        if (!copy.open(QIODevice::WriteOnly) || copy.write(bytes) != bytes.size())
+            return {};
+    }
+    return roll;
+}
 
 struct Message {
     QString title;
@@ -85,6 +120,18 @@ protected:
         return texts;
     }
 
+    // The dialog scanned on the fixture's roll, with the 2,000-take roll as
+    // the answer to "Select Folder...".
+    QString answerWithBigRoll(SoundReportDialog& dialog)
+    {
+        const QString roll = makeBigRoll(home_.path());
+        EXPECT_FALSE(roll.isEmpty());
+        settle(dialog);
+        answerPrompts(dialog);
+        folderAnswer_ = roll;
+        return roll;
+    }
+
     QString folder_;
     QString folderAnswer_;
     QString saveAnswer_;
@@ -99,6 +146,7 @@ protected:
 TEST_F(SoundReportDialogTest, OpensOnTheLastTakesFolderAndShowsDetails)
 {
     SoundReportDialog dialog(nullptr);
+    settle(dialog);
     EXPECT_EQ(dialog.windowTitle(), "Sound Report Generator");
     EXPECT_EQ(dialog.findChild<QLineEdit*>()->text(), folder_);
     EXPECT_EQ(dialog.rollName(), "R012");
@@ -128,6 +176,7 @@ TEST_F(SoundReportDialogTest, OpensOnTheLastTakesFolderAndShowsDetails)
 TEST_F(SoundReportDialogTest, ConfigurationCancelChangesNothingAndOkWritesTheKeys)
 {
     SoundReportDialog dialog(nullptr);
+    settle(dialog);
     answerPrompts(dialog);
     const std::string configPath = ConfigManager::getInstance()->getConfigPath();
     auto fill = [](QDialog& configuration) {
@@ -194,6 +243,7 @@ TEST_F(SoundReportDialogTest, ProposedNamesAndReportOutcomes)
 {
     QFile::remove(folder_ + "/empty.wav");  // sorted first, it has no project
     SoundReportDialog dialog(nullptr);
+    settle(dialog);
     answerPrompts(dialog);
     ConfigManager* config = ConfigManager::getInstance();
     struct Case {
@@ -209,6 +259,7 @@ TEST_F(SoundReportDialogTest, ProposedNamesAndReportOutcomes)
         SCOPED_TRACE(c.format);
         config->setInt("soundreport.outputFormat", c.format);
         SoundReportDialog formatDialog(nullptr);
+        settle(formatDialog);
         answerPrompts(formatDialog);
         saveAnswer_.clear();  // the user cancels: nothing is written
         button(formatDialog, "Create Sound Report")->click();
@@ -219,6 +270,7 @@ TEST_F(SoundReportDialogTest, ProposedNamesAndReportOutcomes)
 
     config->setInt("soundreport.outputFormat", 1);
     SoundReportDialog csv(nullptr);
+    settle(csv);
     answerPrompts(csv);
     saveAnswer_ = folder_ + "/report.csv";
     button(csv, "Create Sound Report")->click();
@@ -240,11 +292,13 @@ TEST_F(SoundReportDialogTest, ProposedNamesAndReportOutcomes)
     // An empty roll: no takes, no project, no folder name.
     messages_.clear();
     csv.scanWavFiles("/");
+    settle(csv);
     EXPECT_EQ(csv.proposedFileName(), "SoundReport.csv");
     const QString empty = home_.path() + "/emptyroll";
     QDir().mkpath(empty);
     folderAnswer_ = empty;
     button(csv, "Select Folder...")->click();
+    settle(csv);
     EXPECT_FALSE(button(csv, "Create Sound Report")->isEnabled());
     csv.onCreateReport();
     ASSERT_EQ(messages_.size(), 1u);
@@ -261,7 +315,9 @@ TEST_F(SoundReportDialogTest, ProposedNameStaysInTheRollFolder)
     take.project = "../x\\y\n";
     ASSERT_TRUE(writeReportTake(roll, take));
     SoundReportDialog dialog(nullptr);
+    settle(dialog);
     dialog.scanWavFiles(roll);
+    settle(dialog);
     const QString name = dialog.proposedFileName();
     EXPECT_FALSE(name.contains('/'));
     EXPECT_FALSE(name.contains('\\'));
@@ -277,6 +333,7 @@ TEST_F(SoundReportDialogTest, GrabWithTakesListed)
     if (target.isEmpty())
         GTEST_SKIP() << "SKIPPED: set TONVALE_SCREENSHOT_DIR to save the window for a look";
     SoundReportDialog dialog(nullptr);
+    settle(dialog);
     dialog.show();
     dialog.findChild<QTableWidget*>()->selectRow(1);
     QApplication::processEvents();
@@ -289,6 +346,77 @@ TEST_F(SoundReportDialogTest, GrabWithTakesListed)
         return int(QDialog::Rejected);
     };
     button(dialog, "Configure...")->click();
+}
+
+// The scan of 2,000 takes runs beside a 10 ms timer standing in for the
+// meters and the record keys: it is never held up. A second scan asked for
+// meanwhile is ignored.
+TEST_F(SoundReportDialogTest, ScanOfTwoThousandTakesLeavesTheGuiThreadFree)
+{
+    SoundReportDialog dialog(nullptr);
+    const QString roll = answerWithBigRoll(dialog);
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    GuiLatenessProbe probe;
+    probe.start();
+    button(dialog, "Select Folder...")->click();
+    EXPECT_TRUE(dialog.isScanning());
+    EXPECT_FALSE(button(dialog, "Create Sound Report")->isEnabled());
+    dialog.onScanFolder();  // the old folder: ignored while the scan runs
+    settle(dialog);
+    probe.stop();
+#ifndef TONVALE_SANITIZED_BUILD
+    EXPECT_LT(probe.worstLateMs(), 50) << "ticks: " << probe.ticks();
+#endif
+    EXPECT_EQ(dialog.folderPath(), roll);
+    EXPECT_EQ(dialog.rollName(), "R099");
+    auto* table = dialog.findChild<QTableWidget*>();
+    ASSERT_EQ(table->rowCount(), 2000);
+    EXPECT_EQ(table->item(0, 0)->text(), "ABC0001");
+    EXPECT_EQ(table->item(1999, 0)->text(), "ABC2000");
+    EXPECT_TRUE(button(dialog, "Create Sound Report")->isEnabled());
+    EXPECT_TRUE(messages_.empty());
+}
+
+// A cancelled scan changes nothing; a dialog closed mid-scan waits for it.
+TEST_F(SoundReportDialogTest, CancelledScanKeepsTheListAndClosingWaits)
+{
+    SoundReportDialog dialog(nullptr);
+    const QString roll = answerWithBigRoll(dialog);
+    button(dialog, "Select Folder...")->click();
+    auto* progress = dialog.findChild<QProgressDialog*>();
+    ASSERT_NE(progress, nullptr);
+    button(*progress, "Cancel")->click();
+    settle(dialog);
+    EXPECT_EQ(dialog.folderPath(), folder_);
+    EXPECT_EQ(dialog.findChild<QLineEdit*>()->text(), folder_);
+    EXPECT_EQ(dialog.rollName(), "R012");
+    EXPECT_EQ(dialog.findChild<QTableWidget*>()->rowCount(), 3);
+    EXPECT_TRUE(button(dialog, "Create Sound Report")->isEnabled());
+
+    ConfigManager::getInstance()->setString("lastRecording.folderPath", roll.toStdString());
+    auto* closing = new SoundReportDialog(nullptr);
+    EXPECT_TRUE(closing->isScanning());
+    delete closing;
+}
+
+// Pictures of the dialog and its progress while a roll is scanned.
+TEST_F(SoundReportDialogTest, GrabWhileScanning)
+{
+    const QString out = "/tmp/shots-i37b";
+    QDir().mkpath(out);
+    SoundReportDialog dialog(nullptr);
+    const QString roll = answerWithBigRoll(dialog);
+    for (const QSize size : {QSize(1024, 768), QSize(1920, 1080)}) {
+        dialog.resize(size);
+        dialog.show();
+        button(dialog, "Select Folder...")->click();
+        auto* progress = dialog.findChild<QProgressDialog*>();
+        ASSERT_NE(progress, nullptr);
+        EXPECT_TRUE(dialog.grab().save(QString("%1/sound-report-scanning-%2.png").arg(out).arg(size.width())));
+        EXPECT_TRUE(progress->grab().save(QString("%1/sound-report-progress-%2.png").arg(out).arg(size.width())));
+        settle(dialog);
+    }
 }
 
 } // namespace

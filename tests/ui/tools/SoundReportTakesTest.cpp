@@ -141,6 +141,35 @@ TEST_F(SoundReportTakesTest, SortFollowsUtf8BytesBeyondAscii)
     EXPECT_EQ(scenes, expected);
 }
 
+// The scan reports before each file and once at the end, counting only the
+// takes, and stops where it is told to with the takes read so far.
+TEST_F(SoundReportTakesTest, ScanReportsProgressAndStopsWhenTold)
+{
+    const QString folder = makeFolder("progress");
+    for (int i = 1; i <= 5; ++i)
+        ASSERT_TRUE(writeReportTake(folder, ReportTake{"ABC000" + std::to_string(i) + "_S1_T1.wav"}));
+    writeBytes(folder + "/notes.txt", "not a take");
+    struct Case {
+        int stopAt;  // the call that answers false; -1 never
+        size_t takes;
+        QStringList calls;
+    };
+    const Case cases[] = {
+        {-1, 5, {"0/5", "1/5", "2/5", "3/5", "4/5", "5/5"}},
+        {0, 0, {"0/5", "5/5"}},
+        {3, 3, {"0/5", "1/5", "2/5", "3/5", "5/5"}},
+    };
+    for (const Case& c : cases) {
+        QStringList calls;
+        const std::vector<SoundReportTake> takes = scanFolder(folder, [&](int done, int total) {
+            calls << QString("%1/%2").arg(done).arg(total);
+            return calls.size() - 1 != c.stopAt;
+        });
+        EXPECT_EQ(takes.size(), c.takes) << c.stopAt;
+        EXPECT_EQ(calls, c.calls) << c.stopAt;
+    }
+}
+
 // A file listed but gone before it is read is left out instead of ending
 // the program with the reader's exception.
 TEST_F(SoundReportTakesTest, TakeVanishingAfterTheListingIsLeftOut)
