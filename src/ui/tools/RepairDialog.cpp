@@ -251,11 +251,12 @@ void RepairDialog::setWorking(bool working)
 bool RepairDialog::treatFiles(const std::vector<RF64Repairer::CorruptedFile>& files, Treatment treatment,
                               Tally& tally)
 {
+    const char* const verb = treatment == Treatment::Repair ? "Repairing: %1" : "Deleting: %1";
     setWorking(true);
     showProgress(static_cast<int>(files.size()));
+    status_->setText(QString(verb).arg(QString::fromStdString(files.front().fileName)));
     auto outcome = std::make_shared<Tally>();
-    startBackgroundWork(work_, [files, treatment, outcome](QPromise<void>& promise) {
-        const char* const verb = treatment == Treatment::Repair ? "Repairing: %1" : "Deleting: %1";
+    startBackgroundWork(work_, [files, treatment, verb, outcome](QPromise<void>& promise) {
         for (size_t i = 0; i < files.size() && !promise.isCanceled(); ++i) {
             promise.setProgressValueAndText(static_cast<int>(i),
                                             QString(verb).arg(QString::fromStdString(files[i].fileName)));
