@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -25,6 +26,22 @@
 #include <functional>
 
 namespace {
+
+// Stops `probe` when the first message box is about to show.
+class StopAtFirstBox : public QObject {
+public:
+    explicit StopAtFirstBox(GuiLatenessProbe& probe) : probe_(probe) { qApp->installEventFilter(this); }
+    ~StopAtFirstBox() override { qApp->removeEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && qobject_cast<QMessageBox*>(watched) != nullptr)
+            probe_.stop();
+        return false;
+    }
+
+private:
+    GuiLatenessProbe& probe_;
+};
 
 class RepairDialogTest : public TempHomeTest {
 protected:
@@ -275,6 +292,10 @@ TEST_F(RepairDialogTest, RepairOfTwentyTakesLeavesTheGuiThreadOnTimeAndShowsItsP
         button(dialog, "Repair Selected")->click();
     });
     GuiLatenessProbe probe;
+    // Measured while the run goes on: the summary box that follows is the
+    // handler's own GUI work, not the run's.
+    StopAtFirstBox stopAtBox(probe);
+    QApplication::processEvents();  // the dialog's first paint is not the run's either
     probe.start();
     ModalBoxAnswerer answerer;
     button(dialog, "Repair Selected")->click();
