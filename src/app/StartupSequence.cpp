@@ -9,6 +9,7 @@
 #include "ui/tools/ProcessRestart.h"
 #include "ui/tools/RepairDialog.h"
 
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QFont>
 #include <QLockFile>
@@ -17,7 +18,7 @@
 #include <QPixmapCache>
 #include <QSplashScreen>
 #include <QStandardPaths>
-#include <QThread>
+#include <QTimer>
 
 #include <memory>
 
@@ -29,8 +30,9 @@ const char* const kOrganisationName = "Quillmere Sound";
 const char* const kOrganisationDomain = "quillmere.example";
 const char* const kSplashFileName = "TonvelLoading.png";
 constexpr int kSplashScalePercent = 60;
-constexpr int kSettleRounds = 50;
-constexpr int kSettleSleepMs = 10;
+// The window's first timers, layouts and device callbacks run before it is
+// shown, so it opens complete.
+constexpr int kSettleMs = 500;
 constexpr int kLockWaitMs = 100;
 // A restart (a loaded configuration snapshot) starts this process while the
 // old instance is still shutting down, possibly ending a take: long enough
@@ -59,6 +61,16 @@ QPixmap drawnSplashCard()
     return card;
 }
 
+// Lets the event loop run for `ms` (0: once through what is pending), so the
+// splash paints and the window's timers tick while start-up waits. Ends
+// early when the application is asked to quit.
+void runEventLoopFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 // The repair scan: recordings a crash left open are offered for repair
 // before the main window is built, so no take is opened half-written.
 void scanSaveLocation(QSplashScreen& splash)
@@ -83,15 +95,7 @@ void scanSaveLocation(QSplashScreen& splash)
         dialog.exec();
     }
     splash.show();
-    QCoreApplication::processEvents();
-}
-
-void settle()
-{
-    for (int round = 0; round < kSettleRounds; ++round) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        QThread::msleep(kSettleSleepMs);
-    }
+    runEventLoopFor(0);
 }
 
 } // namespace
@@ -147,7 +151,7 @@ int runTonvale(int argc, char* argv[])
     QPixmap splashPixmap = makeSplashPixmap(splashFilePath(QCoreApplication::applicationDirPath()));
     QSplashScreen splash(splashPixmap);
     splash.show();
-    QCoreApplication::processEvents();
+    runEventLoopFor(0);
 
     debugLog("Loading configuration");
     ConfigManager::getInstance()->loadConfig("");
@@ -159,7 +163,7 @@ int runTonvale(int argc, char* argv[])
 
     debugLog("Creating MainWindow");
     auto mainWindow = std::make_unique<MainWindow>();
-    settle();
+    runEventLoopFor(kSettleMs);
     if (signalQuitter.quitRequested()) {
         // The signal came while the window was built or settling: its exit()
         // ended no loop, as none was running yet, so it must end start-up here.

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -64,18 +65,28 @@ TEST_F(ExfatFormatterFake, FailuresStopTheRunAndSayWhy)
         bool ok, erased;
         int callCount;
         const char* reasonPart;
+        int stepsEntered;  // the steps the observer was told of: unmount, erase, mount
     };
     const Case cases[] = {
-        {"busy card", 32, 0, 0, 0, false, false, 1, "exit code 32"},
-        {"mkfs fails", 0, 1, 0, 0, false, true, 2, "exit code 1"},
-        {"no kernel exfat: FUSE mounts", 0, 0, 32, 0, true, true, 4, ""},
-        {"neither mount works", 0, 0, 32, 1, false, true, 4, "could not be mounted"},
+        {"busy card", 32, 0, 0, 0, false, false, 1, "exit code 32", 1},
+        {"mkfs fails", 0, 1, 0, 0, false, true, 2, "exit code 1", 2},
+        {"no kernel exfat: FUSE mounts", 0, 0, 32, 0, true, true, 4, "", 3},
+        {"neither mount works", 0, 0, 32, 1, false, true, 4, "could not be mounted", 3},
     };
+    using Step = ExfatFormatter::Step;
+    const std::vector<Step> allSteps = {Step::Unmount, Step::Erase, Step::Mount};
     for (const Case& c : cases) {
         QFile::remove(fakes_.callLog());
         ExfatFormatter formatter({fakes_.make("umount", c.umountExit), fakes_.make("mkfs", c.mkfsExit),
                                   fakes_.make("mount", c.mountExit), fakes_.make("fuse", c.fuseExit)});
+        std::vector<Step> entered;
+        formatter.setStepObserver([&](Step step) {
+            // Told before the step's program runs, never after.
+            EXPECT_EQ(fakes_.calls().size(), static_cast<qsizetype>(entered.size())) << c.what;
+            entered.push_back(step);
+        });
         const ExfatFormatter::Result result = formatter.format(card());
+        EXPECT_EQ(entered, std::vector<Step>(allSteps.begin(), allSteps.begin() + c.stepsEntered)) << c.what;
         EXPECT_EQ(result.ok, c.ok) << c.what << ": " << result.reason;
         EXPECT_EQ(result.erased, c.erased) << c.what;
         EXPECT_EQ(fakes_.calls().size(), c.callCount)

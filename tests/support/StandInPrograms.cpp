@@ -14,11 +14,21 @@ StandInPrograms::StandInPrograms(QString folder) : folder_(std::move(folder))
 
 std::string StandInPrograms::make(const QString& name, int exitCode, bool hang) const
 {
+    return write(name, hang ? "exec sleep 30\n" : "", exitCode);
+}
+
+std::string StandInPrograms::makeSlow(const QString& name, double seconds) const
+{
+    return write(name, "sleep " + QString::number(seconds) + "\n", 0);
+}
+
+std::string StandInPrograms::write(const QString& name, const QString& beforeExit, int exitCode) const
+{
     const QString path = folder_ + "/" + name;
     QFile script(path);
     EXPECT_TRUE(script.open(QIODevice::WriteOnly));
     script.write(QString("#!/bin/sh\necho \"%1 $*\" >> '%2'\n%3exit %4\n")
-                     .arg(name, callLog(), hang ? "exec sleep 30\n" : "", QString::number(exitCode))
+                     .arg(name, callLog(), beforeExit, QString::number(exitCode))
                      .toUtf8());
     script.close();
     script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);

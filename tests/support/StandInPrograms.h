@@ -14,10 +14,15 @@ public:
 
     // The path of a new stand-in named `name`.
     std::string make(const QString& name, int exitCode, bool hang = false) const;
+    // The path of a new stand-in that takes `seconds` before it exits with 0:
+    // a device that answers slowly.
+    std::string makeSlow(const QString& name, double seconds) const;
     QString callLog() const { return folder_ + "/calls.log"; }
     // The logged calls, in order.
     QStringList calls() const;
 
 private:
+    std::string write(const QString& name, const QString& beforeExit, int exitCode) const;
+
     QString folder_;
 };

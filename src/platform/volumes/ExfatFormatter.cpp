@@ -91,11 +91,13 @@ ExfatFormatter::Result ExfatFormatter::format(const MountedVolume& volume) const
         return result;
     }
 
+    enterStep(Step::Unmount);
     Run step = run(programs_.unmount, {volume.rootPath}, shortStepTimeoutMs_);
     if (!step.ok) {
         result.reason = step.reason;
         return result;
     }
+    enterStep(Step::Erase);
     step = run(programs_.mkfs, {"-L", kLabel, volume.device}, eraseTimeoutMs_);
     if (!step.ok) {
         // mkfs may have written part of the volume before it failed.
@@ -105,6 +107,7 @@ ExfatFormatter::Result ExfatFormatter::format(const MountedVolume& volume) const
     }
     result.erased = true;
 
+    enterStep(Step::Mount);
     const std::string target = mountPathFor(volume.rootPath);
     if (!QDir().mkpath(QString::fromStdString(target))) {
         result.reason = "Cannot create the mount point " + target;

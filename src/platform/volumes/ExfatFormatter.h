@@ -11,7 +11,9 @@
 // `mkfs.exfat -L Tonvale <device>`, then mount (the kernel's exfat, else
 // mount.exfat-fuse). Each program is configurable so tests can stand in for
 // it. A step still running at its limit is killed and the run fails.
-// Blocking; runs on the calling thread (the GUI thread, as a modal step).
+// Blocking, up to a minute and more: the window runs format() on a worker
+// thread. A formatter is used by one thread at a time; the take-active check
+// and the step observer are called on the thread that runs format().
 class ExfatFormatter {
 public:
     static constexpr const char* kLabel = "Tonvale";
@@ -50,6 +52,10 @@ public:
     // confirmation was open must not lose its backup drive mid-take.
     void setTakeActiveCheck(std::function<bool()> takeActive) { takeActive_ = std::move(takeActive); }
 
+    enum class Step { Unmount, Erase, Mount };
+    // Told before each step starts, so a person can see which one is under way.
+    void setStepObserver(std::function<void(Step)> observer) { stepObserver_ = std::move(observer); }
+
     // Where the formatted volume will be mounted: the parent folder of
     // `rootPath` followed by "Tonvale".
     static std::string mountPathFor(const std::string& rootPath);
@@ -67,9 +73,15 @@ private:
         std::string reason;
     };
     Run run(const std::string& program, const std::vector<std::string>& arguments, int timeoutMs) const;
+    void enterStep(Step step) const
+    {
+        if (stepObserver_)
+            stepObserver_(step);
+    }
 
     Programs programs_;
     std::function<bool()> takeActive_;
+    std::function<void(Step)> stepObserver_;
     int shortStepTimeoutMs_ = 5000;
     int eraseTimeoutMs_ = 60000;
 };

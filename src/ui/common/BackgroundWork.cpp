@@ -1,5 +1,7 @@
 #include "ui/common/BackgroundWork.h"
 
+#include <QEventLoop>
+#include <QPointer>
 #include <QProgressDialog>
 
 QProgressDialog* showWorkProgress(QFutureWatcherBase& watcher, QWidget* parent, const QString& title,
@@ -36,4 +38,17 @@ void cancelAndWait(QFutureWatcherBase& watcher)
 {
     watcher.cancel();
     watcher.waitForFinished();
+}
+
+bool waitForWork(QFutureWatcherBase& watcher)
+{
+    QPointer<QFutureWatcherBase> alive(&watcher);
+    if (watcher.isFinished())
+        return true;
+    QEventLoop loop;
+    QObject::connect(&watcher, &QFutureWatcherBase::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&watcher, &QObject::destroyed, &loop, &QEventLoop::quit);
+    loop.exec();
+    // The loop also ends when the application quits: the work may still run.
+    return !alive.isNull() && watcher.isFinished();
 }

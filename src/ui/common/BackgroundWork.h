@@ -50,3 +50,13 @@ inline constexpr int kWorkProgressShowAfterMs = 1000;
 // destructors and close handlers whose data the work borrows; the work
 // checks for cancellation between steps, so the wait is one step long.
 void cancelAndWait(QFutureWatcherBase& watcher);
+
+// Runs a local event loop (as a modal dialog's exec() does) until the
+// watcher's work has finished or the watcher is destroyed, so a handler
+// can keep its order of effects while the window goes on painting, ticking
+// and taking record and stop. The loop may re-enter other handlers: the
+// caller disables or refuses its own second start first. Returns false
+// when the watcher went away meanwhile (its owner was closed: the caller
+// must then touch nothing of that owner) or the application is quitting
+// before the work ended (its owner's cancelAndWait will wait for it).
+bool waitForWork(QFutureWatcherBase& watcher);

@@ -314,6 +314,9 @@ void MainWindow::shutDownEngineAndItsTools()
 
 MainWindow::~MainWindow()
 {
+    // A format cannot stop half-way: its programs must not be left writing
+    // to the card with nobody to read the result.
+    formatWork_.waitForFinished();
     // Typing still open in a field ends while the window is whole: its
     // editing-finished handler stores it here, not from the QWidget
     // destructor into a window that is half gone.

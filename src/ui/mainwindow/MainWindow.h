@@ -2,10 +2,12 @@
 
 #include <QColor>
 #include <QElapsedTimer>
+#include <QFutureWatcher>
 #include <QMainWindow>
 #include <QMessageBox>
 
 #include "engine/AudioEngineBase.h"
+#include "platform/volumes/ExfatFormatter.h"
 
 #include <cstdint>
 #include <functional>
@@ -212,6 +214,8 @@ private:
     QElapsedTimer takeElapsed_;
     bool isRecording_ = false;
     bool controllerFaderHoldOff_ = false;
+    // The card format under way, on a worker thread (it cannot be cancelled).
+    QFutureWatcher<ExfatFormatter::Result> formatWork_;
 
     // Layout.
     QSplitter* mainSplitter_ = nullptr;

@@ -15,6 +15,7 @@
 #include "platform/volumes/ExfatFormatter.h"
 #include "platform/volumes/FormatPlacement.h"
 #include "platform/volumes/VolumeSystem.h"
+#include "ui/common/BackgroundWork.h"
 #include "ui/mainwindow/Theme.h"
 #include "ui/tools/MediaSettingsDialog.h"
 #include "ui/tools/RepairDialog.h"
@@ -28,6 +29,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QPointer>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -39,6 +41,15 @@ constexpr int kErrorBlinkMs = 500;
 constexpr int kCopyBlinkMs = 100;
 constexpr int kToastY = 100;
 constexpr int kSuccessToastMs = 3000;
+
+// The format toast while a step runs: which one, and that it cannot be stopped.
+QString formatStepText(ExfatFormatter::Step step)
+{
+    const char* const what = step == ExfatFormatter::Step::Unmount ? "Step 1 of 3: unmounting"
+                             : step == ExfatFormatter::Step::Erase ? "Step 2 of 3: formatting as exFAT"
+                                                                   : "Step 3 of 3: mounting";
+    return QString("Formatting volume...\n%1\nThis cannot be cancelled.").arg(what);
+}
 constexpr int kRefreshAfterFormatMs = 500;
 
 const char* const kGreen = "#34C759";
@@ -496,6 +507,9 @@ QLabel* MainWindow::showDriveToast(const QString& text, const QString& backgroun
 
 void MainWindow::onFormatExternalDrive()
 {
+    // A second start while a card is being formatted is ignored: its toast is up.
+    if (formatWork_.isRunning())
+        return;
     const std::vector<FormatCandidateRow> rows = formatCandidateRows(volumeSystem().mountedVolumes());
     if (rows.empty()) {
         showStyledMessageBox(this, "No External Drives",
@@ -534,12 +548,30 @@ void MainWindow::onFormatExternalDrive()
         return;
 
     QLabel* toast = showDriveToast("Formatting volume...", "rgba(0, 100, 200, 200)");
-    QApplication::processEvents();
     ExfatFormatter formatter;
     // A take may have started while the boxes were open: its backup drive
-    // must not be erased under it.
-    formatter.setTakeActiveCheck([this] { return isTakeRecordingOrDraining(); });
-    const ExfatFormatter::Result result = formatter.format(volume);
+    // must not be erased under it. Asked here, on the GUI thread that owns
+    // the take state; the worker starts the unmount right after.
+    const bool takeActive = isTakeRecordingOrDraining();
+    formatter.setTakeActiveCheck([takeActive] { return takeActive; });
+    // The worker names each step on the toast; the window outlives the run
+    // (its destructor waits), so the queued calls have a live receiver.
+    QPointer<QLabel> stepLabel(toast);
+    formatter.setStepObserver([this, stepLabel](ExfatFormatter::Step step) {
+        QMetaObject::invokeMethod(this, [this, stepLabel, step] {
+            if (stepLabel) {
+                stepLabel->setText(formatStepText(step));
+                stepLabel->adjustSize();
+                stepLabel->move((width() - stepLabel->width()) / 2, kToastY);
+            }
+        }, Qt::QueuedConnection);
+    });
+    startBackgroundWork(formatWork_, [formatter, volume](QPromise<ExfatFormatter::Result>& promise) {
+        promise.addResult(formatter.format(volume));
+    });
+    if (!waitForWork(formatWork_))
+        return;  // quitting: the window's destructor waits for the run
+    const ExfatFormatter::Result result = formatWork_.result();
     toast->close();
     toast->deleteLater();
 

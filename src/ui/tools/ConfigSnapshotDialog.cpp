@@ -379,8 +379,8 @@ void ConfigSnapshotDialog::runRestartSequence(QWidget* parent)
         const QRect geometry = screen->geometry();
         overlay->move((geometry.width() - 500) / 2, (geometry.height() - 200) / 2);
     }
+    // Painted by the event loop the caller returns to; the restart waits on a timer, never here.
     overlay->show();
-    QCoreApplication::processEvents();
 
     QTimer::singleShot(kRestartDelayMs, Qt::CoarseTimer, [] {
         QStringList arguments = QCoreApplication::arguments();

@@ -2,8 +2,8 @@
 
 #include "core/DebugLog.h"
 #include "core/NumberText.h"
+#include "ui/common/BackgroundWork.h"
 
-#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -36,6 +36,35 @@ QPushButton* styledButton(const QString& text, const char* style)
     return button;
 }
 
+// Worker thread: one file at a time, logged as before, so a cancel stops
+// between files and never leaves one half-treated.
+bool repairOne(const RF64Repairer::CorruptedFile& file)
+{
+    RF64Repairer repairer;
+    debugLog("Attempting to repair: " + file.path);
+    if (repairer.repairFile(file.path)) {
+        debugLog("Successfully repaired: " + file.path);
+        return true;
+    }
+    debugLog("Failed to repair: " + file.path + " - " + repairer.getLastError());
+    return false;
+}
+
+bool deleteOne(const RF64Repairer::CorruptedFile& file)
+{
+    debugLog("Attempting to delete: " + file.path);
+    try {
+        if (std::filesystem::remove(file.path)) {
+            debugLog("Successfully deleted: " + file.path);
+            return true;
+        }
+        debugLog("Failed to delete: " + file.path + " - file not found");
+    } catch (const std::filesystem::filesystem_error& error) {
+        debugLog("Failed to delete: " + file.path + " - " + error.what());
+    }
+    return false;
+}
+
 } // namespace
 
 RepairDialog::RepairDialog(const std::vector<RF64Repairer::CorruptedFile>& files, QWidget* parent)
@@ -51,6 +80,14 @@ RepairDialog::RepairDialog(const std::vector<RF64Repairer::CorruptedFile>& files
     setAutoFillBackground(true);
     setupUI();
     populateList();
+    connect(&work_, &QFutureWatcherBase::progressValueChanged, progress_, &QProgressBar::setValue);
+    connect(&work_, &QFutureWatcherBase::progressTextChanged, status_, &QLabel::setText);
+}
+
+RepairDialog::~RepairDialog()
+{
+    // The run reads nothing of the dialog, but it must not outlive it.
+    cancelAndWait(work_);
 }
 
 void RepairDialog::setupUI()
@@ -83,22 +120,27 @@ void RepairDialog::setupUI()
     layout->addWidget(status_);
 
     auto* buttons = new QHBoxLayout;
-    auto* selectAll = styledButton("Select All", "padding: 8px 15px; background-color: #555; color: white; "
+    selectAllButton_ = styledButton("Select All", "padding: 8px 15px; background-color: #555; color: white; "
                                                  "border-radius: 3px;");
     deleteButton_ = styledButton("Delete Selected", "padding: 8px 20px; background-color: #d32f2f; color: white; "
                                                     "border-radius: 3px;");
     skipButton_ = styledButton("Skip", "padding: 8px 20px; background-color: #555; color: white; border-radius: 3px;");
+    cancelButton_ = styledButton("Cancel", "padding: 8px 20px; background-color: #555; color: white; "
+                                           "border-radius: 3px;");
+    cancelButton_->hide();
     repairButton_ = styledButton("Repair Selected", "padding: 8px 20px; background-color: #4a9d5f; color: white; "
                                                     "font-weight: bold; border-radius: 3px;");
     repairButton_->setDefault(true);
-    buttons->addWidget(selectAll);
+    buttons->addWidget(selectAllButton_);
     buttons->addStretch();
+    buttons->addWidget(cancelButton_);
     buttons->addWidget(deleteButton_);
     buttons->addWidget(skipButton_);
     buttons->addWidget(repairButton_);
     layout->addLayout(buttons);
 
-    connect(selectAll, &QPushButton::clicked, list_, &QListWidget::selectAll);
+    connect(selectAllButton_, &QPushButton::clicked, list_, &QListWidget::selectAll);
+    connect(cancelButton_, &QPushButton::clicked, &work_, &QFutureWatcherBase::cancel);
     connect(repairButton_, &QPushButton::clicked, this, &RepairDialog::onRepairClicked);
     connect(deleteButton_, &QPushButton::clicked, this, &RepairDialog::onDeleteClicked);
     connect(skipButton_, &QPushButton::clicked, this, &RepairDialog::onSkipClicked);
@@ -191,47 +233,97 @@ void RepairDialog::showProgress(int maximum)
     status_->show();
 }
 
+void RepairDialog::setWorking(bool working)
+{
+    for (QWidget* control : {static_cast<QWidget*>(list_), static_cast<QWidget*>(selectAllButton_),
+                             static_cast<QWidget*>(repairButton_), static_cast<QWidget*>(deleteButton_),
+                             static_cast<QWidget*>(skipButton_)})
+        control->setEnabled(!working);
+    cancelButton_->setVisible(working);
+    if (!working) {
+        progress_->hide();
+        status_->hide();
+    }
+}
+
+bool RepairDialog::treatFiles(const std::vector<RF64Repairer::CorruptedFile>& files, Treatment treatment,
+                              Tally& tally)
+{
+    const char* const verb = treatment == Treatment::Repair ? "Repairing: %1" : "Deleting: %1";
+    setWorking(true);
+    showProgress(static_cast<int>(files.size()));
+    status_->setText(QString(verb).arg(QString::fromStdString(files.front().fileName)));
+    auto outcome = std::make_shared<Tally>();
+    startBackgroundWork(work_, [files, treatment, verb, outcome](QPromise<void>& promise) {
+        for (size_t i = 0; i < files.size() && !promise.isCanceled(); ++i) {
+            promise.setProgressValueAndText(static_cast<int>(i),
+                                            QString(verb).arg(QString::fromStdString(files[i].fileName)));
+            const bool done = treatment == Treatment::Repair ? repairOne(files[i]) : deleteOne(files[i]);
+            if (done)
+                outcome->donePaths.push_back(files[i].path);
+            else
+                ++outcome->failures;
+        }
+        promise.setProgressValue(static_cast<int>(files.size()));
+    });
+    if (!waitForWork(work_))
+        return false;
+    // The future's end orders the worker's writes before this read.
+    tally = *outcome;
+    setWorking(false);
+    return true;
+}
+
+void RepairDialog::removeRowsOf(const std::vector<std::string>& paths)
+{
+    std::vector<size_t> removedRows;
+    for (const std::string& path : paths) {
+        const auto match = std::find_if(files_.begin(), files_.end(),
+                                        [&](const auto& record) { return record.path == path; });
+        if (match != files_.end())
+            removedRows.push_back(static_cast<size_t>(match - files_.begin()));
+    }
+    std::sort(removedRows.begin(), removedRows.end());
+    removedRows.erase(std::unique(removedRows.begin(), removedRows.end()), removedRows.end());
+    for (auto row = removedRows.rbegin(); row != removedRows.rend(); ++row) {
+        delete list_->takeItem(static_cast<int>(*row));
+        files_.erase(files_.begin() + static_cast<std::ptrdiff_t>(*row));
+    }
+}
+
 void RepairDialog::onRepairClicked()
 {
+    if (work_.isRunning())
+        return;
     const std::vector<RF64Repairer::CorruptedFile> files = getSelectedFiles();
     if (files.empty()) {
         QMessageBox::warning(this, "No Files Selected", "Please select at least one file to repair.", QMessageBox::Ok);
         return;
     }
-    repairButton_->setEnabled(false);
-    deleteButton_->setEnabled(false);
-    skipButton_->setEnabled(false);
-    list_->setEnabled(false);
-    showProgress(static_cast<int>(files.size()));
+    Tally tally;
+    if (!treatFiles(files, Treatment::Repair, tally))
+        return;
+    const bool cancelled = work_.isCanceled();
 
-    RF64Repairer repairer;
-    int successes = 0;
-    int failures = 0;
-    for (size_t i = 0; i < files.size(); ++i) {
-        const RF64Repairer::CorruptedFile& file = files[i];
-        status_->setText(QString("Repairing: %1").arg(QString::fromStdString(file.fileName)));
-        QApplication::processEvents();
-        debugLog("Attempting to repair: " + file.path);
-        if (repairer.repairFile(file.path)) {
-            debugLog("Successfully repaired: " + file.path);
-            ++successes;
-        } else {
-            debugLog("Failed to repair: " + file.path + " - " + repairer.getLastError());
-            ++failures;
-        }
-        progress_->setValue(static_cast<int>(i + 1));
-        QApplication::processEvents();
-    }
-
-    QString summary = QString::fromUtf8("Repair complete:\n\n✓ Successfully repaired: %1 file(s)\n").arg(successes);
-    if (failures > 0)
-        summary += QString::fromUtf8("✗ Failed to repair: %1 file(s)").arg(failures);
+    QString summary = QString::fromUtf8("Repair complete:\n\n✓ Successfully repaired: %1 file(s)\n")
+                          .arg(tally.donePaths.size());
+    if (tally.failures > 0)
+        summary += QString::fromUtf8("✗ Failed to repair: %1 file(s)").arg(tally.failures);
     QMessageBox::information(this, "Repair Complete", summary, QMessageBox::Ok);
-    accept();
+    if (!cancelled) {
+        accept();
+        return;
+    }
+    // Stopped part-way: the repaired rows go, the rest stay on offer.
+    removeRowsOf(tally.donePaths);
+    if (files_.empty())
+        accept();
 }
 
 void RepairDialog::onDeleteClicked()
 {
+    if (work_.isRunning())
+        return;
     const std::vector<RF64Repairer::CorruptedFile> files = getAllSelectedFiles();
     if (files.empty()) {
         QMessageBox::warning(this, "No Files Selected", "Please select at least one file to delete.", QMessageBox::Ok);
@@ -245,50 +337,15 @@ void RepairDialog::onDeleteClicked()
                              QMessageBox::No) != QMessageBox::Yes)
         return;
 
-    setEnabled(false);
-    showProgress(static_cast<int>(files.size()));
-    int successes = 0;
-    int failures = 0;
-    std::vector<size_t> removedRows;
-    for (size_t i = 0; i < files.size(); ++i) {
-        const RF64Repairer::CorruptedFile& file = files[i];
-        status_->setText(QString("Deleting: %1").arg(QString::fromStdString(file.fileName)));
-        QApplication::processEvents();
-        debugLog("Attempting to delete: " + file.path);
-        try {
-            if (std::filesystem::remove(file.path)) {
-                ++successes;
-                debugLog("Successfully deleted: " + file.path);
-                const auto match = std::find_if(files_.begin(), files_.end(), [&](const auto& record) {
-                    return record.path == file.path;
-                });
-                if (match != files_.end())
-                    removedRows.push_back(static_cast<size_t>(match - files_.begin()));
-            } else {
-                ++failures;
-                debugLog("Failed to delete: " + file.path + " - file not found");
-            }
-        } catch (const std::filesystem::filesystem_error& error) {
-            ++failures;
-            debugLog("Failed to delete: " + file.path + " - " + error.what());
-        }
-        progress_->setValue(static_cast<int>(i + 1));
-        QApplication::processEvents();
-    }
+    Tally tally;
+    if (!treatFiles(files, Treatment::Delete, tally))
+        return;
+    removeRowsOf(tally.donePaths);
 
-    std::sort(removedRows.begin(), removedRows.end());
-    removedRows.erase(std::unique(removedRows.begin(), removedRows.end()), removedRows.end());
-    for (auto row = removedRows.rbegin(); row != removedRows.rend(); ++row) {
-        delete list_->takeItem(static_cast<int>(*row));
-        files_.erase(files_.begin() + static_cast<std::ptrdiff_t>(*row));
-    }
-    progress_->hide();
-    status_->hide();
-    setEnabled(true);
-
-    QString summary = QString::fromUtf8("Deletion complete:\n\n✓ Successfully deleted: %1 file(s)\n").arg(successes);
-    if (failures > 0)
-        summary += QString::fromUtf8("✗ Failed to delete: %1 file(s)").arg(failures);
+    QString summary = QString::fromUtf8("Deletion complete:\n\n✓ Successfully deleted: %1 file(s)\n")
+                          .arg(tally.donePaths.size());
+    if (tally.failures > 0)
+        summary += QString::fromUtf8("✗ Failed to delete: %1 file(s)").arg(tally.failures);
     QMessageBox::information(this, "Deletion Complete", summary, QMessageBox::Ok);
     if (files_.empty())
         accept();
@@ -297,4 +354,13 @@ void RepairDialog::onDeleteClicked()
 void RepairDialog::onSkipClicked()
 {
     reject();
+}
+
+void RepairDialog::reject()
+{
+    if (work_.isRunning()) {
+        work_.cancel();
+        return;
+    }
+    QDialog::reject();
 }

@@ -10,6 +10,7 @@
 #include <QSemaphore>
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -141,4 +142,39 @@ TEST(BackgroundWorkTest, CancelAndWaitReturnsOnlyAfterTheWorkHasReturned)
         EXPECT_TRUE(work.returned.load());
     }
     EXPECT_EQ(work.stepsDone.load(), 1);
+}
+
+TEST(BackgroundWorkTest, WaitForWorkKeepsTheGuiThreadTickingAndEndsWithTheWorkOrItsOwner)
+{
+    {
+        GatedWork work;
+        QFutureWatcher<int> watcher;
+        startBackgroundWork(watcher, work.job(2));
+        GuiLatenessProbe probe;
+        probe.start();
+        int ticksSeen = 0;
+        // Released from inside the wait, so the wait is what keeps the timer going.
+        QTimer::singleShot(200, [&] {
+            ticksSeen = probe.ticks();
+            work.gate.release(2);
+        });
+        EXPECT_TRUE(waitForWork(watcher));
+        probe.stop();
+        EXPECT_TRUE(watcher.isFinished());
+        EXPECT_EQ(watcher.result(), 2);
+        EXPECT_GT(ticksSeen, 5);
+        EXPECT_LT(probe.worstLateMs(), 50);
+    }
+    {
+        // The owner goes away while its handler waits: the wait says so.
+        GatedWork work;
+        auto* watcher = new QFutureWatcher<int>;
+        startBackgroundWork(*watcher, work.job(3));
+        QTimer::singleShot(50, [&] {
+            cancelAndWait(*watcher);
+            delete watcher;
+        });
+        EXPECT_FALSE(waitForWork(*watcher));
+        EXPECT_TRUE(work.returned.load());
+    }
 }

@@ -6,6 +6,7 @@
 #include "media/RF64Repairer.h"
 #include "platform/volumes/FormatPlacement.h"
 #include "platform/volumes/VolumeSystem.h"
+#include "support/GuiLatenessProbe.h"
 #include "support/StandInPrograms.h"
 #include "ui/tools/MediaSettingsDialog.h"
 #include "ui/tools/ModalBoxAnswerer.h"
@@ -671,6 +672,82 @@ TEST_F(MainWindowFormatTest, TheFormattedCardTakesItsPlaceInTheBackupList)
         << "EXT2 tooltip: " << indicator("EXT2")->toolTip().toStdString();
     QPointer<QLabel> watched(toast);
     ASSERT_TRUE(QTest::qWaitFor([&] { return watched.isNull(); }, 5000)) << "the toast was not removed";
+}
+
+// A card whose programs answer slowly: the window keeps time, records and
+// stops meanwhile, names the step under way, and ignores a second format.
+TEST_F(MainWindowFormatTest, ASlowFormatLeavesTheWindowWorkingAndNamesEachStep)
+{
+    const std::string target = card("CARD", 8 * kGiB);
+    makeWindow().resize(1300, 850);
+    window_->show();
+    ExfatFormatter::Programs programs;
+    programs.unmount = fakes_.makeSlow("umount", 0.4);
+    programs.mkfs = fakes_.makeSlow("mkfs.exfat", 1.0);
+    programs.mount = fakes_.makeSlow("mount", 0.8);
+    programs.fuseMount = fakes_.make("mount.exfat-fuse", 0);
+    ExfatFormatter::setDefaultPrograms(programs);
+
+    auto toastText = [&] {
+        for (QLabel* label : window_->findChildren<QLabel*>("driveToast"))
+            if (label->isVisible())
+                return label->text();
+        return QString();
+    };
+    GuiLatenessProbe probe;
+    QStringList stepsSeen;
+    bool recordedDuringErase = false;
+    bool stoppedDuringErase = false;
+    bool grabbed = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const QString text = toastText();
+        if (!text.contains("Step") || stepsSeen.contains(text))
+            return;
+        stepsSeen << text;
+        if (text.contains("Step 2 of 3")) {
+            window_->onFormatExternalDrive();  // ignored: no second choice is offered
+            window_->onRecordClicked();
+            recordedDuringErase = window_->isRecording();
+            window_->onStopClicked();
+            stoppedDuringErase = !window_->isRecording();
+        } else if (text.contains("Step 3 of 3")) {
+            // Pictures take the GUI thread a while: measured up to here.
+            probe.stop();
+            const QString shots = "/tmp/shots-i37a";
+            QDir().mkpath(shots);
+            for (const QSize size : {QSize(1024, 768), QSize(1920, 1080)}) {
+                window_->resize(size);
+                grabbed = window_->grab().save(
+                    shots + QString("/format-working-%1x%2.png").arg(size.width()).arg(size.height()));
+            }
+        }
+    });
+    watch.start(5);
+    probe.start();
+    ModalBoxAnswerer boxes(QMessageBox::Ok);
+    const QStringList offered = formatChoosing(target);
+    watch.stop();
+
+    EXPECT_EQ(offered.size(), 1) << "the second format offered no choice";
+    EXPECT_LT(probe.worstLateMs(), 50);
+    EXPECT_GT(probe.ticks(), 50);
+    EXPECT_TRUE(recordedDuringErase);
+    EXPECT_TRUE(stoppedDuringErase);
+    EXPECT_TRUE(grabbed);
+    const QString never = "\nThis cannot be cancelled.";
+    // The toast opens as "Formatting volume..." (toasts_), then names each step.
+    EXPECT_EQ(stepsSeen, QStringList({"Formatting volume...\nStep 1 of 3: unmounting" + never,
+                                      "Formatting volume...\nStep 2 of 3: formatting as exFAT" + never,
+                                      "Formatting volume...\nStep 3 of 3: mounting" + never}))
+        << stepsSeen.join(" | ").toStdString();
+    EXPECT_EQ(toasts_.shown, QStringList({"Formatting volume...", "Volume formatted successfully as Tonvale"}));
+    ASSERT_EQ(boxes.count(), 1);
+    const std::string device = volumes_->find(target)->device;
+    EXPECT_EQ(fakes_.calls(), QStringList({QString::fromStdString("umount " + target),
+                                           QString::fromStdString("mkfs.exfat -L Tonvale " + device),
+                                           QString::fromStdString("mount -t exfat " + device + " " + mountPath_)}));
+    EXPECT_EQ(home_.savedKey("media.externalPaths"), mountPath_);
 }
 
 } // namespace

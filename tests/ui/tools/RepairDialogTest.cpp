@@ -6,6 +6,7 @@
 #include "ModalBoxAnswerer.h"
 #include "UnclosedTakeFixture.h"
 #include "support/ExternalTool.h"
+#include "support/GuiLatenessProbe.h"
 #include "support/TempHome.h"
 #include "ui/tools/RepairDialog.h"
 
@@ -14,11 +15,33 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
+
+// Stops `probe` when the first message box is about to show.
+class StopAtFirstBox : public QObject {
+public:
+    explicit StopAtFirstBox(GuiLatenessProbe& probe) : probe_(probe) { qApp->installEventFilter(this); }
+    ~StopAtFirstBox() override { qApp->removeEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && qobject_cast<QMessageBox*>(watched) != nullptr)
+            probe_.stop();
+        return false;
+    }
+
+private:
+    GuiLatenessProbe& probe_;
+};
 
 class RepairDialogTest : public TempHomeTest {
 protected:
@@ -50,6 +73,33 @@ protected:
         auto found = repairer.scanDirectory(folder().toStdString(), false);
         std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.fileName < b.fileName; });
         return found;
+    }
+
+    // `count` unclosed stereo takes of `seconds` each, named t00.wav ...
+    std::vector<RF64Repairer::CorruptedFile> writeTakes(int count, int seconds)
+    {
+        QDir().mkpath(folder());
+        for (int i = 0; i < count; ++i) {
+            const QString name = QString("t%1.wav").arg(i, 3, 10, QChar('0'));
+            EXPECT_TRUE(writeUnclosedTake((folder() + "/" + name).toStdString(), TakeLayout{}, 48000LL * seconds, 0));
+        }
+        return scan();
+    }
+
+    // Calls `whileWorking` once, from the event loop the dialog waits in,
+    // as soon as the dialog shows a run under way.
+    static void onceWorking(RepairDialog& dialog, std::function<void()> whileWorking)
+    {
+        auto* poll = new QTimer(&dialog);
+        QObject::connect(poll, &QTimer::timeout, poll, [poll, &dialog, whileWorking] {
+            QPushButton* cancel = button(dialog, "Cancel");
+            if (cancel == nullptr || !cancel->isVisible())
+                return;
+            poll->stop();
+            poll->deleteLater();
+            whileWorking();
+        });
+        poll->start(0);
     }
 
     static QListWidget* list(RepairDialog& dialog) { return dialog.findChild<QListWidget*>(); }
@@ -225,6 +275,112 @@ TEST_F(RepairDialogTest, DeleteAfterConfirmationKeepsOtherRowsAndAVanishedFile)
     EXPECT_EQ(list(dialog)->count(), 0);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST_F(RepairDialogTest, RepairOfTwentyTakesLeavesTheGuiThreadOnTimeAndShowsItsProgress)
+{
+    const auto found = writeTakes(20, 4);
+    ASSERT_EQ(found.size(), 20u);
+    RepairDialog dialog(found);
+    dialog.show();
+    bool controlsLockedWhileWorking = false;
+    onceWorking(dialog, [&] {
+        controlsLockedWhileWorking = !button(dialog, "Repair Selected")->isEnabled() &&
+                                     !button(dialog, "Delete Selected")->isEnabled() &&
+                                     !list(dialog)->isEnabled() && dialog.findChild<QProgressBar*>()->isVisible();
+        // A second click while the run goes on must not start another.
+        button(dialog, "Repair Selected")->click();
+    });
+    GuiLatenessProbe probe;
+    // Measured while the run goes on: the summary box that follows is the
+    // handler's own GUI work, not the run's.
+    StopAtFirstBox stopAtBox(probe);
+    QApplication::processEvents();  // the dialog's first paint is not the run's either
+    probe.start();
+    ModalBoxAnswerer answerer;
+    button(dialog, "Repair Selected")->click();
+    probe.stop();
+
+    EXPECT_TRUE(controlsLockedWhileWorking);
+    EXPECT_GT(probe.ticks(), 0);
+    EXPECT_LT(probe.worstLateMs(), 50);
+    ASSERT_EQ(answerer.count(), 1);
+    EXPECT_EQ(answerer.boxes()[0].text, QString::fromUtf8("Repair complete:\n\n✓ Successfully repaired: 20 file(s)\n"));
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    const std::string log = home_.logText();
+    RF64Repairer repairer;
+    for (const auto& file : found) {
+        EXPECT_FALSE(repairer.needsRepair(file.path)) << file.path;
+        const size_t attempts = log.find("Attempting to repair: " + file.path);
+        EXPECT_NE(attempts, std::string::npos) << file.path;
+        EXPECT_EQ(log.find("Attempting to repair: " + file.path, attempts + 1), std::string::npos)
+            << "repaired twice: " << file.path;
+    }
+}
+
+// A run stopped half-way, by Cancel, by closing, or by the dialog going
+// away: it ends after the file under way, the treated rows go, the rest
+// stay on offer untouched.
+TEST_F(RepairDialogTest, ARunStoppedHalfWayEndsAfterTheFileUnderWay)
+{
+    enum class Stop { CancelButton, CloseKey, DialogDeleted };
+    const struct {
+        const char* what;
+        Stop stop;
+    } cases[] = {{"Cancel", Stop::CancelButton}, {"Escape", Stop::CloseKey}, {"dialog deleted", Stop::DialogDeleted}};
+    constexpr int kTakes = 100;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(folder()).removeRecursively();
+        // Many short takes: the stop lands long before the last one.
+        const auto found = writeTakes(kTakes, 1);
+        ASSERT_EQ(found.size(), static_cast<size_t>(kTakes));
+        QPointer<RepairDialog> dialog = new RepairDialog(found);
+        dialog->show();
+        onceWorking(*dialog, [&] {
+            if (c.stop == Stop::CancelButton) {
+                button(*dialog, "Cancel")->click();
+                // The run ends on the worker, but the dialog learns it only
+                // from this loop: it still shows the run under way. For a look.
+                const QString shots = "/tmp/shots-i37a";
+                QDir().mkpath(shots);
+                for (const QSize size : {QSize(1024, 768), QSize(1920, 1080)}) {
+                    dialog->resize(size);
+                    EXPECT_TRUE(dialog->grab().save(
+                        shots + QString("/repair-working-%1x%2.png").arg(size.width()).arg(size.height())));
+                }
+            }
+            else if (c.stop == Stop::CloseKey)
+                QTest::keyClick(dialog, Qt::Key_Escape);
+            else
+                delete dialog;
+        });
+        ModalBoxAnswerer answerer;
+        button(*dialog, "Repair Selected")->click();
+
+        RF64Repairer repairer;
+        int repaired = 0;
+        for (const auto& file : found)
+            repaired += repairer.needsRepair(file.path) ? 0 : 1;
+        EXPECT_LT(repaired, kTakes);
+        if (c.stop == Stop::DialogDeleted) {
+            EXPECT_TRUE(dialog.isNull());
+            EXPECT_EQ(answerer.count(), 0);
+            continue;
+        }
+        ASSERT_FALSE(dialog.isNull());
+        ASSERT_EQ(answerer.count(), 1);
+        EXPECT_EQ(answerer.boxes()[0].text,
+                  QString::fromUtf8("Repair complete:\n\n✓ Successfully repaired: %1 file(s)\n").arg(repaired));
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(list(*dialog)->count(), kTakes - repaired);
+        for (int row = 0; row < list(*dialog)->count(); ++row)
+            EXPECT_TRUE(list(*dialog)->item(row)->text().startsWith(
+                QString::fromStdString(found[static_cast<size_t>(repaired + row)].fileName)));
+        EXPECT_TRUE(button(*dialog, "Repair Selected")->isEnabled());
+        EXPECT_FALSE(button(*dialog, "Cancel")->isVisible());
+        delete dialog;
+    }
 }
 
 } // namespace
