@@ -474,27 +474,19 @@ void MidiControllerManager::reopenLostSurfaces()
 
 // --- The watchdog off the GUI thread ----------------------------------------
 
-std::vector<std::string> MidiControllerManager::lostSurfaceNames() const
-{
-    std::vector<std::string> names;
-    for (const PhysicalController& controller : controllers_) {
-        const auto* cantarem = dynamic_cast<const HidController_Cantarem2*>(controller.controller.get());
-        const auto* cl12 = dynamic_cast<const HidController_CL12*>(controller.controller.get());
-        if ((cantarem && cantarem->isDeviceLost()) || (cl12 && cl12->isDeviceLost()))
-            names.push_back(controller.deviceName);
-    }
-    return names;
-}
-
 void MidiControllerManager::startWatchdogRun()
 {
     if (restoring_ || watchdogInFlight_ || shutDown_)
         return;
-    std::vector<std::string> lost = lostSurfaceNames();
+    // A surface already in the list keeps its driver, whose relays and
+    // record the window uses from the moment its device opens again: it is
+    // reopened here, in place.
+    restoring_ = true;
+    reopenLostSurfaces();
+    restoring_ = false;
     const std::string saved = ConfigManager::getInstance()->getString(kControllersKey, "");
-    const bool missingSaved = !saved.empty() && !everySavedControllerConnected(saved);
     // Nothing to bring back: no worker, no scan, no log.
-    if (lost.empty() && !missingSaved)
+    if (saved.empty() || everySavedControllerConnected(saved))
         return;
     std::vector<std::string> connected;
     for (const PhysicalController& controller : controllers_)
@@ -507,31 +499,16 @@ void MidiControllerManager::startWatchdogRun()
     watchdogRun_ = std::make_unique<WatchdogRun>();
     watchdogInFlight_ = true;
     watchdogWatcher_->setFuture(QtConcurrent::run(
-        [this, lost = std::move(lost), saved = missingSaved ? saved : std::string(),
-         connected = std::move(connected), lastDevices = lastWatchdogDevices_, port = networkReceiverPort_] {
-            openOnWorker(*watchdogRun_, lost, saved, connected, lastDevices, port);
-        }));
+        [this, saved, connected = std::move(connected), lastDevices = lastWatchdogDevices_,
+         port = networkReceiverPort_] { openOnWorker(*watchdogRun_, saved, connected, lastDevices, port); }));
 }
 
-void MidiControllerManager::openOnWorker(WatchdogRun& run, const std::vector<std::string>& lost,
-                                         const std::string& saved, const std::vector<std::string>& connected,
+void MidiControllerManager::openOnWorker(WatchdogRun& run, const std::string& saved, const std::vector<std::string>& connected,
                                          const std::vector<std::string>& lastDevices, uint16_t port) const
 {
-    for (const std::string& name : lost) {
-        const bool present = name == kCantaremName ? HidController_Cantarem2::isDeviceConnected()
-                                                   : HidController_CL12::isDeviceConnected();
-        if (!present)
-            continue;
-        debugLog("Reopening unplugged controller: " + name);
-        PhysicalController record;
-        const bool opened = openDriver(name, port, record);
-        run.reopened.push_back(WatchdogRun::Opened{name, opened, std::move(record)});
-    }
-    if (saved.empty())
-        return;
+    const HidController_CL12::DeferInstructions deferBox;
     std::vector<std::string> logLines;
     run.devices = scanInputDevices(logLines);
-    run.scanned = true;
     if (run.devices != lastDevices) {
         for (const std::string& line : logLines)
             debugLog(line);
@@ -553,31 +530,11 @@ void MidiControllerManager::adoptWatchdogRun()
         return;
     watchdogInFlight_ = false;
     std::unique_ptr<WatchdogRun> run = std::move(watchdogRun_);
+    // Under restoring_, as in checkAndRestoreControllers: a watchdog tick
+    // inside the box's modal loop does nothing.
     restoring_ = true;
-    for (WatchdogRun::Opened& opened : run->reopened) {
-        if (!opened.ok) {
-            debugLog("Failed to reopen controller: " + opened.name);
-            continue;
-        }
-        const int index = indexOfController(opened.name);
-        if (index < 0) {  // removed while the fresh driver was opening
-            closeDriver(*opened.record.controller);
-            continue;
-        }
-        PhysicalController& controller = controllers_[static_cast<size_t>(index)];
-        closeDriver(*controller.controller);
-        std::unique_ptr<MidiControllerBase> retired;
-        {
-            std::lock_guard<std::mutex> lock(stateMutex_);
-            retired = std::move(controller.controller);
-            controller.controller = std::move(opened.record.controller);
-        }
-        retired.reset();
-        setupControllerCallbacks(controller);
-        announceReopened(opened.name);
-    }
-    if (run->scanned)
-        lastWatchdogDevices_ = run->devices;
+    HidController_CL12::presentDeferredInstructions();
+    lastWatchdogDevices_ = run->devices;
     for (WatchdogRun::Opened& opened : run->restored) {
         if (!opened.ok) {
             debugLog("Failed to auto-reconnect controller: " + opened.name);
@@ -602,11 +559,9 @@ void MidiControllerManager::discardWatchdogRun()
     watchdogWatcher_->waitForFinished();
     watchdogInFlight_ = false;
     std::unique_ptr<WatchdogRun> run = std::move(watchdogRun_);
-    for (auto* list : {&run->reopened, &run->restored}) {
-        for (WatchdogRun::Opened& opened : *list) {
-            if (opened.record.controller)
-                closeDriver(*opened.record.controller);
-        }
+    for (WatchdogRun::Opened& opened : run->restored) {
+        if (opened.record.controller)
+            closeDriver(*opened.record.controller);
     }
 }
 

@@ -37,8 +37,8 @@
 // which run on each driver's event thread and call the window's callbacks
 // there, and the watchdog's worker (startWatchdogRun). The worker runs on
 // Qt's global pool, at most one at a time; it scans the devices and opens
-// fresh drivers for lost or newly plugged surfaces (the slow part: a USB
-// start sequence can take seconds) from copies of the names it needs, and
+// the drivers of saved surfaces that are newly plugged in (the slow part: a
+// USB start sequence can take seconds) from copies of the names it needs, and
 // touches nothing of the manager but the enumeration driver (under
 // enumerationMutex_) and watchdogRun_, which the GUI thread reads only once
 // the worker's future has finished. The opened drivers are handed over by
@@ -96,7 +96,8 @@ public:
     // inside it) does nothing.
     void checkAndRestoreControllers();
     // The same as checkAndRestoreControllers, with the scan and the opening
-    // of drivers on a worker; the opened controllers are adopted later on
+    // of new drivers on a worker (an unplugged surface in the list is still
+    // reopened in place, on the calling thread); the opened controllers are adopted later on
     // the GUI thread, with the same callbacks and log lines. Ignored while a
     // run (of either) is under way, and when nothing is lost or missing.
     void startWatchdogRun();
@@ -149,9 +150,7 @@ private:
             bool ok = false;
             PhysicalController record;  // holds the fresh driver when ok
         };
-        std::vector<Opened> reopened;  // lost surfaces that are back
-        bool scanned = false;
-        std::vector<std::string> devices;  // the scan, when scanned
+        std::vector<std::string> devices;  // the scan
         std::vector<Opened> restored;      // saved controllers now present
     };
 
@@ -161,11 +160,9 @@ private:
     void adoptController(PhysicalController record, bool save);
     void announceRestored(const std::string& name);
     void announceReopened(const std::string& name);
-    std::vector<std::string> lostSurfaceNames() const;
     // Worker thread.
-    void openOnWorker(WatchdogRun& run, const std::vector<std::string>& lost, const std::string& saved,
-                      const std::vector<std::string>& connected, const std::vector<std::string>& lastDevices,
-                      uint16_t port) const;
+    void openOnWorker(WatchdogRun& run, const std::string& saved, const std::vector<std::string>& connected,
+                      const std::vector<std::string>& lastDevices, uint16_t port) const;
     void adoptWatchdogRun();
     void discardWatchdogRun();
 

@@ -333,80 +333,33 @@ TEST_F(CL12Test, WatchdogInsideTheInstructionsBoxDoesNotReenterOrStackBoxes)
     manager.shutdown();
 }
 
-// A surface whose USB start answers slowly (each open takes 400 ms) is
-// reopened by the watchdog's worker: the GUI thread's 10 ms timer keeps its
-// time meanwhile, a second start while the first runs is ignored, and the
-// surface ends up adopted with its assignment working.
-TEST_F(CL12Test, WatchdogReopensASlowSurfaceWithoutHoldingTheGuiThread)
-{
-    int argc = 1;
-    char name[] = "test_controllers";
-    char* argv[] = {name};
-    QCoreApplication app(argc, argv);
-    usb_->attach(0x10C4, 0x8A87, {State::Free});
-    for (int i = 0; i < 4; ++i)
-        usb_->queueReply(std::vector<uint8_t>{0x01});
-    MidiControllerManager manager;
-    manager.initialize();
-    EventLog window;
-    manager.setFaderCallback([&](int t, int v) { window.add("T" + std::to_string(t) + "=" + std::to_string(v)); });
-    manager.setControllerRestoredCallback([&](const std::string& restored) { window.add("R " + restored); });
-    ASSERT_TRUE(manager.addController("Sound Devices CL-12", true));
-    ASSERT_TRUE(manager.assignFader("Sound Devices CL-12", 2, 7));
-    usb_->unplug();
-    auto* lost = dynamic_cast<HidController_CL12*>(manager.getControllers()[0].controller.get());
-    ASSERT_NE(lost, nullptr);
-    while (!lost->isDeviceLost())
-        std::this_thread::yield();
-
-    usb_->setOpenDelay(std::chrono::milliseconds(400));
-    usb_->attach(0x10C4, 0x8A87, {State::Free});
-    for (int i = 0; i < 4; ++i)
-        usb_->queueReply(std::vector<uint8_t>{0x01});
-    GuiLatenessProbe probe;
-    probe.start();
-    manager.startWatchdogRun();
-    EXPECT_TRUE(manager.isWatchdogRunning());
-    manager.startWatchdogRun();
-    manager.checkAndRestoreControllers();
-    ASSERT_TRUE(waitForWatchdog(manager));
-    probe.stop();
-
-    EXPECT_LT(probe.worstLateMs(), 50);
-    EXPECT_GT(probe.ticks(), 20);  // the timer ran all through the slow open
-    EXPECT_EQ(occurrences(home_.logText(), "Reopening unplugged controller: Sound Devices CL-12"), 1u);
-    EXPECT_EQ(window.take(), std::vector<std::string>{"R Sound Devices CL-12"});
-    ASSERT_EQ(manager.getControllers().size(), 1u);
-    EXPECT_NE(manager.getControllers()[0].controller.get(), nullptr);
-    usb_->waitUntilReaderWaits();
-    Faders raw{};
-    raw[2] = 4095;
-    answer(reply(raw));
-    EXPECT_EQ(window.take(), std::vector<std::string>{"T7=16383"});
-    EXPECT_EQ(manager.getFaderAssignments().size(), 1u);
-    manager.shutdown();
-}
-
-// A saved surface plugged in after start is added by the worker; a manager
-// shut down while a worker opens one waits for it and leaves nothing open.
-TEST_F(CL12Test, WatchdogWorkerAddsAPluggedSurfaceAndShutdownWaitsForIt)
+// A saved surface whose USB start answers slowly (each open takes 400 ms)
+// is plugged in: the watchdog's worker opens it while the GUI thread's
+// 10 ms timer keeps its time, a second start meanwhile is ignored, and the
+// surface ends up adopted with its assignment working. A manager shut down
+// while a worker opens one waits for it and leaves nothing open.
+TEST_F(CL12Test, WatchdogOpensASlowSurfaceWithoutHoldingTheGuiThread)
 {
     int argc = 1;
     char name[] = "test_controllers";
     char* argv[] = {name};
     QCoreApplication app(argc, argv);
     ConfigManager::getInstance()->setString("midi.controllers", "Sound Devices CL-12");
+    ConfigManager::getInstance()->setString("midi.faderAssignments", "Sound Devices CL-12:2:7");
     for (const bool shutDownMidway : {false, true}) {
         SCOPED_TRACE(shutDownMidway ? "shut down midway" : "adopted");
         MidiControllerManager manager;
         manager.initialize();
         ASSERT_TRUE(manager.getControllers().empty());
         EventLog window;
+        manager.setFaderCallback([&](int t, int v) { window.add("T" + std::to_string(t) + "=" + std::to_string(v)); });
         manager.setControllerRestoredCallback([&](const std::string& restored) { window.add("R " + restored); });
-        usb_->setOpenDelay(std::chrono::milliseconds(200));
+        usb_->setOpenDelay(std::chrono::milliseconds(400));
         usb_->attach(0x10C4, 0x8A87, {State::Free});
         for (int i = 0; i < 4; ++i)
             usb_->queueReply(std::vector<uint8_t>{0x01});
+        GuiLatenessProbe probe;
+        probe.start();
         manager.startWatchdogRun();
         ASSERT_TRUE(manager.isWatchdogRunning());
         if (shutDownMidway) {
@@ -417,12 +370,22 @@ TEST_F(CL12Test, WatchdogWorkerAddsAPluggedSurfaceAndShutdownWaitsForIt)
             EXPECT_TRUE(window.take().empty());
             continue;
         }
+        manager.startWatchdogRun();
+        manager.checkAndRestoreControllers();
         ASSERT_TRUE(waitForWatchdog(manager));
+        probe.stop();
+
+        EXPECT_LT(probe.worstLateMs(), 50);
+        EXPECT_GT(probe.ticks(), 20);  // the timer ran all through the slow open
+        EXPECT_EQ(occurrences(home_.logText(), "Auto-reconnecting previously configured controller"), 1u);
         EXPECT_EQ(window.take(), std::vector<std::string>{"R Sound Devices CL-12"});
         ASSERT_EQ(manager.getControllers().size(), 1u);
-        EXPECT_EQ(manager.getControllers()[0].deviceName, "Sound Devices CL-12");
+        usb_->waitUntilReaderWaits();
+        Faders raw{};
+        raw[2] = 4095;
+        answer(reply(raw));
+        EXPECT_EQ(window.take(), std::vector<std::string>{"T7=16383"});
         manager.shutdown();
         usb_->unplug();
-        usb_->setOpenDelay(std::chrono::milliseconds(0));
     }
 }
