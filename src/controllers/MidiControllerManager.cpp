@@ -498,9 +498,17 @@ void MidiControllerManager::startWatchdogRun()
     }
     watchdogRun_ = std::make_unique<WatchdogRun>();
     watchdogInFlight_ = true;
-    watchdogWatcher_->setFuture(QtConcurrent::run(
-        [this, saved, connected = std::move(connected), lastDevices = lastWatchdogDevices_,
-         port = networkReceiverPort_] { openOnWorker(*watchdogRun_, saved, connected, lastDevices, port); }));
+    WatchdogRun* run = watchdogRun_.get();
+    // Release: the worker reads this run's inputs after its acquire.
+    run->handedOver.store(true, std::memory_order_release);
+    watchdogWatcher_->setFuture(
+        QtConcurrent::run([this, run, saved, connected = std::move(connected), lastDevices = lastWatchdogDevices_,
+                           port = networkReceiverPort_] {
+            run->handedOver.load(std::memory_order_acquire);
+            openOnWorker(*run, saved, connected, lastDevices, port);
+            // Release: the GUI thread adopts what was opened after its acquire.
+            run->done.store(true, std::memory_order_release);
+        }));
 }
 
 void MidiControllerManager::openOnWorker(WatchdogRun& run, const std::string& saved, const std::vector<std::string>& connected,
@@ -530,6 +538,7 @@ void MidiControllerManager::adoptWatchdogRun()
         return;
     watchdogInFlight_ = false;
     std::unique_ptr<WatchdogRun> run = std::move(watchdogRun_);
+    run->done.load(std::memory_order_acquire);  // the future has finished: true
     // Under restoring_, as in checkAndRestoreControllers: a watchdog tick
     // inside the box's modal loop does nothing.
     restoring_ = true;
@@ -559,6 +568,7 @@ void MidiControllerManager::discardWatchdogRun()
     watchdogWatcher_->waitForFinished();
     watchdogInFlight_ = false;
     std::unique_ptr<WatchdogRun> run = std::move(watchdogRun_);
+    run->done.load(std::memory_order_acquire);
     for (WatchdogRun::Opened& opened : run->restored) {
         if (opened.record.controller)
             closeDriver(*opened.record.controller);

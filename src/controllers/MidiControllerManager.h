@@ -152,6 +152,10 @@ private:
         };
         std::vector<std::string> devices;  // the scan
         std::vector<Opened> restored;      // saved controllers now present
+        // The hand-over each way, visible to race checkers that do not see
+        // inside Qt's pool.
+        std::atomic<bool> handedOver{false};
+        std::atomic<bool> done{false};
     };
 
     // Any thread: makes and starts the driver of a controller (logging the
