@@ -20,6 +20,9 @@ HidController_CL12::InstructionsPresenter presenter;
 // Shown once per run: a second box from the watchdog's next try (or from a
 // watchdog that fires inside the first box's modal loop) would stack.
 std::atomic<bool> instructionsShown{false};
+// A request made under a DeferInstructions, waiting for the GUI thread.
+std::atomic<bool> instructionsDeferred{false};
+thread_local bool deferOnThisThread = false;
 std::atomic<int> runningAsRootOverride{-1};
 
 std::string hexResult(const UsbResult& result)
@@ -109,6 +112,7 @@ void HidController_CL12::setInstructionsPresenter(InstructionsPresenter newPrese
 void HidController_CL12::resetInstructionsShownForTests()
 {
     instructionsShown.store(false);
+    instructionsDeferred.store(false);
 }
 
 void HidController_CL12::setRunningAsRootForTests(int asRoot)
@@ -354,6 +358,15 @@ void HidController_CL12::requestElevatedPrivileges()
         debugLog("CL-12: Instructions already shown in this run");
         return;
     }
+    if (deferOnThisThread) {
+        instructionsDeferred.store(true);
+        return;
+    }
+    presentInstructions();
+}
+
+void HidController_CL12::presentInstructions()
+{
     debugLog("CL-12: Showing elevated privileges instructions to user");
     InstructionsPresenter show;
     {
@@ -363,6 +376,22 @@ void HidController_CL12::requestElevatedPrivileges()
     if (show)
         show(instructions());
     debugLog("CL-12: Instructions shown to user");
+}
+
+HidController_CL12::DeferInstructions::DeferInstructions()
+{
+    deferOnThisThread = true;
+}
+
+HidController_CL12::DeferInstructions::~DeferInstructions()
+{
+    deferOnThisThread = false;
+}
+
+void HidController_CL12::presentDeferredInstructions()
+{
+    if (instructionsDeferred.exchange(false))
+        presentInstructions();
 }
 
 // --- The rest of the interface ----------------------------------------------

@@ -21,7 +21,9 @@
 // valid reply. Every pipe read is bounded, so a silent surface cannot hold
 // the caller.
 //
-// Threads: initialize, shutdown and the callback setters on the GUI thread;
+// Threads: initialize, shutdown and the callback setters on the GUI thread
+// (initialize also on the controller watchdog's worker, under a
+// DeferInstructions, so the instructions box waits for the GUI thread);
 // pollThread_ runs the poll loop and calls the callbacks. callbackMutex_
 // guards the callbacks and is held while one runs. cleanup aborts a pending
 // read, wakes the 30 ms pause and joins the thread before it closes the
@@ -101,6 +103,18 @@ public:
 
     // The window's box for the instructions; shown at most once per run.
     static void setInstructionsPresenter(InstructionsPresenter presenter);
+    // While one lives on a thread, the instructions asked for on that thread
+    // are kept for presentDeferredInstructions instead of shown: the
+    // presenter is a box, which only the GUI thread may show.
+    class DeferInstructions {
+    public:
+        DeferInstructions();
+        ~DeferInstructions();
+        DeferInstructions(const DeferInstructions&) = delete;
+        DeferInstructions& operator=(const DeferInstructions&) = delete;
+    };
+    // GUI thread: shows the instructions a deferred request kept, if any.
+    static void presentDeferredInstructions();
     static Instructions instructions();
     // Tests: the box may be shown again, and the process counts as root or not.
     static void resetInstructionsShownForTests();
@@ -117,6 +131,7 @@ private:
     void pollLoop();
     void cleanup();
     void requestElevatedPrivileges();
+    static void presentInstructions();
     bool sendPacket(const std::vector<uint8_t>& packet);
     UsbResult receivePacket(uint8_t* buffer, size_t capacity, size_t& received);
     void noteLostDevice(const UsbResult& result);

@@ -7,6 +7,8 @@
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 
+#include <QtConcurrent/QtConcurrentRun>
+
 #include <algorithm>
 #include <charconv>
 
@@ -102,10 +104,14 @@ MidiControllerManager::~MidiControllerManager()
 
 bool MidiControllerManager::initialize()
 {
-    if (enumerationController_)
-        enumerationController_->shutdown();
-    enumerationController_ = MidiControllerFactory::create();
-    enumerationController_->initialize();
+    shutDown_ = false;
+    {
+        std::lock_guard<std::mutex> lock(enumerationMutex_);
+        if (enumerationController_)
+            enumerationController_->shutdown();
+        enumerationController_ = MidiControllerFactory::create();
+        enumerationController_->initialize();
+    }
     loadConfig();
     return true;
 }
@@ -119,6 +125,10 @@ void MidiControllerManager::closeDriver(MidiControllerBase& driver)
 
 void MidiControllerManager::shutdown()
 {
+    // The worker may still be opening drivers and scanning with the
+    // enumeration driver: it ends before any of that goes away.
+    discardWatchdogRun();
+    shutDown_ = true;
     for (PhysicalController& controller : controllers_) {
         if (controller.controller)
             closeDriver(*controller.controller);
@@ -131,6 +141,7 @@ void MidiControllerManager::shutdown()
     }
     while (!retired.empty())
         retired.pop_back();
+    std::lock_guard<std::mutex> lock(enumerationMutex_);
     if (enumerationController_) {
         enumerationController_->shutdown();
         enumerationController_.reset();
@@ -170,10 +181,14 @@ std::vector<std::string> MidiControllerManager::getAvailableInputDevices() const
 std::vector<std::string> MidiControllerManager::scanInputDevices(std::vector<std::string>& logLines) const
 {
     logLines.push_back("MidiControllerManager: getAvailableInputDevices() called");
-    if (!enumerationController_)
-        logLines.push_back("MidiControllerManager: Creating temp controller for enumeration");
-    ensureEnumerationController();
-    std::vector<std::string> devices = enumerationController_->getInputDevices();
+    std::vector<std::string> devices;
+    {
+        std::lock_guard<std::mutex> lock(enumerationMutex_);
+        if (!enumerationController_)
+            logLines.push_back("MidiControllerManager: Creating temp controller for enumeration");
+        ensureEnumerationController();
+        devices = enumerationController_->getInputDevices();
+    }
     logLines.push_back("MidiControllerManager: Found " + std::to_string(devices.size()) + " MIDI device(s)");
     for (const std::string& device : devices)
         logLines.push_back("  - " + device);
@@ -197,17 +212,21 @@ std::vector<std::string> MidiControllerManager::scanInputDevices(std::vector<std
 
 std::vector<std::string> MidiControllerManager::getAvailableOutputDevices() const
 {
+    std::lock_guard<std::mutex> lock(enumerationMutex_);
     ensureEnumerationController();
     return enumerationController_->getOutputDevices();
 }
 
 void MidiControllerManager::refreshAvailableDevices()
 {
-    if (enumerationController_) {
-        enumerationController_->shutdown();
-        enumerationController_.reset();
+    {
+        std::lock_guard<std::mutex> lock(enumerationMutex_);
+        if (enumerationController_) {
+            enumerationController_->shutdown();
+            enumerationController_.reset();
+        }
+        ensureEnumerationController();
     }
-    ensureEnumerationController();
     debugLog("MIDI devices refreshed");
 }
 
@@ -235,6 +254,14 @@ bool MidiControllerManager::addController(const std::string& name, bool save)
         return false;
     }
     PhysicalController record;
+    if (!openDriver(name, networkReceiverPort_, record))
+        return false;
+    adoptController(std::move(record), save);
+    return true;
+}
+
+bool MidiControllerManager::openDriver(const std::string& name, uint16_t networkPort, PhysicalController& record)
+{
     record.deviceName = name;
     if (name == kCantaremName) {
         auto driver = std::make_unique<HidController_Cantarem2>();
@@ -258,7 +285,7 @@ bool MidiControllerManager::addController(const std::string& name, bool save)
         record.hasOutput = true;
         record.controller = std::move(driver);
     } else if (name == kCL12UdpName) {
-        auto driver = std::make_unique<NetworkController_CL12>(networkReceiverPort_);
+        auto driver = std::make_unique<NetworkController_CL12>(networkPort);
         if (!driver->initialize()) {
             debugLog("Failed to initialize CL-12 Network controller");
             return false;
@@ -283,6 +310,12 @@ bool MidiControllerManager::addController(const std::string& name, bool save)
     }
     record.numBanks = 1;
     record.currentBank = 0;
+    return true;
+}
+
+void MidiControllerManager::adoptController(PhysicalController record, bool save)
+{
+    const std::string name = record.deviceName;
     {
         std::lock_guard<std::mutex> lock(stateMutex_);
         controllers_.push_back(std::move(record));
@@ -293,7 +326,6 @@ bool MidiControllerManager::addController(const std::string& name, bool save)
              + " fader(s)");
     if (save)
         saveConfig();
-    return true;
 }
 
 void MidiControllerManager::forgetSavedName(const std::string& name)
@@ -358,7 +390,7 @@ bool MidiControllerManager::everySavedControllerConnected(const std::string& sav
 
 void MidiControllerManager::checkAndRestoreControllers()
 {
-    if (restoring_)
+    if (restoring_ || watchdogInFlight_)
         return;
     restoring_ = true;
     reopenLostSurfaces();
@@ -389,16 +421,29 @@ void MidiControllerManager::checkAndRestoreControllers()
             debugLog("Failed to auto-reconnect controller: " + name);
             continue;
         }
-        debugLog("Successfully restored controller: " + name);
-        const auto count = std::count_if(faderAssignments_.begin(), faderAssignments_.end(),
-                                         [&](const FaderAssignment& a) { return a.deviceName == name; });
-        if (count > 0)
-            debugLog("Restored " + std::to_string(count) + " fader assignments for " + name);
-        syncFaderPositionsWithHardware();
-        if (controllerRestoredCallback_)
-            controllerRestoredCallback_(name);
+        announceRestored(name);
     }
     restoring_ = false;
+}
+
+void MidiControllerManager::announceRestored(const std::string& name)
+{
+    debugLog("Successfully restored controller: " + name);
+    const auto count = std::count_if(faderAssignments_.begin(), faderAssignments_.end(),
+                                     [&](const FaderAssignment& a) { return a.deviceName == name; });
+    if (count > 0)
+        debugLog("Restored " + std::to_string(count) + " fader assignments for " + name);
+    syncFaderPositionsWithHardware();
+    if (controllerRestoredCallback_)
+        controllerRestoredCallback_(name);
+}
+
+void MidiControllerManager::announceReopened(const std::string& name)
+{
+    debugLog("Successfully reopened controller: " + name);
+    syncFaderPositionsWithHardware();
+    if (controllerRestoredCallback_)
+        controllerRestoredCallback_(name);
 }
 
 void MidiControllerManager::reopenLostSurfaces()
@@ -423,10 +468,110 @@ void MidiControllerManager::reopenLostSurfaces()
             debugLog("Failed to reopen controller: " + controller.deviceName);
             continue;
         }
-        debugLog("Successfully reopened controller: " + controller.deviceName);
-        syncFaderPositionsWithHardware();
-        if (controllerRestoredCallback_)
-            controllerRestoredCallback_(controller.deviceName);
+        announceReopened(controller.deviceName);
+    }
+}
+
+// --- The watchdog off the GUI thread ----------------------------------------
+
+void MidiControllerManager::startWatchdogRun()
+{
+    if (restoring_ || watchdogInFlight_ || shutDown_)
+        return;
+    // A surface already in the list keeps its driver, whose relays and
+    // record the window uses from the moment its device opens again: it is
+    // reopened here, in place.
+    restoring_ = true;
+    reopenLostSurfaces();
+    restoring_ = false;
+    const std::string saved = ConfigManager::getInstance()->getString(kControllersKey, "");
+    // Nothing to bring back: no worker, no scan, no log.
+    if (saved.empty() || everySavedControllerConnected(saved))
+        return;
+    std::vector<std::string> connected;
+    for (const PhysicalController& controller : controllers_)
+        connected.push_back(controller.deviceName);
+    if (!watchdogWatcher_) {
+        watchdogWatcher_ = std::make_unique<QFutureWatcher<void>>();
+        QObject::connect(watchdogWatcher_.get(), &QFutureWatcher<void>::finished, watchdogWatcher_.get(),
+                         [this] { adoptWatchdogRun(); });
+    }
+    watchdogRun_ = std::make_unique<WatchdogRun>();
+    watchdogInFlight_ = true;
+    WatchdogRun* run = watchdogRun_.get();
+    // Release: the worker reads this run's inputs after its acquire.
+    run->handedOver.store(true, std::memory_order_release);
+    watchdogWatcher_->setFuture(
+        QtConcurrent::run([this, run, saved, connected = std::move(connected), lastDevices = lastWatchdogDevices_,
+                           port = networkReceiverPort_] {
+            run->handedOver.load(std::memory_order_acquire);
+            openOnWorker(*run, saved, connected, lastDevices, port);
+            // Release: the GUI thread adopts what was opened after its acquire.
+            run->done.store(true, std::memory_order_release);
+        }));
+}
+
+void MidiControllerManager::openOnWorker(WatchdogRun& run, const std::string& saved, const std::vector<std::string>& connected,
+                                         const std::vector<std::string>& lastDevices, uint16_t port) const
+{
+    const HidController_CL12::DeferInstructions deferBox;
+    std::vector<std::string> logLines;
+    run.devices = scanInputDevices(logLines);
+    if (run.devices != lastDevices) {
+        for (const std::string& line : logLines)
+            debugLog(line);
+    }
+    for (const std::string& name : splitAt(saved, '|')) {
+        if (name.empty() || std::find(run.devices.begin(), run.devices.end(), name) == run.devices.end()
+            || std::find(connected.begin(), connected.end(), name) != connected.end())
+            continue;
+        debugLog("Auto-reconnecting previously configured controller: " + name);
+        PhysicalController record;
+        const bool opened = openDriver(name, port, record);
+        run.restored.push_back(WatchdogRun::Opened{name, opened, std::move(record)});
+    }
+}
+
+void MidiControllerManager::adoptWatchdogRun()
+{
+    if (!watchdogInFlight_)
+        return;
+    watchdogInFlight_ = false;
+    std::unique_ptr<WatchdogRun> run = std::move(watchdogRun_);
+    run->done.load(std::memory_order_acquire);  // the future has finished: true
+    // Under restoring_, as in checkAndRestoreControllers: a watchdog tick
+    // inside the box's modal loop does nothing.
+    restoring_ = true;
+    HidController_CL12::presentDeferredInstructions();
+    lastWatchdogDevices_ = run->devices;
+    for (WatchdogRun::Opened& opened : run->restored) {
+        if (!opened.ok) {
+            debugLog("Failed to auto-reconnect controller: " + opened.name);
+            continue;
+        }
+        if (isDeviceConnected(opened.name)) {  // added by hand meanwhile
+            debugLog("Controller already connected: " + opened.name);
+            closeDriver(*opened.record.controller);
+            continue;
+        }
+        adoptController(std::move(opened.record), false);
+        announceRestored(opened.name);
+    }
+    restoring_ = false;
+}
+
+void MidiControllerManager::discardWatchdogRun()
+{
+    if (!watchdogInFlight_)
+        return;
+    watchdogWatcher_->disconnect();
+    watchdogWatcher_->waitForFinished();
+    watchdogInFlight_ = false;
+    std::unique_ptr<WatchdogRun> run = std::move(watchdogRun_);
+    run->done.load(std::memory_order_acquire);
+    for (WatchdogRun::Opened& opened : run->restored) {
+        if (opened.record.controller)
+            closeDriver(*opened.record.controller);
     }
 }
 

@@ -5,6 +5,8 @@
 #include "controllers/PhysicalController.h"
 #include "controllers/TransportButton.h"
 
+#include <QFutureWatcher>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -33,7 +35,16 @@
 //
 // Threads: every member is called on the GUI thread, except the relays,
 // which run on each driver's event thread and call the window's callbacks
-// there. The lists and callbacks are changed only on the GUI thread, under
+// there, and the watchdog's worker (startWatchdogRun). The worker runs on
+// Qt's global pool, at most one at a time; it scans the devices and opens
+// the drivers of saved surfaces that are newly plugged in (the slow part: a
+// USB start sequence can take seconds) from copies of the names it needs, and
+// touches nothing of the manager but the enumeration driver (under
+// enumerationMutex_) and watchdogRun_, which the GUI thread reads only once
+// the worker's future has finished. The opened drivers are handed over by
+// the watcher's queued finished signal and adopted on the GUI thread.
+// shutdown (and so the destructor) waits for a worker under way and closes
+// what it opened before anything else goes away. The lists and callbacks are changed only on the GUI thread, under
 // stateMutex_; the relays read them under stateMutex_ and call a callback
 // after releasing it. stateMutex_ is never held while a driver is called
 // (a driver holds its own lock while a relay runs). After removeController,
@@ -84,6 +95,13 @@ public:
     // callbacks stay). A call made while one is under way (from a modal loop
     // inside it) does nothing.
     void checkAndRestoreControllers();
+    // The same as checkAndRestoreControllers, with the scan and the opening
+    // of new drivers on a worker (an unplugged surface in the list is still
+    // reopened in place, on the calling thread); the opened controllers are adopted later on
+    // the GUI thread, with the same callbacks and log lines. Ignored while a
+    // run (of either) is under way, and when nothing is lost or missing.
+    void startWatchdogRun();
+    bool isWatchdogRunning() const { return watchdogInFlight_; }
     // The UDP port a "CL-12 Network (UDP)" controller listens on (7770);
     // tests use a free one.
     void setNetworkReceiverPort(uint16_t port) { networkReceiverPort_ = port; }
@@ -125,6 +143,33 @@ public:
     void syncFaderPositionsWithHardware();
 
 private:
+    // What a watchdog worker opened, by name, in the order it opened them.
+    struct WatchdogRun {
+        struct Opened {
+            std::string name;
+            bool ok = false;
+            PhysicalController record;  // holds the fresh driver when ok
+        };
+        std::vector<std::string> devices;  // the scan
+        std::vector<Opened> restored;      // saved controllers now present
+        // The hand-over each way, visible to race checkers that do not see
+        // inside Qt's pool.
+        std::atomic<bool> handedOver{false};
+        std::atomic<bool> done{false};
+    };
+
+    // Any thread: makes and starts the driver of a controller (logging the
+    // outcome); false leaves nothing open.
+    static bool openDriver(const std::string& name, uint16_t networkPort, PhysicalController& record);
+    void adoptController(PhysicalController record, bool save);
+    void announceRestored(const std::string& name);
+    void announceReopened(const std::string& name);
+    // Worker thread.
+    void openOnWorker(WatchdogRun& run, const std::string& saved, const std::vector<std::string>& connected,
+                      const std::vector<std::string>& lastDevices, uint16_t port) const;
+    void adoptWatchdogRun();
+    void discardWatchdogRun();
+
     // Relays, on the driver's event thread.
     void relayFader(const std::string& device, int fader, int value);
     void relayButton(const std::string& device, int button, bool pressed);
@@ -137,7 +182,7 @@ private:
     void forgetSavedName(const std::string& name);
     void loadAssignments(const std::string& value);
     void migrateLegacyAssignments(const std::string& value);
-    void ensureEnumerationController() const;
+    void ensureEnumerationController() const;  // enumerationMutex_ held
     void reopenLostSurfaces();
     // The device list of getAvailableInputDevices; its log lines are handed
     // back for the caller to write.
@@ -164,6 +209,15 @@ private:
     // GUI thread: the device list of the watchdog's last scan, whose log
     // lines are written only when the list changes.
     std::vector<std::string> lastWatchdogDevices_;
+
+    // GUI thread: a worker is under way; watchdogRun_ belongs to it until
+    // its future has finished.
+    bool watchdogInFlight_ = false;
+    bool shutDown_ = false;
+    std::unique_ptr<WatchdogRun> watchdogRun_;
+    std::unique_ptr<QFutureWatcher<void>> watchdogWatcher_;
+    // Guards enumerationController_, which the worker scans with too.
+    mutable std::mutex enumerationMutex_;
 
     mutable std::mutex stateMutex_;
 };

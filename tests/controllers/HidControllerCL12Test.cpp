@@ -3,10 +3,15 @@
 #include "core/ConfigManager.h"
 
 #include "ControllerTestSupport.h"
+#include "support/GuiLatenessProbe.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -47,6 +52,24 @@ std::vector<std::string> requestsAndWrites(const VirtualUsbSystem::Log& log)
             kept.push_back(entry);
     }
     return kept;
+}
+
+size_t occurrences(const std::string& text, const std::string& word)
+{
+    size_t count = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1))
+        ++count;
+    return count;
+}
+
+// Runs the event loop (the watcher's hand-over comes by it) until the
+// watchdog's worker has been adopted.
+bool waitForWatchdog(const MidiControllerManager& manager)
+{
+    const QDeadlineTimer deadline(10000);
+    while (manager.isWatchdogRunning() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    return !manager.isWatchdogRunning();
 }
 
 class CL12Test : public VirtualMidiTest {
@@ -308,4 +331,63 @@ TEST_F(CL12Test, WatchdogInsideTheInstructionsBoxDoesNotReenterOrStackBoxes)
     EXPECT_EQ(attempts, 3u);  // one per outer tick, none from inside the box
     EXPECT_TRUE(manager.getControllers().empty());
     manager.shutdown();
+}
+
+// A saved surface whose USB start answers slowly (each open takes 400 ms)
+// is plugged in: the watchdog's worker opens it while the GUI thread's
+// 10 ms timer keeps its time, a second start meanwhile is ignored, and the
+// surface ends up adopted with its assignment working. A manager shut down
+// while a worker opens one waits for it and leaves nothing open.
+TEST_F(CL12Test, WatchdogOpensASlowSurfaceWithoutHoldingTheGuiThread)
+{
+    int argc = 1;
+    char name[] = "test_controllers";
+    char* argv[] = {name};
+    QCoreApplication app(argc, argv);
+    ConfigManager::getInstance()->setString("midi.controllers", "Sound Devices CL-12");
+    ConfigManager::getInstance()->setString("midi.faderAssignments", "Sound Devices CL-12:2:7");
+    for (const bool shutDownMidway : {false, true}) {
+        SCOPED_TRACE(shutDownMidway ? "shut down midway" : "adopted");
+        MidiControllerManager manager;
+        manager.initialize();
+        ASSERT_TRUE(manager.getControllers().empty());
+        EventLog window;
+        manager.setFaderCallback([&](int t, int v) { window.add("T" + std::to_string(t) + "=" + std::to_string(v)); });
+        manager.setControllerRestoredCallback([&](const std::string& restored) { window.add("R " + restored); });
+        usb_->setOpenDelay(std::chrono::milliseconds(400));
+        usb_->attach(0x10C4, 0x8A87, {State::Free});
+        for (int i = 0; i < 4; ++i)
+            usb_->queueReply(std::vector<uint8_t>{0x01});
+        GuiLatenessProbe probe;
+        probe.start();
+        manager.startWatchdogRun();
+        ASSERT_TRUE(manager.isWatchdogRunning());
+        if (shutDownMidway) {
+            manager.shutdown();
+            EXPECT_FALSE(manager.isWatchdogRunning());
+            EXPECT_TRUE(manager.getControllers().empty());
+            EXPECT_EQ(usb_->openHandleCount(), 0);
+            EXPECT_TRUE(window.take().empty());
+            continue;
+        }
+        manager.startWatchdogRun();
+        manager.checkAndRestoreControllers();
+        ASSERT_TRUE(waitForWatchdog(manager));
+        probe.stop();
+
+#ifndef TONVALE_SANITIZED_BUILD
+        EXPECT_LT(probe.worstLateMs(), 50);
+#endif
+        EXPECT_GT(probe.ticks(), 20);  // the timer ran all through the slow open
+        EXPECT_EQ(occurrences(home_.logText(), "Auto-reconnecting previously configured controller"), 1u);
+        EXPECT_EQ(window.take(), std::vector<std::string>{"R Sound Devices CL-12"});
+        ASSERT_EQ(manager.getControllers().size(), 1u);
+        usb_->waitUntilReaderWaits();
+        Faders raw{};
+        raw[2] = 4095;
+        answer(reply(raw));
+        EXPECT_EQ(window.take(), std::vector<std::string>{"T7=16383"});
+        manager.shutdown();
+        usb_->unplug();
+    }
 }

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 struct VirtualUsbSystem::Shared {
@@ -13,6 +14,7 @@ struct VirtualUsbSystem::Shared {
     bool unplugged = false;
     int generation = 0;  // one more at each plug-in after an unplug
     bool refuseOpen = false;
+    std::chrono::milliseconds openDelay{0};
     uint16_t vendorId = 0;
     uint16_t productId = 0;
     std::vector<InterfaceState> interfaces;
@@ -187,6 +189,12 @@ UsbResult VirtualUsbSystem::find(uint16_t vendorId, uint16_t productId)
 UsbResult VirtualUsbSystem::open(uint16_t vendorId, uint16_t productId, std::unique_ptr<UsbDevice>& device)
 {
     device.reset();
+    std::chrono::milliseconds delay{0};
+    {
+        std::lock_guard<std::mutex> lock(shared_->mutex);
+        delay = shared_->openDelay;
+    }
+    std::this_thread::sleep_for(delay);
     std::lock_guard<std::mutex> lock(shared_->mutex);
     if (!shared_->attached || shared_->vendorId != vendorId || shared_->productId != productId)
         return UsbResult{UsbStatus::NotFound, "no such device"};
@@ -225,6 +233,12 @@ void VirtualUsbSystem::refuseOpen(bool refuse)
 {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->refuseOpen = refuse;
+}
+
+void VirtualUsbSystem::setOpenDelay(std::chrono::milliseconds delay)
+{
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->openDelay = delay;
 }
 
 void VirtualUsbSystem::queueReply(std::optional<std::vector<uint8_t>> reply)

@@ -2,6 +2,7 @@
 
 #include "platform/usb/UsbSystem.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -42,6 +43,9 @@ public:
     // later operation on an open handle.
     void unplug();
     void refuseOpen(bool refuse);
+    // A device that answers slowly: each open takes this long (not under
+    // the system's lock, so other calls go on meanwhile).
+    void setOpenDelay(std::chrono::milliseconds delay);
 
     // Read replies in order; std::nullopt is a read that gets no answer
     // (it waits its whole time-out).

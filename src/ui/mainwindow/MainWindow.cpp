@@ -83,7 +83,7 @@ void MainWindow::startTimers()
     auto* watchdog = new QTimer(this);
     connect(watchdog, &QTimer::timeout, this, [this] {
         if (controllerManager_)
-            controllerManager_->checkAndRestoreControllers();
+            controllerManager_->startWatchdogRun();
     });
     watchdog->start(kWatchdogIntervalMs);
 

@@ -17,10 +17,12 @@
 #include "ui/mainwindow/FaderSlider.h"
 #include "ui/mixer/FaderAssignmentDialog.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QThread>
 
 namespace {
 
@@ -44,16 +46,24 @@ const char* onOff(bool on)
 
 void MainWindow::installControllerInstructionsBox()
 {
-    // The CL-12 driver asks for this from its initialize (GUI thread) and at
-    // most once per run, so a watchdog retry cannot stack boxes.
+    // The CL-12 driver asks for this from its initialize, at most once per
+    // run, so a watchdog retry cannot stack boxes. The watchdog's worker
+    // opens drivers off the GUI thread: the box is then shown on the GUI
+    // thread and the worker does not wait for it.
     HidController_CL12::setInstructionsPresenter([](const HidController_CL12::Instructions& instructions) {
-        QMessageBox box;
-        box.setIcon(QMessageBox::Information);
-        box.setWindowTitle(QString::fromStdString(instructions.title));
-        box.setText(QString::fromStdString(instructions.text));
-        box.setInformativeText(QString::fromStdString(instructions.informativeText));
-        box.setStandardButtons(QMessageBox::Ok);
-        box.exec();
+        auto show = [instructions] {
+            QMessageBox box;
+            box.setIcon(QMessageBox::Information);
+            box.setWindowTitle(QString::fromStdString(instructions.title));
+            box.setText(QString::fromStdString(instructions.text));
+            box.setInformativeText(QString::fromStdString(instructions.informativeText));
+            box.setStandardButtons(QMessageBox::Ok);
+            box.exec();
+        };
+        if (QThread::currentThread() == qApp->thread())
+            show();
+        else
+            QMetaObject::invokeMethod(qApp, show, Qt::QueuedConnection);
     });
 }
 
