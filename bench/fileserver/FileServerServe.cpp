@@ -4,6 +4,7 @@
 //
 //   bench_fileserver_serve <folder> <port> <password>
 
+#include "core/NumberText.h"
 #include "fileserver/WebDavServer.h"
 
 #include <QCoreApplication>
@@ -77,7 +78,9 @@ int main(int argc, char** argv)
     std::fflush(stdout);
 
     const int status = app.exec();
-    std::printf("longest_gui_stall_ms %lld\nstalls_over_20_ms %d\npeak_memory_growth_mib %.1f\n",
-                static_cast<long long>(longestStallMs), stallsOver20Ms, (peakResidentKiB() - startKiB) / 1024.0);
+    // The bench script reads these lines: the growth keeps its full stop in any locale.
+    std::printf("longest_gui_stall_ms %lld\nstalls_over_20_ms %d\npeak_memory_growth_mib %s\n",
+                static_cast<long long>(longestStallMs), stallsOver20Ms,
+                fixedText((peakResidentKiB() - startKiB) / 1024.0, 1).c_str());
     return status;
 }
