@@ -72,6 +72,15 @@ double contrastRatio(const QColor& first, const QColor& second)
     return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
 }
 
+bool keepPicture(QWidget& widget, const QString& name)
+{
+    const QPixmap picture = widget.grab();
+    const QString folder = qEnvironmentVariable("TONVALE_SCREENSHOT_DIR");
+    if (!folder.isEmpty())
+        picture.save(QDir(folder).filePath(name + ".png"));
+    return !picture.isNull();
+}
+
 QImage grabAtSize(QWidget& widget, const QString& name, int width, int height)
 {
     widget.resize(width, height);

@@ -21,6 +21,11 @@ double contrastRatio(const QColor& first, const QColor& second);
 // The screen sizes a window must work at: the default window and full HD.
 inline constexpr int kScreenSizes[][2] = {{1024, 768}, {1920, 1080}};
 
+// Grabs `widget` and saves the picture as <name>.png under
+// TONVALE_SCREENSHOT_DIR when that is set, to look at; a run without it
+// writes nothing. False when the grab gave no picture.
+bool keepPicture(QWidget& widget, const QString& name);
+
 // Resizes `widget` to width x height, lets its layout settle and grabs it;
 // the picture is also saved as <name>-<width>x<height>.png under
 // TONVALE_SCREENSHOT_DIR when that is set, to look at.

@@ -9,6 +9,7 @@
 #include "platform/midi/VirtualMidiSystem.h"
 #include "platform/volumes/VirtualVolumeSystem.h"
 #include "support/TempHome.h"
+#include "support/WidgetLegibility.h"
 #include "ui/mainwindow/MainWindow.h"
 
 #include <QAction>
@@ -117,14 +118,7 @@ protected:
         return nullptr;
     }
 
-    // Saves `widget` as <name>.png under TONVALE_SCREENSHOT_DIR when set, to
-    // look at; a run without it writes nothing.
-    static void keepPicture(QWidget& widget, const QString& name)
-    {
-        const QString folder = qEnvironmentVariable("TONVALE_SCREENSHOT_DIR");
-        if (!folder.isEmpty())
-            widget.grab().save(QDir(folder).filePath(name + ".png"));
-    }
+    static bool keepPicture(QWidget& widget, const QString& name) { return ::keepPicture(widget, name); }
 
     bool logHas(const std::string& text) const { return home_.logText().find(text) != std::string::npos; }
     size_t logCount(const std::string& text) const
