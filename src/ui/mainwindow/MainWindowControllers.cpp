@@ -14,7 +14,7 @@
 #include "controllers/MidiControllerManager.h"
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
-#include "ui/mainwindow/FaderSlider.h"
+#include "ui/common/FaderSlider.h"
 #include "ui/mixer/FaderAssignmentDialog.h"
 
 #include <QCoreApplication>

@@ -16,7 +16,7 @@
 #include "platform/volumes/FormatPlacement.h"
 #include "platform/volumes/VolumeSystem.h"
 #include "ui/common/BackgroundWork.h"
-#include "ui/mainwindow/Theme.h"
+#include "ui/common/Theme.h"
 #include "ui/tools/MediaSettingsDialog.h"
 #include "ui/tools/RepairDialog.h"
 

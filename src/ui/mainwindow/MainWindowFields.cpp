@@ -2,7 +2,7 @@
 // the configuration at once, so a crash or a restart keeps what was typed.
 #include "ui/mainwindow/MainWindow.h"
 
-#include "ui/mainwindow/FaderSlider.h"
+#include "ui/common/FaderSlider.h"
 #include "ui/mainwindow/HotkeyInput.h"
 
 #include "controllers/MidiControllerManager.h"

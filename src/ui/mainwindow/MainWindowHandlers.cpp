@@ -1,6 +1,6 @@
 #include "ui/mainwindow/MainWindow.h"
 
-#include "ui/mainwindow/MeterWidget.h"
+#include "ui/common/MeterWidget.h"
 
 #include "controllers/MidiControllerManager.h"
 #include "core/ConfigManager.h"

@@ -3,9 +3,9 @@
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 #include "engine/AudioEngineBase.h"
-#include "ui/mainwindow/FaderSlider.h"
-#include "ui/mainwindow/MeterWidget.h"
-#include "ui/mainwindow/Theme.h"
+#include "ui/common/FaderSlider.h"
+#include "ui/common/MeterWidget.h"
+#include "ui/common/Theme.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -8,7 +8,7 @@
 #include "core/ConfigManager.h"
 #include "engine/render/AutomixEngine.h"
 #include "timecode/Timecode.h"
-#include "ui/mainwindow/MeterWidget.h"
+#include "ui/common/MeterWidget.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -9,7 +9,7 @@
 #include "core/DebugLog.h"
 #include "engine/AudioEngineBase.h"
 #include "engine/take/TakeFiles.h"
-#include "ui/mainwindow/Theme.h"
+#include "ui/common/Theme.h"
 
 #include <QCheckBox>
 #include <QEvent>

@@ -7,8 +7,8 @@
 #include "engine/take/TakeFiles.h"
 #include "ui/mainwindow/AppearanceDialog.h"
 #include "ui/mainwindow/BackupDriveList.h"
-#include "ui/mainwindow/FaderSlider.h"
-#include "ui/mainwindow/MeterWidget.h"
+#include "ui/common/FaderSlider.h"
+#include "ui/common/MeterWidget.h"
 #include "ui/mixer/AuxSendsDialog.h"
 #include "ui/mixer/PortList.h"
 

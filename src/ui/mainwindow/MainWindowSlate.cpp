@@ -8,7 +8,7 @@
 
 #include "ui/mainwindow/HotkeyInput.h"
 #include "ui/mainwindow/HotkeysDialog.h"
-#include "ui/mainwindow/Theme.h"
+#include "ui/common/Theme.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -10,9 +10,9 @@
 #include "core/NumberText.h"
 #include "engine/AudioEngine_CoreAudio.h"
 #include "engine/render/AutomixEngine.h"
-#include "ui/mainwindow/FaderSlider.h"
-#include "ui/mainwindow/MeterWidget.h"
-#include "ui/mainwindow/Theme.h"
+#include "ui/common/FaderSlider.h"
+#include "ui/common/MeterWidget.h"
+#include "ui/common/Theme.h"
 #include "ui/mixer/ChannelStripDialog.h"
 
 #include <QAction>

@@ -16,7 +16,7 @@
 #include "platform/hid/VirtualHidSystem.h"
 #include "platform/usb/VirtualUsbSystem.h"
 #include "support/UdpPorts.h"
-#include "ui/mainwindow/FaderSlider.h"
+#include "ui/common/FaderSlider.h"
 #include "ui/mixer/FaderAssignmentDialog.h"
 #include "ui/tools/ModalAnswerer.h"
 #include "ui/tools/ModalBoxAnswerer.h"

@@ -2,8 +2,8 @@
 
 #include "engine/AudioEngineBase.h"
 #include "ui/mainwindow/AppearanceDialog.h"
-#include "ui/mainwindow/FaderSlider.h"
-#include "ui/mainwindow/Theme.h"
+#include "ui/common/FaderSlider.h"
+#include "ui/common/Theme.h"
 #include "ui/tools/ModalBoxAnswerer.h"
 
 #include <QApplication>

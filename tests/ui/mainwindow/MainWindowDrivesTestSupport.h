@@ -5,7 +5,7 @@
 
 #include "platform/volumes/ExfatFormatter.h"
 #include "platform/volumes/MountedVolume.h"
-#include "ui/mainwindow/Theme.h"
+#include "ui/common/Theme.h"
 #include "ui/tools/ModalAnswerer.h"
 
 #include <QApplication>

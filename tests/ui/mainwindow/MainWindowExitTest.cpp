@@ -4,7 +4,7 @@
 
 #include "MainWindowTestSupport.h"
 #include "engine/AudioEngineBase.h"
-#include "ui/mainwindow/FaderSlider.h"
+#include "ui/common/FaderSlider.h"
 #include "ui/tools/ModalBoxAnswerer.h"
 
 #include <QFile>

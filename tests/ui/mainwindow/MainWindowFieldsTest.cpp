@@ -5,7 +5,7 @@
 #include "MainWindowTestSupport.h"
 
 #include "controllers/MidiControllerManager.h"
-#include "ui/mainwindow/FaderSlider.h"
+#include "ui/common/FaderSlider.h"
 #include "ui/tools/ModalAnswerer.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "MainWindowTestSupport.h"
 
-#include "ui/mainwindow/FaderSlider.h"
-#include "ui/mainwindow/MeterWidget.h"
+#include "ui/common/FaderSlider.h"
+#include "ui/common/MeterWidget.h"
 
 #include <QLineEdit>
 #include <QScrollArea>

@@ -2,7 +2,7 @@
 
 #include "ui/mainwindow/AppearanceDialog.h"
 #include "ui/mainwindow/Artwork.h"
-#include "ui/mainwindow/Theme.h"
+#include "ui/common/Theme.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -7,7 +7,7 @@
 
 #include "engine/AudioEngine_CoreAudio.h"
 #include "engine/render/AutomixEngine.h"
-#include "ui/mainwindow/MeterWidget.h"
+#include "ui/common/MeterWidget.h"
 
 #include <QCheckBox>
 #include <QLabel>

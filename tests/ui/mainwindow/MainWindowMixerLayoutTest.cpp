@@ -4,7 +4,7 @@
 // and the strip names must stay apart.
 #include "MainWindowTestSupport.h"
 
-#include "ui/mainwindow/FaderSlider.h"
+#include "ui/common/FaderSlider.h"
 
 #include <QLabel>
 #include <QMouseEvent>

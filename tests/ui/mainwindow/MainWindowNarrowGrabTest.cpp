@@ -4,7 +4,7 @@
 
 #include "MainWindowTestSupport.h"
 
-#include "ui/mainwindow/MeterWidget.h"
+#include "ui/common/MeterWidget.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -2,8 +2,8 @@
 
 #include "engine/AudioEngineBase.h"
 #include "ui/mainwindow/AppearanceDialog.h"
-#include "ui/mainwindow/FaderSlider.h"
-#include "ui/mainwindow/MeterWidget.h"
+#include "ui/common/FaderSlider.h"
+#include "ui/common/MeterWidget.h"
 #include "ui/mixer/AuxSendsDialog.h"
 #include "ui/tools/ModalAnswerer.h"
 #include "ui/tools/ModalBoxAnswerer.h"

@@ -5,7 +5,7 @@
 #include "MainWindowTestSupport.h"
 
 #include "engine/AudioEngine_CoreAudio.h"
-#include "ui/mainwindow/MeterWidget.h"
+#include "ui/common/MeterWidget.h"
 #include "ui/mixer/InputMatrixDialog.h"
 #include "ui/mixer/OutputMatrixDialog.h"
 #include "ui/tools/ModalBoxAnswerer.h"

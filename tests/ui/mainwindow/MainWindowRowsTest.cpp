@@ -9,8 +9,8 @@
 #include "controllers/MidiControllerManager.h"
 #include "engine/AudioEngine_CoreAudio.h"
 #include "engine/render/AutomixEngine.h"
-#include "ui/mainwindow/FaderSlider.h"
-#include "ui/mainwindow/MeterWidget.h"
+#include "ui/common/FaderSlider.h"
+#include "ui/common/MeterWidget.h"
 #include "ui/mixer/ChannelStripDialog.h"
 #include "ui/tools/ModalAnswerer.h"
 

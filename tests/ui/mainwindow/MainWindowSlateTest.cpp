@@ -6,7 +6,7 @@
 
 #include "MainWindowKeysTestSupport.h"
 
-#include "ui/mainwindow/Theme.h"
+#include "ui/common/Theme.h"
 
 #include <QPushButton>
 

@@ -1,4 +1,4 @@
-#include "ui/mainwindow/Theme.h"
+#include "ui/common/Theme.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "ui/mainwindow/FaderSlider.h"
+#include "ui/common/FaderSlider.h"
 
 #include "controllers/MidiControllerManager.h"
-#include "ui/mainwindow/Theme.h"
+#include "ui/common/Theme.h"
 
 #include <QMouseEvent>
 #include <QPainter>

@@ -2,8 +2,8 @@
 // at the top, the cap's white centre line sits on the handle's centre.
 // Needs "fader.png" beside the executable (the grab binary has it).
 
-#include "ui/mainwindow/FaderSlider.h"
-#include "ui/mainwindow/Theme.h"
+#include "ui/common/FaderSlider.h"
+#include "ui/common/Theme.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/mainwindow/MeterWidget.h"
+#include "ui/common/MeterWidget.h"
 
 #include <QLinearGradient>
 #include <QPainter>
