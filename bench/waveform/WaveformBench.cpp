@@ -157,17 +157,22 @@ std::vector<Round> runRounds(const std::string& path, int rounds)
     std::vector<Round> result(static_cast<size_t>(rounds));
     for (int i = 0; i < rounds; ++i) {
         Round& round = result[static_cast<size_t>(i)];
+        const auto plainPass = [&] {
+            evictFromCache(path);
+            round.plain = measurePlain(path);
+        };
+        const auto overviewPass = [&] {
+            evictFromCache(path);
+            round.overview = measureOverview(path);
+        };
         round.plainFirst = i % 2 == 0;
-        evictFromCache(path);
-        if (round.plainFirst)
-            round.plain = measurePlain(path);
-        else
-            round.overview = measureOverview(path);
-        evictFromCache(path);
-        if (round.plainFirst)
-            round.overview = measureOverview(path);
-        else
-            round.plain = measurePlain(path);
+        if (round.plainFirst) {
+            plainPass();
+            overviewPass();
+        } else {
+            overviewPass();
+            plainPass();
+        }
     }
     return result;
 }
