@@ -1,7 +1,9 @@
 // Backs up a 33-channel take (mix and 32 tracks, 24-bit, 2 GiB by default;
 // the first argument sets the size in GiB) to a tmpfs drive through the copy
 // queue, as the recorder does after a take:
-// - the plain copy with its read-back check, in MB/s, against `cp`;
+// - the plain copy with its read-back check, in MB/s, against `cp` doing the
+//   same work (the copy flushed alone, then compared with the source), over
+//   interleaved rounds (5 by default; the second argument sets how many);
 // - polyphonic to mono and mono to polyphonic, in multiples of real time.
 // The copy queue's own pauses between chunks (it runs in the background on
 // purpose) are part of the figures. Without the right to mount a tmpfs the
@@ -10,6 +12,7 @@
 #include "core/NumberText.h"
 #include "media/BwfFileWriter.h"
 #include "support/BenchHome.h"
+#include "support/BenchSpread.h"
 
 #include <algorithm>
 #include <chrono>
@@ -31,6 +34,7 @@ constexpr int kChannels = 33;
 constexpr int kRate = 48000;
 constexpr int kSampleBytes = 3;
 constexpr int kBlockFrames = 48000;
+constexpr int kDefaultCopyRounds = 5;
 
 using Clock = std::chrono::steady_clock;
 
@@ -93,6 +97,51 @@ double runJob(const std::string& source, const std::string& destination, int fro
     return failed ? -1.0 : seconds;
 }
 
+// `cp` with the work the queue does besides copying: only the copy flushed
+// to the drive (fsync, as `sync FILE` does, not every dirty page of the
+// machine), dropped from the page cache (`dd iflag=nocache count=0`), and
+// read back against the source with `cmp`. The wall time in seconds,
+// negative on failure; the copy is removed.
+double runReferenceCopy(const std::string& source, const std::string& copy)
+{
+    const std::string command = "cp '" + source + "' '" + copy + "' && sync '" + copy + "' && dd if='" + copy
+                                + "' iflag=nocache count=0 status=none && cmp -s '" + source + "' '" + copy + "'";
+    const Clock::time_point start = Clock::now();
+    const int result = std::system(command.c_str());
+    const double seconds = secondsSince(start);
+    std::error_code error;
+    fs::remove(copy, error);
+    if (result != 0)
+        std::fprintf(stderr, "reference copy failed: %s\n", command.c_str());
+    return result == 0 ? seconds : -1.0;
+}
+
+struct CopyRounds {
+    std::vector<double> oursSeconds;
+    std::vector<double> cpSeconds;
+    bool ok = false;
+};
+
+// Ours, cp, ours, cp, ...: both sides see the machine's load at nearly the
+// same moments, and neither always follows the other's writes.
+CopyRounds runCopyRounds(const std::string& source, const std::string& drive, int rounds)
+{
+    CopyRounds result;
+    for (int round = 0; round < rounds; ++round) {
+        const double ours = runJob(source, drive + "/Tonvale/Bench/001", 0, 0, drive);
+        fs::remove_all(drive + "/Tonvale");
+        const double cp = runReferenceCopy(source, drive + "/cp.wav");
+        if (ours <= 0 || cp <= 0)
+            return result;
+        std::printf("copy round %d: ours %s s, cp %s s, ratio %s of cp\n", round + 1, fixedText(ours, 2).c_str(),
+                    fixedText(cp, 2).c_str(), fixedText(cp / ours, 2).c_str());
+        result.oursSeconds.push_back(ours);
+        result.cpSeconds.push_back(cp);
+    }
+    result.ok = true;
+    return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -100,6 +149,10 @@ int main(int argc, char** argv)
     double gib = 2.0;
     if (argc > 1)
         parseDecimal(argv[1], gib);
+    double roundsArgument = kDefaultCopyRounds;
+    if (argc > 2)
+        parseDecimal(argv[2], roundsArgument);
+    const int copyRounds = std::max(1, static_cast<int>(roundsArgument));
     BenchHome home;
     if (!home.isValid())
         return 1;
@@ -124,23 +177,28 @@ int main(int argc, char** argv)
 
     // Warm the source into the page cache for both copies alike.
     std::system(("cat '" + source + "' > /dev/null").c_str());
-    Clock::time_point start = Clock::now();
-    const int cpResult = std::system(("cp '" + source + "' '" + drive + "/cp.wav' && sync").c_str());
-    const double cpSeconds = secondsSince(start);
-    fs::remove(drive + "/cp.wav");
-
+    const CopyRounds copies = runCopyRounds(source, drive, copyRounds);
+    const double copySeconds = copies.ok ? spreadOf(copies.oursSeconds).median : -1.0;
     const std::string destination = drive + "/Tonvale/Bench/001";
-    const double copySeconds = runJob(source, destination, 0, 0, drive);
-    fs::remove_all(drive + "/Tonvale");
     // The queue's deliberate pauses: 2 ms per MiB copied, 10 ms after every
     // fifth block of 4096 frames converted.
     const double copyPauseSeconds = std::ceil(static_cast<double>(fs::file_size(source)) / (1 << 20)) * 0.002;
     const double convertPauseSeconds = std::floor(std::ceil(static_cast<double>(frames) / 4096) / 5) * 0.010;
-    if (cpResult == 0 && copySeconds > 0) {
-        std::printf("plain copy (read-back checked): %.0f MB/s   cp: %.0f MB/s   ratio %.2f of cp"
-                    "   (%.1f s of %.1f s are the queue's pauses; without them %.0f MB/s)\n",
-                    megabytes / copySeconds, megabytes / cpSeconds, cpSeconds / copySeconds, copyPauseSeconds,
-                    copySeconds, megabytes / (copySeconds - copyPauseSeconds));
+    if (copies.ok) {
+        // Medians of the rounds; the ratio is ours in MB/s over cp's, as the
+        // median cp time over the median time of ours.
+        const double cpSeconds = spreadOf(copies.cpSeconds).median;
+        std::vector<double> timeRatios;
+        for (size_t i = 0; i < copies.oursSeconds.size(); ++i)
+            timeRatios.push_back(copies.oursSeconds[i] / copies.cpSeconds[i]);
+        std::printf("plain copy (read-back checked): %s MB/s   cp: %s MB/s   ratio %s of cp"
+                    "   (%s s of %s s are the queue's pauses; without them %s MB/s)\n",
+                    fixedText(megabytes / copySeconds, 0).c_str(), fixedText(megabytes / cpSeconds, 0).c_str(),
+                    fixedText(cpSeconds / copySeconds, 2).c_str(), fixedText(copyPauseSeconds, 1).c_str(),
+                    fixedText(copySeconds, 1).c_str(), fixedText(megabytes / (copySeconds - copyPauseSeconds), 0).c_str());
+        std::printf("plain copy over %d rounds: ours s %s   cp s %s   time ours / cp %s\n", copyRounds,
+                    spreadOf(copies.oursSeconds).text(2).c_str(), spreadOf(copies.cpSeconds).text(2).c_str(),
+                    spreadOf(timeRatios).text(2).c_str());
     }
 
     const double splitSeconds = runJob(source, destination, 0, 1, drive);

@@ -1,10 +1,14 @@
 // The render callback with 32 tracks, every strip stage on and the automixer
 // on, timed block by block at 64, 256 and 4096 frames. The callback is called
 // directly (as the output unit would) with input supplied by a thin unit
-// wrapper, so only the engine's work is timed.
+// wrapper, so only the engine's work is timed. Then the callback at 256
+// frames and a fixed arithmetic loop take turns, each timed in wall and CPU
+// time under the same names, so what the machine adds to any work can be
+// told from what the callback itself costs.
 #include "engine/AudioEngine_CoreAudio.h"
 #include "platform/audio/VirtualAudioSystem.h"
 #include "support/BenchHome.h"
+#include "support/BenchSpread.h"
 
 #include <algorithm>
 #include <chrono>
@@ -167,21 +171,41 @@ struct Result {
     double realTimeFactor;
 };
 
+// Calls the engine's render callback block after block, as the output unit
+// would, into output buffers of its own.
+class BlockRenderer {
+public:
+    BlockRenderer(BenchUnit& unit, uint32_t frames)
+        : unit_(unit), frames_(frames), storage_(kChannels, std::vector<float>(frames))
+    {
+        for (auto& channel : storage_)
+            buffers_.push_back(AudioBlockBuffer{1, static_cast<uint32_t>(frames * sizeof(float)), channel.data()});
+        outputs_ = AudioBlockBufferList{static_cast<uint32_t>(buffers_.size()), buffers_.data()};
+        // Warm the caches and let every stage settle before timing.
+        for (int i = 0; i < 50; ++i)
+            renderOne();
+    }
+
+    void renderOne()
+    {
+        const AudioRenderTime time{sampleTime_};
+        unit_.callback_(unit_.refcon_, time, AudioUnitBus::Output, frames_, outputs_);
+        sampleTime_ += frames_;
+    }
+
+private:
+    BenchUnit& unit_;
+    uint32_t frames_;
+    std::vector<std::vector<float>> storage_;
+    std::vector<AudioBlockBuffer> buffers_;
+    AudioBlockBufferList outputs_{};
+    int64_t sampleTime_ = 0;
+};
+
 Result measure(BenchUnit& unit, uint32_t frames, int blocks)
 {
-    std::vector<std::vector<float>> outputStorage(kChannels, std::vector<float>(frames));
-    std::vector<AudioBlockBuffer> buffers;
-    for (auto& channel : outputStorage)
-        buffers.push_back(AudioBlockBuffer{1, static_cast<uint32_t>(frames * sizeof(float)), channel.data()});
-    AudioBlockBufferList outputs{static_cast<uint32_t>(buffers.size()), buffers.data()};
-    int64_t sampleTime = 0;
-    const auto renderOne = [&] {
-        const AudioRenderTime time{sampleTime};
-        unit.callback_(unit.refcon_, time, AudioUnitBus::Output, frames, outputs);
-        sampleTime += frames;
-    };
-    for (int i = 0; i < 50; ++i)
-        renderOne();
+    BlockRenderer renderer(unit, frames);
+    const auto renderOne = [&] { renderer.renderOne(); };
 
     std::vector<double> seconds(static_cast<size_t>(blocks));
     std::vector<double> cpuSecondsPerBlock(static_cast<size_t>(blocks));
@@ -208,10 +232,115 @@ Result measure(BenchUnit& unit, uint32_t frames, int blocks)
                   blocks * period / cpuSeconds};
 }
 
-// What the machine itself adds to any block: the CPU time this thread is
-// charged for a fixed arithmetic loop of about 50 us, over as many rounds as
-// the 256-frame run has blocks. On a virtual machine the host's stops show up
+// What the machine itself adds to any block: a fixed arithmetic loop of
+// about 50 us that touches no memory, so its times vary only with what the
+// machine does to this thread. On a virtual machine the host's stops show up
 // here as rounds far above the median.
+void fixedLoop()
+{
+    volatile double x = 1.0;
+    for (int i = 0; i < 15000; ++i)
+        x = x * 1.0000001 + 1e-9;
+}
+
+// One side's times per block (or loop round), in seconds.
+struct SideTimes {
+    std::vector<double> wallSeconds;
+    std::vector<double> cpuSeconds;
+};
+
+// One clock's figures for one side; every side and clock gets the same three.
+struct ClockFigures {
+    double median = 0.0;
+    double p999 = 0.0;
+    double worst = 0.0;
+};
+
+ClockFigures figuresOf(std::vector<double> seconds)
+{
+    std::sort(seconds.begin(), seconds.end());
+    return ClockFigures{spreadOf(seconds).median, seconds[seconds.size() * 999 / 1000], seconds.back()};
+}
+
+template <typename Work>
+void timeOnce(SideTimes& side, size_t index, Work work)
+{
+    const double cpuStart = threadCpuSeconds();
+    const auto wallStart = std::chrono::steady_clock::now();
+    work();
+    side.wallSeconds[index] = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    side.cpuSeconds[index] = threadCpuSeconds() - cpuStart;
+}
+
+struct TurnTaking {
+    SideTimes callback;
+    SideTimes loop;
+};
+
+// Callback block, loop round, callback block, ...: both sides meet the
+// machine's preemptions and host stops at nearly the same moments.
+TurnTaking measureTakingTurns(BenchUnit& unit, uint32_t frames, int rounds)
+{
+    BlockRenderer renderer(unit, frames);
+    const size_t count = static_cast<size_t>(rounds);
+    TurnTaking result{{std::vector<double>(count), std::vector<double>(count)},
+                      {std::vector<double>(count), std::vector<double>(count)}};
+    for (size_t i = 0; i < count; ++i) {
+        timeOnce(result.callback, i, [&] { renderer.renderOne(); });
+        timeOnce(result.loop, i, fixedLoop);
+    }
+    return result;
+}
+
+std::string microseconds(double seconds)
+{
+    return fixedText(1e6 * seconds, 1);
+}
+
+void printSideRow(const char* name, const ClockFigures& wall, const ClockFigures& cpu)
+{
+    std::printf("%-22s %12s %12s %12s %12s %12s %12s\n", name, microseconds(wall.median).c_str(),
+                microseconds(cpu.median).c_str(), microseconds(wall.p999).c_str(), microseconds(cpu.p999).c_str(),
+                microseconds(wall.worst).c_str(), microseconds(cpu.worst).c_str());
+}
+
+// Each column of one side over the same column of another.
+void printRatioRow(const char* name, const ClockFigures& wall, const ClockFigures& cpu, const ClockFigures& baseWall,
+                   const ClockFigures& baseCpu)
+{
+    std::printf("%-22s %12s %12s %12s %12s %12s %12s\n", name, fixedText(wall.median / baseWall.median, 2).c_str(),
+                fixedText(cpu.median / baseCpu.median, 2).c_str(), fixedText(wall.p999 / baseWall.p999, 2).c_str(),
+                fixedText(cpu.p999 / baseCpu.p999, 2).c_str(), fixedText(wall.worst / baseWall.worst, 2).c_str(),
+                fixedText(cpu.worst / baseCpu.worst, 2).c_str());
+}
+
+void printWallOverCpu(const char* name, const ClockFigures& wall, const ClockFigures& cpu)
+{
+    std::printf("wall / CPU, %s: median %s, p99.9 %s, worst %s\n", name, fixedText(wall.median / cpu.median, 2).c_str(),
+                fixedText(wall.p999 / cpu.p999, 2).c_str(), fixedText(wall.worst / cpu.worst, 2).c_str());
+}
+
+// The two sides' wall and CPU figures under the same column names, then
+// their ratios: callback over loop says what the callback costs in loop
+// rounds at each point of the distribution; wall over CPU, per side, what
+// preemption by other processes adds to it.
+void printTurnTaking(const TurnTaking& turns, uint32_t frames)
+{
+    const ClockFigures callbackWall = figuresOf(turns.callback.wallSeconds);
+    const ClockFigures callbackCpu = figuresOf(turns.callback.cpuSeconds);
+    const ClockFigures loopWall = figuresOf(turns.loop.wallSeconds);
+    const ClockFigures loopCpu = figuresOf(turns.loop.cpuSeconds);
+    std::printf("callback at %u frames and the fixed loop taking turns, %zu rounds each (us; ratios below):\n", frames,
+                turns.callback.wallSeconds.size());
+    std::printf("%-22s %12s %12s %12s %12s %12s %12s\n", "", "median wall", "median CPU", "p99.9 wall", "p99.9 CPU",
+                "worst wall", "worst CPU");
+    printSideRow("render callback", callbackWall, callbackCpu);
+    printSideRow("fixed loop", loopWall, loopCpu);
+    printRatioRow("callback / loop", callbackWall, callbackCpu, loopWall, loopCpu);
+    printWallOverCpu("render callback", callbackWall, callbackCpu);
+    printWallOverCpu("fixed loop", loopWall, loopCpu);
+}
+
 struct MachineStalls {
     double medianSeconds;
     double worstSeconds;
@@ -219,21 +348,17 @@ struct MachineStalls {
     double wallSeconds;
 };
 
-MachineStalls measureMachineStalls(int rounds)
+// The loop's CPU time per round, as the machine stall figures have always
+// been counted.
+MachineStalls machineStallsOf(const SideTimes& loop)
 {
-    volatile double x = 1.0;
-    std::vector<double> seconds(static_cast<size_t>(rounds));
-    const auto wallStart = std::chrono::steady_clock::now();
-    for (double& roundSeconds : seconds) {
-        const double start = threadCpuSeconds();
-        for (int i = 0; i < 15000; ++i)
-            x = x * 1.0000001 + 1e-9;
-        roundSeconds = threadCpuSeconds() - start;
-    }
-    const double wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    std::vector<double> seconds = loop.cpuSeconds;
     std::sort(seconds.begin(), seconds.end());
     const double median = seconds[seconds.size() / 2];
     const auto over = std::count_if(seconds.begin(), seconds.end(), [&](double s) { return s >= median + 100e-6; });
+    double wallSeconds = 0.0;
+    for (double s : loop.wallSeconds)
+        wallSeconds += s;
     return MachineStalls{median, seconds.back(), static_cast<int>(over), wallSeconds};
 }
 
@@ -278,7 +403,11 @@ int main()
                     100 * r.medianFraction, 100 * r.worstFraction, 100 * r.worstCpuFraction,
                     100 * r.p999CpuFraction, r.blocksOverTenPercent, r.realTimeFactor);
     }
-    const MachineStalls stalls = measureMachineStalls(20000);
+    constexpr uint32_t kTurnFrames = 256;
+    constexpr int kTurnRounds = 20000;
+    const TurnTaking turns = measureTakingTurns(*system->lastUnit, kTurnFrames, kTurnRounds);
+    printTurnTaking(turns, kTurnFrames);
+    const MachineStalls stalls = machineStallsOf(turns.loop);
     std::printf("machine stalls: a fixed loop of %.0f us median, 20000 rounds: worst %.3f ms, %d rounds over "
                 "100 us above the median (%.0f per second)\n",
                 1e6 * stalls.medianSeconds, 1e3 * stalls.worstSeconds, stalls.roundsOver100us,

@@ -1,14 +1,18 @@
 // The waveform overview of a long multichannel take against one plain
 // libsndfile pass over the same file: time and peak memory growth of each,
-// measured twice, alternating. Target: at most 1.3 times libsndfile's time
+// over several rounds in which the two sides take turns to go first, since
+// whichever runs first on a busy machine meets different disk and cache
+// conditions. Target: a median time ratio of at most 1.3 times libsndfile's
 // and under 32 MiB of growth. Each pass starts with the file out of the page
 // cache.
 //
-//   bench_waveform [minutes]   (default 60: a 1-hour 33-channel 24-bit RF64 take)
+//   bench_waveform [minutes] [rounds]   (default 60: a 1-hour 33-channel 24-bit
+//                                        RF64 take; 6 rounds, at least 2)
 
 #include "core/NumberText.h"
 #include "media/BwfFileWriter.h"
 #include "support/BenchHome.h"
+#include "support/BenchSpread.h"
 #include "ui/tools/WaveformWidget.h"
 
 #include <QApplication>
@@ -32,6 +36,9 @@ namespace {
 constexpr int kChannels = 33;
 constexpr int kRate = 48000;
 constexpr int kBlockFrames = 8192;
+constexpr int kDefaultRounds = 6;
+constexpr double kTargetTimeRatio = 1.3;
+constexpr double kTargetGrowthMiB = 32.0;
 
 long statusKiB(const char* field)
 {
@@ -115,6 +122,61 @@ float sndfilePass(const std::string& path)
     return loudest;
 }
 
+Measure measureOverview(const std::string& path)
+{
+    return measure([&] {
+        WaveformWidget widget;
+        bool loaded = false;
+        QEventLoop wait;
+        QObject::connect(&widget, &WaveformWidget::loadFinished, &wait, [&](bool ok) {
+            loaded = ok;
+            wait.quit();
+        });
+        widget.loadFile(path);
+        wait.exec();
+        if (!loaded || widget.peaks().size() != 1000)
+            std::fprintf(stderr, "waveform failed to load\n");
+    });
+}
+
+Measure measurePlain(const std::string& path)
+{
+    return measure([&] { sndfilePass(path); });
+}
+
+struct Round {
+    Measure plain;
+    Measure overview;
+    bool plainFirst = true;
+};
+
+// Odd rounds run libsndfile first, even rounds the waveform, each pass from
+// a cold cache.
+std::vector<Round> runRounds(const std::string& path, int rounds)
+{
+    std::vector<Round> result(static_cast<size_t>(rounds));
+    for (int i = 0; i < rounds; ++i) {
+        Round& round = result[static_cast<size_t>(i)];
+        const auto plainPass = [&] {
+            evictFromCache(path);
+            round.plain = measurePlain(path);
+        };
+        const auto overviewPass = [&] {
+            evictFromCache(path);
+            round.overview = measureOverview(path);
+        };
+        round.plainFirst = i % 2 == 0;
+        if (round.plainFirst) {
+            plainPass();
+            overviewPass();
+        } else {
+            overviewPass();
+            plainPass();
+        }
+    }
+    return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -125,48 +187,49 @@ int main(int argc, char** argv)
     double minutes = 60.0;
     if (argc > 1)
         parseDecimal(argv[1], minutes);
+    double roundsArgument = kDefaultRounds;
+    if (argc > 2)
+        parseDecimal(argv[2], roundsArgument);
+    const int rounds = static_cast<int>(roundsArgument);
     const int64_t frames = static_cast<int64_t>(minutes * 60.0 * kRate);
     BenchHome home;
-    if (!home.isValid() || frames <= 0) {
-        std::fprintf(stderr, "usage: bench_waveform [minutes > 0]\n");
+    if (!home.isValid() || frames <= 0 || rounds < 2) {
+        std::fprintf(stderr, "usage: bench_waveform [minutes > 0] [rounds >= 2]\n");
         return 1;
     }
     const std::string path = home.path() + "/take.wav";
-    std::printf("writing a %.1f-minute %d-channel 24-bit RF64 take ...\n", minutes, kChannels);
+    std::printf("writing a %s-minute %d-channel 24-bit RF64 take ...\n", fixedText(minutes, 1).c_str(), kChannels);
     if (!writeTake(path, frames)) {
         std::fprintf(stderr, "could not write %s\n", path.c_str());
         return 1;
     }
-    std::printf("file: %.2f GiB\n", std::filesystem::file_size(path) / 1073741824.0);
+    std::printf("file: %s GiB\n", fixedText(std::filesystem::file_size(path) / 1073741824.0, 2).c_str());
 
-    Measure overview[2], plain[2];
-    for (int round = 0; round < 2; ++round) {
-        evictFromCache(path);
-        plain[round] = measure([&] { sndfilePass(path); });
-        evictFromCache(path);
-        overview[round] = measure([&] {
-            WaveformWidget widget;
-            bool loaded = false;
-            QEventLoop wait;
-            QObject::connect(&widget, &WaveformWidget::loadFinished, &wait, [&](bool ok) {
-                loaded = ok;
-                wait.quit();
-            });
-            widget.loadFile(path);
-            wait.exec();
-            if (!loaded || widget.peaks().size() != 1000)
-                std::fprintf(stderr, "waveform failed to load\n");
-        });
-    }
+    const std::vector<Round> measured = runRounds(path, rounds);
     std::filesystem::remove(path);
 
-    for (int round = 0; round < 2; ++round)
-        std::printf("round %d: libsndfile %.3f s (+%.1f MiB), waveform %.3f s (+%.1f MiB), time ratio %.2f\n",
-                    round + 1, plain[round].seconds, plain[round].growthMiB, overview[round].seconds,
-                    overview[round].growthMiB, overview[round].seconds / plain[round].seconds);
-    const double best = (overview[0].seconds + overview[1].seconds) / (plain[0].seconds + plain[1].seconds);
-    const double growth = std::max(overview[0].growthMiB, overview[1].growthMiB);
-    std::printf("time ratio over both rounds %.2f (target <= 1.30): %s\n", best, best <= 1.3 ? "met" : "NOT met");
-    std::printf("waveform peak memory growth %.1f MiB (target < 32): %s\n", growth, growth < 32.0 ? "met" : "NOT met");
+    std::vector<double> ratios, plainSeconds, overviewSeconds;
+    double growth = 0.0;
+    for (size_t i = 0; i < measured.size(); ++i) {
+        const Round& round = measured[i];
+        const double ratio = round.overview.seconds / round.plain.seconds;
+        std::printf("round %zu: libsndfile %s s (+%s MiB), waveform %s s (+%s MiB), time ratio %s   (%s first)\n", i + 1,
+                    fixedText(round.plain.seconds, 3).c_str(), fixedText(round.plain.growthMiB, 1).c_str(),
+                    fixedText(round.overview.seconds, 3).c_str(), fixedText(round.overview.growthMiB, 1).c_str(),
+                    fixedText(ratio, 2).c_str(), round.plainFirst ? "libsndfile" : "waveform");
+        ratios.push_back(ratio);
+        plainSeconds.push_back(round.plain.seconds);
+        overviewSeconds.push_back(round.overview.seconds);
+        growth = std::max(growth, round.overview.growthMiB);
+    }
+    const BenchSpread ratio = spreadOf(ratios);
+    std::printf("seconds over %d rounds: libsndfile %s   waveform %s\n", rounds,
+                spreadOf(plainSeconds).text(3).c_str(), spreadOf(overviewSeconds).text(3).c_str());
+    std::printf("time ratio, median of %d rounds %s (target <= %s), spread %s .. %s: %s\n", rounds,
+                fixedText(ratio.median, 2).c_str(), fixedText(kTargetTimeRatio, 2).c_str(),
+                fixedText(ratio.lowest, 2).c_str(), fixedText(ratio.highest, 2).c_str(),
+                ratio.median <= kTargetTimeRatio ? "met" : "NOT met");
+    std::printf("waveform peak memory growth %s MiB (target < %s): %s\n", fixedText(growth, 1).c_str(),
+                fixedText(kTargetGrowthMiB, 0).c_str(), growth < kTargetGrowthMiB ? "met" : "NOT met");
     return 0;
 }

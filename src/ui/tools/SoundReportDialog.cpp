@@ -417,9 +417,8 @@ void SoundReportDialog::onConfigure()
     }
     auto* format = new QComboBox(&dialog);
     format->setObjectName(QStringLiteral("outputFormat"));
-    format->addItem(QStringLiteral("PDF (Sound Report)"), 0);
-    format->addItem(QStringLiteral("CSV"), 1);
-    format->addItem(QStringLiteral("ALE (Avid Log Exchange)"), 2);
+    for (const SoundReportFormat& each : soundReportFormats())
+        format->addItem(QString::fromUtf8(each.shownName), each.comboValue);
     format->setCurrentIndex(outputFormat_);
     form->addRow(QStringLiteral("Output Format:"), format);
 
@@ -479,20 +478,16 @@ void SoundReportDialog::onConfigure()
     saveProductionInfo();
 }
 
-SoundReportDialog::FormatInfo SoundReportDialog::formatInfo() const
+const SoundReportFormat& SoundReportDialog::chosenFormat() const
 {
-    switch (outputFormat_) {
-    case 2: return {Format::Ale, ".ale", "ALE Files (*.ale)", "ALE"};
-    case 1: return {Format::Csv, ".csv", "CSV Files (*.csv)", "CSV"};
-    default: return {Format::Pdf, ".pdf", "PDF Files (*.pdf)", "PDF"};
-    }
+    return soundReportFormat(outputFormat_);
 }
 
 QString SoundReportDialog::proposedFileName() const
 {
     const QString project = takes_.empty() ? QString() : safeNamePart(takes_.front().project);
     const QString roll = safeNamePart(rollName_);
-    const QString extension = formatInfo().extension;
+    const QString extension = QString::fromUtf8(chosenFormat().extension);
     if (!project.isEmpty() && !roll.isEmpty())
         return project + "_" + roll + "_SoundReport" + extension;
     if (!project.isEmpty())
@@ -508,21 +503,20 @@ void SoundReportDialog::onCreateReport()
         prompts_.showMessage(this, QStringLiteral("No Takes"), QStringLiteral("Please scan a folder with WAV files first."));
         return;
     }
-    const FormatInfo info = formatInfo();
+    const SoundReportFormat& chosen = chosenFormat();
     const QString path = prompts_.chooseSaveFile(this, QStringLiteral("Save Sound Report"),
-                                                 folderPath_ + "/" + proposedFileName(), info.filter);
+                                                 folderPath_ + "/" + proposedFileName(),
+                                                 QString::fromUtf8(chosen.fileFilter));
     if (path.isEmpty())
         return;
-    const bool written = info.format == Format::Ale   ? generateAleReport(path)
-                         : info.format == Format::Csv ? generateCsvReport(path)
-                                                      : generatePdfReport(path);
-    if (written) {
-        showSuccess(info.name + " report generated successfully!");
+    const QString name = QString::fromUtf8(chosen.shortName);
+    if (generateReport(chosen, path)) {
+        showSuccess(name + " report generated successfully!");
         return;
     }
-    debugLog("SoundReport: " + info.name.toStdString() + " report to " + path.toStdString() + " failed: " +
+    debugLog("SoundReport: " + name.toStdString() + " report to " + path.toStdString() + " failed: " +
              lastReportError_.toStdString());
-    prompts_.showMessage(this, QStringLiteral("Error"), "Failed to generate " + info.name + " report.");
+    prompts_.showMessage(this, QStringLiteral("Error"), "Failed to generate " + name + " report.");
 }
 
 void SoundReportDialog::showSuccess(const QString& text)
@@ -539,20 +533,8 @@ void SoundReportDialog::showSuccess(const QString& text)
     QTimer::singleShot(kSuccessMilliseconds, label, &QObject::deleteLater);
 }
 
-bool SoundReportDialog::generateCsvReport(const QString& path)
+bool SoundReportDialog::generateReport(const SoundReportFormat& format, const QString& path)
 {
     lastReportError_.clear();
-    return SoundReportWriters::writeFileSafely(path, SoundReportWriters::csvText(takes_), lastReportError_);
-}
-
-bool SoundReportDialog::generateAleReport(const QString& path)
-{
-    lastReportError_.clear();
-    return SoundReportWriters::writeFileSafely(path, SoundReportWriters::aleText(takes_), lastReportError_);
-}
-
-bool SoundReportDialog::generatePdfReport(const QString& path)
-{
-    lastReportError_.clear();
-    return SoundReportWriters::writePdf(path, takes_, production_, rollName_, lastReportError_);
+    return format.write(path, takes_, production_, rollName_, lastReportError_);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ui/tools/SoundReportFormats.h"
 #include "ui/tools/SoundReportTakes.h"
 #include "ui/tools/SoundReportWriters.h"
 
@@ -53,9 +54,8 @@ public:
     bool isScanning() const { return scanning_ || fillingRows_; }
     void updateTakeList();
 
-    bool generateCsvReport(const QString& path);
-    bool generateAleReport(const QString& path);
-    bool generatePdfReport(const QString& path);
+    // Writes the report in `format` to `path`; false with lastReportError().
+    bool generateReport(const SoundReportFormat& format, const QString& path);
     // Why the last report failed.
     const QString& lastReportError() const { return lastReportError_; }
 
@@ -75,14 +75,6 @@ public slots:
     void onCreateReport();
 
 private:
-    enum class Format { Pdf, Csv, Ale };
-    struct FormatInfo {
-        Format format;
-        QString extension;
-        QString filter;
-        QString name;
-    };
-
     void setupUI();
     void loadProductionInfo();
     void saveProductionInfo();
@@ -93,7 +85,8 @@ private:
     // rest on later turns of the event loop.
     void fillTakeRows(int first);
     void showDetails(const TakeInfo* take);
-    FormatInfo formatInfo() const;
+    // The chosen format; PDF for a stored value no format has.
+    const SoundReportFormat& chosenFormat() const;
     void showSuccess(const QString& text);
 
     QString folderPath_;

@@ -432,6 +432,18 @@ bool writeFileSafely(const QString& path, const QByteArray& bytes, QString& reas
         reason);
 }
 
+bool writeCsv(const QString& path, const std::vector<SoundReportTake>& takes, const SoundReportProduction&,
+              const QString&, QString& reason)
+{
+    return writeFileSafely(path, csvText(takes), reason);
+}
+
+bool writeAle(const QString& path, const std::vector<SoundReportTake>& takes, const SoundReportProduction&,
+              const QString&, QString& reason)
+{
+    return writeFileSafely(path, aleText(takes), reason);
+}
+
 bool writePdf(const QString& path, const std::vector<SoundReportTake>& takes, const SoundReportProduction& production,
               const QString& rollName, QString& reason)
 {

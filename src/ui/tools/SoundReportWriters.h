@@ -20,11 +20,17 @@ struct SoundReportProduction {
     QString companyLogoPath;
 };
 
-// The three sound report formats. Text builders are pure; the file writers
+// The sound report formats. Text builders are pure; the file writers
 // write into a temporary file beside the target and rename it over the
 // target only when every byte was written, so a failed report leaves the
 // earlier one intact. GUI thread (the PDF uses Qt's text layout).
 namespace SoundReportWriters {
+
+// Every format's file writer takes the same arguments, whether it prints them
+// all or not, so the formats can sit in one table (SoundReportFormats.h).
+// False with a reason when the file was not written.
+using Writer = bool (*)(const QString& path, const std::vector<SoundReportTake>& takes,
+                        const SoundReportProduction& production, const QString& rollName, QString& reason);
 
 // Quoted, with quotes doubled, when the text holds a comma, quote, LF or CR.
 QString escapeCsv(const QString& text);
@@ -43,6 +49,12 @@ bool writeFileSafely(const QString& path, const QByteArray& bytes, QString& reas
 // The same for a producer that writes the file named by its argument.
 bool writeFileSafely(const QString& path, const std::function<bool(const QString& tempPath, QString& reason)>& produce,
                      QString& reason);
+
+// csvText and aleText written through a temporary file.
+bool writeCsv(const QString& path, const std::vector<SoundReportTake>& takes, const SoundReportProduction& production,
+              const QString& rollName, QString& reason);
+bool writeAle(const QString& path, const std::vector<SoundReportTake>& takes, const SoundReportProduction& production,
+              const QString& rollName, QString& reason);
 
 // A4 PDF: head (title, logo), production block, two table rows per take.
 // False with a reason when there are no takes or the file was not written.

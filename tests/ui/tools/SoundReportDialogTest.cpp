@@ -307,6 +307,59 @@ TEST_F(SoundReportDialogTest, ProposedNamesAndReportOutcomes)
     EXPECT_EQ(messages_[0].text, "Please scan a folder with WAV files first.");
 }
 
+// Each format picked in the configuration's combo box, in the order it is
+// offered, is what the next report is written in: its file starts as that
+// format does and the success message names it. A stored value below the
+// first format falls back to PDF, as one above the last does.
+TEST_F(SoundReportDialogTest, EveryOfferedFormatWritesItsOwnFile)
+{
+    struct Case {
+        const char* entry;
+        const char* extension;
+        const char* opening;
+        const char* name;
+    };
+    const Case kCases[] = {{"PDF (Sound Report)", ".pdf", "%PDF-", "PDF"},
+                           {"CSV", ".csv", "File Number,Filename,", "CSV"},
+                           {"ALE (Avid Log Exchange)", ".ale", "Heading\n", "ALE"}};
+    QFile::remove(folder_ + "/empty.wav");  // sorted first, it has no project
+    SoundReportDialog dialog(nullptr);
+    settle(dialog);
+    answerPrompts(dialog);
+    for (int index = 0; index < 3; ++index) {
+        const Case& c = kCases[index];
+        SCOPED_TRACE(c.entry);
+        configure_ = [&](QDialog& configuration) {
+            auto* combo = configuration.findChild<QComboBox*>("outputFormat");
+            EXPECT_EQ(combo->count(), 3);
+            for (int i = 0; i < combo->count(); ++i) {
+                EXPECT_EQ(combo->itemText(i), kCases[i].entry);
+                EXPECT_EQ(combo->itemData(i).toInt(), i);
+            }
+            combo->setCurrentIndex(index);
+            button(configuration, "OK")->click();
+            return configuration.result();
+        };
+        button(dialog, "Configure...")->click();
+        EXPECT_EQ(dialog.outputFormat(), index);
+        saveAnswer_ = folder_ + "/report" + c.extension;
+        button(dialog, "Create Sound Report")->click();
+        EXPECT_EQ(proposedPath_, folder_ + "/Feature_R012_SoundReport" + c.extension);
+        QFile written(saveAnswer_);
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(written.readAll().startsWith(c.opening));
+        const QList<QLabel*> labels = dialog.findChildren<QLabel*>("reportSuccessLabel");
+        ASSERT_FALSE(labels.isEmpty());
+        EXPECT_EQ(labels.last()->text(), QString(c.name) + " report generated successfully!");
+        EXPECT_TRUE(messages_.empty());
+    }
+
+    ConfigManager::getInstance()->setInt("soundreport.outputFormat", -1);
+    SoundReportDialog below(nullptr);
+    settle(below);
+    EXPECT_TRUE(below.proposedFileName().endsWith("_SoundReport.pdf")) << below.proposedFileName().toStdString();
+}
+
 // A project name from a file cannot lead the proposed path out of the roll.
 TEST_F(SoundReportDialogTest, ProposedNameStaysInTheRollFolder)
 {
