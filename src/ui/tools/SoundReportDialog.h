@@ -56,6 +56,11 @@ public:
 
     // Writes the report in `format` to `path`; false with lastReportError().
     bool generateReport(const SoundReportFormat& format, const QString& path);
+    // The named writers of the three formats, each `generateReport` with its
+    // table entry: false when the file cannot be written (PDF: no takes).
+    bool generatePdfReport(const QString& path) { return generateReport(soundReportFormat(0), path); }
+    bool generateCsvReport(const QString& path) { return generateReport(soundReportFormat(1), path); }
+    bool generateAleReport(const QString& path) { return generateReport(soundReportFormat(2), path); }
     // Why the last report failed.
     const QString& lastReportError() const { return lastReportError_; }
 

@@ -354,6 +354,19 @@ TEST_F(SoundReportDialogTest, EveryOfferedFormatWritesItsOwnFile)
         EXPECT_TRUE(messages_.empty());
     }
 
+    // The writers called by name write the same formats as the entries.
+    using Writer = bool (SoundReportDialog::*)(const QString&);
+    const Writer kNamed[] = {&SoundReportDialog::generatePdfReport, &SoundReportDialog::generateCsvReport,
+                             &SoundReportDialog::generateAleReport};
+    for (int index = 0; index < 3; ++index) {
+        SCOPED_TRACE(kCases[index].entry);
+        const QString path = folder_ + "/named" + kCases[index].extension;
+        ASSERT_TRUE((dialog.*kNamed[index])(path));
+        QFile written(path);
+        ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(written.readAll().startsWith(kCases[index].opening));
+    }
+
     ConfigManager::getInstance()->setInt("soundreport.outputFormat", -1);
     SoundReportDialog below(nullptr);
     settle(below);
