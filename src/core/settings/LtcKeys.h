@@ -19,7 +19,7 @@ inline constexpr char kGeneratorOutputChoice[] = "ltcgen.output_choice";
 // An index into the level list of timecode/LtcOutputLevel.h, read with that
 // list's default index.
 inline constexpr char kGeneratorLevel[] = "ltcgen.level";
-// Read with the encoder's 30 fps by the generator dialog, with -1 for the log
+// Read with LtcEncoder::Fps30 by the generator dialog, with -1 for the log
 // line at start-up.
 inline constexpr char kGeneratorFramerate[] = "ltcgen.framerate";
 inline constexpr char kGeneratorDropFrame[] = "ltcgen.dropframe";

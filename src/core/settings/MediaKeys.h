@@ -6,8 +6,8 @@
 // ("", false, 0) by every caller, unless its comment names the caller's own.
 namespace MediaKeys {
 
-// Read with "" by the take files and the file server, with
-// $HOME/Recordings by the media settings dialog.
+// Read with "" everywhere except by the media settings dialog, which offers
+// $HOME/Recordings when none is stored.
 inline constexpr char kSaveLocation[] = "media.saveLocation";
 inline constexpr char kFileFormat[] = "media.fileFormat";
 inline constexpr char kBitDepth[] = "media.bitDepth";

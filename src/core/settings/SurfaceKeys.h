@@ -1,7 +1,7 @@
 #pragma once
 
 // Setting keys of the control surfaces: which controllers to bring back and
-// how their faders are assigned. Both are read with "" when absent.
+// how their faders are assigned. All are read with "" when absent.
 namespace SurfaceKeys {
 
 inline constexpr char kControllers[] = "midi.controllers";            // names, '|' between them

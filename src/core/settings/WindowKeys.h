@@ -6,7 +6,7 @@
 namespace WindowKeys {
 
 inline constexpr char kX[] = "window.x";
-inline constexpr int kXDefault = -1;  // no stored position: the window system places it
+inline constexpr int kXDefault = -1;  // x or y below 0: the window system places the window
 inline constexpr char kY[] = "window.y";
 inline constexpr int kYDefault = -1;
 inline constexpr char kWidth[] = "window.width";
