@@ -4,6 +4,7 @@
 #include "app/TonvaleApplication.h"
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/MediaKeys.h"
 #include "media/RF64Repairer.h"
 #include "ui/mainwindow/MainWindow.h"
 #include "ui/tools/ProcessRestart.h"
@@ -77,7 +78,7 @@ void scanSaveLocation(QSplashScreen& splash)
 {
     debugLog("Scanning for incomplete recordings");
     const QString saveLocation =
-        QString::fromStdString(ConfigManager::getInstance()->getString("media.saveLocation", ""));
+        QString::fromStdString(ConfigManager::getInstance()->getString(MediaKeys::kSaveLocation, ""));
     if (saveLocation.isEmpty() || !QFileInfo(saveLocation).isDir()) {
         debugLog("Save location not set or does not exist, skipping RF64 scan");
         return;

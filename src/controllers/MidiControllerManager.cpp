@@ -6,6 +6,7 @@
 #include "controllers/NetworkController_CL12.h"
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/SurfaceKeys.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -14,9 +15,6 @@
 
 namespace {
 
-constexpr const char* kControllersKey = "midi.controllers";
-constexpr const char* kFaderAssignmentsKey = "midi.faderAssignments";
-constexpr const char* kLegacyAssignmentsKey = "midi.assignments";
 constexpr const char* kCantaremName = "Cantarem 2";
 constexpr const char* kCL12UsbName = "Sound Devices CL-12";
 constexpr const char* kCL12UdpName = "CL-12 Network (UDP)";
@@ -394,7 +392,7 @@ void MidiControllerManager::checkAndRestoreControllers()
         return;
     restoring_ = true;
     reopenLostSurfaces();
-    const std::string saved = ConfigManager::getInstance()->getString(kControllersKey, "");
+    const std::string saved = ConfigManager::getInstance()->getString(SurfaceKeys::kControllers, "");
     if (saved.empty()) {
         restoring_ = false;
         return;
@@ -484,7 +482,7 @@ void MidiControllerManager::startWatchdogRun()
     restoring_ = true;
     reopenLostSurfaces();
     restoring_ = false;
-    const std::string saved = ConfigManager::getInstance()->getString(kControllersKey, "");
+    const std::string saved = ConfigManager::getInstance()->getString(SurfaceKeys::kControllers, "");
     // Nothing to bring back: no worker, no scan, no log.
     if (saved.empty() || everySavedControllerConnected(saved))
         return;
@@ -715,7 +713,7 @@ bool MidiControllerManager::isTrackMappedToCantarem(int track) const
 void MidiControllerManager::loadConfig()
 {
     ConfigManager* config = ConfigManager::getInstance();
-    for (const std::string& name : splitAt(config->getString(kControllersKey, ""), '|')) {
+    for (const std::string& name : splitAt(config->getString(SurfaceKeys::kControllers, ""), '|')) {
         if (name.empty())
             continue;
         if (!addController(name, false)
@@ -724,8 +722,8 @@ void MidiControllerManager::loadConfig()
             && !isDeviceConnected(name))
             absentSavedControllers_.push_back(name);
     }
-    loadAssignments(config->getString(kFaderAssignmentsKey, ""));
-    const std::string legacy = config->getString(kLegacyAssignmentsKey, "");
+    loadAssignments(config->getString(SurfaceKeys::kFaderAssignments, ""));
+    const std::string legacy = config->getString(SurfaceKeys::kLegacyAssignments, "");
     if (!legacy.empty())
         migrateLegacyAssignments(legacy);
 }
@@ -799,7 +797,7 @@ void MidiControllerManager::migrateLegacyAssignments(const std::string& value)
                      + std::to_string(track + 1));
         }
     }
-    ConfigManager::getInstance()->setString(kLegacyAssignmentsKey, "");
+    ConfigManager::getInstance()->setString(SurfaceKeys::kLegacyAssignments, "");
     saveConfig();
 }
 
@@ -819,7 +817,7 @@ void MidiControllerManager::saveConfig()
             entries.push_back(a.deviceName + ":" + std::to_string(a.faderIndex) + ":" + std::to_string(a.trackIndex));
     }
     ConfigManager* config = ConfigManager::getInstance();
-    config->setString(kControllersKey, joined(names, '|'));
-    config->setString(kFaderAssignmentsKey, joined(entries, '|'));
+    config->setString(SurfaceKeys::kControllers, joined(names, '|'));
+    config->setString(SurfaceKeys::kFaderAssignments, joined(entries, '|'));
     config->saveConfig("");
 }

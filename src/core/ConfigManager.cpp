@@ -2,6 +2,8 @@
 
 #include "core/DebugLog.h"
 #include "core/NumberText.h"
+#include "core/settings/AudioKeys.h"
+#include "core/settings/MediaKeys.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -80,12 +82,12 @@ ConfigManager::~ConfigManager()
 
 void ConfigManager::fillBuiltInEntriesLocked()
 {
-    entries_["audio.driver"] = "";
-    entries_["audio.samplerate"] = "48000";
-    entries_["audio.buffersize"] = "256";
-    entries_["media.format"] = "0";
-    entries_["media.bitdepth"] = "24";
-    entries_["recording.directory"] = "";
+    entries_[AudioKeys::kBuiltInDriver] = "";
+    entries_[AudioKeys::kBuiltInSampleRate] = "48000";
+    entries_[AudioKeys::kBuiltInBufferSize] = "256";
+    entries_[MediaKeys::kBuiltInFormat] = "0";
+    entries_[MediaKeys::kBuiltInBitDepth] = "24";
+    entries_[MediaKeys::kRecordingDirectory] = "";
 }
 
 void ConfigManager::resetForTests()

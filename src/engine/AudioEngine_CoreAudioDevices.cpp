@@ -3,13 +3,13 @@
 
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/AudioKeys.h"
 
 #include <numeric>
 
 namespace {
 
 constexpr const char* kUnknownChannelName = "Unknown";
-constexpr const char* kBufferSizeKey = "audio.bufferSize";
 
 }  // namespace
 
@@ -266,7 +266,7 @@ bool AudioEngine_CoreAudio::setBufferSize(int frames)
     updateChannelInfo();
     if (wasRunning)
         start();
-    ConfigManager::getInstance()->setInt(kBufferSizeKey, frames);
+    ConfigManager::getInstance()->setInt(AudioKeys::kBufferSize, frames);
     ConfigManager::getInstance()->saveConfig("");
     debugLog("CoreAudio: Buffer size set to " + std::to_string(bufferSizeFrames_));
     return true;

@@ -7,6 +7,7 @@
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 #include "core/NumberText.h"
+#include "core/settings/StripKeys.h"
 
 #include <cmath>
 
@@ -30,16 +31,6 @@ bool isStripTrack(int track)
 bool isEqBand(int band)
 {
     return band >= 0 && band < EqSettings::kBandCount;
-}
-
-std::string key(const std::string& prefix, int track)
-{
-    return prefix + std::to_string(track);
-}
-
-std::string bandKey(int track, int band, const char* field)
-{
-    return "track.eq." + std::to_string(track) + ".band" + std::to_string(band) + "." + field;
 }
 
 float dbToLinear(float gainDb)
@@ -88,7 +79,7 @@ void AudioEngine_CoreAudio::setTrackGain(int track, float gainLinear)
     targetGainTable_[track] = gainLinear;
     if (isStripTrack(track))
         gainRealtime_[static_cast<size_t>(track)].targetGainLinear.store(gainLinear, std::memory_order_relaxed);
-    ConfigManager::getInstance()->setFloat(key("track.gain.", track),
+    ConfigManager::getInstance()->setFloat(StripKeys::gainKey(track),
                                            gainLinear > 0.0f ? 20.0f * std::log10(gainLinear) : kSilenceGainDb);
     saveConfiguration();
 }
@@ -119,7 +110,7 @@ void AudioEngine_CoreAudio::setTrackDigitalGain(int track, float gainDb)
     trimGainTable_[track] = factor;
     if (isStripTrack(track))
         gainRealtime_[static_cast<size_t>(track)].trimGainLinear.store(factor, std::memory_order_relaxed);
-    ConfigManager::getInstance()->setFloat(key("track.digitalGain.", track), gainDb);
+    ConfigManager::getInstance()->setFloat(StripKeys::digitalGainKey(track), gainDb);
     saveConfiguration();
 }
 
@@ -138,7 +129,7 @@ void AudioEngine_CoreAudio::setTrackHPFEnabled(int track, bool enabled)
     hpfTable_[track].enabled = enabled;
     if (isStripTrack(track))
         hpfRealtime_[static_cast<size_t>(track)].enabled.store(enabled, std::memory_order_relaxed);
-    ConfigManager::getInstance()->setBool(key("track.hpf.enabled.", track), enabled);
+    ConfigManager::getInstance()->setBool(StripKeys::hpfEnabledKey(track), enabled);
     saveConfiguration();
 }
 
@@ -157,7 +148,7 @@ void AudioEngine_CoreAudio::setTrackHPFFrequency(int track, float frequencyHz)
     std::lock_guard<std::mutex> lock(hpfMutex_);
     hpfTable_[track].frequencyHz = limitedHz;
     calculateHPFCoefficients(track, limitedHz);
-    ConfigManager::getInstance()->setFloat(key("track.hpf.frequency.", track), limitedHz);
+    ConfigManager::getInstance()->setFloat(StripKeys::hpfFrequencyKey(track), limitedHz);
     saveConfiguration();
 }
 
@@ -183,7 +174,7 @@ void AudioEngine_CoreAudio::setTrackEQEnabled(int track, bool enabled)
     eqTable_[track].enabled = enabled;
     if (isStripTrack(track))
         eqRealtime_[static_cast<size_t>(track)].enabled.store(enabled, std::memory_order_relaxed);
-    ConfigManager::getInstance()->setBool(key("track.eq.enabled.", track), enabled);
+    ConfigManager::getInstance()->setBool(StripKeys::eqEnabledKey(track), enabled);
     saveConfiguration();
 }
 
@@ -208,9 +199,9 @@ void AudioEngine_CoreAudio::setTrackEQBand(int track, int band, float frequencyH
     entry.q = limitFilterQ(q, entry.q);
     calculateEQCoefficients(track, band);
     ConfigManager* config = ConfigManager::getInstance();
-    config->setFloat(bandKey(track, band, "freq"), entry.frequencyHz);
-    config->setFloat(bandKey(track, band, "gain"), entry.gainDb);
-    config->setFloat(bandKey(track, band, "q"), entry.q);
+    config->setFloat(StripKeys::eqBandFrequencyKey(track, band), entry.frequencyHz);
+    config->setFloat(StripKeys::eqBandGainKey(track, band), entry.gainDb);
+    config->setFloat(StripKeys::eqBandQKey(track, band), entry.q);
     saveConfiguration();
 }
 
@@ -254,7 +245,7 @@ void AudioEngine_CoreAudio::setTrackLimiterEnabled(int track, bool enabled)
         calculateLimiterCoefficients(track, entry.thresholdDb);
     if (isStripTrack(track))
         limiterRealtime_[static_cast<size_t>(track)].enabled.store(enabled, std::memory_order_relaxed);
-    ConfigManager::getInstance()->setBool(key("track.limiter.enabled.", track), enabled);
+    ConfigManager::getInstance()->setBool(StripKeys::limiterEnabledKey(track), enabled);
     saveConfiguration();
 }
 
@@ -272,7 +263,7 @@ void AudioEngine_CoreAudio::setTrackLimiterThreshold(int track, float thresholdD
     std::lock_guard<std::mutex> lock(limiterMutex_);
     limiterTable_[track].thresholdDb = thresholdDb;
     calculateLimiterCoefficients(track, thresholdDb);
-    ConfigManager::getInstance()->setFloat(key("track.limiter.threshold.", track), thresholdDb);
+    ConfigManager::getInstance()->setFloat(StripKeys::limiterThresholdKey(track), thresholdDb);
     saveConfiguration();
 }
 
@@ -307,41 +298,42 @@ void AudioEngine_CoreAudio::loadChannelStripSettings()
     ConfigManager* config = ConfigManager::getInstance();
     for (int i = 0; i < kMaxTracks; ++i) {
         const size_t t = static_cast<size_t>(i);
-        const float gainDb = finiteOr(config->getFloat(key("track.gain.", i), 0.0f), 0.0f);
+        const float gainDb = finiteOr(config->getFloat(StripKeys::gainKey(i), 0.0f), 0.0f);
         const float gain = gainDb <= kSilenceLoadThresholdDb ? 0.0f : dbToLinear(gainDb);
         targetGainTable_[i] = gain;
         gainRealtime_[t].targetGainLinear.store(gain, std::memory_order_relaxed);
         gainRealtime_[t].appliedGainLinear.store(gain, std::memory_order_relaxed);
 
-        const float trim = dbToLinear(finiteOr(config->getFloat(key("track.digitalGain.", i), 0.0f), 0.0f));
+        const float trim = dbToLinear(finiteOr(config->getFloat(StripKeys::digitalGainKey(i), 0.0f), 0.0f));
         trimGainTable_[i] = trim;
         gainRealtime_[t].trimGainLinear.store(trim, std::memory_order_relaxed);
 
-        const bool hpfOn = config->getBool(key("track.hpf.enabled.", i), false);
+        const bool hpfOn = config->getBool(StripKeys::hpfEnabledKey(i), false);
         const float hpfHz = limitFilterFrequencyHz(
-            finiteOr(config->getFloat(key("track.hpf.frequency.", i), kDefaultHpfFrequencyHz), kDefaultHpfFrequencyHz),
+            finiteOr(config->getFloat(StripKeys::hpfFrequencyKey(i), kDefaultHpfFrequencyHz), kDefaultHpfFrequencyHz),
             sampleRate_, kDefaultHpfFrequencyHz);
         hpfTable_[i].enabled = hpfOn;
         hpfTable_[i].frequencyHz = hpfHz;
         calculateHPFCoefficients(i, hpfHz);
         hpfRealtime_[t].enabled.store(hpfOn, std::memory_order_relaxed);
 
-        const bool eqOn = config->getBool(key("track.eq.enabled.", i), false);
+        const bool eqOn = config->getBool(StripKeys::eqEnabledKey(i), false);
         eqTable_[i].enabled = eqOn;
         eqRealtime_[t].enabled.store(eqOn, std::memory_order_relaxed);
         for (int b = 0; b < EqSettings::kBandCount; ++b) {
             const float defaultHz = kLoadedBandFrequencyHz[static_cast<size_t>(b)];
             EqBand& band = eqTable_[i].bands[static_cast<size_t>(b)];
-            band.frequencyHz = limitFilterFrequencyHz(config->getFloat(bandKey(i, b, "freq"), defaultHz),
+            band.frequencyHz = limitFilterFrequencyHz(config->getFloat(StripKeys::eqBandFrequencyKey(i, b), defaultHz),
                                                       sampleRate_, defaultHz);
-            band.gainDb = limitEqGainDb(config->getFloat(bandKey(i, b, "gain"), 0.0f), 0.0f);
-            band.q = limitFilterQ(config->getFloat(bandKey(i, b, "q"), 1.0f), 1.0f);
+            band.gainDb = limitEqGainDb(config->getFloat(StripKeys::eqBandGainKey(i, b), 0.0f), 0.0f);
+            band.q = limitFilterQ(config->getFloat(StripKeys::eqBandQKey(i, b), 1.0f), 1.0f);
             calculateEQCoefficients(i, b);
         }
 
-        const bool limiterOn = config->getBool(key("track.limiter.enabled.", i), false);
+        const bool limiterOn = config->getBool(StripKeys::limiterEnabledKey(i), false);
         const float thresholdDb = finiteOr(
-            config->getFloat(key("track.limiter.threshold.", i), kDefaultLimiterThresholdDb), kDefaultLimiterThresholdDb);
+            config->getFloat(StripKeys::limiterThresholdKey(i), kDefaultLimiterThresholdDb),
+            kDefaultLimiterThresholdDb);
         limiterTable_[i].enabled = limiterOn;
         limiterTable_[i].thresholdDb = thresholdDb;
         calculateLimiterCoefficients(i, thresholdDb);

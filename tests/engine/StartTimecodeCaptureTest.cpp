@@ -1,6 +1,7 @@
 #include "engine/take/StartTimecodeCapture.h"
 
 #include "core/ConfigManager.h"
+#include "core/settings/LtcKeys.h"
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -218,8 +219,8 @@ TEST_F(StartTimecodeSettingsTest, ReadsOffsetAndForcedDropFrameKeys)
     EXPECT_FALSE(in.forcedDropFrame);
     EXPECT_EQ(in.frameOffset, 0);
 
-    ConfigManager::getInstance()->setBool(kForcedDropFrameKey, true);
-    ConfigManager::getInstance()->setInt(kFrameOffsetKey, -3);
+    ConfigManager::getInstance()->setBool(LtcKeys::kForcedDropFrame, true);
+    ConfigManager::getInstance()->setInt(LtcKeys::kFrameOffset, -3);
     readStartTimecodeSettings(in);
     EXPECT_TRUE(in.forcedDropFrame);
     EXPECT_EQ(in.frameOffset, -3);

@@ -1,6 +1,7 @@
 #include "engine/take/TakeFiles.h"
 
 #include "core/ConfigManager.h"
+#include "core/settings/MediaKeys.h"
 #include "engine/take/TakeNaming.h"
 #include "support/TempHome.h"
 
@@ -404,7 +405,7 @@ TEST_F(TakeFoldersTest, TrackNamesFallBackToConfiguredNames)
 TEST_F(TakeFoldersTest, BaseFolderFromConfigurationAndHome)
 {
     EXPECT_EQ(baseRecordingFolder(), home_.pathStd() + "/Music/Tonvale Recordings");
-    ConfigManager::getInstance()->setString(kSaveLocationKey, home_.pathStd() + "/rec");
+    ConfigManager::getInstance()->setString(MediaKeys::kSaveLocation, home_.pathStd() + "/rec");
     EXPECT_EQ(baseRecordingFolder(), home_.pathStd() + "/rec");
 }
 
@@ -440,7 +441,7 @@ TEST_F(TakeFoldersTest, MonoTakeDrawsConsecutiveNamesFromTheCounter)
     EXPECT_EQ(fileNames, (std::vector<std::string>{"ABC0001_Feature_003_12A_T4_00_MIX.wav",
                                                    "ABC0002_Feature_003_12A_T4_01_Boom.wav",
                                                    "ABC0003_Feature_003_12A_T4_03_Lav_Anna.wav"}));
-    EXPECT_EQ(ConfigManager::getInstance()->getInt(kFileNumberKey, 0), 4);
+    EXPECT_EQ(ConfigManager::getInstance()->getInt(MediaKeys::kFileNumber, 0), 4);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "engine/take/TakeNaming.h"
 
 #include "core/ConfigManager.h"
+#include "core/settings/MediaKeys.h"
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -72,14 +73,14 @@ protected:
 TEST_F(TakeNameDrawTest, EveryDrawAdvancesAndSavesTheCounter)
 {
     EXPECT_EQ(generateTakeName("ABC"), "ABC0001");
-    EXPECT_EQ(config()->getInt(kFileNumberKey, 0), 2);
+    EXPECT_EQ(config()->getInt(MediaKeys::kFileNumber, 0), 2);
     // On disk at once, before the name is used.
     EXPECT_NE(readFile(config()->getConfigPath()).find("recording.fileNumber=2\n"), std::string::npos);
 
-    config()->setInt(kFileNumberKey, 9999);
+    config()->setInt(MediaKeys::kFileNumber, 9999);
     EXPECT_EQ(generateTakeName("ABC"), "ABC9999");
     EXPECT_EQ(generateTakeName("ABC"), "ABD0001");
-    EXPECT_EQ(config()->getInt(kFileNumberKey, 0), 10001);
+    EXPECT_EQ(config()->getInt(MediaKeys::kFileNumber, 0), 10001);
     EXPECT_NE(readFile(config()->getConfigPath()).find("recording.fileNumber=10001\n"), std::string::npos);
 }
 
@@ -87,9 +88,9 @@ TEST_F(TakeNameDrawTest, CounterBelowOneStartsAgainAtOne)
 {
     for (int stored : {0, -7}) {
         SCOPED_TRACE(stored);
-        config()->setInt(kFileNumberKey, stored);
+        config()->setInt(MediaKeys::kFileNumber, stored);
         EXPECT_EQ(generateTakeName("ABC"), "ABC0001");
-        EXPECT_EQ(config()->getInt(kFileNumberKey, 0), 2);
+        EXPECT_EQ(config()->getInt(MediaKeys::kFileNumber, 0), 2);
     }
 }
 
@@ -124,14 +125,14 @@ TEST_F(TakeNameDrawTest, CollidingNamesAreSkippedAndLogged)
     std::string reason;
     EXPECT_EQ(drawUnusedTakeName(draw, inUse, reason), "ABC0003");
     EXPECT_TRUE(reason.empty());
-    EXPECT_EQ(config()->getInt(kFileNumberKey, 0), 4);
+    EXPECT_EQ(config()->getInt(MediaKeys::kFileNumber, 0), 4);
     const std::string log = home_.logText();
     EXPECT_NE(log.find("CoreAudio: Take name ABC0001 is already in use, drawing the next name"), std::string::npos);
     EXPECT_NE(log.find("CoreAudio: Take name ABC0002 is already in use, drawing the next name"), std::string::npos);
 
     EXPECT_EQ(drawUnusedTakeName(draw, [](const std::string&) { return true; }, reason, 5), "");
     EXPECT_FALSE(reason.empty());
-    EXPECT_EQ(config()->getInt(kFileNumberKey, 0), 9);
+    EXPECT_EQ(config()->getInt(MediaKeys::kFileNumber, 0), 9);
 }
 
 } // namespace

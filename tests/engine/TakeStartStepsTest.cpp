@@ -6,6 +6,7 @@
 
 #include "core/ConfigManager.h"
 #include "core/SessionState.h"
+#include "core/settings/MediaKeys.h"
 #include "engine/take/TakeNaming.h"
 #include "support/ExternalTool.h"
 #include "timecode/LtcEncoder.h"
@@ -60,7 +61,7 @@ protected:
     void useSaveLocation()
     {
         ConfigManager::getInstance()->setString("media.saveLocation", saveLocation());
-        ConfigManager::getInstance()->setInt(kFileNumberKey, 42);
+        ConfigManager::getInstance()->setInt(MediaKeys::kFileNumber, 42);
     }
 
     static AudioEngineBase::RecordingMetadata featureMetadata()
@@ -375,7 +376,7 @@ TEST_F(TakeStartStepsTest, PolyphonicTakeOnDisk)
     EXPECT_EQ(set.polyChannelCount, 4);
     EXPECT_EQ(set.channelNames, (std::vector<std::string>{"MIX", "Boom", "Lav Anna", "Track_10"}));
     EXPECT_EQ(set.takeBext.trackNames, set.channelNames);
-    EXPECT_EQ(ConfigManager::getInstance()->getInt(kFileNumberKey, 0), 43);
+    EXPECT_EQ(ConfigManager::getInstance()->getInt(MediaKeys::kFileNumber, 0), 43);
 
     const Probe p = probe(path);
     EXPECT_EQ(p.channels, 4);

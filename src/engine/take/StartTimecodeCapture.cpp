@@ -2,6 +2,7 @@
 
 #include "core/ConfigManager.h"
 #include "core/NumberText.h"
+#include "core/settings/LtcKeys.h"
 
 #include <cmath>
 #include <cstdio>
@@ -151,8 +152,8 @@ StartTimecodeResult captureStartTimecode(const StartTimecodeInputs& in)
 void readStartTimecodeSettings(StartTimecodeInputs& inputs)
 {
     ConfigManager* config = ConfigManager::getInstance();
-    inputs.forcedDropFrame = config->getBool(kForcedDropFrameKey, false);
-    inputs.frameOffset = config->getInt(kFrameOffsetKey, 0);
+    inputs.forcedDropFrame = config->getBool(LtcKeys::kForcedDropFrame, false);
+    inputs.frameOffset = config->getInt(LtcKeys::kFrameOffset, 0);
 }
 
 LocalDateTime readLocalDateTime()

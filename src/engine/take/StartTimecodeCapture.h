@@ -57,10 +57,6 @@ struct StartTimecodeResult {
 
 StartTimecodeResult captureStartTimecode(const StartTimecodeInputs& inputs);
 
-// Configuration keys the capture reads.
-constexpr const char* kForcedDropFrameKey = "ltc.forcedDropFrame";
-constexpr const char* kFrameOffsetKey = "timecode.frame_offset";
-
 // Fills forcedDropFrame and frameOffset from the configuration store.
 void readStartTimecodeSettings(StartTimecodeInputs& inputs);
 // The local wall clock now.

@@ -1,6 +1,8 @@
 #include "engine/take/TakeFiles.h"
 
 #include "core/ConfigManager.h"
+#include "core/settings/MediaKeys.h"
+#include "core/settings/TrackKeys.h"
 #include "media/PortableFileName.h"
 
 #include <algorithm>
@@ -12,7 +14,6 @@
 
 namespace {
 
-constexpr const char* kTrackNameKeyPrefix = "track.name.";
 constexpr const char* kDefaultTrackNamePrefix = "Track_";
 constexpr const char* kPolyphonicSuffix = ".wav";
 constexpr const char* kMonoMixSuffix = "_00_MIX.wav";
@@ -59,7 +60,7 @@ std::string baseRecordingFolder(const std::string& saveLocation, const std::opti
 std::string baseRecordingFolder()
 {
     const char* home = std::getenv("HOME");
-    return baseRecordingFolder(ConfigManager::getInstance()->getString(kSaveLocationKey, ""),
+    return baseRecordingFolder(ConfigManager::getInstance()->getString(MediaKeys::kSaveLocation, ""),
                                home ? std::optional<std::string>(home) : std::nullopt);
 }
 
@@ -93,7 +94,7 @@ std::array<std::string, kMaxTracks> configuredTrackNames()
     ConfigManager* config = ConfigManager::getInstance();
     std::array<std::string, kMaxTracks> names;
     for (int i = 0; i < kMaxTracks; ++i)
-        names[i] = config->getString(kTrackNameKeyPrefix + std::to_string(i), kDefaultTrackNamePrefix + std::to_string(i + 1));
+        names[i] = config->getString(TrackKeys::nameKey(i), kDefaultTrackNamePrefix + std::to_string(i + 1));
     return names;
 }
 

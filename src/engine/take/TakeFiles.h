@@ -19,7 +19,6 @@
 
 constexpr int kMaxTracks = 32;
 constexpr const char* kMixChannelName = "MIX";
-constexpr const char* kSaveLocationKey = "media.saveLocation";
 constexpr const char* kDefaultRecordingsSubfolder = "/Music/Tonvale Recordings";
 constexpr const char* kFallbackRecordingsFolder = "/tmp/Tonvale Recordings";
 

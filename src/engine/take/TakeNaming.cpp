@@ -2,6 +2,7 @@
 
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/MediaKeys.h"
 
 #include <unistd.h>
 
@@ -94,7 +95,7 @@ std::string formatTakeName(const std::string& prefix, int fileNumber)
 std::string generateTakeName(const std::string& prefix)
 {
     ConfigManager* config = ConfigManager::getInstance();
-    int fileNumber = config->getInt(kFileNumberKey, 1);
+    int fileNumber = config->getInt(MediaKeys::kFileNumber, MediaKeys::kFileNumberDefault);
     if (fileNumber < 1) {
         // A hand-edited counter below 1 would give "0000" or a minus sign
         // inside the name; start the count again instead.
@@ -103,7 +104,7 @@ std::string generateTakeName(const std::string& prefix)
     }
     const std::string name = formatTakeName(prefix, fileNumber);
     const int next = fileNumber == INT_MAX ? 1 : fileNumber + 1;
-    config->setInt(kFileNumberKey, next);
+    config->setInt(MediaKeys::kFileNumber, next);
     config->saveConfig("");
     return name;
 }

@@ -14,7 +14,6 @@
 // writer thread) draw names; the writer state machine keeps them apart in
 // time. The prefix is made once per process under std::call_once.
 
-constexpr const char* kFileNumberKey = "recording.fileNumber";
 constexpr int kTakeNameDigitsPerLetterStep = 9999;
 constexpr int kTakeNamePrefixLength = 3;
 

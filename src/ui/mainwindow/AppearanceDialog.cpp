@@ -1,6 +1,7 @@
 #include "ui/mainwindow/AppearanceDialog.h"
 
 #include "core/ConfigManager.h"
+#include "core/settings/WindowKeys.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -13,7 +14,6 @@
 
 namespace {
 
-const char* const kThemeKey = "appearance.theme";
 
 // Arguments: %1 background, %2 text, %3 secondary text (labels, titles),
 // %4 border, %5 border width, %6 button, %7 button border, %8 button hover,
@@ -93,7 +93,7 @@ AppearanceDialog::AppearanceDialog(QWidget* parent)
 
 void AppearanceDialog::loadCurrentTheme()
 {
-    storedTheme_ = ConfigManager::getInstance()->getInt(kThemeKey, Dark);
+    storedTheme_ = ConfigManager::getInstance()->getInt(WindowKeys::kTheme, Dark);
     if (QAbstractButton* button = group_->button(storedTheme_))
         button->setChecked(true);
 }
@@ -117,7 +117,7 @@ void AppearanceDialog::onApplyClicked()
 
 AppearanceDialog::Theme AppearanceDialog::getCurrentTheme()
 {
-    return static_cast<Theme>(ConfigManager::getInstance()->getInt(kThemeKey, Dark));
+    return static_cast<Theme>(ConfigManager::getInstance()->getInt(WindowKeys::kTheme, Dark));
 }
 
 void AppearanceDialog::applyTheme(Theme theme)
@@ -127,7 +127,7 @@ void AppearanceDialog::applyTheme(Theme theme)
 
 void AppearanceDialog::saveTheme(Theme theme)
 {
-    ConfigManager::getInstance()->setInt(kThemeKey, theme);
+    ConfigManager::getInstance()->setInt(WindowKeys::kTheme, theme);
     ConfigManager::getInstance()->saveConfig("");
 }
 

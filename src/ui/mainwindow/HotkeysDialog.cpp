@@ -1,6 +1,7 @@
 #include "ui/mainwindow/HotkeysDialog.h"
 
 #include "core/ConfigManager.h"
+#include "core/settings/HotkeyKeys.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -48,11 +49,6 @@ const ActionInfo kActions[HotkeysDialog::kActionCount] = {
 bool isKnown(HotkeysDialog::Action action)
 {
     return action >= 0 && action < HotkeysDialog::kActionCount;
-}
-
-std::string configKey(int action)
-{
-    return "hotkey." + std::to_string(action);
 }
 
 const char* const kDialogStyle =
@@ -110,7 +106,7 @@ void HotkeysDialog::loadFromConfig()
     ConfigManager* config = ConfigManager::getInstance();
     for (int number = 0; number < kActionCount; ++number) {
         const auto action = static_cast<Action>(number);
-        const std::string text = config->getString(configKey(number), "");
+        const std::string text = config->getString(HotkeyKeys::actionKey(number), "");
         // Stored in the portable form and read back in it, so a binding
         // means the same key on every platform.
         hotkeys_[action] = text.empty() ? getDefaultHotkey(action)
@@ -147,7 +143,7 @@ void HotkeysDialog::saveToConfig()
 {
     ConfigManager* config = ConfigManager::getInstance();
     for (const auto& [action, sequence] : hotkeys_)
-        config->setString(configKey(action), sequence.toString(QKeySequence::PortableText).toStdString());
+        config->setString(HotkeyKeys::actionKey(action), sequence.toString(QKeySequence::PortableText).toStdString());
     config->saveConfig("");
 }
 

@@ -5,6 +5,11 @@
 #include "core/DebugLog.h"
 #include "core/NumberText.h"
 #include "core/SessionState.h"
+#include "core/settings/AudioKeys.h"
+#include "core/settings/LtcKeys.h"
+#include "core/settings/MediaKeys.h"
+#include "core/settings/TrackKeys.h"
+#include "core/settings/WindowKeys.h"
 #include "engine/AudioEngineFactory.h"
 #include "engine/AudioEngine_CoreAudio.h"
 #include "ui/mainwindow/BackupDriveList.h"
@@ -101,7 +106,8 @@ void MainWindow::startTimers()
 
 int MainWindow::meterIntervalMs() const
 {
-    return config()->getString("audio.backend", "ASIO") == "JACK" ? kJackMeterIntervalMs : kMeterIntervalMs;
+    return config()->getString(AudioKeys::kBackend, AudioKeys::kBackendDefault) == "JACK" ? kJackMeterIntervalMs
+                                                                                          : kMeterIntervalMs;
 }
 
 void MainWindow::setupConnections()
@@ -132,14 +138,14 @@ void MainWindow::initializeEngines()
         if (engine_->initialize()) {
             engine_->setSessionState(sessionState_);
             debugLog("initializeEngines: CoreAudio engine ready");
-            const std::string device = config()->getString("audio.device", "");
+            const std::string device = config()->getString(AudioKeys::kDevice, "");
             if (device.empty()) {
                 debugLog("initializeEngines: no saved device - user should select from Audio menu");
             } else {
                 debugLog("initializeEngines: applying saved device preference: " + device);
                 if (engine_->selectDevice(device)) {
                     debugLog("initializeEngines: successfully switched to saved device: " + device);
-                    const int bufferFrames = config()->getInt("audio.bufferSize", 256);
+                    const int bufferFrames = config()->getInt(AudioKeys::kBufferSize, AudioKeys::kBufferSizeDefault);
                     auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine_.get());
                     if (coreAudio != nullptr && bufferFrames != engine_->getBufferSize()) {
                         if (coreAudio->setBufferSize(bufferFrames))
@@ -163,7 +169,7 @@ void MainWindow::initializeEngines()
             }
         }
         pushMediaSettings();
-        const float forcedRate = config()->getFloat("ltc.forcedFramerate", 0.0f);
+        const float forcedRate = config()->getFloat(LtcKeys::kForcedFramerate, 0.0f);
         if (forcedRate > 0.0f) {
             engine_->setForcedFramerate(forcedRate);
             debugLog("Restored forced framerate: " + fixedText(forcedRate, 6));
@@ -195,25 +201,25 @@ void MainWindow::initializeEngines()
 
 int MainWindow::storedFileFormat() const
 {
-    const int fileFormat = config()->getInt("media.fileFormat", 0);
+    const int fileFormat = config()->getInt(MediaKeys::kFileFormat, 0);
     return fileFormat == 0 || fileFormat == 1 ? fileFormat : 0;
 }
 
 void MainWindow::pushMediaSettings()
 {
     const int fileFormat = storedFileFormat();
-    int bitDepth = config()->getInt("media.bitDepth", 24);
+    int bitDepth = config()->getInt(MediaKeys::kBitDepth, MediaKeys::kBitDepthDefault);
     // Older files stored the menu index instead of the depth.
     if (bitDepth >= 0 && bitDepth <= 2) {
         bitDepth = bitDepth == 0 ? 16 : (bitDepth == 1 ? 24 : 32);
-        config()->setInt("media.bitDepth", bitDepth);
+        config()->setInt(MediaKeys::kBitDepth, bitDepth);
     }
-    const int prerollSeconds = config()->getInt("media.prerollSeconds", 0);
-    const int postrollSeconds = config()->getInt("media.postrollSeconds", 0);
-    const bool backupEnabled = config()->getBool("media.externalEnabled", false);
-    const bool liveBackup = config()->getBool("media.liveBackupActiveTake", false);
+    const int prerollSeconds = config()->getInt(MediaKeys::kPrerollSeconds, 0);
+    const int postrollSeconds = config()->getInt(MediaKeys::kPostrollSeconds, 0);
+    const bool backupEnabled = config()->getBool(MediaKeys::kExternalEnabled, false);
+    const bool liveBackup = config()->getBool(MediaKeys::kLiveBackupActiveTake, false);
     const std::vector<AudioEngineBase::BackupPathInfo> drives = parseBackupDrives(
-        config()->getString("media.externalPaths", ""), config()->getString("media.externalFormats", ""));
+        config()->getString(MediaKeys::kExternalPaths, ""), config()->getString(MediaKeys::kExternalFormats, ""));
 
     engine_->setMediaFormat(fileFormat, bitDepth);
     engine_->setSampleFormat(bitDepth == 16   ? BwfFileWriter::Int16
@@ -323,11 +329,11 @@ MainWindow::~MainWindow()
     if (QWidget* focus = QApplication::focusWidget(); focus != nullptr && isAncestorOf(focus))
         focus->clearFocus();
     for (size_t index = 0; index < mixerStrips_.size(); ++index)
-        config()->setInt("fader." + std::to_string(index), mixerStrips_[index].fader->value());
-    config()->setInt("window.x", pos().x());
-    config()->setInt("window.y", pos().y());
-    config()->setInt("window.width", geometry().width());
-    config()->setInt("window.height", geometry().height());
+        config()->setInt(TrackKeys::faderKey(index), mixerStrips_[index].fader->value());
+    config()->setInt(WindowKeys::kX, pos().x());
+    config()->setInt(WindowKeys::kY, pos().y());
+    config()->setInt(WindowKeys::kWidth, geometry().width());
+    config()->setInt(WindowKeys::kHeight, geometry().height());
     config()->saveConfig("");
 
     meterTimer_->stop();

@@ -14,6 +14,7 @@
 #include "controllers/MidiControllerManager.h"
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/TrackKeys.h"
 #include "ui/common/FaderSlider.h"
 #include "ui/mixer/FaderAssignmentDialog.h"
 
@@ -136,7 +137,7 @@ void MainWindow::onMidiFaderChanged(int channel, int value)
         engine_->setTrackGain(channel, silent ? 0.0f : FaderSlider::gainLinearOfDb(gainDb));
     if (strip.gainLabel != nullptr)
         strip.gainLabel->setText(FaderSlider::gainText(faderValue));
-    ConfigManager::getInstance()->setInt("fader." + std::to_string(channel), faderValue);
+    ConfigManager::getInstance()->setInt(TrackKeys::faderKey(channel), faderValue);
     scheduleConfigSave();
 }
 

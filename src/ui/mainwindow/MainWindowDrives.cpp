@@ -8,6 +8,7 @@
 
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/MediaKeys.h"
 #include "media/RF64Repairer.h"
 #include "platform/volumes/BackupDriveAlarm.h"
 #include "platform/volumes/DriveAccessTest.h"
@@ -293,7 +294,7 @@ void MainWindow::onDriveCopyBlinkTick()
 void MainWindow::refreshBackupIndicator(int drive, const std::vector<MountedVolume>& volumes, bool takeActive)
 {
     QLabel* icon = drive == 0 ? ext1DriveIcon_ : ext2DriveIcon_;
-    const std::string path = config()->getString(drive == 0 ? "recording.external1" : "recording.external2", "");
+    const std::string path = config()->getString(drive == 0 ? MediaKeys::kExternal1 : MediaKeys::kExternal2, "");
     const double gb = externalDriveFreeSpaceGB(volumes, path);
 
     BackupDriveAlarm::Poll poll;
@@ -336,7 +337,7 @@ void MainWindow::updateDriveStatus()
     if (formatDriveAction_ != nullptr)
         formatDriveAction_->setEnabled(formatEntryEnabled(volumes, takeActive));
 
-    std::string intPath = config()->getString("recording.directory", "");
+    std::string intPath = config()->getString(MediaKeys::kRecordingDirectory, "");
     if (intPath.empty())
         intPath = QDir::currentPath().toStdString();
     const double intGb = driveFreeSpaceGB(volumes, intPath);
@@ -440,15 +441,15 @@ void MainWindow::onMediaSettings()
         return;
     }
     const std::string saveLocation =
-        config()->getString("media.saveLocation", QDir::homePath().toStdString() + "/Recordings");
+        config()->getString(MediaKeys::kSaveLocation, QDir::homePath().toStdString() + "/Recordings");
     const int fileFormat = storedFileFormat();
-    const int bitDepth = config()->getInt("media.bitDepth", 24);
-    const int preroll = config()->getInt("media.prerollSeconds", 0);
-    const int postroll = config()->getInt("media.postrollSeconds", 0);
-    const bool externalEnabled = config()->getBool("media.externalEnabled", false);
-    const bool liveBackup = config()->getBool("media.liveBackupActiveTake", false);
-    const std::vector<std::string> storedPaths = splitDrivePaths(config()->getString("media.externalPaths", ""));
-    const std::vector<int> storedFormats = splitDriveFormats(config()->getString("media.externalFormats", ""));
+    const int bitDepth = config()->getInt(MediaKeys::kBitDepth, MediaKeys::kBitDepthDefault);
+    const int preroll = config()->getInt(MediaKeys::kPrerollSeconds, 0);
+    const int postroll = config()->getInt(MediaKeys::kPostrollSeconds, 0);
+    const bool externalEnabled = config()->getBool(MediaKeys::kExternalEnabled, false);
+    const bool liveBackup = config()->getBool(MediaKeys::kLiveBackupActiveTake, false);
+    const std::vector<std::string> storedPaths = splitDrivePaths(config()->getString(MediaKeys::kExternalPaths, ""));
+    const std::vector<int> storedFormats = splitDriveFormats(config()->getString(MediaKeys::kExternalFormats, ""));
     std::vector<MediaSettingsDialog::ExternalPathInfo> drives;
     for (size_t i = 0; i < storedPaths.size(); ++i)
         drives.push_back({storedPaths[i], i < storedFormats.size() ? storedFormats[i] : 0});
@@ -466,14 +467,14 @@ void MainWindow::onMediaSettings()
         formats.push_back(std::to_string(drive.format));
     }
     const bool enabled = dialog.isExternalMediaEnabled();
-    config()->setString("media.saveLocation", dialog.getSaveLocation());
-    config()->setString("recording.directory", dialog.getSaveLocation());
-    config()->setInt("media.fileFormat", dialog.getFileFormat());
-    config()->setInt("media.bitDepth", dialog.getBitDepth());
-    config()->setInt("media.prerollSeconds", dialog.getPrerollSeconds());
-    config()->setInt("media.postrollSeconds", dialog.getPostrollSeconds());
-    config()->setBool("media.externalEnabled", enabled);
-    config()->setBool("media.liveBackupActiveTake", dialog.isLiveBackupActiveTakeEnabled());
+    config()->setString(MediaKeys::kSaveLocation, dialog.getSaveLocation());
+    config()->setString(MediaKeys::kRecordingDirectory, dialog.getSaveLocation());
+    config()->setInt(MediaKeys::kFileFormat, dialog.getFileFormat());
+    config()->setInt(MediaKeys::kBitDepth, dialog.getBitDepth());
+    config()->setInt(MediaKeys::kPrerollSeconds, dialog.getPrerollSeconds());
+    config()->setInt(MediaKeys::kPostrollSeconds, dialog.getPostrollSeconds());
+    config()->setBool(MediaKeys::kExternalEnabled, enabled);
+    config()->setBool(MediaKeys::kLiveBackupActiveTake, dialog.isLiveBackupActiveTakeEnabled());
     storeBackupDrives(paths, formats);
     config()->saveConfig("");
 
@@ -486,10 +487,10 @@ void MainWindow::onMediaSettings()
 
 void MainWindow::storeBackupDrives(const std::vector<std::string>& paths, const std::vector<std::string>& formats)
 {
-    config()->setString("media.externalPaths", joined(paths, "|"));
-    config()->setString("media.externalFormats", joined(formats, ","));
-    config()->setString("recording.external1", paths.size() > 0 ? paths[0] : std::string());
-    config()->setString("recording.external2", paths.size() > 1 ? paths[1] : std::string());
+    config()->setString(MediaKeys::kExternalPaths, joined(paths, "|"));
+    config()->setString(MediaKeys::kExternalFormats, joined(formats, ","));
+    config()->setString(MediaKeys::kExternal1, paths.size() > 0 ? paths[0] : std::string());
+    config()->setString(MediaKeys::kExternal2, paths.size() > 1 ? paths[1] : std::string());
 }
 
 QLabel* MainWindow::showDriveToast(const QString& text, const QString& background)
@@ -588,15 +589,15 @@ void MainWindow::onFormatExternalDrive()
 
     const int fileFormat = storedFileFormat();
     BackupDriveList current;
-    current.paths = splitDrivePaths(config()->getString("media.externalPaths", ""));
-    current.formats = splitDriveFormats(config()->getString("media.externalFormats", ""));
-    const BackupDriveList placed = placeFormattedDrive(current, config()->getString("recording.external1", ""),
-                                                       config()->getString("recording.external2", ""), fileFormat,
+    current.paths = splitDrivePaths(config()->getString(MediaKeys::kExternalPaths, ""));
+    current.formats = splitDriveFormats(config()->getString(MediaKeys::kExternalFormats, ""));
+    const BackupDriveList placed = placeFormattedDrive(current, config()->getString(MediaKeys::kExternal1, ""),
+                                                       config()->getString(MediaKeys::kExternal2, ""), fileFormat,
                                                        rootPath, result.mountedPath);
     std::vector<std::string> formats;
     for (size_t i = 0; i < placed.paths.size(); ++i)
         formats.push_back(std::to_string(i < placed.formats.size() ? placed.formats[i] : fileFormat));
-    config()->setBool("media.externalEnabled", true);
+    config()->setBool(MediaKeys::kExternalEnabled, true);
     storeBackupDrives(placed.paths, formats);
     config()->saveConfig("");
     debugLog("Formatted " + rootPath + " as exFAT, mounted at " + result.mountedPath);
@@ -622,7 +623,7 @@ void MainWindow::onRecoverRecordings()
                              QMessageBox::Ok);
         return;
     }
-    const std::string saveLocation = config()->getString("media.saveLocation", "");
+    const std::string saveLocation = config()->getString(MediaKeys::kSaveLocation, "");
     if (saveLocation.empty()) {
         QMessageBox::information(this, "No Save Location",
                                  "No save location is configured.\n\nPlease set a save location in the Media settings "

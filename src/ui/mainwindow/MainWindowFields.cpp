@@ -8,6 +8,8 @@
 #include "controllers/MidiControllerManager.h"
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/MetadataKeys.h"
+#include "core/settings/TrackKeys.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -99,10 +101,10 @@ void MainWindow::setupMetadataFields()
         // Every editing-finished, also without a change: Return in the scene
         // field starts the take count again.
         connect(sceneEdit_, &QLineEdit::editingFinished, this, [this] {
-            storeText("metadata.scene", sceneEdit_->text());
+            storeText(MetadataKeys::kScene, sceneEdit_->text());
             if (takeEdit_ != nullptr) {
                 takeEdit_->setText(kFirstTake);
-                storeText("metadata.take", kFirstTake);
+                storeText(MetadataKeys::kTake, kFirstTake);
             }
         });
     }
@@ -111,15 +113,15 @@ void MainWindow::setupMetadataFields()
             const QString take = normalizedTake(takeEdit_->text());
             if (take != takeEdit_->text())
                 takeEdit_->setText(take);
-            storeText("metadata.take", take);
+            storeText(MetadataKeys::kTake, take);
         });
     }
     if (notesEdit_ != nullptr)
         connect(notesEdit_, &QLineEdit::editingFinished, this,
-                [this] { storeText("metadata.notes", notesEdit_->text()); });
+                [this] { storeText(MetadataKeys::kNotes, notesEdit_->text()); });
     if (persistNotesCheck_ != nullptr) {
         connect(persistNotesCheck_, &QCheckBox::toggled, this, [](bool on) {
-            config()->setBool("metadata.persistnotes", on);
+            config()->setBool(MetadataKeys::kPersistNotes, on);
             config()->saveConfig("");
         });
     }
@@ -131,10 +133,10 @@ void MainWindow::onSceneLetterIncrement()
         return;
     const QString scene = sceneAfterLetterIncrement(sceneEdit_->text());
     sceneEdit_->setText(scene);
-    storeText("metadata.scene", scene);
+    storeText(MetadataKeys::kScene, scene);
     if (takeEdit_ != nullptr) {
         takeEdit_->setText(kFirstTake);
-        storeText("metadata.take", kFirstTake);
+        storeText(MetadataKeys::kTake, kFirstTake);
     }
 }
 
@@ -196,7 +198,7 @@ void MainWindow::onProjectFieldClicked()
     projectEdit_->setText(project);
     // A narrow field shows a name from its start, not its last letters.
     projectEdit_->setCursorPosition(0);
-    storeText("metadata.project", project);
+    storeText(MetadataKeys::kProject, project);
 }
 
 void MainWindow::onSoundRollFieldClicked()
@@ -209,7 +211,7 @@ void MainWindow::onSoundRollFieldClicked()
     if (roll.isEmpty())
         roll = kDefaultSoundRoll;
     soundRollEdit_->setText(roll);
-    storeText("metadata.soundroll", roll);
+    storeText(MetadataKeys::kSoundRoll, roll);
 }
 
 void MainWindow::watchMixerStrip(const MixerStrip& strip)
@@ -262,7 +264,7 @@ bool MainWindow::handleMixerStripEvent(QObject* watched, QEvent* event)
             QColorDialog::getColor(strip.color, this, QString("Select Color for Track %1").arg(track + 1));
         if (colour.isValid()) {
             setStripColour(strip, colour);
-            config()->setString("track.color." + std::to_string(track), colour.name().toStdString());
+            config()->setString(TrackKeys::colorKey(track), colour.name().toStdString());
             config()->saveConfig("");
         }
         return true;

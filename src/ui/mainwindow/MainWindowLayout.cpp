@@ -2,6 +2,9 @@
 
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/AudioKeys.h"
+#include "core/settings/TrackKeys.h"
+#include "core/settings/WindowKeys.h"
 #include "engine/AudioEngineBase.h"
 #include "ui/common/FaderSlider.h"
 #include "ui/common/MeterWidget.h"
@@ -134,8 +137,8 @@ void MainWindow::setupUI()
     connect(mainSplitter_, &QSplitter::splitterMoved, this, [this] {
         const QList<int> sizes = mainSplitter_->sizes();
         if (sizes.size() >= 2) {
-            config()->setInt("ui.split.tracks", sizes[0]);
-            config()->setInt("ui.split.mixer", sizes[1]);
+            config()->setInt(WindowKeys::kSplitTracks, sizes[0]);
+            config()->setInt(WindowKeys::kSplitMixer, sizes[1]);
             config()->saveConfig("");
         }
         QTimer::singleShot(0, this, [this] {
@@ -450,7 +453,7 @@ void MainWindow::setupMenus()
     routing->addSeparator();
     bitbucketAction_ = routing->addAction("Bitbucket Mode");
     bitbucketAction_->setCheckable(true);
-    bitbucketAction_->setChecked(config()->getBool("audio.bitbucketMode", false));
+    bitbucketAction_->setChecked(config()->getBool(AudioKeys::kBitbucketMode, false));
     connect(bitbucketAction_, &QAction::toggled, this, &MainWindow::applyBitbucketMode);
 
     QMenu* media = menuBar()->addMenu("&Media");
@@ -464,9 +467,9 @@ void MainWindow::setupMenus()
     audio->addSeparator();
     beepAction_ = audio->addAction("Beep on Record");
     beepAction_->setCheckable(true);
-    beepAction_->setChecked(config()->getBool("audio.beepOnRecord", false));
+    beepAction_->setChecked(config()->getBool(AudioKeys::kBeepOnRecord, false));
     connect(beepAction_, &QAction::toggled, this, [this](bool checked) {
-        saveBool("audio.beepOnRecord", checked);
+        saveBool(AudioKeys::kBeepOnRecord, checked);
         if (engine_)
             engine_->setBeepOnRecordEnabled(checked);
     });
@@ -478,7 +481,7 @@ void MainWindow::setupMenus()
     connect(showMixerAction_, &QAction::toggled, this, [this](bool checked) {
         mixerStripsWidget_->setVisible(checked);
         mixerVisible_ = checked;
-        saveBool("mixer.visible", checked);
+        saveBool(WindowKeys::kMixerVisible, checked);
         updateMixerWatermark();
         if (checked) {
             QTimer::singleShot(0, this, [this] {
@@ -490,17 +493,17 @@ void MainWindow::setupMenus()
     controllerMenu_->addSeparator();
     autoFitAction_ = controllerMenu_->addAction("Auto-fit Tracks + Mixer");
     autoFitAction_->setCheckable(true);
-    autoFitAction_->setChecked(config()->getBool("ui.autofit_layout", false));
+    autoFitAction_->setChecked(config()->getBool(WindowKeys::kAutoFitLayout, false));
     connect(autoFitAction_, &QAction::toggled, this, [this](bool checked) {
-        saveBool("ui.autofit_layout", checked);
+        saveBool(WindowKeys::kAutoFitLayout, checked);
         applyAutoFitLayout(checked);
     });
     controllerMenu_->addSeparator();
     automixAction_ = controllerMenu_->addAction("Enable Automix");
     automixAction_->setCheckable(true);
-    automixAction_->setChecked(config()->getBool("automix.global", true));
+    automixAction_->setChecked(config()->getBool(TrackKeys::kAutomixGlobal, TrackKeys::kAutomixGlobalDefault));
     connect(automixAction_, &QAction::toggled, this, [this](bool checked) {
-        saveBool("automix.global", checked);
+        saveBool(TrackKeys::kAutomixGlobal, checked);
         updateAutomixUiState();
     });
 
@@ -646,7 +649,7 @@ void MainWindow::fitMixerPane()
     if (!mixerVisible_ || mainSplitter_ == nullptr || mainSplitter_->count() < 2)
         return;
     const bool splitSetByHand =
-        config()->getInt("ui.split.tracks", 0) >= 1 && config()->getInt("ui.split.mixer", 0) >= 1;
+        config()->getInt(WindowKeys::kSplitTracks, 0) >= 1 && config()->getInt(WindowKeys::kSplitMixer, 0) >= 1;
     if (!autoFitLayout_ && splitSetByHand)
         return;
     const QList<int> sizes = mainSplitter_->sizes();

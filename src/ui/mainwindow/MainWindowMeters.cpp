@@ -6,6 +6,7 @@
 #include "ui/mainwindow/MainWindow.h"
 
 #include "core/ConfigManager.h"
+#include "core/settings/LtcKeys.h"
 #include "engine/render/AutomixEngine.h"
 #include "timecode/Timecode.h"
 #include "ui/common/MeterWidget.h"
@@ -150,7 +151,7 @@ void MainWindow::onFramerateContextMenu(const QPoint& position)
     menu.setStyleSheet("QMenu { background-color: #2a2a2a; color: white; } QMenu::item:selected { background-color: "
                        "#444; }");
     const double current = engine_->getForcedFramerate();
-    const bool forcedDropFrame = ConfigManager::getInstance()->getBool("ltc.forcedDropFrame", false);
+    const bool forcedDropFrame = ConfigManager::getInstance()->getBool(LtcKeys::kForcedDropFrame, false);
     for (const ForcedRate& row : kForcedRates) {
         QAction* action = menu.addAction(row.label);
         action->setCheckable(true);
@@ -161,8 +162,8 @@ void MainWindow::onFramerateContextMenu(const QPoint& position)
                 return;
             engine_->setForcedFramerate(row.rate);
             // Saved with the next save; the next take is stamped with the flag.
-            ConfigManager::getInstance()->setFloat("ltc.forcedFramerate", static_cast<float>(row.rate));
-            ConfigManager::getInstance()->setBool("ltc.forcedDropFrame", row.dropFrame);
+            ConfigManager::getInstance()->setFloat(LtcKeys::kForcedFramerate, static_cast<float>(row.rate));
+            ConfigManager::getInstance()->setBool(LtcKeys::kForcedDropFrame, row.dropFrame);
         });
     }
     menu.exec(framerateLabel_->mapToGlobal(position));

@@ -7,6 +7,7 @@
 
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/MetadataKeys.h"
 #include "engine/AudioEngineBase.h"
 #include "engine/take/TakeFiles.h"
 #include "ui/common/Theme.h"
@@ -219,10 +220,10 @@ void MainWindow::onStopClicked()
     engine_->setRecordingMetadata(metadata);
 
     ConfigManager* config = ConfigManager::getInstance();
-    config->setString("metadata.project", metadata.project);
-    config->setString("metadata.soundroll", metadata.soundRoll);
-    config->setString("metadata.scene", metadata.scene);
-    config->setString("metadata.take", metadata.take);
+    config->setString(MetadataKeys::kProject, metadata.project);
+    config->setString(MetadataKeys::kSoundRoll, metadata.soundRoll);
+    config->setString(MetadataKeys::kScene, metadata.scene);
+    config->setString(MetadataKeys::kTake, metadata.take);
     config->saveConfig("");
 
     if (!engine_->stopRecording())
@@ -245,19 +246,19 @@ void MainWindow::onStopClicked()
     if (lastRecordingButton_ != nullptr)
         lastRecordingButton_->setText(last);
 
-    const std::string previousRoll = config->getString("lastRecording.soundRoll", "");
+    const std::string previousRoll = config->getString(MetadataKeys::kLastSoundRoll, "");
     if (!previousRoll.empty()) {
-        config->setString("previousRecording.soundRoll", previousRoll);
-        config->setString("previousRecording.scene", config->getString("lastRecording.scene", ""));
-        config->setString("previousRecording.take", config->getString("lastRecording.take", ""));
-        config->setString("previousRecording.folderPath", config->getString("lastRecording.folderPath", ""));
+        config->setString(MetadataKeys::kPreviousSoundRoll, previousRoll);
+        config->setString(MetadataKeys::kPreviousScene, config->getString(MetadataKeys::kLastScene, ""));
+        config->setString(MetadataKeys::kPreviousTake, config->getString(MetadataKeys::kLastTake, ""));
+        config->setString(MetadataKeys::kPreviousFolderPath, config->getString(MetadataKeys::kLastFolderPath, ""));
     }
-    config->setString("lastRecording.soundRoll", metadata.soundRoll);
-    config->setString("lastRecording.scene", metadata.scene);
-    config->setString("lastRecording.take", metadata.take);
+    config->setString(MetadataKeys::kLastSoundRoll, metadata.soundRoll);
+    config->setString(MetadataKeys::kLastScene, metadata.scene);
+    config->setString(MetadataKeys::kLastTake, metadata.take);
     // The folder the engine wrote the take to: the same base folder (and the
     // same default when none is set) and the same sanitised project and roll.
-    config->setString("lastRecording.folderPath",
+    config->setString(MetadataKeys::kLastFolderPath,
                       takeFolderPath(baseRecordingFolder(), metadata.project, metadata.soundRoll));
     config->saveConfig("");
 
@@ -267,7 +268,7 @@ void MainWindow::onStopClicked()
         const QString next = QString("%1").arg(take + 1, 2, 10, QChar('0'));
         if (takeEdit_ != nullptr)
             takeEdit_->setText(next);
-        config->setString("metadata.take", next.toStdString());
+        config->setString(MetadataKeys::kTake, next.toStdString());
         config->saveConfig("");
     }
     if (notesEdit_ != nullptr && (persistNotesCheck_ == nullptr || !persistNotesCheck_->isChecked()))

@@ -3,6 +3,13 @@
 #include "controllers/MidiControllerManager.h"
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/AudioKeys.h"
+#include "core/settings/LtcKeys.h"
+#include "core/settings/MediaKeys.h"
+#include "core/settings/MetadataKeys.h"
+#include "core/settings/RoutingKeys.h"
+#include "core/settings/TrackKeys.h"
+#include "core/settings/WindowKeys.h"
 #include "engine/AudioEngine_CoreAudio.h"
 #include "engine/take/TakeFiles.h"
 #include "ui/mainwindow/AppearanceDialog.h"
@@ -37,11 +44,6 @@ ConfigManager* config()
     return ConfigManager::getInstance();
 }
 
-std::string key(const std::string& prefix, int index)
-{
-    return prefix + std::to_string(index);
-}
-
 // Earlier versions named device channels ":capture_N" and ":playback_N".
 // Each form is replaced at most once; `migrated` is told every changed name.
 std::string migratePortName(std::string name, const std::function<void(const std::string&)>& migrated = {})
@@ -73,24 +75,24 @@ std::vector<std::string> outputList(const std::string& text, const std::string& 
 void MainWindow::restoreSavedSettings()
 {
     debugLog("Restoring saved settings");
-    int count = config()->getInt("track.count", kDefaultTracks);
+    int count = config()->getInt(TrackKeys::kCount, kDefaultTracks);
     if (count < 1)
         count = kDefaultTracks;
     count = std::min(count, kMaxShownTracks);
     restoreTrackNames(count);
 
     for (size_t index = 0; index < trackRows_.size(); ++index) {
-        const bool armed = config()->getBool(key("arm.", static_cast<int>(index)), false);
+        const bool armed = config()->getBool(TrackKeys::armKey(static_cast<int>(index)), false);
         trackRows_[index].armButton->setChecked(armed);
         trackRows_[index].meter->setArmed(armed);
         if (engine_)
             engine_->setTrackArmed(static_cast<int>(index), armed && static_cast<int>(index) < shownTrackCount_);
     }
 
-    applyAutoFitLayout(config()->getBool("ui.autofit_layout", false));
+    applyAutoFitLayout(config()->getBool(WindowKeys::kAutoFitLayout, false));
     if (mainSplitter_ != nullptr) {
-        const int tracksPx = config()->getInt("ui.split.tracks", -1);
-        const int mixerPx = config()->getInt("ui.split.mixer", -1);
+        const int tracksPx = config()->getInt(WindowKeys::kSplitTracks, -1);
+        const int mixerPx = config()->getInt(WindowKeys::kSplitMixer, -1);
         if (tracksPx >= 1 && mixerPx >= 1)
             mainSplitter_->setSizes({tracksPx, mixerPx});
     }
@@ -101,7 +103,7 @@ void MainWindow::restoreSavedSettings()
     restoreRouting();
     restoreFadersAndColours();
 
-    mixerVisible_ = config()->getBool("mixer.visible", false);
+    mixerVisible_ = config()->getBool(WindowKeys::kMixerVisible, false);
     mixerStripsWidget_->setVisible(mixerVisible_);
     updateMixerWatermark();
     for (QAction* action : controllerMenu_->actions()) {
@@ -116,9 +118,9 @@ void MainWindow::restoreSavedSettings()
 
     restoreMetadataFields();
 
-    const QString soundRoll = QString::fromStdString(config()->getString("lastRecording.soundRoll", ""));
-    const QString scene = QString::fromStdString(config()->getString("lastRecording.scene", ""));
-    const QString take = QString::fromStdString(config()->getString("lastRecording.take", ""));
+    const QString soundRoll = QString::fromStdString(config()->getString(MetadataKeys::kLastSoundRoll, ""));
+    const QString scene = QString::fromStdString(config()->getString(MetadataKeys::kLastScene, ""));
+    const QString take = QString::fromStdString(config()->getString(MetadataKeys::kLastTake, ""));
     if (!soundRoll.isEmpty()) {
         QString text = QString("Last: %1").arg(soundRoll);
         if (!scene.isEmpty())
@@ -128,18 +130,19 @@ void MainWindow::restoreSavedSettings()
         lastRecordingButton_->setText(text);
     }
 
-    const int x = config()->getInt("window.x", -1);
-    const int y = config()->getInt("window.y", -1);
+    const int x = config()->getInt(WindowKeys::kX, WindowKeys::kXDefault);
+    const int y = config()->getInt(WindowKeys::kY, WindowKeys::kYDefault);
     if (x >= 0 && y >= 0)
         move(x, y);
-    resize(config()->getInt("window.width", 900), config()->getInt("window.height", 700));
+    resize(config()->getInt(WindowKeys::kWidth, WindowKeys::kWidthDefault),
+           config()->getInt(WindowKeys::kHeight, WindowKeys::kHeightDefault));
 
     if (engine_)
         restoreBackupDrives();
 
-    const bool generatorRunning = config()->getBool("ltcgen.running", false);
+    const bool generatorRunning = config()->getBool(LtcKeys::kGeneratorRunning, false);
     debugLog(std::string("LTC Generator restore check: running=") + (generatorRunning ? "true" : "false") +
-             " fps=" + std::to_string(config()->getInt("ltcgen.framerate", -1)));
+             " fps=" + std::to_string(config()->getInt(LtcKeys::kGeneratorFramerate, -1)));
     if (generatorRunning) {
         debugLog("LTC Generator was running, restoring in background...");
         QTimer::singleShot(kLtcGeneratorRestoreDelayMs, this, [this] {
@@ -161,7 +164,7 @@ void MainWindow::restoreTrackNames(int count)
         return;
     std::vector<std::string> names;
     for (int index = 0; index < count; ++index)
-        names.push_back(config()->getString(key("track.name.", index), "Track " + std::to_string(index + 1)));
+        names.push_back(config()->getString(TrackKeys::nameKey(index), "Track " + std::to_string(index + 1)));
     if (count != kDefaultTracks) {
         debugLog("Restoring track count: " + std::to_string(count));
         rebuildTracksAndMixer(count, names);
@@ -179,24 +182,24 @@ void MainWindow::restoreTrackNames(int count)
 
 void MainWindow::restoreInputs()
 {
-    const std::string slate = migratePortName(config()->getString("slate.input", ""));
-    const std::string com1 = migratePortName(config()->getString("com1.input", ""));
-    const std::string com2 = migratePortName(config()->getString("com2.input", ""));
-    const std::string ltc = migratePortName(config()->getString("ltc.input", ""));
+    const std::string slate = migratePortName(config()->getString(RoutingKeys::kSlateInput, ""));
+    const std::string com1 = migratePortName(config()->getString(RoutingKeys::kCom1Input, ""));
+    const std::string com2 = migratePortName(config()->getString(RoutingKeys::kCom2Input, ""));
+    const std::string ltc = migratePortName(config()->getString(LtcKeys::kInput, ""));
     engine_->setSlateMicPort(slate);
     engine_->setComInput1Port(com1);
     engine_->setComInput2Port(com2);
-    const bool slateEnabled = config()->getBool("slate.enabled", false);
-    const bool com1Enabled = config()->getBool("com1.enabled", false);
-    const bool com2Enabled = config()->getBool("com2.enabled", false);
-    const bool ltcEnabled = config()->getBool("ltc.enabled", false);
+    const bool slateEnabled = config()->getBool(RoutingKeys::kSlateEnabled, false);
+    const bool com1Enabled = config()->getBool(RoutingKeys::kCom1Enabled, false);
+    const bool com2Enabled = config()->getBool(RoutingKeys::kCom2Enabled, false);
+    const bool ltcEnabled = config()->getBool(LtcKeys::kEnabled, false);
     engine_->setSlateMicInputEnabled(slateEnabled);
-    engine_->setSlateMicGain(config()->getInt("slate.gain", 0));
+    engine_->setSlateMicGain(config()->getInt(RoutingKeys::kSlateGain, 0));
     engine_->setComInput1Enabled(com1Enabled);
     engine_->setComInput2Enabled(com2Enabled);
     engine_->setLtcInputEnabled(ltcEnabled);
-    engine_->setBeepOnRecordEnabled(config()->getBool("audio.beepOnRecord", false));
-    engine_->setBitbucketMode(config()->getBool("audio.bitbucketMode", false));
+    engine_->setBeepOnRecordEnabled(config()->getBool(AudioKeys::kBeepOnRecord, false));
+    engine_->setBitbucketMode(config()->getBool(AudioKeys::kBitbucketMode, false));
     const auto state = [](bool enabled) { return std::string(enabled ? " (enabled)" : " (disabled)"); };
     if (!slate.empty())
         debugLog("Restored slate mic input: " + slate + state(slateEnabled));
@@ -212,16 +215,16 @@ void MainWindow::restoreInputs()
 
 void MainWindow::restoreRouting()
 {
-    const std::string mixText = config()->getString("mix.output", "");
-    const std::string comsText = config()->getString("coms.output", "");
-    const std::string monitorText = config()->getString("monitor.output", "");
+    const std::string mixText = config()->getString(RoutingKeys::kMixOutput, "");
+    const std::string comsText = config()->getString(RoutingKeys::kComsOutput, "");
+    const std::string monitorText = config()->getString(RoutingKeys::kMonitorOutput, "");
     const std::vector<std::string> mix = outputList(mixText, "Migrated mix output port: ");
     const std::vector<std::string> coms = outputList(comsText, "Migrated coms output port: ");
     const std::vector<std::string> generator =
-        outputList(config()->getString("ltcgen.output", ""), "Migrated LTC generator output port: ");
+        outputList(config()->getString(LtcKeys::kGeneratorOutput, ""), "Migrated LTC generator output port: ");
     const std::vector<std::string> monitor = outputList(monitorText, "Migrated monitor output port: ");
 
-    const std::string device = config()->getString("audio.device", "");
+    const std::string device = config()->getString(AudioKeys::kDevice, "");
     if (device.empty()) {
         debugLog("No audio device configured - deferring routing restore to avoid permission prompt");
         debugLog("User should select device from Audio > Select Audio Device...");
@@ -230,15 +233,15 @@ void MainWindow::restoreRouting()
         return;
 
     // The engine holds 32 tracks; a larger stored count routes only those.
-    const int routingCount = std::min(config()->getInt("track.count", kDefaultTracks), kMaxShownTracks);
+    const int routingCount = std::min(config()->getInt(TrackKeys::kCount, kDefaultTracks), kMaxShownTracks);
     std::vector<std::vector<std::string>> trackOutputs;
     std::vector<std::map<std::string, bool>> portMaps;
     std::vector<std::string> trackNames;
     for (int track = 0; track < routingCount; ++track) {
-        const std::string output = migratePortName(config()->getString(key("track.output.", track), ""));
+        const std::string output = migratePortName(config()->getString(RoutingKeys::trackOutputKey(track), ""));
         trackOutputs.push_back(output.empty() ? std::vector<std::string>{} : std::vector<std::string>{output});
         portMaps.emplace_back();
-        trackNames.push_back(config()->getString(key("track.name.", track), "Track " + std::to_string(track + 1)));
+        trackNames.push_back(config()->getString(TrackKeys::nameKey(track), "Track " + std::to_string(track + 1)));
     }
     const std::vector<std::string> outputChannels = engine_->getAvailableOutputChannels();
     engine_->applyOutputRouting(trackOutputs, portMaps, outputChannels, trackNames, mix, coms, generator);
@@ -258,7 +261,7 @@ void MainWindow::restoreRouting()
     if (routingCount >= 1) {
         std::vector<std::string> inputs;
         for (int track = 0; track < routingCount; ++track) {
-            std::string input = config()->getString(key("track.input.", track), "");
+            std::string input = config()->getString(RoutingKeys::trackInputKey(track), "");
             if (input == "(None)")
                 input.clear();
             inputs.push_back(
@@ -285,7 +288,8 @@ void MainWindow::restoreFadersAndColours()
         const int position = startingFaderTenthsDb(track);
         strip.fader->setValue(position);
         applyFaderGainAndLabel(track, position);
-        const QColor colour(QString::fromStdString(config()->getString(key("track.color.", track), "#505050")));
+        const QColor colour(
+            QString::fromStdString(config()->getString(TrackKeys::colorKey(track), TrackKeys::kColorDefault)));
         if (colour.isValid())
             setStripColour(strip, colour);
     }
@@ -293,17 +297,18 @@ void MainWindow::restoreFadersAndColours()
 
 void MainWindow::restoreMetadataFields()
 {
-    projectEdit_->setText(QString::fromStdString(config()->getString("metadata.project", "")));
+    projectEdit_->setText(QString::fromStdString(config()->getString(MetadataKeys::kProject, "")));
     projectEdit_->setCursorPosition(0);
-    const QString soundRoll = QString::fromStdString(config()->getString("metadata.soundroll", kDefaultSoundRoll));
+    const QString soundRoll = QString::fromStdString(config()->getString(MetadataKeys::kSoundRoll, kDefaultSoundRoll));
     soundRollEdit_->setText(soundRoll.isEmpty() ? QString(kDefaultSoundRoll) : soundRoll);
-    sceneEdit_->setText(QString::fromStdString(config()->getString("metadata.scene", "")));
+    sceneEdit_->setText(QString::fromStdString(config()->getString(MetadataKeys::kScene, "")));
     // A take stored as "7" is shown and kept as "07".
-    const QString take = normalizedTake(QString::fromStdString(config()->getString("metadata.take", "01")));
+    const QString take =
+        normalizedTake(QString::fromStdString(config()->getString(MetadataKeys::kTake, MetadataKeys::kTakeDefault)));
     takeEdit_->setText(take);
-    config()->setString("metadata.take", take.toStdString());
-    notesEdit_->setText(QString::fromStdString(config()->getString("metadata.notes", "")));
-    persistNotesCheck_->setChecked(config()->getBool("metadata.persistnotes", false));
+    config()->setString(MetadataKeys::kTake, take.toStdString());
+    notesEdit_->setText(QString::fromStdString(config()->getString(MetadataKeys::kNotes, "")));
+    persistNotesCheck_->setChecked(config()->getBool(MetadataKeys::kPersistNotes, false));
     moveTakePastRecordedTakes();
 }
 
@@ -330,14 +335,15 @@ void MainWindow::moveTakePastRecordedTakes()
     debugLog("Take moved on to " + next.toStdString() + ": take " + std::to_string(highest) + " of this scene is already in " +
              folder);
     takeEdit_->setText(next);
-    storeText("metadata.take", next);
+    storeText(MetadataKeys::kTake, next);
 }
 
 void MainWindow::restoreBackupDrives()
 {
-    const bool enabled = config()->getBool("media.externalEnabled", false);
+    const bool enabled = config()->getBool(MediaKeys::kExternalEnabled, false);
     const std::vector<AudioEngineBase::BackupPathInfo> drives =
-        parseBackupDrives(config()->getString("media.externalPaths", ""), config()->getString("media.externalFormats", ""));
+        parseBackupDrives(config()->getString(MediaKeys::kExternalPaths, ""),
+                          config()->getString(MediaKeys::kExternalFormats, ""));
     engine_->setBackupMediaPathsWithFormats(enabled, drives);
     debugLog(std::string("Restored backup media paths: enabled=") + (enabled ? "true" : "false") +
              " paths=" + std::to_string(drives.size()));
@@ -356,7 +362,7 @@ void MainWindow::applyBitbucketMode(bool on)
 {
     if (engine_)
         engine_->setBitbucketMode(on);
-    config()->setBool("audio.bitbucketMode", on);
+    config()->setBool(AudioKeys::kBitbucketMode, on);
     config()->saveConfig("");
     if (mixMeter_ != nullptr)
         mixMeter_->setVisible(!on);

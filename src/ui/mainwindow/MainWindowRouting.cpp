@@ -5,6 +5,9 @@
 
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/LtcKeys.h"
+#include "core/settings/RoutingKeys.h"
+#include "core/settings/TrackKeys.h"
 #include "engine/AudioEngine_CoreAudio.h"
 #include "ui/mixer/InputMatrixDialog.h"
 #include "ui/mixer/OutputMatrixDialog.h"
@@ -26,11 +29,6 @@ ConfigManager* config()
     return ConfigManager::getInstance();
 }
 
-std::string key(const char* prefix, size_t index)
-{
-    return prefix + std::to_string(index);
-}
-
 std::vector<std::string> onePortList(const std::string& port)
 {
     return port.empty() ? std::vector<std::string>{} : std::vector<std::string>{port};
@@ -50,11 +48,11 @@ void MainWindow::reapplyStoredOutputRouting(int trackCount)
         return;
     std::vector<std::vector<std::string>> trackOutputs;
     for (size_t track = 0; track < static_cast<size_t>(std::max(trackCount, 0)); ++track)
-        trackOutputs.push_back(onePortList(config()->getString(key("track.output.", track), "")));
+        trackOutputs.push_back(onePortList(config()->getString(RoutingKeys::trackOutputKey(track), "")));
     engine_->applyOutputRouting(trackOutputs, emptyStates(trackOutputs.size()), engine_->getAvailableOutputChannels(),
-                                {}, splitPortList(config()->getString("mix.output", "")),
-                                splitPortList(config()->getString("coms.output", "")),
-                                splitPortList(config()->getString("ltcgen.output", "")));
+                                {}, splitPortList(config()->getString(RoutingKeys::kMixOutput, "")),
+                                splitPortList(config()->getString(RoutingKeys::kComsOutput, "")),
+                                splitPortList(config()->getString(LtcKeys::kGeneratorOutput, "")));
 }
 
 void MainWindow::onInputMatrix()
@@ -62,14 +60,14 @@ void MainWindow::onInputMatrix()
     if (!requireEngine())
         return;
     const std::vector<std::string> inputPorts = engine_->getAvailableInputChannels();
-    int trackCount = config()->getInt("track.count", static_cast<int>(trackRows_.size()));
+    int trackCount = config()->getInt(TrackKeys::kCount, static_cast<int>(trackRows_.size()));
     if (trackCount < 1)
         trackCount = kDefaultTrackCount;
     std::vector<std::string> names;
     std::vector<std::vector<std::string>> routing;
     for (size_t track = 0; track < static_cast<size_t>(trackCount); ++track) {
-        names.push_back(config()->getString(key("track.name.", track), "Track " + std::to_string(track + 1)));
-        const std::string input = config()->getString(key("track.input.", track), "");
+        names.push_back(config()->getString(TrackKeys::nameKey(track), "Track " + std::to_string(track + 1)));
+        const std::string input = config()->getString(RoutingKeys::trackInputKey(track), "");
         routing.push_back(input == kNoInput ? std::vector<std::string>{} : onePortList(input));
     }
 
@@ -101,9 +99,9 @@ void MainWindow::applyInputMatrixLive(const InputMatrixDialog& dialog)
 
     // The engine resolves the slate and COM ports only when the outputs are
     // routed; a changed port is heard only after they are routed again.
-    const bool talkbackPortsChanged = dialog.getSlateMicPort() != config()->getString("slate.input", "")
-                                      || dialog.getComInput1Port() != config()->getString("com1.input", "")
-                                      || dialog.getComInput2Port() != config()->getString("com2.input", "");
+    const bool talkbackPortsChanged = dialog.getSlateMicPort() != config()->getString(RoutingKeys::kSlateInput, "")
+                                      || dialog.getComInput1Port() != config()->getString(RoutingKeys::kCom1Input, "")
+                                      || dialog.getComInput2Port() != config()->getString(RoutingKeys::kCom2Input, "");
     engine_->setSlateMicPort(dialog.getSlateMicPort());
     engine_->setSlateMicInputEnabled(dialog.isSlateMicEnabled());
     engine_->setSlateMicGain(dialog.getSlateMicGain());
@@ -123,20 +121,21 @@ void MainWindow::storeInputMatrix(const InputMatrixDialog& dialog, int trackCoun
     const std::vector<std::string> names = dialog.getTrackNames();
     const std::vector<std::vector<std::string>> matrix = dialog.getRoutingMatrix();
     for (size_t track = 0; track < names.size(); ++track) {
-        config()->setString(key("track.name.", track), names[track]);
+        config()->setString(TrackKeys::nameKey(track), names[track]);
         if (track < matrix.size())
-            config()->setString(key("track.input.", track), matrix[track].empty() ? kNoInput : matrix[track].front());
+            config()->setString(RoutingKeys::trackInputKey(track),
+                                matrix[track].empty() ? kNoInput : matrix[track].front());
     }
-    config()->setInt("track.count", trackCount);
-    config()->setBool("ltc.enabled", dialog.isLtcEnabled());
-    config()->setString("ltc.input", dialog.getLtcInputPort());
-    config()->setBool("slate.enabled", dialog.isSlateMicEnabled());
-    config()->setString("slate.input", dialog.getSlateMicPort());
-    config()->setInt("slate.gain", dialog.getSlateMicGain());
-    config()->setBool("com1.enabled", dialog.isComInput1Enabled());
-    config()->setString("com1.input", dialog.getComInput1Port());
-    config()->setBool("com2.enabled", dialog.isComInput2Enabled());
-    config()->setString("com2.input", dialog.getComInput2Port());
+    config()->setInt(TrackKeys::kCount, trackCount);
+    config()->setBool(LtcKeys::kEnabled, dialog.isLtcEnabled());
+    config()->setString(LtcKeys::kInput, dialog.getLtcInputPort());
+    config()->setBool(RoutingKeys::kSlateEnabled, dialog.isSlateMicEnabled());
+    config()->setString(RoutingKeys::kSlateInput, dialog.getSlateMicPort());
+    config()->setInt(RoutingKeys::kSlateGain, dialog.getSlateMicGain());
+    config()->setBool(RoutingKeys::kCom1Enabled, dialog.isComInput1Enabled());
+    config()->setString(RoutingKeys::kCom1Input, dialog.getComInput1Port());
+    config()->setBool(RoutingKeys::kCom2Enabled, dialog.isComInput2Enabled());
+    config()->setString(RoutingKeys::kCom2Input, dialog.getComInput2Port());
     config()->saveConfig("");
 }
 
@@ -176,21 +175,23 @@ void MainWindow::onOutputMatrix()
         if (static_cast<int>(names.size()) >= shownTrackCount_)
             break;
         names.push_back(row.nameEdit != nullptr ? row.nameEdit->text().toStdString() : std::string());
-        matrix.push_back(onePortList(config()->getString(key("track.output.", names.size() - 1), "")));
+        matrix.push_back(onePortList(config()->getString(RoutingKeys::trackOutputKey(names.size() - 1), "")));
     }
     const std::vector<std::map<std::string, std::string>> states(names.size());
     LtcEncoder* generator = ltcGeneratorDialog_ != nullptr ? ltcGeneratorDialog_->getEncoder() : nullptr;
 
     OutputMatrixDialog dialog(outputPorts, static_cast<int>(names.size()), names, matrix, states,
-                              config()->getString("mix.output", ""), config()->getString("coms.output", ""),
-                              config()->getString("monitor.output", ""), config()->getString("ltcgen.output", ""),
+                              config()->getString(RoutingKeys::kMixOutput, ""),
+                              config()->getString(RoutingKeys::kComsOutput, ""),
+                              config()->getString(RoutingKeys::kMonitorOutput, ""),
+                              config()->getString(LtcKeys::kGeneratorOutput, ""),
                               generator, this);
     connect(&dialog, &OutputMatrixDialog::routingApplied, this,
             [this, outputPorts, names](const std::vector<std::vector<std::string>>& routingMatrix,
                                        const std::vector<std::map<std::string, std::string>>&,
                                        const std::string& mix, const std::string& coms, const std::string& monitor,
                                        const std::string& ltcGen) {
-                config()->setString("ltcgen.output", ltcGen);
+                config()->setString(LtcKeys::kGeneratorOutput, ltcGen);
                 storeOutputMatrix(routingMatrix, mix, coms, monitor);
                 applyOutputMatrix(routingMatrix, outputPorts, names, mix, coms, monitor, ltcGen);
             });
@@ -213,11 +214,11 @@ void MainWindow::storeOutputMatrix(const std::vector<std::vector<std::string>>& 
         // One port per track is kept; further ones play until the next start. An
         // emptied row clears the key, or the next rerouting would bring it back.
         const std::vector<std::string>& row = routingMatrix[track];
-        config()->setString(key("track.output.", track), row.empty() ? std::string() : row.front());
+        config()->setString(RoutingKeys::trackOutputKey(track), row.empty() ? std::string() : row.front());
     }
-    config()->setString("mix.output", mix);
-    config()->setString("coms.output", coms);
-    config()->setString("monitor.output", monitor);
+    config()->setString(RoutingKeys::kMixOutput, mix);
+    config()->setString(RoutingKeys::kComsOutput, coms);
+    config()->setString(RoutingKeys::kMonitorOutput, monitor);
     config()->saveConfig("");
 }
 

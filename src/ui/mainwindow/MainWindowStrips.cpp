@@ -8,6 +8,8 @@
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 #include "core/NumberText.h"
+#include "core/settings/AudioKeys.h"
+#include "core/settings/TrackKeys.h"
 #include "engine/AudioEngine_CoreAudio.h"
 #include "engine/render/AutomixEngine.h"
 #include "ui/common/FaderSlider.h"
@@ -41,11 +43,6 @@ constexpr int kAutomixGroups = 4;
 ConfigManager* config()
 {
     return ConfigManager::getInstance();
-}
-
-std::string key(const char* prefix, int track)
-{
-    return prefix + std::to_string(track);
 }
 
 QString trackButtonStyle(const QColor& colour)
@@ -118,7 +115,7 @@ QString shortStripName(const QString& name, int number)
 
 int MainWindow::readAutomixGroupFromConfig(int track)
 {
-    const QString text = QString::fromStdString(config()->getString(key("automix.", track), ""));
+    const QString text = QString::fromStdString(config()->getString(TrackKeys::automixKey(track), ""));
     if (text.isEmpty() || text == "no" || text == "false")
         return 0;
     if (text == "yes" || text == "true")
@@ -195,7 +192,7 @@ void MainWindow::createTrackWidget(int index, const QString& name)
     connect(row.automixButton, &QToolButton::clicked, this, [this, index] { onAutomixButtonClicked(index); });
     connect(row.nameEdit, &QLineEdit::editingFinished, this, [this, index] {
         const QString text = trackRows_[static_cast<size_t>(index)].nameEdit->text();
-        config()->setString(key("track.name.", index), text.toStdString());
+        config()->setString(TrackKeys::nameKey(index), text.toStdString());
         config()->saveConfig("");
         showStripName(index, text);
         updateMixerFaderSizes(); // the strip names' font fits the new name
@@ -285,7 +282,7 @@ void MainWindow::onArmToggled(int track, bool armed)
     const TrackRow& row = trackRows_[static_cast<size_t>(track)];
     row.meter->setArmed(armed);
     row.rowWidget->setStyleSheet(trackRowStyle(armed));
-    config()->setBool(key("arm.", track), armed);
+    config()->setBool(TrackKeys::armKey(track), armed);
     config()->saveConfig("");
     // A hidden track keeps its box and key but is not recorded unseen.
     if (engine_)
@@ -298,7 +295,7 @@ void MainWindow::onAutomixButtonClicked(int track)
     TrackRow& row = trackRows_[static_cast<size_t>(track)];
     row.automixGroup = (row.automixGroup + 1) % (kAutomixGroups + 1);
     applyAutomixButtonAppearance(row.automixButton, row.automixGroup);
-    config()->setInt(key("automix.", track), row.automixGroup);
+    config()->setInt(TrackKeys::automixKey(track), row.automixGroup);
     config()->saveConfig("");
     updateAutomixUiState();
 }
@@ -314,7 +311,7 @@ void MainWindow::showStripName(int track, const QString& name)
 
 int MainWindow::startingFaderTenthsDb(int track) const
 {
-    int tenthsDb = config()->getInt(key("fader.", track), FaderSlider::kMinimumTenthsDb);
+    int tenthsDb = config()->getInt(TrackKeys::faderKey(track), FaderSlider::kMinimumTenthsDb);
     if (!controllerManager_)
         return tenthsDb;
     // A Cantarem 2 fader's physical position wins over the stored value.
@@ -363,7 +360,7 @@ void MainWindow::onFaderValueChanged(int stripIndex, int tenthsDb)
     if (controllerManager_)
         controllerManager_->sendFaderPosition(stripIndex, FaderSlider::hardwarePosition(tenthsDb));
     // Written now, saved 2 s after the last move: a drag is many changes.
-    config()->setInt(key("fader.", stripIndex), tenthsDb);
+    config()->setInt(TrackKeys::faderKey(stripIndex), tenthsDb);
     scheduleConfigSave();
 }
 
@@ -423,7 +420,7 @@ void MainWindow::rebuildTracksAndMixer(int count, const std::vector<std::string>
         if (mixerStrips_.size() <= static_cast<size_t>(track))
             createMixerFader(track, name);
 
-        const bool armed = config()->getBool(key("arm.", track), false);
+        const bool armed = config()->getBool(TrackKeys::armKey(track), false);
         TrackRow& row = trackRows_.back();
         {
             const QSignalBlocker blocker(row.armButton);
@@ -464,7 +461,7 @@ void MainWindow::rebuildTracksAndMixer(int count, const std::vector<std::string>
 
     applyAutoFitLayout(autoFitLayout_);
 
-    if (config()->getBool("audio.bitbucketMode", false)) {
+    if (config()->getBool(AudioKeys::kBitbucketMode, false)) {
         // Bitbucket mode records no mix: no fader may suggest one.
         for (MixerStrip& strip : mixerStrips_) {
             if (strip.fader == nullptr)
@@ -528,8 +525,8 @@ AutomixEngine* MainWindow::automixEngine() const
 
 void MainWindow::updateAutomixUiState()
 {
-    const bool bitbucket = config()->getBool("audio.bitbucketMode", false);
-    const bool global = config()->getBool("automix.global", true);
+    const bool bitbucket = config()->getBool(AudioKeys::kBitbucketMode, false);
+    const bool global = config()->getBool(TrackKeys::kAutomixGlobal, TrackKeys::kAutomixGlobalDefault);
     if (automixAction_ != nullptr) {
         const QSignalBlocker blocker(automixAction_);
         automixAction_->setEnabled(!bitbucket);

@@ -2,6 +2,9 @@
 
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/AuxKeys.h"
+#include "core/settings/RoutingKeys.h"
+#include "core/settings/TrackKeys.h"
 #include "engine/AudioEngineBase.h"
 
 #include <QCheckBox>
@@ -27,16 +30,6 @@ namespace {
 constexpr int kNameColumnWidth = 120;
 constexpr int kBusColumnWidth = 110;
 constexpr int kRowHeight = 55;
-
-std::string busKey(const char* prefix, int aux)
-{
-    return prefix + std::to_string(aux);
-}
-
-std::string sendKey(const char* prefix, int track, int aux)
-{
-    return prefix + std::to_string(track) + "." + std::to_string(aux);
-}
 
 // Levels are shown at the nearest percent, so a send set to 53 % reopens as 53 %.
 int toPercent(float level)
@@ -269,7 +262,7 @@ QWidget* AuxSendsDialog::buildSendsGroup()
                            "color: #0078d4;");
     ConfigManager* config = ConfigManager::getInstance();
     for (int t = 0; t < trackCount_; ++t) {
-        const std::string name = config->getString("track.name." + std::to_string(t), "Track " + std::to_string(t + 1));
+        const std::string name = config->getString(TrackKeys::nameKey(t), "Track " + std::to_string(t + 1));
         auto* label = new QLabel(QString::fromStdString(name), namesContent);
         label->setGeometry(0, kRowHeight * (t + 1), kNameColumnWidth, kRowHeight);
         label->setStyleSheet("font-weight: bold; background-color: #383838; border: 1px solid #555; "
@@ -322,11 +315,11 @@ std::set<std::string> AuxSendsDialog::getUsedOutputPorts() const
 {
     ConfigManager* config = ConfigManager::getInstance();
     std::set<std::string> used;
-    addNames(used, config->getString("mix.output", ""));
-    addNames(used, config->getString("coms.output", ""));
-    const int tracks = config->getInt("track.count", 32);
+    addNames(used, config->getString(RoutingKeys::kMixOutput, ""));
+    addNames(used, config->getString(RoutingKeys::kComsOutput, ""));
+    const int tracks = config->getInt(TrackKeys::kCount, 32);
     for (int t = 0; t < tracks; ++t) {
-        const std::string output = config->getString("track.output." + std::to_string(t), "");
+        const std::string output = config->getString(RoutingKeys::trackOutputKey(t), "");
         if (!output.empty())
             used.insert(output);
     }
@@ -342,7 +335,7 @@ void AuxSendsDialog::populateAuxOutputCombos()
         const QString remembered = combo->count() > 0 ? combo->currentData().toString() : QString();
         // The bus's own stored channel stays on offer even when another bus
         // or track uses it now: the engine still routes the bus there.
-        const std::string own = config->getString(busKey("aux.output.", aux), "");
+        const std::string own = config->getString(AuxKeys::outputKey(aux), "");
         const QSignalBlocker blocker(combo);
         combo->clear();
         combo->addItem("(None)", QString());
@@ -390,7 +383,7 @@ void AuxSendsDialog::loadCurrentSettings()
         {
             QComboBox* combo = outputCombos_[a];
             const QSignalBlocker blocker(combo);
-            const std::string output = config->getString(busKey("aux.output.", aux), "");
+            const std::string output = config->getString(AuxKeys::outputKey(aux), "");
             const int index = output.empty() ? 0 : combo->findData(QString::fromStdString(output));
             combo->setCurrentIndex(std::max(index, 0));
             combo->setToolTip(combo->currentText());
@@ -400,7 +393,7 @@ void AuxSendsDialog::loadCurrentSettings()
         }
         {
             const QSignalBlocker blocker(delaySpins_[a]);
-            delaySpins_[a]->setValue(config->getInt(busKey("aux.delay.", aux), 0));
+            delaySpins_[a]->setValue(config->getInt(AuxKeys::delayKey(aux), 0));
         }
     }
     auto show = [](SendCell& cell, float level, bool preFader) {
@@ -426,7 +419,7 @@ void AuxSendsDialog::onAuxLevelChanged(int auxIndex, int value)
         return;
     engine_->setAuxLevel(auxIndex, fromPercent(value));
     levelLabels_[static_cast<size_t>(auxIndex)]->setText(QString::number(value));
-    ConfigManager::getInstance()->setFloat(busKey("aux.level.", auxIndex), fromPercent(value));
+    ConfigManager::getInstance()->setFloat(AuxKeys::levelKey(auxIndex), fromPercent(value));
 }
 
 void AuxSendsDialog::onAuxOutputChanged(int auxIndex)
@@ -436,14 +429,14 @@ void AuxSendsDialog::onAuxOutputChanged(int auxIndex)
     if (engine_ == nullptr)
         return;
     const std::string name = outputCombos_[static_cast<size_t>(auxIndex)]->currentData().toString().toStdString();
-    ConfigManager::getInstance()->setString(busKey("aux.output.", auxIndex), name);
+    ConfigManager::getInstance()->setString(AuxKeys::outputKey(auxIndex), name);
     ConfigManager::getInstance()->saveConfig("");
     engine_->setAuxOutputIndices(auxIndex, outputIndexList(name));
 }
 
 void AuxSendsDialog::onAuxDelayChanged(int auxIndex, int delayMs)
 {
-    ConfigManager::getInstance()->setInt(busKey("aux.delay.", auxIndex), delayMs);
+    ConfigManager::getInstance()->setInt(AuxKeys::delayKey(auxIndex), delayMs);
     ConfigManager::getInstance()->saveConfig("");
 }
 
@@ -453,7 +446,7 @@ void AuxSendsDialog::onMixSendLevelChanged(int auxIndex, int value)
         return;
     engine_->setMixSendLevel(auxIndex, fromPercent(value));
     mixSends_[static_cast<size_t>(auxIndex)].label->setText(QString("%1%").arg(value));
-    ConfigManager::getInstance()->setFloat(busKey("aux.mixsend.", auxIndex), fromPercent(value));
+    ConfigManager::getInstance()->setFloat(AuxKeys::mixSendKey(auxIndex), fromPercent(value));
 }
 
 void AuxSendsDialog::onMixSendPreFaderChanged(int auxIndex, bool preFader)
@@ -461,7 +454,7 @@ void AuxSendsDialog::onMixSendPreFaderChanged(int auxIndex, bool preFader)
     if (engine_ == nullptr)
         return;
     engine_->setMixSendPreFader(auxIndex, preFader);
-    ConfigManager::getInstance()->setBool(busKey("aux.mixsend.prefader.", auxIndex), preFader);
+    ConfigManager::getInstance()->setBool(AuxKeys::mixSendPreFaderKey(auxIndex), preFader);
 }
 
 void AuxSendsDialog::onSendLevelChanged(int trackIndex, int auxIndex, int value)
@@ -470,7 +463,7 @@ void AuxSendsDialog::onSendLevelChanged(int trackIndex, int auxIndex, int value)
         return;
     engine_->setTrackAuxSend(trackIndex, auxIndex, fromPercent(value));
     trackSends_[static_cast<size_t>(trackIndex)][static_cast<size_t>(auxIndex)].label->setText(QString("%1%").arg(value));
-    ConfigManager::getInstance()->setFloat(sendKey("aux.send.", trackIndex, auxIndex), fromPercent(value));
+    ConfigManager::getInstance()->setFloat(AuxKeys::sendKey(trackIndex, auxIndex), fromPercent(value));
 }
 
 void AuxSendsDialog::onSendPreFaderChanged(int trackIndex, int auxIndex, bool preFader)
@@ -478,7 +471,7 @@ void AuxSendsDialog::onSendPreFaderChanged(int trackIndex, int auxIndex, bool pr
     if (engine_ == nullptr)
         return;
     engine_->setTrackAuxSendPreFader(trackIndex, auxIndex, preFader);
-    ConfigManager::getInstance()->setBool(sendKey("aux.send.prefader.", trackIndex, auxIndex), preFader);
+    ConfigManager::getInstance()->setBool(AuxKeys::sendPreFaderKey(trackIndex, auxIndex), preFader);
     ConfigManager::getInstance()->saveConfig("");
 }
 
@@ -491,8 +484,8 @@ void AuxSendsDialog::restoreStoredSettings(AudioEngineBase* engine, int trackCou
     ConfigManager* config = ConfigManager::getInstance();
     const std::vector<std::string> outputs = engine->getAvailableOutputChannels();
     for (int aux = 0; aux < kAuxBuses; ++aux) {
-        engine->setAuxLevel(aux, config->getFloat(busKey("aux.level.", aux), 1.0f));
-        const std::string output = config->getString(busKey("aux.output.", aux), "");
+        engine->setAuxLevel(aux, config->getFloat(AuxKeys::levelKey(aux), AuxKeys::kLevelDefault));
+        const std::string output = config->getString(AuxKeys::outputKey(aux), "");
         if (!output.empty() && !outputs.empty()) {
             const auto found = std::find(outputs.begin(), outputs.end(), output);
             if (found != outputs.end()) {
@@ -500,13 +493,13 @@ void AuxSendsDialog::restoreStoredSettings(AudioEngineBase* engine, int trackCou
                 debugLog("Restored AUX " + std::to_string(aux + 1) + " output: " + output);
             }
         }
-        engine->setMixSendLevel(aux, config->getFloat(busKey("aux.mixsend.", aux), 0.0f));
-        engine->setMixSendPreFader(aux, config->getBool(busKey("aux.mixsend.prefader.", aux), false));
+        engine->setMixSendLevel(aux, config->getFloat(AuxKeys::mixSendKey(aux), 0.0f));
+        engine->setMixSendPreFader(aux, config->getBool(AuxKeys::mixSendPreFaderKey(aux), false));
         for (int t = 0; t < trackCount; ++t) {
-            const float level = config->getFloat(sendKey("aux.send.", t, aux), 0.0f);
+            const float level = config->getFloat(AuxKeys::sendKey(t, aux), 0.0f);
             if (level > 0.0f)
                 engine->setTrackAuxSend(t, aux, level);
-            engine->setTrackAuxSendPreFader(t, aux, config->getBool(sendKey("aux.send.prefader.", t, aux), false));
+            engine->setTrackAuxSendPreFader(t, aux, config->getBool(AuxKeys::sendPreFaderKey(t, aux), false));
         }
     }
 }

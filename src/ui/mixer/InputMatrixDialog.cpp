@@ -1,6 +1,8 @@
 #include "ui/mixer/InputMatrixDialog.h"
 
 #include "core/ConfigManager.h"
+#include "core/settings/LtcKeys.h"
+#include "core/settings/RoutingKeys.h"
 #include "ui/mixer/MatrixTableStyle.h"
 #include "ui/mixer/PortLabels.h"
 
@@ -348,18 +350,21 @@ void InputMatrixDialog::updateFromCurrentConfig()
 {
     rebuildTrackGrid();
     ConfigManager* config = ConfigManager::getInstance();
-    ltcEnable_->setChecked(config->getBool("ltc.enabled", false));
-    slateEnable_->setChecked(config->getBool("slate.enabled", false));
-    com1Enable_->setChecked(config->getBool("com1.enabled", false));
-    com2Enable_->setChecked(config->getBool("com2.enabled", false));
+    ltcEnable_->setChecked(config->getBool(LtcKeys::kEnabled, false));
+    slateEnable_->setChecked(config->getBool(RoutingKeys::kSlateEnabled, false));
+    com1Enable_->setChecked(config->getBool(RoutingKeys::kCom1Enabled, false));
+    com2Enable_->setChecked(config->getBool(RoutingKeys::kCom2Enabled, false));
     const std::pair<QComboBox*, const char*> ports[] = {
-        {ltcInput_, "ltc.input"}, {slateInput_, "slate.input"}, {com1Input_, "com1.input"}, {com2Input_, "com2.input"}};
+        {ltcInput_, LtcKeys::kInput},
+        {slateInput_, RoutingKeys::kSlateInput},
+        {com1Input_, RoutingKeys::kCom1Input},
+        {com2Input_, RoutingKeys::kCom2Input}};
     for (const auto& [combo, key] : ports) {
         const std::string port = config->getString(key, "");
         if (!port.empty())
             selectByData(combo, QString::fromStdString(port));
     }
-    const int gain = slateGain_->findData(config->getInt("slate.gain", 0));
+    const int gain = slateGain_->findData(config->getInt(RoutingKeys::kSlateGain, 0));
     if (gain >= 0)
         slateGain_->setCurrentIndex(gain);
 }

@@ -1,6 +1,7 @@
 #include "ui/mixer/OutputMatrixDialog.h"
 
 #include "core/ConfigManager.h"
+#include "core/settings/LtcKeys.h"
 #include "timecode/LtcEncoder.h"
 #include "timecode/LtcOutputLevel.h"
 #include "ui/mixer/MatrixTableStyle.h"
@@ -204,7 +205,7 @@ void OutputMatrixDialog::setupUI()
     // A stored index this list does not know shows the default level; it is
     // not rewritten until the user picks one.
     levelChooser_->setCurrentIndex(LtcOutputLevel::indexOrDefault(
-        ConfigManager::getInstance()->getInt("ltcgen.level", LtcOutputLevel::kDefaultIndex)));
+        ConfigManager::getInstance()->getInt(LtcKeys::kGeneratorLevel, LtcOutputLevel::kDefaultIndex)));
     connect(levelChooser_, &QComboBox::currentIndexChanged, this, &OutputMatrixDialog::onLtcLevelChanged);
     levelLayout->addWidget(levelChooser_);
     levelLayout->addStretch();
@@ -350,7 +351,7 @@ void OutputMatrixDialog::onLtcLevelChanged(int index)
     if (generator_ == nullptr || levelChooser_ == nullptr)
         return;
     generator_->setOutputLevel(levelChooser_->itemData(index).toDouble());
-    ConfigManager::getInstance()->setInt("ltcgen.level", index);
+    ConfigManager::getInstance()->setInt(LtcKeys::kGeneratorLevel, index);
     ConfigManager::getInstance()->saveConfig("");
     emit configurationChanged();
 }

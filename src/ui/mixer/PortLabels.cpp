@@ -1,6 +1,7 @@
 #include "ui/mixer/PortLabels.h"
 
 #include "core/ConfigManager.h"
+#include "core/settings/RoutingKeys.h"
 
 #include <QInputDialog>
 #include <QLineEdit>
@@ -27,11 +28,6 @@ AliasQuestion& testQuestion()
 {
     static AliasQuestion question;
     return question;
-}
-
-const char* prefix(Side side)
-{
-    return side == Side::Input ? "input.label." : "output.label.";
 }
 
 std::string asciiLower(std::string text)
@@ -94,11 +90,7 @@ void splitChannelSuffix(const std::string& text, std::string& name, std::string&
 
 std::string aliasKey(Side side, const std::string& port)
 {
-    std::string key = prefix(side) + port;
-    for (char& c : key)
-        if (c == ' ' || c == '/' || c == '\\')
-            c = '_';
-    return key;
+    return side == Side::Input ? RoutingKeys::inputLabelKey(port) : RoutingKeys::outputLabelKey(port);
 }
 
 std::string label(Side side, const std::string& port)

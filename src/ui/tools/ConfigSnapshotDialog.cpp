@@ -2,6 +2,9 @@
 
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/MediaKeys.h"
+#include "core/settings/MetadataKeys.h"
+#include "core/settings/SnapshotKeys.h"
 #include "ui/tools/ProcessRestart.h"
 
 #include <QApplication>
@@ -27,9 +30,11 @@ namespace {
 // Where the recordist is now, not where the snapshot was made: loading a
 // setup must not bring back an older project, roll, scene, take or file
 // counter, or the next take would repeat a take already on disk.
-const char* const kLiveTakeKeys[] = {"metadata.project",        "metadata.soundroll",       "metadata.scene",
-                                     "metadata.take",           "lastRecording.folderPath", "lastRecording.soundRoll",
-                                     "lastRecording.scene",     "lastRecording.take",       "recording.fileNumber"};
+const char* const kLiveTakeKeys[] = {MetadataKeys::kProject,        MetadataKeys::kSoundRoll,
+                                     MetadataKeys::kScene,          MetadataKeys::kTake,
+                                     MetadataKeys::kLastFolderPath, MetadataKeys::kLastSoundRoll,
+                                     MetadataKeys::kLastScene,      MetadataKeys::kLastTake,
+                                     MediaKeys::kFileNumber};
 constexpr const char* kKeyAbsent = "\x01";
 
 const QString kGreen = QStringLiteral("green");
@@ -165,7 +170,7 @@ void ConfigSnapshotDialog::setupUI()
 
 QString ConfigSnapshotDialog::getSnapshotsDirectory()
 {
-    QString folder = QString::fromStdString(ConfigManager::getInstance()->getString("snapshots.directory", ""));
+    QString folder = QString::fromStdString(ConfigManager::getInstance()->getString(SnapshotKeys::kFolder, ""));
     if (folder.isEmpty())
         folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/Tonvale/Snapshots");
     QDir().mkpath(folder);
@@ -349,7 +354,7 @@ void ConfigSnapshotDialog::onBrowseDirectory()
     if (folder.isEmpty())
         return;
     locationEdit_->setText(folder);
-    ConfigManager::getInstance()->setString("snapshots.directory", folder.toStdString());
+    ConfigManager::getInstance()->setString(SnapshotKeys::kFolder, folder.toStdString());
     ConfigManager::getInstance()->saveConfig("");
     refreshSnapshotList();
     showInfo(QStringLiteral("Snapshot location changed to: %1").arg(folder), kGreen);

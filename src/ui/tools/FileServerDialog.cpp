@@ -1,6 +1,8 @@
 #include "ui/tools/FileServerDialog.h"
 
 #include "core/ConfigManager.h"
+#include "core/settings/FileServerKeys.h"
+#include "core/settings/MediaKeys.h"
 #include "fileserver/LocalAddressChoice.h"
 #include "fileserver/WebDavServer.h"
 
@@ -190,14 +192,14 @@ void FileServerDialog::setupUI()
 void FileServerDialog::loadSettings()
 {
     ConfigManager* config = ConfigManager::getInstance();
-    QString folder = QString::fromStdString(config->getString("fileserver.folder", ""));
+    QString folder = QString::fromStdString(config->getString(FileServerKeys::kFolder, ""));
     if (folder.isEmpty())
-        folder = QString::fromStdString(config->getString("media.saveLocation", ""));
+        folder = QString::fromStdString(config->getString(MediaKeys::kSaveLocation, ""));
     folderEdit_->setText(folder);
-    passwordEdit_->setText(QString::fromStdString(config->getString("fileserver.password", "")));
-    const int port = config->getInt("fileserver.port", kDefaultPort);
+    passwordEdit_->setText(QString::fromStdString(config->getString(FileServerKeys::kPassword, "")));
+    const int port = config->getInt(FileServerKeys::kPort, kDefaultPort);
     portSpinBox_->setValue(port);
-    const bool enabled = config->getBool("fileserver.enabled", false);
+    const bool enabled = config->getBool(FileServerKeys::kEnabled, false);
 
     WebDavServer* server = getServerInstance();
     server->setRootPath(folderEdit_->text());
@@ -210,10 +212,10 @@ void FileServerDialog::loadSettings()
 void FileServerDialog::saveSettings()
 {
     ConfigManager* config = ConfigManager::getInstance();
-    config->setString("fileserver.folder", folderEdit_->text().toStdString());
-    config->setString("fileserver.password", passwordEdit_->text().toStdString());
-    config->setInt("fileserver.port", portSpinBox_->value());
-    config->setBool("fileserver.enabled", serverInstance_ && serverInstance_->isRunning());
+    config->setString(FileServerKeys::kFolder, folderEdit_->text().toStdString());
+    config->setString(FileServerKeys::kPassword, passwordEdit_->text().toStdString());
+    config->setInt(FileServerKeys::kPort, portSpinBox_->value());
+    config->setBool(FileServerKeys::kEnabled, serverInstance_ && serverInstance_->isRunning());
     config->saveConfig("");
 }
 

@@ -1,6 +1,7 @@
 #include "ui/tools/MetadataManagerWindow.h"
 
 #include "core/ConfigManager.h"
+#include "core/settings/MetadataKeys.h"
 #include "media/BwfMetadataWriter.h"
 #include "media/RiffChunkWalker.h"
 #include "ui/common/BackgroundWork.h"
@@ -235,8 +236,8 @@ void MetadataManagerWindow::showWarning(const QString& title, const QString& tex
 
 void MetadataManagerWindow::onAddFiles() {
     ConfigManager* config = ConfigManager::getInstance();
-    QString folder = u8(config->getString("metadataManager.lastDir", ""));
-    if (folder.isEmpty()) folder = u8(config->getString("lastRecording.folderPath", ""));
+    QString folder = u8(config->getString(MetadataKeys::kManagerLastFolder, ""));
+    if (folder.isEmpty()) folder = u8(config->getString(MetadataKeys::kLastFolderPath, ""));
     QString start;
     if (!folder.isEmpty()) {
         QDir dir(folder);
@@ -248,7 +249,7 @@ void MetadataManagerWindow::onAddFiles() {
 void MetadataManagerWindow::addChosenFiles(const QStringList& paths) {
     if (paths.isEmpty() || working_) return;
     ConfigManager* config = ConfigManager::getInstance();
-    config->setString("metadataManager.lastDir", QFileInfo(paths.first()).absolutePath().toStdString());
+    config->setString(MetadataKeys::kManagerLastFolder, QFileInfo(paths.first()).absolutePath().toStdString());
     config->saveConfig("");
     addFiles(paths);
 }

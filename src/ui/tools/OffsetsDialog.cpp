@@ -1,7 +1,7 @@
 #include "ui/tools/OffsetsDialog.h"
 
 #include "core/ConfigManager.h"
-#include "engine/take/StartTimecodeCapture.h"
+#include "core/settings/LtcKeys.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -81,7 +81,7 @@ void OffsetsDialog::setupUI()
 
 void OffsetsDialog::loadCurrentSettings()
 {
-    const int stored = ConfigManager::getInstance()->getInt(kFrameOffsetKey, 0);
+    const int stored = ConfigManager::getInstance()->getInt(LtcKeys::kFrameOffset, 0);
     offsetBox_->setValue(stored);
     currentLabel_->setText(QString("Current: %1 frames").arg(stored));
 }
@@ -90,7 +90,7 @@ void OffsetsDialog::onApply()
 {
     const int frames = offsetBox_->value();
     ConfigManager* config = ConfigManager::getInstance();
-    config->setInt(kFrameOffsetKey, frames);
+    config->setInt(LtcKeys::kFrameOffset, frames);
     config->saveConfig("");
     currentLabel_->setText(QString("Current: %1 frames").arg(frames));
     QMessageBox::information(this, "Offsets Applied",

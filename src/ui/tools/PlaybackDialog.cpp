@@ -1,6 +1,7 @@
 #include "ui/tools/PlaybackDialog.h"
 
 #include "core/ConfigManager.h"
+#include "core/settings/MetadataKeys.h"
 #include "engine/AudioEngineBase.h"
 #include "engine/take/TakeFiles.h"
 #include "engine/take/TakeSettings.h"
@@ -170,8 +171,8 @@ void PlaybackDialog::setupUI()
 // no save location is set) and the same sanitised project and roll levels.
 QString PlaybackDialog::getCurrentRecordingFolder() const
 {
-    const QString project = configString("metadata.project", kDefaultProject, true);
-    const QString roll = configString("metadata.soundroll", kDefaultSoundRoll, true);
+    const QString project = configString(MetadataKeys::kProject, kDefaultProject, true);
+    const QString roll = configString(MetadataKeys::kSoundRoll, kDefaultSoundRoll, true);
     return QString::fromStdString(takeFolderPath(baseRecordingFolder(), project.toStdString(), roll.toStdString()));
 }
 

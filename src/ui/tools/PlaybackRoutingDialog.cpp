@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/ConfigManager.h"
+#include "core/settings/PlaybackKeys.h"
 #include "engine/AudioEngineBase.h"
 
 #include <QComboBox>
@@ -46,7 +47,7 @@ PlaybackRoutingDialog::PlaybackRoutingDialog(AudioEngineBase* engine, QWidget* p
 
 std::string PlaybackRoutingDialog::configKey(int channel)
 {
-    return "playback/output_ch" + std::to_string(channel);
+    return PlaybackKeys::outputChannelKey(channel);
 }
 
 std::string PlaybackRoutingDialog::outputCodeForChoice(const std::string& choice)

@@ -4,6 +4,7 @@
 
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/ReportKeys.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -46,15 +47,14 @@ struct Key {
     QString SoundReportProduction::*member;
 };
 const Key kStringKeys[] = {
-    {"soundreport.productionCompany", &SoundReportProduction::productionCompany},
-    {"soundreport.projectName", &SoundReportProduction::projectName},
-    {"soundreport.director", &SoundReportProduction::director},
-    {"soundreport.soundMixer", &SoundReportProduction::soundMixer},
-    {"soundreport.mixerPhone", &SoundReportProduction::mixerPhone},
-    {"soundreport.mixerEmail", &SoundReportProduction::mixerEmail},
-    {"soundreport.companyLogoPath", &SoundReportProduction::companyLogoPath},
+    {ReportKeys::kProductionCompany, &SoundReportProduction::productionCompany},
+    {ReportKeys::kProjectName, &SoundReportProduction::projectName},
+    {ReportKeys::kDirector, &SoundReportProduction::director},
+    {ReportKeys::kSoundMixer, &SoundReportProduction::soundMixer},
+    {ReportKeys::kMixerPhone, &SoundReportProduction::mixerPhone},
+    {ReportKeys::kMixerEmail, &SoundReportProduction::mixerEmail},
+    {ReportKeys::kCompanyLogoPath, &SoundReportProduction::companyLogoPath},
 };
-const char* const kOutputFormatKey = "soundreport.outputFormat";
 
 // A name from file metadata must not lead the proposed path out of the
 // roll folder or hold characters no file system takes.
@@ -203,7 +203,7 @@ void SoundReportDialog::loadProductionInfo()
     ConfigManager* config = ConfigManager::getInstance();
     for (const Key& key : kStringKeys)
         production_.*key.member = QString::fromStdString(config->getString(key.name, ""));
-    outputFormat_ = config->getInt(kOutputFormatKey, 0);
+    outputFormat_ = config->getInt(ReportKeys::kOutputFormat, 0);
 }
 
 void SoundReportDialog::saveProductionInfo()
@@ -211,7 +211,7 @@ void SoundReportDialog::saveProductionInfo()
     ConfigManager* config = ConfigManager::getInstance();
     for (const Key& key : kStringKeys)
         config->setString(key.name, (production_.*key.member).toStdString());
-    config->setInt(kOutputFormatKey, outputFormat_);
+    config->setInt(ReportKeys::kOutputFormat, outputFormat_);
     config->saveConfig("");
 }
 

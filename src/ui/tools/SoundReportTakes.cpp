@@ -1,6 +1,8 @@
 #include "ui/tools/SoundReportTakes.h"
 
 #include "core/ConfigManager.h"
+#include "core/settings/MediaKeys.h"
+#include "core/settings/MetadataKeys.h"
 #include "media/BwfMetadataReader.h"
 #include "ui/tools/TimecodeText.h"
 
@@ -266,9 +268,9 @@ std::vector<SoundReportTake> scanFolder(const QString& folder, const ScanProgres
 
 QString currentRollFolder()
 {
-    const QString saveLocation = configString("media.saveLocation");
-    const QString project = configString("metadata.project");
-    const QString soundRoll = configString("lastRecording.soundRoll");
+    const QString saveLocation = configString(MediaKeys::kSaveLocation);
+    const QString project = configString(MetadataKeys::kProject);
+    const QString soundRoll = configString(MetadataKeys::kLastSoundRoll);
     if (saveLocation.isEmpty() || project.isEmpty())
         return {};
     QString folder = saveLocation + "/" + project;
@@ -279,7 +281,7 @@ QString currentRollFolder()
 
 QString openingFolder()
 {
-    const QString last = configString("lastRecording.folderPath");
+    const QString last = configString(MetadataKeys::kLastFolderPath);
     if (!last.isEmpty() && QFileInfo(last).isDir())
         return last;
     const QString roll = currentRollFolder();
