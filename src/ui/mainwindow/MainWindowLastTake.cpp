@@ -6,19 +6,22 @@
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 #include "engine/AudioEngine_CoreAudio.h"
+#include "engine/take/FalseTakeMove.h"
 #include "engine/take/TakeFiles.h"
 #include "ui/tools/PlaybackDialog.h"
 
 #include <QAction>
-#include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTimer>
 #include <QFileInfo>
 #include <QPushButton>
+
+#include <filesystem>
+#include <string>
+#include <vector>
 
 QString MainWindow::lastTakeFolder()
 {
@@ -108,43 +111,13 @@ int MainWindow::markLastTakeFalse()
     ConfigManager* config = ConfigManager::getInstance();
     if (config->getString("lastRecording.soundRoll", "").empty())
         return 0;
-    const QString folder = lastTakeFolder();
-    const QString falseFolder = folder + "/FALSETAKES";
-    QDir().mkpath(falseFolder);
-
-    // The files the engine closed for this take, while they are still the
-    // last take's (in its folder and not moved yet); otherwise the newest
-    // file and whatever else was written in the minute before.
-    QStringList toMove;
-    if (auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine_.get())) {
-        for (const std::string& path : coreAudio->getLastClosedTakeFiles()) {
-            const QFileInfo info(QString::fromStdString(path));
-            if (!info.isFile() || QDir(info.absolutePath()) != QDir(folder)) {
-                toMove.clear();
-                break;
-            }
-            toMove.push_back(info.absoluteFilePath());
-        }
-    }
-    if (toMove.isEmpty()) {
-        const QDateTime now = QDateTime::currentDateTime();
-        const QFileInfoList files = QDir(folder).entryInfoList({"*.wav", "*.WAV"}, QDir::Files, QDir::Time);
-        for (const QFileInfo& file : files) {
-            if (!toMove.isEmpty() && file.lastModified().msecsTo(now) >= 60'000)
-                break;
-            toMove.push_back(file.absoluteFilePath());
-        }
-    }
-    int moved = 0;
-    for (const QString& path : toMove) {
-        const QString target = falseFolder + "/F-" + QFileInfo(path).fileName();
-        if (QFile::rename(path, target)) {
-            debugLog("Moved false take: " + path.toStdString() + " -> " + target.toStdString());
-            ++moved;
-        } else {
-            debugLog("Failed to move false take: " + path.toStdString());
-        }
-    }
+    const std::string folder = lastTakeFolder().toStdString();
+    std::vector<std::string> closedTakeFiles;
+    if (auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine_.get()))
+        closedTakeFiles = coreAudio->getLastClosedTakeFiles();
+    const std::vector<std::string> toMove =
+        lastTakeFiles(folder, closedTakeFiles, std::filesystem::file_time_type::clock::now());
+    const int moved = moveToFalseTakes(folder, toMove).movedCount();
     if (moved == 0)
         return 0;
 
