@@ -8,6 +8,7 @@
 #include "engine/AudioEngine_CoreAudio.h"
 #include "engine/take/FalseTakeMove.h"
 #include "engine/take/TakeFiles.h"
+#include "ui/common/Theme.h"
 #include "ui/tools/PlaybackDialog.h"
 
 #include <QAction>
@@ -22,6 +23,30 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+namespace {
+
+QString falseTakeMenuStyle()
+{
+    using namespace Theme;
+    return QString("QMenu { background-color: %1; color: %2; border: 1px solid %3; padding: 6px 0px; }"
+                   "QMenu::item { padding: 10px 24px; margin: 2px 6px; }QMenu::item:selected { background-color: "
+                   "%4; }")
+        .arg(kLastTakeMenuBg, kLastTakeText, kLastTakeBorder, kLastTakeMenuSelectedBg);
+}
+
+QString falseTakeQuestionStyle()
+{
+    using namespace Theme;
+    return QString("QMessageBox { background-color: %1; }QMessageBox QLabel { color: %2; padding: 10px; }"
+                   "QPushButton { background-color: %3; color: %4; border: 1px solid %5;              "
+                   "padding: 8px 20px; margin: 4px; min-width: 80px; }QPushButton:hover { background-color: %6; }"
+                   "QPushButton:pressed { background-color: %7; }")
+        .arg(kLastTakeQuestionBg, kLastTakeText, kLastTakeButtonBg, kLastTakeButtonText, kLastTakeBorder,
+             kLastTakeButtonHoverBg, kLastTakeButtonPressedBg);
+}
+
+} // namespace
 
 QString MainWindow::lastTakeFolder()
 {
@@ -72,9 +97,7 @@ void MainWindow::onLastRecordingRightClick(const QPoint& position)
     if (lastRecordingButton_ == nullptr || lastRecordingButton_->text().isEmpty())
         return;
     QMenu menu(this);
-    menu.setStyleSheet("QMenu { background-color: #252526; color: #ffffff; border: 1px solid #555; padding: 6px 0px; }"
-                       "QMenu::item { padding: 10px 24px; margin: 2px 6px; }QMenu::item:selected { background-color: "
-                       "#2d2d2d; }");
+    menu.setStyleSheet(falseTakeMenuStyle());
     QAction* mark = menu.addAction("Mark as False Take?");
     if (menu.exec(lastRecordingButton_->mapToGlobal(position)) == mark)
         confirmFalseTake();
@@ -89,10 +112,7 @@ void MainWindow::confirmFalseTake()
     box.setInformativeText("This will move the file to a FALSETAKES subfolder\nand add an 'F-' prefix to the filename.");
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     box.setDefaultButton(QMessageBox::No);
-    box.setStyleSheet("QMessageBox { background-color: #2b2b2b; }QMessageBox QLabel { color: #ffffff; padding: 10px; }"
-                      "QPushButton { background-color: #444; color: #fff; border: 1px solid #555;              "
-                      "padding: 8px 20px; margin: 4px; min-width: 80px; }QPushButton:hover { background-color: #555; }"
-                      "QPushButton:pressed { background-color: #333; }");
+    box.setStyleSheet(falseTakeQuestionStyle());
     if (box.exec() != QMessageBox::Yes)
         return;
     markLastTakeFalse();

@@ -1,5 +1,7 @@
 #include "ui/tools/AudioDeviceDialog.h"
 
+#include "ui/common/Theme.h"
+
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -8,6 +10,22 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace {
+
+QString dialogStyleSheet()
+{
+    using namespace Theme;
+    return QString("QDialog { background: %1; color: %2; }QLabel { color: %3; }QComboBox { background: %4; color: %5; "
+                   "border: 1px solid %6; padding: 5px; }QComboBox::drop-down { border: none; }QListWidget { "
+                   "background: %4; color: %5; border: 1px solid %6; }QPushButton { background: %7; color: %5; "
+                   "border: none; padding: 8px 16px; }QPushButton:hover { background: %8; }QGroupBox { color: %9; "
+                   "border: 1px solid %6; margin-top: 10px; padding-top: 10px; }")
+        .arg(kBgSurface, kDeviceDialogText, kDeviceDialogLabelText, kDeviceDialogFieldBg, kDeviceDialogFieldText,
+             kDeviceDialogBorder, kDeviceDialogButtonBg, kDeviceDialogButtonHoverBg, kDeviceDialogGroupTitle);
+}
+
+} // namespace
+
 AudioDeviceDialog::AudioDeviceDialog(const AudioDeviceState& state, QWidget* parent)
     : QDialog(parent)
     , sampleRate_(state.sampleRate)
@@ -15,12 +33,7 @@ AudioDeviceDialog::AudioDeviceDialog(const AudioDeviceState& state, QWidget* par
     setObjectName("audioDeviceDialog");
     setWindowTitle("Select Audio Device");
     setMinimumSize(550, 500);
-    setStyleSheet("QDialog { background: #2a2a2a; color: #eee; }QLabel { color: #ddd; }QComboBox { background: "
-                  "#333; color: #fff; border: 1px solid #555; padding: 5px; }QComboBox::drop-down { border: none; "
-                  "}QListWidget { background: #333; color: #fff; border: 1px solid #555; }QPushButton { "
-                  "background: #444; color: #fff; border: none; padding: 8px 16px; }QPushButton:hover { "
-                  "background: #555; }QGroupBox { color: #aaa; border: 1px solid #555; margin-top: 10px; "
-                  "padding-top: 10px; }");
+    setStyleSheet(dialogStyleSheet());
     buildLayout();
 
     showDevices(state.devices, state.currentDevice);
@@ -69,7 +82,7 @@ void AudioDeviceDialog::buildLayout()
     deviceCombo_ = new QComboBox(deviceGroup);
     deviceCombo_->setObjectName("deviceCombo");
     auto* deviceHint = new QLabel("Select an audio interface or aggregate device.", deviceGroup);
-    deviceHint->setStyleSheet("color: #888; font-size: 11px;");
+    deviceHint->setStyleSheet(QString("color: %1; font-size: 11px;").arg(Theme::kDeviceDialogHintText));
     deviceLayout->addWidget(deviceCombo_);
     deviceLayout->addWidget(deviceHint);
     layout->addWidget(deviceGroup);
@@ -82,7 +95,7 @@ void AudioDeviceDialog::buildLayout()
         bufferCombo_->addItem(QString("%1 samples").arg(frames), frames);
     latencyLabel_ = new QLabel(bufferGroup);
     latencyLabel_->setObjectName("latencyLabel");
-    latencyLabel_->setStyleSheet("color: #888;");
+    latencyLabel_->setStyleSheet(QString("color: %1;").arg(Theme::kDeviceDialogHintText));
     bufferLayout->addWidget(bufferCombo_);
     bufferLayout->addWidget(latencyLabel_);
     bufferLayout->addStretch();
@@ -92,7 +105,8 @@ void AudioDeviceDialog::buildLayout()
     auto* configLayout = new QVBoxLayout(configGroup);
     configurationLabel_ = new QLabel(configGroup);
     configurationLabel_->setObjectName("configurationLabel");
-    configurationLabel_->setStyleSheet("color: #0c0; font-family: monospace; padding: 5px;");
+    configurationLabel_->setStyleSheet(
+        QString("color: %1; font-family: monospace; padding: 5px;").arg(Theme::kDeviceDialogConfigurationText));
     configLayout->addWidget(configurationLabel_);
     layout->addWidget(configGroup);
 
@@ -110,12 +124,14 @@ void AudioDeviceDialog::buildLayout()
                                      "and zita-j2a\n3. Set all of them to 48 kHz\n4. Their ports appear as the "
                                      "channels of the JACK device in the list above",
                                      this);
-    aggregateHint->setStyleSheet("color: #777; font-size: 11px; padding: 10px; background: #222; border-radius: 4px;");
+    aggregateHint->setStyleSheet(
+        QString("color: %1; font-size: 11px; padding: 10px; background: %2; border-radius: 4px;")
+            .arg(Theme::kDeviceDialogAdviceText, Theme::kDeviceDialogAdviceBg));
     layout->addWidget(aggregateHint);
 
     auto* buttons = new QHBoxLayout;
     auto* apply = new QPushButton("Apply", this);
-    apply->setStyleSheet("background: #2a6a2a; font-weight: bold;");
+    apply->setStyleSheet(QString("background: %1; font-weight: bold;").arg(Theme::kDeviceDialogApplyBg));
     auto* refresh = new QPushButton("Refresh", this);
     auto* close = new QPushButton("Close", this);
     buttons->addWidget(apply);
