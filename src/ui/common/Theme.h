@@ -31,3 +31,34 @@ QString trackRowStyle(bool armed);
 // the bundle's Resources, a few folders up (a build tree) or in the Linux
 // install's share/tonvale. When none exists, the first candidate.
 QString findResourcePath(const QString& fileName);
+
+// The audio device dialog's own sheet; its background is the window's
+// surface (kBgSurface).
+namespace Theme {
+inline constexpr const char* kDeviceDialogText = "#eee";
+inline constexpr const char* kDeviceDialogLabelText = "#ddd";
+inline constexpr const char* kDeviceDialogFieldBg = "#333";
+inline constexpr const char* kDeviceDialogFieldText = "#fff";
+inline constexpr const char* kDeviceDialogBorder = "#555";
+inline constexpr const char* kDeviceDialogButtonBg = "#444";
+inline constexpr const char* kDeviceDialogButtonHoverBg = "#555";
+inline constexpr const char* kDeviceDialogGroupTitle = "#aaa";
+inline constexpr const char* kDeviceDialogHintText = "#888";
+inline constexpr const char* kDeviceDialogConfigurationText = "#0c0";
+inline constexpr const char* kDeviceDialogAdviceText = "#777";
+inline constexpr const char* kDeviceDialogAdviceBg = "#222";
+inline constexpr const char* kDeviceDialogApplyBg = "#2a6a2a";
+} // namespace Theme
+
+// The last take's false-take menu and its question.
+namespace Theme {
+inline constexpr const char* kLastTakeMenuBg = "#252526";
+inline constexpr const char* kLastTakeMenuSelectedBg = "#2d2d2d";
+inline constexpr const char* kLastTakeText = "#ffffff";
+inline constexpr const char* kLastTakeBorder = "#555";
+inline constexpr const char* kLastTakeQuestionBg = "#2b2b2b";
+inline constexpr const char* kLastTakeButtonBg = "#444";
+inline constexpr const char* kLastTakeButtonText = "#fff";
+inline constexpr const char* kLastTakeButtonHoverBg = "#555";
+inline constexpr const char* kLastTakeButtonPressedBg = "#333";
+} // namespace Theme

@@ -6,19 +6,47 @@
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 #include "engine/AudioEngine_CoreAudio.h"
+#include "engine/take/FalseTakeMove.h"
 #include "engine/take/TakeFiles.h"
+#include "ui/common/Theme.h"
 #include "ui/tools/PlaybackDialog.h"
 
 #include <QAction>
-#include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTimer>
 #include <QFileInfo>
 #include <QPushButton>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+QString falseTakeMenuStyle()
+{
+    using namespace Theme;
+    return QString("QMenu { background-color: %1; color: %2; border: 1px solid %3; padding: 6px 0px; }"
+                   "QMenu::item { padding: 10px 24px; margin: 2px 6px; }QMenu::item:selected { background-color: "
+                   "%4; }")
+        .arg(kLastTakeMenuBg, kLastTakeText, kLastTakeBorder, kLastTakeMenuSelectedBg);
+}
+
+QString falseTakeQuestionStyle()
+{
+    using namespace Theme;
+    return QString("QMessageBox { background-color: %1; }QMessageBox QLabel { color: %2; padding: 10px; }"
+                   "QPushButton { background-color: %3; color: %4; border: 1px solid %5;              "
+                   "padding: 8px 20px; margin: 4px; min-width: 80px; }QPushButton:hover { background-color: %6; }"
+                   "QPushButton:pressed { background-color: %7; }")
+        .arg(kLastTakeQuestionBg, kLastTakeText, kLastTakeButtonBg, kLastTakeButtonText, kLastTakeBorder,
+             kLastTakeButtonHoverBg, kLastTakeButtonPressedBg);
+}
+
+} // namespace
 
 QString MainWindow::lastTakeFolder()
 {
@@ -69,9 +97,7 @@ void MainWindow::onLastRecordingRightClick(const QPoint& position)
     if (lastRecordingButton_ == nullptr || lastRecordingButton_->text().isEmpty())
         return;
     QMenu menu(this);
-    menu.setStyleSheet("QMenu { background-color: #252526; color: #ffffff; border: 1px solid #555; padding: 6px 0px; }"
-                       "QMenu::item { padding: 10px 24px; margin: 2px 6px; }QMenu::item:selected { background-color: "
-                       "#2d2d2d; }");
+    menu.setStyleSheet(falseTakeMenuStyle());
     QAction* mark = menu.addAction("Mark as False Take?");
     if (menu.exec(lastRecordingButton_->mapToGlobal(position)) == mark)
         confirmFalseTake();
@@ -86,10 +112,7 @@ void MainWindow::confirmFalseTake()
     box.setInformativeText("This will move the file to a FALSETAKES subfolder\nand add an 'F-' prefix to the filename.");
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
     box.setDefaultButton(QMessageBox::No);
-    box.setStyleSheet("QMessageBox { background-color: #2b2b2b; }QMessageBox QLabel { color: #ffffff; padding: 10px; }"
-                      "QPushButton { background-color: #444; color: #fff; border: 1px solid #555;              "
-                      "padding: 8px 20px; margin: 4px; min-width: 80px; }QPushButton:hover { background-color: #555; }"
-                      "QPushButton:pressed { background-color: #333; }");
+    box.setStyleSheet(falseTakeQuestionStyle());
     if (box.exec() != QMessageBox::Yes)
         return;
     markLastTakeFalse();
@@ -108,43 +131,13 @@ int MainWindow::markLastTakeFalse()
     ConfigManager* config = ConfigManager::getInstance();
     if (config->getString("lastRecording.soundRoll", "").empty())
         return 0;
-    const QString folder = lastTakeFolder();
-    const QString falseFolder = folder + "/FALSETAKES";
-    QDir().mkpath(falseFolder);
-
-    // The files the engine closed for this take, while they are still the
-    // last take's (in its folder and not moved yet); otherwise the newest
-    // file and whatever else was written in the minute before.
-    QStringList toMove;
-    if (auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine_.get())) {
-        for (const std::string& path : coreAudio->getLastClosedTakeFiles()) {
-            const QFileInfo info(QString::fromStdString(path));
-            if (!info.isFile() || QDir(info.absolutePath()) != QDir(folder)) {
-                toMove.clear();
-                break;
-            }
-            toMove.push_back(info.absoluteFilePath());
-        }
-    }
-    if (toMove.isEmpty()) {
-        const QDateTime now = QDateTime::currentDateTime();
-        const QFileInfoList files = QDir(folder).entryInfoList({"*.wav", "*.WAV"}, QDir::Files, QDir::Time);
-        for (const QFileInfo& file : files) {
-            if (!toMove.isEmpty() && file.lastModified().msecsTo(now) >= 60'000)
-                break;
-            toMove.push_back(file.absoluteFilePath());
-        }
-    }
-    int moved = 0;
-    for (const QString& path : toMove) {
-        const QString target = falseFolder + "/F-" + QFileInfo(path).fileName();
-        if (QFile::rename(path, target)) {
-            debugLog("Moved false take: " + path.toStdString() + " -> " + target.toStdString());
-            ++moved;
-        } else {
-            debugLog("Failed to move false take: " + path.toStdString());
-        }
-    }
+    const std::string folder = lastTakeFolder().toStdString();
+    std::vector<std::string> closedTakeFiles;
+    if (auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine_.get()))
+        closedTakeFiles = coreAudio->getLastClosedTakeFiles();
+    const std::vector<std::string> toMove =
+        lastTakeFiles(folder, closedTakeFiles, std::filesystem::file_time_type::clock::now());
+    const int moved = moveToFalseTakes(folder, toMove).movedCount();
     if (moved == 0)
         return 0;
 
