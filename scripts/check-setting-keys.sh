@@ -25,8 +25,6 @@ allowed=(
     src/ui/tools/LtcGeneratorDialog.h
     src/ui/mixer/ChannelStripDialog.cpp
     src/ui/mixer/ChannelStripDialog.h
-    src/ui/mainwindow/MainWindowHandlers.cpp
-    src/ui/mainwindow/MainWindowLastTake.cpp
 )
 
 files=()

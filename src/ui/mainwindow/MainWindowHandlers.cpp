@@ -5,6 +5,7 @@
 #include "controllers/MidiControllerManager.h"
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/AudioKeys.h"
 #include "engine/AudioEngine_CoreAudio.h"
 #include "ui/mixer/AuxSendsDialog.h"
 #include "ui/tools/AudioDeviceDialog.h"
@@ -57,7 +58,7 @@ bool applyAudioDeviceChoice(AudioEngineBase& engine, const std::string& device, 
     bool changed = false;
     if (deviceWanted) {
         if (engine.selectDevice(device)) {
-            ConfigManager::getInstance()->setString("audio.device", device);
+            ConfigManager::getInstance()->setString(AudioKeys::kDevice, device);
             debugLog("Saved audio device preference: " + device);
             changed = true;
         } else {

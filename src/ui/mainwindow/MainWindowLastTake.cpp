@@ -5,6 +5,7 @@
 
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/MetadataKeys.h"
 #include "engine/AudioEngine_CoreAudio.h"
 #include "engine/take/FalseTakeMove.h"
 #include "engine/take/TakeFiles.h"
@@ -51,16 +52,16 @@ QString falseTakeQuestionStyle()
 QString MainWindow::lastTakeFolder()
 {
     ConfigManager* config = ConfigManager::getInstance();
-    const std::string stored = config->getString("lastRecording.folderPath", "");
+    const std::string stored = config->getString(MetadataKeys::kLastFolderPath, "");
     if (!stored.empty())
         return QString::fromStdString(stored);
-    std::string project = config->getString("metadata.project", "Project");
+    std::string project = config->getString(MetadataKeys::kProject, "Project");
     if (project.empty())
         project = "Project";
     // The engine's own base folder and sanitising, so the path names the
     // folder that holds the take.
     return QString::fromStdString(
-        takeFolderPath(baseRecordingFolder(), project, config->getString("lastRecording.soundRoll", "")));
+        takeFolderPath(baseRecordingFolder(), project, config->getString(MetadataKeys::kLastSoundRoll, "")));
 }
 
 void MainWindow::onLastRecordingClicked()
@@ -71,10 +72,10 @@ void MainWindow::onLastRecordingClicked()
         return;
     }
     ConfigManager* config = ConfigManager::getInstance();
-    const std::string roll = config->getString("lastRecording.soundRoll", "");
-    debugLog("lastSoundRoll: " + roll + ", lastScene: " + config->getString("lastRecording.scene", "") +
-             ", lastTake: " + config->getString("lastRecording.take", ""));
-    debugLog("savedFolderPath: " + config->getString("lastRecording.folderPath", ""));
+    const std::string roll = config->getString(MetadataKeys::kLastSoundRoll, "");
+    debugLog("lastSoundRoll: " + roll + ", lastScene: " + config->getString(MetadataKeys::kLastScene, "") +
+             ", lastTake: " + config->getString(MetadataKeys::kLastTake, ""));
+    debugLog("savedFolderPath: " + config->getString(MetadataKeys::kLastFolderPath, ""));
     if (roll.empty()) {
         debugLog("No last recording - returning");
         return;
@@ -129,7 +130,7 @@ int MainWindow::markLastTakeFalse()
         return 0;
     }
     ConfigManager* config = ConfigManager::getInstance();
-    if (config->getString("lastRecording.soundRoll", "").empty())
+    if (config->getString(MetadataKeys::kLastSoundRoll, "").empty())
         return 0;
     const std::string folder = lastTakeFolder().toStdString();
     std::vector<std::string> closedTakeFiles;
@@ -141,23 +142,22 @@ int MainWindow::markLastTakeFalse()
     if (moved == 0)
         return 0;
 
-    const std::string previousRoll = config->getString("previousRecording.soundRoll", "");
-    const char* const parts[] = {"soundRoll", "scene", "take", "folderPath"};
+    const std::string previousRoll = config->getString(MetadataKeys::kPreviousSoundRoll, "");
     if (previousRoll.empty()) {
         lastRecordingButton_->setText(QString());
-        for (const char* part : parts)
-            config->setString(std::string("lastRecording.") + part, "");
+        for (const char* key : MetadataKeys::kLastRecordingFields)
+            config->setString(key, "");
     } else {
-        const std::string scene = config->getString("previousRecording.scene", "");
+        const std::string scene = config->getString(MetadataKeys::kPreviousScene, "");
         QString text = QString("Last: %1").arg(QString::fromStdString(previousRoll));
         if (!scene.empty())
             text += QString(" / %1").arg(QString::fromStdString(scene));
-        text += QString(" / T%1").arg(QString::fromStdString(config->getString("previousRecording.take", "")));
+        text += QString(" / T%1").arg(QString::fromStdString(config->getString(MetadataKeys::kPreviousTake, "")));
         lastRecordingButton_->setText(text);
-        for (const char* part : parts) {
-            config->setString(std::string("lastRecording.") + part,
-                              config->getString(std::string("previousRecording.") + part, ""));
-            config->setString(std::string("previousRecording.") + part, "");
+        for (size_t i = 0; i < std::size(MetadataKeys::kLastRecordingFields); ++i) {
+            config->setString(MetadataKeys::kLastRecordingFields[i],
+                              config->getString(MetadataKeys::kPreviousRecordingFields[i], ""));
+            config->setString(MetadataKeys::kPreviousRecordingFields[i], "");
         }
     }
     config->saveConfig("");
@@ -167,7 +167,7 @@ int MainWindow::markLastTakeFalse()
     if (isNumber && take > 1) {
         const QString previous = QString("%1").arg(take - 1, 2, 10, QChar('0'));
         takeEdit_->setText(previous);
-        config->setString("metadata.take", previous.toStdString());
+        config->setString(MetadataKeys::kTake, previous.toStdString());
         config->saveConfig("");
     }
 
