@@ -19,6 +19,7 @@
 class AudioEngineBase;
 class AutomixEngine;
 class FaderSlider;
+class LtcEncoder;
 class LtcGeneratorDialog;
 class MeterWidget;
 class MetadataManagerWindow;
@@ -97,6 +98,7 @@ public:
     bool isRecording() const { return isRecording_; }
     bool isControllerFaderHoldOff() const { return controllerFaderHoldOff_; }
     LtcGeneratorDialog* ltcGeneratorDialog() const { return ltcGeneratorDialog_; }
+    LtcEncoder* ltcEncoder() const { return ltcEncoder_.get(); }
     int meterIntervalMs() const;
 
 public slots:
@@ -201,6 +203,10 @@ private:
     std::unique_ptr<AudioEngineBase> engine_;
     std::unique_ptr<MidiControllerManager> controllerManager_;
     std::shared_ptr<SessionState> sessionState_;
+    // The internal LTC generator, made with its dialog and kept until the
+    // engine is shut down: the engine renders it, and the generator dialog,
+    // the accuracy test and the output matrix borrow it.
+    std::unique_ptr<LtcEncoder> ltcEncoder_;
     LtcGeneratorDialog* ltcGeneratorDialog_ = nullptr;
     TcAccuracyTestDialog* tcAccuracyTestDialog_ = nullptr;
     MetadataManagerWindow* metadataManager_ = nullptr;

@@ -78,15 +78,22 @@ QSpinBox* timeBox(int maximum)
 
 }  // namespace
 
-LtcGeneratorDialog::LtcGeneratorDialog(AudioEngineBase* engine, QWidget* parent)
-    : QDialog(parent), engine_(engine), levelIndex_(LtcOutputLevel::kDefaultIndex)
+std::unique_ptr<LtcEncoder> LtcGeneratorDialog::makeEncoder(const AudioEngineBase* engine)
+{
+    const int sampleRate = engine != nullptr ? engine->getSampleRate() : kDefaultSampleRate;
+    return std::make_unique<LtcEncoder>(sampleRate > 0 ? sampleRate : kDefaultSampleRate, LtcEncoder::Fps30);
+}
+
+LtcGeneratorDialog::LtcGeneratorDialog(AudioEngineBase* engine, LtcEncoder* encoder, QWidget* parent)
+    : QDialog(parent), engine_(engine), encoder_(nullptr), levelIndex_(LtcOutputLevel::kDefaultIndex)
 {
     setWindowTitle("LTC Generator");
     setMinimumSize(350, 400);
+    // The generator is taken on once the widgets are built, so their first
+    // values (not yet the stored settings) never reach it.
     setupUI();
     updateOutputChannels();
-    const int sampleRate = engine_ != nullptr ? engine_->getSampleRate() : kDefaultSampleRate;
-    encoder_ = std::make_unique<LtcEncoder>(sampleRate > 0 ? sampleRate : kDefaultSampleRate, LtcEncoder::Fps30);
+    encoder_ = encoder;
     displayTimer_ = new QTimer(this);
     connect(displayTimer_, &QTimer::timeout, this, &LtcGeneratorDialog::updateTimecodeDisplay);
     restoreSettings();
@@ -98,7 +105,6 @@ LtcGeneratorDialog::~LtcGeneratorDialog()
     saveSettings();
     displayTimer_->stop();
     generating_ = false;
-    encoder_.reset();
 }
 
 void LtcGeneratorDialog::setupUI()
