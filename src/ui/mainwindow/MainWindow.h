@@ -8,6 +8,7 @@
 
 #include "engine/AudioEngineBase.h"
 #include "platform/volumes/ExfatFormatter.h"
+#include "ui/mixer/StripClipboard.h"
 
 #include <cstdint>
 #include <functional>
@@ -209,6 +210,8 @@ private:
     std::unique_ptr<LtcEncoder> ltcEncoder_;
     LtcGeneratorDialog* ltcGeneratorDialog_ = nullptr;
     TcAccuracyTestDialog* tcAccuracyTestDialog_ = nullptr;
+    // What COPY in one channel strip dialog leaves for PASTE in another.
+    StripClipboard stripClipboard_;
     MetadataManagerWindow* metadataManager_ = nullptr;
 
     QTimer* meterTimer_ = nullptr;

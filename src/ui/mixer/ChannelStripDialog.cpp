@@ -2,6 +2,8 @@
 
 #include "core/ConfigManager.h"
 #include "engine/AudioEngineBase.h"
+#include "ui/common/EditableValueLabel.h"
+#include "ui/common/ValueLabelText.h"
 #include "ui/mixer/EQVisualizationWidget.h"
 
 #include <QApplication>
@@ -12,8 +14,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
-#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QStyle>
@@ -21,12 +21,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <cmath>
-#include <memory>
-
-ChannelStripDialog::ClipboardData ChannelStripDialog::clipboard_;
-bool ChannelStripDialog::clipboardHasData_ = false;
 
 namespace {
 
@@ -42,9 +37,6 @@ constexpr int kDefaultTrackCount = 24;
 // Wide enough for "-24.0 dB" or "500 Hz", so a label never waits for a
 // relayout to show a longer value whole.
 constexpr int kValueLabelMinWidth = 70;
-// Typed decimals such as 2.3 are a hair below their value in binary; the
-// nudge keeps truncation from landing one raw unit short.
-constexpr double kTypedValueNudge = 1e-9;
 
 const char* const kDialogStyleSheet =
     "QDialog { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #3a3a3a, stop:1 #2a2a2a); color: #fff; }"
@@ -107,11 +99,6 @@ int toWhole(float value)
     return static_cast<int>(std::lround(value));
 }
 
-int truncateTyped(double value)
-{
-    return static_cast<int>(value + (value < 0 ? -kTypedValueNudge : kTypedValueNudge));
-}
-
 void setChecked(QCheckBox* box, bool checked)
 {
     box->setChecked(checked);
@@ -119,8 +106,9 @@ void setChecked(QCheckBox* box, bool checked)
 
 }  // namespace
 
-ChannelStripDialog::ChannelStripDialog(int track, const QString& name, AudioEngineBase* engine, QWidget* parent)
-    : QDialog(parent), trackIndex_(track), trackName_(name), audioEngine_(engine)
+ChannelStripDialog::ChannelStripDialog(int track, const QString& name, AudioEngineBase* engine,
+                                       StripClipboard& clipboard, QWidget* parent)
+    : QDialog(parent), trackIndex_(track), trackName_(name), audioEngine_(engine), clipboard_(clipboard)
 {
     setWindowTitle(QString("Channel Strip - %1").arg(name));
     setMinimumSize(700, 800);
@@ -134,7 +122,7 @@ ChannelStripDialog::ChannelStripDialog(int track, const QString& name, AudioEngi
 ChannelStripDialog::~ChannelStripDialog()
 {
     // An editor still open dies with the dialog and must not commit into it.
-    for (QLineEdit* editor : findChildren<QLineEdit*>("valueEditor"))
+    for (QLineEdit* editor : findChildren<QLineEdit*>(EditableValueLabel::kEditorName))
         editor->blockSignals(true);
     saveSettings();
 }
@@ -157,7 +145,7 @@ void ChannelStripDialog::setupUI()
     copyButton_->setToolTip("Copy current channel strip settings to clipboard");
     pasteButton_ = new QPushButton("📄 PASTE", this);
     pasteButton_->setToolTip("Paste clipboard settings to this channel");
-    pasteButton_->setEnabled(clipboardHasData_);
+    pasteButton_->setEnabled(clipboard_.hasData());
     resetButton_ = new QPushButton("🔄 RESET", this);
     resetButton_->setToolTip("Reset channel strip to flat defaults (keeps AUX sends)");
     for (QPushButton* button : {copyButton_, pasteButton_})
@@ -267,7 +255,7 @@ QWidget* ChannelStripDialog::buildInputGroup()
 
     trimSlider_ = makeStyledSlider(-240, 120, 0, QColor("#ff4444"));
     trimSlider_->setObjectName("trimSlider");
-    trimLabel_ = new QLabel("0.0 dB", group);
+    trimLabel_ = new EditableValueLabel("0.0 dB", group);
     trimLabel_->setObjectName("trimLabel");
     column("INPUT TRIM", "#ff4444", nullptr, nullptr, trimSlider_, trimLabel_);
 
@@ -275,7 +263,7 @@ QWidget* ChannelStripDialog::buildInputGroup()
     hpfCheck_->setObjectName("hpfCheck");
     hpfSlider_ = makeStyledSlider(20, 500, 80, QColor("#87ceeb"));
     hpfSlider_->setObjectName("hpfSlider");
-    hpfLabel_ = new QLabel("80 Hz", group);
+    hpfLabel_ = new EditableValueLabel("80 Hz", group);
     hpfLabel_->setObjectName("hpfLabel");
     column("HIGH-PASS", "#87ceeb", hpfCheck_, "QCheckBox { color: #add8e6; font-weight: bold; font-size: 8px; }",
            hpfSlider_, hpfLabel_);
@@ -284,7 +272,7 @@ QWidget* ChannelStripDialog::buildInputGroup()
     limiterCheck_->setObjectName("limiterCheck");
     limiterSlider_ = makeStyledSlider(-200, 0, -30, QColor("#ff8c00"));
     limiterSlider_->setObjectName("limiterSlider");
-    limiterLabel_ = new QLabel("-3.0 dB", group);
+    limiterLabel_ = new EditableValueLabel("-3.0 dB", group);
     limiterLabel_->setObjectName("limiterLabel");
     column("LIMITER", "#ff8c00", limiterCheck_, "QCheckBox { color: #ffb347; font-weight: bold; font-size: 8px; }",
            limiterSlider_, limiterLabel_);
@@ -298,7 +286,7 @@ QWidget* ChannelStripDialog::buildInputGroup()
 }
 
 QWidget* ChannelStripDialog::buildEqRow(const QString& name, const char* color, int minimum, int maximum, int value,
-                                        QSlider*& slider, QLabel*& label)
+                                        QSlider*& slider, EditableValueLabel*& label)
 {
     auto* row = new QWidget(this);
     auto* layout = new QHBoxLayout(row);
@@ -316,7 +304,7 @@ QWidget* ChannelStripDialog::buildEqRow(const QString& name, const char* color, 
                                   "border-radius: 6px; }"
                                   "QSlider::handle:horizontal:hover { background: %2; }")
                               .arg(color, QColor(color).lighter(120).name()));
-    label = new QLabel(row);
+    label = new EditableValueLabel(row);
     label->setFixedWidth(50);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     label->setStyleSheet("color: #fff; font-size: 9px;");
@@ -414,7 +402,7 @@ QWidget* ChannelStripDialog::buildAuxGroup()
         controls.send = makeStyledSlider(0, 100, 0, QColor(color));
         controls.send->setObjectName(QString("aux%1Send").arg(aux + 1));
         column->addWidget(controls.send, 0, Qt::AlignCenter);
-        controls.label = new QLabel("0%", group);
+        controls.label = new EditableValueLabel("0%", group);
         controls.label->setObjectName(QString("aux%1Label").arg(aux + 1));
         controls.label->setStyleSheet("font-size: 10px; font-weight: bold; color: #fff;");
         controls.label->setAlignment(Qt::AlignCenter);
@@ -437,8 +425,8 @@ void ChannelStripDialog::registerEditableLabels()
 {
     const auto db = [](int v) { return formatDb(v / 10.0); };
     const auto freq = [](int v) { return formatFreq(v); };
-    const auto q = [](int v) { return QString::number(v / 10.0, 'f', 1); };
-    const auto percent = [](int v) { return QString("%1%").arg(v); };
+    const auto q = valueLabelText::formatQTenths;
+    const auto percent = valueLabelText::formatPercent;
     makeEditableLabel(trimLabel_, trimSlider_, db, parseDb, kTrimDefault);
     makeEditableLabel(hpfLabel_, hpfSlider_, freq, parseFreq, kHpfDefault);
     makeEditableLabel(limiterLabel_, limiterSlider_, db, parseDb, kLimiterLabelDefault);
@@ -677,7 +665,7 @@ void ChannelStripDialog::onEqBandSlidersChanged(int band)
     const float q = static_cast<float>(controls.q->value() / 10.0);
     controls.frequencyLabel->setText(formatFreq(frequency));
     controls.gainLabel->setText(QString("%1 dB").arg(controls.gain->value() / 10.0, 0, 'f', 1));
-    controls.qLabel->setText(QString::number(controls.q->value() / 10.0, 'f', 1));
+    controls.qLabel->setText(valueLabelText::formatQTenths(controls.q->value()));
     if (!loading_)
         eqVisualization_->setBandParameters(band, static_cast<float>(frequency), gainDb, q);
     if (engineWrites())
@@ -720,7 +708,7 @@ void ChannelStripDialog::onCurveBandDragged(int band, float frequencyHz, float g
 
 void ChannelStripDialog::onAuxSendChanged(int aux, int value)
 {
-    auxSends_[static_cast<size_t>(aux)].label->setText(QString("%1%").arg(value));
+    auxSends_[static_cast<size_t>(aux)].label->setText(valueLabelText::formatPercent(value));
     if (!engineWrites() || !hasAuxSends())
         return;
     const float level = static_cast<float>(value / 100.0);
@@ -775,8 +763,7 @@ void ChannelStripDialog::applyStrip(const ClipboardData& strip)
 
 void ChannelStripDialog::onCopySettings()
 {
-    clipboard_ = currentStrip();
-    clipboardHasData_ = true;
+    clipboard_.copy(currentStrip());
     pasteButton_->setEnabled(true);
     showFeedback("✓ Settings Copied", "#4a9d5f");
     qDebug() << "Copied channel strip settings from track" << trackIndex_;
@@ -784,11 +771,11 @@ void ChannelStripDialog::onCopySettings()
 
 void ChannelStripDialog::onPasteSettings()
 {
-    if (!clipboardHasData_) {
+    if (!clipboard_.hasData()) {
         qDebug() << "No clipboard data to paste";
         return;
     }
-    applyStrip(clipboard_);
+    applyStrip(clipboard_.strip());
     showFeedback("✓ Settings Pasted", "#5a8fd4");
     qDebug() << "Pasted channel strip settings to track" << trackIndex_;
 }
@@ -804,115 +791,42 @@ void ChannelStripDialog::onResetSettings()
 
 QString ChannelStripDialog::formatDb(double db)
 {
-    if (db <= -60.0)
-        return "-∞ dB";
-    return QString("%1 dB").arg(db, 0, 'f', 1);
+    return valueLabelText::formatDb(db);
 }
 
 QString ChannelStripDialog::formatFreq(double hz)
 {
-    if (hz >= 1000.0)
-        return QString("%1 kHz").arg(hz / 1000.0, 0, 'f', 1);
-    return QString("%1 Hz").arg(hz, 0, 'f', 0);
+    return valueLabelText::formatFreq(hz);
 }
 
 int ChannelStripDialog::parseDb(const QString& text)
 {
-    QString value = text;
-    value.remove(" dB").remove("dB");
-    value = value.trimmed();
-    if (value.contains("-∞") || value.contains("inf"))
-        return -600;
-    bool ok = false;
-    const double db = value.toDouble(&ok);
-    return ok ? truncateTyped(db * 10.0) : 0;
+    return valueLabelText::parseDbTenths(text);
 }
 
 int ChannelStripDialog::parseFreq(const QString& text)
 {
-    QString value = text;
-    const bool kilo = value.contains("kHz") || value.contains("khz") || value.contains("KHz");
-    for (const char* unit : {" kHz", "kHz", " khz", "khz", " KHz", "KHz", " Hz", "Hz"})
-        value.remove(unit);
-    value = value.trimmed();
-    bool ok = false;
-    const double hz = value.toDouble(&ok);
-    return ok ? truncateTyped(kilo ? hz * 1000.0 : hz) : 0;
+    return valueLabelText::parseFreqHz(text);
 }
 
 int ChannelStripDialog::parseQ(const QString& text)
 {
-    bool ok = false;
-    const double q = text.trimmed().toDouble(&ok);
-    return ok ? truncateTyped(q * 10.0) : kQDefault;
+    return valueLabelText::parseQTenths(text);
 }
 
 int ChannelStripDialog::parsePercent(const QString& text)
 {
-    QString value = text;
-    value.remove("%");
-    bool ok = false;
-    const int percent = value.trimmed().toInt(&ok, 10);
-    return ok ? percent : 0;
+    return valueLabelText::parsePercent(text);
 }
 
-void ChannelStripDialog::makeEditableLabel(QLabel* label, QSlider* slider, std::function<QString(int)> formatter,
+void ChannelStripDialog::makeEditableLabel(EditableValueLabel* label, QSlider* slider,
+                                           std::function<QString(int)> formatter,
                                            std::function<int(const QString&)> parser, int defaultValue)
 {
     if (label == nullptr || slider == nullptr)
         return;
-    editableLabels_[label] = {slider, std::move(formatter), std::move(parser), defaultValue};
-    label->setCursor(Qt::PointingHandCursor);
-    label->setToolTip("Click to edit, Ctrl+Click to reset");
-    label->installEventFilter(this);
-}
-
-void ChannelStripDialog::showLabelEditor(QLabel* label, QSlider* slider, const std::function<int(const QString&)>& parser)
-{
-    if (label == nullptr || slider == nullptr)
-        return;
-    auto* editor = new QLineEdit(this);
-    editor->setObjectName("valueEditor");
-    editor->setGeometry(label->geometry());
-    editor->move(label->mapTo(this, QPoint(0, 0)));
-    editor->setAlignment(Qt::AlignCenter);
-    editor->setStyleSheet("QLineEdit { background: #2a2a2a; color: white; border: 1px solid #4a9eff; font-size: 10px; "
-                          "font-weight: bold; padding: 2px; }");
-    QString text = label->text();
-    const bool kilo = text.contains("k");
-    text.remove("k").remove(" Hz").remove(" dB").remove("%");
-    bool ok = false;
-    const double number = text.toDouble(&ok);
-    if (kilo && ok)
-        text = QString::number(static_cast<long long>(number * 1000.0));
-    editor->setText(text);
-    editor->selectAll();
-    editor->show();
-    editor->setFocus(Qt::OtherFocusReason);
-    editor->installEventFilter(this);
-
-    const QPointer<QSlider> target(slider);
-    // Return and the loss of focus both finish the edit; the first one commits.
-    auto commit = std::make_shared<QMetaObject::Connection>();
-    *commit = connect(editor, &QLineEdit::editingFinished, this, [this, editor, target, parser, commit] {
-        disconnect(*commit);
-        const QString typed = editor->text().trimmed();
-        if (!typed.isEmpty() && target != nullptr)
-            target->setValue(std::clamp(parser(typed), target->minimum(), target->maximum()));
-        if (editor->hasFocus())
-            setFocus(Qt::OtherFocusReason);
-        editor->deleteLater();
-    });
-}
-
-void ChannelStripDialog::resetLabelToDefault(QLabel* label, QSlider* slider, const std::function<QString(int)>& formatter,
-                                             int defaultValue)
-{
-    if (label == nullptr || slider == nullptr)
-        return;
-    slider->setValue(defaultValue);
-    label->setText(formatter(defaultValue));
-    showFeedback("Reset to default", "#4a9eff");
+    label->bind(slider, std::move(formatter), std::move(parser), defaultValue);
+    connect(label, &EditableValueLabel::wasReset, this, [this] { showFeedback("Reset to default", "#4a9eff"); });
 }
 
 void ChannelStripDialog::showFeedback(const QString& text, const QString& color)
@@ -942,18 +856,6 @@ bool ChannelStripDialog::eventFilter(QObject* watched, QEvent* event)
         } else if (pressed == Qt::Key_Left && trackIndex_ > 0) {
             qDebug() << "Channel Strip: Navigating LEFT from track" << trackIndex_ << "to" << trackIndex_ - 1;
             switchToTrack(trackIndex_ - 1);
-            return true;
-        }
-    }
-    if (event->type() == QEvent::MouseButtonPress) {
-        auto* label = qobject_cast<QLabel*>(watched);
-        const auto entry = label != nullptr ? editableLabels_.find(label) : editableLabels_.end();
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (entry != editableLabels_.end() && mouse->button() == Qt::LeftButton) {
-            if (mouse->modifiers() & Qt::ControlModifier)
-                resetLabelToDefault(label, entry->second.slider, entry->second.formatter, entry->second.defaultValue);
-            else
-                showLabelEditor(label, entry->second.slider, entry->second.parser);
             return true;
         }
     }
