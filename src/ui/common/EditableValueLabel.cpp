@@ -1,5 +1,6 @@
 #include "ui/common/EditableValueLabel.h"
 
+#include "ui/common/Theme.h"
 #include "ui/common/ValueLabelText.h"
 
 #include <QLineEdit>
@@ -59,8 +60,9 @@ void EditableValueLabel::openEditor()
     editor->setGeometry(geometry());
     editor->move(mapTo(host, QPoint(0, 0)));
     editor->setAlignment(Qt::AlignCenter);
-    editor->setStyleSheet("QLineEdit { background: #2a2a2a; color: white; border: 1px solid #4a9eff; font-size: 10px; "
-                          "font-weight: bold; padding: 2px; }");
+    editor->setStyleSheet(QString("QLineEdit { background: %1; color: white; border: 1px solid %2; font-size: 10px; "
+                                  "font-weight: bold; padding: 2px; }")
+                              .arg(Theme::kBgSurface, Theme::kValueEditorBorder));
     editor->setText(valueLabelText::editorText(text()));
     editor->selectAll();
     editor->show();

@@ -3,6 +3,7 @@
 #include "core/ConfigManager.h"
 #include "engine/AudioEngineBase.h"
 #include "ui/common/EditableValueLabel.h"
+#include "ui/common/Theme.h"
 #include "ui/common/ValueLabelText.h"
 #include "ui/mixer/EQVisualizationWidget.h"
 
@@ -38,28 +39,33 @@ constexpr int kDefaultTrackCount = 24;
 // relayout to show a longer value whole.
 constexpr int kValueLabelMinWidth = 70;
 
-const char* const kDialogStyleSheet =
-    "QDialog { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #3a3a3a, stop:1 #2a2a2a); color: #fff; }"
-    "QGroupBox { font-weight: bold; font-size: 11px; border: 2px solid #444; border-radius: 8px; margin-top: 12px; "
-    "padding-top: 15px; padding-bottom: 8px; }"
-    "QGroupBox::title { subcontrol-origin: margin; left: 12px; padding: 0 8px; background-color: #2a2a2a; }"
-    "QLabel { color: #ddd; font-size: 10px; }"
-    "QCheckBox { color: #ddd; font-size: 10px; }"
-    "QCheckBox::indicator { width: 16px; height: 16px; border-radius: 3px; }"
-    "QCheckBox::indicator:checked { background-color: #5aa; border: 1px solid #6cc; }"
-    "QPushButton { background-color: #4a4a4a; border: 2px solid #555; border-radius: 6px; padding: 10px 20px; "
-    "color: white; font-weight: bold; }"
-    "QPushButton:hover { background-color: #5a5a5a; border-color: #666; }"
-    "QDial { background: transparent; }";
+QString dialogStyleSheet()
+{
+    using namespace Theme;
+    return QString("QDialog { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 %1, stop:1 %2); color: %3; }"
+                   "QGroupBox { font-weight: bold; font-size: 11px; border: 2px solid %4; border-radius: 8px; "
+                   "margin-top: 12px; padding-top: 15px; padding-bottom: 8px; }"
+                   "QGroupBox::title { subcontrol-origin: margin; left: 12px; padding: 0 8px; background-color: %2; }"
+                   "QLabel { color: %5; font-size: 10px; }"
+                   "QCheckBox { color: %5; font-size: 10px; }"
+                   "QCheckBox::indicator { width: 16px; height: 16px; border-radius: 3px; }"
+                   "QCheckBox::indicator:checked { background-color: %6; border: 1px solid %7; }")
+               .arg(kStripBackgroundTop, kBgSurface, kStripText, kBorder, kStripLabelText, kAccentTeal, kAccentTealHi)
+           + QString("QPushButton { background-color: %1; border: 2px solid %2; border-radius: 6px; "
+                     "padding: 10px 20px; color: white; font-weight: bold; }"
+                     "QPushButton:hover { background-color: %3; border-color: %4; }"
+                     "QDial { background: transparent; }")
+                 .arg(kStripButton, kStripButtonBorder, kStripButtonHover, kStripButtonHoverBorder);
+}
 
 QString channelText(int track)
 {
-    return QString("<b style='font-size: 16px; color: #fff;'>CHANNEL %1</b>").arg(track + 1);
+    return QString("<b style='font-size: 16px; color: %1;'>CHANNEL %2</b>").arg(Theme::kStripText).arg(track + 1);
 }
 
 QString nameText(const QString& name)
 {
-    return QString("<span style='font-size: 12px; color: #aaa;'>%1</span>").arg(name);
+    return QString("<span style='font-size: 12px; color: %1;'>%2</span>").arg(Theme::kStripNameText, name);
 }
 
 QString key(int track, const char* field)
@@ -99,6 +105,16 @@ int toWhole(float value)
     return static_cast<int>(std::lround(value));
 }
 
+QString valueLabelStyle()
+{
+    return QString("font-size: 10px; font-weight: bold; color: %1;").arg(Theme::kStripText);
+}
+
+QString activeCheckStyle(const char* colour)
+{
+    return QString("QCheckBox { color: %1; font-weight: bold; font-size: 8px; }").arg(colour);
+}
+
 void setChecked(QCheckBox* box, bool checked)
 {
     box->setChecked(checked);
@@ -131,7 +147,7 @@ ChannelStripDialog::~ChannelStripDialog()
 
 void ChannelStripDialog::setupUI()
 {
-    setStyleSheet(kDialogStyleSheet);
+    setStyleSheet(dialogStyleSheet());
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(4);
     layout->setContentsMargins(8, 8, 8, 8);
@@ -149,8 +165,10 @@ void ChannelStripDialog::setupUI()
     resetButton_ = new QPushButton("🔄 RESET", this);
     resetButton_->setToolTip("Reset channel strip to flat defaults (keeps AUX sends)");
     for (QPushButton* button : {copyButton_, pasteButton_})
-        button->setStyleSheet("padding: 8px 16px; font-weight: bold; background-color: #4a4a4a;");
-    resetButton_->setStyleSheet("padding: 8px 16px; font-weight: bold; background-color: #6a3a3a;");
+        button->setStyleSheet(
+            QString("padding: 8px 16px; font-weight: bold; background-color: %1;").arg(Theme::kStripButton));
+    resetButton_->setStyleSheet(
+        QString("padding: 8px 16px; font-weight: bold; background-color: %1;").arg(Theme::kStripResetButton));
     for (QPushButton* button : {copyButton_, pasteButton_, resetButton_}) {
         button->setDefault(false);
         button->setAutoDefault(false);
@@ -215,10 +233,10 @@ QSlider* ChannelStripDialog::makeStyledSlider(int minimum, int maximum, int valu
                 // 8 px groove; without it the handle is squeezed to the groove.
                 "QSlider::handle:horizontal { width: 20px; height: 20px; margin: -6px 0; border-radius: 10px; "
                 "background: qradialgradient(cx:0.5, cy:0.5, radius:0.5, fx:0.3, fy:0.3, stop:0 %1, stop:0.8 %2, "
-                "stop:1 #1a1a1a); border: 2px solid %1; }"
+                "stop:1 %6); border: 2px solid %1; }"
                 "QSlider::handle:horizontal:hover { background: qradialgradient(cx:0.5, cy:0.5, radius:0.5, fx:0.3, "
                 "fy:0.3, stop:0 %4, stop:1 %5); border: 2px solid %4; }")
-            .arg(c, dark120, dark150, light120, light150));
+            .arg(c, dark120, dark150, light120, light150, Theme::kStripKnobShade));
     slider->installEventFilter(this);
     return slider;
 }
@@ -226,13 +244,14 @@ QSlider* ChannelStripDialog::makeStyledSlider(int minimum, int maximum, int valu
 QWidget* ChannelStripDialog::buildInputGroup()
 {
     auto* group = new QGroupBox("⚡ INPUT / FILTER / DYNAMICS", this);
-    group->setStyleSheet("QGroupBox { border-color: #888; color: #ddd; padding: 3px; }");
+    group->setStyleSheet(QString("QGroupBox { border-color: %1; color: %2; padding: 3px; }")
+                             .arg(Theme::kStripInputGroupBorder, Theme::kStripLabelText));
     group->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     auto* row = new QHBoxLayout(group);
     row->setSpacing(10);
     row->setContentsMargins(5, 3, 5, 3);
 
-    auto column = [&](const QString& title, const char* titleColor, QCheckBox* active, const char* activeStyle,
+    auto column = [&](const QString& title, const char* titleColor, QCheckBox* active, const QString& activeStyle,
                       QSlider* slider, QLabel* value) {
         auto* layout = new QVBoxLayout;
         layout->setContentsMargins(0, 0, 0, 0);
@@ -248,34 +267,34 @@ QWidget* ChannelStripDialog::buildInputGroup()
         layout->addWidget(slider, 0, Qt::AlignCenter);
         value->setAlignment(Qt::AlignCenter);
         value->setMinimumWidth(kValueLabelMinWidth);
-        value->setStyleSheet("font-size: 10px; font-weight: bold; color: #fff;");
+        value->setStyleSheet(valueLabelStyle());
         layout->addWidget(value, 0, Qt::AlignCenter);
         row->addLayout(layout);
     };
 
-    trimSlider_ = makeStyledSlider(-240, 120, 0, QColor("#ff4444"));
+    trimSlider_ = makeStyledSlider(-240, 120, 0, QColor(Theme::kStripTrim));
     trimSlider_->setObjectName("trimSlider");
     trimLabel_ = new EditableValueLabel("0.0 dB", group);
     trimLabel_->setObjectName("trimLabel");
-    column("INPUT TRIM", "#ff4444", nullptr, nullptr, trimSlider_, trimLabel_);
+    column("INPUT TRIM", Theme::kStripTrim, nullptr, QString(), trimSlider_, trimLabel_);
 
     hpfCheck_ = new QCheckBox("ACTIVE", group);
     hpfCheck_->setObjectName("hpfCheck");
-    hpfSlider_ = makeStyledSlider(20, 500, 80, QColor("#87ceeb"));
+    hpfSlider_ = makeStyledSlider(20, 500, 80, QColor(Theme::kStripHighPass));
     hpfSlider_->setObjectName("hpfSlider");
     hpfLabel_ = new EditableValueLabel("80 Hz", group);
     hpfLabel_->setObjectName("hpfLabel");
-    column("HIGH-PASS", "#87ceeb", hpfCheck_, "QCheckBox { color: #add8e6; font-weight: bold; font-size: 8px; }",
-           hpfSlider_, hpfLabel_);
+    column("HIGH-PASS", Theme::kStripHighPass, hpfCheck_, activeCheckStyle(Theme::kStripHighPassCheck), hpfSlider_,
+           hpfLabel_);
 
     limiterCheck_ = new QCheckBox("ACTIVE", group);
     limiterCheck_->setObjectName("limiterCheck");
-    limiterSlider_ = makeStyledSlider(-200, 0, -30, QColor("#ff8c00"));
+    limiterSlider_ = makeStyledSlider(-200, 0, -30, QColor(Theme::kStripLimiter));
     limiterSlider_->setObjectName("limiterSlider");
     limiterLabel_ = new EditableValueLabel("-3.0 dB", group);
     limiterLabel_->setObjectName("limiterLabel");
-    column("LIMITER", "#ff8c00", limiterCheck_, "QCheckBox { color: #ffb347; font-weight: bold; font-size: 8px; }",
-           limiterSlider_, limiterLabel_);
+    column("LIMITER", Theme::kStripLimiter, limiterCheck_, activeCheckStyle(Theme::kStripLimiterCheck), limiterSlider_,
+           limiterLabel_);
 
     connect(trimSlider_, &QSlider::valueChanged, this, &ChannelStripDialog::onDigitalGainChanged);
     connect(hpfCheck_, &QCheckBox::toggled, this, &ChannelStripDialog::onHighPassEnabled);
@@ -299,15 +318,15 @@ QWidget* ChannelStripDialog::buildEqRow(const QString& name, const char* color, 
     slider->setRange(minimum, maximum);
     slider->setValue(value);
     slider->setMinimumWidth(160);
-    slider->setStyleSheet(QString("QSlider::groove:horizontal { background: #333; height: 5px; border-radius: 2px; }"
+    slider->setStyleSheet(QString("QSlider::groove:horizontal { background: %3; height: 5px; border-radius: 2px; }"
                                   "QSlider::handle:horizontal { background: %1; width: 12px; margin: -4px 0; "
                                   "border-radius: 6px; }"
                                   "QSlider::handle:horizontal:hover { background: %2; }")
-                              .arg(color, QColor(color).lighter(120).name()));
+                              .arg(color, QColor(color).lighter(120).name(), Theme::kStripEqGroove));
     label = new EditableValueLabel(row);
     label->setFixedWidth(50);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setStyleSheet("color: #fff; font-size: 9px;");
+    label->setStyleSheet(QString("color: %1; font-size: 9px;").arg(Theme::kStripText));
     layout->addWidget(title);
     layout->addWidget(slider, 1);
     layout->addWidget(label);
@@ -317,11 +336,12 @@ QWidget* ChannelStripDialog::buildEqRow(const QString& name, const char* color, 
 QWidget* ChannelStripDialog::buildEqGroup()
 {
     auto* group = new QGroupBox("🎚️ 3-BAND PARAMETRIC EQ", this);
-    group->setStyleSheet("QGroupBox { border-color: #50c878; color: #6fdc8c; }");
+    group->setStyleSheet(
+        QString("QGroupBox { border-color: %1; color: %2; }").arg(Theme::kStripEq, Theme::kStripEqText));
     auto* layout = new QVBoxLayout(group);
     eqCheck_ = new QCheckBox("⚡ EQ ACTIVE", group);
     eqCheck_->setObjectName("eqCheck");
-    eqCheck_->setStyleSheet("QCheckBox { color: #6fdc8c; font-weight: bold; }");
+    eqCheck_->setStyleSheet(QString("QCheckBox { color: %1; font-weight: bold; }").arg(Theme::kStripEqText));
     eqCheck_->installEventFilter(this);
     layout->addWidget(eqCheck_, 0, Qt::AlignCenter);
 
@@ -333,10 +353,10 @@ QWidget* ChannelStripDialog::buildEqGroup()
     bandColumn->setSpacing(5);
     const struct {
         const char* title;
-        const char* style;
-    } titles[] = {{"LOW (20-500 Hz)", "color: #fc0; font-weight: bold; font-size: 9px;"},
-                  {"MID (200-5k Hz)", "color: #f93; font-weight: bold; font-size: 9px;"},
-                  {"HIGH (1k-20k Hz)", "color: #f66; font-weight: bold; font-size: 9px;"}};
+        const char* colour;
+    } titles[] = {{"LOW (20-500 Hz)", Theme::kStripEqLowTitle},
+                  {"MID (200-5k Hz)", Theme::kStripEqMidTitle},
+                  {"HIGH (1k-20k Hz)", Theme::kStripEqHighTitle}};
     for (int band = 0; band < 3; ++band) {
         const size_t b = static_cast<size_t>(band);
         EqBand& controls = eqBands_[b];
@@ -344,12 +364,13 @@ QWidget* ChannelStripDialog::buildEqGroup()
         block->setContentsMargins(0, 3, 0, 3);
         block->setSpacing(1);
         auto* title = new QLabel(titles[b].title, group);
-        title->setStyleSheet(titles[b].style);
+        title->setStyleSheet(QString("color: %1; font-weight: bold; font-size: 9px;").arg(titles[b].colour));
         block->addWidget(title);
-        block->addWidget(buildEqRow("Freq", "#5a5", kBandFrequencyRanges[b].first, kBandFrequencyRanges[b].second,
+        block->addWidget(buildEqRow("Freq", Theme::kStripEqFrequency, kBandFrequencyRanges[b].first,
+                                    kBandFrequencyRanges[b].second,
                                     kBandFrequencyDefaults[b], controls.frequency, controls.frequencyLabel));
-        block->addWidget(buildEqRow("Gain", "#f44", -120, 120, 0, controls.gain, controls.gainLabel));
-        block->addWidget(buildEqRow("Q", "#48f", 1, 100, kQDefault, controls.q, controls.qLabel));
+        block->addWidget(buildEqRow("Gain", Theme::kStripEqGain, -120, 120, 0, controls.gain, controls.gainLabel));
+        block->addWidget(buildEqRow("Q", Theme::kStripEqQ, 1, 100, kQDefault, controls.q, controls.qLabel));
         controls.frequencyLabel->setText(formatFreq(kBandFrequencyDefaults[b]));
         controls.gainLabel->setText("0.0 dB");
         controls.qLabel->setText("1.0");
@@ -370,7 +391,8 @@ QWidget* ChannelStripDialog::buildEqGroup()
     eqVisualization_ = new EQVisualizationWidget(group);
     eqVisualization_->setMinimumSize(250, 200);
     eqVisualization_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    eqVisualization_->setStyleSheet("QWidget { border: 2px solid #50c878; background-color: #252530; }");
+    eqVisualization_->setStyleSheet(QString("QWidget { border: 2px solid %1; background-color: %2; }")
+                                        .arg(Theme::kStripEq, Theme::kStripEqCurveBackground));
     for (int band = 0; band < 3; ++band)
         eqVisualization_->setBandFrequencyLimits(band, static_cast<float>(kBandFrequencyRanges[static_cast<size_t>(band)].first),
                                                  static_cast<float>(kBandFrequencyRanges[static_cast<size_t>(band)].second));
@@ -387,7 +409,8 @@ QWidget* ChannelStripDialog::buildEqGroup()
 QWidget* ChannelStripDialog::buildAuxGroup()
 {
     auto* group = new QGroupBox("🔀 AUX SENDS", this);
-    group->setStyleSheet("QGroupBox { border-color: #9370db; color: #b19cd9; }");
+    group->setStyleSheet(
+        QString("QGroupBox { border-color: %1; color: %2; }").arg(Theme::kStripAux, Theme::kStripAuxText));
     auto* row = new QHBoxLayout(group);
     row->setSpacing(6);
     for (int aux = 0; aux < kAuxBuses; ++aux) {
@@ -396,7 +419,7 @@ QWidget* ChannelStripDialog::buildAuxGroup()
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(4);
         auto* title = new QLabel(QString("AUX %1").arg(aux + 1), group);
-        title->setStyleSheet("font-weight: bold; font-size: 11px; color: #b19cd9;");
+        title->setStyleSheet(QString("font-weight: bold; font-size: 11px; color: %1;").arg(Theme::kStripAuxText));
         column->addWidget(title, 0, Qt::AlignCenter);
         const QString color = QString("#%1").arg(0x8860D0 + aux * 0x101010, 6, 16, QChar('0'));
         controls.send = makeStyledSlider(0, 100, 0, QColor(color));
@@ -404,13 +427,14 @@ QWidget* ChannelStripDialog::buildAuxGroup()
         column->addWidget(controls.send, 0, Qt::AlignCenter);
         controls.label = new EditableValueLabel("0%", group);
         controls.label->setObjectName(QString("aux%1Label").arg(aux + 1));
-        controls.label->setStyleSheet("font-size: 10px; font-weight: bold; color: #fff;");
+        controls.label->setStyleSheet(valueLabelStyle());
         controls.label->setAlignment(Qt::AlignCenter);
         controls.label->setMinimumWidth(kValueLabelMinWidth);
         column->addWidget(controls.label, 0, Qt::AlignCenter);
         controls.preFader = new QCheckBox("PRE", group);
         controls.preFader->setObjectName(QString("aux%1Pre").arg(aux + 1));
-        controls.preFader->setStyleSheet("QCheckBox { font-size: 9px; color: #999; }");
+        controls.preFader->setStyleSheet(
+            QString("QCheckBox { font-size: 9px; color: %1; }").arg(Theme::kStripPreFaderText));
         controls.preFader->installEventFilter(this);
         column->addWidget(controls.preFader, 0, Qt::AlignCenter);
         connect(controls.send, &QSlider::valueChanged, this, [this, aux](int value) { onAuxSendChanged(aux, value); });
@@ -765,7 +789,7 @@ void ChannelStripDialog::onCopySettings()
 {
     clipboard_.copy(currentStrip());
     pasteButton_->setEnabled(true);
-    showFeedback("✓ Settings Copied", "#4a9d5f");
+    showFeedback("✓ Settings Copied", Theme::kStripCopied);
     qDebug() << "Copied channel strip settings from track" << trackIndex_;
 }
 
@@ -776,14 +800,14 @@ void ChannelStripDialog::onPasteSettings()
         return;
     }
     applyStrip(clipboard_.strip());
-    showFeedback("✓ Settings Pasted", "#5a8fd4");
+    showFeedback("✓ Settings Pasted", Theme::kStripPasted);
     qDebug() << "Pasted channel strip settings to track" << trackIndex_;
 }
 
 void ChannelStripDialog::onResetSettings()
 {
     applyStrip(ClipboardData{});
-    showFeedback("✓ Channel Reset", "#d47a5a");
+    showFeedback("✓ Channel Reset", Theme::kStripChannelReset);
     qDebug() << "Reset channel strip settings for track" << trackIndex_;
 }
 
@@ -826,7 +850,8 @@ void ChannelStripDialog::makeEditableLabel(EditableValueLabel* label, QSlider* s
     if (label == nullptr || slider == nullptr)
         return;
     label->bind(slider, std::move(formatter), std::move(parser), defaultValue);
-    connect(label, &EditableValueLabel::wasReset, this, [this] { showFeedback("Reset to default", "#4a9eff"); });
+    connect(label, &EditableValueLabel::wasReset, this,
+            [this] { showFeedback("Reset to default", Theme::kStripDefaultRestored); });
 }
 
 void ChannelStripDialog::showFeedback(const QString& text, const QString& color)

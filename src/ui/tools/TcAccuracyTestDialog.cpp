@@ -6,6 +6,7 @@
 #include "engine/AudioEngineBase.h"
 #include "timecode/LtcEncoder.h"
 #include "timecode/Timecode.h"
+#include "ui/common/Theme.h"
 #include "ui/tools/DriftRules.h"
 
 #include <QCheckBox>
@@ -34,10 +35,10 @@ constexpr int64_t kResultAfterMs = 60000;
 constexpr int64_t kMsPerHour = driftRules::kMsPerHour;
 constexpr int kCalibrationNumberLimit = 100000;
 
-const char* const kWaiting = "#ffcc00";
-const char* const kReady = "#00ccff";
-const char* const kProblem = "#ff6600";
-const char* const kSynced = "#00ff00";
+const char* const kWaiting = Theme::kTcTestCaution;
+const char* const kReady = Theme::kTcTestReady;
+const char* const kProblem = Theme::kTcTestProblem;
+const char* const kSynced = Theme::kTcTestSuccess;
 
 QString statusStyle(const char* colour)
 {
@@ -49,12 +50,14 @@ QString driftStyle(const char* colour)
 }
 QString accuracyStyle(const char* colour)
 {
-    return QString("font-size: 14px; font-weight: bold; color: %1; padding: 8px; background-color: #1a1a1a; "
+    return QString("font-size: 14px; font-weight: bold; color: %1; padding: 8px; background-color: %2; "
                    "border-radius: 4px;")
-        .arg(colour);
+        .arg(colour, Theme::kTcTestPanel);
 }
-const char* const kRateGrey = "font-size: 12px; color: #888; padding: 4px;";
-const char* const kRateActive = "font-size: 12px; color: #aaa; padding: 4px;";
+QString smallStyle(const char* colour)
+{
+    return QString("font-size: 12px; color: %1; padding: 4px;").arg(colour);
+}
 
 QString sign(double value)
 {
@@ -70,8 +73,21 @@ QString buttonStyle(const char* background, const char* hover)
 {
     return QString("QPushButton { background-color: %1; color: white; font-weight: bold; font-size: 14px; "
                    "padding: 10px 20px; border-radius: 4px; } QPushButton:hover { background-color: %2; } "
-                   "QPushButton:disabled { background-color: #444; color: #888; }")
-        .arg(background, hover);
+                   "QPushButton:disabled { background-color: %3; color: %4; }")
+        .arg(background, hover, Theme::kTcTestDisabledButton, Theme::kTcTestDisabledButtonText);
+}
+
+QString clockStyle(const char* colour)
+{
+    return QString("color: %1; background-color: %2; padding: 10px; border-radius: 4px;")
+        .arg(colour, Theme::kTcTestPanel);
+}
+
+QString logButtonStyle(const char* background)
+{
+    return QString("QPushButton { background-color: %1; color: white; font-weight: bold; padding: 8px 16px; } "
+                   "QPushButton:disabled { background-color: %2; color: %3; }")
+        .arg(background, Theme::kTcTestDisabledButton, Theme::kTcTestDisabledButtonText);
 }
 
 int64_t steadyMilliseconds()
@@ -149,7 +165,7 @@ void TcAccuracyTestDialog::setupUI()
     sync->addWidget(statusLabel_);
     jamButton_ = new QPushButton("JAM SYNC");
     jamButton_->setEnabled(false);
-    jamButton_->setStyleSheet(buttonStyle("#006699", "#0088cc"));
+    jamButton_->setStyleSheet(buttonStyle(Theme::kTcTestJamButton, Theme::kTcTestJamButtonHover));
     connect(jamButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onJamSync);
     sync->addWidget(jamButton_, 0, Qt::AlignCenter);
     layout->addWidget(syncGroup);
@@ -160,7 +176,7 @@ void TcAccuracyTestDialog::setupUI()
     for (const char* text : {"INTERNAL (Generator)", "EXTERNAL (Reference)"}) {
         auto* header = new QLabel(text);
         header->setAlignment(Qt::AlignCenter);
-        header->setStyleSheet("font-weight: bold; color: #aaa;");
+        header->setStyleSheet(QString("font-weight: bold; color: %1;").arg(Theme::kTcTestLabel));
         headers->addWidget(header);
     }
     compare->addLayout(headers);
@@ -169,8 +185,8 @@ void TcAccuracyTestDialog::setupUI()
     clockFont.setStyleHint(QFont::Monospace);
     internalLabel_ = new QLabel("--:--:--:--");
     externalLabel_ = new QLabel("--:--:--:--");
-    internalLabel_->setStyleSheet("color: #00ff00; background-color: #1a1a1a; padding: 10px; border-radius: 4px;");
-    externalLabel_->setStyleSheet("color: #00ccff; background-color: #1a1a1a; padding: 10px; border-radius: 4px;");
+    internalLabel_->setStyleSheet(clockStyle(Theme::kTcTestInternalClock));
+    externalLabel_->setStyleSheet(clockStyle(Theme::kTcTestExternalClock));
     for (QLabel* label : {internalLabel_, externalLabel_}) {
         label->setAlignment(Qt::AlignCenter);
         label->setFont(clockFont);
@@ -178,11 +194,11 @@ void TcAccuracyTestDialog::setupUI()
     }
     compare->addLayout(clocks);
     driftLabel_ = new QLabel("DRIFT: -- frames");
-    driftLabel_->setStyleSheet(driftStyle("#888"));
+    driftLabel_->setStyleSheet(driftStyle(Theme::kTcTestMuted));
     rateLabel_ = new QLabel("Rate: -- frames/hour");
-    rateLabel_->setStyleSheet(kRateGrey);
+    rateLabel_->setStyleSheet(smallStyle(Theme::kTcTestMuted));
     accuracyLabel_ = new QLabel("Accuracy: -- (need more time)");
-    accuracyLabel_->setStyleSheet(accuracyStyle("#888"));
+    accuracyLabel_->setStyleSheet(accuracyStyle(Theme::kTcTestMuted));
     for (QLabel* label : {driftLabel_, rateLabel_, accuracyLabel_}) {
         label->setAlignment(Qt::AlignCenter);
         compare->addWidget(label);
@@ -213,11 +229,9 @@ void TcAccuracyTestDialog::setupUI()
     log->addLayout(intervalRow);
     auto* logButtons = new QHBoxLayout;
     startLogButton_ = new QPushButton("Start Logging");
-    startLogButton_->setStyleSheet("QPushButton { background-color: #006600; color: white; font-weight: bold; "
-                                   "padding: 8px 16px; } QPushButton:disabled { background-color: #444; color: #888; }");
+    startLogButton_->setStyleSheet(logButtonStyle(Theme::kTcTestStartLogButton));
     stopLogButton_ = new QPushButton("Stop Logging");
-    stopLogButton_->setStyleSheet("QPushButton { background-color: #660000; color: white; font-weight: bold; "
-                                  "padding: 8px 16px; } QPushButton:disabled { background-color: #444; color: #888; }");
+    stopLogButton_->setStyleSheet(logButtonStyle(Theme::kTcTestStopLogButton));
     stopLogButton_->setEnabled(false);
     connect(startLogButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onStartLogging);
     connect(stopLogButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onStopLogging);
@@ -226,7 +240,7 @@ void TcAccuracyTestDialog::setupUI()
     log->addLayout(logButtons);
     countLabel_ = new QLabel("Samples logged: 0    Duration: --:--");
     countLabel_->setAlignment(Qt::AlignCenter);
-    countLabel_->setStyleSheet("color: #888; padding: 4px;");
+    countLabel_->setStyleSheet(QString("color: %1; padding: 4px;").arg(Theme::kTcTestMuted));
     log->addWidget(countLabel_);
     layout->addWidget(logGroup);
 
@@ -239,7 +253,7 @@ QWidget* TcAccuracyTestDialog::buildCalibrationGroup()
     auto* calibration = new QVBoxLayout(group);
     currentCalibrationLabel_ = new QLabel;
     currentCalibrationLabel_->setAlignment(Qt::AlignCenter);
-    currentCalibrationLabel_->setStyleSheet("font-size: 12px; color: #aaa; padding: 4px;");
+    currentCalibrationLabel_->setStyleSheet(smallStyle(Theme::kTcTestLabel));
     calibration->addWidget(currentCalibrationLabel_);
     refreshCurrentCalibration();
 
@@ -270,22 +284,23 @@ QWidget* TcAccuracyTestDialog::buildCalibrationGroup()
     calibrationInfoLabel_ = new QLabel("Run calibration to achieve professional-grade accuracy");
     calibrationInfoLabel_->setAlignment(Qt::AlignCenter);
     calibrationInfoLabel_->setWordWrap(true);
-    calibrationInfoLabel_->setStyleSheet("font-size: 12px; color: #888; padding: 4px;");
+    calibrationInfoLabel_->setStyleSheet(smallStyle(Theme::kTcTestMuted));
     calibration->addWidget(calibrationInfoLabel_);
     progressLabel_ = new QLabel;
     progressLabel_->setAlignment(Qt::AlignCenter);
-    progressLabel_->setStyleSheet("font-size: 14px; font-weight: bold; color: #00ccff; padding: 8px;");
+    progressLabel_->setStyleSheet(statusStyle(Theme::kTcTestProgress));
     progressLabel_->hide();
     calibration->addWidget(progressLabel_);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     startCalibrationButton_ = new QPushButton("START CALIBRATION");
-    startCalibrationButton_->setStyleSheet(buttonStyle("#663399", "#7744aa"));
+    startCalibrationButton_->setStyleSheet(
+        buttonStyle(Theme::kTcTestCalibrateButton, Theme::kTcTestCalibrateButtonHover));
     connect(startCalibrationButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onStartCalibration);
     buttons->addWidget(startCalibrationButton_);
     cancelCalibrationButton_ = new QPushButton("Cancel");
-    cancelCalibrationButton_->setStyleSheet(buttonStyle("#663333", "#884444"));
+    cancelCalibrationButton_->setStyleSheet(buttonStyle(Theme::kTcTestCancelButton, Theme::kTcTestCancelButtonHover));
     cancelCalibrationButton_->hide();
     connect(cancelCalibrationButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onCancelCalibration);
     buttons->addWidget(cancelCalibrationButton_);
@@ -413,11 +428,11 @@ void TcAccuracyTestDialog::updateDisplay()
 void TcAccuracyTestDialog::showNotSynced()
 {
     driftLabel_->setText("DRIFT: -- (not synced)");
-    driftLabel_->setStyleSheet(driftStyle("#888"));
+    driftLabel_->setStyleSheet(driftStyle(Theme::kTcTestMuted));
     rateLabel_->setText("Rate: --");
-    rateLabel_->setStyleSheet(kRateGrey);
+    rateLabel_->setStyleSheet(smallStyle(Theme::kTcTestMuted));
     accuracyLabel_->setText("Accuracy: -- (waiting for sync)");
-    accuracyLabel_->setStyleSheet(accuracyStyle("#888"));
+    accuracyLabel_->setStyleSheet(accuracyStyle(Theme::kTcTestMuted));
 }
 
 void TcAccuracyTestDialog::showMeasurement(const Measurement& m)
@@ -425,7 +440,9 @@ void TcAccuracyTestDialog::showMeasurement(const Measurement& m)
     const QString driftSign = sign(static_cast<double>(m.driftFrames));
     driftLabel_->setText(QString("DRIFT: %1%2 frames (%1%3 samples)").arg(driftSign).arg(m.driftFrames).arg(m.driftSamples));
     const int64_t magnitude = m.driftFrames < 0 ? -m.driftFrames : m.driftFrames;
-    driftLabel_->setStyleSheet(driftStyle(magnitude == 0 ? "#00ff00" : magnitude == 1 ? "#ffcc00" : "#ff6600"));
+    driftLabel_->setStyleSheet(driftStyle(magnitude == 0   ? Theme::kTcTestSuccess
+                                          : magnitude == 1 ? Theme::kTcTestCaution
+                                                           : Theme::kTcTestProblem));
 
     const int64_t elapsedMs = now() - jamStartMs_;
     if (elapsedMs <= 1000) {
@@ -434,12 +451,12 @@ void TcAccuracyTestDialog::showMeasurement(const Measurement& m)
         const double rate = static_cast<double>(m.driftFrames) / (static_cast<double>(elapsedMs) / kMsPerHour);
         rateLabel_->setText(QString("Rate: %1%2 frames/hour (elapsed: %3)")
                                 .arg(sign(rate), fixed(rate, 2), formatElapsedTime(elapsedMs)));
-        rateLabel_->setStyleSheet(kRateActive);
+        rateLabel_->setStyleSheet(smallStyle(Theme::kTcTestLabel));
     }
     if (elapsedMs < kResultAfterMs) {
         accuracyLabel_->setText(
             QString("Accuracy: measuring... (%1s until result)").arg((kResultAfterMs - elapsedMs) / 1000));
-        accuracyLabel_->setStyleSheet(accuracyStyle("#888"));
+        accuracyLabel_->setStyleSheet(accuracyStyle(Theme::kTcTestMuted));
         return;
     }
     const double expected = (static_cast<double>(elapsedMs) / 1000.0) * m.fps;
@@ -454,11 +471,11 @@ void TcAccuracyTestDialog::showMeasurement(const Measurement& m)
         const char* name;
         const char* colour;
     };
-    static constexpr Grade kGrades[] = {{1.0, "EXCELLENT", "#00ff00"},
-                                        {10.0, "VERY GOOD", "#88ff00"},
-                                        {50.0, "GOOD", "#ffcc00"},
-                                        {100.0, "ACCEPTABLE", "#ff8800"}};
-    Grade grade{0.0, "POOR", "#ff4400"};
+    static constexpr Grade kGrades[] = {{1.0, "EXCELLENT", Theme::kTcTestGradeExcellent},
+                                        {10.0, "VERY GOOD", Theme::kTcTestGradeVeryGood},
+                                        {50.0, "GOOD", Theme::kTcTestGradeGood},
+                                        {100.0, "ACCEPTABLE", Theme::kTcTestGradeAcceptable}};
+    Grade grade{0.0, "POOR", Theme::kTcTestGradePoor};
     for (const Grade& candidate : kGrades)
         if (size < candidate.below) {
             grade = candidate;
@@ -652,7 +669,7 @@ void TcAccuracyTestDialog::onStartCalibration()
     cancelCalibrationButton_->show();
     progressLabel_->show();
     calibrationInfoLabel_->setText("Calibration in progress... DO NOT disconnect external TC");
-    calibrationInfoLabel_->setStyleSheet("font-size: 12px; color: #ffcc00; padding: 4px;");
+    calibrationInfoLabel_->setStyleSheet(smallStyle(Theme::kTcTestCaution));
     jamButton_->setEnabled(false);
     debugLog("TcAccuracyTestDialog: calibration started for " + std::to_string(durationBox_->value())
              + " hour(s) at " + std::to_string(calibration_.referenceFps()) + " fps");
@@ -683,7 +700,7 @@ void TcAccuracyTestDialog::returnCalibrationToIdle(const QString& info, const ch
     progressLabel_->hide();
     jamButton_->setEnabled(true);
     calibrationInfoLabel_->setText(info);
-    calibrationInfoLabel_->setStyleSheet(QString("font-size: 12px; color: %1; padding: 4px;").arg(colour));
+    calibrationInfoLabel_->setStyleSheet(smallStyle(colour));
 }
 
 void TcAccuracyTestDialog::calibrationComplete()
@@ -691,7 +708,7 @@ void TcAccuracyTestDialog::calibrationComplete()
     checkTimer_->stop();
     if (engine_ == nullptr || generator_ == nullptr) {
         calibration_.cancel();
-        returnCalibrationToIdle("Calibration failed: lost connection", "#ff6600");
+        returnCalibrationToIdle("Calibration failed: lost connection", Theme::kTcTestProblem);
         QMessageBox::warning(this, "Calibration Error", "Lost connection to audio engine or generator.");
         return;
     }
@@ -708,7 +725,7 @@ void TcAccuracyTestDialog::calibrationComplete()
         debugLog("TcAccuracyTestDialog: calibration failed: " + what.toStdString() + " (external "
                  + std::to_string(r.externalFrames) + ", generator " + std::to_string(r.generatorFrames)
                  + " frames, clock " + std::to_string(r.elapsedMs) + " ms)");
-        returnCalibrationToIdle("Calibration failed - correction unchanged", "#ff6600");
+        returnCalibrationToIdle("Calibration failed - correction unchanged", Theme::kTcTestProblem);
         QMessageBox::warning(this, "Calibration Failed",
                              QString("The calibration cannot be used: %1.\n\nThe generator's correction is "
                                      "unchanged. Please run the calibration again.")
@@ -718,7 +735,7 @@ void TcAccuracyTestDialog::calibrationComplete()
     const double corrected = r.correctedPpm;
     if (r.outcome == Outcome::BeyondRange) {
         debugLog("TcAccuracyTestDialog: calibration refused a correction of " + fixedText(corrected, 6) + " PPM");
-        returnCalibrationToIdle("Calibration failed - correction unchanged", "#ff6600");
+        returnCalibrationToIdle("Calibration failed - correction unchanged", Theme::kTcTestProblem);
         QMessageBox::warning(this, "Calibration Failed",
                              QString("The measured correction of %1%2 PPM is beyond the generator's range of "
                                      "100 PPM.\n\nThe generator's correction is unchanged.")
@@ -728,7 +745,7 @@ void TcAccuracyTestDialog::calibrationComplete()
     const int number = r.number;
     const double measured = r.measuredPpm;
     storeCorrection(corrected, number);
-    returnCalibrationToIdle("Calibration complete! Generator is now calibrated for this PC.", "#00ff00");
+    returnCalibrationToIdle("Calibration complete! Generator is now calibrated for this PC.", Theme::kTcTestSuccess);
     refreshCurrentCalibration();
     const double gainedFrames = static_cast<double>(r.gainedFrames);
     QMessageBox::information(
@@ -753,5 +770,5 @@ void TcAccuracyTestDialog::onCancelCalibration()
                               "accurate results.",
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
-    returnCalibrationToIdle("Calibration cancelled", "#888");
+    returnCalibrationToIdle("Calibration cancelled", Theme::kTcTestMuted);
 }

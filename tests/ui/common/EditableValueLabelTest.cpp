@@ -81,7 +81,8 @@ protected:
         for (QWidget* widget : std::initializer_list<QWidget*>{slider_, label_, other_})
             layout->addWidget(widget);
         label_->bind(slider_, [](int v) { return formatDb(v / 10.0); }, parseDbTenths, 0);
-        QObject::connect(slider_, &QSlider::valueChanged, label_, [this](int v) { label_->setText(formatDb(v / 10.0)); });
+        QObject::connect(slider_, &QSlider::valueChanged, label_,
+                         [this](int v) { label_->setText(formatDb(v / 10.0)); });
         window_->show();
         QApplication::setActiveWindow(window_.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
