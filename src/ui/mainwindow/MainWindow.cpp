@@ -235,13 +235,15 @@ void MainWindow::initLtcGenerator()
 {
     if (!engine_ || ltcGeneratorDialog_ != nullptr)
         return;
-    ltcGeneratorDialog_ = new LtcGeneratorDialog(engine_.get(), this);
+    if (!ltcEncoder_)
+        ltcEncoder_ = LtcGeneratorDialog::makeEncoder(engine_.get());
+    ltcGeneratorDialog_ = new LtcGeneratorDialog(engine_.get(), ltcEncoder_.get(), this);
     // Closing it only hides it: the generator keeps feeding the engine.
     ltcGeneratorDialog_->setAttribute(Qt::WA_DeleteOnClose, false);
     connect(ltcGeneratorDialog_, &LtcGeneratorDialog::generatorStarted, this, [this](int outputChannel) {
         if (!engine_ || ltcGeneratorDialog_ == nullptr)
             return;
-        engine_->setLtcGenerator(ltcGeneratorDialog_->getEncoder());
+        engine_->setLtcGenerator(ltcEncoder_.get());
         engine_->setLtcGeneratorOutput(outputChannel);
         engine_->enableLtcGenerator(true);
     });
@@ -305,7 +307,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
 
 void MainWindow::shutDownEngineAndItsTools()
 {
-    // The engine must stop reading the encoder before the dialog that owns it goes.
+    // The engine must stop reading the encoder before it goes, and the
+    // dialogs that borrow it before it.
     if (ltcGeneratorDialog_ != nullptr && engine_) {
         engine_->enableLtcGenerator(false);
         engine_->setLtcGenerator(nullptr);
@@ -314,6 +317,7 @@ void MainWindow::shutDownEngineAndItsTools()
     ltcGeneratorDialog_ = nullptr;
     delete tcAccuracyTestDialog_;
     tcAccuracyTestDialog_ = nullptr;
+    ltcEncoder_.reset();
     if (engine_)
         engine_->shutdown();
 }

@@ -8,6 +8,7 @@
 
 #include "engine/AudioEngineBase.h"
 #include "platform/volumes/ExfatFormatter.h"
+#include "ui/mixer/StripClipboard.h"
 
 #include <cstdint>
 #include <functional>
@@ -19,6 +20,7 @@
 class AudioEngineBase;
 class AutomixEngine;
 class FaderSlider;
+class LtcEncoder;
 class LtcGeneratorDialog;
 class MeterWidget;
 class MetadataManagerWindow;
@@ -97,6 +99,7 @@ public:
     bool isRecording() const { return isRecording_; }
     bool isControllerFaderHoldOff() const { return controllerFaderHoldOff_; }
     LtcGeneratorDialog* ltcGeneratorDialog() const { return ltcGeneratorDialog_; }
+    LtcEncoder* ltcEncoder() const { return ltcEncoder_.get(); }
     int meterIntervalMs() const;
 
 public slots:
@@ -201,8 +204,14 @@ private:
     std::unique_ptr<AudioEngineBase> engine_;
     std::unique_ptr<MidiControllerManager> controllerManager_;
     std::shared_ptr<SessionState> sessionState_;
+    // The internal LTC generator, made with its dialog and kept until the
+    // engine is shut down: the engine renders it, and the generator dialog,
+    // the accuracy test and the output matrix borrow it.
+    std::unique_ptr<LtcEncoder> ltcEncoder_;
     LtcGeneratorDialog* ltcGeneratorDialog_ = nullptr;
     TcAccuracyTestDialog* tcAccuracyTestDialog_ = nullptr;
+    // What COPY in one channel strip dialog leaves for PASTE in another.
+    StripClipboard stripClipboard_;
     MetadataManagerWindow* metadataManager_ = nullptr;
 
     QTimer* meterTimer_ = nullptr;

@@ -184,7 +184,7 @@ void MainWindow::onTcAccuracyTest()
             debugLog("LTC Generator not running - auto-starting for calibration test");
             ltcGeneratorDialog_->startGenerator();
         }
-        generator = ltcGeneratorDialog_->getEncoder();
+        generator = ltcEncoder_.get();
     }
     if (tcAccuracyTestDialog_ != nullptr) {
         tcAccuracyTestDialog_->setGenerator(generator);

@@ -178,7 +178,7 @@ void MainWindow::onOutputMatrix()
         matrix.push_back(onePortList(config()->getString(RoutingKeys::trackOutputKey(names.size() - 1), "")));
     }
     const std::vector<std::map<std::string, std::string>> states(names.size());
-    LtcEncoder* generator = ltcGeneratorDialog_ != nullptr ? ltcGeneratorDialog_->getEncoder() : nullptr;
+    LtcEncoder* generator = ltcEncoder_.get();
 
     OutputMatrixDialog dialog(outputPorts, static_cast<int>(names.size()), names, matrix, states,
                               config()->getString(RoutingKeys::kMixOutput, ""),

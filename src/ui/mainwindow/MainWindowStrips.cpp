@@ -379,7 +379,7 @@ void MainWindow::onChannelStripRequested(int track)
     }
     const QLabel* label = mixerStrips_[static_cast<size_t>(track)].nameLabel;
     const QString name = label != nullptr ? label->text() : QString("Track %1").arg(track + 1);
-    auto* dialog = new ChannelStripDialog(track, name, engine_.get(), this);
+    auto* dialog = new ChannelStripDialog(track, name, engine_.get(), stripClipboard_, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setModal(false);
     dialog->show();

@@ -2,6 +2,9 @@
 
 #include "core/ConfigManager.h"
 #include "engine/AudioEngineBase.h"
+#include "ui/common/EditableValueLabel.h"
+#include "ui/common/Theme.h"
+#include "ui/common/ValueLabelText.h"
 #include "ui/mixer/EQVisualizationWidget.h"
 
 #include <QApplication>
@@ -12,8 +15,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMouseEvent>
-#include <QPointer>
 #include <QPushButton>
 #include <QSlider>
 #include <QStyle>
@@ -21,12 +22,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <algorithm>
 #include <cmath>
-#include <memory>
-
-ChannelStripDialog::ClipboardData ChannelStripDialog::clipboard_;
-bool ChannelStripDialog::clipboardHasData_ = false;
 
 namespace {
 
@@ -42,32 +38,34 @@ constexpr int kDefaultTrackCount = 24;
 // Wide enough for "-24.0 dB" or "500 Hz", so a label never waits for a
 // relayout to show a longer value whole.
 constexpr int kValueLabelMinWidth = 70;
-// Typed decimals such as 2.3 are a hair below their value in binary; the
-// nudge keeps truncation from landing one raw unit short.
-constexpr double kTypedValueNudge = 1e-9;
 
-const char* const kDialogStyleSheet =
-    "QDialog { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #3a3a3a, stop:1 #2a2a2a); color: #fff; }"
-    "QGroupBox { font-weight: bold; font-size: 11px; border: 2px solid #444; border-radius: 8px; margin-top: 12px; "
-    "padding-top: 15px; padding-bottom: 8px; }"
-    "QGroupBox::title { subcontrol-origin: margin; left: 12px; padding: 0 8px; background-color: #2a2a2a; }"
-    "QLabel { color: #ddd; font-size: 10px; }"
-    "QCheckBox { color: #ddd; font-size: 10px; }"
-    "QCheckBox::indicator { width: 16px; height: 16px; border-radius: 3px; }"
-    "QCheckBox::indicator:checked { background-color: #5aa; border: 1px solid #6cc; }"
-    "QPushButton { background-color: #4a4a4a; border: 2px solid #555; border-radius: 6px; padding: 10px 20px; "
-    "color: white; font-weight: bold; }"
-    "QPushButton:hover { background-color: #5a5a5a; border-color: #666; }"
-    "QDial { background: transparent; }";
+QString dialogStyleSheet()
+{
+    using namespace Theme;
+    return QString("QDialog { background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 %1, stop:1 %2); color: %3; }"
+                   "QGroupBox { font-weight: bold; font-size: 11px; border: 2px solid %4; border-radius: 8px; "
+                   "margin-top: 12px; padding-top: 15px; padding-bottom: 8px; }"
+                   "QGroupBox::title { subcontrol-origin: margin; left: 12px; padding: 0 8px; background-color: %2; }"
+                   "QLabel { color: %5; font-size: 10px; }"
+                   "QCheckBox { color: %5; font-size: 10px; }"
+                   "QCheckBox::indicator { width: 16px; height: 16px; border-radius: 3px; }"
+                   "QCheckBox::indicator:checked { background-color: %6; border: 1px solid %7; }")
+               .arg(kStripBackgroundTop, kBgSurface, kStripText, kBorder, kStripLabelText, kAccentTeal, kAccentTealHi)
+           + QString("QPushButton { background-color: %1; border: 2px solid %2; border-radius: 6px; "
+                     "padding: 10px 20px; color: white; font-weight: bold; }"
+                     "QPushButton:hover { background-color: %3; border-color: %4; }"
+                     "QDial { background: transparent; }")
+                 .arg(kStripButton, kStripButtonBorder, kStripButtonHover, kStripButtonHoverBorder);
+}
 
 QString channelText(int track)
 {
-    return QString("<b style='font-size: 16px; color: #fff;'>CHANNEL %1</b>").arg(track + 1);
+    return QString("<b style='font-size: 16px; color: %1;'>CHANNEL %2</b>").arg(Theme::kStripText).arg(track + 1);
 }
 
 QString nameText(const QString& name)
 {
-    return QString("<span style='font-size: 12px; color: #aaa;'>%1</span>").arg(name);
+    return QString("<span style='font-size: 12px; color: %1;'>%2</span>").arg(Theme::kStripNameText, name);
 }
 
 QString key(int track, const char* field)
@@ -107,9 +105,14 @@ int toWhole(float value)
     return static_cast<int>(std::lround(value));
 }
 
-int truncateTyped(double value)
+QString valueLabelStyle()
 {
-    return static_cast<int>(value + (value < 0 ? -kTypedValueNudge : kTypedValueNudge));
+    return QString("font-size: 10px; font-weight: bold; color: %1;").arg(Theme::kStripText);
+}
+
+QString activeCheckStyle(const char* colour)
+{
+    return QString("QCheckBox { color: %1; font-weight: bold; font-size: 8px; }").arg(colour);
 }
 
 void setChecked(QCheckBox* box, bool checked)
@@ -119,8 +122,9 @@ void setChecked(QCheckBox* box, bool checked)
 
 }  // namespace
 
-ChannelStripDialog::ChannelStripDialog(int track, const QString& name, AudioEngineBase* engine, QWidget* parent)
-    : QDialog(parent), trackIndex_(track), trackName_(name), audioEngine_(engine)
+ChannelStripDialog::ChannelStripDialog(int track, const QString& name, AudioEngineBase* engine,
+                                       StripClipboard& clipboard, QWidget* parent)
+    : QDialog(parent), trackIndex_(track), trackName_(name), audioEngine_(engine), clipboard_(clipboard)
 {
     setWindowTitle(QString("Channel Strip - %1").arg(name));
     setMinimumSize(700, 800);
@@ -134,7 +138,7 @@ ChannelStripDialog::ChannelStripDialog(int track, const QString& name, AudioEngi
 ChannelStripDialog::~ChannelStripDialog()
 {
     // An editor still open dies with the dialog and must not commit into it.
-    for (QLineEdit* editor : findChildren<QLineEdit*>("valueEditor"))
+    for (QLineEdit* editor : findChildren<QLineEdit*>(EditableValueLabel::kEditorName))
         editor->blockSignals(true);
     saveSettings();
 }
@@ -143,7 +147,7 @@ ChannelStripDialog::~ChannelStripDialog()
 
 void ChannelStripDialog::setupUI()
 {
-    setStyleSheet(kDialogStyleSheet);
+    setStyleSheet(dialogStyleSheet());
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(4);
     layout->setContentsMargins(8, 8, 8, 8);
@@ -157,12 +161,14 @@ void ChannelStripDialog::setupUI()
     copyButton_->setToolTip("Copy current channel strip settings to clipboard");
     pasteButton_ = new QPushButton("📄 PASTE", this);
     pasteButton_->setToolTip("Paste clipboard settings to this channel");
-    pasteButton_->setEnabled(clipboardHasData_);
+    pasteButton_->setEnabled(clipboard_.hasData());
     resetButton_ = new QPushButton("🔄 RESET", this);
     resetButton_->setToolTip("Reset channel strip to flat defaults (keeps AUX sends)");
     for (QPushButton* button : {copyButton_, pasteButton_})
-        button->setStyleSheet("padding: 8px 16px; font-weight: bold; background-color: #4a4a4a;");
-    resetButton_->setStyleSheet("padding: 8px 16px; font-weight: bold; background-color: #6a3a3a;");
+        button->setStyleSheet(
+            QString("padding: 8px 16px; font-weight: bold; background-color: %1;").arg(Theme::kStripButton));
+    resetButton_->setStyleSheet(
+        QString("padding: 8px 16px; font-weight: bold; background-color: %1;").arg(Theme::kStripResetButton));
     for (QPushButton* button : {copyButton_, pasteButton_, resetButton_}) {
         button->setDefault(false);
         button->setAutoDefault(false);
@@ -227,10 +233,10 @@ QSlider* ChannelStripDialog::makeStyledSlider(int minimum, int maximum, int valu
                 // 8 px groove; without it the handle is squeezed to the groove.
                 "QSlider::handle:horizontal { width: 20px; height: 20px; margin: -6px 0; border-radius: 10px; "
                 "background: qradialgradient(cx:0.5, cy:0.5, radius:0.5, fx:0.3, fy:0.3, stop:0 %1, stop:0.8 %2, "
-                "stop:1 #1a1a1a); border: 2px solid %1; }"
+                "stop:1 %6); border: 2px solid %1; }"
                 "QSlider::handle:horizontal:hover { background: qradialgradient(cx:0.5, cy:0.5, radius:0.5, fx:0.3, "
                 "fy:0.3, stop:0 %4, stop:1 %5); border: 2px solid %4; }")
-            .arg(c, dark120, dark150, light120, light150));
+            .arg(c, dark120, dark150, light120, light150, Theme::kStripKnobShade));
     slider->installEventFilter(this);
     return slider;
 }
@@ -238,13 +244,14 @@ QSlider* ChannelStripDialog::makeStyledSlider(int minimum, int maximum, int valu
 QWidget* ChannelStripDialog::buildInputGroup()
 {
     auto* group = new QGroupBox("⚡ INPUT / FILTER / DYNAMICS", this);
-    group->setStyleSheet("QGroupBox { border-color: #888; color: #ddd; padding: 3px; }");
+    group->setStyleSheet(QString("QGroupBox { border-color: %1; color: %2; padding: 3px; }")
+                             .arg(Theme::kStripInputGroupBorder, Theme::kStripLabelText));
     group->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Maximum);
     auto* row = new QHBoxLayout(group);
     row->setSpacing(10);
     row->setContentsMargins(5, 3, 5, 3);
 
-    auto column = [&](const QString& title, const char* titleColor, QCheckBox* active, const char* activeStyle,
+    auto column = [&](const QString& title, const char* titleColor, QCheckBox* active, const QString& activeStyle,
                       QSlider* slider, QLabel* value) {
         auto* layout = new QVBoxLayout;
         layout->setContentsMargins(0, 0, 0, 0);
@@ -260,34 +267,34 @@ QWidget* ChannelStripDialog::buildInputGroup()
         layout->addWidget(slider, 0, Qt::AlignCenter);
         value->setAlignment(Qt::AlignCenter);
         value->setMinimumWidth(kValueLabelMinWidth);
-        value->setStyleSheet("font-size: 10px; font-weight: bold; color: #fff;");
+        value->setStyleSheet(valueLabelStyle());
         layout->addWidget(value, 0, Qt::AlignCenter);
         row->addLayout(layout);
     };
 
-    trimSlider_ = makeStyledSlider(-240, 120, 0, QColor("#ff4444"));
+    trimSlider_ = makeStyledSlider(-240, 120, 0, QColor(Theme::kStripTrim));
     trimSlider_->setObjectName("trimSlider");
-    trimLabel_ = new QLabel("0.0 dB", group);
+    trimLabel_ = new EditableValueLabel("0.0 dB", group);
     trimLabel_->setObjectName("trimLabel");
-    column("INPUT TRIM", "#ff4444", nullptr, nullptr, trimSlider_, trimLabel_);
+    column("INPUT TRIM", Theme::kStripTrim, nullptr, QString(), trimSlider_, trimLabel_);
 
     hpfCheck_ = new QCheckBox("ACTIVE", group);
     hpfCheck_->setObjectName("hpfCheck");
-    hpfSlider_ = makeStyledSlider(20, 500, 80, QColor("#87ceeb"));
+    hpfSlider_ = makeStyledSlider(20, 500, 80, QColor(Theme::kStripHighPass));
     hpfSlider_->setObjectName("hpfSlider");
-    hpfLabel_ = new QLabel("80 Hz", group);
+    hpfLabel_ = new EditableValueLabel("80 Hz", group);
     hpfLabel_->setObjectName("hpfLabel");
-    column("HIGH-PASS", "#87ceeb", hpfCheck_, "QCheckBox { color: #add8e6; font-weight: bold; font-size: 8px; }",
-           hpfSlider_, hpfLabel_);
+    column("HIGH-PASS", Theme::kStripHighPass, hpfCheck_, activeCheckStyle(Theme::kStripHighPassCheck), hpfSlider_,
+           hpfLabel_);
 
     limiterCheck_ = new QCheckBox("ACTIVE", group);
     limiterCheck_->setObjectName("limiterCheck");
-    limiterSlider_ = makeStyledSlider(-200, 0, -30, QColor("#ff8c00"));
+    limiterSlider_ = makeStyledSlider(-200, 0, -30, QColor(Theme::kStripLimiter));
     limiterSlider_->setObjectName("limiterSlider");
-    limiterLabel_ = new QLabel("-3.0 dB", group);
+    limiterLabel_ = new EditableValueLabel("-3.0 dB", group);
     limiterLabel_->setObjectName("limiterLabel");
-    column("LIMITER", "#ff8c00", limiterCheck_, "QCheckBox { color: #ffb347; font-weight: bold; font-size: 8px; }",
-           limiterSlider_, limiterLabel_);
+    column("LIMITER", Theme::kStripLimiter, limiterCheck_, activeCheckStyle(Theme::kStripLimiterCheck), limiterSlider_,
+           limiterLabel_);
 
     connect(trimSlider_, &QSlider::valueChanged, this, &ChannelStripDialog::onDigitalGainChanged);
     connect(hpfCheck_, &QCheckBox::toggled, this, &ChannelStripDialog::onHighPassEnabled);
@@ -298,7 +305,7 @@ QWidget* ChannelStripDialog::buildInputGroup()
 }
 
 QWidget* ChannelStripDialog::buildEqRow(const QString& name, const char* color, int minimum, int maximum, int value,
-                                        QSlider*& slider, QLabel*& label)
+                                        QSlider*& slider, EditableValueLabel*& label)
 {
     auto* row = new QWidget(this);
     auto* layout = new QHBoxLayout(row);
@@ -311,15 +318,15 @@ QWidget* ChannelStripDialog::buildEqRow(const QString& name, const char* color, 
     slider->setRange(minimum, maximum);
     slider->setValue(value);
     slider->setMinimumWidth(160);
-    slider->setStyleSheet(QString("QSlider::groove:horizontal { background: #333; height: 5px; border-radius: 2px; }"
+    slider->setStyleSheet(QString("QSlider::groove:horizontal { background: %3; height: 5px; border-radius: 2px; }"
                                   "QSlider::handle:horizontal { background: %1; width: 12px; margin: -4px 0; "
                                   "border-radius: 6px; }"
                                   "QSlider::handle:horizontal:hover { background: %2; }")
-                              .arg(color, QColor(color).lighter(120).name()));
-    label = new QLabel(row);
+                              .arg(color, QColor(color).lighter(120).name(), Theme::kStripEqGroove));
+    label = new EditableValueLabel(row);
     label->setFixedWidth(50);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    label->setStyleSheet("color: #fff; font-size: 9px;");
+    label->setStyleSheet(QString("color: %1; font-size: 9px;").arg(Theme::kStripText));
     layout->addWidget(title);
     layout->addWidget(slider, 1);
     layout->addWidget(label);
@@ -329,11 +336,12 @@ QWidget* ChannelStripDialog::buildEqRow(const QString& name, const char* color, 
 QWidget* ChannelStripDialog::buildEqGroup()
 {
     auto* group = new QGroupBox("🎚️ 3-BAND PARAMETRIC EQ", this);
-    group->setStyleSheet("QGroupBox { border-color: #50c878; color: #6fdc8c; }");
+    group->setStyleSheet(
+        QString("QGroupBox { border-color: %1; color: %2; }").arg(Theme::kStripEq, Theme::kStripEqText));
     auto* layout = new QVBoxLayout(group);
     eqCheck_ = new QCheckBox("⚡ EQ ACTIVE", group);
     eqCheck_->setObjectName("eqCheck");
-    eqCheck_->setStyleSheet("QCheckBox { color: #6fdc8c; font-weight: bold; }");
+    eqCheck_->setStyleSheet(QString("QCheckBox { color: %1; font-weight: bold; }").arg(Theme::kStripEqText));
     eqCheck_->installEventFilter(this);
     layout->addWidget(eqCheck_, 0, Qt::AlignCenter);
 
@@ -345,10 +353,10 @@ QWidget* ChannelStripDialog::buildEqGroup()
     bandColumn->setSpacing(5);
     const struct {
         const char* title;
-        const char* style;
-    } titles[] = {{"LOW (20-500 Hz)", "color: #fc0; font-weight: bold; font-size: 9px;"},
-                  {"MID (200-5k Hz)", "color: #f93; font-weight: bold; font-size: 9px;"},
-                  {"HIGH (1k-20k Hz)", "color: #f66; font-weight: bold; font-size: 9px;"}};
+        const char* colour;
+    } titles[] = {{"LOW (20-500 Hz)", Theme::kStripEqLowTitle},
+                  {"MID (200-5k Hz)", Theme::kStripEqMidTitle},
+                  {"HIGH (1k-20k Hz)", Theme::kStripEqHighTitle}};
     for (int band = 0; band < 3; ++band) {
         const size_t b = static_cast<size_t>(band);
         EqBand& controls = eqBands_[b];
@@ -356,12 +364,13 @@ QWidget* ChannelStripDialog::buildEqGroup()
         block->setContentsMargins(0, 3, 0, 3);
         block->setSpacing(1);
         auto* title = new QLabel(titles[b].title, group);
-        title->setStyleSheet(titles[b].style);
+        title->setStyleSheet(QString("color: %1; font-weight: bold; font-size: 9px;").arg(titles[b].colour));
         block->addWidget(title);
-        block->addWidget(buildEqRow("Freq", "#5a5", kBandFrequencyRanges[b].first, kBandFrequencyRanges[b].second,
+        block->addWidget(buildEqRow("Freq", Theme::kStripEqFrequency, kBandFrequencyRanges[b].first,
+                                    kBandFrequencyRanges[b].second,
                                     kBandFrequencyDefaults[b], controls.frequency, controls.frequencyLabel));
-        block->addWidget(buildEqRow("Gain", "#f44", -120, 120, 0, controls.gain, controls.gainLabel));
-        block->addWidget(buildEqRow("Q", "#48f", 1, 100, kQDefault, controls.q, controls.qLabel));
+        block->addWidget(buildEqRow("Gain", Theme::kStripEqGain, -120, 120, 0, controls.gain, controls.gainLabel));
+        block->addWidget(buildEqRow("Q", Theme::kStripEqQ, 1, 100, kQDefault, controls.q, controls.qLabel));
         controls.frequencyLabel->setText(formatFreq(kBandFrequencyDefaults[b]));
         controls.gainLabel->setText("0.0 dB");
         controls.qLabel->setText("1.0");
@@ -382,7 +391,8 @@ QWidget* ChannelStripDialog::buildEqGroup()
     eqVisualization_ = new EQVisualizationWidget(group);
     eqVisualization_->setMinimumSize(250, 200);
     eqVisualization_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    eqVisualization_->setStyleSheet("QWidget { border: 2px solid #50c878; background-color: #252530; }");
+    eqVisualization_->setStyleSheet(QString("QWidget { border: 2px solid %1; background-color: %2; }")
+                                        .arg(Theme::kStripEq, Theme::kStripEqCurveBackground));
     for (int band = 0; band < 3; ++band)
         eqVisualization_->setBandFrequencyLimits(band, static_cast<float>(kBandFrequencyRanges[static_cast<size_t>(band)].first),
                                                  static_cast<float>(kBandFrequencyRanges[static_cast<size_t>(band)].second));
@@ -399,7 +409,8 @@ QWidget* ChannelStripDialog::buildEqGroup()
 QWidget* ChannelStripDialog::buildAuxGroup()
 {
     auto* group = new QGroupBox("🔀 AUX SENDS", this);
-    group->setStyleSheet("QGroupBox { border-color: #9370db; color: #b19cd9; }");
+    group->setStyleSheet(
+        QString("QGroupBox { border-color: %1; color: %2; }").arg(Theme::kStripAux, Theme::kStripAuxText));
     auto* row = new QHBoxLayout(group);
     row->setSpacing(6);
     for (int aux = 0; aux < kAuxBuses; ++aux) {
@@ -408,21 +419,22 @@ QWidget* ChannelStripDialog::buildAuxGroup()
         column->setContentsMargins(0, 0, 0, 0);
         column->setSpacing(4);
         auto* title = new QLabel(QString("AUX %1").arg(aux + 1), group);
-        title->setStyleSheet("font-weight: bold; font-size: 11px; color: #b19cd9;");
+        title->setStyleSheet(QString("font-weight: bold; font-size: 11px; color: %1;").arg(Theme::kStripAuxText));
         column->addWidget(title, 0, Qt::AlignCenter);
         const QString color = QString("#%1").arg(0x8860D0 + aux * 0x101010, 6, 16, QChar('0'));
         controls.send = makeStyledSlider(0, 100, 0, QColor(color));
         controls.send->setObjectName(QString("aux%1Send").arg(aux + 1));
         column->addWidget(controls.send, 0, Qt::AlignCenter);
-        controls.label = new QLabel("0%", group);
+        controls.label = new EditableValueLabel("0%", group);
         controls.label->setObjectName(QString("aux%1Label").arg(aux + 1));
-        controls.label->setStyleSheet("font-size: 10px; font-weight: bold; color: #fff;");
+        controls.label->setStyleSheet(valueLabelStyle());
         controls.label->setAlignment(Qt::AlignCenter);
         controls.label->setMinimumWidth(kValueLabelMinWidth);
         column->addWidget(controls.label, 0, Qt::AlignCenter);
         controls.preFader = new QCheckBox("PRE", group);
         controls.preFader->setObjectName(QString("aux%1Pre").arg(aux + 1));
-        controls.preFader->setStyleSheet("QCheckBox { font-size: 9px; color: #999; }");
+        controls.preFader->setStyleSheet(
+            QString("QCheckBox { font-size: 9px; color: %1; }").arg(Theme::kStripPreFaderText));
         controls.preFader->installEventFilter(this);
         column->addWidget(controls.preFader, 0, Qt::AlignCenter);
         connect(controls.send, &QSlider::valueChanged, this, [this, aux](int value) { onAuxSendChanged(aux, value); });
@@ -437,8 +449,8 @@ void ChannelStripDialog::registerEditableLabels()
 {
     const auto db = [](int v) { return formatDb(v / 10.0); };
     const auto freq = [](int v) { return formatFreq(v); };
-    const auto q = [](int v) { return QString::number(v / 10.0, 'f', 1); };
-    const auto percent = [](int v) { return QString("%1%").arg(v); };
+    const auto q = valueLabelText::formatQTenths;
+    const auto percent = valueLabelText::formatPercent;
     makeEditableLabel(trimLabel_, trimSlider_, db, parseDb, kTrimDefault);
     makeEditableLabel(hpfLabel_, hpfSlider_, freq, parseFreq, kHpfDefault);
     makeEditableLabel(limiterLabel_, limiterSlider_, db, parseDb, kLimiterLabelDefault);
@@ -677,7 +689,7 @@ void ChannelStripDialog::onEqBandSlidersChanged(int band)
     const float q = static_cast<float>(controls.q->value() / 10.0);
     controls.frequencyLabel->setText(formatFreq(frequency));
     controls.gainLabel->setText(QString("%1 dB").arg(controls.gain->value() / 10.0, 0, 'f', 1));
-    controls.qLabel->setText(QString::number(controls.q->value() / 10.0, 'f', 1));
+    controls.qLabel->setText(valueLabelText::formatQTenths(controls.q->value()));
     if (!loading_)
         eqVisualization_->setBandParameters(band, static_cast<float>(frequency), gainDb, q);
     if (engineWrites())
@@ -720,7 +732,7 @@ void ChannelStripDialog::onCurveBandDragged(int band, float frequencyHz, float g
 
 void ChannelStripDialog::onAuxSendChanged(int aux, int value)
 {
-    auxSends_[static_cast<size_t>(aux)].label->setText(QString("%1%").arg(value));
+    auxSends_[static_cast<size_t>(aux)].label->setText(valueLabelText::formatPercent(value));
     if (!engineWrites() || !hasAuxSends())
         return;
     const float level = static_cast<float>(value / 100.0);
@@ -775,28 +787,27 @@ void ChannelStripDialog::applyStrip(const ClipboardData& strip)
 
 void ChannelStripDialog::onCopySettings()
 {
-    clipboard_ = currentStrip();
-    clipboardHasData_ = true;
+    clipboard_.copy(currentStrip());
     pasteButton_->setEnabled(true);
-    showFeedback("✓ Settings Copied", "#4a9d5f");
+    showFeedback("✓ Settings Copied", Theme::kStripCopied);
     qDebug() << "Copied channel strip settings from track" << trackIndex_;
 }
 
 void ChannelStripDialog::onPasteSettings()
 {
-    if (!clipboardHasData_) {
+    if (!clipboard_.hasData()) {
         qDebug() << "No clipboard data to paste";
         return;
     }
-    applyStrip(clipboard_);
-    showFeedback("✓ Settings Pasted", "#5a8fd4");
+    applyStrip(clipboard_.strip());
+    showFeedback("✓ Settings Pasted", Theme::kStripPasted);
     qDebug() << "Pasted channel strip settings to track" << trackIndex_;
 }
 
 void ChannelStripDialog::onResetSettings()
 {
     applyStrip(ClipboardData{});
-    showFeedback("✓ Channel Reset", "#d47a5a");
+    showFeedback("✓ Channel Reset", Theme::kStripChannelReset);
     qDebug() << "Reset channel strip settings for track" << trackIndex_;
 }
 
@@ -804,115 +815,43 @@ void ChannelStripDialog::onResetSettings()
 
 QString ChannelStripDialog::formatDb(double db)
 {
-    if (db <= -60.0)
-        return "-∞ dB";
-    return QString("%1 dB").arg(db, 0, 'f', 1);
+    return valueLabelText::formatDb(db);
 }
 
 QString ChannelStripDialog::formatFreq(double hz)
 {
-    if (hz >= 1000.0)
-        return QString("%1 kHz").arg(hz / 1000.0, 0, 'f', 1);
-    return QString("%1 Hz").arg(hz, 0, 'f', 0);
+    return valueLabelText::formatFreq(hz);
 }
 
 int ChannelStripDialog::parseDb(const QString& text)
 {
-    QString value = text;
-    value.remove(" dB").remove("dB");
-    value = value.trimmed();
-    if (value.contains("-∞") || value.contains("inf"))
-        return -600;
-    bool ok = false;
-    const double db = value.toDouble(&ok);
-    return ok ? truncateTyped(db * 10.0) : 0;
+    return valueLabelText::parseDbTenths(text);
 }
 
 int ChannelStripDialog::parseFreq(const QString& text)
 {
-    QString value = text;
-    const bool kilo = value.contains("kHz") || value.contains("khz") || value.contains("KHz");
-    for (const char* unit : {" kHz", "kHz", " khz", "khz", " KHz", "KHz", " Hz", "Hz"})
-        value.remove(unit);
-    value = value.trimmed();
-    bool ok = false;
-    const double hz = value.toDouble(&ok);
-    return ok ? truncateTyped(kilo ? hz * 1000.0 : hz) : 0;
+    return valueLabelText::parseFreqHz(text);
 }
 
 int ChannelStripDialog::parseQ(const QString& text)
 {
-    bool ok = false;
-    const double q = text.trimmed().toDouble(&ok);
-    return ok ? truncateTyped(q * 10.0) : kQDefault;
+    return valueLabelText::parseQTenths(text);
 }
 
 int ChannelStripDialog::parsePercent(const QString& text)
 {
-    QString value = text;
-    value.remove("%");
-    bool ok = false;
-    const int percent = value.trimmed().toInt(&ok, 10);
-    return ok ? percent : 0;
+    return valueLabelText::parsePercent(text);
 }
 
-void ChannelStripDialog::makeEditableLabel(QLabel* label, QSlider* slider, std::function<QString(int)> formatter,
+void ChannelStripDialog::makeEditableLabel(EditableValueLabel* label, QSlider* slider,
+                                           std::function<QString(int)> formatter,
                                            std::function<int(const QString&)> parser, int defaultValue)
 {
     if (label == nullptr || slider == nullptr)
         return;
-    editableLabels_[label] = {slider, std::move(formatter), std::move(parser), defaultValue};
-    label->setCursor(Qt::PointingHandCursor);
-    label->setToolTip("Click to edit, Ctrl+Click to reset");
-    label->installEventFilter(this);
-}
-
-void ChannelStripDialog::showLabelEditor(QLabel* label, QSlider* slider, const std::function<int(const QString&)>& parser)
-{
-    if (label == nullptr || slider == nullptr)
-        return;
-    auto* editor = new QLineEdit(this);
-    editor->setObjectName("valueEditor");
-    editor->setGeometry(label->geometry());
-    editor->move(label->mapTo(this, QPoint(0, 0)));
-    editor->setAlignment(Qt::AlignCenter);
-    editor->setStyleSheet("QLineEdit { background: #2a2a2a; color: white; border: 1px solid #4a9eff; font-size: 10px; "
-                          "font-weight: bold; padding: 2px; }");
-    QString text = label->text();
-    const bool kilo = text.contains("k");
-    text.remove("k").remove(" Hz").remove(" dB").remove("%");
-    bool ok = false;
-    const double number = text.toDouble(&ok);
-    if (kilo && ok)
-        text = QString::number(static_cast<long long>(number * 1000.0));
-    editor->setText(text);
-    editor->selectAll();
-    editor->show();
-    editor->setFocus(Qt::OtherFocusReason);
-    editor->installEventFilter(this);
-
-    const QPointer<QSlider> target(slider);
-    // Return and the loss of focus both finish the edit; the first one commits.
-    auto commit = std::make_shared<QMetaObject::Connection>();
-    *commit = connect(editor, &QLineEdit::editingFinished, this, [this, editor, target, parser, commit] {
-        disconnect(*commit);
-        const QString typed = editor->text().trimmed();
-        if (!typed.isEmpty() && target != nullptr)
-            target->setValue(std::clamp(parser(typed), target->minimum(), target->maximum()));
-        if (editor->hasFocus())
-            setFocus(Qt::OtherFocusReason);
-        editor->deleteLater();
-    });
-}
-
-void ChannelStripDialog::resetLabelToDefault(QLabel* label, QSlider* slider, const std::function<QString(int)>& formatter,
-                                             int defaultValue)
-{
-    if (label == nullptr || slider == nullptr)
-        return;
-    slider->setValue(defaultValue);
-    label->setText(formatter(defaultValue));
-    showFeedback("Reset to default", "#4a9eff");
+    label->bind(slider, std::move(formatter), std::move(parser), defaultValue);
+    connect(label, &EditableValueLabel::wasReset, this,
+            [this] { showFeedback("Reset to default", Theme::kStripDefaultRestored); });
 }
 
 void ChannelStripDialog::showFeedback(const QString& text, const QString& color)
@@ -942,18 +881,6 @@ bool ChannelStripDialog::eventFilter(QObject* watched, QEvent* event)
         } else if (pressed == Qt::Key_Left && trackIndex_ > 0) {
             qDebug() << "Channel Strip: Navigating LEFT from track" << trackIndex_ << "to" << trackIndex_ - 1;
             switchToTrack(trackIndex_ - 1);
-            return true;
-        }
-    }
-    if (event->type() == QEvent::MouseButtonPress) {
-        auto* label = qobject_cast<QLabel*>(watched);
-        const auto entry = label != nullptr ? editableLabels_.find(label) : editableLabels_.end();
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (entry != editableLabels_.end() && mouse->button() == Qt::LeftButton) {
-            if (mouse->modifiers() & Qt::ControlModifier)
-                resetLabelToDefault(label, entry->second.slider, entry->second.formatter, entry->second.defaultValue);
-            else
-                showLabelEditor(label, entry->second.slider, entry->second.parser);
             return true;
         }
     }

@@ -1,13 +1,15 @@
 #pragma once
 
+#include "ui/mixer/StripClipboard.h"
+
 #include <QDialog>
 #include <QString>
 
 #include <array>
 #include <functional>
-#include <map>
 
 class AudioEngineBase;
+class EditableValueLabel;
 class EQVisualizationWidget;
 class QCheckBox;
 class QLabel;
@@ -20,38 +22,23 @@ class QStyle;
 // Every control the user moves acts on the engine at once; loading a track
 // only shows the engine's values and writes nothing. Left and Right step to
 // the neighbouring track (saving this one's "channelstrip.%1." record first);
-// COPY, PASTE and RESET carry a whole strip (sends excepted) through a
-// clipboard all strip dialogs of the process share. Without an engine the
+// COPY, PASTE and RESET carry a whole strip (sends excepted) through the
+// clipboard the window lends to all its strip dialogs. Without an engine the
 // values come from the configuration and moving a control only shows it.
 // Value labels can be clicked to type a value, Ctrl+clicked to reset it.
-// GUI thread only; the engine is borrowed and outlives the dialog.
+// GUI thread only; the engine and the clipboard are borrowed and outlive the
+// dialog.
 class ChannelStripDialog : public QDialog {
     Q_OBJECT
 
 public:
-    struct ClipboardData {
-        int trim = 0;
-        bool hpfEnabled = false;
-        int hpfFrequency = 80;
-        bool eqEnabled = false;
-        int lowFrequency = 100, lowGain = 0, lowQ = 10;
-        int midFrequency = 1000, midGain = 0, midQ = 10;
-        int highFrequency = 5000, highGain = 0, highQ = 10;
-        bool limiterEnabled = false;
-        int limiterThreshold = -60;
-    };
-
-    struct EditableLabel {
-        QSlider* slider = nullptr;
-        std::function<QString(int)> formatter;
-        std::function<int(const QString&)> parser;
-        int defaultValue = 0;
-    };
+    using ClipboardData = ChannelStripSettings;
 
     static constexpr int kAuxBuses = 4;
     static constexpr int kAuxSendTracks = 24;  // the engine's send table
 
-    ChannelStripDialog(int track, const QString& name, AudioEngineBase* engine, QWidget* parent = nullptr);
+    ChannelStripDialog(int track, const QString& name, AudioEngineBase* engine, StripClipboard& clipboard,
+                       QWidget* parent = nullptr);
     ~ChannelStripDialog() override;
 
     int trackIndex() const { return trackIndex_; }
@@ -64,18 +51,13 @@ public:
     static void loadSettingsForTrack(int track, AudioEngineBase* audioEngine);
     static void saveAllTrackSettings(AudioEngineBase* audioEngine, int trackCount);
 
-    // Value labels.
+    // Value labels (ValueLabelText).
     static QString formatDb(double db);
     static QString formatFreq(double hz);
     static int parseDb(const QString& text);
     static int parseFreq(const QString& text);
     static int parseQ(const QString& text);
     static int parsePercent(const QString& text);
-    void makeEditableLabel(QLabel* label, QSlider* slider, std::function<QString(int)> formatter,
-                           std::function<int(const QString&)> parser, int defaultValue);
-    void showLabelEditor(QLabel* label, QSlider* slider, const std::function<int(const QString&)>& parser);
-    void resetLabelToDefault(QLabel* label, QSlider* slider, const std::function<QString(int)>& formatter,
-                             int defaultValue);
     void showFeedback(const QString& text, const QString& color);
 
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -102,13 +84,13 @@ private:
         QSlider* frequency = nullptr;
         QSlider* gain = nullptr;
         QSlider* q = nullptr;
-        QLabel* frequencyLabel = nullptr;
-        QLabel* gainLabel = nullptr;
-        QLabel* qLabel = nullptr;
+        EditableValueLabel* frequencyLabel = nullptr;
+        EditableValueLabel* gainLabel = nullptr;
+        EditableValueLabel* qLabel = nullptr;
     };
     struct AuxSend {
         QSlider* send = nullptr;
-        QLabel* label = nullptr;
+        EditableValueLabel* label = nullptr;
         QCheckBox* preFader = nullptr;
     };
 
@@ -117,9 +99,11 @@ private:
     QWidget* buildEqGroup();
     QWidget* buildAuxGroup();
     QWidget* buildEqRow(const QString& name, const char* color, int minimum, int maximum, int value,
-                        QSlider*& slider, QLabel*& label);
+                        QSlider*& slider, EditableValueLabel*& label);
     QSlider* makeStyledSlider(int minimum, int maximum, int value, const QColor& color);
     void registerEditableLabels();
+    void makeEditableLabel(EditableValueLabel* label, QSlider* slider, std::function<QString(int)> formatter,
+                           std::function<int(const QString&)> parser, int defaultValue);
     void showTrackHeader();
     // The band's labels and curve follow its sliders; the engine gets the
     // three values together unless a track is being loaded.
@@ -135,6 +119,7 @@ private:
     int trackIndex_ = 0;
     QString trackName_;
     AudioEngineBase* audioEngine_ = nullptr;
+    StripClipboard& clipboard_;
     // Set while a track's values are shown: handlers then update labels and
     // the curve but never write to the engine or the aux keys.
     bool loading_ = false;
@@ -144,13 +129,13 @@ private:
     QLabel* feedbackLabel_ = nullptr;
 
     QSlider* trimSlider_ = nullptr;
-    QLabel* trimLabel_ = nullptr;
+    EditableValueLabel* trimLabel_ = nullptr;
     QCheckBox* hpfCheck_ = nullptr;
     QSlider* hpfSlider_ = nullptr;
-    QLabel* hpfLabel_ = nullptr;
+    EditableValueLabel* hpfLabel_ = nullptr;
     QCheckBox* limiterCheck_ = nullptr;
     QSlider* limiterSlider_ = nullptr;
-    QLabel* limiterLabel_ = nullptr;
+    EditableValueLabel* limiterLabel_ = nullptr;
 
     QCheckBox* eqCheck_ = nullptr;
     std::array<EqBand, 3> eqBands_;
@@ -158,13 +143,9 @@ private:
 
     std::array<AuxSend, kAuxBuses> auxSends_;
 
-    std::map<QLabel*, EditableLabel> editableLabels_;
     QStyle* sliderStyle_ = nullptr;  // the styled sliders' one Fusion style
 
     QPushButton* copyButton_ = nullptr;
     QPushButton* pasteButton_ = nullptr;
     QPushButton* resetButton_ = nullptr;
-
-    static ClipboardData clipboard_;
-    static bool clipboardHasData_;
 };

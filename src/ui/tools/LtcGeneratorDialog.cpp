@@ -5,6 +5,7 @@
 #include "core/NumberText.h"
 #include "engine/AudioEngineBase.h"
 #include "timecode/LtcOutputLevel.h"
+#include "ui/common/Theme.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -47,14 +48,19 @@ constexpr int kDefaultRateItem = 5;
 constexpr int kFirstSharedLevel = 1;
 constexpr int kLevelItems = static_cast<int>(LtcOutputLevel::kLevelsDb.size()) - kFirstSharedLevel;
 
-const char* const kStoppedButton =
-    "QPushButton { color: white; font-weight: bold; font-size: 18px; background-color: #2d862d; border-radius: 5px; }"
-    " QPushButton:hover { background-color: #3d963d; }";
-const char* const kRunningButton =
-    "QPushButton { color: white; font-weight: bold; font-size: 18px; background-color: #c62828; border-radius: 5px; }"
-    " QPushButton:hover { background-color: #d63838; }";
-const char* const kStoppedStatus = "color: #888; font-style: italic;";
-const char* const kRunningStatus = "color: #00ff00; font-weight: bold;";
+QString startStopStyle(bool running)
+{
+    return QString("QPushButton { color: white; font-weight: bold; font-size: 18px; background-color: %1; "
+                   "border-radius: 5px; } QPushButton:hover { background-color: %2; }")
+        .arg(running ? Theme::kLtcGenStopButton : Theme::kLtcGenStartButton,
+             running ? Theme::kLtcGenStopButtonHover : Theme::kLtcGenStartButtonHover);
+}
+
+QString statusStyle(bool running)
+{
+    return running ? QString("color: %1; font-weight: bold;").arg(Theme::kLtcGenRunning)
+                   : QString("color: %1; font-style: italic;").arg(Theme::kLtcGenMuted);
+}
 
 QString twoDigits(int value)
 {
@@ -78,15 +84,22 @@ QSpinBox* timeBox(int maximum)
 
 }  // namespace
 
-LtcGeneratorDialog::LtcGeneratorDialog(AudioEngineBase* engine, QWidget* parent)
-    : QDialog(parent), engine_(engine), levelIndex_(LtcOutputLevel::kDefaultIndex)
+std::unique_ptr<LtcEncoder> LtcGeneratorDialog::makeEncoder(const AudioEngineBase* engine)
+{
+    const int sampleRate = engine != nullptr ? engine->getSampleRate() : kDefaultSampleRate;
+    return std::make_unique<LtcEncoder>(sampleRate > 0 ? sampleRate : kDefaultSampleRate, LtcEncoder::Fps30);
+}
+
+LtcGeneratorDialog::LtcGeneratorDialog(AudioEngineBase* engine, LtcEncoder* encoder, QWidget* parent)
+    : QDialog(parent), engine_(engine), encoder_(nullptr), levelIndex_(LtcOutputLevel::kDefaultIndex)
 {
     setWindowTitle("LTC Generator");
     setMinimumSize(350, 400);
+    // The generator is taken on once the widgets are built, so their first
+    // values (not yet the stored settings) never reach it.
     setupUI();
     updateOutputChannels();
-    const int sampleRate = engine_ != nullptr ? engine_->getSampleRate() : kDefaultSampleRate;
-    encoder_ = std::make_unique<LtcEncoder>(sampleRate > 0 ? sampleRate : kDefaultSampleRate, LtcEncoder::Fps30);
+    encoder_ = encoder;
     displayTimer_ = new QTimer(this);
     connect(displayTimer_, &QTimer::timeout, this, &LtcGeneratorDialog::updateTimecodeDisplay);
     restoreSettings();
@@ -98,7 +111,6 @@ LtcGeneratorDialog::~LtcGeneratorDialog()
     saveSettings();
     displayTimer_->stop();
     generating_ = false;
-    encoder_.reset();
 }
 
 void LtcGeneratorDialog::setupUI()
@@ -152,7 +164,7 @@ void LtcGeneratorDialog::setupUI()
     auto* calibrationGroup = new QGroupBox("Manual Calibration");
     auto* calibration = new QVBoxLayout(calibrationGroup);
     calibrationLabel_ = new QLabel;
-    calibrationLabel_->setStyleSheet("font-size: 11px; color: #888;");
+    calibrationLabel_->setStyleSheet(QString("font-size: 11px; color: %1;").arg(Theme::kLtcGenMuted));
     calibration->addWidget(calibrationLabel_);
     auto* calibrationRow = new QHBoxLayout;
     calibrationRow->addWidget(new QLabel("Calibration Number:"));
@@ -168,7 +180,7 @@ void LtcGeneratorDialog::setupUI()
     auto* help = new QLabel("Enter the calibration number from a completed 6-hour calibration test.\n"
                             "This will calibrate the internal generator for accurate timecode generation.");
     help->setWordWrap(true);
-    help->setStyleSheet("font-size: 10px; color: #666; margin-top: 5px;");
+    help->setStyleSheet(QString("font-size: 10px; color: %1; margin-top: 5px;").arg(Theme::kLtcGenHelpText));
     calibration->addWidget(help);
     layout->addWidget(calibrationGroup);
     updateCalibrationDisplay();
@@ -179,18 +191,19 @@ void LtcGeneratorDialog::setupUI()
     timecodeLabel_->setAlignment(Qt::AlignCenter);
     timecodeLabel_->setMinimumWidth(280);
     timecodeLabel_->setStyleSheet(
-        "font-family: 'Courier New', Courier, monospace; font-size: 32px; font-weight: bold; color: #00ff00;"
-        " background-color: #111; padding: 10px; border: 2px solid #333; border-radius: 5px; letter-spacing: 0px;");
+        QString("font-family: 'Courier New', Courier, monospace; font-size: 32px; font-weight: bold; color: %1;"
+                " background-color: %2; padding: 10px; border: 2px solid %3; border-radius: 5px; letter-spacing: 0px;")
+            .arg(Theme::kLtcGenDisplayText, Theme::kLtcGenDisplayBackground, Theme::kLtcGenDisplayBorder));
     current->addWidget(timecodeLabel_);
     statusLabel_ = new QLabel("Stopped");
     statusLabel_->setAlignment(Qt::AlignCenter);
-    statusLabel_->setStyleSheet(kStoppedStatus);
+    statusLabel_->setStyleSheet(statusStyle(false));
     current->addWidget(statusLabel_);
     layout->addWidget(currentGroup);
 
     startStopButton_ = new QPushButton("Start");
     startStopButton_->setMinimumHeight(50);
-    startStopButton_->setStyleSheet(kStoppedButton);
+    startStopButton_->setStyleSheet(startStopStyle(false));
     connect(startStopButton_, &QPushButton::clicked, this, &LtcGeneratorDialog::onStartStop);
     layout->addWidget(startStopButton_);
     layout->addStretch();
@@ -320,9 +333,9 @@ void LtcGeneratorDialog::stopGenerator()
 void LtcGeneratorDialog::setRunningLook(bool running)
 {
     startStopButton_->setText(running ? "Stop" : "Start");
-    startStopButton_->setStyleSheet(running ? kRunningButton : kStoppedButton);
+    startStopButton_->setStyleSheet(startStopStyle(running));
     statusLabel_->setText(running ? "Running" : "Stopped");
-    statusLabel_->setStyleSheet(running ? kRunningStatus : kStoppedStatus);
+    statusLabel_->setStyleSheet(statusStyle(running));
 }
 
 void LtcGeneratorDialog::applyTimecodeToEncoder()

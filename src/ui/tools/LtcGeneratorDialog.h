@@ -15,11 +15,14 @@ class QPushButton;
 class QSpinBox;
 class QTimer;
 
-// Owns the program's internal LTC generator (one LtcEncoder for the whole
-// run) and its settings: start time, rate, drop frame, output channel, level
-// and drift calibration. It never switches the engine's generator itself: the
-// main window does that on generatorStarted / generatorStopped. Closing the
-// window only hides it; the generator runs on.
+// Sets up the program's internal LTC generator: start time, rate, drop
+// frame, output channel, level and drift calibration. The generator itself
+// (one LtcEncoder for the whole run) belongs to whoever made it, the main
+// window, which lends it to this dialog, to the accuracy test and to the
+// output matrix; it must outlive them and the engine's use of it. The dialog
+// never switches the engine's generator itself: the main window does that on
+// generatorStarted / generatorStopped. Closing the window only hides it; the
+// generator runs on.
 //
 // Threads: GUI thread only. The encoder is shared with the audio thread,
 // which renders it while the engine's generator is on; the encoder's own lock
@@ -35,10 +38,15 @@ public:
     // main window's list of LTC ports.
     static constexpr const char* kOutputChoiceKey = "ltcgen.output_choice";
 
-    LtcGeneratorDialog(AudioEngineBase* engine, QWidget* parent = nullptr);
+    // The program's generator, at the engine's sample rate (48 kHz without an
+    // engine or before it knows its rate).
+    static std::unique_ptr<LtcEncoder> makeEncoder(const AudioEngineBase* engine);
+
+    // `encoder` (not null) is borrowed; the stored settings are applied to it.
+    LtcGeneratorDialog(AudioEngineBase* engine, LtcEncoder* encoder, QWidget* parent = nullptr);
     ~LtcGeneratorDialog() override;
 
-    LtcEncoder* getEncoder() { return encoder_.get(); }
+    LtcEncoder* getEncoder() { return encoder_; }
     bool isGenerating() const { return generating_; }
     // The chosen device output channel, -1 for internal only.
     int getOutputChannelIndex() const { return outputChannelIndex_ - 1; }
@@ -90,7 +98,7 @@ private:
     QLabel* statusLabel_ = nullptr;
     QPushButton* startStopButton_ = nullptr;
 
-    std::unique_ptr<LtcEncoder> encoder_;
+    LtcEncoder* encoder_;
     bool generating_ = false;
     QTimer* displayTimer_ = nullptr;
     int outputChannelIndex_ = 0;

@@ -6,12 +6,13 @@
 #include "engine/AudioEngineBase.h"
 #include "timecode/LtcEncoder.h"
 #include "timecode/Timecode.h"
+#include "ui/common/Theme.h"
+#include "ui/tools/DriftRules.h"
 
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -20,7 +21,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTextStream>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -32,18 +32,13 @@ constexpr int kDisplayMs = 100;
 constexpr int kAutoJamMs = 500;
 constexpr int kCheckMs = 1000;
 constexpr int64_t kResultAfterMs = 60000;
-constexpr int64_t kMsPerHour = 3600000;
-constexpr int kSamplesPerSecond = 48000;
-constexpr int64_t kDropFrameDay = 107892LL * 24;
+constexpr int64_t kMsPerHour = driftRules::kMsPerHour;
 constexpr int kCalibrationNumberLimit = 100000;
 
-const char* const kLogHeader =
-    "timestamp,elapsed_seconds,internal_tc,external_tc,drift_frames,drift_samples,drift_rate_frames_per_hour";
-
-const char* const kWaiting = "#ffcc00";
-const char* const kReady = "#00ccff";
-const char* const kProblem = "#ff6600";
-const char* const kSynced = "#00ff00";
+const char* const kWaiting = Theme::kTcTestCaution;
+const char* const kReady = Theme::kTcTestReady;
+const char* const kProblem = Theme::kTcTestProblem;
+const char* const kSynced = Theme::kTcTestSuccess;
 
 QString statusStyle(const char* colour)
 {
@@ -55,12 +50,14 @@ QString driftStyle(const char* colour)
 }
 QString accuracyStyle(const char* colour)
 {
-    return QString("font-size: 14px; font-weight: bold; color: %1; padding: 8px; background-color: #1a1a1a; "
+    return QString("font-size: 14px; font-weight: bold; color: %1; padding: 8px; background-color: %2; "
                    "border-radius: 4px;")
-        .arg(colour);
+        .arg(colour, Theme::kTcTestPanel);
 }
-const char* const kRateGrey = "font-size: 12px; color: #888; padding: 4px;";
-const char* const kRateActive = "font-size: 12px; color: #aaa; padding: 4px;";
+QString smallStyle(const char* colour)
+{
+    return QString("font-size: 12px; color: %1; padding: 4px;").arg(colour);
+}
 
 QString sign(double value)
 {
@@ -76,8 +73,21 @@ QString buttonStyle(const char* background, const char* hover)
 {
     return QString("QPushButton { background-color: %1; color: white; font-weight: bold; font-size: 14px; "
                    "padding: 10px 20px; border-radius: 4px; } QPushButton:hover { background-color: %2; } "
-                   "QPushButton:disabled { background-color: #444; color: #888; }")
-        .arg(background, hover);
+                   "QPushButton:disabled { background-color: %3; color: %4; }")
+        .arg(background, hover, Theme::kTcTestDisabledButton, Theme::kTcTestDisabledButtonText);
+}
+
+QString clockStyle(const char* colour)
+{
+    return QString("color: %1; background-color: %2; padding: 10px; border-radius: 4px;")
+        .arg(colour, Theme::kTcTestPanel);
+}
+
+QString logButtonStyle(const char* background)
+{
+    return QString("QPushButton { background-color: %1; color: white; font-weight: bold; padding: 8px 16px; } "
+                   "QPushButton:disabled { background-color: %2; color: %3; }")
+        .arg(background, Theme::kTcTestDisabledButton, Theme::kTcTestDisabledButtonText);
 }
 
 int64_t steadyMilliseconds()
@@ -90,38 +100,32 @@ int64_t steadyMilliseconds()
     return clock.elapsed();
 }
 
-bool dropFrameCounting(bool dropFrame, int fps)
-{
-    return dropFrame && (fps == 29 || fps == 30);
-}
-
-// The generator keeps the rate chosen in its own dialog, which need not be
-// the reference's: its position is compared in the reference's frames, so
-// two clocks in step read no drift whatever their rates.
+// The rate the generator was set to in its own dialog, counted as the
+// reference's rates are.
 int generatorFps(const LtcEncoder& generator)
 {
-    return TcAccuracyTestDialog::nominalFps(generator.getFpsDouble());
+    return driftRules::nominalFps(generator.getFpsDouble());
 }
 
-int64_t inReferenceFrames(int64_t generatorCount, int fromFps, int toFps)
+DriftCalibration::Reading reading(const Timecode& time)
 {
-    if (fromFps == toFps || fromFps <= 0)
-        return generatorCount;
-    return std::llround(static_cast<double>(generatorCount) * toFps / fromFps);
+    return {time.hours, time.minutes, time.seconds, time.frames};
 }
 
-// The count nearest the run's clock among those a day apart: a run across
-// 00:00 measures the same as one that is not.
-int64_t unwrapped(int64_t rawCount, double expected, int64_t dayFrames)
+DriftCalibration::Reading reading(const LtcEncoder::Timecode& time)
 {
-    const double days = std::round((expected - static_cast<double>(rawCount)) / static_cast<double>(dayFrames));
-    return rawCount + static_cast<int64_t>(days) * dayFrames;
+    return {time.hours, time.minutes, time.seconds, time.frames};
 }
 
 }  // namespace
 
 TcAccuracyTestDialog::TcAccuracyTestDialog(AudioEngineBase* engine, LtcEncoder* generator, QWidget* parent)
-    : QDialog(parent), engine_(engine), generator_(generator), clock_(steadyMilliseconds)
+    : QDialog(parent),
+      engine_(engine),
+      generator_(generator),
+      clock_(steadyMilliseconds),
+      log_([this] { return now(); }),
+      calibration_([this] { return now(); })
 {
     setWindowTitle("TC Accuracy Test & Calibration");
     setMinimumWidth(550);
@@ -140,7 +144,7 @@ TcAccuracyTestDialog::TcAccuracyTestDialog(AudioEngineBase* engine, LtcEncoder* 
 
 TcAccuracyTestDialog::~TcAccuracyTestDialog()
 {
-    if (logging_)
+    if (log_.isOpen())
         onStopLogging();
     displayTimer_->stop();
     logTimer_->stop();
@@ -161,7 +165,7 @@ void TcAccuracyTestDialog::setupUI()
     sync->addWidget(statusLabel_);
     jamButton_ = new QPushButton("JAM SYNC");
     jamButton_->setEnabled(false);
-    jamButton_->setStyleSheet(buttonStyle("#006699", "#0088cc"));
+    jamButton_->setStyleSheet(buttonStyle(Theme::kTcTestJamButton, Theme::kTcTestJamButtonHover));
     connect(jamButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onJamSync);
     sync->addWidget(jamButton_, 0, Qt::AlignCenter);
     layout->addWidget(syncGroup);
@@ -172,7 +176,7 @@ void TcAccuracyTestDialog::setupUI()
     for (const char* text : {"INTERNAL (Generator)", "EXTERNAL (Reference)"}) {
         auto* header = new QLabel(text);
         header->setAlignment(Qt::AlignCenter);
-        header->setStyleSheet("font-weight: bold; color: #aaa;");
+        header->setStyleSheet(QString("font-weight: bold; color: %1;").arg(Theme::kTcTestLabel));
         headers->addWidget(header);
     }
     compare->addLayout(headers);
@@ -181,8 +185,8 @@ void TcAccuracyTestDialog::setupUI()
     clockFont.setStyleHint(QFont::Monospace);
     internalLabel_ = new QLabel("--:--:--:--");
     externalLabel_ = new QLabel("--:--:--:--");
-    internalLabel_->setStyleSheet("color: #00ff00; background-color: #1a1a1a; padding: 10px; border-radius: 4px;");
-    externalLabel_->setStyleSheet("color: #00ccff; background-color: #1a1a1a; padding: 10px; border-radius: 4px;");
+    internalLabel_->setStyleSheet(clockStyle(Theme::kTcTestInternalClock));
+    externalLabel_->setStyleSheet(clockStyle(Theme::kTcTestExternalClock));
     for (QLabel* label : {internalLabel_, externalLabel_}) {
         label->setAlignment(Qt::AlignCenter);
         label->setFont(clockFont);
@@ -190,11 +194,11 @@ void TcAccuracyTestDialog::setupUI()
     }
     compare->addLayout(clocks);
     driftLabel_ = new QLabel("DRIFT: -- frames");
-    driftLabel_->setStyleSheet(driftStyle("#888"));
+    driftLabel_->setStyleSheet(driftStyle(Theme::kTcTestMuted));
     rateLabel_ = new QLabel("Rate: -- frames/hour");
-    rateLabel_->setStyleSheet(kRateGrey);
+    rateLabel_->setStyleSheet(smallStyle(Theme::kTcTestMuted));
     accuracyLabel_ = new QLabel("Accuracy: -- (need more time)");
-    accuracyLabel_->setStyleSheet(accuracyStyle("#888"));
+    accuracyLabel_->setStyleSheet(accuracyStyle(Theme::kTcTestMuted));
     for (QLabel* label : {driftLabel_, rateLabel_, accuracyLabel_}) {
         label->setAlignment(Qt::AlignCenter);
         compare->addWidget(label);
@@ -225,11 +229,9 @@ void TcAccuracyTestDialog::setupUI()
     log->addLayout(intervalRow);
     auto* logButtons = new QHBoxLayout;
     startLogButton_ = new QPushButton("Start Logging");
-    startLogButton_->setStyleSheet("QPushButton { background-color: #006600; color: white; font-weight: bold; "
-                                   "padding: 8px 16px; } QPushButton:disabled { background-color: #444; color: #888; }");
+    startLogButton_->setStyleSheet(logButtonStyle(Theme::kTcTestStartLogButton));
     stopLogButton_ = new QPushButton("Stop Logging");
-    stopLogButton_->setStyleSheet("QPushButton { background-color: #660000; color: white; font-weight: bold; "
-                                  "padding: 8px 16px; } QPushButton:disabled { background-color: #444; color: #888; }");
+    stopLogButton_->setStyleSheet(logButtonStyle(Theme::kTcTestStopLogButton));
     stopLogButton_->setEnabled(false);
     connect(startLogButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onStartLogging);
     connect(stopLogButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onStopLogging);
@@ -238,7 +240,7 @@ void TcAccuracyTestDialog::setupUI()
     log->addLayout(logButtons);
     countLabel_ = new QLabel("Samples logged: 0    Duration: --:--");
     countLabel_->setAlignment(Qt::AlignCenter);
-    countLabel_->setStyleSheet("color: #888; padding: 4px;");
+    countLabel_->setStyleSheet(QString("color: %1; padding: 4px;").arg(Theme::kTcTestMuted));
     log->addWidget(countLabel_);
     layout->addWidget(logGroup);
 
@@ -251,7 +253,7 @@ QWidget* TcAccuracyTestDialog::buildCalibrationGroup()
     auto* calibration = new QVBoxLayout(group);
     currentCalibrationLabel_ = new QLabel;
     currentCalibrationLabel_->setAlignment(Qt::AlignCenter);
-    currentCalibrationLabel_->setStyleSheet("font-size: 12px; color: #aaa; padding: 4px;");
+    currentCalibrationLabel_->setStyleSheet(smallStyle(Theme::kTcTestLabel));
     calibration->addWidget(currentCalibrationLabel_);
     refreshCurrentCalibration();
 
@@ -274,28 +276,31 @@ QWidget* TcAccuracyTestDialog::buildCalibrationGroup()
     durationBox_->setRange(1, 24);
     durationBox_->setValue(6);
     durationBox_->setSuffix(" hours");
+    connect(durationBox_, &QSpinBox::valueChanged, this,
+            [this](int hours) { calibration_.setDurationHours(hours); });
     durationRow->addWidget(durationBox_, 1);
     calibration->addLayout(durationRow);
 
     calibrationInfoLabel_ = new QLabel("Run calibration to achieve professional-grade accuracy");
     calibrationInfoLabel_->setAlignment(Qt::AlignCenter);
     calibrationInfoLabel_->setWordWrap(true);
-    calibrationInfoLabel_->setStyleSheet("font-size: 12px; color: #888; padding: 4px;");
+    calibrationInfoLabel_->setStyleSheet(smallStyle(Theme::kTcTestMuted));
     calibration->addWidget(calibrationInfoLabel_);
     progressLabel_ = new QLabel;
     progressLabel_->setAlignment(Qt::AlignCenter);
-    progressLabel_->setStyleSheet("font-size: 14px; font-weight: bold; color: #00ccff; padding: 8px;");
+    progressLabel_->setStyleSheet(statusStyle(Theme::kTcTestProgress));
     progressLabel_->hide();
     calibration->addWidget(progressLabel_);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     startCalibrationButton_ = new QPushButton("START CALIBRATION");
-    startCalibrationButton_->setStyleSheet(buttonStyle("#663399", "#7744aa"));
+    startCalibrationButton_->setStyleSheet(
+        buttonStyle(Theme::kTcTestCalibrateButton, Theme::kTcTestCalibrateButtonHover));
     connect(startCalibrationButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onStartCalibration);
     buttons->addWidget(startCalibrationButton_);
     cancelCalibrationButton_ = new QPushButton("Cancel");
-    cancelCalibrationButton_->setStyleSheet(buttonStyle("#663333", "#884444"));
+    cancelCalibrationButton_->setStyleSheet(buttonStyle(Theme::kTcTestCancelButton, Theme::kTcTestCancelButtonHover));
     cancelCalibrationButton_->hide();
     connect(cancelCalibrationButton_, &QPushButton::clicked, this, &TcAccuracyTestDialog::onCancelCalibration);
     buttons->addWidget(cancelCalibrationButton_);
@@ -307,7 +312,7 @@ QWidget* TcAccuracyTestDialog::buildCalibrationGroup()
 void TcAccuracyTestDialog::setGenerator(LtcEncoder* generator)
 {
     generator_ = generator;
-    if (!calibrating_)
+    if (!calibration_.isRunning())
         synced_ = false;
 }
 
@@ -333,35 +338,24 @@ QString TcAccuracyTestDialog::formatElapsedTime(long long milliseconds)
 
 int TcAccuracyTestDialog::nominalFps(double detectedFps)
 {
-    return detectedFps > 0.0 ? static_cast<int>(detectedFps + 0.5) : 30;
+    return driftRules::nominalFps(detectedFps);
 }
 
 int64_t TcAccuracyTestDialog::frameCount(int hours, int minutes, int seconds, int frames, int fps,
                                          bool dropFrameCounting)
 {
-    if (dropFrameCounting)
-        return 107892LL * hours + 17982LL * (minutes / 10) + 1798LL * (minutes % 10) + 30LL * seconds + frames;
-    return frames + static_cast<int64_t>(fps) * (3600LL * hours + 60LL * minutes + seconds);
+    return driftRules::frameCount(hours, minutes, seconds, frames, fps, dropFrameCounting);
 }
 
 int64_t TcAccuracyTestDialog::foldedDrift(int64_t generatorCount, int64_t externalCount, int fps,
                                           bool dropFrameCounting)
 {
-    const int64_t day = dropFrameCounting ? kDropFrameDay : static_cast<int64_t>(fps) * 86400;
-    int64_t drift = generatorCount - externalCount;
-    if (day <= 0)
-        return drift;
-    drift %= day;
-    if (drift > day / 2)
-        drift -= day;
-    else if (drift < -day / 2)
-        drift += day;
-    return drift;
+    return driftRules::foldedDrift(generatorCount, externalCount, fps, dropFrameCounting);
 }
 
 int64_t TcAccuracyTestDialog::driftSamples(int64_t driftFrames, int fps)
 {
-    return fps == 0 ? 0 : driftFrames * kSamplesPerSecond / fps;
+    return driftRules::driftSamples(driftFrames, fps);
 }
 
 TcAccuracyTestDialog::Measurement TcAccuracyTestDialog::measure(const Timecode& external, bool externalValid) const
@@ -371,11 +365,11 @@ TcAccuracyTestDialog::Measurement TcAccuracyTestDialog::measure(const Timecode& 
     if (generator_ == nullptr || !externalValid)
         return m;
     const LtcEncoder::Timecode internal = generator_->getTimecode();
-    const bool dropCounting = dropFrameCounting(external.dropFrame, m.fps);
+    const bool dropCounting = driftRules::dropFrameCounting(external.dropFrame, m.fps);
     const int internalFps = generatorFps(*generator_);
-    const int64_t generatorCount = inReferenceFrames(
+    const int64_t generatorCount = driftRules::inReferenceFrames(
         frameCount(internal.hours, internal.minutes, internal.seconds, internal.frames, internalFps,
-                   internalFps == m.fps ? dropCounting : dropFrameCounting(internal.dropFrame, internalFps)),
+                   internalFps == m.fps ? dropCounting : driftRules::dropFrameCounting(internal.dropFrame, internalFps)),
         internalFps, m.fps);
     const int64_t externalCount =
         frameCount(external.hours, external.minutes, external.seconds, external.frames, m.fps, dropCounting);
@@ -400,7 +394,7 @@ void TcAccuracyTestDialog::updateDisplay()
     const Timecode external = engine_->getTimecode();
     const bool externalValid = engine_->hasValidTimecode();
     if (!synced_) {
-        jamButton_->setEnabled(generator_ != nullptr && externalValid && !calibrating_);
+        jamButton_->setEnabled(generator_ != nullptr && externalValid && !calibration_.isRunning());
         if (externalValid && generator_ != nullptr)
             setStatus("Ready to sync - click JAM SYNC or wait...", kReady);
         else if (externalValid)
@@ -423,22 +417,22 @@ void TcAccuracyTestDialog::updateDisplay()
     else if (externalValid && generator_ != nullptr)
         showMeasurement(measure(external, externalValid));
 
-    if (logging_)
+    if (log_.isOpen())
         countLabel_->setText(QString("Samples logged: %1    Duration: %2")
-                                 .arg(loggedRows_)
-                                 .arg(formatElapsedTime(now() - logStartMs_)));
-    if (calibrating_)
+                                 .arg(log_.rowCount())
+                                 .arg(formatElapsedTime(log_.elapsedMs())));
+    if (calibration_.isRunning())
         showCalibrationProgress();
 }
 
 void TcAccuracyTestDialog::showNotSynced()
 {
     driftLabel_->setText("DRIFT: -- (not synced)");
-    driftLabel_->setStyleSheet(driftStyle("#888"));
+    driftLabel_->setStyleSheet(driftStyle(Theme::kTcTestMuted));
     rateLabel_->setText("Rate: --");
-    rateLabel_->setStyleSheet(kRateGrey);
+    rateLabel_->setStyleSheet(smallStyle(Theme::kTcTestMuted));
     accuracyLabel_->setText("Accuracy: -- (waiting for sync)");
-    accuracyLabel_->setStyleSheet(accuracyStyle("#888"));
+    accuracyLabel_->setStyleSheet(accuracyStyle(Theme::kTcTestMuted));
 }
 
 void TcAccuracyTestDialog::showMeasurement(const Measurement& m)
@@ -446,7 +440,9 @@ void TcAccuracyTestDialog::showMeasurement(const Measurement& m)
     const QString driftSign = sign(static_cast<double>(m.driftFrames));
     driftLabel_->setText(QString("DRIFT: %1%2 frames (%1%3 samples)").arg(driftSign).arg(m.driftFrames).arg(m.driftSamples));
     const int64_t magnitude = m.driftFrames < 0 ? -m.driftFrames : m.driftFrames;
-    driftLabel_->setStyleSheet(driftStyle(magnitude == 0 ? "#00ff00" : magnitude == 1 ? "#ffcc00" : "#ff6600"));
+    driftLabel_->setStyleSheet(driftStyle(magnitude == 0   ? Theme::kTcTestSuccess
+                                          : magnitude == 1 ? Theme::kTcTestCaution
+                                                           : Theme::kTcTestProblem));
 
     const int64_t elapsedMs = now() - jamStartMs_;
     if (elapsedMs <= 1000) {
@@ -455,12 +451,12 @@ void TcAccuracyTestDialog::showMeasurement(const Measurement& m)
         const double rate = static_cast<double>(m.driftFrames) / (static_cast<double>(elapsedMs) / kMsPerHour);
         rateLabel_->setText(QString("Rate: %1%2 frames/hour (elapsed: %3)")
                                 .arg(sign(rate), fixed(rate, 2), formatElapsedTime(elapsedMs)));
-        rateLabel_->setStyleSheet(kRateActive);
+        rateLabel_->setStyleSheet(smallStyle(Theme::kTcTestLabel));
     }
     if (elapsedMs < kResultAfterMs) {
         accuracyLabel_->setText(
             QString("Accuracy: measuring... (%1s until result)").arg((kResultAfterMs - elapsedMs) / 1000));
-        accuracyLabel_->setStyleSheet(accuracyStyle("#888"));
+        accuracyLabel_->setStyleSheet(accuracyStyle(Theme::kTcTestMuted));
         return;
     }
     const double expected = (static_cast<double>(elapsedMs) / 1000.0) * m.fps;
@@ -475,11 +471,11 @@ void TcAccuracyTestDialog::showMeasurement(const Measurement& m)
         const char* name;
         const char* colour;
     };
-    static constexpr Grade kGrades[] = {{1.0, "EXCELLENT", "#00ff00"},
-                                        {10.0, "VERY GOOD", "#88ff00"},
-                                        {50.0, "GOOD", "#ffcc00"},
-                                        {100.0, "ACCEPTABLE", "#ff8800"}};
-    Grade grade{0.0, "POOR", "#ff4400"};
+    static constexpr Grade kGrades[] = {{1.0, "EXCELLENT", Theme::kTcTestGradeExcellent},
+                                        {10.0, "VERY GOOD", Theme::kTcTestGradeVeryGood},
+                                        {50.0, "GOOD", Theme::kTcTestGradeGood},
+                                        {100.0, "ACCEPTABLE", Theme::kTcTestGradeAcceptable}};
+    Grade grade{0.0, "POOR", Theme::kTcTestGradePoor};
     for (const Grade& candidate : kGrades)
         if (size < candidate.below) {
             grade = candidate;
@@ -517,7 +513,7 @@ void TcAccuracyTestDialog::onJamSync()
 
 void TcAccuracyTestDialog::tryAutoJam()
 {
-    if (synced_ || calibrating_) {
+    if (synced_ || calibration_.isRunning()) {
         autoJamTimer_->stop();
         return;
     }
@@ -544,20 +540,10 @@ void TcAccuracyTestDialog::onStartLogging()
         QMessageBox::warning(this, "Error", "Please select a log file first.");
         return;
     }
-    logFile_ = std::make_unique<QFile>(path);
-    if (!logFile_->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
-        logFile_.reset();
+    if (!log_.open(path)) {
         QMessageBox::warning(this, "Error", "Could not open log file for writing.");
         return;
     }
-    logStream_ = std::make_unique<QTextStream>(logFile_.get());
-    if (logFile_->size() == 0) {
-        *logStream_ << kLogHeader << "\n";
-        logStream_->flush();
-    }
-    logging_ = true;
-    loggedRows_ = 0;
-    logStartMs_ = now();
     logTimer_->start(intervalBox_->value() * 1000);
     for (QWidget* widget : std::initializer_list<QWidget*>{startLogButton_, logPathEdit_, browseButton_, intervalBox_})
         widget->setEnabled(false);
@@ -567,50 +553,40 @@ void TcAccuracyTestDialog::onStartLogging()
 
 void TcAccuracyTestDialog::logMeasurement()
 {
-    if (!logging_ || !logStream_ || engine_ == nullptr || !synced_)
+    if (!log_.isOpen() || engine_ == nullptr || !synced_)
         return;
     const Timecode external = engine_->getTimecode();
     const bool externalValid = engine_->hasValidTimecode();
     const Measurement m = measure(external, externalValid);
-    const int64_t elapsedMs = now() - jamStartMs_;
-    QString internalText;
+    DriftLog::Row row;
+    row.elapsedMs = now() - jamStartMs_;
     if (generator_ != nullptr) {
         const LtcEncoder::Timecode internal = generator_->getTimecode();
-        internalText = formatTimecode(internal.hours, internal.minutes, internal.seconds, internal.frames);
+        row.internalTc = formatTimecode(internal.hours, internal.minutes, internal.seconds, internal.frames);
     }
-    const QString externalText =
-        externalValid ? formatTimecode(external.hours, external.minutes, external.seconds, external.frames) : "";
-    const double rate = m.valid && elapsedMs >= 1
-                            ? static_cast<double>(m.driftFrames) / (static_cast<double>(elapsedMs) / kMsPerHour)
-                            : 0.0;
-    *logStream_ << QDateTime::currentDateTime().toString(Qt::ISODateWithMs) << ',' << elapsedMs / 1000 << ','
-                << internalText << ',' << externalText << ',' << m.driftFrames << ',' << m.driftSamples << ','
-                << fixed(rate, 2) << "\n";
-    logStream_->flush();
+    if (externalValid)
+        row.externalTc = formatTimecode(external.hours, external.minutes, external.seconds, external.frames);
+    row.driftValid = m.valid;
+    row.driftFrames = m.driftFrames;
+    row.driftSamples = m.driftSamples;
+    row.timestamp = QDateTime::currentDateTime();
     // A row that did not reach the file is not counted: a log with holes
     // nobody knows of is worse than one that stops with a warning.
-    if (logStream_->status() != QTextStream::Ok || logFile_->error() != QFileDevice::NoError) {
-        debugLog("TcAccuracyTestDialog: log row could not be written to " + logFile_->fileName().toStdString()
-                 + ": " + logFile_->errorString().toStdString());
+    if (!log_.append(row)) {
+        debugLog("TcAccuracyTestDialog: log row could not be written to " + log_.fileName().toStdString() + ": "
+                 + log_.errorString().toStdString());
         onStopLogging();
         QMessageBox::warning(this, "Logging Stopped",
                              "Could not write to the log file. Logging has stopped; the rows before this one are "
                              "in the file.");
         return;
     }
-    ++loggedRows_;
 }
 
 void TcAccuracyTestDialog::onStopLogging()
 {
-    logging_ = false;
     logTimer_->stop();
-    if (logStream_)
-        logStream_->flush();
-    logStream_.reset();
-    if (logFile_)
-        logFile_->close();
-    logFile_.reset();
+    log_.close();
     for (QWidget* widget : std::initializer_list<QWidget*>{startLogButton_, logPathEdit_, browseButton_, intervalBox_})
         widget->setEnabled(true);
     stopLogButton_->setEnabled(false);
@@ -684,127 +660,101 @@ void TcAccuracyTestDialog::onStartCalibration()
         QMessageBox::warning(this, "Calibration Error", "Failed to sync. Cannot start calibration.");
         return;
     }
-    calibrating_ = true;
-    calibrationStartMs_ = now();
     const Timecode external = engine_->getTimecode();
     const LtcEncoder::Timecode internal = generator_->getTimecode();
-    calibrationFps_ = nominalFps(engine_->getDetectedFramerate());
-    externalStartCount_ =
-        frameCount(external.hours, external.minutes, external.seconds, external.frames, calibrationFps_, false);
-    generatorStartCount_ = generatorCount(internal);
+    calibration_.start(durationBox_->value(), nominalFps(engine_->getDetectedFramerate()), reading(external),
+                       reading(internal), generatorFps(*generator_));
     checkTimer_->start(kCheckMs);
     startCalibrationButton_->hide();
     cancelCalibrationButton_->show();
     progressLabel_->show();
     calibrationInfoLabel_->setText("Calibration in progress... DO NOT disconnect external TC");
-    calibrationInfoLabel_->setStyleSheet("font-size: 12px; color: #ffcc00; padding: 4px;");
+    calibrationInfoLabel_->setStyleSheet(smallStyle(Theme::kTcTestCaution));
     jamButton_->setEnabled(false);
     debugLog("TcAccuracyTestDialog: calibration started for " + std::to_string(durationBox_->value())
-             + " hour(s) at " + std::to_string(calibrationFps_) + " fps");
-}
-
-int64_t TcAccuracyTestDialog::generatorCount(const LtcEncoder::Timecode& internal) const
-{
-    const int internalFps = generatorFps(*generator_);
-    return inReferenceFrames(
-        frameCount(internal.hours, internal.minutes, internal.seconds, internal.frames, internalFps, false),
-        internalFps, calibrationFps_);
+             + " hour(s) at " + std::to_string(calibration_.referenceFps()) + " fps");
 }
 
 void TcAccuracyTestDialog::showCalibrationProgress()
 {
-    const int64_t total = durationBox_->value() * kMsPerHour;
-    const int64_t elapsed = now() - calibrationStartMs_;
-    const int64_t percent = std::min<int64_t>(elapsed * 100 / total, 100);
+    const int64_t total = calibration_.durationMs();
+    const int64_t elapsed = calibration_.elapsedMs();
     progressLabel_->setText(QString("Progress: %1%  |  Elapsed: %2  |  Remaining: %3")
-                                .arg(percent)
+                                .arg(calibration_.percentDone())
                                 .arg(formatElapsedTime(elapsed))
                                 .arg(formatElapsedTime(std::max<int64_t>(total - elapsed, 0))));
 }
 
 void TcAccuracyTestDialog::checkCalibration()
 {
-    if (calibrating_ && now() - calibrationStartMs_ >= durationBox_->value() * kMsPerHour)
+    if (calibration_.isDue())
         calibrationComplete();
 }
 
 void TcAccuracyTestDialog::returnCalibrationToIdle(const QString& info, const char* colour)
 {
-    calibrating_ = false;
+    calibration_.cancel();
     checkTimer_->stop();
     startCalibrationButton_->show();
     cancelCalibrationButton_->hide();
     progressLabel_->hide();
     jamButton_->setEnabled(true);
     calibrationInfoLabel_->setText(info);
-    calibrationInfoLabel_->setStyleSheet(QString("font-size: 12px; color: %1; padding: 4px;").arg(colour));
+    calibrationInfoLabel_->setStyleSheet(smallStyle(colour));
 }
 
 void TcAccuracyTestDialog::calibrationComplete()
 {
-    calibrating_ = false;
     checkTimer_->stop();
     if (engine_ == nullptr || generator_ == nullptr) {
-        returnCalibrationToIdle("Calibration failed: lost connection", "#ff6600");
+        calibration_.cancel();
+        returnCalibrationToIdle("Calibration failed: lost connection", Theme::kTcTestProblem);
         QMessageBox::warning(this, "Calibration Error", "Lost connection to audio engine or generator.");
         return;
     }
-    const int64_t elapsedMs = now() - calibrationStartMs_;
-    const int fps = calibrationFps_;
     const Timecode external = engine_->getTimecode();
     const LtcEncoder::Timecode internal = generator_->getTimecode();
-    const double expected = static_cast<double>(elapsedMs) / 1000.0 * fps;
-    const int64_t day = static_cast<int64_t>(fps) * 86400;
-    const int64_t externalFrames = unwrapped(
-        frameCount(external.hours, external.minutes, external.seconds, external.frames, fps, false) - externalStartCount_,
-        expected, day);
-    const int64_t generatorFrames = unwrapped(generatorCount(internal) - generatorStartCount_, expected, day);
-
-    // Both counts must have run with the run's clock; otherwise the result
-    // measures a lost, jumped or stopped timecode, not the generator.
-    const double allowed = std::max(expected * kMaxCountStray, 1.0);
-    const bool externalOk = engine_->hasValidTimecode() && std::fabs(externalFrames - expected) <= allowed;
-    const bool generatorOk = std::fabs(generatorFrames - expected) <= allowed;
-    if (expected < 1.0 || !externalOk || !generatorOk) {
-        const QString what = !externalOk || expected < 1.0
+    const DriftCalibration::Result r = calibration_.finish(reading(external), engine_->hasValidTimecode(),
+                                                           reading(internal), generatorFps(*generator_),
+                                                           generator_->driftPpm.load());
+    using Outcome = DriftCalibration::Outcome;
+    if (r.outcome == Outcome::ExternalStoppedOrJumped || r.outcome == Outcome::GeneratorStoppedOrJumped) {
+        const QString what = r.outcome == Outcome::ExternalStoppedOrJumped
                                  ? "the external timecode stopped or jumped during the run"
                                  : "the internal generator stopped or jumped during the run";
         debugLog("TcAccuracyTestDialog: calibration failed: " + what.toStdString() + " (external "
-                 + std::to_string(externalFrames) + ", generator " + std::to_string(generatorFrames)
-                 + " frames, clock " + std::to_string(elapsedMs) + " ms)");
-        returnCalibrationToIdle("Calibration failed - correction unchanged", "#ff6600");
+                 + std::to_string(r.externalFrames) + ", generator " + std::to_string(r.generatorFrames)
+                 + " frames, clock " + std::to_string(r.elapsedMs) + " ms)");
+        returnCalibrationToIdle("Calibration failed - correction unchanged", Theme::kTcTestProblem);
         QMessageBox::warning(this, "Calibration Failed",
                              QString("The calibration cannot be used: %1.\n\nThe generator's correction is "
                                      "unchanged. Please run the calibration again.")
                                  .arg(what));
         return;
     }
-
-    const int64_t gained = generatorFrames - externalFrames;
-    const double measured =
-        externalFrames >= 1 ? static_cast<double>(gained) / static_cast<double>(externalFrames) * 1000000.0 : 0.0;
-    const double corrected = generator_->driftPpm.load() - measured;
-    if (std::fabs(corrected) > kMaxCorrectionPpm) {
+    const double corrected = r.correctedPpm;
+    if (r.outcome == Outcome::BeyondRange) {
         debugLog("TcAccuracyTestDialog: calibration refused a correction of " + fixedText(corrected, 6) + " PPM");
-        returnCalibrationToIdle("Calibration failed - correction unchanged", "#ff6600");
+        returnCalibrationToIdle("Calibration failed - correction unchanged", Theme::kTcTestProblem);
         QMessageBox::warning(this, "Calibration Failed",
                              QString("The measured correction of %1%2 PPM is beyond the generator's range of "
                                      "100 PPM.\n\nThe generator's correction is unchanged.")
                                  .arg(sign(corrected), fixed(corrected, 2)));
         return;
     }
-    const int number = static_cast<int>(std::llround(corrected * 1000.0));
+    const int number = r.number;
+    const double measured = r.measuredPpm;
     storeCorrection(corrected, number);
-    returnCalibrationToIdle("Calibration complete! Generator is now calibrated for this PC.", "#00ff00");
+    returnCalibrationToIdle("Calibration complete! Generator is now calibrated for this PC.", Theme::kTcTestSuccess);
     refreshCurrentCalibration();
-    const double gainedFrames = static_cast<double>(gained);
+    const double gainedFrames = static_cast<double>(r.gainedFrames);
     QMessageBox::information(
         this, "Calibration Complete",
         QString("Calibration Complete!\n\nResults over %11 hours:\n• Measured drift: %1%2 frames\n• Drift rate: "
                 "%3%4 PPM\n• Applied correction: %5%6 PPM\n• New total calibration: %7%8 PPM\n\n🎯 Calibration "
                 "Number: %9%10\n(Write this number down for future use)\n\nThe internal generator is now calibrated "
                 "for this PC.\nThis calibration will be saved and applied automatically.")
-            .arg(sign(gainedFrames), QString::number(gained), sign(gainedFrames), fixed(measured, 2),
+            .arg(sign(gainedFrames), QString::number(r.gainedFrames), sign(gainedFrames), fixed(measured, 2),
                  measured <= 0.0 ? "+" : "", fixed(-measured, 2), sign(corrected), fixed(corrected, 2),
                  sign(number))
             .arg(number)
@@ -813,12 +763,12 @@ void TcAccuracyTestDialog::calibrationComplete()
 
 void TcAccuracyTestDialog::onCancelCalibration()
 {
-    if (!calibrating_)
+    if (!calibration_.isRunning())
         return;
     if (QMessageBox::question(this, "Cancel Calibration",
                               "Are you sure you want to cancel the calibration?\n\nYou will need to start over to get "
                               "accurate results.",
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
         return;
-    returnCalibrationToIdle("Calibration cancelled", "#888");
+    returnCalibrationToIdle("Calibration cancelled", Theme::kTcTestMuted);
 }

@@ -4,19 +4,18 @@
 #include <QString>
 
 #include "timecode/LtcEncoder.h"
+#include "ui/tools/DriftCalibration.h"
+#include "ui/tools/DriftLog.h"
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 
 class AudioEngineBase;
 class QCheckBox;
-class QFile;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
-class QTextStream;
 class QTimer;
 struct Timecode;
 
@@ -25,7 +24,9 @@ struct Timecode;
 // rate and the accuracy in PPM, logs rows to a CSV file, and calibrates the
 // generator's drift correction by a timed run or a number from an earlier
 // run. Modeless; closing hides it, and its timers, log and a running
-// calibration go on.
+// calibration go on. The log (DriftLog) and the calibration run
+// (DriftCalibration) are kept apart from the window; this class reads the
+// times, drives them from its timers and shows what they give.
 //
 // Threads: GUI thread only, driven by its timers. The engine's timecode is a
 // lock-free snapshot; the generator's time and its atomic drift correction
@@ -38,10 +39,8 @@ public:
     // advances with the rendered audio.
     using Clock = std::function<int64_t()>;
 
-    static constexpr double kMaxCorrectionPpm = 100.0;
-    // A run whose counts stray further from its clock has lost or jumped its
-    // reference (or the generator stopped).
-    static constexpr double kMaxCountStray = 0.01;
+    static constexpr double kMaxCorrectionPpm = DriftCalibration::kMaxCorrectionPpm;
+    static constexpr double kMaxCountStray = DriftCalibration::kMaxCountStray;
 
     TcAccuracyTestDialog(AudioEngineBase* engine, LtcEncoder* generator, QWidget* parent = nullptr);
     ~TcAccuracyTestDialog() override;
@@ -52,7 +51,7 @@ public:
     static QString formatTimecode(int hours, int minutes, int seconds, int frames);
     static QString formatElapsedTime(long long milliseconds);
 
-    // The measurement rules, shared by display, log and calibration.
+    // The measurement rules (DriftRules), shared by display, log and calibration.
     static int nominalFps(double detectedFps);
     static int64_t frameCount(int hours, int minutes, int seconds, int frames, int fps, bool dropFrameCounting);
     // Generator minus external, folded into +-12 hours of frames so midnight
@@ -61,9 +60,9 @@ public:
     static int64_t driftSamples(int64_t driftFrames, int fps);
 
     bool isSynced() const { return synced_; }
-    bool isLogging() const { return logging_; }
-    bool isCalibrating() const { return calibrating_; }
-    int loggedRows() const { return loggedRows_; }
+    bool isLogging() const { return log_.isOpen(); }
+    bool isCalibrating() const { return calibration_.isRunning(); }
+    int loggedRows() const { return log_.rowCount(); }
 
 public slots:
     void onJamSync();
@@ -92,8 +91,6 @@ private:
     Measurement measure(const Timecode& external, bool externalValid) const;
     void showMeasurement(const Measurement& m);
     void showNotSynced();
-    // Plain count of the generator's time in the calibration's frames.
-    int64_t generatorCount(const LtcEncoder::Timecode& internal) const;
     void showCalibrationProgress();
     void setStatus(const QString& text, const char* colour);
     void returnCalibrationToIdle(const QString& info, const char* colour);
@@ -126,11 +123,7 @@ private:
     QTimer* displayTimer_ = nullptr;
     QTimer* logTimer_ = nullptr;
     QTimer* autoJamTimer_ = nullptr;
-    std::unique_ptr<QFile> logFile_;
-    std::unique_ptr<QTextStream> logStream_;
-    bool logging_ = false;
-    int loggedRows_ = 0;
-    int64_t logStartMs_ = 0;
+    DriftLog log_;
 
     // Calibration.
     QLabel* currentCalibrationLabel_ = nullptr;
@@ -140,10 +133,6 @@ private:
     QLabel* progressLabel_ = nullptr;
     QPushButton* startCalibrationButton_ = nullptr;
     QPushButton* cancelCalibrationButton_ = nullptr;
-    bool calibrating_ = false;
-    int64_t calibrationStartMs_ = 0;
     QTimer* checkTimer_ = nullptr;
-    int64_t externalStartCount_ = 0;
-    int64_t generatorStartCount_ = 0;
-    int calibrationFps_ = 30;
+    DriftCalibration calibration_;
 };

@@ -18,7 +18,9 @@
 #include <QColorDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QSlider>
 #include <QTest>
 #include <QTextStream>
 #include <QTimer>
@@ -351,6 +353,46 @@ TEST_F(MainWindowRowsTest, TrackButtonOpensAModelessChannelStrip)
     QPointer<ChannelStripDialog> watched(dialog);
     dialog->close();
     ASSERT_TRUE(QTest::qWaitFor([&] { return watched.isNull(); }, 5000)) << "the closed dialog was not deleted";
+}
+
+// COPY in one track's strip dialog is there for PASTE in another's, even
+// after the first is closed: the window keeps the clipboard they share.
+TEST_F(MainWindowRowsTest, ChannelStripsOpenedFromTheWindowShareOneClipboard)
+{
+    MainWindow& window = makeDeviceWindow();
+    window.show();
+    const auto openStrip = [&](int track) -> ChannelStripDialog* {
+        QTest::mouseClick(strip(track).trackButton, Qt::LeftButton);
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (auto* found = qobject_cast<ChannelStripDialog*>(widget);
+                found != nullptr && found->isVisible() && found->trackIndex() == track)
+                return found;
+        return nullptr;
+    };
+    const auto button = [](QWidget* dialog, const QString& text) -> QPushButton* {
+        for (QPushButton* each : dialog->findChildren<QPushButton*>())
+            if (each->text() == text)
+                return each;
+        return nullptr;
+    };
+
+    ChannelStripDialog* source = openStrip(2);
+    ASSERT_NE(source, nullptr);
+    source->findChild<QSlider*>("trimSlider")->setValue(-55);
+    source->findChild<QSlider*>("eq.mid.gain")->setValue(45);
+    QTest::mouseClick(button(source, "📋 COPY"), Qt::LeftButton);
+    QPointer<ChannelStripDialog> watched(source);
+    source->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watched.isNull(); }, 5000));
+
+    ChannelStripDialog* target = openStrip(5);
+    ASSERT_NE(target, nullptr);
+    ASSERT_TRUE(button(target, "📄 PASTE")->isEnabled());
+    QTest::mouseClick(button(target, "📄 PASTE"), Qt::LeftButton);
+    EXPECT_EQ(target->findChild<QSlider*>("trimSlider")->value(), -55);
+    EXPECT_EQ(target->findChild<QSlider*>("eq.mid.gain")->value(), 45);
+    EXPECT_NEAR(window.engine()->getTrackDigitalGain(5), -5.5f, 1e-6f);
+    target->close();
 }
 
 TEST_F(MainWindowRowsTest, StripClicksResetFadersPickColoursAndLockCantaremFaders)

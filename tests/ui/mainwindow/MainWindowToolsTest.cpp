@@ -184,6 +184,8 @@ TEST_F(MainWindowTest, KeptToolWindowsAreReusedAndTheTimecodeTestStartsTheGenera
     EXPECT_FALSE(test->isModal());
     ASSERT_NE(window.ltcGeneratorDialog(), nullptr);
     EXPECT_TRUE(window.ltcGeneratorDialog()->isGenerating());
+    ASSERT_NE(window.ltcEncoder(), nullptr);
+    EXPECT_EQ(window.ltcGeneratorDialog()->getEncoder(), window.ltcEncoder()) << "the window's one generator";
 
     test->close();
     window.ltcGeneratorDialog()->onStartStop();

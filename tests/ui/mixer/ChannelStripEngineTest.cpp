@@ -97,6 +97,9 @@ protected:
             last.push_back(channel.back());
         return last;
     }
+
+    // The one clipboard the window lends to all its strip dialogs.
+    StripClipboard clipboard_;
 };
 
 struct ControlCase {
@@ -126,7 +129,7 @@ TEST_F(StripEngineTest, EveryControlReachesItsEngineSetter)
         {"aux2Send", 53, [](AudioEngineBase& e, int t) { return e.getTrackAuxSend(t, 1); }, 0.53f},
         {"aux3Pre", 1, [](AudioEngineBase& e, int t) { return float(e.getTrackAuxSendPreFader(t, 2)); }, 1.0f},
     };
-    ChannelStripDialog dialog(t, "Plant", engine_.get());
+    ChannelStripDialog dialog(t, "Plant", engine_.get(), clipboard_);
     dialog.show();
     for (const ControlCase& c : cases) {
         SCOPED_TRACE(c.control);
@@ -164,7 +167,7 @@ TEST_F(StripEngineTest, OpeningAndSteppingShowTheEngineAndWriteNothing)
     const auto before4 = stripState(4);
     const auto before3 = stripState(3);
 
-    ChannelStripDialog dialog(3, "Track 4", engine_.get());
+    ChannelStripDialog dialog(3, "Track 4", engine_.get(), clipboard_);
     dialog.show();
     dialog.setFocus();
     EXPECT_EQ(child<QSlider>(dialog, "aux1Send")->value(), 25);
@@ -198,7 +201,7 @@ TEST_F(StripEngineTest, ArrowsStepWithoutWrapAndSaveTheTrackLeft)
 {
     ConfigManager* config = ConfigManager::getInstance();
     config->setInt("track.count", 3);
-    ChannelStripDialog dialog(1, "Track 2", engine_.get());
+    ChannelStripDialog dialog(1, "Track 2", engine_.get(), clipboard_);
     dialog.show();
     QApplication::setActiveWindow(&dialog);
     dialog.setFocus();
@@ -241,19 +244,19 @@ TEST_F(StripEngineTest, ArrowsStepWithoutWrapAndSaveTheTrackLeft)
 
 TEST_F(StripEngineTest, CopyPasteAndResetLeaveTheSendsAlone)
 {
-    ChannelStripDialog alreadyOpen(5, "Track 6", engine_.get());
+    ChannelStripDialog alreadyOpen(5, "Track 6", engine_.get(), clipboard_);
     const bool pasteBefore = button(alreadyOpen, "📄 PASTE")->isEnabled();
     setNonDefaultStrip(0);
     engine_->setTrackAuxSend(1, 3, 0.4f);
     {
-        ChannelStripDialog source(0, "Track 1", engine_.get());
+        ChannelStripDialog source(0, "Track 1", engine_.get(), clipboard_);
         QTest::mouseClick(button(source, "📋 COPY"), Qt::LeftButton);
         EXPECT_TRUE(button(source, "📄 PASTE")->isEnabled());
         EXPECT_EQ(child<QLabel>(source, "feedbackLabel")->text(), "✓ Settings Copied");
     }
     EXPECT_EQ(button(alreadyOpen, "📄 PASTE")->isEnabled(), pasteBefore) << "an open dialog keeps its PASTE state";
 
-    ChannelStripDialog target(1, "Track 2", engine_.get());
+    ChannelStripDialog target(1, "Track 2", engine_.get(), clipboard_);
     ASSERT_TRUE(button(target, "📄 PASTE")->isEnabled());
     QTest::mouseClick(button(target, "📄 PASTE"), Qt::LeftButton);
     auto pasted = stripState(1);
@@ -288,7 +291,7 @@ TEST_F(StripEngineTest, WithoutAnEngineTheConfigurationIsShown)
         {"aux.send.prefader.7.0", "true"}};
     for (const auto& [key, value] : keys)
         config->setString(key, value);
-    ChannelStripDialog dialog(7, "Track 8", nullptr);
+    ChannelStripDialog dialog(7, "Track 8", nullptr, clipboard_);
     EXPECT_EQ(child<QSlider>(dialog, "trimSlider")->value(), 45);
     EXPECT_EQ(child<QSlider>(dialog, "limiterSlider")->value(), -95);
     EXPECT_EQ(child<QSlider>(dialog, "hpfSlider")->value(), 140);
@@ -309,7 +312,7 @@ TEST_F(StripEngineTest, DraggedLowMarkerReachesTheEngineAndTheSignal)
     engine_->setTrackArmed(t, true);
     engine_->setTrackGain(t, 1.0f);
 
-    ChannelStripDialog dialog(t, "Boom", engine_.get());
+    ChannelStripDialog dialog(t, "Boom", engine_.get(), clipboard_);
     dialog.show();
     QTest::mouseClick(child<QCheckBox>(dialog, "eqCheck"), Qt::LeftButton, {}, QPoint(8, 8));
     auto* curve = dialog.findChild<EQVisualizationWidget*>();
@@ -492,7 +495,7 @@ TEST_F(AuxDialogEngineTest, RestartRestoresWhatBothDialogsSet)
         QTest::mouseClick(child<QCheckBox>(*dialog, "send2_0Pre"), Qt::LeftButton, {}, QPoint(5, 5));
     }
     {
-        ChannelStripDialog strip(1, "Track 2", engine_.get());
+        ChannelStripDialog strip(1, "Track 2", engine_.get(), clipboard_);
         child<QSlider>(strip, "aux4Send")->setValue(77);
         QTest::mouseClick(child<QCheckBox>(strip, "aux4Pre"), Qt::LeftButton, {}, QPoint(8, 8));
         child<QSlider>(strip, "trimSlider")->setValue(-55);

@@ -16,11 +16,14 @@
 
 namespace {
 
-class ChannelStripScreenshotTest : public TempHomeTest {};
+class ChannelStripScreenshotTest : public TempHomeTest {
+protected:
+    StripClipboard clipboard_;
+};
 
 TEST_F(ChannelStripScreenshotTest, EqOnBandsMovedAndAMarkerDragged)
 {
-    ChannelStripDialog dialog(11, "Boom Left", nullptr);
+    ChannelStripDialog dialog(11, "Boom Left", nullptr, clipboard_);
     dialog.show();
     EXPECT_EQ(dialog.size(), QSize(750, 850));
     QTest::mouseClick(dialog.findChild<QCheckBox*>("eqCheck"), Qt::LeftButton, {}, QPoint(8, 8));
@@ -50,7 +53,7 @@ TEST_F(ChannelStripScreenshotTest, EqOnBandsMovedAndAMarkerDragged)
 // DejaVu lacks: an installed font must draw them, not empty boxes.
 TEST_F(ChannelStripScreenshotTest, EverySymbolShownHasAGlyph)
 {
-    ChannelStripDialog dialog(3, "Plant", nullptr);
+    ChannelStripDialog dialog(3, "Plant", nullptr, clipboard_);
     for (const auto& [width, height] : kScreenSizes)
         grabAtSize(dialog, "channel-strip", width, height);
     const QStringList boxes = textsWithoutGlyphs(dialog);

@@ -18,7 +18,7 @@ class ValueLabelsTest : public TempHomeTest {
 protected:
     void SetUp() override
     {
-        dialog_ = std::make_unique<ChannelStripDialog>(0, "Boom", nullptr);
+        dialog_ = std::make_unique<ChannelStripDialog>(0, "Boom", nullptr, clipboard_);
         dialog_->show();
         QApplication::setActiveWindow(dialog_.get());
     }
@@ -45,6 +45,7 @@ protected:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
+    StripClipboard clipboard_;
     std::unique_ptr<ChannelStripDialog> dialog_;
 };
 
@@ -157,7 +158,7 @@ TEST_F(ValueLabelsTest, FormattersAtTheirEdges)
 // fires, and the first of two banners' timers hides the second text.
 TEST_F(ValueLabelsTest, BannerTimersNeverTouchAClosedDialog)
 {
-    auto* closing = new ChannelStripDialog(1, "Lav", nullptr);
+    auto* closing = new ChannelStripDialog(1, "Lav", nullptr, clipboard_);
     closing->setAttribute(Qt::WA_DeleteOnClose);
     closing->show();
     QPointer<ChannelStripDialog> watch(closing);

@@ -53,16 +53,27 @@ protected:
         engine_->enableLtcGenerator(false);
         engine_->setLtcGenerator(nullptr);
         dialog_.reset();
+        encoder_.reset();
         RenderTest::TearDown();
     }
 
+    // A dialog on a generator of its own, as a program started afresh has.
     LtcGeneratorDialog& makeDialog()
+    {
+        std::unique_ptr<LtcEncoder> encoder = LtcGeneratorDialog::makeEncoder(engine_.get());
+        LtcGeneratorDialog& dialog = makeDialogOn(encoder.get());
+        encoder_ = std::move(encoder);  // after the dialog that borrowed the old one
+        return dialog;
+    }
+    // As the main window wires it: the engine is handed the generator the
+    // dialog was lent. The new dialog is made before the old one goes.
+    LtcGeneratorDialog& makeDialogOn(LtcEncoder* encoder)
     {
         if (dialog_) {
             engine_->enableLtcGenerator(false);
             engine_->setLtcGenerator(nullptr);
         }
-        dialog_ = std::make_unique<LtcGeneratorDialog>(engine_.get());
+        dialog_ = std::make_unique<LtcGeneratorDialog>(engine_.get(), encoder);
         LtcGeneratorDialog* dialog = dialog_.get();
         QObject::connect(dialog, &LtcGeneratorDialog::generatorStarted, [this, dialog](int channel) {
             engine_->setLtcGenerator(dialog->getEncoder());
@@ -114,6 +125,7 @@ protected:
     }
     std::vector<float> ltcOut(int blocks) { return render(blocks, kBlock)[kLtcOut]; }
 
+    std::unique_ptr<LtcEncoder> encoder_;
     std::unique_ptr<LtcGeneratorDialog> dialog_;
 };
 
@@ -358,6 +370,45 @@ TEST_F(LtcGeneratorDialogTest, CalibrationEntriesAndTheCurrentCorrection)
     LtcGeneratorDialog& next = makeDialog();
     EXPECT_EQ(next.getEncoder()->driftPpm.load(), 0.0);
     EXPECT_TRUE(logHas("refused stored calibration 5000.000000 PPM"));
+}
+
+TEST_F(LtcGeneratorDialogTest, TheGeneratorOutlivesItsDialogAndServesTheNextOne)
+{
+    ModalBoxAnswerer boxes;
+    encoder_ = LtcGeneratorDialog::makeEncoder(engine_.get());
+    LtcGeneratorDialog& first = makeDialogOn(encoder_.get());
+    EXPECT_EQ(first.getEncoder(), encoder_.get());
+    rateBox()->setCurrentText("25 fps");
+    levelBox()->setCurrentText("-18 dBFS");
+    for (QLineEdit* edit : first.findChildren<QLineEdit*>())
+        edit->setText("2500");
+    child<QPushButton>("Apply")->click();
+    startStop()->click();
+    ASSERT_TRUE(first.isGenerating());
+    EXPECT_FALSE(ltctest::plainDecode(ltcOut(100), 0).empty());
+
+    // Its dialog gone, the generator keeps what was set in it.
+    dropDialog();
+    EXPECT_EQ(encoder_->getFrameRate(), LtcEncoder::Fps25);
+    EXPECT_DOUBLE_EQ(encoder_->driftPpm.load(), 2.5);
+    EXPECT_NEAR(dbOf(peakOf(ltctest::generate(*encoder_, 9600, {256}), 0)), -18.0, 0.5);
+
+    // A dialog made again shows that generator's settings and runs it.
+    LtcGeneratorDialog& again = makeDialogOn(encoder_.get());
+    EXPECT_EQ(again.getEncoder(), encoder_.get());
+    EXPECT_EQ(rateBox()->currentText(), "25 fps");
+    EXPECT_EQ(levelBox()->currentText(), "-18 dBFS");
+    EXPECT_NE(labelStarting("Current: +2.50 PPM (#2500)"), nullptr);
+    again.startIfWasRunning();
+    ASSERT_TRUE(again.isGenerating());
+    const auto frames = ltctest::plainDecode(ltcOut(200), 0);
+    ASSERT_GE(frames.size(), 20u);
+    int highestFrame = 0;
+    for (const ltctest::PlainFrame& frame : frames)
+        highestFrame = std::max(highestFrame, frame.frames);
+    EXPECT_EQ(highestFrame, 24) << "a second of 25 fps frames";
+    EXPECT_NEAR(dbOf(peakOf(ltcOut(20), 0)), -18.0, 0.5);
+    EXPECT_EQ(boxes.count(), 1) << "only the calibration's confirmation";
 }
 
 }  // namespace
