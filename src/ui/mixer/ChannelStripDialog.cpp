@@ -1,6 +1,9 @@
 #include "ui/mixer/ChannelStripDialog.h"
 
 #include "core/ConfigManager.h"
+#include "core/settings/AuxKeys.h"
+#include "core/settings/StripKeys.h"
+#include "core/settings/TrackKeys.h"
 #include "engine/AudioEngineBase.h"
 #include "ui/common/EditableValueLabel.h"
 #include "ui/common/Theme.h"
@@ -33,7 +36,6 @@ constexpr int kLimiterResetDefault = -60;  // RESET gives -6.0 dB
 constexpr int kQDefault = 10;
 constexpr std::array<int, 3> kBandFrequencyDefaults{100, 1000, 5000};
 constexpr std::array<std::pair<int, int>, 3> kBandFrequencyRanges{{{20, 500}, {200, 5000}, {1000, 20000}}};
-constexpr std::array<const char*, 3> kBandKeyNames{"low", "mid", "high"};
 constexpr int kDefaultTrackCount = 24;
 // Wide enough for "-24.0 dB" or "500 Hz", so a label never waits for a
 // relayout to show a longer value whole.
@@ -66,31 +68,6 @@ QString channelText(int track)
 QString nameText(const QString& name)
 {
     return QString("<span style='font-size: 12px; color: %1;'>%2</span>").arg(Theme::kStripNameText, name);
-}
-
-QString key(int track, const char* field)
-{
-    return QString("channelstrip.%1.%2").arg(track).arg(field);
-}
-
-std::string auxSendKey(int track, int aux)
-{
-    return "aux.send." + std::to_string(track) + "." + std::to_string(aux);
-}
-
-std::string auxPreFaderKey(int track, int aux)
-{
-    return "aux.send.prefader." + std::to_string(track) + "." + std::to_string(aux);
-}
-
-std::string trackKey(const char* prefix, int track)
-{
-    return prefix + std::to_string(track);
-}
-
-std::string bandKey(int track, int band, const char* field)
-{
-    return "track.eq." + std::to_string(track) + ".band" + std::to_string(band) + "." + field;
 }
 
 // Engine values become slider positions at the nearest raw unit, so a value
@@ -374,7 +351,7 @@ QWidget* ChannelStripDialog::buildEqGroup()
         controls.frequencyLabel->setText(formatFreq(kBandFrequencyDefaults[b]));
         controls.gainLabel->setText("0.0 dB");
         controls.qLabel->setText("1.0");
-        const QString prefix = QString("eq.%1.").arg(kBandKeyNames[b]);
+        const QString prefix = QString("eq.%1.").arg(StripKeys::kPanelEqBands[b]);
         controls.frequency->setObjectName(prefix + "freq");
         controls.gain->setObjectName(prefix + "gain");
         controls.q->setObjectName(prefix + "q");
@@ -485,20 +462,21 @@ void ChannelStripDialog::loadSettings()
         }
         setChecked(limiterCheck_, audioEngine_->getTrackLimiterEnabled(t));
         limiterSlider_->setValue(toTenths(audioEngine_->getTrackLimiterThreshold(t)));
-        trimSlider_->setValue(toTenths(config->getFloat(trackKey("track.digitalGain.", t), 0.0f)));
+        trimSlider_->setValue(toTenths(config->getFloat(StripKeys::digitalGainKey(t), 0.0f)));
     } else {
-        trimSlider_->setValue(toTenths(config->getFloat(trackKey("track.digitalGain.", t), 0.0f)));
-        setChecked(limiterCheck_, config->getBool(trackKey("track.limiter.enabled.", t), false));
-        limiterSlider_->setValue(toTenths(config->getFloat(trackKey("track.limiter.threshold.", t), -6.0f)));
-        setChecked(hpfCheck_, config->getBool(trackKey("track.hpf.enabled.", t), false));
-        hpfSlider_->setValue(toWhole(config->getFloat(trackKey("track.hpf.frequency.", t), 80.0f)));
-        eqEnabled = config->getBool(trackKey("track.eq.enabled.", t), false);
+        trimSlider_->setValue(toTenths(config->getFloat(StripKeys::digitalGainKey(t), 0.0f)));
+        setChecked(limiterCheck_, config->getBool(StripKeys::limiterEnabledKey(t), false));
+        limiterSlider_->setValue(toTenths(config->getFloat(StripKeys::limiterThresholdKey(t), -6.0f)));
+        setChecked(hpfCheck_, config->getBool(StripKeys::hpfEnabledKey(t), false));
+        hpfSlider_->setValue(toWhole(config->getFloat(StripKeys::hpfFrequencyKey(t), 80.0f)));
+        eqEnabled = config->getBool(StripKeys::eqEnabledKey(t), false);
         setChecked(eqCheck_, eqEnabled);
         for (int b = 0; b < 3; ++b) {
             const size_t i = static_cast<size_t>(b);
-            frequency[i] = config->getFloat(bandKey(t, b, "freq"), static_cast<float>(kBandFrequencyDefaults[i]));
-            gain[i] = config->getFloat(bandKey(t, b, "gain"), 0.0f);
-            q[i] = config->getFloat(bandKey(t, b, "q"), 1.0f);
+            frequency[i] =
+                config->getFloat(StripKeys::eqBandFrequencyKey(t, b), static_cast<float>(kBandFrequencyDefaults[i]));
+            gain[i] = config->getFloat(StripKeys::eqBandGainKey(t, b), 0.0f);
+            q[i] = config->getFloat(StripKeys::eqBandQKey(t, b), 1.0f);
         }
     }
     static const char* const kBandNames[] = {"  LOW: freq=", "  MID: freq=", "  HIGH: freq="};
@@ -528,8 +506,8 @@ void ChannelStripDialog::loadSends()
                 level = audioEngine_->getTrackAuxSend(trackIndex_, aux);
                 preFader = audioEngine_->getTrackAuxSendPreFader(trackIndex_, aux);
             } else {
-                level = config->getFloat(auxSendKey(trackIndex_, aux), 0.0f);
-                preFader = config->getBool(auxPreFaderKey(trackIndex_, aux), false);
+                level = config->getFloat(AuxKeys::sendKey(trackIndex_, aux), 0.0f);
+                preFader = config->getBool(AuxKeys::sendPreFaderKey(trackIndex_, aux), false);
             }
         }
         controls.send->setValue(static_cast<int>(std::lround(level * 100.0)));
@@ -544,18 +522,19 @@ void ChannelStripDialog::saveSettings()
 {
     ConfigManager* config = ConfigManager::getInstance();
     const int t = trackIndex_;
-    config->setInt(key(t, "gain").toStdString(), trimSlider_->value());
-    config->setBool(key(t, "hpf.enabled").toStdString(), hpfCheck_->isChecked());
-    config->setInt(key(t, "hpf.freq").toStdString(), hpfSlider_->value());
-    config->setBool(key(t, "eq.enabled").toStdString(), eqCheck_->isChecked());
+    using namespace StripKeys;
+    config->setInt(panelKey(t, kPanelGain), trimSlider_->value());
+    config->setBool(panelKey(t, kPanelHpfEnabled), hpfCheck_->isChecked());
+    config->setInt(panelKey(t, kPanelHpfFrequency), hpfSlider_->value());
+    config->setBool(panelKey(t, kPanelEqEnabled), eqCheck_->isChecked());
     for (size_t b = 0; b < eqBands_.size(); ++b) {
-        const QString band = QString("eq.%1.").arg(kBandKeyNames[b]);
-        config->setInt(key(t, qPrintable(band + "freq")).toStdString(), eqBands_[b].frequency->value());
-        config->setInt(key(t, qPrintable(band + "gain")).toStdString(), eqBands_[b].gain->value());
-        config->setInt(key(t, qPrintable(band + "q")).toStdString(), eqBands_[b].q->value());
+        const int band = static_cast<int>(b);
+        config->setInt(panelEqBandKey(t, band, kPanelEqFrequency), eqBands_[b].frequency->value());
+        config->setInt(panelEqBandKey(t, band, kPanelEqGain), eqBands_[b].gain->value());
+        config->setInt(panelEqBandKey(t, band, kPanelEqQ), eqBands_[b].q->value());
     }
-    config->setBool(key(t, "limiter.enabled").toStdString(), limiterCheck_->isChecked());
-    config->setInt(key(t, "limiter.threshold").toStdString(), limiterSlider_->value());
+    config->setBool(panelKey(t, kPanelLimiterEnabled), limiterCheck_->isChecked());
+    config->setInt(panelKey(t, kPanelLimiterThreshold), limiterSlider_->value());
     config->saveConfig("");
     qDebug() << "Saved channel strip settings for track" << t;
 }
@@ -572,7 +551,7 @@ void ChannelStripDialog::switchToTrack(int track)
     saveSettings();
     trackIndex_ = track;
     trackName_ = QString::fromStdString(ConfigManager::getInstance()->getString(
-        trackKey("track.name.", track), "Track " + std::to_string(track + 1)));
+        TrackKeys::nameKey(track), "Track " + std::to_string(track + 1)));
     showTrackHeader();
     loadSettings();
 }
@@ -584,29 +563,29 @@ void ChannelStripDialog::loadSettingsForTrack(int track, AudioEngineBase* audioE
         return;
     }
     ConfigManager* config = ConfigManager::getInstance();
-    auto readInt = [&](const char* field, int fallback) { return config->getInt(key(track, field).toStdString(), fallback); };
-    auto readBool = [&](const char* field) { return config->getBool(key(track, field).toStdString(), false); };
-    const int gain = readInt("gain", 0);
+    using namespace StripKeys;
+    auto readInt = [&](const std::string& key, int fallback) { return config->getInt(key, fallback); };
+    auto readBool = [&](const std::string& key) { return config->getBool(key, false); };
+    const int gain = readInt(panelKey(track, kPanelGain), 0);
     qDebug() << "Track" << track << "loading digital gain:" << gain / 10.0f << "dB";
     audioEngine->setTrackDigitalGain(track, gain / 10.0f);
-    const bool hpfEnabled = readBool("hpf.enabled");
-    const int hpfFrequency = readInt("hpf.freq", kHpfDefault);
+    const bool hpfEnabled = readBool(panelKey(track, kPanelHpfEnabled));
+    const int hpfFrequency = readInt(panelKey(track, kPanelHpfFrequency), kHpfDefault);
     qDebug() << "Track" << track << "loading HPF: enabled=" << hpfEnabled << "freq=" << hpfFrequency;
     audioEngine->setTrackHPFFrequency(track, static_cast<float>(hpfFrequency));
     audioEngine->setTrackHPFEnabled(track, hpfEnabled);
-    const bool eqEnabled = readBool("eq.enabled");
+    const bool eqEnabled = readBool(panelKey(track, kPanelEqEnabled));
     qDebug() << "Track" << track << "loading EQ: enabled=" << eqEnabled;
     for (int b = 0; b < 3; ++b) {
         const size_t i = static_cast<size_t>(b);
-        const QString band = QString("eq.%1.").arg(kBandKeyNames[i]);
-        const int frequency = readInt(qPrintable(band + "freq"), kBandFrequencyDefaults[i]);
-        const int gainTenths = readInt(qPrintable(band + "gain"), 0);
-        const int q = readInt(qPrintable(band + "q"), kQDefault);
+        const int frequency = readInt(panelEqBandKey(track, b, kPanelEqFrequency), kBandFrequencyDefaults[i]);
+        const int gainTenths = readInt(panelEqBandKey(track, b, kPanelEqGain), 0);
+        const int q = readInt(panelEqBandKey(track, b, kPanelEqQ), kQDefault);
         audioEngine->setTrackEQBand(track, b, static_cast<float>(frequency), gainTenths / 10.0f, q / 10.0f);
     }
     audioEngine->setTrackEQEnabled(track, eqEnabled);
-    const bool limiterEnabled = readBool("limiter.enabled");
-    const int threshold = readInt("limiter.threshold", kLimiterResetDefault);
+    const bool limiterEnabled = readBool(panelKey(track, kPanelLimiterEnabled));
+    const int threshold = readInt(panelKey(track, kPanelLimiterThreshold), kLimiterResetDefault);
     qDebug() << "Track" << track << "loading Limiter: enabled=" << limiterEnabled << "threshold=" << threshold / 10.0f
              << "dB";
     audioEngine->setTrackLimiterThreshold(track, threshold / 10.0f);
@@ -625,9 +604,9 @@ void ChannelStripDialog::saveAllTrackSettings(AudioEngineBase* audioEngine, int 
         const int hpfFrequency = static_cast<int>(audioEngine->getTrackHPFFrequency(t));
         qDebug() << "Saving track" << t << "gain:" << gain << "hpf:" << audioEngine->getTrackHPFEnabled(t)
                  << hpfFrequency;
-        config->setInt(key(t, "gain").toStdString(), gain);
-        config->setBool(key(t, "hpf.enabled").toStdString(), audioEngine->getTrackHPFEnabled(t));
-        config->setInt(key(t, "hpf.freq").toStdString(), hpfFrequency);
+        config->setInt(StripKeys::panelKey(t, StripKeys::kPanelGain), gain);
+        config->setBool(StripKeys::panelKey(t, StripKeys::kPanelHpfEnabled), audioEngine->getTrackHPFEnabled(t));
+        config->setInt(StripKeys::panelKey(t, StripKeys::kPanelHpfFrequency), hpfFrequency);
     }
     config->saveConfig("");
     qDebug() << "All channel strip settings saved to config";
@@ -738,7 +717,7 @@ void ChannelStripDialog::onAuxSendChanged(int aux, int value)
     const float level = static_cast<float>(value / 100.0);
     audioEngine_->setTrackAuxSend(trackIndex_, aux, level);
     // The aux sends dialog's key, which the start-up restore applies.
-    ConfigManager::getInstance()->setFloat(auxSendKey(trackIndex_, aux), level);
+    ConfigManager::getInstance()->setFloat(AuxKeys::sendKey(trackIndex_, aux), level);
 }
 
 void ChannelStripDialog::onAuxPreFaderChanged(int aux, bool preFader)
@@ -746,7 +725,7 @@ void ChannelStripDialog::onAuxPreFaderChanged(int aux, bool preFader)
     if (!engineWrites() || !hasAuxSends())
         return;
     audioEngine_->setTrackAuxSendPreFader(trackIndex_, aux, preFader);
-    ConfigManager::getInstance()->setBool(auxPreFaderKey(trackIndex_, aux), preFader);
+    ConfigManager::getInstance()->setBool(AuxKeys::sendPreFaderKey(trackIndex_, aux), preFader);
     ConfigManager::getInstance()->saveConfig("");
 }
 
@@ -872,7 +851,7 @@ bool ChannelStripDialog::eventFilter(QObject* watched, QEvent* event)
     if (event->type() == QEvent::KeyPress && qobject_cast<QLineEdit*>(QApplication::focusWidget()) == nullptr) {
         const int pressed = static_cast<QKeyEvent*>(event)->key();
         if (pressed == Qt::Key_Right) {
-            const int count = ConfigManager::getInstance()->getInt("track.count", kDefaultTrackCount);
+            const int count = ConfigManager::getInstance()->getInt(TrackKeys::kCount, kDefaultTrackCount);
             if (trackIndex_ < count - 1) {
                 qDebug() << "Channel Strip: Navigating RIGHT from track" << trackIndex_ << "to" << trackIndex_ + 1;
                 switchToTrack(trackIndex_ + 1);

@@ -3,6 +3,7 @@
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 #include "core/NumberText.h"
+#include "core/settings/LtcKeys.h"
 #include "engine/AudioEngineBase.h"
 #include "timecode/LtcOutputLevel.h"
 #include "ui/common/Theme.h"
@@ -227,23 +228,24 @@ void LtcGeneratorDialog::restoreSettings()
     {
         const QSignalBlocker blockRate(frameRateCombo_), blockOutput(outputCombo_), blockLevel(levelCombo_),
             blockDrop(dropFrameBox_);
-        frameRate_ = config->getInt("ltcgen.framerate", LtcEncoder::Fps30);
+        frameRate_ = config->getInt(LtcKeys::kGeneratorFramerate, LtcEncoder::Fps30);
         debugLog("LtcGeneratorDialog::restoreSettings - loading fps=" + std::to_string(frameRate_));
         const int rateItem = frameRateCombo_->findData(frameRate_);
         if (rateItem >= 0)
             frameRateCombo_->setCurrentIndex(rateItem);
-        dropFrame_ = config->getBool("ltcgen.dropframe", false);
+        dropFrame_ = config->getBool(LtcKeys::kGeneratorDropFrame, false);
         dropFrameBox_->setChecked(dropFrame_);
 
         // An older configuration kept the index under the main window's key;
         // a list of port names there reads as 0, internal only.
-        const int output = config->getInt(kOutputChoiceKey, config->getInt("ltcgen.output", 0));
+        const int output =
+            config->getInt(LtcKeys::kGeneratorOutputChoice, config->getInt(LtcKeys::kGeneratorOutput, 0));
         if (output >= 0 && output < outputCombo_->count()) {
             outputCombo_->setCurrentIndex(output);
             outputChannelIndex_ = output;
         }
 
-        const int stored = config->getInt("ltcgen.level", LtcOutputLevel::kDefaultIndex);
+        const int stored = config->getInt(LtcKeys::kGeneratorLevel, LtcOutputLevel::kDefaultIndex);
         levelIndex_ = LtcOutputLevel::indexOrDefault(stored);
         if (levelIndex_ != stored)
             debugLog("LtcGeneratorDialog::restoreSettings - unknown level index " + std::to_string(stored)
@@ -261,7 +263,7 @@ void LtcGeneratorDialog::restoreSettings()
 
     encoder_->setFrameRate(static_cast<LtcEncoder::FrameRate>(frameRate_));
     applyLevel();
-    double ppm = config->getFloat("ltcgen.calibration_ppm", 0.0f);
+    double ppm = config->getFloat(LtcKeys::kGeneratorCalibrationPpm, 0.0f);
     if (!(std::fabs(ppm) <= kMaxCorrectionPpm)) {
         debugLog("LtcGeneratorDialog::restoreSettings - refused stored calibration " + fixedText(ppm, 6)
                  + " PPM (beyond +-100 PPM); generator left uncorrected");
@@ -280,11 +282,11 @@ void LtcGeneratorDialog::saveSettings()
     debugLog("LtcGeneratorDialog::saveSettings - fps=" + std::to_string(frameRate_) + " level="
              + std::to_string(levelIndex_) + " running=" + (generating_ ? "true" : "false"));
     ConfigManager* config = ConfigManager::getInstance();
-    config->setInt("ltcgen.framerate", frameRate_);
-    config->setBool("ltcgen.dropframe", dropFrame_);
-    config->setInt("ltcgen.level", levelIndex_);
-    config->setBool("ltcgen.running", generating_);
-    config->setInt(kOutputChoiceKey, outputChannelIndex_);
+    config->setInt(LtcKeys::kGeneratorFramerate, frameRate_);
+    config->setBool(LtcKeys::kGeneratorDropFrame, dropFrame_);
+    config->setInt(LtcKeys::kGeneratorLevel, levelIndex_);
+    config->setBool(LtcKeys::kGeneratorRunning, generating_);
+    config->setInt(LtcKeys::kGeneratorOutputChoice, outputChannelIndex_);
     config->saveConfig("");
 }
 
@@ -295,7 +297,7 @@ void LtcGeneratorDialog::applyLevel()
 
 void LtcGeneratorDialog::startIfWasRunning()
 {
-    if (ConfigManager::getInstance()->getBool("ltcgen.running", false) && !generating_)
+    if (ConfigManager::getInstance()->getBool(LtcKeys::kGeneratorRunning, false) && !generating_)
         onStartStop();
 }
 
@@ -437,8 +439,8 @@ void LtcGeneratorDialog::onApplyCalibration()
     }
     encoder_->driftPpm.store(ppm);
     ConfigManager* config = ConfigManager::getInstance();
-    config->setFloat("ltcgen.calibration_ppm", static_cast<float>(ppm));
-    config->setInt("ltcgen.calibration_number", number);
+    config->setFloat(LtcKeys::kGeneratorCalibrationPpm, static_cast<float>(ppm));
+    config->setInt(LtcKeys::kGeneratorCalibrationNumber, number);
     config->saveConfig("");
     updateCalibrationDisplay();
     calibrationEdit_->clear();

@@ -34,9 +34,6 @@ public:
     // A correction beyond this is not a clock's drift but a fault (a jump of
     // the reference, a typo); it is refused wherever it comes from.
     static constexpr double kMaxCorrectionPpm = 100.0;
-    // The dialog's own output channel choice; "ltcgen.output" belongs to the
-    // main window's list of LTC ports.
-    static constexpr const char* kOutputChoiceKey = "ltcgen.output_choice";
 
     // The program's generator, at the engine's sample rate (48 kHz without an
     // engine or before it knows its rate).
@@ -103,6 +100,6 @@ private:
     QTimer* displayTimer_ = nullptr;
     int outputChannelIndex_ = 0;
     int frameRate_ = LtcEncoder::Fps30;
-    int levelIndex_;  // into the shared level list of "ltcgen.level"
+    int levelIndex_;  // into the shared level list of LtcKeys::kGeneratorLevel
     bool dropFrame_ = false;
 };

@@ -3,6 +3,7 @@
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 #include "core/NumberText.h"
+#include "core/settings/LtcKeys.h"
 #include "engine/AudioEngineBase.h"
 #include "timecode/LtcEncoder.h"
 #include "timecode/Timecode.h"
@@ -596,7 +597,7 @@ double TcAccuracyTestDialog::currentCorrection() const
 {
     if (generator_ != nullptr)
         return generator_->driftPpm.load();
-    return ConfigManager::getInstance()->getFloat("ltcgen.calibration_ppm", 0.0f);
+    return ConfigManager::getInstance()->getFloat(LtcKeys::kGeneratorCalibrationPpm, 0.0f);
 }
 
 void TcAccuracyTestDialog::refreshCurrentCalibration()
@@ -609,8 +610,8 @@ void TcAccuracyTestDialog::storeCorrection(double ppm, int number)
 {
     generator_->driftPpm.store(ppm);
     ConfigManager* config = ConfigManager::getInstance();
-    config->setFloat("ltcgen.calibration_ppm", static_cast<float>(ppm));
-    config->setInt("ltcgen.calibration_number", number);
+    config->setFloat(LtcKeys::kGeneratorCalibrationPpm, static_cast<float>(ppm));
+    config->setInt(LtcKeys::kGeneratorCalibrationNumber, number);
     config->saveConfig("");
 }
 
