@@ -103,6 +103,11 @@ bool HidController_CL12::isDeviceLost() const
     return deviceLost_.load(std::memory_order_acquire);
 }
 
+void HidController_CL12::continueFrom(const HidController_CL12& lost)
+{
+    faderValues_ = lost.faderValues_;
+}
+
 void HidController_CL12::setInstructionsPresenter(InstructionsPresenter newPresenter)
 {
     std::lock_guard<std::mutex> lock(presenterMutex);

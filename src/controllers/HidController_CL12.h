@@ -100,6 +100,11 @@ public:
     static bool isDeviceConnected();
     // True when the polled surface was unplugged; the watchdog reopens it.
     bool isDeviceLost() const;
+    // Before its initialize: this fresh driver carries on with the fader
+    // values a lost one passed on last, so a fader that did not move while
+    // the surface was away is not reported again. The lost driver is shut
+    // down (its poll thread joined).
+    void continueFrom(const HidController_CL12& lost);
 
     // The window's box for the instructions; shown at most once per run.
     static void setInstructionsPresenter(InstructionsPresenter presenter);

@@ -81,6 +81,14 @@ bool HidController_Cantarem2::isDeviceLost() const
     return deviceLost_.load(std::memory_order_acquire);
 }
 
+void HidController_Cantarem2::continueFrom(const HidController_Cantarem2& lost)
+{
+    initialized_.store(lost.initialized_.load());
+    for (size_t i = 0; i < faderValues_.size(); ++i)
+        faderValues_[i].store(lost.faderValues_[i].load(std::memory_order_relaxed), std::memory_order_relaxed);
+    lastPassedValues_ = lost.lastPassedValues_;
+}
+
 int HidController_Cantarem2::scaledValue(int raw)
 {
     return std::min(16383, raw * 16383 / kRawFullScale);

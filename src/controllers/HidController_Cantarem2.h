@@ -20,7 +20,9 @@
 // 13, C1 to C4 14 to 17). Input only: it moves no faders and lights nothing.
 //
 // Threads: openInput starts readThread_, which reads the reports and calls
-// the fader and button callbacks. Every other member runs on the GUI thread.
+// the fader and button callbacks. Every other member runs on the GUI thread;
+// a fresh driver that no other thread knows yet (one that replaces a lost
+// driver) may be opened on the controller watchdog's worker.
 // callbackMutex_ guards the callbacks and is held while one runs, so a
 // callback replaced on the GUI thread is never running. faderValues_,
 // firstReportReceived_, running_ and deviceLost_ are atomics read on the GUI
@@ -77,6 +79,11 @@ public:
     bool isFirstReportReceived() const;
     // True when the open surface was unplugged; the watchdog reopens it.
     bool isDeviceLost() const;
+    // Before its open: this fresh driver carries on where a lost one stopped
+    // (initialised, the fader values it passed on last), so a fader that did
+    // not move while the surface was away is not reported again. The lost
+    // driver's read thread has stopped (isDeviceLost is true).
+    void continueFrom(const HidController_Cantarem2& lost);
 
     // One report as the device delivered it, report ID first (read thread).
     void processReport(const uint8_t* report, size_t length);

@@ -448,28 +448,84 @@ void MidiControllerManager::announceReopened(const std::string& name)
 
 void MidiControllerManager::reopenLostSurfaces()
 {
-    for (PhysicalController& controller : controllers_) {
-        bool reopened = false;
-        if (auto* cantarem = dynamic_cast<HidController_Cantarem2*>(controller.controller.get())) {
-            if (!cantarem->isDeviceLost() || !HidController_Cantarem2::isDeviceConnected())
-                continue;
-            debugLog("Reopening unplugged controller: " + controller.deviceName);
-            reopened = cantarem->openInput(kCantaremName);
-        } else if (auto* cl12 = dynamic_cast<HidController_CL12*>(controller.controller.get())) {
-            if (!cl12->isDeviceLost() || !HidController_CL12::isDeviceConnected())
-                continue;
-            debugLog("Reopening unplugged controller: " + controller.deviceName);
-            cl12->shutdown();
-            reopened = cl12->initialize();
-        } else {
+    for (size_t i = 0; i < controllers_.size(); ++i) {
+        std::optional<Replacement> replacement = prepareReplacement(controllers_[i]);
+        if (!replacement)
             continue;
-        }
-        if (!reopened) {
-            debugLog("Failed to reopen controller: " + controller.deviceName);
-            continue;
-        }
-        announceReopened(controller.deviceName);
+        startReplacement(*replacement);
+        adoptReplacement(*replacement);
     }
+}
+
+std::vector<MidiControllerManager::Replacement> MidiControllerManager::prepareReplacements()
+{
+    std::vector<Replacement> replacements;
+    for (PhysicalController& controller : controllers_) {
+        if (std::optional<Replacement> replacement = prepareReplacement(controller))
+            replacements.push_back(std::move(*replacement));
+    }
+    return replacements;
+}
+
+std::optional<MidiControllerManager::Replacement> MidiControllerManager::prepareReplacement(PhysicalController& record)
+{
+    Replacement replacement;
+    replacement.name = record.deviceName;
+    replacement.lost = record.controller.get();
+    if (auto* cantarem = dynamic_cast<HidController_Cantarem2*>(record.controller.get())) {
+        if (!cantarem->isDeviceLost() || !HidController_Cantarem2::isDeviceConnected())
+            return std::nullopt;
+        debugLog("Reopening unplugged controller: " + record.deviceName);
+        auto fresh = std::make_unique<HidController_Cantarem2>();
+        fresh->continueFrom(*cantarem);
+        replacement.driver = std::move(fresh);
+        replacement.start = [](MidiControllerBase& driver) { return driver.openInput(kCantaremName); };
+    } else if (auto* cl12 = dynamic_cast<HidController_CL12*>(record.controller.get())) {
+        if (!cl12->isDeviceLost() || !HidController_CL12::isDeviceConnected())
+            return std::nullopt;
+        debugLog("Reopening unplugged controller: " + record.deviceName);
+        // The lost driver lets go of the device before the fresh one asks
+        // for it; its poll thread is over, so this is quick.
+        cl12->shutdown();
+        auto fresh = std::make_unique<HidController_CL12>();
+        fresh->continueFrom(*cl12);
+        replacement.driver = std::move(fresh);
+        replacement.start = [](MidiControllerBase& driver) { return driver.initialize(); };
+    } else {
+        return std::nullopt;
+    }
+    // Events of the fresh driver reach the window from its start on, as
+    // they did when the lost driver was reopened in place.
+    installRelays(record.deviceName, *replacement.driver);
+    return replacement;
+}
+
+void MidiControllerManager::startReplacement(Replacement& replacement)
+{
+    replacement.ok = replacement.start(*replacement.driver);
+}
+
+void MidiControllerManager::adoptReplacement(Replacement& replacement)
+{
+    if (!replacement.ok) {
+        debugLog("Failed to reopen controller: " + replacement.name);
+        closeDriver(*replacement.driver);
+        return;
+    }
+    const int index = indexOfController(replacement.name);
+    if (index < 0 || controllers_[static_cast<size_t>(index)].controller.get() != replacement.lost) {
+        closeDriver(*replacement.driver);  // removed by hand meanwhile
+        return;
+    }
+    PhysicalController& record = controllers_[static_cast<size_t>(index)];
+    closeDriver(*record.controller);
+    std::unique_ptr<MidiControllerBase> retired;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        retired = std::exchange(record.controller, std::move(replacement.driver));
+    }
+    retired.reset();
+    announceReopened(replacement.name);
 }
 
 // --- The watchdog off the GUI thread ----------------------------------------
@@ -478,15 +534,14 @@ void MidiControllerManager::startWatchdogRun()
 {
     if (restoring_ || watchdogInFlight_ || shutDown_)
         return;
-    // A surface already in the list keeps its driver, whose relays and
-    // record the window uses from the moment its device opens again: it is
-    // reopened here, in place.
-    restoring_ = true;
-    reopenLostSurfaces();
-    restoring_ = false;
+    // Whether an unplugged surface of the list is back is a quick listing,
+    // made here; its fresh driver is started on the worker. The record,
+    // its assignments and its relays stay where the window uses them.
+    std::vector<Replacement> replacements = prepareReplacements();
     const std::string saved = ConfigManager::getInstance()->getString(kControllersKey, "");
+    const bool missing = !saved.empty() && !everySavedControllerConnected(saved);
     // Nothing to bring back: no worker, no scan, no log.
-    if (saved.empty() || everySavedControllerConnected(saved))
+    if (replacements.empty() && !missing)
         return;
     std::vector<std::string> connected;
     for (const PhysicalController& controller : controllers_)
@@ -497,6 +552,8 @@ void MidiControllerManager::startWatchdogRun()
                          [this] { adoptWatchdogRun(); });
     }
     watchdogRun_ = std::make_unique<WatchdogRun>();
+    watchdogRun_->replacements = std::move(replacements);
+    watchdogRun_->scan = missing;
     watchdogInFlight_ = true;
     WatchdogRun* run = watchdogRun_.get();
     // Release: the worker reads this run's inputs after its acquire.
@@ -505,16 +562,20 @@ void MidiControllerManager::startWatchdogRun()
         QtConcurrent::run([this, run, saved, connected = std::move(connected), lastDevices = lastWatchdogDevices_,
                            port = networkReceiverPort_] {
             run->handedOver.load(std::memory_order_acquire);
-            openOnWorker(*run, saved, connected, lastDevices, port);
+            runOnWorker(*run, saved, connected, lastDevices, port);
             // Release: the GUI thread adopts what was opened after its acquire.
             run->done.store(true, std::memory_order_release);
         }));
 }
 
-void MidiControllerManager::openOnWorker(WatchdogRun& run, const std::string& saved, const std::vector<std::string>& connected,
-                                         const std::vector<std::string>& lastDevices, uint16_t port) const
+void MidiControllerManager::runOnWorker(WatchdogRun& run, const std::string& saved, const std::vector<std::string>& connected,
+                                        const std::vector<std::string>& lastDevices, uint16_t port) const
 {
     const HidController_CL12::DeferInstructions deferBox;
+    for (Replacement& replacement : run.replacements)
+        startReplacement(replacement);
+    if (!run.scan)
+        return;
     std::vector<std::string> logLines;
     run.devices = scanInputDevices(logLines);
     if (run.devices != lastDevices) {
@@ -543,7 +604,10 @@ void MidiControllerManager::adoptWatchdogRun()
     // inside the box's modal loop does nothing.
     restoring_ = true;
     HidController_CL12::presentDeferredInstructions();
-    lastWatchdogDevices_ = run->devices;
+    for (Replacement& replacement : run->replacements)
+        adoptReplacement(replacement);
+    if (run->scan)
+        lastWatchdogDevices_ = run->devices;
     for (WatchdogRun::Opened& opened : run->restored) {
         if (!opened.ok) {
             debugLog("Failed to auto-reconnect controller: " + opened.name);
@@ -569,6 +633,8 @@ void MidiControllerManager::discardWatchdogRun()
     watchdogInFlight_ = false;
     std::unique_ptr<WatchdogRun> run = std::move(watchdogRun_);
     run->done.load(std::memory_order_acquire);
+    for (Replacement& replacement : run->replacements)
+        closeDriver(*replacement.driver);
     for (WatchdogRun::Opened& opened : run->restored) {
         if (opened.record.controller)
             closeDriver(*opened.record.controller);

@@ -106,12 +106,16 @@ void MidiControllerManager::setupControllerCallbacks(PhysicalController& control
         return;
     }
     debugLog("setupControllerCallbacks: Setting fader callback for " + controller.deviceName);
+    installRelays(controller.deviceName, *controller.controller);
+}
+
+void MidiControllerManager::installRelays(const std::string& deviceName, MidiControllerBase& driver)
+{
     // Each relay keeps its own copy of the name: the record may move in the list.
-    const std::string name = controller.deviceName;
-    controller.controller->setFaderCallback([this, name](int fader, int value) { relayFader(name, fader, value); });
-    controller.controller->setButtonCallback(
-        [this, name](int button, bool pressed) { relayButton(name, button, pressed); });
-    controller.controller->setKnobCallback([this](int knob, int value) { relayKnob(knob, value); });
+    const std::string name = deviceName;
+    driver.setFaderCallback([this, name](int fader, int value) { relayFader(name, fader, value); });
+    driver.setButtonCallback([this, name](int button, bool pressed) { relayButton(name, button, pressed); });
+    driver.setKnobCallback([this](int knob, int value) { relayKnob(knob, value); });
 }
 
 // --- Relays (driver's event thread) ----------------------------------------------
