@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controllers/MidiControllerBase.h"
+#include "controllers/SurfaceKind.h"
 #include "platform/hid/HidSystem.h"
 
 #include <array>
@@ -55,12 +56,6 @@ public:
     bool openOutput(const std::string& name) override;
     void closeInput() override;
     void closeOutput() override;
-    void setCallback(std::function<void(const MidiControllerBase::MidiMessage&)> callback) override;
-    bool sendMessage(const MidiControllerBase::MidiMessage& message) override;
-    bool sendNoteOn(uint8_t channel, uint8_t note, uint8_t velocity) override;
-    bool sendNoteOff(uint8_t channel, uint8_t note, uint8_t velocity) override;
-    bool sendControlChange(uint8_t channel, uint8_t controller, uint8_t value) override;
-    bool sendProgramChange(uint8_t channel, uint8_t program) override;
     void setFaderCallback(std::function<void(int, int)> callback) override;
     void setKnobCallback(std::function<void(int, int)> callback) override;
     void setButtonCallback(std::function<void(int, bool)> callback) override;
@@ -72,6 +67,8 @@ public:
 
     // True when the surface is plugged in (on the default HID system).
     static bool isDeviceConnected();
+    // The Cantarem 2 among the kinds of surface (SurfaceRegistry).
+    static const SurfaceKind& surfaceKind();
     // "Cantarem2_HID" when at least one surface is attached, else empty.
     static std::string getDevicePath();
     // True once the surface's first fader report since the open has arrived
@@ -112,7 +109,6 @@ private:
     std::condition_variable firstReportArrived_;
 
     std::mutex callbackMutex_;
-    std::function<void(const MidiControllerBase::MidiMessage&)> messageCallback_;
     std::function<void(int, int)> faderCallback_;
     std::function<void(int, int)> knobCallback_;
     std::function<void(int, bool)> buttonCallback_;

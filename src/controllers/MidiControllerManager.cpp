@@ -1,9 +1,8 @@
 #include "controllers/MidiControllerManager.h"
 
 #include "controllers/HidController_CL12.h"
-#include "controllers/HidController_Cantarem2.h"
 #include "controllers/MidiControllerFactory.h"
-#include "controllers/NetworkController_CL12.h"
+#include "controllers/SurfaceRegistry.h"
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 
@@ -17,25 +16,11 @@ namespace {
 constexpr const char* kControllersKey = "midi.controllers";
 constexpr const char* kFaderAssignmentsKey = "midi.faderAssignments";
 constexpr const char* kLegacyAssignmentsKey = "midi.assignments";
-constexpr const char* kCantaremName = "Cantarem 2";
-constexpr const char* kCL12UsbName = "Sound Devices CL-12";
-constexpr const char* kCL12UdpName = "CL-12 Network (UDP)";
 constexpr int kFindTrackLogCalls = 10;
 constexpr int kFindTrackLoggedAssignments = 5;
 
 // Shared by every caller on every thread; limits the look-up's diagnostics.
 std::atomic<int> findTrackCallCount{0};
-
-bool containsAny(const std::string& text, std::initializer_list<const char*> words)
-{
-    return std::any_of(words.begin(), words.end(),
-                       [&](const char* word) { return text.find(word) != std::string::npos; });
-}
-
-bool isXTouchName(const std::string& name)
-{
-    return containsAny(name, {"X-TOUCH", "X-Touch", "XTOUCH"});
-}
 
 std::vector<std::string> splitAt(const std::string& text, char separator)
 {
@@ -152,13 +137,7 @@ void MidiControllerManager::shutdown()
 
 int MidiControllerManager::getControllerFaderCount(const std::string& name)
 {
-    if (isXTouchName(name))
-        return 16;
-    if (name == kCantaremName)
-        return 12;
-    if (containsAny(name, {"CL-12", "CL12", "Bridge", "Network Session", "Network (UDP)"}))
-        return 12;
-    return 8;
+    return SurfaceRegistry::forName(name).faderCount;
 }
 
 void MidiControllerManager::ensureEnumerationController() const
@@ -192,20 +171,16 @@ std::vector<std::string> MidiControllerManager::scanInputDevices(std::vector<std
     logLines.push_back("MidiControllerManager: Found " + std::to_string(devices.size()) + " MIDI device(s)");
     for (const std::string& device : devices)
         logLines.push_back("  - " + device);
-    if (HidController_Cantarem2::isDeviceConnected()) {
-        logLines.push_back("MidiControllerManager: Cantarem 2 HID device detected, adding to list");
-        devices.push_back(kCantaremName);
-    } else {
-        logLines.push_back("MidiControllerManager: Cantarem 2 NOT detected");
+    for (const SurfaceKind* kind : SurfaceRegistry::kinds()) {
+        if (kind->listing == SurfaceKind::Listing::MidiSource)
+            continue;
+        if (kind->listing == SurfaceKind::Listing::Always || kind->isPresent()) {
+            logLines.push_back(kind->presentLog);
+            devices.push_back(kind->name);
+        } else {
+            logLines.push_back(kind->absentLog);
+        }
     }
-    if (HidController_CL12::isDeviceConnected()) {
-        logLines.push_back("MidiControllerManager: Sound Devices CL-12 detected, adding to list");
-        devices.push_back(kCL12UsbName);
-    } else {
-        logLines.push_back("MidiControllerManager: CL-12 NOT detected");
-    }
-    logLines.push_back("MidiControllerManager: Adding CL-12 Network (UDP) option");
-    devices.push_back(kCL12UdpName);
     logLines.push_back("MidiControllerManager: Returning " + std::to_string(devices.size()) + " total device(s)");
     return devices;
 }
@@ -263,51 +238,14 @@ bool MidiControllerManager::addController(const std::string& name, bool save)
 bool MidiControllerManager::openDriver(const std::string& name, uint16_t networkPort, PhysicalController& record)
 {
     record.deviceName = name;
-    if (name == kCantaremName) {
-        auto driver = std::make_unique<HidController_Cantarem2>();
-        driver->initialize();
-        if (!driver->openInput(name)) {
-            debugLog("Failed to open Cantarem 2");
-            return false;
-        }
-        debugLog("Added Cantarem 2 HID controller");
-        record.kind = 1;
-        record.hasOutput = false;
-        record.controller = std::move(driver);
-    } else if (name == kCL12UsbName) {
-        auto driver = std::make_unique<HidController_CL12>();
-        if (!driver->initialize()) {
-            debugLog("Failed to initialize CL-12");
-            return false;
-        }
-        debugLog("Added Sound Devices CL-12 HID controller");
-        record.kind = 2;
-        record.hasOutput = true;
-        record.controller = std::move(driver);
-    } else if (name == kCL12UdpName) {
-        auto driver = std::make_unique<NetworkController_CL12>(networkPort);
-        if (!driver->initialize()) {
-            debugLog("Failed to initialize CL-12 Network controller");
-            return false;
-        }
-        debugLog("Added CL-12 Network (UDP) controller");
-        record.kind = 2;
-        record.hasOutput = false;
-        record.controller = std::move(driver);
-    } else {
-        auto driver = MidiControllerFactory::create();
-        driver->initialize();
-        if (!driver->openInput(name)) {
-            debugLog("Failed to open MIDI input: " + name);
-            return false;
-        }
-        const std::vector<std::string> outputs = driver->getOutputDevices();
-        record.hasOutput = std::find(outputs.begin(), outputs.end(), name) != outputs.end();
-        if (record.hasOutput)
-            driver->openOutput(name);
-        record.kind = 0;
-        record.controller = std::move(driver);
-    }
+    const SurfaceKind& kind = SurfaceRegistry::forName(name);
+    bool hasOutput = false;
+    std::unique_ptr<MidiControllerBase> driver = kind.open(name, networkPort, hasOutput);
+    if (!driver)
+        return false;
+    record.kind = &kind;
+    record.hasOutput = hasOutput;
+    record.controller = std::move(driver);
     record.numBanks = 1;
     record.currentBank = 0;
     return true;
@@ -469,31 +407,15 @@ std::vector<MidiControllerManager::Replacement> MidiControllerManager::prepareRe
 
 std::optional<MidiControllerManager::Replacement> MidiControllerManager::prepareReplacement(PhysicalController& record)
 {
+    const SurfaceKind* kind = record.kind;
+    if (kind == nullptr || !kind->reopenedWhenLost() || !kind->isLost(*record.controller) || !kind->isBack())
+        return std::nullopt;
+    debugLog("Reopening unplugged controller: " + record.deviceName);
     Replacement replacement;
     replacement.name = record.deviceName;
     replacement.lost = record.controller.get();
-    if (auto* cantarem = dynamic_cast<HidController_Cantarem2*>(record.controller.get())) {
-        if (!cantarem->isDeviceLost() || !HidController_Cantarem2::isDeviceConnected())
-            return std::nullopt;
-        debugLog("Reopening unplugged controller: " + record.deviceName);
-        auto fresh = std::make_unique<HidController_Cantarem2>();
-        fresh->continueFrom(*cantarem);
-        replacement.driver = std::move(fresh);
-        replacement.start = [](MidiControllerBase& driver) { return driver.openInput(kCantaremName); };
-    } else if (auto* cl12 = dynamic_cast<HidController_CL12*>(record.controller.get())) {
-        if (!cl12->isDeviceLost() || !HidController_CL12::isDeviceConnected())
-            return std::nullopt;
-        debugLog("Reopening unplugged controller: " + record.deviceName);
-        // The lost driver lets go of the device before the fresh one asks
-        // for it; its poll thread is over, so this is quick.
-        cl12->shutdown();
-        auto fresh = std::make_unique<HidController_CL12>();
-        fresh->continueFrom(*cl12);
-        replacement.driver = std::move(fresh);
-        replacement.start = [](MidiControllerBase& driver) { return driver.initialize(); };
-    } else {
-        return std::nullopt;
-    }
+    replacement.driver = kind->makeReplacement(*record.controller);
+    replacement.start = kind->startReplacement;
     // Events of the fresh driver reach the window from its start on, as
     // they did when the lost driver was reopened in place.
     installRelays(record.deviceName, *replacement.driver);
@@ -772,7 +694,7 @@ bool MidiControllerManager::isTrackMappedToCantarem(int track) const
         return false;
     std::lock_guard<std::mutex> lock(stateMutex_);
     return std::any_of(faderAssignments_.begin(), faderAssignments_.end(), [track](const FaderAssignment& a) {
-        return a.trackIndex == track && a.deviceName.find("Cantarem") != std::string::npos;
+        return a.trackIndex == track && SurfaceRegistry::forName(a.deviceName).faderOwnsLevel;
     });
 }
 
@@ -847,7 +769,7 @@ void MidiControllerManager::migrateLegacyAssignments(const std::string& value)
             debugLog("Skipped old assignment '" + entry + "': bank or track bank is not a number from 0");
             continue;
         }
-        const int fadersPerBank = device == kCantaremName ? 6 : 8;
+        const int fadersPerBank = SurfaceRegistry::forName(device).fadersPerBank;
         const int count = getControllerFaderCount(device);
         for (int k = 0; k < fadersPerBank; ++k) {
             const long long fader = static_cast<long long>(bank) * fadersPerBank + k;

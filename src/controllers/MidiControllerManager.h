@@ -30,8 +30,9 @@
 // - track button (track, pressed) for a strip button 0-11 whose fader drives
 //   a track: the track, never the button number, so it cannot be mistaken
 //   for a global button;
-// - button (button, pressed) for the global buttons 12 and up, from the
-//   Cantarem 2 only (a keyboard's note 12 must not start a take);
+// - button (button, pressed) for the global buttons 12 and up, only from a
+//   surface whose kind drives the global keys, the Cantarem 2 (a keyboard's
+//   note 12 must not start a take);
 // - transport (button, pressed).
 //
 // Threads: every member is called on the GUI thread, except the relays,
@@ -94,9 +95,9 @@ public:
     void removeAllControllers();
     bool isDeviceConnected(const std::string& name) const;
     // The watchdog: adds every saved controller whose device is listed now
-    // and that is not connected, and reopens a connected Cantarem 2 or USB
-    // CL-12 that was unplugged once it is back (its record, assignments and
-    // callbacks stay). A call made while one is under way (from a modal loop
+    // and that is not connected, and reopens a connected surface of a kind
+    // reopened when lost (the Cantarem 2, the USB CL-12) that was unplugged
+    // once it is back (its record, assignments and callbacks stay). A call made while one is under way (from a modal loop
     // inside it) does nothing.
     void checkAndRestoreControllers();
     // The same as checkAndRestoreControllers, with the scan and the opening
@@ -120,6 +121,8 @@ public:
     int findTrackForFader(const std::string& device, int fader) const;
     int getTrackForFader(const std::string& device, int fader) const;
     std::vector<std::pair<std::string, int>> findFadersForTrack(int track) const;
+    // True when the track's fader is on a surface whose faders own their
+    // tracks' levels (SurfaceKind::faderOwnsLevel: the Cantarem 2).
     bool isTrackMappedToCantarem(int track) const;
 
     // --- Configuration ---
