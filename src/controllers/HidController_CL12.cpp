@@ -103,6 +103,11 @@ bool HidController_CL12::isDeviceLost() const
     return deviceLost_.load(std::memory_order_acquire);
 }
 
+void HidController_CL12::continueFrom(const HidController_CL12& lost)
+{
+    faderValues_ = lost.faderValues_;
+}
+
 void HidController_CL12::setInstructionsPresenter(InstructionsPresenter newPresenter)
 {
     std::lock_guard<std::mutex> lock(presenterMutex);
@@ -404,12 +409,6 @@ bool HidController_CL12::openInput(const std::string&) { return true; }
 bool HidController_CL12::openOutput(const std::string&) { return true; }
 void HidController_CL12::closeInput() {}
 void HidController_CL12::closeOutput() {}
-void HidController_CL12::setCallback(std::function<void(const MidiControllerBase::MidiMessage&)>) {}
-bool HidController_CL12::sendMessage(const MidiControllerBase::MidiMessage&) { return false; }
-bool HidController_CL12::sendNoteOn(uint8_t, uint8_t, uint8_t) { return false; }
-bool HidController_CL12::sendNoteOff(uint8_t, uint8_t, uint8_t) { return false; }
-bool HidController_CL12::sendControlChange(uint8_t, uint8_t, uint8_t) { return false; }
-bool HidController_CL12::sendProgramChange(uint8_t, uint8_t) { return false; }
 
 void HidController_CL12::setFaderCallback(std::function<void(int, int)> callback)
 {
@@ -430,3 +429,59 @@ bool HidController_CL12::sendButtonLED(int, bool) { return false; }
 std::string HidController_CL12::getCurrentInputDevice() { return kDeviceName; }
 std::string HidController_CL12::getCurrentOutputDevice() { return kDeviceName; }
 std::vector<int> HidController_CL12::getCurrentFaderPositions() const { return {}; }
+
+// --- Its kind of surface -------------------------------------------------------
+
+namespace {
+
+std::unique_ptr<MidiControllerBase> openCl12(const std::string&, uint16_t, bool& hasOutput)
+{
+    auto driver = std::make_unique<HidController_CL12>();
+    if (!driver->initialize()) {
+        debugLog("Failed to initialize CL-12");
+        return nullptr;
+    }
+    debugLog("Added Sound Devices CL-12 HID controller");
+    hasOutput = true;
+    return driver;
+}
+
+HidController_CL12& asCl12(MidiControllerBase& driver)
+{
+    // A record's driver was made by its kind's open: it is this class.
+    return static_cast<HidController_CL12&>(driver);
+}
+
+std::unique_ptr<MidiControllerBase> replaceCl12(MidiControllerBase& lost)
+{
+    // The lost driver lets go of the device before the fresh one asks for
+    // it; its poll thread is over, so this is quick.
+    asCl12(lost).shutdown();
+    auto fresh = std::make_unique<HidController_CL12>();
+    fresh->continueFrom(asCl12(lost));
+    return fresh;
+}
+
+}  // namespace
+
+const SurfaceKind& HidController_CL12::surfaceKind()
+{
+    static const SurfaceKind kind = [] {
+        SurfaceKind k;
+        k.name = kDeviceName;
+        k.listing = SurfaceKind::Listing::WhenPresent;
+        k.isPresent = &HidController_CL12::isDeviceConnected;
+        k.presentLog = "MidiControllerManager: Sound Devices CL-12 detected, adding to list";
+        k.absentLog = "MidiControllerManager: CL-12 NOT detected";
+        k.open = &openCl12;
+        k.faderCount = kFaderCount;
+        k.isLost = [](const MidiControllerBase& driver) {
+            return static_cast<const HidController_CL12&>(driver).isDeviceLost();
+        };
+        k.isBack = &HidController_CL12::isDeviceConnected;
+        k.makeReplacement = &replaceCl12;
+        k.startReplacement = [](MidiControllerBase& fresh) { return fresh.initialize(); };
+        return k;
+    }();
+    return kind;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controllers/MidiControllerBase.h"
+#include "controllers/SurfaceKind.h"
 #include "platform/usb/UsbSystem.h"
 
 #include <array>
@@ -81,12 +82,6 @@ public:
     bool openOutput(const std::string& name) override;
     void closeInput() override;
     void closeOutput() override;
-    void setCallback(std::function<void(const MidiControllerBase::MidiMessage&)> callback) override;
-    bool sendMessage(const MidiControllerBase::MidiMessage& message) override;
-    bool sendNoteOn(uint8_t channel, uint8_t note, uint8_t velocity) override;
-    bool sendNoteOff(uint8_t channel, uint8_t note, uint8_t velocity) override;
-    bool sendControlChange(uint8_t channel, uint8_t controller, uint8_t value) override;
-    bool sendProgramChange(uint8_t channel, uint8_t program) override;
     void setFaderCallback(std::function<void(int, int)> callback) override;
     void setKnobCallback(std::function<void(int, int)> callback) override;
     void setButtonCallback(std::function<void(int, bool)> callback) override;
@@ -98,8 +93,15 @@ public:
 
     // True when the surface is plugged in (on the default USB system).
     static bool isDeviceConnected();
+    // The CL-12 over USB among the kinds of surface (SurfaceRegistry).
+    static const SurfaceKind& surfaceKind();
     // True when the polled surface was unplugged; the watchdog reopens it.
     bool isDeviceLost() const;
+    // Before its initialize: this fresh driver carries on with the fader
+    // values a lost one passed on last, so a fader that did not move while
+    // the surface was away is not reported again. The lost driver is shut
+    // down (its poll thread joined).
+    void continueFrom(const HidController_CL12& lost);
 
     // The window's box for the instructions; shown at most once per run.
     static void setInstructionsPresenter(InstructionsPresenter presenter);

@@ -81,6 +81,14 @@ bool HidController_Cantarem2::isDeviceLost() const
     return deviceLost_.load(std::memory_order_acquire);
 }
 
+void HidController_Cantarem2::continueFrom(const HidController_Cantarem2& lost)
+{
+    initialized_.store(lost.initialized_.load());
+    for (size_t i = 0; i < faderValues_.size(); ++i)
+        faderValues_[i].store(lost.faderValues_[i].load(std::memory_order_relaxed), std::memory_order_relaxed);
+    lastPassedValues_ = lost.lastPassedValues_;
+}
+
 int HidController_Cantarem2::scaledValue(int raw)
 {
     return std::min(16383, raw * 16383 / kRawFullScale);
@@ -302,12 +310,6 @@ void HidController_Cantarem2::processButtonReport(const uint8_t* report, size_t 
     }
 }
 
-void HidController_Cantarem2::setCallback(std::function<void(const MidiControllerBase::MidiMessage&)> callback)
-{
-    std::lock_guard<std::mutex> lock(callbackMutex_);
-    messageCallback_ = std::move(callback);
-}
-
 void HidController_Cantarem2::setFaderCallback(std::function<void(int, int)> callback)
 {
     std::lock_guard<std::mutex> lock(callbackMutex_);
@@ -336,12 +338,66 @@ std::vector<int> HidController_Cantarem2::getCurrentFaderPositions() const
 
 bool HidController_Cantarem2::openOutput(const std::string&) { return false; }
 void HidController_Cantarem2::closeOutput() {}
-bool HidController_Cantarem2::sendMessage(const MidiControllerBase::MidiMessage&) { return false; }
-bool HidController_Cantarem2::sendNoteOn(uint8_t, uint8_t, uint8_t) { return false; }
-bool HidController_Cantarem2::sendNoteOff(uint8_t, uint8_t, uint8_t) { return false; }
-bool HidController_Cantarem2::sendControlChange(uint8_t, uint8_t, uint8_t) { return false; }
-bool HidController_Cantarem2::sendProgramChange(uint8_t, uint8_t) { return false; }
 bool HidController_Cantarem2::sendFaderPosition(int, int) { return false; }
 bool HidController_Cantarem2::sendButtonLED(int, bool) { return false; }
 std::string HidController_Cantarem2::getCurrentInputDevice() { return currentInputDevice_; }
 std::string HidController_Cantarem2::getCurrentOutputDevice() { return {}; }
+
+// --- Its kind of surface -------------------------------------------------------
+
+namespace {
+
+std::unique_ptr<MidiControllerBase> openCantarem(const std::string& name, uint16_t, bool& hasOutput)
+{
+    auto driver = std::make_unique<HidController_Cantarem2>();
+    driver->initialize();
+    if (!driver->openInput(name)) {
+        debugLog("Failed to open Cantarem 2");
+        return nullptr;
+    }
+    debugLog("Added Cantarem 2 HID controller");
+    hasOutput = false;
+    return driver;
+}
+
+const HidController_Cantarem2& asCantarem(const MidiControllerBase& driver)
+{
+    // A record's driver was made by its kind's open: it is this class.
+    return static_cast<const HidController_Cantarem2&>(driver);
+}
+
+std::unique_ptr<MidiControllerBase> replaceCantarem(MidiControllerBase& lost)
+{
+    auto fresh = std::make_unique<HidController_Cantarem2>();
+    fresh->continueFrom(asCantarem(lost));
+    return fresh;
+}
+
+}  // namespace
+
+const SurfaceKind& HidController_Cantarem2::surfaceKind()
+{
+    static const SurfaceKind kind = [] {
+        SurfaceKind k;
+        k.name = kDeviceName;
+        k.abbreviation = "CA";
+        k.listing = SurfaceKind::Listing::WhenPresent;
+        k.isPresent = &HidController_Cantarem2::isDeviceConnected;
+        k.presentLog = "MidiControllerManager: Cantarem 2 HID device detected, adding to list";
+        k.absentLog = "MidiControllerManager: Cantarem 2 NOT detected";
+        k.open = &openCantarem;
+        k.faderCount = kFaderCount;
+        k.fadersPerBank = 6;
+        k.drivesGlobalKeys = true;
+        k.faderOwnsLevel = true;
+        k.readBackLabel = "Cantarem 2";
+        k.positionsKnown = [](const MidiControllerBase& driver) { return asCantarem(driver).isFirstReportReceived(); };
+        k.notReadYetLog = "Cantarem 2 hasn't sent first report yet - will use saved positions";
+        k.isLost = [](const MidiControllerBase& driver) { return asCantarem(driver).isDeviceLost(); };
+        k.isBack = &HidController_Cantarem2::isDeviceConnected;
+        k.makeReplacement = &replaceCantarem;
+        k.startReplacement = [](MidiControllerBase& fresh) { return fresh.openInput(kDeviceName); };
+        return k;
+    }();
+    return kind;
+}

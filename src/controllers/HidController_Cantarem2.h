@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controllers/MidiControllerBase.h"
+#include "controllers/SurfaceKind.h"
 #include "platform/hid/HidSystem.h"
 
 #include <array>
@@ -20,7 +21,9 @@
 // 13, C1 to C4 14 to 17). Input only: it moves no faders and lights nothing.
 //
 // Threads: openInput starts readThread_, which reads the reports and calls
-// the fader and button callbacks. Every other member runs on the GUI thread.
+// the fader and button callbacks. Every other member runs on the GUI thread;
+// a fresh driver that no other thread knows yet (one that replaces a lost
+// driver) may be opened on the controller watchdog's worker.
 // callbackMutex_ guards the callbacks and is held while one runs, so a
 // callback replaced on the GUI thread is never running. faderValues_,
 // firstReportReceived_, running_ and deviceLost_ are atomics read on the GUI
@@ -53,12 +56,6 @@ public:
     bool openOutput(const std::string& name) override;
     void closeInput() override;
     void closeOutput() override;
-    void setCallback(std::function<void(const MidiControllerBase::MidiMessage&)> callback) override;
-    bool sendMessage(const MidiControllerBase::MidiMessage& message) override;
-    bool sendNoteOn(uint8_t channel, uint8_t note, uint8_t velocity) override;
-    bool sendNoteOff(uint8_t channel, uint8_t note, uint8_t velocity) override;
-    bool sendControlChange(uint8_t channel, uint8_t controller, uint8_t value) override;
-    bool sendProgramChange(uint8_t channel, uint8_t program) override;
     void setFaderCallback(std::function<void(int, int)> callback) override;
     void setKnobCallback(std::function<void(int, int)> callback) override;
     void setButtonCallback(std::function<void(int, bool)> callback) override;
@@ -70,6 +67,8 @@ public:
 
     // True when the surface is plugged in (on the default HID system).
     static bool isDeviceConnected();
+    // The Cantarem 2 among the kinds of surface (SurfaceRegistry).
+    static const SurfaceKind& surfaceKind();
     // "Cantarem2_HID" when at least one surface is attached, else empty.
     static std::string getDevicePath();
     // True once the surface's first fader report since the open has arrived
@@ -77,6 +76,11 @@ public:
     bool isFirstReportReceived() const;
     // True when the open surface was unplugged; the watchdog reopens it.
     bool isDeviceLost() const;
+    // Before its open: this fresh driver carries on where a lost one stopped
+    // (initialised, the fader values it passed on last), so a fader that did
+    // not move while the surface was away is not reported again. The lost
+    // driver's read thread has stopped (isDeviceLost is true).
+    void continueFrom(const HidController_Cantarem2& lost);
 
     // One report as the device delivered it, report ID first (read thread).
     void processReport(const uint8_t* report, size_t length);
@@ -105,7 +109,6 @@ private:
     std::condition_variable firstReportArrived_;
 
     std::mutex callbackMutex_;
-    std::function<void(const MidiControllerBase::MidiMessage&)> messageCallback_;
     std::function<void(int, int)> faderCallback_;
     std::function<void(int, int)> knobCallback_;
     std::function<void(int, bool)> buttonCallback_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "controllers/MidiMessage.h"
+#include "controllers/MidiMessagePort.h"
 #include "controllers/TransportButton.h"
 
 #include <cstdint>
@@ -8,7 +10,9 @@
 #include <vector>
 
 // The one interface through which the controller manager drives every
-// control surface, whatever its transport.
+// control surface, whatever its transport. What a driver's surface is and
+// can do is told by its SurfaceKind (SurfaceRegistry.h); a driver that
+// speaks MIDI also offers its raw messages (midiMessagePort).
 //
 // Events: faders (index from 0 in the device's order, 14-bit value 0 bottom
 // to 16383 top), knobs (index from 0, the device's own value), buttons
@@ -26,15 +30,8 @@
 // GUI thread. After closeInput returns no callback runs any more.
 class MidiControllerBase {
 public:
-    // One decoded MIDI channel message.
-    struct MidiMessage {
-        int type = 0;  // 0 note on, 1 note off (or note on with velocity 0), 2 control change,
-                       // 3 program change, 4 pitch bend
-        uint8_t channel = 0;  // 0 to 15
-        uint8_t data1 = 0;    // note, controller or program; pitch bend: low seven bits
-        uint8_t data2 = 0;    // velocity or value; pitch bend: high seven bits; program change: 0
-        std::vector<uint8_t> bytes;  // left empty by decoders, ignored by senders
-    };
+    // Kept under this name for the callers that spell it so.
+    using MidiMessage = ::MidiMessage;
 
     virtual ~MidiControllerBase();
 
@@ -48,14 +45,6 @@ public:
     virtual bool openOutput(const std::string& name) = 0;
     virtual void closeInput() = 0;
     virtual void closeOutput() = 0;
-
-    virtual void setCallback(std::function<void(const MidiControllerBase::MidiMessage&)> callback) = 0;
-    // False when there is no output or the driver cannot send MIDI.
-    virtual bool sendMessage(const MidiControllerBase::MidiMessage& message) = 0;
-    virtual bool sendNoteOn(uint8_t channel, uint8_t note, uint8_t velocity) = 0;
-    virtual bool sendNoteOff(uint8_t channel, uint8_t note, uint8_t velocity) = 0;
-    virtual bool sendControlChange(uint8_t channel, uint8_t controller, uint8_t value) = 0;
-    virtual bool sendProgramChange(uint8_t channel, uint8_t program) = 0;
 
     // Each replaces the earlier callback; an empty function switches that
     // kind of event off.
@@ -73,4 +62,7 @@ public:
     // The last known hardware position of every fader (14-bit, fader 0
     // first); empty while the driver does not know them.
     virtual std::vector<int> getCurrentFaderPositions() const = 0;
+
+    // The driver's raw MIDI messages; null for a driver that speaks no MIDI.
+    virtual MidiMessagePort* midiMessagePort() { return nullptr; }
 };

@@ -1,9 +1,8 @@
 #include "controllers/MidiControllerManager.h"
 
 #include "controllers/HidController_CL12.h"
-#include "controllers/HidController_Cantarem2.h"
 #include "controllers/MidiControllerFactory.h"
-#include "controllers/NetworkController_CL12.h"
+#include "controllers/SurfaceRegistry.h"
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 #include "core/settings/SurfaceKeys.h"
@@ -15,25 +14,11 @@
 
 namespace {
 
-constexpr const char* kCantaremName = "Cantarem 2";
-constexpr const char* kCL12UsbName = "Sound Devices CL-12";
-constexpr const char* kCL12UdpName = "CL-12 Network (UDP)";
 constexpr int kFindTrackLogCalls = 10;
 constexpr int kFindTrackLoggedAssignments = 5;
 
 // Shared by every caller on every thread; limits the look-up's diagnostics.
 std::atomic<int> findTrackCallCount{0};
-
-bool containsAny(const std::string& text, std::initializer_list<const char*> words)
-{
-    return std::any_of(words.begin(), words.end(),
-                       [&](const char* word) { return text.find(word) != std::string::npos; });
-}
-
-bool isXTouchName(const std::string& name)
-{
-    return containsAny(name, {"X-TOUCH", "X-Touch", "XTOUCH"});
-}
 
 std::vector<std::string> splitAt(const std::string& text, char separator)
 {
@@ -150,13 +135,7 @@ void MidiControllerManager::shutdown()
 
 int MidiControllerManager::getControllerFaderCount(const std::string& name)
 {
-    if (isXTouchName(name))
-        return 16;
-    if (name == kCantaremName)
-        return 12;
-    if (containsAny(name, {"CL-12", "CL12", "Bridge", "Network Session", "Network (UDP)"}))
-        return 12;
-    return 8;
+    return SurfaceRegistry::forName(name).faderCount;
 }
 
 void MidiControllerManager::ensureEnumerationController() const
@@ -190,20 +169,16 @@ std::vector<std::string> MidiControllerManager::scanInputDevices(std::vector<std
     logLines.push_back("MidiControllerManager: Found " + std::to_string(devices.size()) + " MIDI device(s)");
     for (const std::string& device : devices)
         logLines.push_back("  - " + device);
-    if (HidController_Cantarem2::isDeviceConnected()) {
-        logLines.push_back("MidiControllerManager: Cantarem 2 HID device detected, adding to list");
-        devices.push_back(kCantaremName);
-    } else {
-        logLines.push_back("MidiControllerManager: Cantarem 2 NOT detected");
+    for (const SurfaceKind* kind : SurfaceRegistry::kinds()) {
+        if (kind->listing == SurfaceKind::Listing::MidiSource)
+            continue;
+        if (kind->listing == SurfaceKind::Listing::Always || kind->isPresent()) {
+            logLines.push_back(kind->presentLog);
+            devices.push_back(kind->name);
+        } else {
+            logLines.push_back(kind->absentLog);
+        }
     }
-    if (HidController_CL12::isDeviceConnected()) {
-        logLines.push_back("MidiControllerManager: Sound Devices CL-12 detected, adding to list");
-        devices.push_back(kCL12UsbName);
-    } else {
-        logLines.push_back("MidiControllerManager: CL-12 NOT detected");
-    }
-    logLines.push_back("MidiControllerManager: Adding CL-12 Network (UDP) option");
-    devices.push_back(kCL12UdpName);
     logLines.push_back("MidiControllerManager: Returning " + std::to_string(devices.size()) + " total device(s)");
     return devices;
 }
@@ -261,51 +236,14 @@ bool MidiControllerManager::addController(const std::string& name, bool save)
 bool MidiControllerManager::openDriver(const std::string& name, uint16_t networkPort, PhysicalController& record)
 {
     record.deviceName = name;
-    if (name == kCantaremName) {
-        auto driver = std::make_unique<HidController_Cantarem2>();
-        driver->initialize();
-        if (!driver->openInput(name)) {
-            debugLog("Failed to open Cantarem 2");
-            return false;
-        }
-        debugLog("Added Cantarem 2 HID controller");
-        record.kind = 1;
-        record.hasOutput = false;
-        record.controller = std::move(driver);
-    } else if (name == kCL12UsbName) {
-        auto driver = std::make_unique<HidController_CL12>();
-        if (!driver->initialize()) {
-            debugLog("Failed to initialize CL-12");
-            return false;
-        }
-        debugLog("Added Sound Devices CL-12 HID controller");
-        record.kind = 2;
-        record.hasOutput = true;
-        record.controller = std::move(driver);
-    } else if (name == kCL12UdpName) {
-        auto driver = std::make_unique<NetworkController_CL12>(networkPort);
-        if (!driver->initialize()) {
-            debugLog("Failed to initialize CL-12 Network controller");
-            return false;
-        }
-        debugLog("Added CL-12 Network (UDP) controller");
-        record.kind = 2;
-        record.hasOutput = false;
-        record.controller = std::move(driver);
-    } else {
-        auto driver = MidiControllerFactory::create();
-        driver->initialize();
-        if (!driver->openInput(name)) {
-            debugLog("Failed to open MIDI input: " + name);
-            return false;
-        }
-        const std::vector<std::string> outputs = driver->getOutputDevices();
-        record.hasOutput = std::find(outputs.begin(), outputs.end(), name) != outputs.end();
-        if (record.hasOutput)
-            driver->openOutput(name);
-        record.kind = 0;
-        record.controller = std::move(driver);
-    }
+    const SurfaceKind& kind = SurfaceRegistry::forName(name);
+    bool hasOutput = false;
+    std::unique_ptr<MidiControllerBase> driver = kind.open(name, networkPort, hasOutput);
+    if (!driver)
+        return false;
+    record.kind = &kind;
+    record.hasOutput = hasOutput;
+    record.controller = std::move(driver);
     record.numBanks = 1;
     record.currentBank = 0;
     return true;
@@ -446,28 +384,68 @@ void MidiControllerManager::announceReopened(const std::string& name)
 
 void MidiControllerManager::reopenLostSurfaces()
 {
-    for (PhysicalController& controller : controllers_) {
-        bool reopened = false;
-        if (auto* cantarem = dynamic_cast<HidController_Cantarem2*>(controller.controller.get())) {
-            if (!cantarem->isDeviceLost() || !HidController_Cantarem2::isDeviceConnected())
-                continue;
-            debugLog("Reopening unplugged controller: " + controller.deviceName);
-            reopened = cantarem->openInput(kCantaremName);
-        } else if (auto* cl12 = dynamic_cast<HidController_CL12*>(controller.controller.get())) {
-            if (!cl12->isDeviceLost() || !HidController_CL12::isDeviceConnected())
-                continue;
-            debugLog("Reopening unplugged controller: " + controller.deviceName);
-            cl12->shutdown();
-            reopened = cl12->initialize();
-        } else {
+    for (size_t i = 0; i < controllers_.size(); ++i) {
+        std::optional<Replacement> replacement = prepareReplacement(controllers_[i]);
+        if (!replacement)
             continue;
-        }
-        if (!reopened) {
-            debugLog("Failed to reopen controller: " + controller.deviceName);
-            continue;
-        }
-        announceReopened(controller.deviceName);
+        startReplacement(*replacement);
+        adoptReplacement(*replacement);
     }
+}
+
+std::vector<MidiControllerManager::Replacement> MidiControllerManager::prepareReplacements()
+{
+    std::vector<Replacement> replacements;
+    for (PhysicalController& controller : controllers_) {
+        if (std::optional<Replacement> replacement = prepareReplacement(controller))
+            replacements.push_back(std::move(*replacement));
+    }
+    return replacements;
+}
+
+std::optional<MidiControllerManager::Replacement> MidiControllerManager::prepareReplacement(PhysicalController& record)
+{
+    const SurfaceKind* kind = record.kind;
+    if (kind == nullptr || !kind->reopenedWhenLost() || !kind->isLost(*record.controller) || !kind->isBack())
+        return std::nullopt;
+    debugLog("Reopening unplugged controller: " + record.deviceName);
+    Replacement replacement;
+    replacement.name = record.deviceName;
+    replacement.lost = record.controller.get();
+    replacement.driver = kind->makeReplacement(*record.controller);
+    replacement.start = kind->startReplacement;
+    // Events of the fresh driver reach the window from its start on, as
+    // they did when the lost driver was reopened in place.
+    installRelays(record.deviceName, *replacement.driver);
+    return replacement;
+}
+
+void MidiControllerManager::startReplacement(Replacement& replacement)
+{
+    replacement.ok = replacement.start(*replacement.driver);
+}
+
+void MidiControllerManager::adoptReplacement(Replacement& replacement)
+{
+    if (!replacement.ok) {
+        debugLog("Failed to reopen controller: " + replacement.name);
+        closeDriver(*replacement.driver);
+        return;
+    }
+    const int index = indexOfController(replacement.name);
+    if (index < 0 || controllers_[static_cast<size_t>(index)].controller.get() != replacement.lost) {
+        closeDriver(*replacement.driver);  // removed by hand meanwhile
+        return;
+    }
+    PhysicalController& record = controllers_[static_cast<size_t>(index)];
+    closeDriver(*record.controller);
+    std::unique_ptr<MidiControllerBase> retired;
+    {
+        std::lock_guard<std::mutex> lock(stateMutex_);
+        retired = std::exchange(record.controller, std::move(replacement.driver));
+    }
+    retired.reset();
+    announceReopened(replacement.name);
 }
 
 // --- The watchdog off the GUI thread ----------------------------------------
@@ -476,15 +454,14 @@ void MidiControllerManager::startWatchdogRun()
 {
     if (restoring_ || watchdogInFlight_ || shutDown_)
         return;
-    // A surface already in the list keeps its driver, whose relays and
-    // record the window uses from the moment its device opens again: it is
-    // reopened here, in place.
-    restoring_ = true;
-    reopenLostSurfaces();
-    restoring_ = false;
+    // Whether an unplugged surface of the list is back is a quick listing,
+    // made here; its fresh driver is started on the worker. The record,
+    // its assignments and its relays stay where the window uses them.
+    std::vector<Replacement> replacements = prepareReplacements();
     const std::string saved = ConfigManager::getInstance()->getString(SurfaceKeys::kControllers, "");
+    const bool missing = !saved.empty() && !everySavedControllerConnected(saved);
     // Nothing to bring back: no worker, no scan, no log.
-    if (saved.empty() || everySavedControllerConnected(saved))
+    if (replacements.empty() && !missing)
         return;
     std::vector<std::string> connected;
     for (const PhysicalController& controller : controllers_)
@@ -495,6 +472,8 @@ void MidiControllerManager::startWatchdogRun()
                          [this] { adoptWatchdogRun(); });
     }
     watchdogRun_ = std::make_unique<WatchdogRun>();
+    watchdogRun_->replacements = std::move(replacements);
+    watchdogRun_->scan = missing;
     watchdogInFlight_ = true;
     WatchdogRun* run = watchdogRun_.get();
     // Release: the worker reads this run's inputs after its acquire.
@@ -503,16 +482,20 @@ void MidiControllerManager::startWatchdogRun()
         QtConcurrent::run([this, run, saved, connected = std::move(connected), lastDevices = lastWatchdogDevices_,
                            port = networkReceiverPort_] {
             run->handedOver.load(std::memory_order_acquire);
-            openOnWorker(*run, saved, connected, lastDevices, port);
+            runOnWorker(*run, saved, connected, lastDevices, port);
             // Release: the GUI thread adopts what was opened after its acquire.
             run->done.store(true, std::memory_order_release);
         }));
 }
 
-void MidiControllerManager::openOnWorker(WatchdogRun& run, const std::string& saved, const std::vector<std::string>& connected,
-                                         const std::vector<std::string>& lastDevices, uint16_t port) const
+void MidiControllerManager::runOnWorker(WatchdogRun& run, const std::string& saved, const std::vector<std::string>& connected,
+                                        const std::vector<std::string>& lastDevices, uint16_t port) const
 {
     const HidController_CL12::DeferInstructions deferBox;
+    for (Replacement& replacement : run.replacements)
+        startReplacement(replacement);
+    if (!run.scan)
+        return;
     std::vector<std::string> logLines;
     run.devices = scanInputDevices(logLines);
     if (run.devices != lastDevices) {
@@ -541,7 +524,10 @@ void MidiControllerManager::adoptWatchdogRun()
     // inside the box's modal loop does nothing.
     restoring_ = true;
     HidController_CL12::presentDeferredInstructions();
-    lastWatchdogDevices_ = run->devices;
+    for (Replacement& replacement : run->replacements)
+        adoptReplacement(replacement);
+    if (run->scan)
+        lastWatchdogDevices_ = run->devices;
     for (WatchdogRun::Opened& opened : run->restored) {
         if (!opened.ok) {
             debugLog("Failed to auto-reconnect controller: " + opened.name);
@@ -567,6 +553,8 @@ void MidiControllerManager::discardWatchdogRun()
     watchdogInFlight_ = false;
     std::unique_ptr<WatchdogRun> run = std::move(watchdogRun_);
     run->done.load(std::memory_order_acquire);
+    for (Replacement& replacement : run->replacements)
+        closeDriver(*replacement.driver);
     for (WatchdogRun::Opened& opened : run->restored) {
         if (opened.record.controller)
             closeDriver(*opened.record.controller);
@@ -704,7 +692,7 @@ bool MidiControllerManager::isTrackMappedToCantarem(int track) const
         return false;
     std::lock_guard<std::mutex> lock(stateMutex_);
     return std::any_of(faderAssignments_.begin(), faderAssignments_.end(), [track](const FaderAssignment& a) {
-        return a.trackIndex == track && a.deviceName.find("Cantarem") != std::string::npos;
+        return a.trackIndex == track && SurfaceRegistry::forName(a.deviceName).faderOwnsLevel;
     });
 }
 
@@ -779,7 +767,7 @@ void MidiControllerManager::migrateLegacyAssignments(const std::string& value)
             debugLog("Skipped old assignment '" + entry + "': bank or track bank is not a number from 0");
             continue;
         }
-        const int fadersPerBank = device == kCantaremName ? 6 : 8;
+        const int fadersPerBank = SurfaceRegistry::forName(device).fadersPerBank;
         const int count = getControllerFaderCount(device);
         for (int k = 0; k < fadersPerBank; ++k) {
             const long long fader = static_cast<long long>(bank) * fadersPerBank + k;

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,20 +30,24 @@
 // - track button (track, pressed) for a strip button 0-11 whose fader drives
 //   a track: the track, never the button number, so it cannot be mistaken
 //   for a global button;
-// - button (button, pressed) for the global buttons 12 and up, from the
-//   Cantarem 2 only (a keyboard's note 12 must not start a take);
+// - button (button, pressed) for the global buttons 12 and up, only from a
+//   surface whose kind drives the global keys, the Cantarem 2 (a keyboard's
+//   note 12 must not start a take);
 // - transport (button, pressed).
 //
 // Threads: every member is called on the GUI thread, except the relays,
 // which run on each driver's event thread and call the window's callbacks
 // there, and the watchdog's worker (startWatchdogRun). The worker runs on
-// Qt's global pool, at most one at a time; it scans the devices and opens
+// Qt's global pool, at most one at a time; it starts the fresh drivers of
+// unplugged surfaces of the list that are back, scans the devices and opens
 // the drivers of saved surfaces that are newly plugged in (the slow part: a
 // USB start sequence can take seconds) from copies of the names it needs, and
 // touches nothing of the manager but the enumeration driver (under
 // enumerationMutex_) and watchdogRun_, which the GUI thread reads only once
-// the worker's future has finished. The opened drivers are handed over by
-// the watcher's queued finished signal and adopted on the GUI thread.
+// the worker's future has finished. The started drivers are handed over by
+// the watcher's queued finished signal and adopted on the GUI thread: a
+// reopened surface's fresh driver takes the place of the lost one in its
+// record.
 // shutdown (and so the destructor) waits for a worker under way and closes
 // what it opened before anything else goes away. The lists and callbacks are changed only on the GUI thread, under
 // stateMutex_; the relays read them under stateMutex_ and call a callback
@@ -90,16 +95,17 @@ public:
     void removeAllControllers();
     bool isDeviceConnected(const std::string& name) const;
     // The watchdog: adds every saved controller whose device is listed now
-    // and that is not connected, and reopens a connected Cantarem 2 or USB
-    // CL-12 that was unplugged once it is back (its record, assignments and
-    // callbacks stay). A call made while one is under way (from a modal loop
+    // and that is not connected, and reopens a connected surface of a kind
+    // reopened when lost (the Cantarem 2, the USB CL-12) that was unplugged
+    // once it is back (its record, assignments and callbacks stay). A call made while one is under way (from a modal loop
     // inside it) does nothing.
     void checkAndRestoreControllers();
     // The same as checkAndRestoreControllers, with the scan and the opening
-    // of new drivers on a worker (an unplugged surface in the list is still
-    // reopened in place, on the calling thread); the opened controllers are adopted later on
-    // the GUI thread, with the same callbacks and log lines. Ignored while a
-    // run (of either) is under way, and when nothing is lost or missing.
+    // of drivers on a worker (an unplugged surface in the list gets a fresh
+    // driver there, which replaces the lost one in its record); the opened
+    // controllers are adopted later on the GUI thread, with the same
+    // callbacks and log lines. Ignored while a run (of either) is under way,
+    // and when nothing is lost or missing.
     void startWatchdogRun();
     bool isWatchdogRunning() const { return watchdogInFlight_; }
     // The UDP port a "CL-12 Network (UDP)" controller listens on (7770);
@@ -115,6 +121,8 @@ public:
     int findTrackForFader(const std::string& device, int fader) const;
     int getTrackForFader(const std::string& device, int fader) const;
     std::vector<std::pair<std::string, int>> findFadersForTrack(int track) const;
+    // True when the track's fader is on a surface whose faders own their
+    // tracks' levels (SurfaceKind::faderOwnsLevel: the Cantarem 2).
     bool isTrackMappedToCantarem(int track) const;
 
     // --- Configuration ---
@@ -143,6 +151,16 @@ public:
     void syncFaderPositionsWithHardware();
 
 private:
+    // A surface of the list whose device was unplugged and is back, and the
+    // fresh driver that takes the lost one's place in its record.
+    struct Replacement {
+        std::string name;
+        const MidiControllerBase* lost = nullptr;    // identity only: the driver it replaces
+        std::unique_ptr<MidiControllerBase> driver;  // the relays installed; started by startReplacement
+        bool (*start)(MidiControllerBase& driver) = nullptr;
+        bool ok = false;
+    };
+
     // What a watchdog worker opened, by name, in the order it opened them.
     struct WatchdogRun {
         struct Opened {
@@ -150,8 +168,10 @@ private:
             bool ok = false;
             PhysicalController record;  // holds the fresh driver when ok
         };
-        std::vector<std::string> devices;  // the scan
-        std::vector<Opened> restored;      // saved controllers now present
+        std::vector<Replacement> replacements;  // unplugged surfaces of the list that are back
+        bool scan = false;                      // a saved controller is missing
+        std::vector<std::string> devices;       // the scan
+        std::vector<Opened> restored;           // saved controllers now present
         // The hand-over each way, visible to race checkers that do not see
         // inside Qt's pool.
         std::atomic<bool> handedOver{false};
@@ -162,10 +182,19 @@ private:
     // outcome); false leaves nothing open.
     static bool openDriver(const std::string& name, uint16_t networkPort, PhysicalController& record);
     void adoptController(PhysicalController record, bool save);
+    // GUI thread: the replacement of the record's driver when it was lost
+    // and its device is back (logged), else nothing.
+    std::optional<Replacement> prepareReplacement(PhysicalController& record);
+    std::vector<Replacement> prepareReplacements();
+    // Any thread.
+    static void startReplacement(Replacement& replacement);
+    // GUI thread: swaps the started driver into its record and announces it.
+    void adoptReplacement(Replacement& replacement);
+    void installRelays(const std::string& name, MidiControllerBase& driver);
     void announceRestored(const std::string& name);
     void announceReopened(const std::string& name);
     // Worker thread.
-    void openOnWorker(WatchdogRun& run, const std::string& saved, const std::vector<std::string>& connected,
+    void runOnWorker(WatchdogRun& run, const std::string& saved, const std::vector<std::string>& connected,
                       const std::vector<std::string>& lastDevices, uint16_t port) const;
     void adoptWatchdogRun();
     void discardWatchdogRun();

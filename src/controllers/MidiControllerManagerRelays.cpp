@@ -1,6 +1,6 @@
 #include "controllers/MidiControllerManager.h"
 
-#include "controllers/HidController_Cantarem2.h"
+#include "controllers/SurfaceRegistry.h"
 #include "core/DebugLog.h"
 
 #include <algorithm>
@@ -12,7 +12,6 @@ namespace {
 constexpr int kLoggedFaderEvents = 20;
 constexpr int kUnassignedLogInterval = 100;
 constexpr int kStripButtonCount = 12;
-constexpr int kCantaremKind = 1;
 
 // Shared by every controller on every thread; they only limit the logging.
 std::atomic<int> faderEventCount{0};
@@ -21,15 +20,6 @@ std::atomic<int> unassignedFaderEventCount{0};
 const char* trueFalse(bool value)
 {
     return value ? "true" : "false";
-}
-
-bool isXTouchName(const std::string& name)
-{
-    for (const char* word : {"X-TOUCH", "X-Touch", "XTOUCH"}) {
-        if (name.find(word) != std::string::npos)
-            return true;
-    }
-    return false;
 }
 
 }  // namespace
@@ -106,12 +96,16 @@ void MidiControllerManager::setupControllerCallbacks(PhysicalController& control
         return;
     }
     debugLog("setupControllerCallbacks: Setting fader callback for " + controller.deviceName);
+    installRelays(controller.deviceName, *controller.controller);
+}
+
+void MidiControllerManager::installRelays(const std::string& deviceName, MidiControllerBase& driver)
+{
     // Each relay keeps its own copy of the name: the record may move in the list.
-    const std::string name = controller.deviceName;
-    controller.controller->setFaderCallback([this, name](int fader, int value) { relayFader(name, fader, value); });
-    controller.controller->setButtonCallback(
-        [this, name](int button, bool pressed) { relayButton(name, button, pressed); });
-    controller.controller->setKnobCallback([this](int knob, int value) { relayKnob(knob, value); });
+    const std::string name = deviceName;
+    driver.setFaderCallback([this, name](int fader, int value) { relayFader(name, fader, value); });
+    driver.setButtonCallback([this, name](int button, bool pressed) { relayButton(name, button, pressed); });
+    driver.setKnobCallback([this](int knob, int value) { relayKnob(knob, value); });
 }
 
 // --- Relays (driver's event thread) ----------------------------------------------
@@ -149,15 +143,16 @@ void MidiControllerManager::relayFader(const std::string& device, int fader, int
 
 void MidiControllerManager::relayButton(const std::string& device, int button, bool pressed)
 {
-    int kind = 0;
+    bool drivesGlobalKeys = false;
     int numBanks = 1;
     {
         std::lock_guard<std::mutex> lock(stateMutex_);
         const int index = indexOfController(device);
         if (index < 0)
             return;  // removed while the event was on its way
-        kind = controllers_[static_cast<size_t>(index)].kind;
-        numBanks = controllers_[static_cast<size_t>(index)].numBanks;
+        const PhysicalController& controller = controllers_[static_cast<size_t>(index)];
+        drivesGlobalKeys = controller.kind != nullptr && controller.kind->drivesGlobalKeys;
+        numBanks = controller.numBanks;
     }
 
     if (button < 0) {
@@ -212,7 +207,7 @@ void MidiControllerManager::relayButton(const std::string& device, int button, b
     }
 
     debugLog("Global button: index=" + std::to_string(button) + " pressed=" + trueFalse(pressed));
-    if (kind != kCantaremKind) {
+    if (!drivesGlobalKeys) {
         debugLog("  -> ignored: global buttons act only from the Cantarem 2 (" + device + ")");
         return;
     }
@@ -238,7 +233,7 @@ bool MidiControllerManager::sendFaderPosition(int track, int value)
         return false;
     value = std::clamp(value, 0, kFaderTopValue);
     for (const auto& [device, fader] : findFadersForTrack(track)) {
-        if (isXTouchName(device))
+        if (!SurfaceRegistry::forName(device).takesFaderPositions)
             continue;  // its driver reads those faders but never moves them
         // A fader that several tracks are assigned to drives only the first
         // of them; the others' positions would pull it away from the level
@@ -270,24 +265,16 @@ std::map<std::string, std::vector<int>> MidiControllerManager::getCurrentFaderPo
 {
     std::map<std::string, std::vector<int>> positions;
     for (const PhysicalController& controller : controllers_) {
-        if (!controller.controller)
+        if (!controller.controller || controller.kind == nullptr || controller.kind->readBackLabel.empty())
             continue;
-        if (controller.deviceName == "Cantarem 2") {
-            auto* cantarem = dynamic_cast<HidController_Cantarem2*>(controller.controller.get());
-            if (cantarem == nullptr)
-                continue;
-            if (cantarem->isFirstReportReceived()) {
-                positions[controller.deviceName] = cantarem->getCurrentFaderPositions();
-                debugLog("Got " + std::to_string(positions[controller.deviceName].size())
-                         + " fader positions from Cantarem 2");
-            } else {
-                debugLog("Cantarem 2 hasn't sent first report yet - will use saved positions");
-            }
-        } else if (isXTouchName(controller.deviceName)) {
-            positions[controller.deviceName] = controller.controller->getCurrentFaderPositions();
-            debugLog("Got " + std::to_string(positions[controller.deviceName].size())
-                     + " fader positions from X-Touch");
+        const SurfaceKind& kind = *controller.kind;
+        if (kind.positionsKnown != nullptr && !kind.positionsKnown(*controller.controller)) {
+            debugLog(kind.notReadYetLog);
+            continue;
         }
+        positions[controller.deviceName] = controller.controller->getCurrentFaderPositions();
+        debugLog("Got " + std::to_string(positions[controller.deviceName].size()) + " fader positions from "
+                 + kind.readBackLabel);
     }
     return positions;
 }

@@ -2,6 +2,7 @@
 
 #include "controllers/CL12ServiceBrowserDelegate.h"
 #include "controllers/MidiControllerBase.h"
+#include "controllers/SurfaceKind.h"
 #include "platform/midi/MidiSystem.h"
 
 #include <array>
@@ -30,7 +31,7 @@
 // The network bridge search (bridgeBrowser_) reports on the service
 // browser's own thread; it touches only the network MIDI session and the log,
 // and shutdown stops it before the driver goes.
-class MidiController_CoreMIDI : public MidiControllerBase {
+class MidiController_CoreMIDI : public MidiControllerBase, public MidiMessagePort {
 public:
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
@@ -65,6 +66,15 @@ public:
     std::string getCurrentInputDevice() override;
     std::string getCurrentOutputDevice() override;
     std::vector<int> getCurrentFaderPositions() const override;
+    MidiMessagePort* midiMessagePort() override { return this; }
+
+    // The kinds of surface this driver serves (SurfaceRegistry): the
+    // X-Touch, the CL-12 bridge (or a network MIDI session), the
+    // nanoKONTROL2, and any other MIDI device.
+    static const SurfaceKind& xTouchSurfaceKind();
+    static const SurfaceKind& cl12BridgeSurfaceKind();
+    static const SurfaceKind& nanoKontrol2SurfaceKind();
+    static const SurfaceKind& midiDeviceSurfaceKind();
 
     // The input port's read procedure; readReference is the driver.
     static void midiReadCallback(const MidiPacketListView& packets, void* readReference, MidiEndpointRef source);

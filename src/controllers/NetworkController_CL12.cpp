@@ -1,5 +1,7 @@
 #include "controllers/NetworkController_CL12.h"
 
+#include "core/DebugLog.h"
+
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
@@ -191,13 +193,7 @@ bool NetworkController_CL12::openInput(const std::string&) { return running_.loa
 bool NetworkController_CL12::openOutput(const std::string&) { return false; }
 void NetworkController_CL12::closeInput() {}
 void NetworkController_CL12::closeOutput() {}
-void NetworkController_CL12::setCallback(std::function<void(const MidiControllerBase::MidiMessage&)>) {}
 
-bool NetworkController_CL12::sendMessage(const MidiControllerBase::MidiMessage&) { return false; }
-bool NetworkController_CL12::sendNoteOn(uint8_t, uint8_t, uint8_t) { return false; }
-bool NetworkController_CL12::sendNoteOff(uint8_t, uint8_t, uint8_t) { return false; }
-bool NetworkController_CL12::sendControlChange(uint8_t, uint8_t, uint8_t) { return false; }
-bool NetworkController_CL12::sendProgramChange(uint8_t, uint8_t) { return false; }
 
 void NetworkController_CL12::setFaderCallback(std::function<void(int, int)> callback)
 {
@@ -222,3 +218,36 @@ bool NetworkController_CL12::sendButtonLED(int, bool) { return false; }
 std::string NetworkController_CL12::getCurrentInputDevice() { return kDeviceName; }
 std::string NetworkController_CL12::getCurrentOutputDevice() { return {}; }
 std::vector<int> NetworkController_CL12::getCurrentFaderPositions() const { return {}; }
+
+// --- Its kind of surface -------------------------------------------------------
+
+namespace {
+
+std::unique_ptr<MidiControllerBase> openNetworkCl12(const std::string&, uint16_t networkPort, bool& hasOutput)
+{
+    auto driver = std::make_unique<NetworkController_CL12>(networkPort);
+    if (!driver->initialize()) {
+        debugLog("Failed to initialize CL-12 Network controller");
+        return nullptr;
+    }
+    debugLog("Added CL-12 Network (UDP) controller");
+    hasOutput = false;
+    return driver;
+}
+
+}  // namespace
+
+const SurfaceKind& NetworkController_CL12::surfaceKind()
+{
+    static const SurfaceKind kind = [] {
+        SurfaceKind k;
+        k.name = kDeviceName;
+        // A bridge may start sending at any time: the choice is always offered.
+        k.listing = SurfaceKind::Listing::Always;
+        k.presentLog = "MidiControllerManager: Adding CL-12 Network (UDP) option";
+        k.open = &openNetworkCl12;
+        k.faderCount = 12;
+        return k;
+    }();
+    return kind;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controllers/MidiControllerBase.h"
+#include "controllers/SurfaceKind.h"
 
 #include <atomic>
 #include <cstdint>
@@ -43,12 +44,6 @@ public:
     bool openOutput(const std::string& name) override;
     void closeInput() override;
     void closeOutput() override;
-    void setCallback(std::function<void(const MidiControllerBase::MidiMessage&)> callback) override;
-    bool sendMessage(const MidiControllerBase::MidiMessage& message) override;
-    bool sendNoteOn(uint8_t channel, uint8_t note, uint8_t velocity) override;
-    bool sendNoteOff(uint8_t channel, uint8_t note, uint8_t velocity) override;
-    bool sendControlChange(uint8_t channel, uint8_t controller, uint8_t value) override;
-    bool sendProgramChange(uint8_t channel, uint8_t program) override;
     void setFaderCallback(std::function<void(int, int)> callback) override;
     void setKnobCallback(std::function<void(int, int)> callback) override;
     void setButtonCallback(std::function<void(int, bool)> callback) override;
@@ -57,6 +52,9 @@ public:
     std::string getCurrentInputDevice() override;
     std::string getCurrentOutputDevice() override;
     std::vector<int> getCurrentFaderPositions() const override;
+
+    // The CL-12 bridge's UDP lines among the kinds of surface (SurfaceRegistry).
+    static const SurfaceKind& surfaceKind();
 
     // Decodes one line and calls the matching callback (receiver thread).
     void processMessage(const std::string& line);

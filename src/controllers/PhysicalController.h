@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controllers/MidiControllerBase.h"
+#include "controllers/SurfaceKind.h"
 
 #include <memory>
 #include <string>
@@ -8,7 +9,7 @@
 // One connected controller, owned by the controller manager.
 struct PhysicalController {
     std::string deviceName;  // the name it was added under; key of every look-up (exact)
-    int kind = 0;            // 0 MIDI device, 1 Cantarem 2, 2 CL-12 (USB or UDP)
+    const SurfaceKind* kind = nullptr;  // what the device is (SurfaceRegistry); set with the driver
     int numBanks = 1;
     bool hasOutput = false;  // takes fader positions and button lights
     int currentBank = 0;

@@ -391,3 +391,84 @@ TEST_F(CL12Test, WatchdogOpensASlowSurfaceWithoutHoldingTheGuiThread)
         usb_->unplug();
     }
 }
+
+// A surface in the list is unplugged and plugged in again, and its USB start
+// answers slowly: the watchdog's worker starts a fresh driver while the GUI
+// thread's 10 ms timer keeps its time, a second start and a synchronous
+// check meanwhile do nothing, and the fresh driver takes the place of the
+// lost one in the same record, with the same assignment, without reporting
+// again the faders that did not move while it was away. A manager shut down
+// while the worker starts one waits for it and leaves nothing open.
+TEST_F(CL12Test, WatchdogReopensASlowSurfaceWithoutHoldingTheGuiThread)
+{
+    int argc = 1;
+    char name[] = "test_controllers";
+    char* argv[] = {name};
+    QCoreApplication app(argc, argv);
+    for (const bool shutDownMidway : {false, true}) {
+        SCOPED_TRACE(shutDownMidway ? "shut down midway" : "adopted");
+        usb_->setOpenDelay(std::chrono::milliseconds(0));
+        MidiControllerManager manager;
+        manager.initialize();
+        EventLog window;
+        manager.setFaderCallback([&](int t, int v) { window.add("T" + std::to_string(t) + "=" + std::to_string(v)); });
+        manager.setControllerRestoredCallback([&](const std::string& restored) { window.add("R " + restored); });
+        usb_->attach(0x10C4, 0x8A87, {State::Free});
+        for (int i = 0; i < 4; ++i)
+            usb_->queueReply(std::vector<uint8_t>{0x01});
+        ASSERT_TRUE(manager.addController("Sound Devices CL-12", true));
+        ASSERT_TRUE(manager.assignFader("Sound Devices CL-12", 2, 7));
+        usb_->waitUntilReaderWaits();
+        Faders raw{};
+        raw[2] = 4095;
+        answer(reply(raw));
+        EXPECT_EQ(window.take(), std::vector<std::string>{"T7=16383"});
+
+        usb_->unplug();
+        const MidiControllerBase* lost = manager.getControllers()[0].controller.get();
+        while (!dynamic_cast<const HidController_CL12*>(lost)->isDeviceLost())
+            std::this_thread::yield();
+        const size_t reopenedBefore = occurrences(home_.logText(), "Successfully reopened controller");
+        usb_->setOpenDelay(std::chrono::milliseconds(400));
+        usb_->attach(0x10C4, 0x8A87, {State::Free});
+        for (int i = 0; i < 4; ++i)
+            usb_->queueReply(std::vector<uint8_t>{0x01});
+        GuiLatenessProbe probe;
+        probe.start();
+        manager.startWatchdogRun();
+        ASSERT_TRUE(manager.isWatchdogRunning());
+        if (shutDownMidway) {
+            manager.shutdown();
+            EXPECT_FALSE(manager.isWatchdogRunning());
+            EXPECT_TRUE(manager.getControllers().empty());
+            EXPECT_EQ(usb_->openHandleCount(), 0);
+            EXPECT_TRUE(window.take().empty());
+            usb_->unplug();
+            continue;
+        }
+        manager.startWatchdogRun();
+        manager.checkAndRestoreControllers();
+        ASSERT_TRUE(waitForWatchdog(manager));
+        probe.stop();
+
+#ifndef TONVALE_SANITIZED_BUILD
+        EXPECT_LT(probe.worstLateMs(), 50);
+#endif
+        EXPECT_GT(probe.ticks(), 20);  // the timer ran all through the slow start
+        const std::string log = home_.logText();
+        EXPECT_EQ(occurrences(log, "Reopening unplugged controller: Sound Devices CL-12"), 1u);
+        EXPECT_EQ(occurrences(log, "Successfully reopened controller: Sound Devices CL-12"), reopenedBefore + 1);
+        EXPECT_EQ(window.take(), std::vector<std::string>{"R Sound Devices CL-12"});
+        ASSERT_EQ(manager.getControllers().size(), 1u);
+        EXPECT_EQ(manager.getFaderAssignments().size(), 1u);
+        EXPECT_EQ(usb_->openHandleCount(), 1);
+        usb_->waitUntilReaderWaits();
+        answer(reply(raw));  // fader 3 stood still while unplugged
+        EXPECT_TRUE(window.take().empty());
+        raw[2] = 0;
+        answer(reply(raw));
+        EXPECT_EQ(window.take(), std::vector<std::string>{"T7=0"});
+        manager.shutdown();
+        usb_->unplug();
+    }
+}

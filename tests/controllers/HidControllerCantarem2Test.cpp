@@ -268,3 +268,32 @@ TEST_F(Cantarem2Test, ManagerSyncsFirstReportRelaysShiftsAndReopensAfterUnplug)
     EXPECT_EQ(window.take(), (std::vector<std::string>{"G12-", "G13-"}));
     manager.shutdown();
 }
+
+// The watchdog replaces a lost driver by a fresh one: the fresh driver is
+// initialised like the lost one and, on its first report, passes on only
+// the faders that moved while the surface was away.
+TEST_F(Cantarem2Test, AFreshDriverCarriesOnWhereALostOneStopped)
+{
+    driver_.initialize();
+    Faders raw{};
+    raw[0] = 3830;
+    raw[1] = 1915;
+    open(raw);
+    ASSERT_TRUE(hid_->detach(path_));
+    while (!driver_.isDeviceLost())
+        std::this_thread::yield();
+
+    HidController_Cantarem2 fresh;
+    fresh.continueFrom(driver_);
+    EXPECT_TRUE(fresh.isInitialized());
+    EXPECT_EQ(fresh.getCurrentFaderPositions(), driver_.getCurrentFaderPositions());
+    fresh.setFaderCallback([this](int f, int v) { events_.add("F" + std::to_string(f) + "=" + std::to_string(v)); });
+    raw[1] = 0;
+    path_ = hid_->attach(0x2CFF, 0x0002);
+    hid_->setReportOnOpen(path_, faderReport(raw));
+    ASSERT_TRUE(fresh.openInput("Cantarem 2"));
+    ASSERT_TRUE(fresh.isFirstReportReceived());
+    EXPECT_EQ(events_.take(), std::vector<std::string>{"F1=0"});
+    fresh.shutdown();
+    driver_.shutdown();
+}

@@ -5,6 +5,7 @@
 #include "ui/mainwindow/MainWindow.h"
 
 #include "controllers/MidiControllerManager.h"
+#include "controllers/SurfaceRegistry.h"
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 #include "core/NumberText.h"
@@ -318,7 +319,7 @@ int MainWindow::startingFaderTenthsDb(int track) const
     const std::vector<FaderAssignment> assignments = controllerManager_->getFaderAssignments();
     const auto assigned = std::find_if(assignments.begin(), assignments.end(),
                                        [track](const FaderAssignment& a) { return a.trackIndex == track; });
-    if (assigned == assignments.end() || assigned->deviceName.find("Cantarem") == std::string::npos)
+    if (assigned == assignments.end() || !SurfaceRegistry::forName(assigned->deviceName).faderOwnsLevel)
         return tenthsDb;
     const auto positions = controllerManager_->getCurrentFaderPositions();
     const auto device = positions.find(assigned->deviceName);

@@ -1,6 +1,7 @@
 #include "ui/mixer/FaderAssignmentDialog.h"
 
 #include "controllers/MidiControllerManager.h"
+#include "controllers/SurfaceRegistry.h"
 #include "core/DebugLog.h"
 #include "ui/mixer/MatrixTableStyle.h"
 
@@ -47,15 +48,6 @@ const char* kDialogStyle =
     " background-color: #2d2d2d; }"
     "QCheckBox::indicator:hover { border-color: #888; }"
     "QCheckBox::indicator:checked { background-color: #4a9eff; border-color: #4a9eff; }";
-
-bool containsAny(const std::string& text, std::initializer_list<const char*> words)
-{
-    for (const char* word : words) {
-        if (text.find(word) != std::string::npos)
-            return true;
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -222,12 +214,9 @@ void FaderAssignmentDialog::rebuildMatrix()
 
 QString FaderAssignmentDialog::abbreviateControllerName(const std::string& name) const
 {
-    if (containsAny(name, {"X-TOUCH", "X-Touch", "XTOUCH"}))
-        return "XT";
-    if (containsAny(name, {"Cantarem"}))
-        return "CA";
-    if (containsAny(name, {"nanoKONTROL2", "NANOKONTROL2"}))
-        return "NK2";
+    const std::string& abbreviation = SurfaceRegistry::forName(name).abbreviation;
+    if (!abbreviation.empty())
+        return QString::fromStdString(abbreviation);
     // Four bytes may end inside a multi-byte character; the decoder then
     // shows a replacement mark rather than reading past the text.
     return QString::fromUtf8(name.data(), static_cast<qsizetype>(std::min<size_t>(4, name.size())));

@@ -449,8 +449,9 @@ TEST_F(MainWindowControllersTest, WatchdogBringsBackSurfacesPluggedInLater)
     ASSERT_TRUE(hid_->detach(cantaremPath_));
     cantaremPath_ = hid_->attach(HidController_Cantarem2::kVendorId, HidController_Cantarem2::kProductId);
     hid_->setReportOnOpen(cantaremPath_, cantaremFaders(raw));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return hid_->openHandleCount(cantaremPath_) == 1; }, 6000));
-    EXPECT_TRUE(logHas("Successfully reopened controller: Cantarem 2"));
+    // Adopted on the GUI thread once the watchdog's worker has opened it.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logHas("Successfully reopened controller: Cantarem 2"); }, 6000));
+    EXPECT_EQ(hid_->openHandleCount(cantaremPath_), 1);
     raw[2] = 0;
     injectHid(cantaremFaders(raw));
     EXPECT_EQ(window.mixerStrips()[1].fader->value(), -600);
@@ -462,6 +463,65 @@ TEST_F(MainWindowControllersTest, WatchdogBringsBackSurfacesPluggedInLater)
     injectMidi(kNano, pitchBend(0, 0));
     EXPECT_EQ(window.mixerStrips()[0].fader->value(), -600);
     EXPECT_EQ(ConfigManager::getInstance()->getString("midi.controllers", ""), "nanoKONTROL2|Cantarem 2");
+}
+
+// A CL-12 in the list is unplugged and plugged in again, and its USB start
+// answers slowly: the record and stop keys act while the watchdog brings it
+// back, and afterwards it drives its track again.
+TEST_F(MainWindowControllersTest, RecordAndStopActWhileASlowSurfaceReconnects)
+{
+    const std::string cl12 = "Sound Devices CL-12";
+    auto plugCl12 = [&] {
+        usb_->attach(HidController_CL12::kVendorId, HidController_CL12::kProductId,
+                     {VirtualUsbSystem::InterfaceState::Free});
+        for (int i = 0; i < 4; ++i)
+            usb_->queueReply(Bytes{0x01}); // the start sequence's reads
+    };
+    // A poll reply with fader 3 at this raw 12-bit position.
+    auto moveFader3 = [&](int raw) {
+        Bytes reply(38, 0);
+        reply[0] = 0x26;
+        reply[1] = 0x5A;
+        reply[18] = static_cast<uint8_t>(raw & 0xFF);
+        reply[19] = static_cast<uint8_t>(raw >> 8);
+        usb_->waitUntilReaderWaits();
+        usb_->queueReply(reply);
+        usb_->waitUntilReaderWaits();
+    };
+    plugCl12();
+    ModalBoxAnswerer boxes;
+    MainWindow& window = makeRecordingWindow(kFileFormatPolyphonic, 0,
+                                             {{"midi.controllers", cl12},
+                                              {"midi.faderAssignments", cl12 + ":2:1"}});
+    MidiControllerManager* manager = window.controllerManager();
+    ASSERT_TRUE(manager->isDeviceConnected(cl12));
+    waitForInputEnabled();
+    moveFader3(4095);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.mixerStrips()[1].fader->value() == 60; }, 5000));
+    render(0.5);
+
+    usb_->unplug();
+    auto* lost = dynamic_cast<HidController_CL12*>(manager->getControllers()[0].controller.get());
+    ASSERT_NE(lost, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return lost->isDeviceLost(); }, 5000));
+    usb_->setOpenDelay(std::chrono::milliseconds(3000));
+    plugCl12();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return manager->isWatchdogRunning(); }, 5000));
+    clickHalf(true);
+    EXPECT_TRUE(window.isRecording());
+    EXPECT_TRUE(window.engine()->isRecording());
+    render(0.5);
+    clickHalf(false);
+    EXPECT_FALSE(window.isRecording());
+    EXPECT_FALSE(window.engine()->isRecording());
+    EXPECT_TRUE(manager->isWatchdogRunning()); // all of it while the surface was being started
+    expectClosedTake();
+
+    ASSERT_TRUE(QTest::qWaitFor([&] { return logHas("Successfully reopened controller: " + cl12); }, 10000));
+    EXPECT_EQ(manager->getControllers().size(), 1u);
+    moveFader3(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.mixerStrips()[1].fader->value() == -600; }, 5000));
+    EXPECT_EQ(boxes.count(), 0);
 }
 
 // A new user opens Controller > Select Control Surface, adds the

@@ -1,0 +1,3 @@
+#include "controllers/MidiMessagePort.h"
+
+MidiMessagePort::~MidiMessagePort() = default;
