@@ -5,6 +5,7 @@
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 #include "media/RF64Repairer.h"
+#include "ui/common/Theme.h"
 #include "ui/mainwindow/MainWindow.h"
 #include "ui/tools/ProcessRestart.h"
 #include "ui/tools/RepairDialog.h"
@@ -50,9 +51,9 @@ void disableInterfaceEffects()
 QPixmap drawnSplashCard()
 {
     QPixmap card(400, 200);
-    card.fill(QColor(30, 30, 30));
+    card.fill(QColor(Theme::kStartupCard));
     QPainter painter(&card);
-    painter.setPen(QColor(220, 220, 220));
+    painter.setPen(QColor(Theme::kStartupText));
     QFont font("SF Pro Display", 24);
     font.setWeight(QFont::Bold);
     font.setItalic(false);

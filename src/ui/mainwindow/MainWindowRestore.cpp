@@ -9,6 +9,7 @@
 #include "ui/mainwindow/BackupDriveList.h"
 #include "ui/common/FaderSlider.h"
 #include "ui/common/MeterWidget.h"
+#include "ui/common/Theme.h"
 #include "ui/mixer/AuxSendsDialog.h"
 #include "ui/mixer/PortList.h"
 
@@ -285,7 +286,7 @@ void MainWindow::restoreFadersAndColours()
         const int position = startingFaderTenthsDb(track);
         strip.fader->setValue(position);
         applyFaderGainAndLabel(track, position);
-        const QColor colour(QString::fromStdString(config()->getString(key("track.color.", track), "#505050")));
+        const QColor colour(QString::fromStdString(config()->getString(key("track.color.", track), Theme::kTrackDefault)));
         if (colour.isValid())
             setStripColour(strip, colour);
     }
