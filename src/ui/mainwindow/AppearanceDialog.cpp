@@ -41,12 +41,13 @@ const char* const kThemeTemplate =
 
 QString fillTheme(const Theme::AppearancePalette& palette)
 {
-    const QStringList values = {palette.background,      palette.text,          palette.secondaryText,
-                                palette.border,          palette.borderWidth,   palette.button,
-                                palette.buttonBorder,    palette.buttonHover,   palette.buttonHoverBorder,
-                                palette.buttonPressed,   palette.inputBackground, palette.inputText,
-                                palette.menuBar,         palette.menu,          palette.menuSelected,
-                                palette.extraRules};
+    // In the order of the template's arguments.
+    const QStringList values = {
+        palette.background, palette.text, palette.secondaryText, palette.border,
+        palette.borderWidth, palette.button, palette.buttonBorder, palette.buttonHover,
+        palette.buttonHoverBorder, palette.buttonPressed, palette.inputBackground, palette.inputText,
+        palette.menuBar, palette.menu, palette.menuSelected, palette.extraRules,
+    };
     QString sheet = kThemeTemplate;
     // Highest placeholder first, so %1 never eats the front of %10..%16.
     for (int index = static_cast<int>(values.size()); index >= 1; --index)

@@ -35,7 +35,7 @@ QString drainStartGroupStyle()
     return QString("QGroupBox { background-color: %1; border: 1px solid %2; border-radius: 4px; margin-top: 8px; "
                    "padding-top: 8px; }QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 5px; "
                    "color: %3; }")
-        .arg(Theme::kBgErrorGroup, Theme::kBorderErrorGroup, Theme::kTextBright);
+        .arg(Theme::kBgDrainedStart, Theme::kBorderDrainedStart, Theme::kTextBright);
 }
 
 } // namespace

@@ -286,7 +286,8 @@ void MainWindow::restoreFadersAndColours()
         const int position = startingFaderTenthsDb(track);
         strip.fader->setValue(position);
         applyFaderGainAndLabel(track, position);
-        const QColor colour(QString::fromStdString(config()->getString(key("track.color.", track), Theme::kTrackDefault)));
+        const QColor colour(
+            QString::fromStdString(config()->getString(key("track.color.", track), Theme::kTrackDefault)));
         if (colour.isValid())
             setStripColour(strip, colour);
     }

@@ -63,13 +63,14 @@ void addNames(std::set<std::string>& used, const std::string& list)
     }
 }
 
-// %1 dialog, %2 group borders, %3 labels, %4 slider groove, %5 slider fill,
-// %6 buttons, %7 button hover.
+// A send cell of the grid on `background`.
 QString sendCellStyle(const char* background)
 {
     return QString("background-color: %1; border: 1px solid %2;").arg(background, Theme::kBorder);
 }
 
+// %1 dialog, %2 group borders, %3 labels, %4 slider groove, %5 slider fill,
+// %6 buttons, %7 button hover.
 QString dialogStyleSheet()
 {
     using namespace Theme;

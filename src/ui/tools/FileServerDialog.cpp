@@ -16,7 +16,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
@@ -154,7 +153,8 @@ void FileServerDialog::setupUI()
     ipLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     addInfoRow(QStringLiteral("IP Address:"), ipLabel_);
     urlLabel_ = new QLabel(QStringLiteral("http://---:8080/"), infoGroup);
-    urlLabel_->setStyleSheet(QStringLiteral("font-size: 14px; color: %1; font-weight: bold;").arg(Theme::kServerRunning));
+    urlLabel_->setStyleSheet(
+        QStringLiteral("font-size: 14px; color: %1; font-weight: bold;").arg(Theme::kServerRunning));
     urlLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     addInfoRow(QStringLiteral("URL:"), urlLabel_);
     usernameLabel_ = new QLabel(kUsername, infoGroup);
