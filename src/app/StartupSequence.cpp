@@ -6,6 +6,7 @@
 #include "core/DebugLog.h"
 #include "core/settings/MediaKeys.h"
 #include "media/RF64Repairer.h"
+#include "ui/common/Theme.h"
 #include "ui/mainwindow/MainWindow.h"
 #include "ui/tools/ProcessRestart.h"
 #include "ui/tools/RepairDialog.h"
@@ -51,9 +52,9 @@ void disableInterfaceEffects()
 QPixmap drawnSplashCard()
 {
     QPixmap card(400, 200);
-    card.fill(QColor(30, 30, 30));
+    card.fill(QColor(Theme::kStartupCard));
     QPainter painter(&card);
-    painter.setPen(QColor(220, 220, 220));
+    painter.setPen(QColor(Theme::kStartupText));
     QFont font("SF Pro Display", 24);
     font.setWeight(QFont::Bold);
     font.setItalic(false);

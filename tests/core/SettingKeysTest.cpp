@@ -324,7 +324,6 @@ TEST(SettingKeysTest, DefaultsKeepTheirValues)
     EXPECT_EQ(AudioKeys::kBufferSizeDefault, 256);
     EXPECT_EQ(MediaKeys::kBitDepthDefault, 24);
     EXPECT_EQ(MediaKeys::kFileNumberDefault, 1);
-    EXPECT_STREQ(TrackKeys::kColorDefault, "#505050");
     EXPECT_TRUE(TrackKeys::kAutomixGlobalDefault);
     EXPECT_EQ(AuxKeys::kLevelDefault, 1.0f);
     EXPECT_STREQ(MetadataKeys::kTakeDefault, "01");

@@ -16,8 +16,8 @@ inline constexpr char kCount[] = "track.count";
 // Read with "Track <n+1>" by the window and dialogs, "Track_<n+1>" by the
 // take files.
 inline constexpr char kNamePrefix[] = "track.name.";
-inline constexpr char kColorPrefix[] = "track.color.";  // "#rrggbb"
-inline constexpr char kColorDefault[] = "#505050";
+// "#rrggbb"; read with the window theme's track colour as default.
+inline constexpr char kColorPrefix[] = "track.color.";
 inline constexpr char kArmPrefix[] = "arm.";
 // Tenths of a dB; read with the fader's own bottom as default.
 inline constexpr char kFaderPrefix[] = "fader.";

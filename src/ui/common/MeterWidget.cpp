@@ -11,6 +11,12 @@ namespace {
 
 constexpr float kFallFactor = 0.88f;
 
+void setStops(QGradient& gradient, const std::vector<Theme::ColourStop>& stops)
+{
+    for (const Theme::ColourStop& stop : stops)
+        gradient.setColorAt(stop.position, QColor(stop.colour));
+}
+
 } // namespace
 
 MeterWidget::MeterWidget(QWidget* parent)
@@ -63,8 +69,15 @@ void MeterWidget::setArmed(bool armed)
     update();
 }
 
+void MeterWidget::setMeterStyle(const Theme::MeterStyle& style)
+{
+    style_ = &style;
+    update();
+}
+
 void MeterWidget::paintEvent(QPaintEvent*)
 {
+    const Theme::MeterStyle& style = *style_;
     const int w = width();
     const int h = height();
     const int radius = h / 4;
@@ -72,13 +85,11 @@ void MeterWidget::paintEvent(QPaintEvent*)
     painter.setRenderHint(QPainter::Antialiasing);
 
     painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor("#121216"));
+    painter.setBrush(QColor(style.rim));
     painter.drawRoundedRect(QRectF(0, 0, w, h), radius, radius);
 
     QLinearGradient trough(0, 0, 0, h);
-    trough.setColorAt(0.0, QColor("#1c1c22"));
-    trough.setColorAt(0.5, QColor("#16161c"));
-    trough.setColorAt(1.0, QColor("#1c1c22"));
+    setStops(trough, style.trough);
     painter.setBrush(trough);
     painter.drawRoundedRect(QRectF(1, 1, w - 2, h - 2), radius - 1, radius - 1);
 
@@ -87,19 +98,7 @@ void MeterWidget::paintEvent(QPaintEvent*)
         // The gradient spans the whole trough, so a short bar shows only
         // the low colours.
         QLinearGradient colours(1, 0, w - 1, 0);
-        if (armed_) {
-            colours.setColorAt(0.0, QColor("#00be50"));
-            colours.setColorAt(0.28, QColor("#00d23c"));
-            colours.setColorAt(0.40, QColor("#50dc00"));
-            colours.setColorAt(0.55, QColor("#e6d200"));
-            colours.setColorAt(0.70, QColor("#ffa000"));
-            colours.setColorAt(0.82, QColor("#ff3c14"));
-            colours.setColorAt(1.0, QColor("#ff1414"));
-        } else {
-            colours.setColorAt(0.0, QColor("#2a2a30"));
-            colours.setColorAt(0.5, QColor("#26262c"));
-            colours.setColorAt(1.0, QColor("#202026"));
-        }
+        setStops(colours, armed_ ? style.armed : style.unarmed);
         const QRectF bar(1, 1, fill, h - 2);
         painter.save();
         QPainterPath clip;
@@ -109,10 +108,7 @@ void MeterWidget::paintEvent(QPaintEvent*)
         painter.fillRect(bar, colours);
         if (armed_) {
             QLinearGradient gloss(0, 1, 0, h - 1);
-            gloss.setColorAt(0.0, QColor(255, 255, 255, 70));
-            gloss.setColorAt(0.35, QColor(255, 255, 255, 15));
-            gloss.setColorAt(0.5, QColor(0, 0, 0, 0));
-            gloss.setColorAt(1.0, QColor(0, 0, 0, 30));
+            setStops(gloss, style.gloss);
             painter.fillRect(bar, gloss);
         }
         painter.restore();
@@ -122,9 +118,9 @@ void MeterWidget::paintEvent(QPaintEvent*)
         const float fraction = static_cast<float>(peak_) / 1000.0f;
         const int x = static_cast<int>(fraction * static_cast<float>(w - 2));
         if (x >= 3) {
-            const QColor colour = fraction < 0.4f   ? QColor(100, 255, 120, 220)
-                                  : fraction < 0.7f ? QColor(255, 240, 60, 220)
-                                                    : QColor(255, 80, 60, 240);
+            const QColor colour(fraction < style.peakCautionFrom ? style.peakSafe
+                                : fraction < style.peakAlertFrom ? style.peakCaution
+                                                                 : style.peakAlert);
             painter.setPen(QPen(colour, 2, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
             painter.drawLine(QPointF(x + 1, 1), QPointF(x + 1, h - 2));
         }

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "ui/common/Theme.h"
+
 #include <QWidget>
 
 // A horizontal level meter. Values run 0 to 1000 along the bar; the bar
 // jumps up at once and falls 12 % of the distance per update, and a peak
 // line is held for 30 updates (1.5 s at the window's 50 ms) before it falls
 // 12 per update. Armed it is drawn green to red with a gloss and the peak
-// line; unarmed in greys without either.
+// line; unarmed in greys without either. Its colours and the peak line's
+// zones come from a Theme::MeterStyle, the standard one unless set.
 // Threads: GUI thread only.
 class MeterWidget : public QWidget {
     Q_OBJECT
@@ -24,6 +27,8 @@ public:
 
     void setValue(int value);
     void setArmed(bool armed);
+    // `style` must outlive the meter (the Theme's styles are static).
+    void setMeterStyle(const Theme::MeterStyle& style);
 
     int value() const { return value_; }
     float displayedLevel() const { return displayedLevel_; }
@@ -40,4 +45,5 @@ private:
     int peak_ = 0;
     int peakHoldCount_ = 0;
     bool armed_ = true;
+    const Theme::MeterStyle* style_ = &Theme::standardMeterStyle();
 };

@@ -2,6 +2,7 @@
 
 #include "core/ConfigManager.h"
 #include "core/settings/WindowKeys.h"
+#include "ui/common/Theme.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -38,8 +39,15 @@ const char* const kThemeTemplate =
     "QMenu::item:selected { background-color: %15; }"
     "%16";
 
-QString fillTheme(const QStringList& values)
+QString fillTheme(const Theme::AppearancePalette& palette)
 {
+    // In the order of the template's arguments.
+    const QStringList values = {
+        palette.background, palette.text, palette.secondaryText, palette.border,
+        palette.borderWidth, palette.button, palette.buttonBorder, palette.buttonHover,
+        palette.buttonHoverBorder, palette.buttonPressed, palette.inputBackground, palette.inputText,
+        palette.menuBar, palette.menu, palette.menuSelected, palette.extraRules,
+    };
     QString sheet = kThemeTemplate;
     // Highest placeholder first, so %1 never eats the front of %10..%16.
     for (int index = static_cast<int>(values.size()); index >= 1; --index)
@@ -56,7 +64,7 @@ AppearanceDialog::AppearanceDialog(QWidget* parent)
     setMinimumSize(400, 300);
     auto* layout = new QVBoxLayout(this);
     auto* intro = new QLabel("Select your preferred appearance theme:", this);
-    intro->setStyleSheet("font-size: 12px; color: #aaa; margin-bottom: 10px;");
+    intro->setStyleSheet(QString("font-size: 12px; color: %1; margin-bottom: 10px;").arg(::Theme::kTextSecondary));
     layout->addWidget(intro);
 
     auto* box = new QGroupBox("Theme", this);
@@ -135,15 +143,10 @@ QString AppearanceDialog::getThemeStyleSheet(Theme theme)
 {
     switch (theme) {
     case Light:
-        return fillTheme({"#f5f5f5", "#1a1a1a", "#2a2a2a", "#c0c0c0", "1px", "#e0e0e0", "#b0b0b0", "#d0d0d0",
-                          "#909090", "#c0c0c0", "white", "#1a1a1a", "#e8e8e8", "#f0f0f0", "#d0d0d0", ""});
+        return fillTheme(::Theme::kLightAppearance);
     case HighVisibility:
-        return fillTheme({"#000000", "#FFFF00", "#FFFF00", "#FFFF00", "3px", "#FFFF00", "#FFFFFF", "#FFFF66",
-                          "#FFFF00", "#CCCC00", "#1a1a1a", "#FFFF00", "#1a1a1a", "#000000", "#333333",
-                          "* { font-size: 14px; } QPushButton { color: #000000; font-weight: bold; "
-                          "padding: 8px 20px; } QLineEdit, QSpinBox, QComboBox { padding: 5px; }"});
+        return fillTheme(::Theme::kHighVisibilityAppearance);
     default:
-        return fillTheme({"#2a2a2a", "#e0e0e0", "#ddd", "#555", "1px", "#3a3a3a", "#555", "#4a4a4a", "#666",
-                          "#2a2a2a", "#1a1a1a", "#e0e0e0", "#333", "#2a2a2a", "#444", ""});
+        return fillTheme(::Theme::kDarkAppearance);
     }
 }

@@ -2,6 +2,7 @@
 
 #include "core/ConfigManager.h"
 #include "core/settings/HotkeyKeys.h"
+#include "ui/common/Theme.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -51,24 +52,30 @@ bool isKnown(HotkeysDialog::Action action)
     return action >= 0 && action < HotkeysDialog::kActionCount;
 }
 
-const char* const kDialogStyle =
-    "QDialog { background-color: #2b2b2b; color: #fff; }"
-    "QGroupBox { font-weight: bold; border: 1px solid #555; border-radius: 5px; margin-top: 10px; "
-    "padding-top: 10px; color: #fff; }"
-    "QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 5px; }"
-    "QLabel { color: #ccc; }"
-    "QKeySequenceEdit { background-color: #3d3d3d; border: 1px solid #555; border-radius: 4px; padding: 4px; "
-    "color: #fff; min-width: 150px; }"
-    "QPushButton { background-color: #444; border: 1px solid #555; border-radius: 4px; padding: 8px 16px; "
-    "color: #fff; }"
-    "QPushButton:hover { background-color: #555; }"
-    // The scroll area and the editors' inner line edits would otherwise keep
-    // the light system colours under the light-grey labels.
-    "QScrollArea, QWidget#qt_scrollarea_viewport, QWidget#hotkeysContent { background-color: #2b2b2b; }"
-    "QKeySequenceEdit QLineEdit { background-color: #3d3d3d; color: #fff; border: none; }"
-    "QScrollBar:vertical { background: #2b2b2b; width: 12px; margin: 0; }"
-    "QScrollBar::handle:vertical { background: #555; border-radius: 5px; min-height: 24px; }"
-    "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }";
+// %1 dialog, %2 text, %3 border, %4 labels, %5 key editors, %6 buttons,
+// %7 button hover.
+QString dialogStyle()
+{
+    using namespace Theme;
+    return QString("QDialog { background-color: %1; color: %2; }"
+                   "QGroupBox { font-weight: bold; border: 1px solid %3; border-radius: 5px; margin-top: 10px; "
+                   "padding-top: 10px; color: %2; }"
+                   "QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 5px; }"
+                   "QLabel { color: %4; }"
+                   "QKeySequenceEdit { background-color: %5; border: 1px solid %3; border-radius: 4px; padding: 4px; "
+                   "color: %2; min-width: 150px; }"
+                   "QPushButton { background-color: %6; border: 1px solid %3; border-radius: 4px; padding: 8px 16px; "
+                   "color: %2; }"
+                   "QPushButton:hover { background-color: %7; }"
+                   // The scroll area and the editors' inner line edits would otherwise keep
+                   // the light system colours under the light-grey labels.
+                   "QScrollArea, QWidget#qt_scrollarea_viewport, QWidget#hotkeysContent { background-color: %1; }"
+                   "QKeySequenceEdit QLineEdit { background-color: %5; color: %2; border: none; }"
+                   "QScrollBar:vertical { background: %1; width: 12px; margin: 0; }"
+                   "QScrollBar::handle:vertical { background: %3; border-radius: 5px; min-height: 24px; }"
+                   "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }")
+        .arg(kBgDialog, kTextBright, kBorderControl, kTextLabel, kDialogInput, kDialogButton, kDialogButtonHover);
+}
 
 } // namespace
 
@@ -179,7 +186,7 @@ QKeySequenceEdit* HotkeysDialog::editFor(Action action) const
 
 void HotkeysDialog::setupUI()
 {
-    setStyleSheet(kDialogStyle);
+    setStyleSheet(dialogStyle());
     auto* layout = new QVBoxLayout(this);
 
     auto* help = new QLabel("Click on a field and press the key combination you want to use.\n"
@@ -188,7 +195,7 @@ void HotkeysDialog::setupUI()
                             "(start when idle, stop when recording).",
                             this);
     help->setObjectName("hotkeysHelp");
-    help->setStyleSheet("color: #888; font-style: italic; padding: 5px;");
+    help->setStyleSheet(QString("color: %1; font-style: italic; padding: 5px;").arg(Theme::kTextMuted));
     help->setWordWrap(true);
     layout->addWidget(help);
 
@@ -221,7 +228,7 @@ void HotkeysDialog::setupUI()
     auto [communication, communicationGrid] = addGroup("Communication", {Slate, SlateMonitor, Com});
     auto* note = new QLabel("(Slate and COM are press-and-hold keys.\n Slate Monitor sends to output only, not recorded.)",
                             communication);
-    note->setStyleSheet("color: #666; font-size: 10px; font-style: italic;");
+    note->setStyleSheet(QString("color: %1; font-size: 10px; font-style: italic;").arg(Theme::kTextFaint));
     communicationGrid->addWidget(note, 3, 0, 1, 2);
     std::initializer_list<int> arming = {9, 10, 11, 12, 13, 14, 15, 16};
     addGroup("Track Arming", arming);

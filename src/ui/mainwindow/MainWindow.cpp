@@ -14,6 +14,7 @@
 #include "engine/AudioEngine_CoreAudio.h"
 #include "ui/mainwindow/BackupDriveList.h"
 #include "ui/common/FaderSlider.h"
+#include "ui/common/MessageBoxes.h"
 #include "ui/common/Theme.h"
 #include "ui/tools/LtcGeneratorDialog.h"
 #include "ui/tools/MetadataManagerWindow.h"
@@ -40,12 +41,6 @@ constexpr int kConfigSaveDelayMs = 2000;
 constexpr int kMissingDeviceBoxDelayMs = 500;
 constexpr int kFaderSyncDelayMs = 100;
 constexpr int kFaderHoldOffTailMs = 500;
-
-const char* const kMessageBoxStyle =
-    "QMessageBox { background-color: #2b2b2b; }QMessageBox QLabel { color: #ffffff; padding: 10px; }"
-    "QPushButton { background-color: #444; color: #fff; border: 1px solid #555;              "
-    "padding: 8px 20px; margin: 4px; min-width: 80px; }QPushButton:hover { background-color: #555; }"
-    "QPushButton:pressed { background-color: #333; }";
 
 ConfigManager* config()
 {
@@ -268,14 +263,7 @@ void MainWindow::scheduleConfigSave()
 void MainWindow::showStyledMessageBox(QWidget* parent, const QString& title, const QString& text,
                                       QMessageBox::StandardButtons buttons)
 {
-    QMessageBox box(parent);
-    box.setIcon(QMessageBox::NoIcon);
-    box.setWindowTitle(title);
-    box.setText(text);
-    box.setStandardButtons(buttons);
-    box.setDefaultButton(QMessageBox::Ok);
-    box.setStyleSheet(kMessageBoxStyle);
-    box.exec();
+    ::showStyledMessageBox(parent, title, text, buttons);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
@@ -284,14 +272,8 @@ void MainWindow::closeEvent(QCloseEvent* event)
     // was confirmed in its own dialog, and a refusal here would keep this
     // instance (and its lock) alive under the restart overlay.
     if (!config()->isSealedForRestart()) {
-        QMessageBox box(this);
-        box.setIcon(QMessageBox::NoIcon);
-        box.setWindowTitle("Confirm Exit");
-        box.setText("Are you sure you want to quit Tonvale?");
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(QMessageBox::No);
-        box.setStyleSheet(kMessageBoxStyle);
-        if (box.exec() != QMessageBox::Yes) {
+        if (askStyled(this, "Confirm Exit", "Are you sure you want to quit Tonvale?",
+                      QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes) {
             event->ignore();
             return;
         }

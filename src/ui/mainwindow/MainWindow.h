@@ -66,6 +66,7 @@ public:
     // goes on; any other press settles the release first.
     static bool resolvePendingTransportRelease(const QKeyEvent* event);
 
+    // The window's entry to the shared styled box (ui/common/MessageBoxes.h).
     static void showStyledMessageBox(QWidget* parent, const QString& title, const QString& text,
                                      QMessageBox::StandardButtons buttons);
 

@@ -53,12 +53,10 @@ QString formatStepText(ExfatFormatter::Step step)
 }
 constexpr int kRefreshAfterFormatMs = 500;
 
-const char* const kGreen = "#34C759";
-const char* const kRed = "#ff3333";
-const char* const kGrey = "#999999";
+const char* const kGreen = Theme::kGo;
+const char* const kRed = Theme::kAlert;
+const char* const kGrey = Theme::kTextDim;
 const char* const kTimeStyle = "font-size: 10px; color: %1; font-weight: bold; margin: 0px; padding: 0px;";
-const char* const kToastStyle = "QLabel { background-color: %1; color: white; padding: 12px 24px; border-radius: 6px; "
-                                "font-size: 14px; font-weight: bold; }";
 
 ConfigManager* config()
 {
@@ -132,8 +130,9 @@ QWidget* MainWindow::createDriveIndicator(const QString& type)
 
     auto* typeLabel = new QLabel(type, indicator);
     typeLabel->setObjectName("typeLabel");
-    typeLabel->setStyleSheet(
-        "font-size: 9px; color: #fff; font-weight: bold; background-color: transparent; margin: 0px; padding: 0px;");
+    typeLabel->setStyleSheet(QString("font-size: 9px; color: %1; font-weight: bold; background-color: transparent; "
+                                     "margin: 0px; padding: 0px;")
+                                 .arg(Theme::kTextBright));
     typeLabel->setAlignment(Qt::AlignCenter);
     typeLabel->setFixedHeight(12);
 
@@ -497,7 +496,7 @@ QLabel* MainWindow::showDriveToast(const QString& text, const QString& backgroun
 {
     auto* toast = new QLabel(text, this);
     toast->setObjectName("driveToast");
-    toast->setStyleSheet(QString(kToastStyle).arg(background));
+    toast->setStyleSheet(toastStyle(background));
     toast->setAlignment(Qt::AlignCenter);
     toast->adjustSize();
     toast->move((width() - toast->width()) / 2, kToastY);
@@ -548,7 +547,7 @@ void MainWindow::onFormatExternalDrive()
     if (confirm.exec() != QMessageBox::Ok)
         return;
 
-    QLabel* toast = showDriveToast("Formatting volume...", "rgba(0, 100, 200, 200)");
+    QLabel* toast = showDriveToast("Formatting volume...", Theme::kToastWorking);
     ExfatFormatter formatter;
     // A take may have started while the boxes were open: its backup drive
     // must not be erased under it. Asked here, on the GUI thread that owns
@@ -607,7 +606,7 @@ void MainWindow::onFormatExternalDrive()
         requestDriveAccessPermissions(placed.paths);
     }
 
-    QLabel* done = showDriveToast("Volume formatted successfully as Tonvale", "rgba(0, 150, 0, 200)");
+    QLabel* done = showDriveToast("Volume formatted successfully as Tonvale", Theme::kToastSuccess);
     QTimer::singleShot(kSuccessToastMs, done, &QObject::deleteLater);
     QTimer::singleShot(kRefreshAfterFormatMs, this, &MainWindow::updateDriveStatus);
 }

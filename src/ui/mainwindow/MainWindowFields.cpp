@@ -3,6 +3,7 @@
 #include "ui/mainwindow/MainWindow.h"
 
 #include "ui/common/FaderSlider.h"
+#include "ui/common/Theme.h"
 #include "ui/mainwindow/HotkeyInput.h"
 
 #include "controllers/MidiControllerManager.h"
@@ -161,10 +162,12 @@ bool MainWindow::askFieldText(const QString& title, const QString& prompt, const
     QDialog dialog(this);
     dialog.setWindowTitle(title);
     dialog.setModal(true);
-    dialog.setStyleSheet("QDialog { background-color: #2b2b2b; }QLabel { color: #ffffff; }QLineEdit { "
-                         "background-color: #3a3a3a; color: #ffffff; border: 1px solid #555; padding: 5px; "
-                         "}QPushButton { background-color: #555; color: white; padding: 8px 20px; border: 1px solid "
-                         "#777; }QPushButton:hover { background-color: #666; }");
+    dialog.setStyleSheet(QString("QDialog { background-color: %1; }QLabel { color: %2; }QLineEdit { "
+                                 "background-color: %3; color: %2; border: 1px solid %4; padding: 5px; "
+                                 "}QPushButton { background-color: %5; color: white; padding: 8px 20px; border: 1px "
+                                 "solid %6; }QPushButton:hover { background-color: %7; }")
+                             .arg(Theme::kBgDialog, Theme::kTextBright, Theme::kBgControl, Theme::kBorderControl,
+                                  Theme::kFieldDialogButton, Theme::kBorderStrong, Theme::kFieldDialogButtonHover));
     auto* layout = new QVBoxLayout(&dialog);
     layout->addWidget(new QLabel(prompt, &dialog));
     auto* edit = new QLineEdit(text, &dialog);

@@ -173,8 +173,7 @@ int MainWindow::markLastTakeFalse()
 
     auto* toast = new QLabel(QString("Moved %1 file(s) to FALSETAKES").arg(moved), this);
     toast->setObjectName("falseTakeToast");
-    toast->setStyleSheet("QLabel { background-color: rgba(0, 150, 0, 200); color: white; padding: 12px 24px; "
-                         "border-radius: 6px; font-size: 14px; font-weight: bold; }");
+    toast->setStyleSheet(toastStyle(Theme::kToastSuccess));
     toast->setAlignment(Qt::AlignCenter);
     toast->adjustSize();
     toast->move((width() - toast->width()) / 2, 100);

@@ -125,9 +125,11 @@ void MainWindow::setupUI()
     mainSplitter_ = new QSplitter(Qt::Vertical, central);
     mainSplitter_->setChildrenCollapsible(false);
     mainSplitter_->setHandleWidth(10);
-    mainSplitter_->setStyleSheet("QSplitter::handle { background-color: #222; border-top: 1px solid #333; "
-                                 "border-bottom: 1px solid #111; }QSplitter::handle:hover { background-color: "
-                                 "#2f2f2f; }");
+    mainSplitter_->setStyleSheet(QString("QSplitter::handle { background-color: %1; border-top: 1px solid %2; "
+                                         "border-bottom: 1px solid %3; }QSplitter::handle:hover { background-color: "
+                                         "%4; }")
+                                     .arg(Theme::kSplitterHandle, Theme::kSplitterEdgeLight,
+                                          Theme::kSplitterEdgeDark, Theme::kSplitterHandleHover));
     mainSplitter_->addWidget(trackScrollArea_);
     buildMixerPanel();
     mainSplitter_->addWidget(mixerPanel_);
@@ -159,18 +161,19 @@ QWidget* MainWindow::buildControlBar()
     timecodeLabel_->setStyleSheet(QString("font-size: 28px; font-family: 'Courier New', 'Monaco', 'Menlo', "
                                           "monospace; font-weight: bold; padding: 0px; letter-spacing: 1px; "
                                           "background-color: transparent; color: %1;")
-                                      .arg("#B8E0FF"));
+                                      .arg(Theme::kTimecode));
     timecodeLabel_->setFixedWidth(160);
     timecodeLabel_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     timecodeLabel_->setAlignment(Qt::AlignCenter);
     takeTimeLabel_ = new QLabel("--:--", bar);
-    takeTimeLabel_->setStyleSheet("font-size: 14px; font-family: monospace; color: #ff3333; font-weight: bold; "
-                                  "background-color: transparent; padding: 0px;");
+    takeTimeLabel_->setStyleSheet(QString("font-size: 14px; font-family: monospace; color: %1; font-weight: bold; "
+                                          "background-color: transparent; padding: 0px;")
+                                      .arg(Theme::kAlert));
     takeTimeLabel_->setAlignment(Qt::AlignCenter);
     framerateLabel_ = new QLabel(bar);
     framerateLabel_->setStyleSheet(QString("font-size: 14px; color: %1; font-weight: bold; padding: 4px 10px; "
-                                           "background-color: #4a2020; border: 1px solid %2; border-radius: 4px;")
-                                       .arg("#ff3333", "#ff4444"));
+                                           "background-color: %3; border: 1px solid %2; border-radius: 4px;")
+                                       .arg(Theme::kAlert, Theme::kAlertBorder, Theme::kBgAlertPanel));
     framerateLabel_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     framerateLabel_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(framerateLabel_, &QLabel::customContextMenuRequested, this, &MainWindow::onFramerateContextMenu);
@@ -188,8 +191,7 @@ QWidget* MainWindow::buildControlBar()
     clocksLayout->addWidget(takeTimeLabel_);
     panelLayout->addWidget(clocks);
     panelLayout->addWidget(framerateLabel_);
-    timecodePanel_->setStyleSheet(
-        QString("background-color: %1; border: 1px solid %2; border-radius: 8px;").arg("#2a2a2a", "#444444"));
+    timecodePanel_->setStyleSheet(timecodePanelStyle());
     timecodePanel_->setSizePolicy(QSizePolicy::Minimum, QSizePolicy::Preferred);
 
     slateButton_ = new QPushButton("SLATE", bar);
@@ -201,9 +203,7 @@ QWidget* MainWindow::buildControlBar()
     }
 
     recordStopContainer_ = new QWidget(bar);
-    recordStopContainer_->setStyleSheet(
-        QString("background-color: %1; border: 1px solid %2; border-radius: 8px; padding: 4px;")
-            .arg("#252525", "#444444"));
+    recordStopContainer_->setStyleSheet(recordStopPanelStyle());
     auto* recordLayout = new QHBoxLayout(recordStopContainer_);
     recordLayout->setContentsMargins(6, 4, 6, 4);
     recordStopButton_ = new QLabel(recordStopContainer_);
@@ -216,7 +216,8 @@ QWidget* MainWindow::buildControlBar()
     const QPixmap image(findResourcePath("BUTTONS OFF.png"));
     if (image.isNull()) {
         recordStopButton_->setText("Record/Stop");
-        recordStopButton_->setStyleSheet("background-color: #333; color: white; padding: 10px;");
+        recordStopButton_->setStyleSheet(
+            QString("background-color: %1; color: white; padding: 10px;").arg(Theme::kBgRecordStopFallback));
         recordStopButton_->setFixedSize(120, 50);
     } else {
         const QPixmap scaled = image.scaledToHeight(60, Qt::SmoothTransformation);
@@ -235,7 +236,7 @@ QWidget* MainWindow::buildControlBar()
     lastRecordingButton_->setStyleSheet(QString("#lastRecordingLabel { color: %1; background: transparent; border: "
                                                 "none; text-align: left; padding: 8px 0px; }#lastRecordingLabel:hover "
                                                 "{ color: %2; }")
-                                            .arg("#34C759", "#5dd879"));
+                                            .arg(Theme::kGo, Theme::kGoHover));
     lastRecordingButton_->setCursor(Qt::PointingHandCursor);
     lastRecordingButton_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lastRecordingButton_, &QPushButton::clicked, this, &MainWindow::onLastRecordingClicked);
@@ -275,7 +276,8 @@ QWidget* MainWindow::buildControlBar()
     for (auto [edit, type] : {std::pair{projectEdit_, "project"}, std::pair{soundRollEdit_, "soundroll"}}) {
         edit->setReadOnly(true);
         edit->setCursor(Qt::PointingHandCursor);
-        edit->setStyleSheet(edit->styleSheet() + "QLineEdit:read-only { background-color: #3a3a3a; }");
+        edit->setStyleSheet(edit->styleSheet() +
+                            QString("QLineEdit:read-only { background-color: %1; }").arg(Theme::kBgControl));
         edit->setProperty("isClickableField", true);
         edit->setProperty("fieldType", type);
     }
@@ -319,10 +321,10 @@ QWidget* MainWindow::buildControlBar()
     persistNotesCheck_->setCursor(Qt::PointingHandCursor);
     persistNotesCheck_->setStyleSheet(
         QString("QCheckBox { color: %1; font-weight: bold; padding: 4px; }QCheckBox::indicator { width: 18px; "
-                "height: 18px; border-radius: 3px; }QCheckBox::indicator:unchecked { background-color: #2d2d2d; "
-                "border: 2px solid #666; }QCheckBox::indicator:checked { background-color: #004488; border: 2px "
-                "solid %1; }QCheckBox:hover { background-color: #3d3d3d; border-radius: 3px; }")
-            .arg("#0A84FF"));
+                "height: 18px; border-radius: 3px; }QCheckBox::indicator:unchecked { background-color: %2; "
+                "border: 2px solid %3; }QCheckBox::indicator:checked { background-color: %4; border: 2px "
+                "solid %1; }QCheckBox:hover { background-color: %5; border-radius: 3px; }")
+            .arg(Theme::kAccent, Theme::kBgField, Theme::kBorderIndicator, Theme::kPersistTicked, Theme::kBgSelection));
     secondRow->addWidget(notesLabel);
     secondRow->addWidget(notesEdit_, 1);
     secondRow->addWidget(persistNotesCheck_);
@@ -418,7 +420,7 @@ void MainWindow::buildMixerPanel()
     mixerWatermark_->setAlignment(Qt::AlignCenter);
     mixerWatermark_->setWordWrap(false);
     mixerWatermark_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    mixerWatermark_->setStyleSheet("QLabel { color: rgba(255, 255, 255, 28); letter-spacing: 6px; }");
+    mixerWatermark_->setStyleSheet(mixerWatermarkStyle());
     layout->addWidget(mixerWatermark_, 1);
     mixerStripsWidget_ = new QWidget(mixerPanel_);
     mixerStripsWidget_->setStyleSheet("background: transparent;");
@@ -559,14 +561,11 @@ void MainWindow::updateMetadataGroupStyle(bool recording)
 void MainWindow::applyWidgetStyles()
 {
     applyDarkTheme();
-    timecodePanel_->setStyleSheet(
-        QString("background-color: %1; border: 1px solid %2; border-radius: 8px;").arg("#2a2a2a", "#444444"));
+    timecodePanel_->setStyleSheet(timecodePanelStyle());
     slateButton_->setStyleSheet(slateComIdleStyle());
     comButton_->setStyleSheet(slateComIdleStyle());
-    recordStopContainer_->setStyleSheet(
-        QString("background-color: %1; border: 1px solid %2; border-radius: 8px; padding: 4px;")
-            .arg("#252525", "#444444"));
-    mixerWatermark_->setStyleSheet("QLabel { color: rgba(255, 255, 255, 28); letter-spacing: 6px; }");
+    recordStopContainer_->setStyleSheet(recordStopPanelStyle());
+    mixerWatermark_->setStyleSheet(mixerWatermarkStyle());
     mixerStripsWidget_->setStyleSheet("background: transparent;");
     updateMetadataGroupStyle(isRecording_);
     for (const TrackRow& row : trackRows_)

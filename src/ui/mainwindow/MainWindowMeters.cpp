@@ -10,6 +10,7 @@
 #include "engine/render/AutomixEngine.h"
 #include "timecode/Timecode.h"
 #include "ui/common/MeterWidget.h"
+#include "ui/common/Theme.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -21,8 +22,14 @@
 
 namespace {
 
-const char* const kForcedRateStyle = "font-size: 16px; color: #ffcc00; font-weight: bold; padding: 2px 8px;";
-const char* const kDetectedRateStyle = "font-size: 16px; color: #ff3333; font-weight: bold; padding: 2px 8px;";
+// The frame rate badge: a rate forced by the user, or the one read from timecode.
+QString rateStyle(bool forced)
+{
+    static const QString style = "font-size: 16px; color: %1; font-weight: bold; padding: 2px 8px;";
+    static const QString forcedStyle = style.arg(Theme::kCaution);
+    static const QString detectedStyle = style.arg(Theme::kAlert);
+    return forced ? forcedStyle : detectedStyle;
+}
 
 bool near(double rate, double nominal)
 {
@@ -91,7 +98,7 @@ void MainWindow::updateTimecode()
         const double rate = engine_->getDetectedFramerate();
         framerateLabel_->setText(framerateBadgeText(rate, timecode.dropFrame));
         // Set only on a change: a new sheet repolishes the badge.
-        const QString style = rate > 0.0 && engine_->isFramerateForced() ? kForcedRateStyle : kDetectedRateStyle;
+        const QString style = rateStyle(rate > 0.0 && engine_->isFramerateForced());
         if (framerateLabel_->styleSheet() != style)
             framerateLabel_->setStyleSheet(style);
     }
@@ -117,7 +124,7 @@ MainWindow::AutomixShareText MainWindow::automixShareText(float share)
     const int percent = static_cast<int>(share * 100.0f);
     if (percent < 1)
         return {};
-    const char* colour = percent >= 81 ? "#4f4" : (percent >= 51 ? "#ff4" : "#888");
+    const char* colour = percent >= 81 ? Theme::kShareHigh : (percent >= 51 ? Theme::kShareMiddle : Theme::kShareLow);
     return {QString("%1%").arg(percent), QString("QLabel { color: %1; font-size: 9px; }").arg(colour)};
 }
 
@@ -148,8 +155,9 @@ void MainWindow::onFramerateContextMenu(const QPoint& position)
     if (!engine_ || framerateLabel_ == nullptr)
         return;
     QMenu menu(this);
-    menu.setStyleSheet("QMenu { background-color: #2a2a2a; color: white; } QMenu::item:selected { background-color: "
-                       "#444; }");
+    menu.setStyleSheet(QString("QMenu { background-color: %1; color: white; } QMenu::item:selected { "
+                               "background-color: %2; }")
+                           .arg(Theme::kBgSurface, Theme::kBgMenuSelected));
     const double current = engine_->getForcedFramerate();
     const bool forcedDropFrame = ConfigManager::getInstance()->getBool(LtcKeys::kForcedDropFrame, false);
     for (const ForcedRate& row : kForcedRates) {

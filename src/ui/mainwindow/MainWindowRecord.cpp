@@ -31,9 +31,13 @@ std::string utf8(const QLineEdit* edit)
     return edit != nullptr ? edit->text().toStdString() : std::string();
 }
 
-const char* const kDrainStartGroupStyle =
-    "QGroupBox { background-color: #663333; border: 1px solid #aa4444; border-radius: 4px; margin-top: 8px; "
-    "padding-top: 8px; }QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 5px; color: #ffffff; }";
+QString drainStartGroupStyle()
+{
+    return QString("QGroupBox { background-color: %1; border: 1px solid %2; border-radius: 4px; margin-top: 8px; "
+                   "padding-top: 8px; }QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 5px; "
+                   "color: %3; }")
+        .arg(Theme::kBgDrainedStart, Theme::kBorderDrainedStart, Theme::kTextBright);
+}
 
 } // namespace
 
@@ -139,7 +143,7 @@ void MainWindow::runTakeStartSteps(bool afterDrain)
     if (afterDrain) {
         if (metadataGroup_ != nullptr) {
             metadataGroup_->setProperty("recording", true);
-            metadataGroup_->setStyleSheet(kDrainStartGroupStyle);
+            metadataGroup_->setStyleSheet(drainStartGroupStyle());
         }
     } else {
         updateMetadataGroupStyle(true);

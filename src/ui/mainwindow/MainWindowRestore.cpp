@@ -16,6 +16,7 @@
 #include "ui/mainwindow/BackupDriveList.h"
 #include "ui/common/FaderSlider.h"
 #include "ui/common/MeterWidget.h"
+#include "ui/common/Theme.h"
 #include "ui/mixer/AuxSendsDialog.h"
 #include "ui/mixer/PortList.h"
 
@@ -289,7 +290,7 @@ void MainWindow::restoreFadersAndColours()
         strip.fader->setValue(position);
         applyFaderGainAndLabel(track, position);
         const QColor colour(
-            QString::fromStdString(config()->getString(TrackKeys::colorKey(track), TrackKeys::kColorDefault)));
+            QString::fromStdString(config()->getString(TrackKeys::colorKey(track), Theme::kTrackDefault)));
         if (colour.isValid())
             setStripColour(strip, colour);
     }

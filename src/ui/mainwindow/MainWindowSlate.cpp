@@ -20,9 +20,9 @@
 
 namespace {
 
-const char* const kSlateRecordedColour = "#34C759";
-const char* const kSlateMonitorColour = "#0A84FF";
-const char* const kComColour = "#ff8c00";
+const char* const kSlateRecordedColour = Theme::kGo;
+const char* const kSlateMonitorColour = Theme::kSlateMonitor;
+const char* const kComColour = Theme::kCom;
 
 QString slateOnStyle(const char* colour)
 {
@@ -34,8 +34,8 @@ QString slateOnStyle(const char* colour)
 QString comOnStyle()
 {
     return QString("QPushButton { background-color: %1; color: white; font-size: 14px;   font-weight: bold; "
-                   "padding: 8px 15px; border: 2px solid #ffaa00; border-radius: 6px; }")
-        .arg(kComColour);
+                   "padding: 8px 15px; border: 2px solid %2; border-radius: 6px; }")
+        .arg(kComColour, Theme::kComBorder);
 }
 
 void showIdle(QPushButton* button)

@@ -48,24 +48,25 @@ ConfigManager* config()
 
 QString trackButtonStyle(const QColor& colour)
 {
-    return QString("QPushButton { background-color: %1; border: 1px solid #555; border-radius: 3px; }"
-                   "QPushButton:hover { border: 1px solid #888; }")
-        .arg(colour.name());
+    return QString("QPushButton { background-color: %1; border: 1px solid %2; border-radius: 3px; }"
+                   "QPushButton:hover { border: 1px solid %3; }")
+        .arg(colour.name(), Theme::kBorderControl, Theme::kBorderHoverStrong);
 }
 
 QString pflButtonStyle()
 {
-    return QString("QPushButton {  background-color: #3a3a3a;  color: #888;  border: 1px solid #555;  "
+    return QString("QPushButton {  background-color: %2;  color: %3;  border: 1px solid %4;  "
                    "border-radius: 3px;  font-size: %1px;  font-weight: bold;  padding: 1px 0px;}"
-                   "QPushButton:checked {  background-color: #ff0000;  color: #fff;  border: 1px solid #ff0000;}"
-                   "QPushButton:hover {  border: 1px solid #888;}")
-        .arg(9);
+                   "QPushButton:checked {  background-color: %5;  color: %6;  border: 1px solid %5;}"
+                   "QPushButton:hover {  border: 1px solid %7;}")
+        .arg(9)
+        .arg(Theme::kBgControl, Theme::kTextMuted, Theme::kBorderControl, Theme::kArmed, Theme::kTextBright,
+             Theme::kBorderHoverStrong);
 }
 
 const char* automixColour(int group)
 {
-    static const char* const colours[] = {"#9B59B6", "#3a7bd5", "#34C759", "#ff8c00"};
-    return colours[group - 1];
+    return Theme::kAutomixGroups[group - 1];
 }
 
 QString automixTooltip(int group)
@@ -129,16 +130,17 @@ int MainWindow::readAutomixGroupFromConfig(int track)
 QString MainWindow::automixButtonStyle(int group)
 {
     if (group >= 1 && group <= kAutomixGroups)
-        return QString("QToolButton { background-color: %1; color: #ffffff; border: 1px solid %1; border-radius: 3px; "
+        return QString("QToolButton { background-color: %1; color: %2; border: 1px solid %1; border-radius: 3px; "
                        "padding: 1px 4px; font-size: 11px; font-weight: bold; }"
                        "QToolButton:hover { background-color: %1; }"
-                       "QToolButton:disabled { color: #888; background-color: #1a1a1a; border-color: #444; }")
-            .arg(automixColour(group));
-    return QString("QToolButton { background-color: #2d2d2d; color: %1; border: 1px solid %2; border-radius: 3px; "
+                       "QToolButton:disabled { color: %3; background-color: %4; border-color: %5; }")
+            .arg(automixColour(group), Theme::kTextBright, Theme::kTextMuted, Theme::kBgDisabled, Theme::kBorder);
+    return QString("QToolButton { background-color: %3; color: %1; border: 1px solid %2; border-radius: 3px; "
                    "padding: 1px 4px; font-size: 11px; }"
-                   "QToolButton:hover { background-color: #3a3a3a; }"
-                   "QToolButton:disabled { color: #666; background-color: #1a1a1a; }")
-        .arg("#999999", "#444444");
+                   "QToolButton:hover { background-color: %4; }"
+                   "QToolButton:disabled { color: %5; background-color: %6; }")
+        .arg(Theme::kTextDim, Theme::kBorder, Theme::kBgField, Theme::kBgControl, Theme::kTextFaint,
+             Theme::kBgDisabled);
 }
 
 void MainWindow::applyAutomixButtonAppearance(QToolButton* button, int group)
@@ -175,7 +177,7 @@ void MainWindow::createTrackWidget(int index, const QString& name)
     applyAutomixButtonAppearance(row.automixButton, row.automixGroup);
     row.automixShareLabel = new QLabel(row.rowWidget);
     row.automixShareLabel->setFixedWidth(35);
-    row.automixShareLabel->setStyleSheet(QString("QLabel { color: %1; font-size: 11px; }").arg("#999999"));
+    row.automixShareLabel->setStyleSheet(QString("QLabel { color: %1; font-size: 11px; }").arg(Theme::kTextDim));
     row.automixShareLabel->setAlignment(Qt::AlignCenter);
     row.meter = new MeterWidget(row.rowWidget);
     row.meter->setFixedHeight(14);

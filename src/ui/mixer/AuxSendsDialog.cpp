@@ -6,6 +6,7 @@
 #include "core/settings/RoutingKeys.h"
 #include "core/settings/TrackKeys.h"
 #include "engine/AudioEngineBase.h"
+#include "ui/common/Theme.h"
 
 #include <QCheckBox>
 #include <QAbstractItemView>
@@ -55,18 +56,30 @@ void addNames(std::set<std::string>& used, const std::string& list)
     }
 }
 
-const char* const kDialogStyleSheet =
-    "QDialog { background-color: #2b2b2b; color: white; }"
-    "QGroupBox { font-weight: bold; border: 1px solid #555; border-radius: 4px; margin-top: 10px; padding-top: 6px; "
-    "color: white; }"
-    "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 4px; }"
-    "QLabel { color: #ccc; }"
-    "QSlider::groove:horizontal { height: 6px; background: #333; border-radius: 3px; }"
-    "QSlider::sub-page:horizontal { background: #0066cc; border-radius: 3px; }"
-    "QSlider::handle:horizontal { background: #0066cc; width: 12px; margin: -4px 0; border-radius: 6px; }"
-    "QPushButton { background-color: #444; color: white; border: 1px solid #555; border-radius: 3px; "
-    "padding: 5px 12px; min-width: 80px; }"
-    "QPushButton:hover { background-color: #555; }";
+// A send cell of the grid on `background`.
+QString sendCellStyle(const char* background)
+{
+    return QString("background-color: %1; border: 1px solid %2;").arg(background, Theme::kBorder);
+}
+
+// %1 dialog, %2 group borders, %3 labels, %4 slider groove, %5 slider fill,
+// %6 buttons, %7 button hover.
+QString dialogStyleSheet()
+{
+    using namespace Theme;
+    return QString("QDialog { background-color: %1; color: white; }"
+                   "QGroupBox { font-weight: bold; border: 1px solid %2; border-radius: 4px; margin-top: 10px; "
+                   "padding-top: 6px; color: white; }"
+                   "QGroupBox::title { subcontrol-origin: margin; left: 8px; padding: 0 4px; }"
+                   "QLabel { color: %3; }"
+                   "QSlider::groove:horizontal { height: 6px; background: %4; border-radius: 3px; }"
+                   "QSlider::sub-page:horizontal { background: %5; border-radius: 3px; }"
+                   "QSlider::handle:horizontal { background: %5; width: 12px; margin: -4px 0; border-radius: 6px; }"
+                   "QPushButton { background-color: %6; color: white; border: 1px solid %2; border-radius: 3px; "
+                   "padding: 5px 12px; min-width: 80px; }"
+                   "QPushButton:hover { background-color: %7; }")
+        .arg(kBgDialog, kBorderControl, kTextLabel, kDialogWell, kDialogAccent, kDialogButton, kDialogButtonHover);
+}
 
 }  // namespace
 
@@ -97,7 +110,7 @@ void AuxSendsDialog::saveSettings()
 
 void AuxSendsDialog::setupUI()
 {
-    setStyleSheet(kDialogStyleSheet);
+    setStyleSheet(dialogStyleSheet());
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(buildMasterGroup());
     layout->addWidget(buildSendsGroup(), 1);
@@ -134,7 +147,7 @@ QWidget* AuxSendsDialog::buildMasterGroup()
         auto* label = new QLabel("100", column);
         label->setFixedWidth(20);
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        label->setStyleSheet("font-size: 8px; color: #888;");
+        label->setStyleSheet(labelStyle(8, Theme::kTextMuted));
         auto* slider = new QSlider(Qt::Horizontal, column);
         slider->setRange(0, 100);
         slider->setValue(100);
@@ -156,7 +169,7 @@ QWidget* AuxSendsDialog::buildMasterGroup()
         delayRow->setSpacing(2);
         delayRow->setContentsMargins(0, 2, 0, 0);
         auto* delayLabel = new QLabel("Delay:", column);
-        delayLabel->setStyleSheet("font-size: 8px; color: #888;");
+        delayLabel->setStyleSheet(labelStyle(8, Theme::kTextMuted));
         auto* delay = new QSpinBox(column);
         delay->setObjectName(QString("auxDelay%1").arg(aux));
         delay->setRange(0, 500);
@@ -197,7 +210,7 @@ QWidget* AuxSendsDialog::buildSendCell(QWidget* parent, SendCell& cell, const QS
     cell.label->setObjectName(name + "Label");
     cell.label->setFixedWidth(24);
     cell.label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    cell.label->setStyleSheet("font-size: 9px; color: #bbb;");
+    cell.label->setStyleSheet(labelStyle(9, Theme::kTextCaption));
     cell.slider = new QSlider(Qt::Horizontal, widget);
     cell.slider->setObjectName(name);
     cell.slider->setRange(0, 100);
@@ -206,8 +219,9 @@ QWidget* AuxSendsDialog::buildSendCell(QWidget* parent, SendCell& cell, const QS
     layout->addLayout(row);
     cell.preFader = new QCheckBox("Pre", widget);
     cell.preFader->setObjectName(name + "Pre");
-    cell.preFader->setStyleSheet("QCheckBox { color: #888; font-size: 9px; } QCheckBox::indicator { width: 10px; "
-                                 "height: 10px; }");
+    cell.preFader->setStyleSheet(QString("QCheckBox { color: %1; font-size: 9px; } QCheckBox::indicator { "
+                                         "width: 10px; height: 10px; }")
+                                     .arg(Theme::kTextMuted));
     cell.preFader->setToolTip(tooltip);
     layout->addWidget(cell.preFader);
     return widget;
@@ -225,11 +239,12 @@ QWidget* AuxSendsDialog::buildSendsGroup()
     corner->setFixedSize(kNameColumnWidth, 30);
     corner->setObjectName("corner");
     corner->setAttribute(Qt::WA_StyledBackground);
-    corner->setStyleSheet("#corner { background-color: #2d2d2d; border: 1px solid #555; }");
+    corner->setStyleSheet(QString("#corner { background-color: %1; border: 1px solid %2; }")
+                              .arg(Theme::kBgField, Theme::kBorderControl));
     auto* cornerLayout = new QHBoxLayout(corner);
     cornerLayout->setContentsMargins(4, 4, 4, 4);
     auto* cornerLabel = new QLabel("Track", corner);
-    cornerLabel->setStyleSheet("font-weight: bold; color: #aaa; padding: 4px;");
+    cornerLabel->setStyleSheet(QString("font-weight: bold; color: %1; padding: 4px;").arg(Theme::kTextSecondary));
     cornerLayout->addWidget(cornerLabel);
     grid->addWidget(corner, 0, 0);
 
@@ -237,14 +252,15 @@ QWidget* AuxSendsDialog::buildSendsGroup()
     header->setFixedHeight(30);
     header->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     header->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    header->setStyleSheet("QScrollArea { border: none; background-color: #2d2d2d; }");
+    header->setStyleSheet(QString("QScrollArea { border: none; background-color: %1; }").arg(Theme::kBgField));
     auto* headerContent = new QWidget;
     headerContent->setFixedSize(kAuxBuses * kBusColumnWidth, 30);
     for (int aux = 0; aux < kAuxBuses; ++aux) {
         auto* label = new QLabel(QString("AUX %1").arg(aux + 1), headerContent);
         label->setGeometry(aux * kBusColumnWidth, 0, kBusColumnWidth, 30);
         label->setAlignment(Qt::AlignCenter);
-        label->setStyleSheet("font-weight: bold; background-color: #404040; border: 1px solid #555; color: #ddd;");
+        label->setStyleSheet(QString("font-weight: bold; background-color: %1; border: 1px solid %2; color: %3;")
+                                 .arg(Theme::kToolButton, Theme::kBorderControl, Theme::kToolText));
     }
     header->setWidget(headerContent);
     grid->addWidget(header, 0, 1);
@@ -253,20 +269,22 @@ QWidget* AuxSendsDialog::buildSendsGroup()
     names->setFixedWidth(kNameColumnWidth);
     names->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     names->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    names->setStyleSheet("QScrollArea { border: none; background-color: #2d2d2d; }");
+    names->setStyleSheet(QString("QScrollArea { border: none; background-color: %1; }").arg(Theme::kBgField));
     auto* namesContent = new QWidget;
     namesContent->setFixedSize(kNameColumnWidth, kRowHeight * rows);
     auto* mixName = new QLabel("Mix Bus", namesContent);
     mixName->setGeometry(0, 0, kNameColumnWidth, kRowHeight);
-    mixName->setStyleSheet("font-weight: bold; background-color: #2a3a4a; border: 1px solid #555; padding-left: 4px; "
-                           "color: #0078d4;");
+    mixName->setStyleSheet(QString("font-weight: bold; background-color: %1; border: 1px solid %2; "
+                                   "padding-left: 4px; color: %3;")
+                               .arg(Theme::kBusMixBg, Theme::kBorderControl, Theme::kBusMix));
     ConfigManager* config = ConfigManager::getInstance();
     for (int t = 0; t < trackCount_; ++t) {
         const std::string name = config->getString(TrackKeys::nameKey(t), "Track " + std::to_string(t + 1));
         auto* label = new QLabel(QString::fromStdString(name), namesContent);
         label->setGeometry(0, kRowHeight * (t + 1), kNameColumnWidth, kRowHeight);
-        label->setStyleSheet("font-weight: bold; background-color: #383838; border: 1px solid #555; "
-                             "padding-left: 4px; color: #ddd;");
+        label->setStyleSheet(QString("font-weight: bold; background-color: %1; border: 1px solid %2; "
+                                     "padding-left: 4px; color: %3;")
+                                 .arg(Theme::kBusTrackBg, Theme::kBorderControl, Theme::kBusTrack));
     }
     names->setWidget(namesContent);
     grid->addWidget(names, 1, 0);
@@ -274,7 +292,8 @@ QWidget* AuxSendsDialog::buildSendsGroup()
     sendGrid_ = new QScrollArea(group);
     sendGrid_->setObjectName("sendGrid");
     sendGrid_->setWidgetResizable(false);
-    sendGrid_->setStyleSheet("QScrollArea { border: 1px solid #444; background-color: #1e1e1e; }");
+    sendGrid_->setStyleSheet(QString("QScrollArea { border: 1px solid %1; background-color: %2; }")
+                                 .arg(Theme::kBorder, Theme::kBgWindow));
     auto* content = new QWidget;
     content->setObjectName("sendGridContent");
     content->setFixedSize(kAuxBuses * kBusColumnWidth, kRowHeight * rows);
@@ -283,14 +302,14 @@ QWidget* AuxSendsDialog::buildSendsGroup()
     cells->setContentsMargins(0, 0, 0, 0);
     for (int aux = 0; aux < kAuxBuses; ++aux) {
         SendCell& mix = mixSends_[static_cast<size_t>(aux)];
-        cells->addWidget(buildSendCell(content, mix, "background-color: #2a3a4a; border: 1px solid #444;",
+        cells->addWidget(buildSendCell(content, mix, sendCellStyle(Theme::kBusMixBg),
                                        "Pre-fader: send signal before mix fader", QString("mixSend%1").arg(aux)),
                          0, aux);
         connect(mix.slider, &QSlider::valueChanged, this, [this, aux](int v) { onMixSendLevelChanged(aux, v); });
         connect(mix.preFader, &QCheckBox::toggled, this, [this, aux](bool on) { onMixSendPreFaderChanged(aux, on); });
         for (int t = 0; t < trackCount_; ++t) {
             SendCell& cell = trackSends_[static_cast<size_t>(t)][static_cast<size_t>(aux)];
-            cells->addWidget(buildSendCell(content, cell, "background-color: #2d2d2d; border: 1px solid #444;",
+            cells->addWidget(buildSendCell(content, cell, sendCellStyle(Theme::kBgField),
                                            "Pre-fader: send signal before track fader",
                                            QString("send%1_%2").arg(t).arg(aux)),
                              t + 1, aux);

@@ -1,5 +1,7 @@
 #include "ui/mixer/EQVisualizationWidget.h"
 
+#include "ui/common/Theme.h"
+
 #include <QDebug>
 #include <QLinearGradient>
 #include <QMouseEvent>
@@ -37,7 +39,7 @@ EQVisualizationWidget::EQVisualizationWidget(QWidget* parent)
       bands_{{{100.0f, 0.0f, 1.0f, 20.0f, 500.0f},
               {1000.0f, 0.0f, 1.0f, 200.0f, 5000.0f},
               {5000.0f, 0.0f, 1.0f, 1000.0f, 20000.0f}}},
-      bandColors_{QColor("#ffcc00"), QColor("#ff9933"), QColor("#ff6666")}
+      bandColors_{QColor(Theme::kEqBandLow), QColor(Theme::kEqBandMid), QColor(Theme::kEqBandHigh)}
 {
     setMinimumHeight(60);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -197,8 +199,8 @@ void EQVisualizationWidget::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     QLinearGradient background(0, 0, 0, h);
-    background.setColorAt(0, QColor("#232328"));
-    background.setColorAt(1, QColor("#19191e"));
+    background.setColorAt(0, QColor(Theme::kEqBgTop));
+    background.setColorAt(1, QColor(Theme::kEqBgBottom));
     painter.fillRect(rect(), background);
     paintGrid(painter, w, h);
 
@@ -215,7 +217,7 @@ void EQVisualizationWidget::paintEvent(QPaintEvent*)
         font.setPointSize(10);
         font.setBold(true);
         painter.setFont(font);
-        painter.setPen(pen(QColor("#64646e"), 1));
+        painter.setPen(pen(QColor(Theme::kEqOffText), 1));
         painter.drawText(rect(), Qt::AlignCenter, "EQ OFF");
         qDebug() << "EQVisualizationWidget: Drawing 'EQ OFF' - enabled is false";
     }
@@ -223,14 +225,14 @@ void EQVisualizationWidget::paintEvent(QPaintEvent*)
 
 void EQVisualizationWidget::paintGrid(QPainter& painter, int w, int h) const
 {
-    painter.setPen(pen(QColor("#3c3c46"), 1));
+    painter.setPen(pen(QColor(Theme::kEqGrid), 1));
     for (double p : {0.9, 0.7, 0.5, 0.3, 0.1}) {
         const int y = static_cast<int>(h * p);
         painter.drawLine(0, y, w, y);
     }
-    painter.setPen(pen(QColor("#9696a0"), 2));
+    painter.setPen(pen(QColor(Theme::kEqZeroLine), 2));
     painter.drawLine(0, static_cast<int>(h * 0.5), w, static_cast<int>(h * 0.5));
-    painter.setPen(pen(QColor("#3c3c46"), 1));
+    painter.setPen(pen(QColor(Theme::kEqGrid), 1));
     for (double p : {0.23299, 0.56632, 0.89966}) {
         const int x = static_cast<int>(w * p);
         painter.drawLine(x, 0, x, h);
@@ -240,7 +242,7 @@ void EQVisualizationWidget::paintGrid(QPainter& painter, int w, int h) const
     font.setPointSize(8);
     font.setBold(true);
     painter.setFont(font);
-    painter.setPen(pen(QColor("#9696a0"), 1));
+    painter.setPen(pen(QColor(Theme::kEqScaleText), 1));
     const struct {
         double frequency;
         const char* text;
@@ -260,7 +262,7 @@ void EQVisualizationWidget::paintGrid(QPainter& painter, int w, int h) const
         painter.drawText(QPointF(label.x, h * label.p + 4), label.text);
     font.setPointSize(7);
     painter.setFont(font);
-    painter.setPen(pen(QColor("#64646e"), 1));
+    painter.setPen(pen(QColor(Theme::kEqUnitText), 1));
     painter.drawText(QPointF(w - 15, h - 3), "Hz");
     painter.drawText(QPointF(3, 10), "dB");
 }
@@ -298,11 +300,11 @@ void EQVisualizationWidget::paintCurves(QPainter& painter, int w, int h) const
     fill.lineTo(w, h / 2.0);
     fill.closeSubpath();
     QLinearGradient fillGradient(0, 0, 0, h);
-    fillGradient.setColorAt(0.0, QColor(0x64, 0xc8, 0x96, 60));
-    fillGradient.setColorAt(0.5, QColor(0x50, 0xb4, 0x82, 30));
-    fillGradient.setColorAt(1.0, QColor(0x3c, 0xa0, 0x6e, 60));
+    fillGradient.setColorAt(0.0, QColor(Theme::kEqFillTop));
+    fillGradient.setColorAt(0.5, QColor(Theme::kEqFillMiddle));
+    fillGradient.setColorAt(1.0, QColor(Theme::kEqFillBottom));
     painter.fillPath(fill, fillGradient);
-    painter.setPen(pen(QColor("#78dca0"), 3));
+    painter.setPen(pen(QColor(Theme::kEqCurve), 3));
     painter.drawPath(curve);
 }
 
@@ -323,14 +325,14 @@ void EQVisualizationWidget::paintMarkers(QPainter& painter) const
             painter.setBrush(glow);
             painter.drawEllipse(marker, 14, 14);
         }
-        painter.setPen(pen(Qt::white, 2));
+        painter.setPen(pen(QColor(Theme::kEqMarkerRim), 2));
         painter.setBrush(color);
         painter.drawEllipse(marker, 10, 10);
         QFont font = painter.font();
         font.setPointSize(7);
         font.setBold(true);
         painter.setFont(font);
-        painter.setPen(pen(Qt::black, 1));
+        painter.setPen(pen(QColor(Theme::kEqMarkerLetter), 1));
         painter.drawText(QRectF(marker.x() - 8, marker.y() - 8, 16, 16), Qt::AlignCenter, kLetters[band]);
     }
 }

@@ -3,6 +3,7 @@
 #include "controllers/MidiControllerManager.h"
 #include "controllers/SurfaceRegistry.h"
 #include "core/DebugLog.h"
+#include "ui/common/Theme.h"
 #include "ui/mixer/MatrixTableStyle.h"
 
 #include <QComboBox>
@@ -27,27 +28,34 @@ constexpr int kTrackRows = 32;
 constexpr int kColumnWidth = 45;
 const char* kAbsentSuffix = " (not connected)";
 
-const char* kDialogStyle =
-    "QDialog { background-color: #2d2d2d; }"
-    "QLabel { color: #ddd; }"
-    // The group title and the controller list would otherwise keep the
-    // platform's dark-on-light colours on the dark dialog.
-    "QGroupBox { color: #ddd; }"
-    "QListWidget { background-color: #353535; color: #ddd; border: 1px solid #555; }"
-    "QPushButton { padding: 6px 12px; background-color: #404040; border: 1px solid #555; border-radius: 4px;"
-    " color: #ddd; }"
-    "QPushButton:hover { background-color: #505050; }"
-    "QPushButton:pressed { background-color: #353535; }"
-    "QComboBox { padding: 4px 8px; background-color: #353535; border: 1px solid #555; border-radius: 4px;"
-    " color: #ddd; }"
-    "QComboBox:hover { background-color: #404040; }"
-    "QComboBox::drop-down { border: none; }"
-    "QComboBox QAbstractItemView { background-color: #353535; color: #ddd; selection-background-color: #505050; }"
-    "QCheckBox { color: #ddd; }"
-    "QCheckBox::indicator { width: 18px; height: 18px; border: 1px solid #666; border-radius: 3px;"
-    " background-color: #2d2d2d; }"
-    "QCheckBox::indicator:hover { border-color: #888; }"
-    "QCheckBox::indicator:checked { background-color: #4a9eff; border-color: #4a9eff; }";
+// %1 dialog, %2 text, %3 borders, %4 lists and fields, %5 buttons, %6 hover
+// and selection, %7 box outline, %8 box hover, %9 ticked, %10 unticked box.
+QString dialogStyle()
+{
+    using namespace Theme;
+    return QString("QDialog { background-color: %1; }"
+                   "QLabel { color: %2; }"
+                   // The group title and the controller list would otherwise keep the
+                   // platform's dark-on-light colours on the dark dialog.
+                   "QGroupBox { color: %2; }"
+                   "QListWidget { background-color: %4; color: %2; border: 1px solid %3; }"
+                   "QPushButton { padding: 6px 12px; background-color: %5; border: 1px solid %3; border-radius: 4px;"
+                   " color: %2; }"
+                   "QPushButton:hover { background-color: %6; }"
+                   "QPushButton:pressed { background-color: %4; }"
+                   "QComboBox { padding: 4px 8px; background-color: %4; border: 1px solid %3; border-radius: 4px;"
+                   " color: %2; }"
+                   "QComboBox:hover { background-color: %5; }"
+                   "QComboBox::drop-down { border: none; }"
+                   "QComboBox QAbstractItemView { background-color: %4; color: %2; selection-background-color: %6; }"
+                   "QCheckBox { color: %2; }"
+                   "QCheckBox::indicator { width: 18px; height: 18px; border: 1px solid %7; border-radius: 3px;"
+                   " background-color: %10; }"
+                   "QCheckBox::indicator:hover { border-color: %8; }"
+                   "QCheckBox::indicator:checked { background-color: %9; border-color: %9; }")
+        .arg(kToolBg, kToolText, kBorderControl, kToolInput, kToolButton, kToolButtonHover, kBorderIndicator,
+             kBorderHoverStrong, kToolAccent, kBgField);
+}
 
 }  // namespace
 
@@ -68,10 +76,10 @@ void FaderAssignmentDialog::buildLayout()
     mainLayout = new QVBoxLayout(this);
     mainLayout->setSpacing(10);
 
-    auto* heading = new QLabel(
-        "<b>Assign Faders to Tracks</b><br><span style='color:#888;'>Select which track each fader controls. "
-        "Each track can only be controlled by one fader.</span>",
-        this);
+    auto* heading = new QLabel(QString("<b>Assign Faders to Tracks</b><br><span style='color:%1;'>Select which track "
+                                       "each fader controls. Each track can only be controlled by one fader.</span>")
+                                   .arg(Theme::kTextMuted),
+                               this);
     heading->setWordWrap(true);
     mainLayout->addWidget(heading);
 
@@ -82,7 +90,9 @@ void FaderAssignmentDialog::buildLayout()
     controllerList->setSelectionMode(QAbstractItemView::SingleSelection);
     groupLayout->addWidget(controllerList);
     groupLayout->addWidget(
-        new QLabel("<span style='color:#888; font-size:10px;'>Double-click a controller to remove it</span>", group));
+        new QLabel(QString("<span style='color:%1; font-size:10px;'>Double-click a controller to remove it</span>")
+                       .arg(Theme::kTextMuted),
+                   group));
     mainLayout->addWidget(group);
     connect(controllerList, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
         if (item != nullptr)
@@ -133,8 +143,8 @@ void FaderAssignmentDialog::buildLayout()
 void FaderAssignmentDialog::applyStyleSheets()
 {
     // The routing matrices' grid, whose check boxes show on the dark cells.
-    matrixTable->setStyleSheet(kMatrixTableStyleSheet);
-    setStyleSheet(kDialogStyle);
+    matrixTable->setStyleSheet(matrixTableStyleSheet());
+    setStyleSheet(dialogStyle());
 }
 
 void FaderAssignmentDialog::showEvent(QShowEvent* event)

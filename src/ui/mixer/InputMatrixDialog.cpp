@@ -146,7 +146,7 @@ void InputMatrixDialog::setupUI()
     grid_->verticalHeader()->setVisible(true);
     grid_->setSelectionMode(QAbstractItemView::NoSelection);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid_->setStyleSheet(kMatrixTableStyleSheet);
+    grid_->setStyleSheet(matrixTableStyleSheet());
     layout->addWidget(grid_, 10);
     setupHeaderEditing();
 

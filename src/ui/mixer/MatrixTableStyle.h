@@ -1,12 +1,21 @@
 #pragma once
 
+#include "ui/common/Theme.h"
+
+#include <QString>
+
 // The dark grid both routing matrices share.
-inline constexpr const char* kMatrixTableStyleSheet =
-    "QTableWidget { background-color: #2d2d2d; gridline-color: #444; color: #ddd; }"
-    "QHeaderView { background-color: #2d2d2d; }"
-    "QHeaderView::section { background-color: #404040; color: #ddd; padding: 4px; border: 1px solid #555; }"
-    "QTableCornerButton::section { background-color: #404040; border: 1px solid #555; }"
-    "QTableWidget::indicator { width: 18px; height: 18px; border-radius: 3px; }"
-    "QTableWidget::indicator:unchecked { background-color: #2d2d2d; border: 1px solid #777; }"
-    "QTableWidget::indicator:unchecked:hover { border: 1px solid #4aa3df; }"
-    "QTableWidget::indicator:checked { background-color: #4aa3df; border: 1px solid #7cc4ee; }";
+inline QString matrixTableStyleSheet()
+{
+    using namespace Theme;
+    return QString("QTableWidget { background-color: %1; gridline-color: %2; color: %3; }"
+                   "QHeaderView { background-color: %1; }"
+                   "QHeaderView::section { background-color: %4; color: %3; padding: 4px; border: 1px solid %5; }"
+                   "QTableCornerButton::section { background-color: %4; border: 1px solid %5; }"
+                   "QTableWidget::indicator { width: 18px; height: 18px; border-radius: 3px; }"
+                   "QTableWidget::indicator:unchecked { background-color: %1; border: 1px solid %6; }"
+                   "QTableWidget::indicator:unchecked:hover { border: 1px solid %7; }"
+                   "QTableWidget::indicator:checked { background-color: %7; border: 1px solid %8; }")
+        .arg(kBgField, kBorder, kToolText, kToolButton, kBorderControl, kBorderStrong, kMatrixTick,
+             kMatrixTickBorder);
+}

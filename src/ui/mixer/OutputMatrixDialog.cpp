@@ -4,6 +4,7 @@
 #include "core/settings/LtcKeys.h"
 #include "timecode/LtcEncoder.h"
 #include "timecode/LtcOutputLevel.h"
+#include "ui/common/Theme.h"
 #include "ui/mixer/MatrixTableStyle.h"
 #include "ui/mixer/PortLabels.h"
 
@@ -31,12 +32,15 @@ struct BusRow {
     const char* tooltip;
 };
 
-constexpr BusRow kMixRow{"Mix\n(All Tracks)", "Mix", "#0078d4", "#2a3a4a", "Include %1 in Mix output"};
-constexpr BusRow kComsRow{"COMS\n(Slate + Talkback)", "COMS", "#ff8c00", "#3a3020", "Include %1 in COMS output"};
-constexpr BusRow kMonitorRow{"MONITOR\n(PFL/Mix)", "MONITOR", "#44ff44", "#2a3a2a", "Include %1 in MONITOR output"};
-constexpr BusRow kLtcGenRow{"INTERNAL\nLTC GEN", "INTERNAL", "#00cc44", "#2a3a2a", "Route LTC Generator to %1"};
-constexpr const char* kTrackForeground = "#ddd";
-constexpr const char* kTrackBackground = "#383838";
+constexpr BusRow kMixRow{"Mix\n(All Tracks)", "Mix", Theme::kBusMix, Theme::kBusMixBg, "Include %1 in Mix output"};
+constexpr BusRow kComsRow{"COMS\n(Slate + Talkback)", "COMS", Theme::kBusComs, Theme::kBusComsBg,
+                          "Include %1 in COMS output"};
+constexpr BusRow kMonitorRow{"MONITOR\n(PFL/Mix)", "MONITOR", Theme::kBusMonitor, Theme::kBusMonitorBg,
+                             "Include %1 in MONITOR output"};
+constexpr BusRow kLtcGenRow{"INTERNAL\nLTC GEN", "INTERNAL", Theme::kBusLtcGen, Theme::kBusLtcGenBg,
+                            "Route LTC Generator to %1"};
+constexpr const char* kTrackForeground = Theme::kBusTrack;
+constexpr const char* kTrackBackground = Theme::kBusTrackBg;
 
 QTableWidgetItem* headerItem(const QString& text, const char* foreground, const char* background)
 {
@@ -175,14 +179,14 @@ void OutputMatrixDialog::setupUI()
     layout->setSpacing(10);
 
     auto* hint = new QLabel("Check boxes to route tracks to outputs. Each track can go to multiple outputs.", this);
-    hint->setStyleSheet("color: #888; font-style: italic;");
+    hint->setStyleSheet(QString("color: %1; font-style: italic;").arg(Theme::kTextMuted));
     layout->addWidget(hint);
 
     grid_ = new QTableWidget(this);
     grid_->verticalHeader()->setVisible(true);
     grid_->setSelectionMode(QAbstractItemView::NoSelection);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid_->setStyleSheet(kMatrixTableStyleSheet);
+    grid_->setStyleSheet(matrixTableStyleSheet());
     // The bus rows' headers have two lines.
     grid_->verticalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     // Output aliases are set the way the input matrix sets its own: a
@@ -194,9 +198,10 @@ void OutputMatrixDialog::setupUI()
     levelGroup_ = new QGroupBox("LTC Generator Level", this);
     levelGroup_->setStyleSheet(
         // The top margin leaves room for the title's whole line above the border.
-        "QGroupBox { background-color: #2a3a2a; border: 1px solid #00cc44; border-radius: 4px; margin-top: 14px; "
-        "padding-top: 8px; }"
-        "QGroupBox::title { color: #00cc44; subcontrol-origin: margin; left: 10px; padding: 0 3px; }");
+        QString("QGroupBox { background-color: %1; border: 1px solid %2; border-radius: 4px; margin-top: 14px; "
+                "padding-top: 8px; }"
+                "QGroupBox::title { color: %2; subcontrol-origin: margin; left: 10px; padding: 0 3px; }")
+            .arg(Theme::kBusLtcGenBg, Theme::kBusLtcGen));
     auto* levelLayout = new QHBoxLayout(levelGroup_);
     levelLayout->addWidget(new QLabel("Output Level:", levelGroup_));
     levelChooser_ = new QComboBox(levelGroup_);

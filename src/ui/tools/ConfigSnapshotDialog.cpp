@@ -5,6 +5,7 @@
 #include "core/settings/MediaKeys.h"
 #include "core/settings/MetadataKeys.h"
 #include "core/settings/SnapshotKeys.h"
+#include "ui/common/Theme.h"
 #include "ui/tools/ProcessRestart.h"
 
 #include <QApplication>
@@ -115,7 +116,7 @@ void ConfigSnapshotDialog::setupUI()
                                                   "• Input/Output routing  • Track settings  • Fader positions\n"
                                                   "• Channel strip settings  • MIDI mappings  • All preferences"),
                                    this);
-    description->setStyleSheet(QStringLiteral("color: #666; padding: 5px 10px; font-size: 10px;"));
+    description->setStyleSheet(QStringLiteral("color: %1; padding: 5px 10px; font-size: 10px;").arg(Theme::kTextFaint));
     layout->addWidget(description);
 
     auto* locationRow = new QHBoxLayout;
@@ -149,7 +150,7 @@ void ConfigSnapshotDialog::setupUI()
 
     infoLabel_ = new QLabel(this);
     infoLabel_->setWordWrap(true);
-    infoLabel_->setStyleSheet(QStringLiteral("color: #666; padding: 5px; font-size: 10px;"));
+    infoLabel_->setStyleSheet(QStringLiteral("color: %1; padding: 5px; font-size: 10px;").arg(Theme::kTextFaint));
     layout->addWidget(infoLabel_);
 
     auto* closeRow = new QHBoxLayout;
@@ -364,7 +365,8 @@ void ConfigSnapshotDialog::runRestartSequence(QWidget* parent)
 {
     auto* overlay = new QDialog(parent, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     overlay->setModal(true);
-    overlay->setStyleSheet(QStringLiteral("QDialog { background-color: #2a2a2a; border: 3px solid #4a90e2; }"));
+    overlay->setStyleSheet(QStringLiteral("QDialog { background-color: %1; border: 3px solid %2; }")
+                               .arg(Theme::kBgSurface, Theme::kRestartAccent));
     auto* layout = new QVBoxLayout(overlay);
     layout->setContentsMargins(40, 30, 40, 30);
     auto* message = new QLabel(QStringLiteral("APPLYING CONFIGURATION\nAND RESTARTING TONVALE"), overlay);
@@ -372,10 +374,10 @@ void ConfigSnapshotDialog::runRestartSequence(QWidget* parent)
     font.setPointSize(16);
     font.setWeight(QFont::Bold);
     message->setFont(font);
-    message->setStyleSheet(QStringLiteral("color: #fff; padding: 20px;"));
+    message->setStyleSheet(QStringLiteral("color: %1; padding: 20px;").arg(Theme::kTextBright));
     message->setAlignment(Qt::AlignCenter);
     auto* dots = new QLabel(QStringLiteral("●●●"), overlay);
-    dots->setStyleSheet(QStringLiteral("color: #4a90e2; font-size: 20px;"));
+    dots->setStyleSheet(QStringLiteral("color: %1; font-size: 20px;").arg(Theme::kRestartAccent));
     dots->setAlignment(Qt::AlignCenter);
     layout->addWidget(message);
     layout->addWidget(dots);

@@ -5,6 +5,8 @@
 #include "core/settings/MediaKeys.h"
 #include "fileserver/LocalAddressChoice.h"
 #include "fileserver/WebDavServer.h"
+#include "ui/common/MessageBoxes.h"
+#include "ui/common/Theme.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -16,7 +18,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTimer>
@@ -27,6 +28,13 @@ std::unique_ptr<WebDavServer> FileServerDialog::serverInstance_;
 namespace {
 
 constexpr int kDefaultPort = 8080;
+
+// The status line: green while the server runs, red while it is stopped.
+QString serverStateStyle(bool running)
+{
+    return QStringLiteral("color: %1; font-weight: bold;")
+        .arg(running ? Theme::kServerRunning : Theme::kServerStopped);
+}
 const QString kUsername = QStringLiteral("tonvale");
 const QString kCopyText = QStringLiteral("📋 Copy Connection Info");
 
@@ -109,7 +117,8 @@ void FileServerDialog::setupUI()
 
     auto* usernameEdit = new QLineEdit(kUsername, settingsGroup);
     usernameEdit->setReadOnly(true);
-    usernameEdit->setStyleSheet(QStringLiteral("QLineEdit { background-color: #3a3a3a; color: #888; }"));
+    usernameEdit->setStyleSheet(
+        QStringLiteral("QLineEdit { background-color: %1; color: %2; }").arg(Theme::kBgControl, Theme::kTextMuted));
     form->addRow(QStringLiteral("Username:"), usernameEdit);
 
     passwordEdit_ = new QLineEdit(settingsGroup);
@@ -141,15 +150,17 @@ void FileServerDialog::setupUI()
         infoLayout->addLayout(row);
     };
     ipLabel_ = new QLabel(QStringLiteral("---"), infoGroup);
-    ipLabel_->setStyleSheet(QStringLiteral("font-size: 18px; font-weight: bold; color: #00cc00; padding: 5px;"));
+    ipLabel_->setStyleSheet(
+        QStringLiteral("font-size: 18px; font-weight: bold; color: %1; padding: 5px;").arg(Theme::kServerRunning));
     ipLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     addInfoRow(QStringLiteral("IP Address:"), ipLabel_);
     urlLabel_ = new QLabel(QStringLiteral("http://---:8080/"), infoGroup);
-    urlLabel_->setStyleSheet(QStringLiteral("font-size: 14px; color: #00cc00; font-weight: bold;"));
+    urlLabel_->setStyleSheet(
+        QStringLiteral("font-size: 14px; color: %1; font-weight: bold;").arg(Theme::kServerRunning));
     urlLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     addInfoRow(QStringLiteral("URL:"), urlLabel_);
     usernameLabel_ = new QLabel(kUsername, infoGroup);
-    usernameLabel_->setStyleSheet(QStringLiteral("font-size: 14px; color: #cccccc;"));
+    usernameLabel_->setStyleSheet(labelStyle(14, Theme::kServerDetail));
     addInfoRow(QStringLiteral("Username:"), usernameLabel_);
     copyButton_ = new QPushButton(kCopyText, infoGroup);
     copyButton_->setStyleSheet(QStringLiteral("padding: 8px 16px;"));
@@ -160,7 +171,7 @@ void FileServerDialog::setupUI()
     auto* statusCaption = new QLabel(QStringLiteral("Status:"), this);
     statusCaption->setStyleSheet(QStringLiteral("font-weight: bold;"));
     statusLabel_ = new QLabel(QStringLiteral("● Stopped"), this);
-    statusLabel_->setStyleSheet(QStringLiteral("color: #cc0000; font-weight: bold;"));
+    statusLabel_->setStyleSheet(serverStateStyle(false));
     statusRow->addWidget(statusCaption);
     statusRow->addWidget(statusLabel_);
     statusRow->addStretch();
@@ -170,7 +181,7 @@ void FileServerDialog::setupUI()
     // authenticated, which must never be rendered as markup.
     logLabel_ = new QLabel(this);
     logLabel_->setTextFormat(Qt::PlainText);
-    logLabel_->setStyleSheet(QStringLiteral("color: #888888; font-size: 10px;"));
+    logLabel_->setStyleSheet(QStringLiteral("color: %1; font-size: 10px;").arg(Theme::kServerLog));
     logLabel_->setWordWrap(true);
     mainLayout->addWidget(logLabel_);
     mainLayout->addStretch();
@@ -231,10 +242,10 @@ void FileServerDialog::updateStatus()
     const bool running = getServerInstance()->isRunning();
     if (running) {
         statusLabel_->setText(QStringLiteral("● Running"));
-        statusLabel_->setStyleSheet(QStringLiteral("color: #00cc00; font-weight: bold;"));
+        statusLabel_->setStyleSheet(serverStateStyle(true));
     } else {
         statusLabel_->setText(QStringLiteral("● Stopped"));
-        statusLabel_->setStyleSheet(QStringLiteral("color: #cc0000; font-weight: bold;"));
+        statusLabel_->setStyleSheet(serverStateStyle(false));
     }
     enableCheckBox_->setChecked(running);
 }
@@ -316,8 +327,7 @@ void FileServerDialog::onEnableToggled(bool enabled)
 
 void FileServerDialog::showError(const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"), text, QMessageBox::Ok, this);
-    box.exec();
+    showPlainMessageBox(this, QStringLiteral("Error"), text);
     const QSignalBlocker blocker(enableCheckBox_);
     enableCheckBox_->setChecked(false);
 }

@@ -1,6 +1,8 @@
 #include "ui/tools/MediaSettingsDialog.h"
 
 #include "platform/volumes/VolumeSystem.h"
+#include "ui/common/MessageBoxes.h"
+#include "ui/common/Theme.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,7 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QSpinBox>
@@ -143,7 +144,7 @@ MediaSettingsDialog::MediaSettingsDialog(const std::string& saveLocation, int fi
                                  "destination fails.");
     groupLayout->addWidget(liveBackupCheck_);
     auto* hint = new QLabel("Select file format (Poly/Mono) for each drive independently.");
-    hint->setStyleSheet("color: #888; font-size: 10px;");
+    hint->setStyleSheet(QString("color: %1; font-size: 10px;").arg(Theme::kTextMuted));
     groupLayout->addWidget(hint);
     layout->addWidget(group);
 
@@ -227,7 +228,7 @@ void MediaSettingsDialog::updateDriveList()
             label->setText(QString("%1 (%2) - %3 free").arg(name, path, formatSize(drive.availableBytes)));
         } else {
             label->setText(QString("%1 (%2) - DISCONNECTED!").arg(name, path));
-            label->setStyleSheet("color: #FF4444; font-weight: bold;");
+            label->setStyleSheet(QString("color: %1; font-weight: bold;").arg(Theme::kDriveProblem));
         }
         label->setToolTip(label->text());
         label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -245,7 +246,7 @@ void MediaSettingsDialog::updateDriveList()
         item->setData(Qt::UserRole, path);
         item->setData(Qt::UserRole + 1, i);
         if (!drive.mounted)
-            item->setBackground(QColor(0x50, 0x1E, 0x1E));
+            item->setBackground(QColor(Theme::kDriveUnusableRow));
         row->setProperty("checkbox", QVariant::fromValue(static_cast<QObject*>(check)));
         driveList_->addItem(item);
         driveList_->setItemWidget(item, row);
@@ -364,8 +365,7 @@ void MediaSettingsDialog::onRefreshDrives()
 
 void MediaSettingsDialog::showBox(const QString& title, const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, this);
-    box.exec();
+    showPlainMessageBox(this, title, text);
 }
 
 void MediaSettingsDialog::onOk()

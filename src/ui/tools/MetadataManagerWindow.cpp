@@ -5,6 +5,7 @@
 #include "media/BwfMetadataWriter.h"
 #include "media/RiffChunkWalker.h"
 #include "ui/common/BackgroundWork.h"
+#include "ui/common/Theme.h"
 #include "ui/tools/TimecodeText.h"
 
 #include <QCheckBox>
@@ -162,8 +163,9 @@ void MetadataManagerWindow::setupUI() {
     frameRateLabel_ = new QLabel(kDash, recordingGroup_);
     timecodeButton_ = new QPushButton(kDash, recordingGroup_);
     timecodeButton_->setFlat(true);
-    timecodeButton_->setStyleSheet(QStringLiteral(
-        "QPushButton { text-align: left; padding: 2px; } QPushButton:hover { background-color: #3a3a3a; }"));
+    timecodeButton_->setStyleSheet(
+        QStringLiteral("QPushButton { text-align: left; padding: 2px; } QPushButton:hover { background-color: %1; }")
+            .arg(Theme::kBgControl));
     timecodeButton_->setCursor(Qt::PointingHandCursor);
     lengthLabel_ = new QLabel(kDash, recordingGroup_);
     samplesSinceMidnightLabel_ = new QLabel(kDash, recordingGroup_);

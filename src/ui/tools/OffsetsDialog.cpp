@@ -2,6 +2,7 @@
 
 #include "core/ConfigManager.h"
 #include "core/settings/LtcKeys.h"
+#include "ui/common/Theme.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -13,16 +14,23 @@
 
 namespace {
 
-const char* const kStyle = R"(
-QDialog { background-color: #2d2d2d; }
-QLabel { color: #ddd; }
-QGroupBox { color: #ddd; border: 1px solid #555; border-radius: 4px; margin-top: 10px; padding-top: 10px; }
-QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; padding: 0 5px; color: #4a9eff; }
-QPushButton { background-color: #404040; border: 1px solid #555; border-radius: 4px; color: #ddd; padding: 6px 12px; }
-QPushButton:hover { background-color: #505050; }
-QPushButton:pressed { background-color: #353535; }
-QSpinBox { background-color: #353535; border: 1px solid #555; border-radius: 4px; color: #ddd; padding: 4px 8px; }
-)";
+// %1 dialog, %2 text, %3 borders, %4 group titles, %5 buttons, %6 button
+// hover, %7 pressed buttons and fields.
+QString dialogStyle()
+{
+    using namespace Theme;
+    return QString(R"(
+QDialog { background-color: %1; }
+QLabel { color: %2; }
+QGroupBox { color: %2; border: 1px solid %3; border-radius: 4px; margin-top: 10px; padding-top: 10px; }
+QGroupBox::title { subcontrol-origin: margin; subcontrol-position: top left; padding: 0 5px; color: %4; }
+QPushButton { background-color: %5; border: 1px solid %3; border-radius: 4px; color: %2; padding: 6px 12px; }
+QPushButton:hover { background-color: %6; }
+QPushButton:pressed { background-color: %7; }
+QSpinBox { background-color: %7; border: 1px solid %3; border-radius: 4px; color: %2; padding: 4px 8px; }
+)")
+        .arg(kToolBg, kToolText, kBorderControl, kToolAccent, kToolButton, kToolButtonHover, kToolInput);
+}
 
 }  // namespace
 
@@ -36,7 +44,7 @@ OffsetsDialog::OffsetsDialog(AudioEngineBase* engine, QWidget* parent) : QDialog
 
 void OffsetsDialog::setupUI()
 {
-    setStyleSheet(kStyle);
+    setStyleSheet(dialogStyle());
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(15);
 
@@ -45,7 +53,7 @@ void OffsetsDialog::setupUI()
     auto* note = new QLabel("Frame offset is applied on top of the built-in timecode alignment.\n"
                             "Negative = delay timecode, positive = advance. Applied to all future recordings.");
     note->setWordWrap(true);
-    note->setStyleSheet("color: #888; font-size: 10px;");
+    note->setStyleSheet(QString("color: %1; font-size: 10px;").arg(Theme::kTextMuted));
     groupLayout->addWidget(note);
     auto* row = new QHBoxLayout;
     row->addWidget(new QLabel("Offset (frames):"));
@@ -56,7 +64,7 @@ void OffsetsDialog::setupUI()
     offsetBox_->setMinimumWidth(120);
     row->addWidget(offsetBox_);
     currentLabel_ = new QLabel("Current: 0 frames");
-    currentLabel_->setStyleSheet("color: #4a9eff; font-weight: bold;");
+    currentLabel_->setStyleSheet(QString("color: %1; font-weight: bold;").arg(Theme::kToolAccent));
     row->addWidget(currentLabel_);
     row->addStretch();
     groupLayout->addLayout(row);

@@ -8,6 +8,8 @@
 #include "media/BwfMetadataReader.h"
 #include "ui/tools/PlaybackRoutingDialog.h"
 #include "ui/tools/WaveformWidget.h"
+#include "ui/common/MessageBoxes.h"
+#include "ui/common/Theme.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -15,7 +17,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
@@ -26,27 +27,40 @@
 
 namespace {
 
-const char* const kStyle = R"(
-QDialog { background-color: #2b2b2b; color: white; }
-QGroupBox { font-weight: bold; border: 1px solid #555; border-radius: 4px; margin-top: 10px; padding-top: 10px; color: white; }
+// %1 dialog, %2 borders, %3 file list, %4 selection and slider, %5 buttons,
+// %6 button hover, %7 button pressed, %8 disabled button, %9 disabled text,
+// %10 labels, %11 slider groove, %12 row hover.
+QString dialogStyle()
+{
+    using namespace Theme;
+    return QString(R"(
+QDialog { background-color: %1; color: white; }
+QGroupBox { font-weight: bold; border: 1px solid %2; border-radius: 4px; margin-top: 10px; padding-top: 10px; color: white; }
 QGroupBox::title { subcontrol-origin: margin; left: 10px; padding: 0 4px; }
-QListWidget { background-color: #333; color: white; border: 1px solid #555; }
+QListWidget { background-color: %3; color: white; border: 1px solid %2; }
 QListWidget::item { padding: 5px; }
-QListWidget::item:selected { background-color: #0066cc; }
-QListWidget::item:hover { background-color: #444; }
-QPushButton { background-color: #444; color: white; border: 1px solid #555; border-radius: 3px; padding: 6px 12px; min-width: 80px; }
-QPushButton:hover { background-color: #555; }
-QPushButton:pressed { background-color: #333; }
-QPushButton:disabled { background-color: #333; color: #666; }
-QLabel { color: #ccc; }
-QSlider::groove:horizontal { height: 8px; background: #333; border-radius: 4px; }
-QSlider::handle:horizontal { background: #0066cc; width: 16px; height: 16px; margin: -4px 0; border-radius: 8px; }
-QSlider::sub-page:horizontal { background: #0066cc; border-radius: 4px; }
-)";
-const char* const kPlayStyle =
-    "QPushButton { background-color: #2a7a2a; } QPushButton:hover { background-color: #3a9a3a; }";
-const char* const kStopStyle =
-    "QPushButton { background-color: #7a2a2a; } QPushButton:hover { background-color: #9a3a3a; }";
+QListWidget::item:selected { background-color: %4; }
+QListWidget::item:hover { background-color: %12; }
+QPushButton { background-color: %5; color: white; border: 1px solid %2; border-radius: 3px; padding: 6px 12px; min-width: 80px; }
+QPushButton:hover { background-color: %6; }
+QPushButton:pressed { background-color: %7; }
+QPushButton:disabled { background-color: %8; color: %9; }
+QLabel { color: %10; }
+QSlider::groove:horizontal { height: 8px; background: %11; border-radius: 4px; }
+QSlider::handle:horizontal { background: %4; width: 16px; height: 16px; margin: -4px 0; border-radius: 8px; }
+QSlider::sub-page:horizontal { background: %4; border-radius: 4px; }
+)")
+        .arg(kBgDialog, kBorderControl, kDialogWell, kDialogAccent, kDialogButton, kDialogButtonHover,
+             kDialogButtonPressed, kDialogButtonDisabled, kTextFaint, kTextLabel, kDialogWell, kDialogRowHover);
+}
+
+// The play button, green to start and red while it stops playback.
+QString playButtonStyle(bool stopping)
+{
+    return QString("QPushButton { background-color: %1; } QPushButton:hover { background-color: %2; }")
+        .arg(stopping ? Theme::kStop : Theme::kPlay, stopping ? Theme::kStopHover : Theme::kPlayHover);
+}
+
 const char* const kSelectPrompt = "Select a file to view info";
 const QStringList kWavPatterns{"*.wav", "*.WAV"};
 
@@ -93,7 +107,7 @@ PlaybackDialog::~PlaybackDialog()
 
 void PlaybackDialog::setupUI()
 {
-    setStyleSheet(kStyle);
+    setStyleSheet(dialogStyle());
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(10);
 
@@ -137,7 +151,7 @@ void PlaybackDialog::setupUI()
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     playButton_ = new QPushButton("Play");
-    playButton_->setStyleSheet(kPlayStyle);
+    playButton_->setStyleSheet(playButtonStyle(false));
     playButton_->setEnabled(false);
     buttons->addWidget(playButton_);
     pauseButton_ = new QPushButton("Pause");
@@ -413,13 +427,12 @@ void PlaybackDialog::showTime(double positionSeconds)
 void PlaybackDialog::setPlayButtonStopping(bool stopping)
 {
     playButton_->setText(stopping ? "Stop" : "Play");
-    playButton_->setStyleSheet(stopping ? kStopStyle : kPlayStyle);
+    playButton_->setStyleSheet(playButtonStyle(stopping));
 }
 
 void PlaybackDialog::showMessage(const QString& title, const QString& text)
 {
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, this);
-    box.exec();
+    showPlainMessageBox(this, title, text);
 }
 
 QString PlaybackDialog::formatDuration(double seconds)

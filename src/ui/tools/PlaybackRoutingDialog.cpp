@@ -5,6 +5,7 @@
 #include "core/ConfigManager.h"
 #include "core/settings/PlaybackKeys.h"
 #include "engine/AudioEngineBase.h"
+#include "ui/common/Theme.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -64,7 +65,7 @@ void PlaybackRoutingDialog::setupUI()
 {
     auto* layout = new QVBoxLayout(this);
     auto* note = new QLabel("Route playback channels to audio outputs.\nThese settings apply to all playback files.");
-    note->setStyleSheet("color: #888;");
+    note->setStyleSheet(QString("color: %1;").arg(Theme::kTextMuted));
     layout->addWidget(note);
 
     auto* group = new QGroupBox("Output Routing");

@@ -3,6 +3,7 @@
 #include "core/DebugLog.h"
 #include "core/NumberText.h"
 #include "ui/common/BackgroundWork.h"
+#include "ui/common/Theme.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -18,18 +19,34 @@
 
 namespace {
 
-const char* const kListStyle =
-    "QListWidget { background-color: #2a2a2a; border: 2px solid #444; border-radius: 4px; padding: 5px;"
-    " color: #ddd; font-family: monospace; }"
-    "QListWidget::item { padding: 8px; border-bottom: 1px solid #333; }"
-    "QListWidget::item:selected { background-color: #4a9d5f; color: white; }"
-    "QListWidget::item:hover { background-color: #3a3a3a; }";
-const char* const kProgressStyle =
-    "QProgressBar { border: 2px solid #444; border-radius: 3px; text-align: center; background-color: #2a2a2a;"
-    " color: white; }"
-    "QProgressBar::chunk { background-color: #4a9d5f; }";
+QString listStyle()
+{
+    using namespace Theme;
+    return QString("QListWidget { background-color: %1; border: 2px solid %2; border-radius: 4px; padding: 5px;"
+                   " color: %3; font-family: monospace; }"
+                   "QListWidget::item { padding: 8px; border-bottom: 1px solid %4; }"
+                   "QListWidget::item:selected { background-color: %5; color: white; }"
+                   "QListWidget::item:hover { background-color: %6; }")
+        .arg(kBgSurface, kBorder, kRepairText, kBorderRow, kRepairAction, kBgControl);
+}
 
-QPushButton* styledButton(const QString& text, const char* style)
+QString progressStyle()
+{
+    return QString("QProgressBar { border: 2px solid %1; border-radius: 3px; text-align: center; background-color: %2;"
+                   " color: white; }"
+                   "QProgressBar::chunk { background-color: %3; }")
+        .arg(Theme::kBorder, Theme::kBgSurface, Theme::kRepairAction);
+}
+
+// A button of the dialog's row: `padding` and `weight` are its own, the
+// colours and corners every one of them shares.
+QString buttonStyle(const char* padding, const char* background, bool bold)
+{
+    return QString("padding: %1; background-color: %2; color: white; %3border-radius: 3px;")
+        .arg(padding, background, bold ? "font-weight: bold; " : "");
+}
+
+QPushButton* styledButton(const QString& text, const QString& style)
 {
     auto* button = new QPushButton(text);
     button->setStyleSheet(style);
@@ -74,8 +91,8 @@ RepairDialog::RepairDialog(const std::vector<RF64Repairer::CorruptedFile>& files
     setMinimumSize(700, 500);
     // The texts are light on dark; at start-up no window has set the dark look yet.
     QPalette dark = palette();
-    dark.setColor(QPalette::Window, QColor("#1e1e1e"));
-    dark.setColor(QPalette::WindowText, QColor("#dddddd"));
+    dark.setColor(QPalette::Window, QColor(Theme::kBgWindow));
+    dark.setColor(QPalette::WindowText, QColor(Theme::kRepairText));
     setPalette(dark);
     setAutoFillBackground(true);
     setupUI();
@@ -97,39 +114,35 @@ void RepairDialog::setupUI()
     layout->setContentsMargins(20, 20, 20, 20);
 
     auto* title = new QLabel(QString::fromUtf8("⚠️ Incomplete Recordings Detected"));
-    title->setStyleSheet("font-size: 16px; font-weight: bold; color: #ff9800;");
+    title->setStyleSheet(QString("font-size: 16px; font-weight: bold; color: %1;").arg(Theme::kRepairTitle));
     layout->addWidget(title);
     auto* intro = new QLabel("Tonvale found recordings that were not properly closed (possibly due to a crash).\n"
                              "The audio data is intact and can be recovered. Select which files to repair:");
     intro->setWordWrap(true);
-    intro->setStyleSheet("color: #ccc; padding: 5px 0px;");
+    intro->setStyleSheet(QString("color: %1; padding: 5px 0px;").arg(Theme::kTextLabel));
     layout->addWidget(intro);
 
     list_ = new QListWidget;
     list_->setSelectionMode(QAbstractItemView::MultiSelection);
-    list_->setStyleSheet(kListStyle);
+    list_->setStyleSheet(listStyle());
     layout->addWidget(list_);
 
     progress_ = new QProgressBar;
-    progress_->setStyleSheet(kProgressStyle);
+    progress_->setStyleSheet(progressStyle());
     progress_->hide();
     layout->addWidget(progress_);
     status_ = new QLabel;
-    status_->setStyleSheet("color: #aaa; font-style: italic;");
+    status_->setStyleSheet(QString("color: %1; font-style: italic;").arg(Theme::kTextSecondary));
     status_->hide();
     layout->addWidget(status_);
 
     auto* buttons = new QHBoxLayout;
-    selectAllButton_ = styledButton("Select All", "padding: 8px 15px; background-color: #555; color: white; "
-                                                 "border-radius: 3px;");
-    deleteButton_ = styledButton("Delete Selected", "padding: 8px 20px; background-color: #d32f2f; color: white; "
-                                                    "border-radius: 3px;");
-    skipButton_ = styledButton("Skip", "padding: 8px 20px; background-color: #555; color: white; border-radius: 3px;");
-    cancelButton_ = styledButton("Cancel", "padding: 8px 20px; background-color: #555; color: white; "
-                                           "border-radius: 3px;");
+    selectAllButton_ = styledButton("Select All", buttonStyle("8px 15px", Theme::kRepairButton, false));
+    deleteButton_ = styledButton("Delete Selected", buttonStyle("8px 20px", Theme::kRepairDelete, false));
+    skipButton_ = styledButton("Skip", buttonStyle("8px 20px", Theme::kRepairButton, false));
+    cancelButton_ = styledButton("Cancel", buttonStyle("8px 20px", Theme::kRepairButton, false));
     cancelButton_->hide();
-    repairButton_ = styledButton("Repair Selected", "padding: 8px 20px; background-color: #4a9d5f; color: white; "
-                                                    "font-weight: bold; border-radius: 3px;");
+    repairButton_ = styledButton("Repair Selected", buttonStyle("8px 20px", Theme::kRepairAction, true));
     repairButton_->setDefault(true);
     buttons->addWidget(selectAllButton_);
     buttons->addStretch();
@@ -161,7 +174,7 @@ void RepairDialog::populateList()
         auto* item = new QListWidgetItem(text);
         item->setToolTip(text);  // a long reason runs past the list's width
         if (!file.canRepair)
-            item->setForeground(QColor("#888"));
+            item->setForeground(QColor(Theme::kTextMuted));
         list_->addItem(item);
         item->setSelected(file.canRepair);
     }

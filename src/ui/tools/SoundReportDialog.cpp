@@ -5,6 +5,8 @@
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 #include "core/settings/ReportKeys.h"
+#include "ui/common/MessageBoxes.h"
+#include "ui/common/Theme.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -14,7 +16,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 #include <QFontMetricsF>
@@ -98,8 +99,7 @@ SoundReportDialog::Prompts defaultPrompts()
         return QFileDialog::getOpenFileName(parent, caption, start, filter);
     };
     prompts.showMessage = [](QWidget* parent, const QString& title, const QString& text) {
-        QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
-        box.exec();
+        showPlainMessageBox(parent, title, text);
     };
     prompts.runDialog = [](QDialog& dialog) { return dialog.exec(); };
     return prompts;
@@ -440,7 +440,8 @@ void SoundReportDialog::onConfigure()
     preview->setAlignment(Qt::AlignCenter);
     // A light box for logos drawn on white; its own text colour, since the
     // dark window around it would hand it light grey text.
-    preview->setStyleSheet(QStringLiteral("QLabel { border: 1px solid #ccc; background: #f5f5f5; color: #444; }"));
+    preview->setStyleSheet(QStringLiteral("QLabel { border: 1px solid %1; background: %2; color: %3; }")
+                               .arg(Theme::kReportPaperBorder, Theme::kReportPaper, Theme::kReportPaperText));
     showLogoPreview(preview, production_.companyLogoPath);
     form->addRow(QString(), preview);
     layout->addLayout(form);
@@ -523,8 +524,7 @@ void SoundReportDialog::showSuccess(const QString& text)
 {
     auto* label = new QLabel(text, this);
     label->setObjectName(QStringLiteral("reportSuccessLabel"));
-    label->setStyleSheet(QStringLiteral("QLabel { background-color: rgba(0, 150, 0, 200); color: white; padding: 12px "
-                                        "24px; border-radius: 6px; font-size: 14px; font-weight: bold; }"));
+    label->setStyleSheet(toastStyle(Theme::kToastSuccess));
     label->setAlignment(Qt::AlignCenter);
     label->adjustSize();
     label->move((width() - label->width()) / 2, 50);

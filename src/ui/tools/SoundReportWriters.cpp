@@ -1,5 +1,7 @@
 #include "ui/tools/SoundReportWriters.h"
 
+#include "ui/common/Theme.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QDate>
 #include <QFile>
@@ -229,7 +231,7 @@ void insertTakeTable(QTextCursor& cursor, const std::vector<SoundReportTake>& ta
     QTextTable* table = cursor.insertTable(rows, 6, format);
 
     QTextCharFormat header = reportFont(9, true);
-    header.setBackground(QBrush(QColor(0xF0, 0xF0, 0xF0), Qt::SolidPattern));
+    header.setBackground(QBrush(QColor(Theme::kReportHeaderBg), Qt::SolidPattern));
     const char* const kHeader[] = {"File Name", "Scene", "Take", "FPS", "Dur.", "Start TC"};
     for (int column = 0; column < 6; ++column)
         table->cellAt(0, column).firstCursorPosition().insertText(kHeader[column], header);
