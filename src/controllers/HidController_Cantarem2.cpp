@@ -381,6 +381,7 @@ const SurfaceKind& HidController_Cantarem2::surfaceKind()
         SurfaceKind k;
         k.name = kDeviceName;
         k.abbreviation = "CA";
+        k.familyWords = {"Cantarem"};
         k.listing = SurfaceKind::Listing::WhenPresent;
         k.isPresent = &HidController_Cantarem2::isDeviceConnected;
         k.presentLog = "MidiControllerManager: Cantarem 2 HID device detected, adding to list";

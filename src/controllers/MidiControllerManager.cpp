@@ -692,7 +692,7 @@ bool MidiControllerManager::isTrackMappedToCantarem(int track) const
         return false;
     std::lock_guard<std::mutex> lock(stateMutex_);
     return std::any_of(faderAssignments_.begin(), faderAssignments_.end(), [track](const FaderAssignment& a) {
-        return a.trackIndex == track && SurfaceRegistry::forName(a.deviceName).faderOwnsLevel;
+        return a.trackIndex == track && SurfaceRegistry::faderOwnsLevel(a.deviceName);
     });
 }
 

@@ -42,6 +42,7 @@ const SurfaceKind& MidiController_CoreMIDI::xTouchSurfaceKind()
     static const SurfaceKind kind = [] {
         SurfaceKind k = midiKind({"X-TOUCH", "X-Touch", "XTOUCH"}, kXTouchFaderCount);
         k.abbreviation = "XT";
+        k.familyWords = k.nameWords;
         // The driver reads its faders but never moves them; where they
         // stand is read back.
         k.takesFaderPositions = false;
@@ -63,6 +64,7 @@ const SurfaceKind& MidiController_CoreMIDI::nanoKontrol2SurfaceKind()
     static const SurfaceKind kind = [] {
         SurfaceKind k = midiKind({"nanoKONTROL2", "NANOKONTROL2"}, 8);
         k.abbreviation = "NK2";
+        k.familyWords = k.nameWords;
         return k;
     }();
     return kind;

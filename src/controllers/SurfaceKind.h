@@ -32,6 +32,11 @@ struct SurfaceKind {
     std::vector<std::string> nameWords;
     // The assignment matrix's column head; empty: the name's first four bytes.
     std::string abbreviation;
+    // Where the program goes by a surface's family rather than by the driver
+    // that opens it (the column head, and whether a fader owns its track's
+    // level), a device name holding any of these words counts as this kind:
+    // a MIDI port named "Cantarem ..." is headed "CA" like the HID surface.
+    std::vector<std::string> familyWords;
 
     // --- Detecting and opening ---
     Listing listing = Listing::MidiSource;
@@ -76,4 +81,5 @@ struct SurfaceKind {
 
     bool reopenedWhenLost() const { return isLost != nullptr; }
     bool matches(const std::string& deviceName) const;
+    bool isFamilyOf(const std::string& deviceName) const;
 };

@@ -18,4 +18,9 @@ public:
     // The first kind that recognises the name; every name is at least a
     // generic MIDI device.
     static const SurfaceKind& forName(const std::string& deviceName);
+    // The first kind whose family words the name holds; null for none.
+    static const SurfaceKind* familyOf(const std::string& deviceName);
+    // Whether a fader of the device named so sets its track's level (its
+    // family's faderOwnsLevel).
+    static bool faderOwnsLevel(const std::string& deviceName);
 };

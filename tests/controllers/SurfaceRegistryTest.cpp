@@ -79,6 +79,39 @@ TEST(SurfaceRegistryTest, EachNameIsItsKindWithThatKindsProperties)
     }
 }
 
+// The column head and whether a fader owns its track's level go by a name's
+// family words, the first family in order, whatever driver opens the device.
+TEST(SurfaceRegistryTest, FamiliesGoByTheWordsANameHolds)
+{
+    struct FamilyCase {
+        const char* deviceName;
+        const char* abbreviation;  // "" for none: the window shows the first four bytes
+        bool faderOwnsLevel;
+    };
+    const FamilyCase kCases[] = {
+        {"Cantarem 2", "CA", true},
+        {"Cantarem X", "CA", true},              // a MIDI port, but of the Cantarem family
+        {"My Cantarem 2 MIDI", "CA", true},
+        {"X-Touch Cantarem", "XT", false},       // the X-Touch words come first
+        {"Cantarem nanoKONTROL2", "CA", true},   // the Cantarem word before the nanoKONTROL2's
+        {"nanoKONTROL2 Bridge", "NK2", false},   // opens as the bridge, headed as a nanoKONTROL2
+        {"NANOKONTROL2", "NK2", false},
+        {"XTOUCH", "XT", false},
+        {"cantarem", "", false},                 // the words are case-sensitive
+        {"Sound Devices CL-12", "", false},
+        {"CL-12 Bridge", "", false},
+        {"", "", false},
+    };
+    for (const FamilyCase& c : kCases) {
+        SCOPED_TRACE(std::string("device '") + c.deviceName + "'");
+        const SurfaceKind* family = SurfaceRegistry::familyOf(c.deviceName);
+        EXPECT_EQ(family != nullptr ? family->abbreviation : std::string(), c.abbreviation);
+        EXPECT_EQ(SurfaceRegistry::faderOwnsLevel(c.deviceName), c.faderOwnsLevel);
+    }
+    EXPECT_EQ(&SurfaceRegistry::forName("nanoKONTROL2 Bridge"), &bridge());
+    EXPECT_EQ(&SurfaceRegistry::forName("Cantarem X"), &midi());
+}
+
 // A kind half filled in would fail only when its device shows up: every
 // kind can be opened, a listed one says how, a reopened one has all of its
 // steps, and no kind hides behind an earlier one.

@@ -321,7 +321,7 @@ int MainWindow::startingFaderTenthsDb(int track) const
     const std::vector<FaderAssignment> assignments = controllerManager_->getFaderAssignments();
     const auto assigned = std::find_if(assignments.begin(), assignments.end(),
                                        [track](const FaderAssignment& a) { return a.trackIndex == track; });
-    if (assigned == assignments.end() || !SurfaceRegistry::forName(assigned->deviceName).faderOwnsLevel)
+    if (assigned == assignments.end() || !SurfaceRegistry::faderOwnsLevel(assigned->deviceName))
         return tenthsDb;
     const auto positions = controllerManager_->getCurrentFaderPositions();
     const auto device = positions.find(assigned->deviceName);

@@ -224,9 +224,8 @@ void FaderAssignmentDialog::rebuildMatrix()
 
 QString FaderAssignmentDialog::abbreviateControllerName(const std::string& name) const
 {
-    const std::string& abbreviation = SurfaceRegistry::forName(name).abbreviation;
-    if (!abbreviation.empty())
-        return QString::fromStdString(abbreviation);
+    if (const SurfaceKind* family = SurfaceRegistry::familyOf(name); family && !family->abbreviation.empty())
+        return QString::fromStdString(family->abbreviation);
     // Four bytes may end inside a multi-byte character; the decoder then
     // shows a replacement mark rather than reading past the text.
     return QString::fromUtf8(name.data(), static_cast<qsizetype>(std::min<size_t>(4, name.size())));

@@ -160,6 +160,8 @@ TEST_F(FaderAssignmentDialogTest, AddedControllersBecomeColumnsAndLeaveTheDevice
     EXPECT_EQ(dialog.getControllerNameForColumn(-1), "");
     EXPECT_EQ(dialog.findColumnForFader("nanoKONTROL2", 2), 18);
     EXPECT_EQ(dialog.abbreviateControllerName("Cantarem 2"), "CA");
+    EXPECT_EQ(dialog.abbreviateControllerName("Cantarem X"), "CA");
+    EXPECT_EQ(dialog.abbreviateControllerName("nanoKONTROL2 Bridge"), "NK2");
     EXPECT_EQ(comboItems(dialog), QStringList{"CL-12 Network (UDP)"});
     QTest::mouseClick(button(dialog, "Refresh"), Qt::LeftButton);
     EXPECT_EQ(comboItems(dialog), QStringList{"CL-12 Network (UDP)"});
