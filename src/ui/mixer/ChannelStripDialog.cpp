@@ -833,6 +833,18 @@ void ChannelStripDialog::makeEditableLabel(EditableValueLabel* label, QSlider* s
             [this] { showFeedback("Reset to default", Theme::kStripDefaultRestored); });
 }
 
+void ChannelStripDialog::showLabelEditor(EditableValueLabel* label)
+{
+    if (label != nullptr)
+        label->openEditor();
+}
+
+void ChannelStripDialog::resetLabelToDefault(EditableValueLabel* label)
+{
+    if (label != nullptr)
+        label->resetToDefault();
+}
+
 void ChannelStripDialog::showFeedback(const QString& text, const QString& color)
 {
     feedbackLabel_->setText(text);

@@ -59,6 +59,10 @@ public:
     static int parseQ(const QString& text);
     static int parsePercent(const QString& text);
     void showFeedback(const QString& text, const QString& color);
+    // What a click and a Ctrl+click on a value label do, for callers that
+    // hold the label: the label itself carries the editing.
+    void showLabelEditor(EditableValueLabel* label);
+    void resetLabelToDefault(EditableValueLabel* label);
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -41,7 +41,7 @@ AudioDeviceDialog::AudioDeviceDialog(const AudioDeviceState& state, QWidget* par
     bufferCombo_->setCurrentIndex(bufferIndex >= 0 ? bufferIndex : kFallbackBufferIndex);
     showInputs(state.inputChannels);
     updateLatencyLabel();
-    showConfiguration(state);
+    updateConfigurationLabel(state);
     // Connected once the engine's size is chosen: choosing it is no edit.
     connect(bufferCombo_, &QComboBox::currentIndexChanged, this, &AudioDeviceDialog::updateLatencyLabel);
 }
@@ -59,7 +59,7 @@ int AudioDeviceDialog::chosenBufferFrames() const
 void AudioDeviceDialog::showApplied(const AudioDeviceState& state)
 {
     sampleRate_ = state.sampleRate;
-    showConfiguration(state);
+    updateConfigurationLabel(state);
     updateLatencyLabel();
     showInputs(state.inputChannels);
 }
@@ -69,7 +69,7 @@ void AudioDeviceDialog::showRefreshed(const AudioDeviceState& state)
     sampleRate_ = state.sampleRate;
     showDevices(state.devices, state.currentDevice);
     showInputs(state.inputChannels);
-    showConfiguration(state);
+    updateConfigurationLabel(state);
 }
 
 void AudioDeviceDialog::buildLayout()
@@ -160,7 +160,7 @@ void AudioDeviceDialog::showInputs(const std::vector<std::string>& names)
         inputList_->addItem(QString::fromStdString(name));
 }
 
-void AudioDeviceDialog::showConfiguration(const AudioDeviceState& state)
+void AudioDeviceDialog::updateConfigurationLabel(const AudioDeviceState& state)
 {
     configurationLabel_->setText(QString("Device: %1\nSample Rate: %2 Hz\nBuffer Size: %3 samples\nInput Channels: "
                                          "%4\nOutput Channels: %5")

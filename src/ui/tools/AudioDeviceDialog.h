@@ -55,7 +55,7 @@ private:
     void buildLayout();
     void showDevices(const std::vector<std::string>& names, const std::string& current);
     void showInputs(const std::vector<std::string>& names);
-    void showConfiguration(const AudioDeviceState& state);
+    void updateConfigurationLabel(const AudioDeviceState& state);
     void updateLatencyLabel();
 
     // The rate the latency text is worked out at: the engine's when last

@@ -3,6 +3,7 @@
 // Ctrl+click resets, and the feedback banner's timer.
 
 #include "support/TempHome.h"
+#include "ui/common/EditableValueLabel.h"
 #include "ui/mixer/ChannelStripDialog.h"
 
 #include <QApplication>
@@ -141,6 +142,19 @@ TEST_F(ValueLabelsTest, CtrlClickResetsToTheLabelsDefault)
     EXPECT_EQ(slider("eq.high.q")->value(), 10);
     EXPECT_EQ(label("eq.high.qLabel")->text(), "1.0");
     EXPECT_EQ(dialog_->findChild<QLineEdit*>("valueEditor"), nullptr) << "a Ctrl+click opens no editor";
+
+    // The dialog's own entry points do what the clicks do.
+    auto* limiter = dialog_->findChild<EditableValueLabel*>("limiterLabel");
+    ASSERT_NE(limiter, nullptr);
+    slider("limiterSlider")->setValue(-120);
+    dialog_->resetLabelToDefault(limiter);
+    EXPECT_EQ(slider("limiterSlider")->value(), -30);
+    dialog_->showLabelEditor(limiter);
+    QLineEdit* editor = dialog_->findChild<QLineEdit*>("valueEditor");
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->text(), "-3.0");
+    type(editor, "-9");
+    EXPECT_EQ(slider("limiterSlider")->value(), -90);
 }
 
 TEST_F(ValueLabelsTest, FormattersAtTheirEdges)
