@@ -280,7 +280,16 @@ bool TakeCopy::copy(uint64_t& endFrame)
             std::this_thread::sleep_for(kNothingToCopySleep);
             continue;
         }
-        const uint64_t c = std::min(n, kChunkFrames);
+        uint64_t c = std::min(n, kChunkFrames);
+        // With the end known, no chunk stops short of it by less than the
+        // fade: the last chunk carries the whole fade-out, however far this
+        // worker lagged, instead of a few frames of it (a click on the backup).
+        if (e != 0 && r + c < e && e - (r + c) < kFadeFrames)
+            c = e - r > kFadeFrames ? e - kFadeFrames - r : 0;
+        if (c == 0) {
+            std::this_thread::sleep_for(kNothingToCopySleep);
+            continue;
+        }
         const uint64_t chunkEnd = r + c;
         const bool lastChunk = e != 0 && chunkEnd == e;
         if (!openLateFiles(chunkEnd))

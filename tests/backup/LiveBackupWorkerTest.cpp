@@ -143,16 +143,19 @@ TEST_P(LiveBackupLayoutTest, TakeWithALateArmIsPublishedVerifiedUnderItsFinalNam
     ASSERT_TRUE(worker.enqueue(std::move(take)));
     constexpr uint64_t kArm = 30000;
     constexpr uint64_t kEnd = 70000;
+    // The end is known before its last frames are in the ring, as a stop
+    // sets it a post-roll ahead: the worker's last chunk ends at it and is
+    // faded, however far the worker has caught up.
     for (uint64_t p = 20000; p < kEnd; p += 500) {
         if (p == kArm)
             control->armFrames[kLateTrack].store(static_cast<int64_t>(kArm));
+        if (p + 500 == kEnd) {
+            std::lock_guard<std::mutex> lock(control->nameMutex);
+            control->finalBaseName = "U";
+            control->endFrame.store(static_cast<int64_t>(kEnd));
+        }
         feedTo(p + 500);
     }
-    {
-        std::lock_guard<std::mutex> lock(control->nameMutex);
-        control->finalBaseName = "U";
-    }
-    control->endFrame.store(static_cast<int64_t>(kEnd));
     ASSERT_EQ(waitForVerdict(*control), LiveBackupWorker::Verified);
     EXPECT_FALSE(worker.hasError());
 
@@ -211,6 +214,42 @@ TEST_P(LiveBackupLayoutTest, TakeWithALateArmIsPublishedVerifiedUnderItsFinalNam
 INSTANTIATE_TEST_SUITE_P(Layouts, LiveBackupLayoutTest,
                          ::testing::Values(LayoutCase{"Polyphonic", 0}, LayoutCase{"Mono", 1}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A worker that finds the whole take in the ring, its end already known,
+// still fades the take's last 64 frames, wherever its chunks fall: take
+// lengths a few frames past a chunk, and one shorter than the fade.
+TEST_F(LiveBackupWorkerTest, TheLastSixtyFourFramesAreFadedWhereverTheChunksFall)
+{
+    for (const uint64_t length : {uint64_t{1024 + 1}, uint64_t{2048 + 30}, uint64_t{4096 + 63}, uint64_t{40}}) {
+        SCOPED_TRACE("take of " + std::to_string(length) + " frames");
+        fs::remove_all(drive_);
+        fs::create_directories(drive_);
+        ring_ = std::make_shared<RecordingRing>(kWidth, kCapacity);
+        constexpr uint64_t kStart = 1000;
+        feedTo(kStart + length);
+        LiveBackupWorker worker(drive_);
+        LiveBackupWorker::TakeDescriptor take = descriptor(0, kStart);
+        take.noMix = true;
+        take.armed = {};
+        take.armed[0] = true;
+        const auto control = take.control;
+        control->endFrame.store(static_cast<int64_t>(kStart + length));
+        ASSERT_TRUE(worker.enqueue(std::move(take)));
+        ASSERT_EQ(waitForVerdict(*control), LiveBackupWorker::Verified);
+        int channels = 0;
+        int64_t frames = 0;
+        const std::vector<float> samples = readFloats(drive_ + "/Tonvale/Project/001/T.wav", channels, frames);
+        ASSERT_EQ(channels, 1);
+        ASSERT_EQ(frames, static_cast<int64_t>(length));
+        int64_t mismatches = 0;
+        for (int64_t k = 0; k < frames; ++k) {
+            const float want = fed(1, kStart + static_cast<uint64_t>(k)) * fadeGain(k, frames);
+            if (samples[static_cast<size_t>(k)] != want && mismatches++ < 3)
+                ADD_FAILURE() << "frame " << k;
+        }
+        EXPECT_EQ(mismatches, 0);
+    }
+}
 
 // Takes that must fail: the verdict 2, the reason logged, the error flag up,
 // and the drive without a partial (or any) file.
