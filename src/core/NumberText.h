@@ -5,10 +5,10 @@
 
 // Numbers as they go into files, settings, reports, parsed log lines and wire
 // messages: always a full stop before the decimals, never a group separator,
-// whatever locale the process runs in. printf-style conversions, strtod and
-// std::to_string(double) follow LC_NUMERIC, which Qt's application object sets
-// from the user's environment (a decimal comma in most of the world); these
-// helpers use std::to_chars/std::from_chars, which never look at the locale.
+// whatever locale the process runs in. The C library's decimal conversions
+// follow LC_NUMERIC, which Qt's application object sets from the user's
+// environment (a decimal comma in most of the world); these helpers use
+// std::to_chars/std::from_chars, which never look at the locale.
 
 // `value` in fixed notation with `decimals` decimals: -6 with 6 gives
 // "-6.000000". A `minimumWidth` pads with zeros after the sign, as "%0*.*f"

@@ -3,6 +3,7 @@
 
 #include "ui/common/MessageBoxes.h"
 #include "ui/common/Theme.h"
+#include "support/WidgetLegibility.h"
 
 #include <gtest/gtest.h>
 
@@ -52,6 +53,8 @@ SeenBox answerBox(QMessageBox::StandardButton answer, const std::function<void()
         seen.defaultButton = box->standardButton(box->defaultButton());
         seen.background = box->grab().toImage().pixelColor(2, 2);
         seen.parent = box->parentWidget();
+        static int pictures = 0;
+        keepPicture(*box, QString("message-box-%1").arg(++pictures));
         box->button(answer)->click();
     });
     poll.start();

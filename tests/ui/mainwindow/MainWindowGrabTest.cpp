@@ -97,11 +97,8 @@ TEST_F(MainWindowTest, GrabWith24TracksAndTheMixerShown)
     QTest::qWait(300);
     const QPixmap grab = window.grab();
     ASSERT_FALSE(grab.isNull());
-    // Outside the test HOME, whose temporary folder goes with the test.
-    const QString path = "/tmp/tonvale-mainwindow-24.png";
-    EXPECT_TRUE(grab.save(path));
-    std::printf("Grabbed %s on %s (%dx%d)\n", qPrintable(path), qPrintable(QGuiApplication::platformName()),
-                grab.width(), grab.height());
+    EXPECT_TRUE(keepPicture(window, "mainwindow-24"));
+    std::printf("Grabbed on %s (%dx%d)\n", qPrintable(QGuiApplication::platformName()), grab.width(), grab.height());
     EXPECT_EQ(window.trackRows().size(), 24u);
     EXPECT_TRUE(window.mixerStrips()[23].stripWidget->isVisible());
     EXPECT_TRUE(window.trackRows()[20].rowWidget->isVisible()) << "the right column shows tracks 17 to 24";
@@ -129,8 +126,7 @@ TEST_F(MainWindowTest, GrabDuringATakeAndAfterIt)
     ASSERT_TRUE(window.isRecording());
     ASSERT_TRUE(audio_->renderBlocks(100, 256));
     QTest::qWait(200);
-    const QPixmap during = window.grab();
-    EXPECT_TRUE(during.save("/tmp/tonvale-mainwindow-recording.png"));
+    EXPECT_TRUE(keepPicture(window, "mainwindow-recording"));
     const QImage lamp = image->grab().toImage();
     const QColor lit = lamp.pixelColor(lamp.width() / 4, lamp.height() * 7 / 10);
     EXPECT_GT(lit.red(), lit.green() * 2) << "the ON image shows while recording";
@@ -138,7 +134,7 @@ TEST_F(MainWindowTest, GrabDuringATakeAndAfterIt)
     ASSERT_FALSE(window.isRecording());
     ASSERT_TRUE(audio_->renderBlocks(20, 256));
     QTest::qWait(200);
-    EXPECT_TRUE(window.grab().save("/tmp/tonvale-mainwindow-after-take.png"));
+    EXPECT_TRUE(keepPicture(window, "mainwindow-after-take"));
     EXPECT_EQ(window.lastRecordingText(), QString("Last: 003 / 12A / T04"));
 }
 
@@ -153,7 +149,7 @@ TEST_F(MainWindowTest, GrabTheDeviceAndAppearanceDialogs)
             auto* dialog = qobject_cast<QDialog*>(widget);
             if (dialog == nullptr || dialog->objectName() != "audioDeviceDialog")
                 continue;
-            grabbed = dialog->grab().save("/tmp/tonvale-device-dialog.png");
+            grabbed = keepPicture(*dialog, "audio-device-dialog");
             dialog->accept();
         }
     });
@@ -162,8 +158,8 @@ TEST_F(MainWindowTest, GrabTheDeviceAndAppearanceDialogs)
 
     AppearanceDialog appearance;
     appearance.show();
-    QTest::qWait(100);
-    EXPECT_TRUE(appearance.grab().save("/tmp/tonvale-appearance-dialog.png"));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&appearance));
+    EXPECT_TRUE(keepPicture(appearance, "appearance-dialog"));
 }
 
 } // namespace

@@ -37,8 +37,7 @@ TEST_F(MainWindowTest, NarrowestWindowClipsNoMetadataLabelNorTheSlateButton)
     window.updateAutomixUiState();
     QTest::qWait(50);
     ASSERT_EQ(window.width(), 1024);
-    const QPixmap grab = window.grab();
-    EXPECT_TRUE(grab.save("/tmp/tonvale-mainwindow-1024.png"));
+    EXPECT_TRUE(keepPicture(window, "mainwindow-1024"));
 
     int labelsSeen = 0;
     for (const QLabel* label : window.findChildren<QLabel*>()) {
@@ -80,7 +79,7 @@ TEST_F(MainWindowTest, NarrowestWindowShowsBothTrackColumnsWhole)
     audio_->renderBlocks(8, 256);
     window.updateMeters();
     QTest::qWait(50);
-    EXPECT_TRUE(window.grab().save("/tmp/tonvale-mainwindow-1024-24.png"));
+    EXPECT_TRUE(keepPicture(window, "mainwindow-1024-24"));
     for (int track : {0, 16, 23}) {
         SCOPED_TRACE(track);
         const MeterWidget* meter = window.trackRows()[static_cast<size_t>(track)].meter;

@@ -262,7 +262,7 @@ TEST_F(SoundReportWritersTest, PdfHoldsTheHeadEveryTakeAndTheLogo)
     }
     if (!findTool("pdftoppm").isEmpty()) {
         const ToolResult render =
-            runTool(findTool("pdftoppm"), {"-png", "-r", "60", "-f", "1", "-l", "1", path, "/tmp/tonvale-soundreport-page"});
+            runTool(findTool("pdftoppm"), {"-png", "-r", "60", "-f", "1", "-l", "1", path, pathFor("page")});
         EXPECT_EQ(render.exitCode, 0);
     }
     EXPECT_FALSE(writePdf(pathFor("empty.pdf"), {}, production, "R012", reason));
