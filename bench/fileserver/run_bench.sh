@@ -10,6 +10,9 @@
 #     normal client asks: the server's memory growth.
 #   bench/fileserver/run_bench.sh [build dir, default build/release] [trickle s, default 90] [flood s, default 60]
 set -euo pipefail
+# awk reads curl's timings and prints the figures: in a comma locale mawk
+# would print "1,50" and read "0.123" as 0, so every number here is C's.
+export LC_ALL=C
 cd "$(dirname "$0")/../.."
 build="${1:-build/release}"
 trickle_seconds="${2:-90}"
