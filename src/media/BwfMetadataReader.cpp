@@ -26,9 +26,11 @@ constexpr uint32_t kRf64SizeInDs64 = 0xFFFFFFFFu;
 // No bext or iXML chunk of any recorder comes near this; a damaged size
 // must not make us hold a take's audio in memory.
 constexpr uint64_t kMaxMetadataBodyBytes = 16u << 20;
-// The header of a take (ds64, bext, iXML, fmt) fits one block: the whole
-// walk is a single read.
-constexpr size_t kReadBlockBytes = 4u << 10;
+// The header of a take (ds64, bext, iXML with its spare room for edits, fmt)
+// fits one block: the whole walk is a single read. Our takes' headers are
+// about 6.5 KiB with four tracks and grow with each track's iXML entry; a
+// 4 KiB block made the walk read them in four reads, two of them twice.
+constexpr size_t kReadBlockBytes = 16u << 10;
 
 // fmt chunk body offsets; the format is reported as the file states it, also
 // when no reader of ours could decode its samples.

@@ -8,6 +8,7 @@
 
 #include "app/TonvaleApplication.h"
 #include "support/ExternalTool.h"
+#include "support/GuiLatenessProbe.h"
 #include "support/XvfbServer.h"
 #include "ui/mainwindow/EngineDouble.h"
 #include "ui/mainwindow/HotkeysDialog.h"
@@ -121,6 +122,7 @@ protected:
     EngineDouble::Clock::time_point hold(const QString& keys, int holdMs)
     {
         const size_t first = gKeyArrivals.arrivals.size();
+        const std::int64_t queuedBeforeNs = threadRunQueueNs();
         QProcess typist;
         typist.start(gXdotool, {"keydown", keys, "sleep", QString::number(holdMs / 1000.0), "keyup", keys});
         EXPECT_TRUE(QTest::qWaitFor([&typist] { return typist.state() == QProcess::NotRunning; }, holdMs + 10000));
@@ -152,8 +154,15 @@ protected:
             },
             5000))
             << keys.toStdString() << " was not seen pressed and released";
+        const std::int64_t queuedAfterNs = threadRunQueueNs();
+        lastHoldQueuedMs_ = queuedBeforeNs < 0 || queuedAfterNs < 0 ? 0 : (queuedAfterNs - queuedBeforeNs) / 1000000;
         return mainPress != nullptr ? mainPress->at : EngineDouble::Clock::now();
     }
+
+    // How long the last hold's GUI thread stood ready to run while other
+    // processes had the cores: a timer can be that much later through no
+    // fault of ours.
+    long long lastHoldQueuedMs_ = 0;
 
     static long long msBetween(EngineDouble::Clock::time_point from, EngineDouble::Clock::time_point to)
     {
@@ -168,7 +177,7 @@ TEST_F(HotkeysX11Test, HeldSpaceStartsOneTakeAtAbout600Ms)
     ASSERT_EQ(starts(), 1u);
     const long long afterMs = msBetween(pressedAt, engine().starts[0]);
     EXPECT_GE(afterMs, 560);
-    EXPECT_LE(afterMs, 690);
+    EXPECT_LE(afterMs, 690 + lastHoldQueuedMs_) << "of which " << lastHoldQueuedMs_ << " ms the machine's load";
     EXPECT_TRUE(window.isRecording());
     // The repeats of a longer hold start nothing more.
     hold("space", 1000);

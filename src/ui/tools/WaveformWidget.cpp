@@ -35,6 +35,39 @@ struct Overview {
     bool loaded = false;
 };
 
+// One pass over gigabytes would fill the page cache, and making room for it
+// stalls the whole process, the GUI thread included, and pushes out what the
+// recorder needs: the pages read are dropped as the read goes. Only those
+// behind the read: a file already in the cache would otherwise be read from
+// the disk again, and the read-ahead wasted.
+class ReadPagesDropper {
+public:
+    explicit ReadPagesDropper(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~ReadPagesDropper()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    ReadPagesDropper(const ReadPagesDropper&) = delete;
+    ReadPagesDropper& operator=(const ReadPagesDropper&) = delete;
+
+    // Every byte before `endOffset` has been read.
+    void dropBefore(int64_t endOffset)
+    {
+        if (fd_ >= 0 && endOffset > 0)
+            ::posix_fadvise(fd_, 0, static_cast<off_t>(endOffset), POSIX_FADV_DONTNEED);
+    }
+    // The whole file has been read.
+    void dropAll()
+    {
+        if (fd_ >= 0)
+            ::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
+    }
+
+private:
+    int fd_;
+};
+
 // Pairs of `bucketFrames` samples each over the first `pairCount` buckets;
 // the samples past pairCount x bucketFrames are not drawn. False when the
 // file cannot be opened or the load was cancelled.
@@ -55,14 +88,12 @@ bool readPeaks(const std::string& path, int64_t frameCount, Peaks& peaks, int64_
     float low = 0.0f;
     float high = 0.0f;
     int64_t inBucket = 0;
-    // One pass over gigabytes would fill the page cache, and making room
-    // for it stalls the whole process, the GUI thread included, and pushes
-    // out what the recorder needs: the pages read are dropped as the read goes.
-    const int cacheFd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ReadPagesDropper readPages(path);
+    const int64_t frameBytes = int64_t(channels) * ((reader.getBitsPerSample() + 7) / 8);
     int blocks = 0;
     while (!reader.isAtEnd()) {
-        if (cacheFd >= 0 && ++blocks % kBlocksPerCacheDrop == 0)
-            ::posix_fadvise(cacheFd, 0, 0, POSIX_FADV_DONTNEED);
+        if (++blocks % kBlocksPerCacheDrop == 0)
+            readPages.dropBefore(reader.getDataStartOffset() + framesRead * frameBytes);
         if (promise.isCanceled())
             return false;
         const int got = reader.readFrames(block.data(), WaveformWidget::kBlockFrames, channels);
@@ -83,8 +114,7 @@ bool readPeaks(const std::string& path, int64_t frameCount, Peaks& peaks, int64_
         promise.setProgressValue(static_cast<int>(std::min(framesRead, frameCount) * 1000 / frameCount));
     }
     reader.close();
-    if (cacheFd >= 0)
-        ::close(cacheFd);
+    readPages.dropAll();
     return true;
 }
 
