@@ -223,6 +223,7 @@ private:
 
 struct JackRun {
     bool ok = false;
+    bool noServer = false;  // jackd missing or refused to start: nothing to measure
     uint64_t xruns = 0;
     int64_t droppedSamples = 0;
     double meanLoadPercent = 0.0;
@@ -237,6 +238,7 @@ JackRun runOnJack(uint32_t periodFrames, int seconds, const BenchHome& home)
     std::shared_ptr<JackAudioSystem> jack = server.connect();
     if (!jack) {
         std::printf("  jackd -d dummy -p %u did not start\n", periodFrames);
+        run.noServer = true;
         return run;
     }
     auto system = std::make_shared<TimedSystem>(std::vector<std::shared_ptr<AudioSystem>>{jack});
@@ -322,12 +324,15 @@ int main(int argc, char** argv)
     std::printf("JACK back end: %d tracks + mix recorded for %d s, every strip stage and the automixer on\n", kTracks,
                 seconds);
     bool allClean = true;
+    bool allRan = true;
+    int withoutServer = 0;
     for (const uint32_t period : {256u, 64u}) {
         const double periodMicroseconds = period / kRate * 1e6;
         std::printf("\n%u frames per period (%.0f us):\n", period, periodMicroseconds);
         const JackRun jack = runOnJack(period, seconds, home);
         if (!jack.ok) {
-            allClean = false;
+            allRan = false;
+            withoutServer += jack.noServer ? 1 : 0;
             continue;
         }
         const CpuFigures virt = runOnVirtual(period, seconds, home);
@@ -347,5 +352,13 @@ int main(int argc, char** argv)
                         jack.cpu.meanMicroseconds / virt.meanMicroseconds);
         allClean = allClean && jack.xruns == 0;
     }
-    return allClean ? 0 : 2;
+    // A machine without a JACK server to start has nothing to measure: a
+    // visible skip (77), not a failure. Xruns are a figure, as every other
+    // benchmark's target is: they are reported, the run still counts.
+    if (withoutServer == 2) {
+        std::printf("skipped: no JACK server could be started (is jackd installed?)\n");
+        return 77;
+    }
+    std::printf("\nxruns at both periods (target 0): %s\n", allClean ? "met" : "NOT met");
+    return allRan ? 0 : 1;
 }
