@@ -58,6 +58,7 @@ void GuiLatenessProbe::start()
     worstBlockedNs_ = 0;
     worstCpuNs_ = 0;
     worstLateNs_ = 0;
+    worstWaitNs_ = 0;
     ticks_ = 0;
     clock_.start();
     last_ = sample();
@@ -78,8 +79,12 @@ void GuiLatenessProbe::tick()
     const std::int64_t lateNs = now.wallNs - last_.wallNs - kPeriodNs;
     const std::int64_t cpuNs = now.cpuNs - last_.cpuNs;
     std::int64_t blockedNs = cpuNs;
-    if (seesWaits_ && now.queuedNs >= 0)
-        blockedNs = std::max(blockedNs, lateNs - (now.queuedNs - last_.queuedNs));
+    if (seesWaits_ && now.queuedNs >= 0) {
+        constexpr std::int64_t kSlackNs = std::int64_t(kWaitSlackMs) * 1000000;
+        const std::int64_t waitNs = lateNs - (now.queuedNs - last_.queuedNs) - cpuNs;
+        worstWaitNs_ = std::max(worstWaitNs_, waitNs);
+        blockedNs += std::max<std::int64_t>(0, waitNs - kSlackNs);
+    }
     worstBlockedNs_ = std::max(worstBlockedNs_, blockedNs);
     worstCpuNs_ = std::max(worstCpuNs_, cpuNs);
     worstLateNs_ = std::max(worstLateNs_, lateNs);
@@ -90,6 +95,7 @@ void GuiLatenessProbe::tick()
 std::string describe(const GuiLatenessProbe& probe)
 {
     return "held " + std::to_string(probe.worstBlockedMs()) + " ms (CPU " + std::to_string(probe.worstCpuMs())
+           + " ms, unexplained wait " + std::to_string(probe.worstWaitMs())
            + " ms, wall lateness with the machine's load " + std::to_string(probe.worstLateMs()) + " ms) over "
            + std::to_string(probe.ticks()) + " ticks" + (probe.seesWaits() ? "" : ", waits unseen");
 }
