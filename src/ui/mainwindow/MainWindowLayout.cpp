@@ -529,6 +529,10 @@ void MainWindow::setupMenus()
     autoFitAction_->setCheckable(true);
     autoFitAction_->setChecked(config()->getBool(WindowKeys::kAutoFitLayout, false));
     connect(autoFitAction_, &QAction::toggled, this, [this](bool checked) {
+        // Choosing a layout asks for the panes to be fitted anew: a split
+        // dragged before gives way until the person drags it again.
+        config()->setInt(WindowKeys::kSplitTracks, -1);
+        config()->setInt(WindowKeys::kSplitMixer, -1);
         saveBool(WindowKeys::kAutoFitLayout, checked);
         applyAutoFitLayout(checked);
     });
@@ -753,15 +757,16 @@ int MainWindow::mixerRowScrollBarPx(int stripWidth) const
 // from the strip's real fonts; the track list scrolls when its rows need
 // more than is left. With auto-fit the mixer takes everything the rows
 // leave; without it, it gets the comfortable travel where the rows leave
-// room for it (a pane made larger stays so), and a share the person set by
-// moving the splitter (stored under "ui.split.") is left as it is.
+// room for it (a pane made larger stays so). A share the person set by
+// moving the splitter (stored under "ui.split.") is left as it is in either
+// layout, also after a restart; choosing a layout forgets it.
 void MainWindow::fitMixerPane()
 {
     if (!mixerVisible_ || mainSplitter_ == nullptr || mainSplitter_->count() < 2 || mixerPanel_ == nullptr)
         return;
     const bool splitSetByHand =
         config()->getInt(WindowKeys::kSplitTracks, 0) >= 1 && config()->getInt(WindowKeys::kSplitMixer, 0) >= 1;
-    if (!autoFitLayout_ && splitSetByHand)
+    if (splitSetByHand)
         return;
     const QList<int> sizes = mainSplitter_->sizes();
     const int total = sizes.value(0) + sizes.value(1);

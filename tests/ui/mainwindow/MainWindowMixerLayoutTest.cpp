@@ -198,26 +198,36 @@ TEST_F(MixerLayoutTest, EveryStripFitsAtEveryTrackCount)
 }
 
 // A split the person drags stays where it was put after a restart in a
-// window of the same size.
+// window of the same size, with or without auto-fit; choosing a layout from
+// the menu fits the panes anew.
 TEST_F(MixerLayoutTest, DraggedSplitIsKeptAcrossARestart)
 {
-    for (const int tracks : {8, 32}) {
-        SCOPED_TRACE(tracks);
-        MainWindow& window = showMixer({{1024, 768}, false, tracks});
-        auto* splitter = window.findChild<QSplitter*>();
-        QSplitterHandle* handle = splitter->handle(1);
-        const QPoint grip = handle->rect().center();
-        sendMouse(*handle, QEvent::MouseButtonPress, grip);
-        sendMouse(*handle, QEvent::MouseMove, grip + QPoint(0, 30));
-        sendMouse(*handle, QEvent::MouseButtonRelease, grip + QPoint(0, 30));
-        QCoreApplication::processEvents();
-        const QList<int> dragged = splitter->sizes();
-        ASSERT_EQ(ConfigManager::getInstance()->getInt("ui.split.mixer", -1), dragged.value(1)) << "the drag was stored";
-        window_.reset();
+    for (const bool autoFit : {false, true}) {
+        for (const int tracks : {8, 32}) {
+            SCOPED_TRACE(testing::Message() << tracks << (autoFit ? " tracks, auto-fit" : " tracks"));
+            MainWindow& window = showMixer({{1024, 768}, autoFit, tracks});
+            auto* splitter = window.findChild<QSplitter*>();
+            const QList<int> fitted = splitter->sizes();
+            QSplitterHandle* handle = splitter->handle(1);
+            const QPoint grip = handle->rect().center();
+            sendMouse(*handle, QEvent::MouseButtonPress, grip);
+            sendMouse(*handle, QEvent::MouseMove, grip + QPoint(0, 30));
+            sendMouse(*handle, QEvent::MouseButtonRelease, grip + QPoint(0, 30));
+            QCoreApplication::processEvents();
+            const QList<int> dragged = splitter->sizes();
+            ASSERT_NE(dragged, fitted) << "the drag moved the splitter";
+            ASSERT_EQ(ConfigManager::getInstance()->getInt("ui.split.mixer", -1), dragged.value(1)) << "stored";
+            window_.reset();
 
-        MainWindow& again = showWindow();
-        EXPECT_EQ(again.findChild<QSplitter*>()->sizes(), dragged);
-        window_.reset();
+            MainWindow& again = showWindow();
+            EXPECT_EQ(again.findChild<QSplitter*>()->sizes(), dragged);
+            // Choosing the layout again fits the panes as before the drag.
+            action("&Controller", "Auto-fit Tracks + Mixer")->toggle();
+            action("&Controller", "Auto-fit Tracks + Mixer")->toggle();
+            QCoreApplication::processEvents();
+            EXPECT_EQ(again.findChild<QSplitter*>()->sizes(), fitted);
+            window_.reset();
+        }
     }
 }
 
