@@ -166,6 +166,11 @@ protected:
 
 private:
     int stripNameFontPx(int largestPx, int stripWidth) const;
+    int shownMixerStripCount() const;
+    int widestStripNamePx(int fontPx) const;
+    int applyMixerStripWidths();
+    int mixerStripChromePx() const;
+    int mixerRowScrollBarPx(int stripWidth) const;
 
     // Construction.
     void applyDarkTheme();
@@ -236,7 +241,7 @@ private:
     QVBoxLayout* trackLayoutRight_ = nullptr;
     std::vector<TrackRow> trackRows_;
     QWidget* mixerPanel_ = nullptr;
-    QWidget* mixerStripsWidget_ = nullptr;
+    QScrollArea* mixerStripsWidget_ = nullptr;  // scrolls the strip row sideways when it is wider than the window
     QHBoxLayout* mixerStripsLayout_ = nullptr;
     QLabel* mixerWatermark_ = nullptr;
     std::vector<MixerStrip> mixerStrips_;

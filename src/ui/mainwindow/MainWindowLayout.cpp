@@ -14,7 +14,9 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPixmap>
@@ -40,17 +42,17 @@ constexpr int kFittingRetries = 4;
 constexpr int kTrackRowMinimumPx = 26;
 constexpr int kTrackRowSpacingPx = 2;
 constexpr int kTrackListAllowancePx = 6;
-// What the mixer pane needs so that a fader travels 150 pixels: the travel,
-// a cap and the strip's name, gain readout, track and PFL buttons.
-constexpr int kMixerPaneComfortablePx = 280;
+// Fader travel: never less than the least, and the comfortable travel
+// without auto-fit wherever the window has the room for it.
+constexpr int kLeastFaderTravelPx = 150;
+constexpr int kComfortableFaderTravelPx = 200;
+// A track list scrolled short by the mixer still shows a row and a half.
+constexpr int kTrackListLeastPx = 40;
 // The cap of a real fader is narrow whatever the strip's width, and short
 // against its fader, so that most of the fader is travel.
 constexpr int kCapMaximumWidthPx = 48;
 constexpr int kCapMinimumHeightPx = 16;
 constexpr int kCapMaximumHeightPx = 60;
-// Besides the fader, the name and gain labels and the track button: the
-// gaps under the name and above PFL, the PFL button and the labels' leading.
-constexpr int kStripFixedPx = 20;
 constexpr int kTrackButtonMinimumPx = 12;
 constexpr int kTrackButtonMaximumPx = 16;
 // A strip name shrinks to this size before it would run into its neighbour.
@@ -58,6 +60,28 @@ constexpr int kStripNameSmallestPx = 8;
 // Wide strips keep these label sizes: larger ones would take fader travel.
 constexpr int kStripNameLargestPx = 12;
 constexpr int kGainLabelLargestPx = 11;
+
+int capHeightPx(int faderHeightPx)
+{
+    return std::clamp(faderHeightPx / 10, kCapMinimumHeightPx, kCapMaximumHeightPx);
+}
+
+// The shortest fader whose handle travels `travelPx` beside its cap.
+int faderHeightForTravelPx(int travelPx)
+{
+    int height = travelPx + kCapMinimumHeightPx;
+    while (height - capHeightPx(height) < travelPx)
+        ++height;
+    return height;
+}
+
+// Strip labels and the fader are restyled on every resize; setting an equal
+// sheet again would only re-polish the widget and lay the strip out anew.
+void setStyleSheetIfChanged(QWidget& widget, const QString& sheet)
+{
+    if (widget.styleSheet() != sheet)
+        widget.setStyleSheet(sheet);
+}
 
 ConfigManager* config()
 {
@@ -422,12 +446,20 @@ void MainWindow::buildMixerPanel()
     mixerWatermark_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     mixerWatermark_->setStyleSheet(mixerWatermarkStyle());
     layout->addWidget(mixerWatermark_, 1);
-    mixerStripsWidget_ = new QWidget(mixerPanel_);
+    // 32 strips are wider than the narrowest window: the row scrolls
+    // sideways rather than squeezing strips into each other or off the edge.
+    mixerStripsWidget_ = new QScrollArea(mixerPanel_);
+    mixerStripsWidget_->setFrameShape(QFrame::NoFrame);
+    mixerStripsWidget_->setWidgetResizable(true);
+    mixerStripsWidget_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mixerStripsWidget_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     mixerStripsWidget_->setStyleSheet("background: transparent;");
-    mixerStripsLayout_ = new QHBoxLayout(mixerStripsWidget_);
+    auto* stripRow = new QWidget(mixerStripsWidget_);
+    mixerStripsLayout_ = new QHBoxLayout(stripRow);
     mixerStripsLayout_->setSpacing(0);
     mixerStripsLayout_->setContentsMargins(0, 0, 0, 0);
     mixerStripsLayout_->setAlignment(Qt::AlignLeft);
+    mixerStripsWidget_->setWidget(stripRow);
     for (int index = 0; index < kInitialTracks; ++index)
         createMixerFader(index, QString("Track %1").arg(index + 1));
     mixerStripsWidget_->hide();
@@ -497,6 +529,10 @@ void MainWindow::setupMenus()
     autoFitAction_->setCheckable(true);
     autoFitAction_->setChecked(config()->getBool(WindowKeys::kAutoFitLayout, false));
     connect(autoFitAction_, &QAction::toggled, this, [this](bool checked) {
+        // Choosing a layout asks for the panes to be fitted anew: a split
+        // dragged before gives way until the person drags it again.
+        config()->setInt(WindowKeys::kSplitTracks, -1);
+        config()->setInt(WindowKeys::kSplitMixer, -1);
         saveBool(WindowKeys::kAutoFitLayout, checked);
         applyAutoFitLayout(checked);
     });
@@ -625,43 +661,131 @@ int MainWindow::stripNameFontPx(int largestPx, int stripWidth) const
 {
     int sizePx = largestPx;
     for (; sizePx > kStripNameSmallestPx; --sizePx) {
-        QFont font = this->font();
-        font.setPixelSize(sizePx);
-        font.setBold(true);
-        const QFontMetrics metrics(font);
-        const bool fits = std::all_of(mixerStrips_.begin(), mixerStrips_.end(), [&](const MixerStrip& strip) {
-            return strip.nameLabel == nullptr || metrics.horizontalAdvance(strip.nameLabel->text()) <= stripWidth - 2;
-        });
-        if (fits)
+        if (widestStripNamePx(sizePx) <= stripWidth - 2)
             break;
     }
     return sizePx;
 }
 
-// Shares the splitter between the track list and the shown mixer. The track
-// list keeps the height its rows need at their smallest; with auto-fit the
-// mixer takes all the rest, else it gets at least the comfortable height
-// (a pane made larger stays so). Without auto-fit a share the person set by
-// moving the splitter (stored under "ui.split.") is left as it is.
+int MainWindow::shownMixerStripCount() const
+{
+    return static_cast<int>(std::count_if(mixerStrips_.begin(), mixerStrips_.end(), [](const MixerStrip& strip) {
+        return strip.stripWidget != nullptr && !strip.stripWidget->isHidden();
+    }));
+}
+
+// The widest shown strip name in the bold strip font of `fontPx` pixels,
+// measured with the fonts this machine really draws it in.
+int MainWindow::widestStripNamePx(int fontPx) const
+{
+    int widest = 0;
+    for (const MixerStrip& strip : mixerStrips_) {
+        if (strip.nameLabel == nullptr || strip.stripWidget == nullptr || strip.stripWidget->isHidden())
+            continue;
+        QFont font = strip.nameLabel->font();
+        font.setPixelSize(fontPx);
+        font.setBold(true);
+        widest = std::max(widest, QFontMetrics(font).horizontalAdvance(strip.nameLabel->text()));
+    }
+    return widest;
+}
+
+// Gives every strip its width and its label fonts; returns the width, or 0
+// while the strip row has no width yet. A strip is never narrower than its
+// name in the smallest strip font: the row scrolls instead.
+int MainWindow::applyMixerStripWidths()
+{
+    const int width = mixerStripsWidget_->width() >= 2 ? mixerStripsWidget_->width() : mixerPanel_->width();
+    if (width < 2)
+        return 0;
+    const int available = width > 10 ? width - 10 : 0;
+    int stripWidth = 0;
+    if (autoFitLayout_)
+        stripWidth = std::clamp(available / std::max(shownMixerStripCount(), 1), 40, 220);
+    else
+        stripWidth = width >= 4810 ? 150 : std::max(available / kMaxTracks, 40);
+    stripWidth = std::max(stripWidth, widestStripNamePx(kStripNameSmallestPx) + 2);
+    const int nameFont = stripNameFontPx(std::min((stripWidth - 40) / 20 + 11, kStripNameLargestPx), stripWidth);
+    const int gainFont = std::min((stripWidth - 40) / 28 + 10, kGainLabelLargestPx);
+    const int buttonHeight = std::clamp(stripWidth / 3, kTrackButtonMinimumPx, kTrackButtonMaximumPx);
+    const QString nameStyle = stripNameStyle(nameFont);
+    const QString gainStyle = gainLabelStyle(gainFont); // its cursor is set on the label
+    for (MixerStrip& strip : mixerStrips_) {
+        strip.stripWidget->setFixedWidth(stripWidth);
+        strip.fader->setFixedWidth(stripWidth - 10);
+        strip.trackButton->setFixedWidth(std::max(stripWidth, 42) - 12);
+        strip.trackButton->setMaximumHeight(buttonHeight);
+        strip.trackButton->setMinimumHeight(0);
+        setStyleSheetIfChanged(*strip.nameLabel, nameStyle);
+        setStyleSheetIfChanged(*strip.gainLabel, gainStyle);
+    }
+    return stripWidth;
+}
+
+// The height a strip needs besides its fader: labels as their fonts really
+// draw them (a fallback font for a glyph can make a line taller), buttons
+// and gaps, whatever fonts the machine has.
+int MainWindow::mixerStripChromePx() const
+{
+    int chrome = 0;
+    for (const MixerStrip& strip : mixerStrips_) {
+        if (strip.stripWidget == nullptr || strip.stripWidget->isHidden() || strip.stripWidget->layout() == nullptr)
+            continue;
+        const QLayout* layout = strip.stripWidget->layout();
+        int height = 0;
+        for (int index = 0; index < layout->count(); ++index) {
+            QLayoutItem* item = layout->itemAt(index);
+            if (item->widget() != strip.fader)
+                height += item->sizeHint().height();
+        }
+        chrome = std::max(chrome, height);
+    }
+    return chrome;
+}
+
+// The height of the strip row's scroll bar when the strips are wider than
+// the row, else 0.
+int MainWindow::mixerRowScrollBarPx(int stripWidth) const
+{
+    const int rowWidth = stripWidth * shownMixerStripCount();
+    const int width = mixerStripsWidget_->width() >= 2 ? mixerStripsWidget_->width() : mixerPanel_->width();
+    return rowWidth > width ? mixerStripsWidget_->horizontalScrollBar()->sizeHint().height() : 0;
+}
+
+// Shares the splitter between the track list and the shown mixer. The mixer
+// always gets the height its faders need for their least travel, measured
+// from the strip's real fonts; the track list scrolls when its rows need
+// more than is left. With auto-fit the mixer takes everything the rows
+// leave; without it, it gets the comfortable travel where the rows leave
+// room for it (a pane made larger stays so). A share the person set by
+// moving the splitter (stored under "ui.split.") is left as it is in either
+// layout, also after a restart; choosing a layout forgets it.
 void MainWindow::fitMixerPane()
 {
-    if (!mixerVisible_ || mainSplitter_ == nullptr || mainSplitter_->count() < 2)
+    if (!mixerVisible_ || mainSplitter_ == nullptr || mainSplitter_->count() < 2 || mixerPanel_ == nullptr)
         return;
     const bool splitSetByHand =
         config()->getInt(WindowKeys::kSplitTracks, 0) >= 1 && config()->getInt(WindowKeys::kSplitMixer, 0) >= 1;
-    if (!autoFitLayout_ && splitSetByHand)
+    if (splitSetByHand)
         return;
     const QList<int> sizes = mainSplitter_->sizes();
     const int total = sizes.value(0) + sizes.value(1);
     if (total < 2)
         return;
+    const int stripWidth = applyMixerStripWidths();
+    const QMargins margins = mixerPanel_->layout()->contentsMargins();
+    const int besideFaderPx = margins.top() + margins.bottom() + mixerStripChromePx() + mixerRowScrollBarPx(stripWidth);
+    const int leastMixerPx = besideFaderPx + faderHeightForTravelPx(kLeastFaderTravelPx);
+    const int comfortableMixerPx = besideFaderPx + faderHeightForTravelPx(kComfortableFaderTravelPx);
+
     const int rows = std::min(shownTrackCount_, static_cast<int>(trackRows_.size()));
     const int perColumn = std::max(std::min(rows, kTracksPerColumn), 1);
     const int trackListPx =
         perColumn * kTrackRowMinimumPx + (perColumn - 1) * kTrackRowSpacingPx + kTrackListAllowancePx;
-    const int largestMixerPx = std::max(total - trackListPx, 0);
-    const int mixerPx =
-        autoFitLayout_ ? largestMixerPx : std::min(std::max(sizes.value(1), kMixerPaneComfortablePx), largestMixerPx);
+    const int besideRowsPx = std::max(total - trackListPx, 0);
+    int mixerPx = autoFitLayout_ ? besideRowsPx
+                                 : std::min(std::max(sizes.value(1), comfortableMixerPx), besideRowsPx);
+    mixerPx = std::min(std::max(mixerPx, leastMixerPx), std::max(total - kTrackListLeastPx, 1));
     if (mixerPx != sizes.value(1))
         mainSplitter_->setSizes({total - mixerPx, mixerPx});
 }
@@ -684,38 +808,19 @@ void MainWindow::updateMixerFaderSizes()
         return;
     }
     mixerSizingRetries_ = 0;
-    const int available = width > 10 ? width - 10 : 0;
-    const int usableHeight = std::max(height, 6);
-    int stripWidth = 0;
-    if (autoFitLayout_) {
-        const int shown = static_cast<int>(std::count_if(mixerStrips_.begin(), mixerStrips_.end(), [](const MixerStrip& s) {
-            return s.stripWidget != nullptr && !s.stripWidget->isHidden();
-        }));
-        stripWidth = std::clamp(available / std::max(shown, 1), 40, 220);
-    } else {
-        stripWidth = width >= 4810 ? 150 : std::max(available / kMaxTracks, 40);
-    }
-    const int nameFont = stripNameFontPx(std::min((stripWidth - 40) / 20 + 11, kStripNameLargestPx), stripWidth);
-    const int gainFont = std::min((stripWidth - 40) / 28 + 10, kGainLabelLargestPx);
-    const int buttonHeight = std::clamp(stripWidth / 3, kTrackButtonMinimumPx, kTrackButtonMaximumPx);
+    const int stripWidth = applyMixerStripWidths();
     // The fader takes all the height the strip has: a wider strip or a taller
     // pane gives a longer fader, never only a wider one.
-    const int faderHeight = std::max(usableHeight - nameFont - buttonHeight - gainFont - kStripFixedPx, 10);
+    const int rowHeight = height - mixerRowScrollBarPx(stripWidth);
+    const int faderHeight = std::max(rowHeight - mixerStripChromePx(), 10);
     const int capWidth = std::clamp(std::min((16 * stripWidth - 240) / 10, stripWidth - 10), 1, kCapMaximumWidthPx);
-    const int capHeight = std::clamp(faderHeight / 10, kCapMinimumHeightPx, kCapMaximumHeightPx);
+    const int capHeight = capHeightPx(faderHeight);
     // No vertical handle margin: the cap stays whole at both ends of the travel.
     const QString faderStyle = faderStyleSheet(0, capWidth, capHeight, 0, (capWidth - 6) / 2);
     for (MixerStrip& strip : mixerStrips_) {
-        strip.stripWidget->setFixedWidth(stripWidth);
-        strip.fader->setFixedWidth(stripWidth - 10);
         strip.fader->setMaximumHeight(faderHeight);
         strip.fader->setCapSize(capWidth, capHeight);
-        strip.fader->setStyleSheet(faderStyle);
-        strip.trackButton->setFixedWidth(std::max(stripWidth, 42) - 12);
-        strip.trackButton->setMaximumHeight(buttonHeight);
-        strip.trackButton->setMinimumHeight(0);
-        strip.nameLabel->setStyleSheet(stripNameStyle(nameFont));
-        strip.gainLabel->setStyleSheet(gainLabelStyle(gainFont)); // its cursor is set on the label
+        setStyleSheetIfChanged(*strip.fader, faderStyle);
     }
 }
 

@@ -26,6 +26,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QToolButton>
@@ -214,7 +215,7 @@ void MainWindow::createMixerFader(int index, const QString& name)
 {
     MixerStrip strip;
     strip.trackIndex = index;
-    strip.stripWidget = new QWidget(mixerStripsWidget_);
+    strip.stripWidget = new QWidget(mixerStripsWidget_->widget());
     strip.stripWidget->setMinimumWidth(40);
     strip.stripWidget->setMaximumWidth(80);
     strip.stripWidget->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);

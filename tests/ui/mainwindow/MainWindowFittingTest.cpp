@@ -68,7 +68,10 @@ TEST_F(MainWindowTest, StripWidthFollowsAutoFitOrTheThirtyTwoStripGrid)
         resetConfig();
         seed({{"mixer.visible", true}, {"ui.autofit_layout", c.autoFit}});
         MainWindow& window = makeWindow();
+        // The strip row's scroll area: its width is what the strips share.
         QWidget* strips = window.mixerStrips()[0].stripWidget->parentWidget();
+        while (qobject_cast<QScrollArea*>(strips) == nullptr)
+            strips = strips->parentWidget();
         strips->setFixedWidth(c.containerPx);
         window.resize(std::max(c.containerPx + 40, 1100), 1000);
         window.show();
