@@ -229,7 +229,7 @@ TEST(WavFileReaderTest, UntrustedHeadersAreRefusedWithAReason)
         .id("data").u32(0);
     // A fmt chunk whose block align is given, not derived.
     const auto alignedAs = [](int tag, int channels, int bits, int align) {
-        return WavBytes::form(false).id("fmt ").u32(16).u16(tag).u16(channels).u32(48000).u32(48000 * align)
+        return WavBytes::form(false).id("fmt ").u32(16).u16(tag).u16(channels).u32(48000).u32(48000u * static_cast<uint32_t>(align))
             .u16(align).u16(bits).id("data").u32(16).u64(0).u64(0).bytes;
     };
     // 24 valid bits in 4-byte containers, stereo, but frames of 6 bytes.
