@@ -109,14 +109,29 @@ bool parseFiniteDecimal(const std::string& text, double& value)
     return true;
 }
 
+// The rate of a clock running 1001/1000 as fast as the sample clock, as the
+// pulled-down timecode rates need it; 0 (unknown) when it does not fit the
+// 32-bit field, where a cast would be undefined.
+uint32_t pulledUpRate(uint32_t sampleRate)
+{
+    const double rate = sampleRate * 1.001 + 0.5;
+    return rate < static_cast<double>(UINT32_MAX) ? static_cast<uint32_t>(rate) : 0;
+}
+
 void readFileInfo(RiffChunkWalker& walker, const BwfMetadataReader::WaveForm& form, BwfMetadata& metadata)
 {
-    uint64_t dataSize = 0;
+    uint64_t dataSize = form.isRF64 ? form.ds64DataSize : 0;
     RiffChunkWalker::Chunk chunk;
-    if (form.isRF64)
-        dataSize = form.ds64DataSize;
-    else if (BwfMetadataReader::findChunk(walker, form, "data", chunk))
-        dataSize = chunk.size;
+    // The duration counts the samples the file holds, not what a damaged
+    // or never-patched size claims.
+    uint64_t bytesInFile = metadata.fileSize;
+    if (BwfMetadataReader::findChunk(walker, form, "data", chunk)) {
+        if (!form.isRF64)
+            dataSize = chunk.size;
+        const auto bodyOffset = static_cast<uint64_t>(chunk.bodyOffset);
+        bytesInFile = bodyOffset < metadata.fileSize ? metadata.fileSize - bodyOffset : 0;
+    }
+    dataSize = std::min(dataSize, bytesInFile);
 
     uint8_t fmt[kFmtFieldBytes];
     if (!BwfMetadataReader::findChunk(walker, form, "fmt ", chunk) || chunk.size < kFmtFieldBytes ||
@@ -210,68 +225,51 @@ const char* findEither(const char* from, const char* to, char a, char b)
 }
 
 // The opening and closing tags ("<NAME>", "</NAME>", no attributes) of a
-// document in order, found in one pass and chained by the length of their
-// names, so a lookup visits the few tags as long as the wanted name
-// instead of the text or every tag.
+// document, found in one pass and kept in lists by the length of their
+// names, each in document order. A lookup starts with a binary search for
+// its first position and visits only the tags as long as the wanted name,
+// so the fields of each of many TRACKs cost a few steps, not a walk from
+// the top of the document.
 class TagIndex {
 public:
     explicit TagIndex(const std::string& document)
         : document_(document)
     {
-        // A tag of an iXML document takes some 18 bytes; one allocation
-        // for the lists, not one per doubling.
-        opening_.reserve(document.size() / 36 + 8);
-        closing_.reserve(document.size() / 36 + 8);
-        openingFirst_.fill(-1);
-        closingFirst_.fill(-1);
-        std::array<int32_t, kLongestTagName + 1> openingLast;
-        std::array<int32_t, kLongestTagName + 1> closingLast;
-        const char* const begin = document.data();
-        const char* const end = begin + document.size();
-        const char* at = findEither(begin, end, '<', '<');
-        while (at != end) {
-            // The text up to the next ">", unchecked: a lookup compares it
-            // with a name of name characters only, so a text holding any
-            // other byte never matches. Longer texts are no name we look up,
-            // and neither is one holding "<": that "<" opens the next tag.
-            const size_t window = std::min(static_cast<size_t>(end - at - 1), kLongestName + 2);
-            const char* const limit = at + 1 + window;
-            const char* const close = findEither(at + 1, limit, '>', '<');
-            if (close == limit || *close == '<') {
-                at = close == limit ? findEither(limit, end, '<', '<') : close;
-                continue;
-            }
-            const bool closing = at[1] == '/';
-            const char* const name = at + (closing ? 2 : 1);
-            if (close > name) {
-                std::vector<Tag>& tags = closing ? closing_ : opening_;
-                const auto length = static_cast<size_t>(close - name);
-                const auto index = static_cast<int32_t>(tags.size());
-                tags.push_back({static_cast<size_t>(at - begin), std::string_view(name, length)});
-                int32_t& first = (closing ? closingFirst_ : openingFirst_)[length];
-                int32_t& last = (closing ? closingLast : openingLast)[length];
-                if (first < 0)
-                    first = index;
-                else
-                    tags[static_cast<size_t>(last)].next = index;
-                last = index;
-            }
-            // A tag's text holds no "<": the next one starts after its ">".
-            at = findEither(close + 1, end, '<', '<');
+        // Two passes: the first counts the tags of each kind, so each list
+        // is allocated once at its size. Growing lists of a large document
+        // cost more in copies and fresh pages than the scan itself.
+        std::array<size_t, kLongestTagName + 1> openingCount{};
+        std::array<size_t, kLongestTagName + 1> closingCount{};
+        forEachTag([&](bool closing, size_t length, size_t) { ++(closing ? closingCount : openingCount)[length]; });
+        for (size_t length = 0; length <= kLongestTagName; ++length) {
+            opening_[length].reserve(openingCount[length]);
+            closing_[length].reserve(closingCount[length]);
         }
+        forEachTag([&](bool closing, size_t length, size_t position) {
+            (closing ? closing_ : opening_)[length].push_back(position);
+        });
     }
 
     // The position of the first tag at or after `from` spelled exactly
     // `name`; npos when there is none.
     size_t findTag(size_t from, std::string_view name, bool closing) const
     {
-        const std::vector<Tag>& tags = closing ? closing_ : opening_;
-        for (int32_t i = firstOfLength(name.size(), closing); i >= 0; i = tags[static_cast<size_t>(i)].next) {
-            const Tag& tag = tags[static_cast<size_t>(i)];
-            if (tag.position >= from && tag.name == name)
-                return tag.position;
+        const std::vector<size_t>* tags = ofLength(name.size(), closing);
+        if (!tags)
+            return std::string::npos;
+        for (auto tag = std::lower_bound(tags->begin(), tags->end(), from); tag != tags->end(); ++tag) {
+            if (nameAt(*tag, name.size(), closing) == name)
+                return *tag;
         }
         return std::string::npos;
+    }
+
+    // How many opening or closing tags have a name as long as `name`: an
+    // upper bound of how many are spelled `name`.
+    size_t countOfLength(std::string_view name, bool closing) const
+    {
+        const std::vector<size_t>* tags = ofLength(name.size(), closing);
+        return tags ? tags->size() : 0;
     }
 
     // [start, end) of a section: the opening tag (either spelling) and the
@@ -310,11 +308,34 @@ public:
     }
 
 private:
-    struct Tag {
-        size_t position;
-        std::string_view name;
-        int32_t next = -1;  // the next tag of its list with a name this long
-    };
+    // Calls tag(closing, name length, position of "<") for each tag of the
+    // document, in order.
+    template <typename Tag>
+    void forEachTag(Tag tag) const
+    {
+        const char* const begin = document_.data();
+        const char* const end = begin + document_.size();
+        const char* at = findEither(begin, end, '<', '<');
+        while (at != end) {
+            // The text up to the next ">", unchecked: a lookup compares it
+            // with a name of name characters only, so a text holding any
+            // other byte never matches. Longer texts are no name we look up,
+            // and neither is one holding "<": that "<" opens the next tag.
+            const size_t window = std::min(static_cast<size_t>(end - at - 1), kLongestName + 2);
+            const char* const limit = at + 1 + window;
+            const char* const close = findEither(at + 1, limit, '>', '<');
+            if (close == limit || *close == '<') {
+                at = close == limit ? findEither(limit, end, '<', '<') : close;
+                continue;
+            }
+            const bool closing = at[1] == '/';
+            const char* const name = at + (closing ? 2 : 1);
+            if (close > name)
+                tag(closing, static_cast<size_t>(close - name), static_cast<size_t>(at - begin));
+            // A tag's text holds no "<": the next one starts after its ">".
+            at = findEither(close + 1, end, '<', '<');
+        }
+    }
 
     // No element name of iXML comes near this. The text between "<" and
     // ">" is at most one byte longer.
@@ -342,36 +363,41 @@ private:
         return true;
     }
 
-    int32_t firstOfLength(size_t length, bool closing) const
+    const std::vector<size_t>* ofLength(size_t length, bool closing) const
     {
-        return length > kLongestTagName ? -1 : (closing ? closingFirst_ : openingFirst_)[length];
+        return length > kLongestTagName ? nullptr : &(closing ? closing_ : opening_)[length];
+    }
+
+    // The name of the tag at `position`, which its list says is `length` long.
+    std::string_view nameAt(size_t position, size_t length, bool closing) const
+    {
+        return std::string_view(document_).substr(position + (closing ? 2 : 1), length);
     }
 
     // The first opening tag in [from, to) spelled `name` in upper case,
     // else the first in lower case; one pass over the tags for both.
     size_t find(size_t from, size_t to, std::string_view name) const
     {
+        const std::vector<size_t>* tags = ofLength(name.size(), false);
+        if (!tags)
+            return std::string::npos;
         size_t lower = std::string::npos;
-        for (int32_t i = firstOfLength(name.size(), false); i >= 0; i = opening_[static_cast<size_t>(i)].next) {
-            const Tag& tag = opening_[static_cast<size_t>(i)];
-            if (tag.position < from)
-                continue;
-            if (tag.position + name.size() + 2 > to)
+        for (auto tag = std::lower_bound(tags->begin(), tags->end(), from); tag != tags->end(); ++tag) {
+            if (*tag + name.size() + 2 > to)
                 break;
-            if (sameName(tag.name, name, false))
-                return tag.position;
-            if (lower == std::string::npos && sameName(tag.name, name, true))
-                lower = tag.position;
+            const std::string_view tagName = nameAt(*tag, name.size(), false);
+            if (sameName(tagName, name, false))
+                return *tag;
+            if (lower == std::string::npos && sameName(tagName, name, true))
+                lower = *tag;
         }
         return lower;
     }
 
     const std::string& document_;
-    std::vector<Tag> opening_;  // in document order
-    std::vector<Tag> closing_;
-    // The first tag of each name length in each list; -1 for none.
-    std::array<int32_t, kLongestTagName + 1> openingFirst_;
-    std::array<int32_t, kLongestTagName + 1> closingFirst_;
+    // The positions of the tags ("<" of each), by the length of their name.
+    std::array<std::vector<size_t>, kLongestTagName + 1> opening_;
+    std::array<std::vector<size_t>, kLongestTagName + 1> closing_;
 };
 
 void parseSpeed(const TagIndex& tags, size_t from, size_t to, BwfMetadata& metadata)
@@ -400,7 +426,7 @@ void parseSpeed(const TagIndex& tags, size_t from, size_t to, BwfMetadata& metad
             denominator > 0.0) {
             metadata.frameRate = numerator / denominator;
             if (metadata.timestampSampleRate == 0 && metadata.sampleRate != 0 && denominator == 1001.0)
-                metadata.timestampSampleRate = static_cast<uint32_t>(metadata.sampleRate * 1.001 + 0.5);
+                metadata.timestampSampleRate = pulledUpRate(metadata.sampleRate);
         }
     } else {
         parseFiniteDecimal(rateText, metadata.frameRate);
@@ -447,6 +473,8 @@ void parseTrackList(const TagIndex& tags, BwfMetadata& metadata)
     const Section list = tags.section("TRACK_LIST", "TrackList");
     if (list.start == std::string::npos || list.end == std::string::npos)
         return;
+    // One allocation for a list of thousands of tracks, not one per doubling.
+    metadata.tracks.reserve(metadata.tracks.size() + tags.countOfLength("TRACK", false));
     size_t position = list.start;
     int runningNumber = 0;
     for (;;) {
@@ -500,8 +528,7 @@ void applyDescriptionFallback(BwfMetadata& metadata)
     if (parsed.dForm && metadata.timestampSampleRate == 0 && metadata.sampleRate != 0 && metadata.frameRate > 0.0) {
         const bool pulledDown = isNearRate(metadata.frameRate, 23.976) || isNearRate(metadata.frameRate, 29.97) ||
                                 isNearRate(metadata.frameRate, 59.94);
-        metadata.timestampSampleRate = pulledDown ? static_cast<uint32_t>(metadata.sampleRate * 1.001 + 0.5)
-                                                  : metadata.sampleRate;
+        metadata.timestampSampleRate = pulledDown ? pulledUpRate(metadata.sampleRate) : metadata.sampleRate;
     }
 }
 

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -293,6 +295,59 @@ bool locateBody(RiffChunkWalker& walker, const BwfMetadataReader::WaveForm& form
     return true;
 }
 
+// The fields of `wanted` that the edit changes but that the reader would not
+// give back from `after` (what it reads once the planned writes are in): a
+// file without an iXML chunk, or without the element a field lives in,
+// cannot hold them.
+std::vector<std::string> fieldsNotHeld(const BwfMetadata& current, const BwfMetadata& wanted, const BwfMetadata& after)
+{
+    // The reader trims values and puts "$" before user bits.
+    const auto same = [](const std::string& wantedValue, const std::string& readValue) {
+        return CantarMetadataParser::trim(wantedValue) == readValue;
+    };
+    const auto withoutDollar = [](const std::string& text) { return text.rfind('$', 0) == 0 ? text.substr(1) : text; };
+    std::vector<std::string> lost;
+    const struct {
+        const char* label;
+        const std::string BwfMetadata::*member;
+    } kTexts[] = {{"scene", &BwfMetadata::scene},
+                  {"take", &BwfMetadata::take},
+                  {"tape", &BwfMetadata::tape},
+                  {"note", &BwfMetadata::note},
+                  {"project", &BwfMetadata::project}};
+    for (const auto& text : kTexts) {
+        if (isNew(wanted.*text.member, current.*text.member) && !same(wanted.*text.member, after.*text.member))
+            lost.push_back(text.label);
+    }
+    if (isNew(wanted.userBits, current.userBits) && !same(withoutDollar(wanted.userBits), withoutDollar(after.userBits)))
+        lost.push_back("user bits");
+    if (wanted.circled != current.circled && wanted.circled != after.circled)
+        lost.push_back("circled");
+    if (wanted.wildTrack != current.wildTrack && wanted.wildTrack != after.wildTrack)
+        lost.push_back("wild track");
+    for (size_t i = 0; i < wanted.tracks.size(); ++i) {
+        const BwfMetadata::TrackInfo& track = wanted.tracks[i];
+        const bool changed = i >= current.tracks.size() || track.name != current.tracks[i].name ||
+                             track.function != current.tracks[i].function;
+        const bool held = i < after.tracks.size() && same(track.name, after.tracks[i].name) &&
+                          same(track.function, after.tracks[i].function);
+        if (changed && !held)
+            lost.push_back("track " + std::to_string(track.channelIndex));
+    }
+    if (wanted.timeReference != 0 && wanted.timeReference != current.timeReference &&
+        wanted.timeReference != after.timeReference)
+        lost.push_back("time reference");
+    return lost;
+}
+
+std::string joined(const std::vector<std::string>& items)
+{
+    std::string text;
+    for (const std::string& item : items)
+        text += (text.empty() ? "" : ", ") + item;
+    return text;
+}
+
 } // namespace
 
 bool BwfMetadataWriter::editIxmlDocument(std::string& document, const BwfMetadata& current, const BwfMetadata& wanted,
@@ -363,6 +418,12 @@ bool BwfMetadataWriter::writeMetadata(const std::string& path, const BwfMetadata
     }
 
     std::vector<PlannedWrite> writes;
+    // What the reader will find once the writes are in, worked out before
+    // any is made: a field that would not read back must not pass as saved.
+    BwfMetadata after;
+    after.sampleRate = current.sampleRate;
+    after.description = current.description;
+    after.timeReference = current.timeReference;
     if (changes.description || changes.timeReference) {
         const uint32_t needed = changes.timeReference ? BextFields::kTimeReferenceOffset + BextFields::kTimeReferenceBytes
                                                       : BextFields::kDescriptionBytes;
@@ -370,10 +431,14 @@ bool BwfMetadataWriter::writeMetadata(const std::string& path, const BwfMetadata
         bool found = false;
         if (!locateBody(walker, form, "bext", needed, bext, found, reason))
             return false;
-        if (found && changes.description)
+        if (found && changes.description) {
             writes.push_back({"bext Description", bext.bodyOffset + BextFields::kDescriptionOffset,
                               descriptionField(current, wanted)});
+            const std::string& field = writes.back().bytes;
+            after.description = field.substr(0, field.find('\0'));
+        }
         if (found && changes.timeReference) {
+            after.timeReference = wanted.timeReference;
             std::string bytes(BextFields::kTimeReferenceBytes, '\0');
             LittleEndianBytes::store64(reinterpret_cast<uint8_t*>(bytes.data()), wanted.timeReference);
             writes.push_back({"bext TimeReference", bext.bodyOffset + BextFields::kTimeReferenceOffset, bytes});
@@ -405,12 +470,22 @@ bool BwfMetadataWriter::writeMetadata(const std::string& path, const BwfMetadata
                 return false;
             }
             document.resize(ixml.size, '\0');
+            // The reader parses the Description only along with an iXML
+            // document: without one, Description values do not read back.
+            BwfMetadataReader::parseIxml(document, after);
             if (document != original)
                 writes.push_back({"iXML chunk", ixml.bodyOffset, document});
         }
     }
+    const std::vector<std::string> lost = fieldsNotHeld(current, wanted, after);
     if (writes.empty()) {
         reason = "The file has no bext or iXML element that holds these values";
+        if (!lost.empty())
+            reason += " (" + joined(lost) + ")";
+        return false;
+    }
+    if (!lost.empty()) {
+        reason = "The file has no place for " + joined(lost) + "; nothing was written";
         return false;
     }
     for (const PlannedWrite& write : writes) {

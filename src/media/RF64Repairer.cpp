@@ -2,6 +2,7 @@
 
 #include "media/LittleEndianBytes.h"
 #include "media/RiffChunkWalker.h"
+#include "media/WavFileReader.h"
 #include "media/WavFormatChunk.h"
 
 #include <cstdio>
@@ -9,6 +10,9 @@
 #include <filesystem>
 #include <memory>
 #include <system_error>
+
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -53,6 +57,38 @@ bool scanBytesForChunk(RiffChunkWalker& walker, int64_t fileSize, int64_t from, 
         return false;
     for (int64_t at = 0; at + RiffChunkWalker::kChunkHeaderBytes <= windowBytes && at < kByteScanOffsets; ++at) {
         if (std::memcmp(window.data() + at, id, 4) == 0 && walker.readHeader(from + at, chunk) && accept(chunk))
+            return true;
+    }
+    return false;
+}
+
+// Chunks of other writers that may follow the audio are few; a longer run
+// of "chunks" is audio that happens to look like them.
+constexpr int kMaxTailChunks = 256;
+constexpr uint32_t kSizeInDs64 = 0xFFFFFFFFu;
+// The header in front of the audio is at most a few chunks of metadata.
+constexpr int64_t kMaxCheckedHeaderBytes = 64ll << 20;
+
+bool isPrintableId(const char* id)
+{
+    for (int i = 0; i < 4; ++i) {
+        if (id[i] < 0x20 || id[i] > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+// True when whole chunks, each with a printable id and a body inside the
+// file, lead from `offset` exactly to the end of the file (the last one may
+// lack its pad byte).
+bool chunksRunToEnd(RiffChunkWalker& walker, int64_t offset, int64_t fileSize)
+{
+    for (int count = 0; count < kMaxTailChunks; ++count) {
+        RiffChunkWalker::Chunk chunk;
+        if (!walker.readHeader(offset, chunk) || !isPrintableId(chunk.id) || !walker.bodyFits(chunk))
+            return false;
+        offset = chunk.nextOffset();
+        if (offset == fileSize || (offset == fileSize + 1 && (chunk.size & 1u) != 0))
             return true;
     }
     return false;
@@ -161,17 +197,13 @@ bool RF64Repairer::repairFile(const std::string& path)
     // off are no sound, and readers warn about bytes outside every chunk. An
     // odd-sized data chunk gets the zero pad byte RIFF requires, and the
     // RIFF size counts it.
+    // Chunks after the audio stay where they are.
     const int64_t padBytes = plan.dataBytes % 2;
-    const int64_t riffEnd = plan.dataStart + plan.dataBytes + padBytes;
-    if (!endFileAt(path, plan.dataStart + plan.dataBytes, padBytes)) {
+    if (plan.tailBytes == 0 && !endFileAt(path, plan.dataStart + plan.dataBytes, padBytes)) {
         lastError_ = kWriteFailed;
         return false;
     }
-    Ds64Chunk::Sizes sizes;
-    sizes.dataSize = static_cast<uint64_t>(plan.dataBytes);
-    sizes.riffSize = static_cast<uint64_t>(riffEnd - kRiffHeaderBytes);
-    sizes.sampleCount = static_cast<uint64_t>(plan.frames);
-    if (!writeDS64Chunk(path, sizes)) {
+    if (!writeDS64Chunk(path, repairedSizes(plan))) {
         lastError_ = kWriteFailed;
         return false;
     }
@@ -195,14 +227,106 @@ RF64Repairer::RepairPlan RF64Repairer::planRepair(const std::string& path)
         plan.error = kBadSizes;
         return plan;
     }
-    plan.frames = bytesOnDisk / frameBytes;
+    const int64_t audio = audioBytes(path, plan);
+    plan.frames = audio / frameBytes;
     if (plan.frames < 1 || plan.frames > kMaxRepairFrames) {
         plan.frames = 0;
         plan.error = kBadSizes;
         return plan;
     }
-    plan.dataBytes = plan.frames * frameBytes;
+    // With chunks after it the data chunk keeps its length; at the end of
+    // the file it ends with the last whole frame.
+    plan.dataBytes = plan.tailBytes > 0 ? audio : plan.frames * frameBytes;
+    // The byte scans can take the letters "data" or "fmt " inside another
+    // chunk for the real thing: a repair counts only when the reader would
+    // open the result, so such a file is refused and left as it is.
+    if (!readerAccepts(path, plan)) {
+        plan.frames = 0;
+        plan.error = kBadSizes;
+    }
     return plan;
+}
+
+// Where the audio ends. A recording of ours that was never closed has its
+// audio up to the end of the file. A file that another writer closed, with
+// one of its sizes left 0, may carry chunks after the audio: when a size
+// it did write ends the audio exactly where whole chunks run on to the end
+// of the file, those chunks are no sound and are kept.
+int64_t RF64Repairer::audioBytes(const std::string& path, RepairPlan& plan)
+{
+    const int64_t toEnd = plan.fileSize - plan.dataStart;
+    Ds64Chunk::Sizes sizes;
+    int64_t fileSize = 0;
+    FileHandle file = openForReading(path, fileSize);
+    if (!file || fileSize != plan.fileSize || !readDS64Chunk(path, sizes))
+        return toEnd;
+    RiffChunkWalker walker(file.get(), fileSize);
+    RiffChunkWalker::Chunk data;
+    const uint64_t frameBytes = uint64_t(plan.format.bytesPerSample) * uint64_t(plan.format.channels);
+    uint64_t claims[] = {sizes.dataSize, sizes.sampleCount <= uint64_t(kMaxRepairFrames) ? sizes.sampleCount * frameBytes : 0,
+                         0};
+    if (walker.readHeader(plan.dataStart - RiffChunkWalker::kChunkHeaderBytes, data) && data.size != kSizeInDs64)
+        claims[2] = data.size;
+    for (const uint64_t claim : claims) {
+        if (claim == 0 || claim >= static_cast<uint64_t>(toEnd))
+            continue;
+        const auto audio = static_cast<int64_t>(claim);
+        const int64_t tailStart = plan.dataStart + audio + audio % 2;
+        if (chunksRunToEnd(walker, tailStart, fileSize)) {
+            plan.tailBytes = fileSize - tailStart;
+            return audio;
+        }
+    }
+    return toEnd;
+}
+
+Ds64Chunk::Sizes RF64Repairer::repairedSizes(const RepairPlan& plan)
+{
+    const int64_t riffEnd =
+        plan.tailBytes > 0 ? plan.fileSize : plan.dataStart + plan.dataBytes + plan.dataBytes % 2;
+    Ds64Chunk::Sizes sizes;
+    sizes.riffSize = static_cast<uint64_t>(riffEnd - kRiffHeaderBytes);
+    sizes.dataSize = static_cast<uint64_t>(plan.dataBytes);
+    sizes.sampleCount = static_cast<uint64_t>(plan.frames);
+    return sizes;
+}
+
+// Builds the repaired file's header, and any chunks kept after the audio,
+// in a sparse memory file (the audio itself is not copied) and opens it
+// with the reader.
+bool RF64Repairer::readerAccepts(const std::string& path, const RepairPlan& plan)
+{
+    if (plan.dataStart > kMaxCheckedHeaderBytes || plan.tailBytes > kMaxCheckedHeaderBytes)
+        return false;
+    int64_t fileSize = 0;
+    FileHandle file = openForReading(path, fileSize);
+    if (!file || fileSize != plan.fileSize)
+        return false;
+    RiffChunkWalker walker(file.get(), fileSize);
+    std::vector<uint8_t> header(static_cast<size_t>(plan.dataStart));
+    std::vector<uint8_t> tail(static_cast<size_t>(plan.tailBytes));
+    const int64_t tailStart = fileSize - plan.tailBytes;
+    if (!walker.readAt(0, header.data(), header.size()) ||
+        (!tail.empty() && !walker.readAt(tailStart, tail.data(), tail.size())))
+        return false;
+    Ds64Chunk::store(header.data() + Ds64Chunk::kSizesOffset, repairedSizes(plan));
+
+    const int fd = ::memfd_create("repair-check", MFD_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const int64_t repairedSize = plan.tailBytes > 0 ? fileSize : plan.dataStart + plan.dataBytes + plan.dataBytes % 2;
+    const bool built = ::pwrite(fd, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size()) &&
+                       ::ftruncate(fd, static_cast<off_t>(repairedSize)) == 0 &&
+                       (tail.empty() || ::pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(tailStart)) ==
+                                            static_cast<ssize_t>(tail.size()));
+    bool accepted = false;
+    if (built) {
+        WavFileReader reader;
+        accepted = reader.open("/proc/self/fd/" + std::to_string(fd)) && reader.getDataStartOffset() == plan.dataStart &&
+                   reader.getTotalFrames() == plan.frames && reader.getChannels() == plan.format.channels;
+    }
+    ::close(fd);
+    return accepted;
 }
 
 bool RF64Repairer::isRF64File(const std::string& path)

@@ -52,6 +52,9 @@ private:
         int64_t dataStart = -1;
         int64_t dataBytes = 0;
         int64_t frames = 0;
+        // Bytes of chunks that another writer placed after the audio; they
+        // are kept, so the file is not cut.
+        int64_t tailBytes = 0;
         std::string error;
     };
 
@@ -59,6 +62,9 @@ private:
                   std::vector<CorruptedFile>& found);
     CorruptedFile describe(const std::string& path);
     RepairPlan planRepair(const std::string& path);
+    int64_t audioBytes(const std::string& path, RepairPlan& plan);
+    static Ds64Chunk::Sizes repairedSizes(const RepairPlan& plan);
+    bool readerAccepts(const std::string& path, const RepairPlan& plan);
 
     bool isRF64File(const std::string& path);
     bool readDS64Chunk(const std::string& path, Ds64Chunk::Sizes& sizes);

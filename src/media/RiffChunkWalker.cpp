@@ -88,8 +88,26 @@ RiffChunkWalker::Result RiffChunkWalker::find(int64_t offset, const char* id, Ch
         if (!bodyFits(chunk))
             return Result::Overrun;
         offset = chunk.nextOffset();
+        // A writer that left out the pad byte after an odd body makes every
+        // later header one byte off; name that chunk, not the garbage the
+        // shifted read would give.
+        if ((chunk.size & 1u) != 0 && !looksLikeChunkAt(offset) && looksLikeChunkAt(offset - 1))
+            return Result::MissingPad;
     }
     return Result::NotFound;
+}
+
+bool RiffChunkWalker::looksLikeChunkAt(int64_t offset)
+{
+    constexpr uint32_t kSizeInDs64 = 0xFFFFFFFFu;
+    Chunk chunk;
+    if (!readHeader(offset, chunk))
+        return false;
+    for (const char c : chunk.id) {
+        if (c < 0x20 || c > 0x7E)
+            return false;
+    }
+    return bodyFits(chunk) || chunk.size == kSizeInDs64;
 }
 
 std::string RiffChunkWalker::printableId(const char* id)

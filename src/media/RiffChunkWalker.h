@@ -31,6 +31,7 @@ public:
         Found,     // `chunk` is the wanted one; its body may still run past the end
         NotFound,  // the chunks ended before the wanted one
         Overrun,   // a chunk before the wanted one claims more bytes than the file holds
+        MissingPad,  // `chunk` has an odd size and the next chunk starts right after it, without the pad byte
     };
 
     static constexpr int64_t kChunkHeaderBytes = 8;
@@ -40,7 +41,8 @@ public:
     RiffChunkWalker(int fd, int64_t fileSizeBytes);
 
     // Walks from the chunk header at `offset` to the first chunk called `id`.
-    // On Overrun, `chunk` is the chunk that could not be skipped.
+    // On Overrun, `chunk` is the chunk that could not be skipped; on
+    // MissingPad, the odd-sized chunk whose pad byte is missing.
     Result find(int64_t offset, const char* id, Chunk& chunk);
 
     // Reads the chunk header at `offset`; false when it does not fit in the file.
@@ -63,6 +65,9 @@ public:
 
 private:
     bool readCached(int64_t offset, void* bytes, size_t count);
+    // A header of printable id bytes whose body fits the file (or an RF64
+    // size that ds64 holds) starts at `offset`.
+    bool looksLikeChunkAt(int64_t offset);
     // Up to `count` bytes from `offset`; fewer at the end of the file, 0 on
     // an error.
     size_t readSome(int64_t offset, void* bytes, size_t count);

@@ -122,10 +122,16 @@ bool WavFileReader::readHeader()
                std::to_string(chunk.headerOffset) + " claims " + std::to_string(chunk.size) +
                " bytes, more than the file holds";
     };
+    const auto missingPadReason = [&chunk]() {
+        return "Chunk '" + RiffChunkWalker::printableId(chunk.id) + "' at offset " +
+               std::to_string(chunk.headerOffset) + " has an odd size (" + std::to_string(chunk.size) +
+               " bytes) and no pad byte after it";
+    };
 
     switch (walker.find(offset, "fmt ", chunk)) {
     case RiffChunkWalker::Result::NotFound: return refuse("No fmt chunk");
     case RiffChunkWalker::Result::Overrun: return refuse(overrunReason());
+    case RiffChunkWalker::Result::MissingPad: return refuse(missingPadReason());
     case RiffChunkWalker::Result::Found: break;
     }
     std::string reason;
@@ -135,6 +141,7 @@ bool WavFileReader::readHeader()
     switch (walker.find(chunk.nextOffset(), "data", chunk)) {
     case RiffChunkWalker::Result::NotFound: return refuse("No data chunk after the fmt chunk");
     case RiffChunkWalker::Result::Overrun: return refuse(overrunReason());
+    case RiffChunkWalker::Result::MissingPad: return refuse(missingPadReason());
     case RiffChunkWalker::Result::Found: break;
     }
     dataStartOffset_ = chunk.bodyOffset;

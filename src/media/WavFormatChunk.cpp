@@ -11,6 +11,7 @@ namespace {
 constexpr int kTagOffset = 0;
 constexpr int kChannelsOffset = 2;
 constexpr int kSampleRateOffset = 4;
+constexpr int kBlockAlignOffset = 12;
 constexpr int kBitsOffset = 14;
 constexpr int kExtensionSizeOffset = 16;
 constexpr int kValidBitsOffset = 18;
@@ -75,6 +76,16 @@ bool WavFormatChunk::parse(const uint8_t* body, uint32_t sizeBytes, WavFormatChu
     // container would be read past each sample's end.
     if (formatTag == kFormatFloat && bitsPerSample != 32) {
         reason = "Float samples of " + std::to_string(bitsPerSample) + " bits are not supported";
+        return false;
+    }
+    // Samples are decoded at channel x sample-size steps; a frame of another
+    // size (24-bit samples in 4-byte containers, a zero or garbage align)
+    // would be read as the wrong samples. The extensible form states its
+    // container size as bits per sample, so the same rule holds for it.
+    const int blockAlign = LittleEndianBytes::load16(body + kBlockAlignOffset);
+    if (blockAlign != channels * (bitsPerSample / 8)) {
+        reason = "Block align " + std::to_string(blockAlign) + " does not match " + std::to_string(channels) +
+                 " channels of " + std::to_string(bitsPerSample) + " bits";
         return false;
     }
     if (sampleRate == 0 || sampleRate > static_cast<uint32_t>(INT32_MAX)) {

@@ -14,6 +14,11 @@
 
 #include <filesystem>
 #include <iostream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <fstream>
 #include <functional>
@@ -255,11 +260,76 @@ TEST_F(TakeRoadStateTest, RefusedStartsGiveTheirReason)
     }
 }
 
+// Runs a program to its end through fork and exec; its standard output is
+// returned when `capture` is set, else it goes to /dev/null like its errors.
+// Not runTool: QProcess starts children with clone(CLONE_VM | CLONE_VFORK),
+// past ThreadSanitizer's fork handling (it turns vfork into fork for this
+// reason), and the child's intercepted calls then run in this process's
+// memory as if this thread made them, which garbles the sanitizer's record
+// of descriptors and of what happened before what.
+struct ForkedRun {
+    int exitCode = -1;
+    std::string output;
+};
+
+ForkedRun runForked(const QString& program, const QStringList& arguments, bool capture = false)
+{
+    std::vector<std::string> args{program.toStdString()};
+    for (const QString& argument : arguments)
+        args.push_back(argument.toStdString());
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        // A daemon the program leaves behind (the FUSE mount) must not hold
+        // the pipe, or the read below would never end.
+        ::dup2(capture ? out[1] : null, STDOUT_FILENO);
+        ::dup2(null, STDERR_FILENO);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ForkedRun run;
+    char buffer[256];
+    for (;;) {
+        const ssize_t got = pid > 0 ? ::read(out[0], buffer, sizeof buffer) : 0;
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        run.output.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(out[0]);
+    int status = 0;
+    while (pid > 0 && ::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (pid > 0 && WIFEXITED(status))
+        run.exitCode = WEXITSTATUS(status);
+    return run;
+}
+
 // An exFAT card image on a loop device through exfat-fuse (the kernel here
 // may have no exFAT driver); empty when this machine cannot make one.
+//
+// A sanitizer that stops the run on a report ends it with _exit, and a
+// timeout kills it: no destructor runs then, and the mount and the loop
+// device would stay behind for good. So a guard process in a session of its
+// own holds the read end of a pipe whose write end only this process has
+// (close-on-exec). The destructor cleans up and tells the guard "done"; if
+// this process ends any other way, the guard reads the end of the pipe and
+// cleans up itself. It detaches the loop device only while that still holds
+// our image, so a device number someone else reused is never touched.
 struct ExfatCard {
     QString image, device, mountPoint;
     bool mounted = false;
+    pid_t guard = -1;
+    int guardPipe = -1;  // the write end
 
     explicit ExfatCard(const QString& folder) : image(folder + "/card.img"), mountPoint(folder + "/CARD")
     {
@@ -270,20 +340,72 @@ struct ExfatCard {
         std::ofstream(image.toStdString()).close();
         std::error_code error;
         fs::resize_file(image.toStdString(), 64 << 20, error);
-        if (error || runTool(findTool("mkfs.exfat"), {image}).exitCode != 0)
+        if (error || runForked(findTool("mkfs.exfat"), {image}).exitCode != 0)
             return;
-        const ToolResult attach = runTool(findTool("losetup"), {"--find", "--show", image});
+        const ForkedRun attach = runForked(findTool("losetup"), {"--find", "--show", image}, true);
         if (attach.exitCode != 0)
             return;
-        device = attach.standardOutput.trimmed();
-        mounted = runTool(findTool("mount.exfat-fuse"), {device, mountPoint}).exitCode == 0;
+        device = QString::fromStdString(attach.output).trimmed();
+        if (!startGuard()) {
+            runForked(findTool("losetup"), {"-d", device});
+            device.clear();
+            return;
+        }
+        mounted = runForked(findTool("mount.exfat-fuse"), {device, mountPoint}).exitCode == 0;
     }
     ~ExfatCard()
     {
         if (mounted)
-            runTool("umount", {mountPoint});
+            runForked(findTool("umount"), {mountPoint});
         if (!device.isEmpty())
-            runTool(findTool("losetup"), {"-d", device});
+            runForked(findTool("losetup"), {"-d", device});
+        if (guard > 0) {
+            const char done[] = "done\n";
+            [[maybe_unused]] const ssize_t told = ::write(guardPipe, done, sizeof done - 1);
+            ::close(guardPipe);
+            int status = 0;
+            while (::waitpid(guard, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+
+    bool startGuard()
+    {
+        static const char* const kScript =
+            "read answer\n"
+            "[ \"$answer\" = done ] && exit 0\n"
+            "umount \"$1\" 2>/dev/null || umount -l \"$1\" 2>/dev/null\n"
+            "[ \"$(cat \"/sys/block/${2#/dev/}/loop/backing_file\" 2>/dev/null)\" = \"$(realpath \"$3\")\" ] && "
+            "losetup -d \"$2\"\n"
+            "rm -f \"$3\"\n";
+        std::string mount = mountPoint.toStdString();
+        std::string loop = device.toStdString();
+        std::string file = image.toStdString();
+        char shell[] = "/bin/sh";
+        char dashC[] = "-c";
+        char name[] = "exfat-card-guard";
+        std::string script = kScript;
+        char* argv[] = {shell, dashC, script.data(), name, mount.data(), loop.data(), file.data(), nullptr};
+        int in[2];
+        if (::pipe2(in, O_CLOEXEC) != 0)
+            return false;
+        guard = ::fork();
+        if (guard == 0) {
+            ::setsid();
+            const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+            ::dup2(in[0], STDIN_FILENO);
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
+            ::execv(shell, argv);
+            ::_exit(127);
+        }
+        ::close(in[0]);
+        if (guard < 0) {
+            ::close(in[1]);
+            return false;
+        }
+        guardPipe = in[1];
+        return true;
     }
 };
 

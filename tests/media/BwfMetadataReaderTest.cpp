@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <ctime>
 #include <functional>
 #include <iostream>
 #include <filesystem>
@@ -501,6 +502,111 @@ TEST_F(BwfMetadataReaderTest, Rf64AboveFourGibSkipsTheAudioByItsDs64Size)
     ::close(again);
     EXPECT_EQ(BwfMetadataReader::readMetadata(path).scene, "");
     std::filesystem::remove(path);
+}
+
+// A card whose iXML lists many flat TRACK elements: every track is read, in
+// order, and the parse grows with the document (the timing target is in the
+// metadata reader bench; the bound here only catches a parse that went
+// quadratic, which took tens of seconds of CPU for this document).
+TEST_F(BwfMetadataReaderTest, ManyFlatTracksAreAllReadInOneLinearPass)
+{
+    constexpr int kTracks = 40'000;
+    std::string inner = "<TRACK_LIST>\n";
+    for (int i = 1; i <= kTracks; ++i) {
+        const std::string index = std::to_string(i);
+        // Every fifth track has no CHANNEL_INDEX and no NAME: it must not
+        // take the next track's.
+        if (i % 5 == 0)
+            inner += "<TRACK><FUNCTION>F" + index + "</FUNCTION></TRACK>\n";
+        else
+            inner += "<TRACK><CHANNEL_INDEX>" + index + "</CHANNEL_INDEX><NAME>N" + index + "</NAME></TRACK>\n";
+    }
+    inner += "</TRACK_LIST>\n";
+    const std::string ixml = document(inner);
+
+    timespec start{};
+    timespec end{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+    BwfMetadata read;
+    BwfMetadataReader::parseIxml(ixml, read);
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+    const double cpuSeconds = double(end.tv_sec - start.tv_sec) + double(end.tv_nsec - start.tv_nsec) * 1e-9;
+    EXPECT_LT(cpuSeconds, 5.0);
+
+    ASSERT_EQ(read.tracks.size(), size_t{kTracks});
+    for (const int i : {1, 4, 5, 39'999, 40'000}) {
+        SCOPED_TRACE(i);
+        const BwfMetadata::TrackInfo& track = read.tracks[static_cast<size_t>(i - 1)];
+        EXPECT_EQ(track.channelIndex, i);
+        EXPECT_EQ(track.name, i % 5 == 0 ? "" : "N" + std::to_string(i));
+        EXPECT_EQ(track.function, i % 5 == 0 ? "F" + std::to_string(i) : "");
+    }
+    // The same document through a file, as the playback dialog reads it.
+    const std::vector<uint8_t> bytes = wavWith(nullptr, &ixml);
+    EXPECT_EQ(readBytes(bytes).tracks.size(), size_t{kTracks});
+}
+
+// A sample rate no converter can raise by 1001/1000 within 32 bits gives an
+// unknown timestamp rate (0), on both paths that derive it; real rates still
+// derive theirs.
+TEST_F(BwfMetadataReaderTest, PulledDownRatesOfAbsurdSampleRatesAreUnknown)
+{
+    struct Case {
+        const char* name;
+        uint32_t sampleRate;
+        bool fromDescription;  // else from the iXML TIMECODE_RATE
+        uint32_t expected;
+    };
+    const Case kCases[] = {
+        {"iXML x/1001, 48 kHz", 48000, false, 48048},
+        {"iXML x/1001, rate 0xFFFFFFFF", 0xFFFFFFFFu, false, 0},
+        {"iXML x/1001, highest rate that fits", 4290672328u, false, 4294963000u},
+        {"d-form Description, 48 kHz", 48000, true, 48048},
+        {"d-form Description, rate 0xFFFFFFFF", 0xFFFFFFFFu, true, 0},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        BextFixture fixture;
+        fixture.description = "dSCENE=1\ndFRAMERATE=29.970FF\n";
+        const std::string bext = bextBody(fixture);
+        const std::string ixml =
+            document(c.fromDescription ? "" : "<SPEED><TIMECODE_RATE>30000/1001</TIMECODE_RATE></SPEED>");
+        WavBytes wav = WavBytes::form(false);
+        wav.chunk("bext", bext).chunk("iXML", ixml);
+        wav.id("fmt ").u32(16).u16(1).u16(1).u32(c.sampleRate).u32(0).u16(2).u16(16).id("data").u32(2).u16(0);
+        const BwfMetadata read = readBytes(wav.bytes);
+        EXPECT_EQ(read.sampleRate, c.sampleRate);
+        EXPECT_EQ(read.timestampSampleRate, c.expected);
+    }
+}
+
+// The duration counts what the file holds, whatever its sizes claim.
+TEST_F(BwfMetadataReaderTest, DurationIsClampedToTheSamplesInTheFile)
+{
+    struct Case {
+        const char* name;
+        bool rf64;
+        uint64_t ds64DataSize;
+        uint32_t dataSize;
+        size_t samplesInFile;  // 16-bit mono
+        double expectedSeconds;
+    };
+    const Case kCases[] = {
+        {"RIFF claiming 5 MB in a 1 KB file", false, 0, 5'000'000, 500, 500.0 / 48000},
+        {"RF64 whose ds64 says 2^64 - 2", true, ~uint64_t{1}, 0xFFFFFFFFu, 500, 500.0 / 48000},
+        {"RF64 whose ds64 says 2^40", true, uint64_t{1} << 40, 0xFFFFFFFFu, 4800, 0.1},
+        {"honest RIFF", false, 0, 9600, 4800, 0.1},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const std::vector<uint8_t> bytes = WavBytes::form(c.rf64, c.ds64DataSize)
+                                               .fmt(1, 1, kSampleRate, 16)
+                                               .id("data")
+                                               .u32(c.dataSize)
+                                               .raw(std::vector<uint8_t>(c.samplesInFile * 2, 1))
+                                               .bytes;
+        EXPECT_DOUBLE_EQ(readBytes(bytes).durationSeconds, c.expectedSeconds);
+    }
 }
 
 } // namespace

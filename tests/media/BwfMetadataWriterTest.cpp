@@ -370,6 +370,74 @@ TEST_F(BwfMetadataWriterTest, RefusedEditsLeaveTheFileByteIdentical)
     }
 }
 
+// Fields a file has no place for (no iXML chunk, one the walk cannot reach,
+// no element for a track) are refused by name and nothing is written, also
+// when the Description could have taken part of the edit; the same edit on
+// a file that can hold it is stored and reads back.
+TEST_F(BwfMetadataWriterTest, FieldsTheFileCannotHoldAreRefusedByName)
+{
+    std::string bextBody(602, '\0');
+    bextBody.replace(0, 16, "aSCENE=1\naTRK1=A");
+    const std::string ixml = "<BWFXML>\n  <SCENE>1</SCENE>\n</BWFXML>\n" + std::string(256, '\0');
+    const std::string ixmlWithTrack = "<BWFXML>\n  <SCENE>1</SCENE>\n  <TRACK_LIST><TRACK><CHANNEL_INDEX>1"
+                                      "</CHANNEL_INDEX><NAME>A</NAME></TRACK></TRACK_LIST>\n</BWFXML>\n" +
+                                      std::string(256, '\0');
+    auto file = [&](const std::string* ixmlBody, bool padded) {
+        WavBytes wav = WavBytes::form(false);
+        wav.chunk("bext", bextBody);
+        // An odd chunk, without its pad byte when `padded` is false.
+        wav.id("junk").u32(3).raw({1, 2, 3});
+        if (padded)
+            wav.raw({0});
+        if (ixmlBody)
+            wav.chunk("iXML", *ixmlBody);
+        return wav.fmt(1, 1, kSampleRate, 16).id("data").u32(4).u32(0x12345678).bytes;
+    };
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        std::function<void(BwfMetadata&)> apply;
+        const char* reasonPart;  // nullptr: the edit is stored
+    };
+    const Case kCases[] = {
+        {"no iXML: flags", file(nullptr, true), [](BwfMetadata& m) { m.circled = m.wildTrack = true; },
+         "circled, wild track"},
+        {"no iXML: texts the Description would take", file(nullptr, true),
+         [](BwfMetadata& m) { m.scene = "2"; m.note = "n"; }, "has no place for scene, note;"},
+        {"no iXML: a track name", file(nullptr, true), [](BwfMetadata& m) { m.tracks = {{1, "Boom", ""}}; },
+         "track 1"},
+        {"iXML behind an odd chunk without its pad byte", file(&ixml, false),
+         [](BwfMetadata& m) { m.scene = "2"; m.circled = true; }, "scene, circled"},
+        {"iXML without the track's element", file(&ixml, true), [](BwfMetadata& m) { m.tracks = {{1, "Boom", ""}}; },
+         "track 1"},
+        {"iXML with room for everything", file(&ixmlWithTrack, true),
+         [](BwfMetadata& m) {
+             m.scene = "2";
+             m.note = "n";
+             m.circled = m.wildTrack = true;
+             m.tracks = {{1, "Boom", ""}};
+         },
+         nullptr},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = pathFor("holds.wav");
+        ASSERT_TRUE(writeFileBytes(path, c.bytes));
+        BwfMetadata wanted = BwfMetadataReader::readMetadata(path);
+        c.apply(wanted);
+        std::string reason;
+        const bool stored = BwfMetadataWriter::writeMetadata(path, wanted, reason);
+        if (!c.reasonPart) {
+            ASSERT_TRUE(stored) << reason;
+            expectReadBack(BwfMetadataReader::readMetadata(path), wanted);
+            continue;
+        }
+        EXPECT_FALSE(stored);
+        EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << reason;
+        EXPECT_EQ(readFileBytes(path), c.bytes);
+    }
+}
+
 // The disk refuses writes beyond a point below the iXML chunk: the call
 // fails, and nothing outside the bext and iXML bodies changed.
 TEST_F(BwfMetadataWriterTest, WriteFailingHalfWayReportsFailure)

@@ -7,6 +7,7 @@
 #include "UnclosedTakeFixture.h"
 #include "WavBytes.h"
 #include "WrittenFile.h"
+#include "media/Ds64Chunk.h"
 #include "media/RF64Repairer.h"
 #include "media/WavFileReader.h"
 #include "support/ExternalTool.h"
@@ -269,7 +270,11 @@ TEST(RF64RepairerTest, WhatTheScanListsAndWhy)
         {"other_extension", "take.bwf", unclosedTakeBytes(stereo, 100), false, true, false, ""},
         {"plain_riff", "riff.wav", WavBytes::form(false).fmt(1, 1, 48000, 16).id("data").u32(0).bytes, false, false, false, ""},
         {"ds64_size_24", "ds64size.wav", ds64Size24, false, false, false, ""},
-        {"damaged_bext_size", "damaged.wav", unclosedTakeBytes(damaged, 100), true, true, true, ""},
+        // The byte scan finds fmt and data past the damaged size, but the
+        // reader cannot walk past it: such a "repair" would be reported as
+        // done for a file that still does not open, so it is refused.
+        {"damaged_bext_size", "damaged.wav", unclosedTakeBytes(damaged, 100), true, true, false,
+         "Cannot calculate correct sizes"},
         {"no_fmt", "nofmt.wav", noFmt, true, true, false, "Cannot read format chunk"},
         {"zero_channels", "zerochannels.wav", badChannels, true, true, false, "Cannot read format chunk"},
         {"no_data", "nodata.wav", noData, true, true, false, "Cannot calculate correct sizes"},
@@ -304,6 +309,108 @@ TEST(RF64RepairerTest, WhatTheScanListsAndWhy)
             EXPECT_EQ(WrittenFile::load(path).u64(36), 100u);
         }
     }
+}
+
+// Files another writer closed but left one ds64 size at 0, with a chunk
+// after the audio. The sizes it did write end the audio where that chunk
+// starts: the repair counts those frames and keeps every chunk, byte for
+// byte, instead of playing the chunk as sound and cutting it.
+TEST(RF64RepairerTest, ChunksAfterTheAudioEndItAndAreKept)
+{
+    TONVALE_REQUIRE_TOOL("sndfile-info");
+    TONVALE_REQUIRE_TOOL("ffprobe");
+    struct Case {
+        const char* name;
+        TakeLayout layout;
+        int64_t frames;
+        std::vector<uint8_t> tail;  // chunks after the audio
+        bool zeroRiffSize;          // else the sample count is the size left 0
+        bool libsndfileReadsIt;
+    };
+    const std::string scene = "<BWFXML><SCENE>kept</SCENE></BWFXML>";
+    const std::vector<uint8_t> ixml = WavBytes().chunk("iXML", scene).bytes;
+    std::string bextBody(602, '\0');
+    bextBody.replace(0, 11, "sSCENE=kept");
+    const std::vector<uint8_t> bext = WavBytes().chunk("bext", bextBody).bytes;
+    std::vector<uint8_t> two = ixml;
+    two.insert(two.end(), bext.begin(), bext.end());
+    const Case kCases[] = {
+        {"sample count 0, iXML after the audio", layoutOf(2, 24, false), 256, ixml, false, true},
+        {"RIFF size 0, bext after the audio", layoutOf(2, 24, false), 256, bext, true, true},
+        {"sample count 0, two chunks after the audio", layoutOf(4, 16, false), 1000, two, false, true},
+        // libsndfile 1.2.0 gives up on an RF64 with an odd chunk; ffprobe still judges.
+        {"odd data size, its pad byte, then iXML", layoutOf(1, 24, false), 255, ixml, false, false},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir root;
+        const std::string path = root.path().toStdString() + "/closed.wav";
+        std::vector<uint8_t> bytes = unclosedTakeBytes(c.layout, c.frames);
+        const uint64_t dataBytes = static_cast<uint64_t>(c.frames * c.layout.bytesPerFrame());
+        if (dataBytes % 2)
+            bytes.push_back(0);
+        bytes.insert(bytes.end(), c.tail.begin(), c.tail.end());
+        Ds64Chunk::store(bytes.data() + Ds64Chunk::kSizesOffset,
+                         {c.zeroRiffSize ? 0 : bytes.size() - 8, dataBytes, c.zeroRiffSize ? uint64_t(c.frames) : 0});
+        ASSERT_TRUE(writeFileBytes(path, bytes));
+
+        RF64Repairer repairer;
+        const auto found = repairer.scanDirectory(root.path().toStdString(), false);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].sampleFrames, c.frames);
+        ASSERT_TRUE(repairer.repairFile(path)) << repairer.getLastError();
+
+        const WrittenFile repaired = WrittenFile::load(path);
+        ASSERT_EQ(repaired.bytes.size(), bytes.size());
+        EXPECT_TRUE(std::equal(bytes.begin() + Ds64Chunk::kTakeEndOffset, bytes.end(),
+                               repaired.bytes.begin() + Ds64Chunk::kTakeEndOffset))
+            << "only the ds64 sizes change";
+        EXPECT_EQ(repaired.u64(20), bytes.size() - 8);
+        EXPECT_EQ(repaired.u64(28), dataBytes);
+        EXPECT_EQ(repaired.u64(36), uint64_t(c.frames));
+
+        WavFileReader reader;
+        ASSERT_TRUE(reader.open(path)) << reader.getLastError();
+        EXPECT_EQ(reader.getTotalFrames(), c.frames);
+        const QString file = QString::fromStdString(path);
+        const ToolResult probe = runTool(findTool("ffprobe"), {"-v", "error", "-show_entries", "stream=duration_ts",
+                                                              "-of", "csv=p=0", file});
+        EXPECT_EQ(probe.exitCode, 0);
+        EXPECT_EQ(probe.standardOutput.trimmed().toStdString(), std::to_string(c.frames));
+        if (c.libsndfileReadsIt) {
+            EXPECT_EQ(runTool(findTool("sndfile-info"), {file}).exitCode, 0);
+            EXPECT_EQ(readWithSndfile(path).frames, c.frames);
+        }
+    }
+}
+
+// A damaged size hides the real chunks and the byte scan meets the letters
+// "data" inside a LIST chunk first: the result would be a file the reader
+// refuses, so the repair is refused and the file stays as it was.
+TEST(RF64RepairerTest, RepairWhoseResultTheReaderWouldRefuseLeavesTheFileAlone)
+{
+    const TakeLayout stereo = layoutOf(2, 24, false);
+    std::string listBody = "INFOICMT";
+    listBody += std::string("\x14\0\0\0", 4) + "data in a comment..";
+    std::vector<uint8_t> trapped = WavBytes::form(true)
+                                       .fmt(1, 2, 48000, 24)
+                                       .chunk("LIST", listBody, 0xFFFFFFF0u)
+                                       .id("data")
+                                       .u32(0xFFFFFFFFu)
+                                       .raw(takeSampleBytes(stereo, 0, 300))
+                                       .bytes;
+    QTemporaryDir root;
+    const std::string path = root.path().toStdString() + "/trapped.wav";
+    ASSERT_TRUE(writeFileBytes(path, trapped));
+
+    RF64Repairer repairer;
+    const auto found = repairer.scanDirectory(root.path().toStdString(), false);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_FALSE(found[0].canRepair);
+    EXPECT_EQ(found[0].error, "Cannot calculate correct sizes");
+    EXPECT_FALSE(repairer.repairFile(path));
+    EXPECT_EQ(repairer.getLastError(), "Cannot calculate correct sizes");
+    EXPECT_EQ(readFileBytes(path), trapped);
 }
 
 TEST(RF64RepairerTest, RecursionFolderErrorsAndLinkLoops)

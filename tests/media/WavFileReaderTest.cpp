@@ -227,6 +227,19 @@ TEST(WavFileReaderTest, UntrustedHeadersAreRefusedWithAReason)
     extensibleAdpcm.id("fmt ").u32(40).u16(0xFFFE).u16(2).u32(48000).u32(192000).u16(4).u16(16).u16(22).u16(16)
         .u32(3).u16(2).raw({0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71})
         .id("data").u32(0);
+    // A fmt chunk whose block align is given, not derived.
+    const auto alignedAs = [](int tag, int channels, int bits, int align) {
+        return WavBytes::form(false).id("fmt ").u32(16).u16(tag).u16(channels).u32(48000).u32(48000u * static_cast<uint32_t>(align))
+            .u16(align).u16(bits).id("data").u32(16).u64(0).u64(0).bytes;
+    };
+    // 24 valid bits in 4-byte containers, stereo, but frames of 6 bytes.
+    WavBytes extensibleShortFrames = WavBytes::form(false);
+    extensibleShortFrames.id("fmt ").u32(40).u16(0xFFFE).u16(2).u32(48000).u32(288000).u16(6).u16(32).u16(22).u16(24)
+        .u32(3).u16(1).raw({0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71})
+        .id("data").u32(12).u32(0).u64(0);
+    // A LIST of 3 bytes without its pad byte: fmt starts one byte early.
+    const std::vector<uint8_t> unpadded =
+        WavBytes::form(false).id("LIST").u32(3).raw({'a', 'b', 'c'}).fmt(1, 1, 48000, 16).id("data").u32(2).u16(0).bytes;
     const std::vector<RefusalCase> cases = {
         {"empty", {}, "too short"},
         {"truncated_form", cut(good.bytes, 11), "too short"},
@@ -252,6 +265,12 @@ TEST(WavFileReaderTest, UntrustedHeadersAreRefusedWithAReason)
         {"rf64_without_ds64", WavBytes().id("RF64").u32(0xFFFFFFFFu).id("WAVE").fmt(1, 1, 48000, 16).bytes, "no ds64"},
         {"rf64_short_ds64", WavBytes().id("RF64").u32(0).id("WAVE").id("ds64").u32(8).u64(0).bytes, "ds64 chunk is shorter"},
         {"rf64_ds64_past_end", cut(goodRF64.bytes, 40), "ds64 chunk runs past"},
+        {"block_align_0", alignedAs(1, 1, 16, 0), "Block align 0 does not match"},
+        {"block_align_65535", alignedAs(1, 2, 16, 0xFFFF), "Block align 65535 does not match"},
+        {"24_bit_stereo_in_8_byte_frames", alignedAs(1, 2, 24, 8), "Block align 8 does not match 2 channels of 24 bits"},
+        {"float_stereo_in_4_byte_frames", alignedAs(3, 2, 32, 4), "Block align 4 does not match"},
+        {"extensible_frames_short_of_containers", extensibleShortFrames.bytes, "Block align 6 does not match"},
+        {"odd_chunk_without_pad_byte", unpadded, "Chunk 'LIST' at offset 12 has an odd size (3 bytes) and no pad byte"},
     };
     QTemporaryDir dir;
     for (const RefusalCase& c : cases) {

@@ -3,6 +3,7 @@
 #include "core/ConfigManager.h"
 #include "core/settings/MetadataKeys.h"
 #include "media/BwfMetadataWriter.h"
+#include "media/CantarMetadataParser.h"
 #include "media/RiffChunkWalker.h"
 #include "ui/common/BackgroundWork.h"
 #include "ui/common/Theme.h"
@@ -592,12 +593,26 @@ QString saveOne(const QString& path, const BwfMetadata& change) {
         // Read back what the file now says: a field the writer could not
         // place must not pass as saved.
         const BwfMetadata back = BwfMetadataReader::readMetadata(path.toStdString());
+        // The reader trims the values it finds.
+        const auto differs = [](const std::string& wanted, const std::string& read) {
+            return !wanted.empty() && CantarMetadataParser::trim(wanted) != read;
+        };
         QStringList lost;
-        if (!change.scene.empty() && back.scene != change.scene) lost << "scene";
-        if (!change.take.empty() && back.take != change.take) lost << "take";
-        if (!change.tape.empty() && back.tape != change.tape) lost << "tape";
-        if (!change.project.empty() && back.project != change.project) lost << "project";
+        if (differs(change.scene, back.scene)) lost << "scene";
+        if (differs(change.take, back.take)) lost << "take";
+        if (differs(change.tape, back.tape)) lost << "tape";
+        if (differs(change.project, back.project)) lost << "project";
+        if (differs(change.note, back.note)) lost << "notes";
+        if (back.circled != change.circled) lost << "circled";
+        if (back.wildTrack != change.wildTrack) lost << "wild track";
         if (change.timeReference != 0 && back.timeReference != change.timeReference) lost << "start timecode";
+        for (size_t i = 0; i < change.tracks.size(); ++i) {
+            const BwfMetadata::TrackInfo& track = change.tracks[i];
+            const bool held = i < back.tracks.size() &&
+                              CantarMetadataParser::trim(track.name) == back.tracks[i].name &&
+                              CantarMetadataParser::trim(track.function) == back.tracks[i].function;
+            if (!held) lost << QStringLiteral("track %1").arg(track.channelIndex);
+        }
         if (!lost.isEmpty()) return QStringLiteral("Not stored: %1").arg(lost.join(", "));
     } catch (const std::exception& error) {
         return QString::fromLocal8Bit(error.what());

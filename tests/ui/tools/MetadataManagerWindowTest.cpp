@@ -749,6 +749,29 @@ TEST_F(MetadataManagerWindowTest, StillRecordingTakeIsRefused) {
     EXPECT_EQ(readFileBytes(p.toStdString()), before);
 }
 
+// A file with a bext chunk but no iXML has no place for the flags: the save
+// says so, naming them, instead of "saved", and the file stays as it was.
+TEST_F(MetadataManagerWindowTest, FlagsAFileCannotHoldAreAnErrorNotASave) {
+    const QString p = path("bextonly.wav");
+    std::string bextBody(602, '\0');
+    bextBody.replace(0, 9, "aSCENE=1\n");
+    const WavBytes wav = WavBytes::form(false).chunk("bext", bextBody).fmt(1, 1, 48000, 16).id("data").u32(4).u32(0);
+    ASSERT_TRUE(writeFileBytes(p.toStdString(), wav.bytes));
+    TestWindow w;
+    ModalAnswerer answerer;
+    w.addFiles({p});
+    settle(w);
+    selectRows(fileTable(w), {0});
+    box(w, "Circled:")->click();
+    box(w, "Wild Track:")->click();
+    w.findButton("Save Changes to Selected Files")->click();
+    settle(w);
+    ASSERT_EQ(answerer.boxes().size(), 1);
+    EXPECT_EQ(answerer.boxes()[0].title, "Error");
+    EXPECT_TRUE(answerer.boxes()[0].text.contains("circled, wild track")) << answerer.boxes()[0].text.toStdString();
+    EXPECT_EQ(readFileBytes(p.toStdString()), wav.bytes);
+}
+
 TEST_F(MetadataManagerWindowTest, TimecodeEntryMaskAndDialogAnswers) {
     TestWindow w;
     w.addFiles({makeTake("a.wav", 1, 25), makeTake("b.wav", 1, 25)});
