@@ -22,8 +22,8 @@ namespace {
 
 const QString kHtmlType = QStringLiteral("text/html; charset=utf-8");
 
-// A download reads the file in pieces of this size and keeps at most the
-// unsent bound queued in the socket.
+// A download reads the file in pieces of at most this size and keeps at most
+// the connection's unsent bound queued in the socket.
 constexpr qint64 kDownloadChunkBytes = 512 * 1024;
 // A long listing is handed over in pieces of this size.
 constexpr qsizetype kReplyChunkBytes = 256 * 1024;
@@ -421,8 +421,9 @@ void WebDavClientConnection::startDownload(QFile* file, qint64 offsetBytes, qint
 // Tops the socket's queue up from the file; called again as the socket drains.
 void WebDavClientConnection::pumpDownload()
 {
-    while (download_ && socket_->bytesToWrite() < unsentCapBytes()) {
-        const qint64 wanted = std::min(kDownloadChunkBytes, downloadRemainingBytes_);
+    qint64 roomBytes = 0;
+    while (download_ && (roomBytes = unsentCapBytes() - socket_->bytesToWrite()) > 0) {
+        const qint64 wanted = std::min({kDownloadChunkBytes, downloadRemainingBytes_, roomBytes});
         const QByteArray chunk = download_->read(wanted);
         if (chunk.size() != wanted) {
             // The file shrank (or failed) after its length was promised: the
@@ -452,8 +453,9 @@ void WebDavClientConnection::endDownload()
 // Hands a long answer to the socket as it drains; the next request waits.
 void WebDavClientConnection::pumpReplyBody()
 {
-    while (!replyBody_.isEmpty() && socket_->bytesToWrite() < unsentCapBytes()) {
-        const qsizetype chunk = std::min<qsizetype>(kReplyChunkBytes, replyBody_.size() - replySentBytes_);
+    qint64 roomBytes = 0;
+    while (!replyBody_.isEmpty() && (roomBytes = unsentCapBytes() - socket_->bytesToWrite()) > 0) {
+        const qsizetype chunk = std::min<qsizetype>({kReplyChunkBytes, replyBody_.size() - replySentBytes_, roomBytes});
         socket_->write(replyBody_.constData() + replySentBytes_, chunk);
         replySentBytes_ += chunk;
         if (replySentBytes_ == replyBody_.size()) {

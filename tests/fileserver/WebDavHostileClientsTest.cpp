@@ -420,6 +420,125 @@ TEST_F(WebDavSlotsTest, TricklingClientsNeverLockOutARealOne)
     EXPECT_GE(server_->log.filter(QStringLiteral("Closed slow connection: ")).size(), 1);
 }
 
+// A client with the password that opens every slot and then only keeps its
+// connections, idle or trickling the next head, must not lock anyone out:
+// the longest idle of them makes room, whatever address they share.
+TEST_F(WebDavHostileClientsTest, LoggedInConnectionsThatOnlyHoldSlotsMakeRoomForANewClient)
+{
+    const int slotCount = WebDavLimits().maxConnections;
+    for (const bool trickling : {false, true}) {
+        SCOPED_TRACE(trickling ? "trickling after a request" : "idle after a request");
+        std::vector<std::unique_ptr<RawClient>> holders;
+        for (int i = 0; i < slotCount; ++i) {
+            holders.push_back(std::make_unique<RawClient>(server_->port));
+            holders.back()->send(request("HEAD", "/empty.txt"));
+            ASSERT_EQ(parseResponses(holders.back()->readResponses(1, 10000, true), true).size(), 1) << i;
+        }
+        QTimer trickle;
+        int lines = 0;
+        QObject::connect(&trickle, &QTimer::timeout, [&] {
+            for (auto& holder : holders) {
+                if (holder->isConnected())
+                    holder->send(lines == 0 ? QByteArray("GET / HTTP/1.1\r\n") : "X-Slow: " + QByteArray::number(lines) + "\r\n");
+            }
+            ++lines;
+        });
+        if (trickling)
+            trickle.start(100);
+        ASSERT_TRUE(spinUntil([&] { return server_->server->connectionCount() == slotCount && (!trickling || lines >= 2); }, 10000));
+        const qsizetype madeRoom = server_->log.filter(QStringLiteral("(to make room)")).size();
+        // Each newcomer stays, so each one needs a slot of its own.
+        std::vector<std::unique_ptr<RawClient>> newcomers;
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE(round);
+            newcomers.push_back(std::make_unique<RawClient>(server_->port));
+            RawClient& client = *newcomers.back();
+            client.send(request("GET", "/Day%201/sub/nested.txt"));
+            const QList<ParsedResponse> responses = parseResponses(client.readResponses(1, 2000));
+            ASSERT_EQ(responses.size(), 1) << "not answered";
+            EXPECT_EQ(responses.first().body, "nested\n");
+        }
+        EXPECT_GE(server_->log.filter(QStringLiteral("Closed idle connection: ")).filter(QStringLiteral("(to make room)")).size(),
+                  madeRoom + 3);
+        EXPECT_LE(server_->server->connectionCount(), slotCount);
+        trickle.stop();
+        holders.clear();
+        newcomers.clear();
+        ASSERT_TRUE(spinUntil([&] { return server_->server->connectionCount() == 0; }, 10000));
+    }
+}
+
+class WebDavListingMemoryTest : public WebDavHostileClientsTest {
+protected:
+    WebDavLimits limits() const override
+    {
+        WebDavLimits small;
+        small.maxListingsInFlight = 2;
+        small.listingStallMs = 500;
+        return small;
+    }
+};
+
+// Clients that ask for a listing of a huge folder and never read it: the
+// server holds a few listings, not one per client, and a client that reads
+// still gets its own.
+TEST_F(WebDavListingMemoryTest, ListingsNobodyReadsAreNotHeldOnePerClient)
+{
+    constexpr int kFiles = 20000;
+    constexpr int kNeverReaders = 12;
+    const QString folder = share_.root() + QStringLiteral("/huge");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    for (int i = 0; i < kFiles; ++i)
+        ASSERT_TRUE(QFile(folder + QStringLiteral("/take_%1.wav").arg(i, 5, 10, QLatin1Char('0'))).open(QIODevice::WriteOnly));
+
+    std::vector<std::unique_ptr<QTcpSocket>> neverReaders;
+    for (int i = 0; i < kNeverReaders; ++i) {
+        auto socket = std::make_unique<QTcpSocket>();
+        // Small kernel and Qt buffers: what the client does not take stays with the server.
+        socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+        socket->setReadBufferSize(4096);
+        socket->connectToHost(QHostAddress::LocalHost, server_->port);
+        socket->write(request("PROPFIND", "/huge/", "Depth: 1\r\n"));
+        neverReaders.push_back(std::move(socket));
+    }
+    qint64 mostUnsentBytes = 0;
+    int mostListings = 0;
+    const auto watch = [&] {
+        mostUnsentBytes = std::max(mostUnsentBytes, server_->server->unsentBytes());
+        mostListings = std::max(mostListings, server_->server->listingsInFlight());
+    };
+    // Every never-reader's request was taken up, and the stalled ones gave
+    // their places up (or the server went on holding far beyond two listings).
+    ASSERT_TRUE(spinUntil(
+        [&] {
+            watch();
+            return server_->log.filter(QStringLiteral("PROPFIND /huge/")).size() == kNeverReaders
+                && (server_->log.filter(QStringLiteral("Closed stalled connection: ")).size() >= kNeverReaders - 2
+                    || mostUnsentBytes > 40 * 1024 * 1024);
+        },
+        60000))
+        << server_->log.filter(QStringLiteral("PROPFIND /huge/")).size();
+
+    // A client that reads waits for a place, not for the idle time.
+    RawClient reader(server_->port);
+    reader.send(request("PROPFIND", "/huge/", "Depth: 1\r\n"));
+    QList<ParsedResponse> responses;
+    ASSERT_TRUE(spinUntil(
+        [&] {
+            watch();
+            responses = parseResponses(reader.receivedSoFar());
+            return !responses.isEmpty();
+        },
+        30000));
+    EXPECT_EQ(responses.first().status, 207);
+    const qint64 listingBytes = responses.first().body.size();
+    EXPECT_GT(listingBytes, 5 * 1024 * 1024);
+    EXPECT_LE(mostListings, 2);
+    // Two listings at most, and what the sockets hold beside them.
+    EXPECT_LT(mostUnsentBytes, 3 * listingBytes) << mostUnsentBytes / 1024 / 1024 << " MiB held";
+    RecordProperty("most_unsent_mib", static_cast<int>(mostUnsentBytes / 1024 / 1024));
+}
+
 class WebDavMemoryTest : public WebDavHostileClientsTest {
 protected:
     WebDavLimits limits() const override
