@@ -70,7 +70,7 @@ bool isToken(const QByteArray& text)
     });
 }
 
-// "HTTP/" DIGIT "." DIGIT; the digits, or -1 when malformed.
+// "HTTP/" DIGIT "." DIGIT; false when malformed.
 bool readVersion(const QByteArray& text, int& major, int& minor)
 {
     if (text.size() != 8 || !text.startsWith("HTTP/") || text.at(6) != '.')
@@ -293,10 +293,8 @@ void WebDavClientConnection::processNextRequest()
     if (!headersComplete_) {
         // RFC 9112 2.2: empty lines before a request line are ignored (a
         // client may end a body with an extra CRLF).
-        qsizetype blank = 0;
-        while (blank < buffer_.size() && (buffer_.at(blank) == '\r' || buffer_.at(blank) == '\n'))
-            ++blank;
-        buffer_.remove(0, blank);
+        while (buffer_.startsWith("\r\n") || buffer_.startsWith('\n'))
+            buffer_.remove(0, buffer_.startsWith('\n') ? 1 : 2);
         qsizetype consumedBytes = 0;
         const qsizetype headEnd = findHeadEnd(buffer_, consumedBytes);
         if (headEnd < 0) {

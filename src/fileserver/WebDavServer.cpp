@@ -27,7 +27,6 @@ WebDavServer::WebDavServer(QObject* parent)
     connect(tcpServer_, &QTcpServer::newConnection, this, &WebDavServer::onNewConnection);
     turnTimer_->setInterval(0);
     connect(turnTimer_, &QTimer::timeout, this, &WebDavServer::onTurn);
-    listingWatch_->setInterval(1000);
     connect(listingWatch_, &QTimer::timeout, this, &WebDavServer::onListingWatch);
 }
 
@@ -194,7 +193,7 @@ bool WebDavServer::acquireListingPlace(WebDavClientConnection* connection)
     if (!listingQueue_.contains(connection))
         listingQueue_.append(connection);
     if (!listingWatch_->isActive())
-        listingWatch_->start();
+        listingWatch_->start(std::clamp(limits_.listingStallMs / 2, 50, 1000));
     return false;
 }
 

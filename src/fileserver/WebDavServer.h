@@ -58,7 +58,10 @@ struct WebDavLimits {
 // one of their own slots. Listings of large folders run on the listing pool
 // (two threads), each from copies of its paths, reading only the file system;
 // a connection that goes cancels its listing, and the destructor waits for
-// the pool, whose jobs end at the next entry once canceled.
+// the pool, whose jobs end at the next entry once canceled. A listing takes
+// one of a few places (maxListingsInFlight) from its start until its answer
+// is handed to the socket; the server hands places out in order of asking
+// and takes a place back from every connection it forgets.
 class WebDavServer : public QObject {
     Q_OBJECT
 
