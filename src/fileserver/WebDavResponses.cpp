@@ -356,8 +356,10 @@ void WebDavClientConnection::startListing(int statusCode, const QString& statusT
 
 void WebDavClientConnection::startWaitingListing()
 {
-    if (!waitingListing_ || closing_)
+    if (!waitingListing_ || closing_) {
+        server_->releaseListingPlace(this); // nothing left to list: the place goes to the next
         return;
+    }
     holdsListingPlace_ = true;
     ListingBuild build = std::move(waitingListing_);
     waitingListing_ = nullptr;
