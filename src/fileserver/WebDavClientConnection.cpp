@@ -10,6 +10,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
 namespace {
 
 // Qt stops reading from the kernel beyond this while a request waits, so a
@@ -166,7 +169,13 @@ qint64 WebDavClientConnection::socketBacklogBytes() const
 
 bool WebDavClientConnection::hasRequestInHand() const
 {
-    return headersComplete_ || waitingListing_ || isBusy() || socket_->bytesToWrite() > 0;
+    if (headersComplete_ || waitingListing_ || isBusy() || socket_->bytesToWrite() > 0)
+        return true;
+    // The tail of an answer may still sit in the kernel, unread or unacknowledged:
+    // closing now would cut a download the client is still taking.
+    int kernelQueuedBytes = 0;
+    const qintptr fd = socket_->socketDescriptor();
+    return fd >= 0 && ::ioctl(static_cast<int>(fd), SIOCOUTQ, &kernelQueuedBytes) == 0 && kernelQueuedBytes > 0;
 }
 
 qint64 WebDavClientConnection::stalledMs() const
@@ -417,9 +426,12 @@ bool WebDavClientConnection::parseHead(const QByteArray& head)
         }
         headers_.insert(QString::fromLatin1(name), value);
     }
-    // HTTP/1.0 closes after each answer unless the client asked otherwise.
+    // HTTP/1.0 closes after each answer unless the client asked otherwise,
+    // and knows no interim answers (RFC 9110 15.2).
     if (askedClose || (minor == 0 && !askedKeepAlive))
         closeAfterResponse_ = true;
+    if (minor == 0)
+        headers_.remove(QStringLiteral("expect"));
 
     const QString transferEncoding = headers_.value(QStringLiteral("transfer-encoding"));
     if (!transferEncoding.isEmpty() && transferEncoding.compare(QStringLiteral("identity"), Qt::CaseInsensitive) != 0) {

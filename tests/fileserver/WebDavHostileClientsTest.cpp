@@ -17,6 +17,12 @@
 
 #include <limits>
 
+#include <arpa/inet.h>
+#include <cerrno>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 QByteArray propfind(const QByteArray& path, const QByteArray& depth, const QByteArray& body)
@@ -466,6 +472,65 @@ TEST_F(WebDavHostileClientsTest, LoggedInConnectionsThatOnlyHoldSlotsMakeRoomFor
         newcomers.clear();
         ASSERT_TRUE(spinUntil([&] { return server_->server->connectionCount() == 0; }, 10000));
     }
+}
+
+class WebDavTwoSlotsTest : public WebDavHostileClientsTest {
+protected:
+    WebDavLimits limits() const override
+    {
+        WebDavLimits two;
+        two.maxConnections = 2;
+        return two;
+    }
+};
+
+// The longest idle connection may still be taking the tail of an answer from
+// the kernel: room is made from another one, never by cutting a download.
+TEST_F(WebDavTwoSlotsTest, ADownloadStillInTheKernelIsNotCutToMakeRoom)
+{
+    const QByteArray take(12 * 1024, 't');
+    QFile file(share_.root() + QStringLiteral("/short.wav"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(take) == take.size());
+    file.close();
+    // A client with a tiny receive window from its first byte, that does not
+    // read yet: the answer waits in the server's kernel, not in Qt.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    const int windowBytes = 1024;
+    ASSERT_EQ(::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &windowBytes, sizeof windowBytes), 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(server_->port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    const QByteArray get = request("GET", "/short.wav");
+    ASSERT_EQ(::send(fd, get.constData(), get.size(), 0), get.size());
+    ASSERT_TRUE(spinUntil([&] { return server_->log.contains(QStringLiteral("GET /short.wav")); }, 5000));
+    ASSERT_TRUE(spinUntil([&] { return server_->server->unsentBytes() == 0; }, 5000)) << "all handed to the kernel";
+
+    RawClient idle(server_->port);
+    idle.send(request("HEAD", "/empty.txt"));
+    ASSERT_EQ(parseResponses(idle.readResponses(1, 5000, true), true).size(), 1);
+    RawClient newcomer(server_->port);
+    newcomer.send(request("GET", "/Day%201/sub/nested.txt"));
+    const QList<ParsedResponse> answered = parseResponses(newcomer.readResponses(1, 5000));
+    ASSERT_EQ(answered.size(), 1);
+    EXPECT_EQ(answered.first().body, "nested\n");
+    EXPECT_TRUE(idle.waitClosed(5000)) << "the idle one made room";
+
+    QByteArray received;
+    bool reset = false;
+    EXPECT_TRUE(spinUntil([&] {
+        char chunk[4096];
+        const ssize_t got = ::recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (got > 0)
+            received.append(chunk, got);
+        reset = reset || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+        return received.endsWith(take) || reset;
+    }, 10000)) << received.size();
+    EXPECT_FALSE(reset);
+    EXPECT_TRUE(received.endsWith(take)) << received.size();
+    ::close(fd);
 }
 
 class WebDavListingMemoryTest : public WebDavHostileClientsTest {
