@@ -10,6 +10,9 @@
       Each connection sends pipelined requests (half of them without
       credentials, half PROPFINDs with them) as fast as the server takes them
       and never reads an answer.
+  hostile_clients.py listings <port> <connections> <seconds> <user:password> <folder>
+      Each connection asks once for a PROPFIND Depth 1 of the folder with the
+      credentials and never reads the answer; kept open for the time given.
 
 Prints one line of counts at the end.
 """
@@ -93,11 +96,38 @@ def noread(port, count, seconds, credentials):
     print(f"noread: {sent / 1048576:.1f} MiB of requests sent, none of the answers read")
 
 
+def listings(port, count, seconds, credentials, folder):
+    auth = base64.b64encode(credentials.encode()).decode()
+    request = (f"PROPFIND {folder} HTTP/1.1\r\nHost: 127.0.0.1\r\nDepth: 1\r\n"
+               f"Authorization: Basic {auth}\r\n\r\n").encode()
+    sockets = []
+    for _ in range(count):
+        sock = socket.socket()
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        sock.connect(("127.0.0.1", port))
+        sock.sendall(request)
+        sockets.append(sock)
+    time.sleep(seconds)
+    closed = 0
+    for sock in sockets:
+        sock.setblocking(False)
+        try:
+            closed += sock.recv(1, socket.MSG_PEEK) == b""
+        except BlockingIOError:
+            pass
+        except OSError:
+            closed += 1
+        sock.close()
+    print(f"listings: {count} PROPFINDs of {folder} never read, {closed} connections closed by the server")
+
+
 if __name__ == "__main__":
     mode, port = sys.argv[1], int(sys.argv[2])
     if mode == "trickle":
         trickle(port, int(sys.argv[3]), float(sys.argv[4]), float(sys.argv[5]))
     elif mode == "noread":
         noread(port, int(sys.argv[3]), float(sys.argv[4]), sys.argv[5])
+    elif mode == "listings":
+        listings(port, int(sys.argv[3]), float(sys.argv[4]), sys.argv[5], sys.argv[6])
     else:
         sys.exit(__doc__)

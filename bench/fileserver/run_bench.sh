@@ -7,7 +7,9 @@
 #     GET of a 20,000-file folder: the GUI timer's longest stall;
 #  3. 150 slow-header clients for 90 s while a normal client asks twice a second;
 #  4. clients that send pipelined requests and never read, for 60 s, while a
-#     normal client asks: the server's memory growth.
+#     normal client asks: the server's memory growth;
+#  5. 90 clients that ask for the 20,000-file listing and never read it, for
+#     60 s, while a normal client asks: the server's memory growth.
 #   bench/fileserver/run_bench.sh [build dir, default build/release] [trickle s, default 90] [flood s, default 60]
 #                                 [GET MiB, default 1024] [idle s, default 10]
 set -euo pipefail
@@ -174,3 +176,5 @@ echo "150 slow-header clients, one line each 15 s, for ${trickle_seconds} s:"
 hostile_phase "$trickle_seconds" trickle 150 "$trickle_seconds" 15
 echo "8 clients sending pipelined requests and never reading, for ${flood_seconds} s (aim: growth < 32 MiB):"
 hostile_phase "$flood_seconds" noread 8 "$flood_seconds" tonvale:benchpw
+echo "90 clients asking for the 20,000-file listing and never reading it, for ${flood_seconds} s (aim: growth < 64 MiB):"
+hostile_phase "$flood_seconds" listings 90 "$flood_seconds" tonvale:benchpw /twenty/

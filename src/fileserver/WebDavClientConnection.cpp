@@ -2,18 +2,18 @@
 
 #include "fileserver/WebDavServer.h"
 
-#include <QDir>
 #include <QFile>
 #include <QThreadPool>
 #include <QTcpSocket>
 #include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
+#include <cstring>
+
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 
 namespace {
-
-const QByteArray kHeadEnd = QByteArrayLiteral("\r\n\r\n");
 
 // Qt stops reading from the kernel beyond this while a request waits, so a
 // client that sends while its answers cannot leave costs little memory.
@@ -46,6 +46,54 @@ LengthKind readContentLength(const QStringList& values, qint64& lengthBytes)
     return ok ? LengthKind::Number : LengthKind::TooLarge;
 }
 
+// Where the head at the front of `buffer` ends: its first empty line. A
+// line may end in LF alone (RFC 9112 2.2 lets a server take it), so a head
+// typed by hand is answered at once. -1 while incomplete; `consumedBytes`
+// covers the empty line.
+qsizetype findHeadEnd(const QByteArray& buffer, qsizetype& consumedBytes)
+{
+    const qsizetype lf = buffer.indexOf("\n\n");
+    const qsizetype crlf = buffer.indexOf("\n\r\n");
+    if (lf < 0 && crlf < 0)
+        return -1;
+    if (crlf < 0 || (lf >= 0 && lf < crlf)) {
+        consumedBytes = lf + 2;
+        return lf;
+    }
+    consumedBytes = crlf + 3;
+    return crlf;
+}
+
+// RFC 9110 5.6.2.
+bool isToken(const QByteArray& text)
+{
+    return !text.isEmpty() && std::all_of(text.cbegin(), text.cend(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || (c != '\0' && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr);
+    });
+}
+
+// "HTTP/" DIGIT "." DIGIT; false when malformed.
+bool readVersion(const QByteArray& text, int& major, int& minor)
+{
+    if (text.size() != 8 || !text.startsWith("HTTP/") || text.at(6) != '.')
+        return false;
+    const char a = text.at(5);
+    const char b = text.at(7);
+    if (a < '0' || a > '9' || b < '0' || b > '9')
+        return false;
+    major = a - '0';
+    minor = b - '0';
+    return true;
+}
+
+// Fields a request may carry once only: a second Host or Authorization
+// would let two readers of the same head disagree on whom it is for.
+bool isSingletonField(const QByteArray& lowerName)
+{
+    return lowerName == "host" || lowerName == "authorization";
+}
+
 // No body, and no Content-Length either (RFC 9110 6.4.1, 8.6).
 bool isBodilessStatus(int statusCode)
 {
@@ -66,6 +114,8 @@ WebDavClientConnection::WebDavClientConnection(QTcpSocket* socket, WebDavServer*
     // object that uses it, whatever order the server's children go in.
     socket_->setParent(this);
     socket_->setReadBufferSize(kSocketReadBufferBytes);
+    lastTraffic_.start();
+    lastDrain_.start();
     idleTimer_->setSingleShot(true);
     idleTimer_->setInterval(limits_.idleTimeoutMs);
     idleTimer_->start();
@@ -112,9 +162,58 @@ qint64 WebDavClientConnection::unsentBytes() const
     return socket_->bytesToWrite() + (replyBody_.size() - replySentBytes_);
 }
 
+qint64 WebDavClientConnection::socketBacklogBytes() const
+{
+    return socket_->bytesToWrite();
+}
+
+bool WebDavClientConnection::hasRequestInHand() const
+{
+    if (headersComplete_ || waitingListing_ || isBusy() || socket_->bytesToWrite() > 0)
+        return true;
+    // The tail of an answer may still sit in the kernel, unread or unacknowledged:
+    // closing now would cut a download the client is still taking.
+    int kernelQueuedBytes = 0;
+    const qintptr fd = socket_->socketDescriptor();
+    return fd >= 0 && ::ioctl(static_cast<int>(fd), SIOCOUTQ, &kernelQueuedBytes) == 0 && kernelQueuedBytes > 0;
+}
+
+qint64 WebDavClientConnection::stalledMs() const
+{
+    return unsentBytes() > 0 ? lastDrain_.elapsed() : 0;
+}
+
 bool WebDavClientConnection::isBusy() const
 {
-    return download_ || listing_ || !replyBody_.isEmpty() || socket_->bytesToWrite() > limits_.maxUnsentBytes;
+    return download_ || listing_ || waitingListing_ || !replyBody_.isEmpty()
+        || socket_->bytesToWrite() > limits_.maxUnsentBytes;
+}
+
+qint64 WebDavClientConnection::unsentCapBytes() const
+{
+    return server_->socketBacklogBytes() < limits_.maxTotalUnsentBytes ? limits_.maxUnsentBytes
+                                                                       : limits_.unsentShareBytes;
+}
+
+void WebDavClientConnection::answerHandedOver()
+{
+    if (closing_)
+        return;
+    if (holdsListingPlace_) {
+        holdsListingPlace_ = false;
+        server_->releaseListingPlace(this);
+    }
+    if (closeAfterResponse_) {
+        // Flushes the answer, then closes: a client that reads to the end of
+        // the connection is not left waiting for the idle time.
+        closing_ = true;
+        headTimer_->stop();
+        buffer_.clear();
+        socket_->disconnectFromHost();
+        return;
+    }
+    if (!isBusy() && (!buffer_.isEmpty() || socket_->bytesAvailable() > 0))
+        server_->scheduleTurn(this);
 }
 
 void WebDavClientConnection::onReadyRead()
@@ -122,6 +221,7 @@ void WebDavClientConnection::onReadyRead()
     if (closing_)
         return;
     idleTimer_->start();
+    lastTraffic_.restart();
     // A busy connection leaves what arrives in the socket (whose buffer is
     // bounded) and the kernel; the end of the busy spell schedules a turn.
     if (!isBusy())
@@ -145,12 +245,14 @@ void WebDavClientConnection::onBytesWritten()
     if (closing_)
         return;
     idleTimer_->start();
+    lastTraffic_.restart();
+    lastDrain_.restart();
     if (download_)
         pumpDownload();
     else if (!replyBody_.isEmpty())
         pumpReplyBody();
     // The backlog drained: requests that waited behind it are read again.
-    if (!closing_ && !isBusy() && (!buffer_.isEmpty() || socket_->bytesAvailable() > 0))
+    if (!closing_ && !closeAfterResponse_ && !isBusy() && (!buffer_.isEmpty() || socket_->bytesAvailable() > 0))
         server_->scheduleTurn(this);
 }
 
@@ -188,13 +290,22 @@ void WebDavClientConnection::processNextRequest()
 {
     if (closing_ || isBusy())
         return;
-    // Not busy: the previous request is fully answered, and a refusal of the
-    // next head before its method is known carries its body.
-    if (!headersComplete_)
+    if (!headersComplete_) {
+        // Nothing after an answer the client asked to be the last.
+        if (closeAfterResponse_)
+            return;
+        // Not busy: the previous request is fully answered, and a refusal of
+        // the next head before its method is known carries its body.
         answeringHead_ = false;
+    }
     readRequestBytes();
-    while (!headersComplete_) {
-        const qsizetype headEnd = buffer_.indexOf(kHeadEnd);
+    if (!headersComplete_) {
+        // RFC 9112 2.2: empty lines before a request line are ignored (a
+        // client may end a body with an extra CRLF).
+        while (buffer_.startsWith("\r\n") || buffer_.startsWith('\n'))
+            buffer_.remove(0, buffer_.startsWith('\n') ? 1 : 2);
+        qsizetype consumedBytes = 0;
+        const qsizetype headEnd = findHeadEnd(buffer_, consumedBytes);
         if (headEnd < 0) {
             if (buffer_.size() > limits_.maxHeadBytes)
                 refuseAndClose(431, QStringLiteral("Request Header Fields Too Large"));
@@ -203,14 +314,16 @@ void WebDavClientConnection::processNextRequest()
             return;
         }
         headTimer_->stop();
-        if (headEnd + kHeadEnd.size() > limits_.maxHeadBytes) {
+        if (consumedBytes > limits_.maxHeadBytes) {
             refuseAndClose(431, QStringLiteral("Request Header Fields Too Large"));
             return;
         }
-        if (!parseHead(headEnd) && closing_)
-            return; // refused and closing; a malformed line (400) was dropped and parsing goes on
+        const QByteArray head = buffer_.left(headEnd);
+        buffer_.remove(0, consumedBytes);
+        if (!parseHead(head))
+            return; // refused and closing
         readRequestBytes();
-        if (headersComplete_ && buffer_.size() < contentLength_
+        if (buffer_.size() < contentLength_
             && headers_.value(QStringLiteral("expect")).compare(QStringLiteral("100-continue"), Qt::CaseInsensitive) == 0) {
             // The client holds its body back until told to send it.
             socket_->write("HTTP/1.1 100 Continue\r\n\r\n");
@@ -223,8 +336,8 @@ void WebDavClientConnection::processNextRequest()
     buffer_.remove(0, contentLength_);
     processRequest();
     resetRequest();
-    if (!closing_ && !isBusy() && (!buffer_.isEmpty() || socket_->bytesAvailable() > 0))
-        server_->scheduleTurn(this);
+    if (!download_ && !listing_ && !waitingListing_ && replyBody_.isEmpty())
+        answerHandedOver();
 }
 
 // Reads only until the buffer holds the request being parsed: pipelined
@@ -235,46 +348,90 @@ void WebDavClientConnection::readRequestBytes()
     const auto complete = [this] {
         if (headersComplete_)
             return buffer_.size() >= contentLength_;
-        return buffer_.size() > limits_.maxHeadBytes || buffer_.indexOf(kHeadEnd) >= 0;
+        qsizetype consumedBytes = 0;
+        return buffer_.size() > limits_.maxHeadBytes || findHeadEnd(buffer_, consumedBytes) >= 0;
     };
     while (socket_->bytesAvailable() > 0 && !complete())
         buffer_.append(socket_->read(kReadChunkBytes));
 }
 
-// Parses the head that ends at `headEnd` and removes it from the buffer.
-// False when the request was answered here (malformed) and nothing remains to
-// be processed for it.
-bool WebDavClientConnection::parseHead(qsizetype headEnd)
+// Parses a head (without its empty line). False when it was refused: the
+// answer is sent and the connection closes, because after a head that two
+// readers could frame differently nothing that follows can be trusted.
+bool WebDavClientConnection::parseHead(const QByteArray& head)
 {
-    const QString head = QString::fromUtf8(buffer_.constData(), headEnd);
-    buffer_.remove(0, headEnd + kHeadEnd.size());
-
-    const QStringList lines = head.split(QStringLiteral("\r\n"));
-    const QStringList requestLine = lines.first().split(QLatin1Char(' '));
+    const auto refuse = [this] {
+        refuseAndClose(400, QStringLiteral("Bad Request"));
+        return false;
+    };
     answeringHead_ = false;
-    if (requestLine.size() < 2) {
-        // The bad head is dropped, so the next request on this connection is
-        // read on its own.
-        sendError(400, QStringLiteral("Bad Request"));
+    QByteArrayList lines = head.split('\n');
+    for (QByteArray& line : lines) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        // A CR alone or a NUL is read as a line end by some and not by others.
+        if (line.contains('\r') || line.contains('\0'))
+            return refuse();
+    }
+    // Exactly method SP target SP version: a doubled blank shifts every part.
+    const QByteArrayList requestLine = lines.first().split(' ');
+    if (requestLine.size() != 3 || !isToken(requestLine.at(0)))
+        return refuse();
+    int major = 0;
+    int minor = 0;
+    if (!readVersion(requestLine.at(2), major, minor))
+        return refuse();
+    if (major != 1) {
+        refuseAndClose(505, QStringLiteral("HTTP Version Not Supported"));
         return false;
     }
-    method_ = requestLine.at(0).toUpper();
-    path_ = urlDecode(requestLine.at(1));
+    method_ = QString::fromLatin1(requestLine.at(0)).toUpper();
     answeringHead_ = method_ == QLatin1String("HEAD");
+    if (!parseTarget(requestLine.at(1), path_))
+        return refuse();
 
     headers_.clear();
     QStringList contentLengths;
+    QByteArrayList seen;
+    bool askedClose = false;
+    bool askedKeepAlive = false;
     for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QString& line = lines.at(i);
-        const qsizetype colon = line.indexOf(QLatin1Char(':'));
+        const QByteArray& line = lines.at(i);
+        // A folded line (obsolete) continues the previous field for some
+        // readers and starts a new one for others.
+        if (line.startsWith(' ') || line.startsWith('\t'))
+            return refuse();
+        const qsizetype colon = line.indexOf(':');
         if (colon <= 0)
             continue;
-        const QString name = line.left(colon).trimmed().toLower();
-        const QString value = line.mid(colon + 1).trimmed();
-        if (name == QLatin1String("content-length"))
+        // No blank before the colon (RFC 9112 5.1): "Content-Length : 5"
+        // must not be a length for one reader and nothing for another.
+        const QByteArray rawName = line.left(colon);
+        if (!isToken(rawName))
+            return refuse();
+        const QByteArray name = rawName.toLower();
+        if (isSingletonField(name)) {
+            if (seen.contains(name))
+                return refuse();
+            seen.append(name);
+        }
+        const QString value = QString::fromUtf8(line.mid(colon + 1)).trimmed();
+        if (name == "content-length")
             contentLengths.append(value);
-        headers_.insert(name, value);
+        if (name == "connection") {
+            for (const QString& option : value.split(QLatin1Char(','))) {
+                askedClose = askedClose || option.trimmed().compare(QStringLiteral("close"), Qt::CaseInsensitive) == 0;
+                askedKeepAlive = askedKeepAlive || option.trimmed().compare(QStringLiteral("keep-alive"), Qt::CaseInsensitive) == 0;
+            }
+        }
+        headers_.insert(QString::fromLatin1(name), value);
     }
+    // HTTP/1.0 closes after each answer unless the client asked otherwise,
+    // and knows no interim answers (RFC 9110 15.2).
+    if (askedClose || (minor == 0 && !askedKeepAlive))
+        closeAfterResponse_ = true;
+    if (minor == 0)
+        headers_.remove(QStringLiteral("expect"));
 
     const QString transferEncoding = headers_.value(QStringLiteral("transfer-encoding"));
     if (!transferEncoding.isEmpty() && transferEncoding.compare(QStringLiteral("identity"), Qt::CaseInsensitive) != 0) {
@@ -286,8 +443,7 @@ bool WebDavClientConnection::parseHead(qsizetype headEnd)
     qint64 lengthBytes = 0;
     switch (readContentLength(contentLengths, lengthBytes)) {
     case LengthKind::Invalid:
-        refuseAndClose(400, QStringLiteral("Bad Request"));
-        return false;
+        return refuse();
     case LengthKind::TooLarge:
         refuseAndClose(413, QStringLiteral("Content Too Large"));
         return false;
@@ -298,9 +454,46 @@ bool WebDavClientConnection::parseHead(qsizetype headEnd)
         refuseAndClose(413, QStringLiteral("Content Too Large"));
         return false;
     }
+    // RFC 9112 3.2: an HTTP/1.1 request names its host.
+    if (minor >= 1 && !seen.contains("host"))
+        return refuse();
     contentLength_ = static_cast<int>(lengthBytes);
     headersComplete_ = true;
     return true;
+}
+
+// The path a request target names: origin form ("/a/b?q"), absolute form
+// ("http://host:port/a/b", which RFC 9112 3.2.2 requires a server to take)
+// or "*" for OPTIONS. The query is not part of the path.
+bool WebDavClientConnection::parseTarget(const QByteArray& target, QByteArray& path) const
+{
+    QByteArray rest = target;
+    if (target == "*") {
+        if (method_ != QLatin1String("OPTIONS"))
+            return false;
+        path = "*";
+        return true;
+    }
+    const qsizetype schemeEnd = target.indexOf("://");
+    if (schemeEnd > 0) {
+        const QByteArray scheme = target.left(schemeEnd).toLower();
+        if (scheme != "http" && scheme != "https")
+            return false;
+        const qsizetype pathStart = target.indexOf('/', schemeEnd + 3);
+        const qsizetype queryStart = target.indexOf('?', schemeEnd + 3);
+        if (pathStart < 0 || (queryStart >= 0 && queryStart < pathStart))
+            rest = "/" + (queryStart >= 0 ? target.mid(queryStart) : QByteArray());
+        else
+            rest = target.mid(pathStart);
+    }
+    if (!rest.startsWith('/'))
+        return false;
+    const qsizetype query = rest.indexOf('?');
+    if (query >= 0)
+        rest.truncate(query);
+    path = urlDecode(rest);
+    // A NUL ends the name for the kernel, so "a.txt%00.wav" would be a.txt.
+    return !path.contains('\0');
 }
 
 void WebDavClientConnection::resetRequest()
@@ -328,7 +521,7 @@ void WebDavClientConnection::refuseAndClose(int statusCode, const QString& statu
 
 void WebDavClientConnection::processRequest()
 {
-    emit server_->logMessage(QStringLiteral("%1 %2").arg(method_, path_));
+    emit server_->logMessage(QStringLiteral("%1 %2").arg(method_, WebDavListing::readableName(path_)));
 
     if (method_ != QLatin1String("OPTIONS") && !checkAuthentication()) {
         QMap<QString, QString> headers;
@@ -409,51 +602,49 @@ void WebDavClientConnection::sendError(int statusCode, const QString& statusText
     sendResponse(statusCode, statusText, headers, body);
 }
 
-QString WebDavClientConnection::resolvePath(const QString& requestPath) const
+QByteArray WebDavClientConnection::resolvePath(const QByteArray& requestPath) const
 {
-    QString cleaned = QDir::cleanPath(requestPath);
-    if (cleaned.isEmpty() || cleaned == QLatin1String("."))
-        cleaned = QStringLiteral("/");
-    if (cleaned.startsWith(QLatin1Char('/')))
-        cleaned.remove(0, 1);
-    if (cleaned.isEmpty())
-        return server_->rootPath_;
-    return QDir(server_->rootPath_).absoluteFilePath(cleaned);
+    QByteArrayList segments;
+    for (const QByteArray& segment : requestPath.split('/')) {
+        if (segment.isEmpty() || segment == ".")
+            continue;
+        if (segment == "..") {
+            if (segments.isEmpty())
+                return {};
+            segments.removeLast();
+            continue;
+        }
+        segments.append(segment);
+    }
+    const QByteArray root = QFile::encodeName(server_->rootPath_);
+    return segments.isEmpty() ? root : root + '/' + segments.join('/');
 }
 
-bool WebDavClientConnection::isPathAllowed(const QString& fsPath) const
-{
-    const auto withSlash = [](QString path) {
-        if (!path.endsWith(QLatin1Char('/')))
-            path += QLatin1Char('/');
-        return path;
-    };
-    const QString root = withSlash(QFileInfo(server_->rootPath_).absoluteFilePath());
-    return withSlash(QFileInfo(fsPath).absoluteFilePath()).startsWith(root);
-}
-
-bool WebDavClientConnection::resolveServable(const QString& requestPath, QString& fsPath, QFileInfo& info)
+bool WebDavClientConnection::resolveServable(const QByteArray& requestPath, QByteArray& fsPath,
+                                             WebDavListing::Entry& entry)
 {
     fsPath = resolvePath(requestPath);
-    if (!isPathAllowed(fsPath)) {
+    if (fsPath.isEmpty()) {
         sendError(403, QStringLiteral("Forbidden"));
         return false;
     }
-    // Hidden entries are never listed, so they are not served either. A
+    // Hidden entries are never listed, so they are not served either, nor
+    // what is neither file nor folder (a FIFO would block its reader). A
     // symbolic link that leads out of the share is answered exactly as a
     // missing name, so that a client cannot learn what lies outside.
-    const QStringList segments = QDir::cleanPath(requestPath).split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    const bool hidden = std::any_of(segments.cbegin(), segments.cend(),
-                                    [](const QString& segment) { return segment.startsWith(QLatin1Char('.')); });
-    info = QFileInfo(fsPath);
-    if (hidden || !info.exists() || !WebDavListing::leadsInto(fsPath, server_->rootPath_)) {
+    const QByteArrayList segments = requestPath.split('/');
+    const bool hidden = std::any_of(segments.cbegin(), segments.cend(), [](const QByteArray& segment) {
+        return segment.startsWith('.') && segment != "." && segment != "..";
+    });
+    if (hidden || !WebDavListing::readEntry(fsPath, entry)
+        || !WebDavListing::leadsInto(fsPath, QFile::encodeName(server_->rootPath_))) {
         sendError(404, QStringLiteral("Not Found"));
         return false;
     }
     return true;
 }
 
-QString WebDavClientConnection::urlDecode(const QString& text) const
+QByteArray WebDavClientConnection::urlDecode(const QByteArray& text)
 {
-    return QUrl::fromPercentEncoding(text.toUtf8());
+    return QByteArray::fromPercentEncoding(text);
 }

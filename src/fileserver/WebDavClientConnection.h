@@ -5,7 +5,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
-#include <QFileInfo>
+#include <QElapsedTimer>
 #include <QFutureWatcher>
 #include <QMap>
 #include <QObject>
@@ -20,7 +20,10 @@ class QTimer;
 // One client of the read-only WebDAV server: cuts the bytes it sends into
 // HTTP/1.1 requests, authenticates each with Basic credentials against the
 // server's, keeps every path inside the shared folder and answers OPTIONS,
-// PROPFIND, GET and HEAD. The connection stays open between requests.
+// PROPFIND, GET and HEAD. The connection stays open between requests unless
+// the client asks to close it (or speaks HTTP/1.0 without keep-alive). A head
+// whose framing could be read two ways is answered 400 and the connection
+// closed, so that no body is ever taken for a request.
 //
 // Threads: GUI thread only, driven by its socket's signals, its timers and
 // the server's turns (one request per turn). The server owns it (as a child)
@@ -54,6 +57,18 @@ public:
     QString peerAddress() const;
     // Answer bytes queued in the socket or waiting to be handed to it.
     qint64 unsentBytes() const;
+    // Answer bytes queued in the socket only.
+    qint64 socketBacklogBytes() const;
+    // A request is being read past its head, answered, or waits for a turn
+    // or a listing place; only a connection without one may be closed to
+    // make room.
+    bool hasRequestInHand() const;
+    // Since the client last sent or took anything.
+    qint64 idleMs() const { return lastTraffic_.elapsed(); }
+    // Since the client last took answer bytes, while some wait; 0 when none wait.
+    qint64 stalledMs() const;
+    // The server gives a waiting listing its place.
+    void startWaitingListing();
 
     // Shared with tests: the suffix table and the date forms are pure.
     static QString getMimeType(const QString& fileName);
@@ -73,7 +88,8 @@ private slots:
 private:
     // Requests
     void readRequestBytes();
-    bool parseHead(qsizetype headEnd);
+    bool parseHead(const QByteArray& head);
+    bool parseTarget(const QByteArray& target, QByteArray& path) const;
     void processRequest();
     void resetRequest();
     bool checkAuthentication() const;
@@ -82,6 +98,11 @@ private:
     // A download, a listing or an unsent backlog above the bound: the next
     // request waits.
     bool isBusy() const;
+    // The current answer has been handed to the socket whole: close if the
+    // client asked for it, else read the next request.
+    void answerHandedOver();
+    // How far this connection may fill its socket's queue now.
+    qint64 unsentCapBytes() const;
 
     // Framing
     void sendResponse(int statusCode, const QString& statusText, const QMap<QString, QString>& headers,
@@ -89,28 +110,41 @@ private:
     void sendError(int statusCode, const QString& statusText,
                    const QMap<QString, QString>& extraHeaders = QMap<QString, QString>());
 
-    // Paths
-    QString resolvePath(const QString& requestPath) const;
-    bool isPathAllowed(const QString& fsPath) const;
+    // Paths: a request path is the target's percent-decoded bytes, a file
+    // system path the bytes the kernel takes, so names that are no UTF-8
+    // are served as they are stored.
+    // The path in the share that `requestPath` names; empty when ".."
+    // segments would climb out of it.
+    QByteArray resolvePath(const QByteArray& requestPath) const;
     // Resolves, then answers 403 or 404 itself and returns false when the
-    // target may not be served.
-    bool resolveServable(const QString& requestPath, QString& fsPath, QFileInfo& info);
-    QString urlDecode(const QString& text) const;
+    // target may not be served; else `entry` holds the target's stat.
+    bool resolveServable(const QByteArray& requestPath, QByteArray& fsPath, WebDavListing::Entry& entry);
+    static QByteArray urlDecode(const QByteArray& text);
+
+    // A file as one stat saw it.
+    struct FileState {
+        qint64 sizeBytes = 0;
+        qint64 modifiedNanos = 0; // since the epoch, UTC
+        QByteArray entityTag;
+    };
 
     // Responses (WebDavResponses.cpp)
-    void handleOptions(const QString& requestPath);
-    void handlePropfind(const QString& requestPath);
-    void handleGet(const QString& requestPath);
-    void handleHead(const QString& requestPath);
-    void answerFolder(const QString& requestPath, const QString& fsPath);
+    void handleOptions(const QByteArray& requestPath);
+    void handlePropfind(const QByteArray& requestPath);
+    void handleGet(const QByteArray& requestPath);
+    void handleHead(const QByteArray& requestPath);
+    void answerFolder(const QByteArray& requestPath, const QByteArray& fsPath);
     // Answers 304 itself and returns true when the client's copy is current.
-    bool answerNotModified(const QFileInfo& info, const QByteArray& entityTag);
-    QMap<QString, QString> fileHeaders(const QFileInfo& info, const QByteArray& entityTag) const;
+    bool answerNotModified(const FileState& state);
+    // The Range header applies: no If-Range, or one that names this state.
+    bool rangeStillValid(const FileState& state) const;
+    QMap<QString, QString> fileHeaders(const QByteArray& requestPath, const FileState& state) const;
 
     // Listings, built on the server's pool; answered with `statusCode` and
     // `headers` when ready.
+    using ListingBuild = std::function<QByteArray(const WebDavListing::CancelCheck&)>;
     void startListing(int statusCode, const QString& statusText, const QMap<QString, QString>& headers,
-                      std::function<QByteArray(const WebDavListing::CancelCheck&)> build);
+                      ListingBuild build);
     void cancelListing();
 
     // Downloads and long answers, handed to the socket as it drains
@@ -123,7 +157,7 @@ private:
     WebDavServer* server_;
     QByteArray buffer_;
     QString method_;
-    QString path_;
+    QByteArray path_; // percent-decoded, without the query
     QMap<QString, QString> headers_;
     QByteArray body_;
     int contentLength_ = 0;
@@ -133,7 +167,9 @@ private:
     QFile* download_ = nullptr;
     qint64 downloadRemainingBytes_ = 0;
     QString downloadName_;
-    bool closeAfterResponse_ = false;
+    bool closeAfterResponse_ = false; // the client asked to close, or the head was refused
+    QElapsedTimer lastTraffic_;
+    QElapsedTimer lastDrain_;
     bool closing_ = false;
     bool goneReported_ = false;
     const WebDavLimits limits_;
@@ -151,4 +187,6 @@ private:
     };
     QFutureWatcher<QByteArray>* listing_ = nullptr;
     ListingReply listingReply_;
+    ListingBuild waitingListing_; // set while the listing waits for a place
+    bool holdsListingPlace_ = false;
 };

@@ -1,14 +1,11 @@
 #include "fileserver/WebDavListing.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QHash>
-#include <QUrl>
 #include <QXmlStreamReader>
 
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -106,23 +103,27 @@ QByteArray isoDate(qint64 secsSinceEpoch)
     return out;
 }
 
-// XML 1.0 forbids most control characters even as references; a file name
-// holding one would make the whole listing unreadable to the client.
-bool needsXmlCare(char16_t u)
+// XML 1.0 forbids most control characters even as references, and an HTML
+// page with them is not well-formed either: a file name holding one would
+// make the whole listing unreadable to the client.
+bool isUnwritable(char16_t u)
 {
-    return u < 0x20 || u == u'&' || u == u'<' || u == u'>' || u == u'"' || u == 0xFFFE || u == 0xFFFF;
+    return (u < 0x20 && u != 0x09) || u == 0x7F || u == 0xFFFE || u == 0xFFFF;
 }
 
 void appendXmlText(QByteArray& out, const QString& text)
 {
-    if (std::none_of(text.cbegin(), text.cend(), [](QChar c) { return needsXmlCare(c.unicode()); })) {
+    const auto needsCare = [](QChar c) {
+        const char16_t u = c.unicode();
+        return isUnwritable(u) || u == u'&' || u == u'<' || u == u'>' || u == u'"';
+    };
+    if (std::none_of(text.cbegin(), text.cend(), needsCare)) {
         out += text.toUtf8(); // the common name, written as it is
         return;
     }
     QString cleaned = text;
     for (QChar& c : cleaned) {
-        const char16_t u = c.unicode();
-        if ((u < 0x20 && u != 0x09 && u != 0x0A && u != 0x0D) || u == 0xFFFE || u == 0xFFFF)
+        if (isUnwritable(c.unicode()))
             c = QChar(0xFFFD);
     }
     out += cleaned.toHtmlEscaped().toUtf8();
@@ -135,9 +136,9 @@ QByteArray xmlText(const QString& text)
     return out;
 }
 
-QString withTrailingSlash(const QString& path)
+QByteArray withTrailingSlash(const QByteArray& path)
 {
-    return path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/');
+    return path.endsWith('/') ? path : path + '/';
 }
 
 bool fillEntry(const struct statx& status, WebDavListing::Entry& entry)
@@ -169,12 +170,12 @@ void appendPropValue(QByteArray& xml, Prop prop, const WebDavListing::Entry& ent
         break;
     case Prop::ContentType:
         xml += "<D:getcontenttype>";
-        xml += WebDavListing::mimeType(entry.name).toUtf8();
+        xml += WebDavListing::mimeType(QString::fromUtf8(entry.name)).toUtf8();
         xml += "</D:getcontenttype>\n";
         break;
     case Prop::DisplayName:
         xml += "<D:displayname>";
-        appendXmlText(xml, entry.name);
+        appendXmlText(xml, QString::fromUtf8(entry.name));
         xml += "</D:displayname>\n";
         break;
     case Prop::LastModified:
@@ -252,10 +253,13 @@ void appendResponse(QByteArray& xml, const QByteArray& href, const WebDavListing
     xml += "</D:response>\n";
 }
 
-QString displayName(const QString& fsPath)
+// The last segment of a path as stored, "/" and "." aside.
+QByteArray lastSegment(const QByteArray& fsPath)
 {
-    const QFileInfo info(fsPath);
-    return info.fileName().isEmpty() ? QDir(info.absoluteFilePath()).dirName() : info.fileName();
+    QByteArray path = fsPath;
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return path.mid(path.lastIndexOf('/') + 1);
 }
 
 } // namespace
@@ -299,13 +303,12 @@ bool WebDavListing::parseQuery(const QByteArray& body, Query& query)
     return chosen && !reader.hasError();
 }
 
-QByteArray WebDavListing::multistatus(const QString& requestPath, const QString& fsPath, const QString& rootPath,
+QByteArray WebDavListing::multistatus(const QByteArray& requestPath, const QByteArray& fsPath, const QByteArray& rootPath,
                                       int depth, const Query& query, const CancelCheck& canceled)
 {
     Entry target;
     if (!readEntry(fsPath, target))
         return {};
-    target.name = displayName(fsPath);
     QByteArray xml = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:multistatus xmlns:D=\"DAV:\">\n";
     appendResponse(xml, encodeHrefPath(target.isDir ? withTrailingSlash(requestPath) : requestPath), target, query);
     if (target.isDir && depth > 0) {
@@ -319,7 +322,7 @@ QByteArray WebDavListing::multistatus(const QString& requestPath, const QString&
             if (canceled())
                 return {};
             href = folderHref;
-            href += QUrl::toPercentEncoding(entry.name);
+            href += entry.name.toPercentEncoding();
             if (entry.isDir)
                 href += '/';
             appendResponse(xml, href, entry, query);
@@ -329,36 +332,32 @@ QByteArray WebDavListing::multistatus(const QString& requestPath, const QString&
     return canceled() ? QByteArray() : xml;
 }
 
-QByteArray WebDavListing::indexPage(const QString& requestPath, const QString& fsPath, const QString& rootPath,
+QByteArray WebDavListing::indexPage(const QByteArray& requestPath, const QByteArray& fsPath, const QByteArray& rootPath,
                                     const CancelCheck& canceled)
 {
     // Links are absolute, so the page works whether or not the folder was
     // asked with its final "/"; names are escaped, so a file name is never markup.
-    const QString folder = withTrailingSlash(requestPath);
-    const QString title = requestPath.toHtmlEscaped();
-    QString page = QStringLiteral("<!DOCTYPE html><html><head><title>Index of %1</title></head><body>").arg(title);
-    page += QStringLiteral("<h1>Index of %1</h1><ul>").arg(title);
-    if (requestPath != QLatin1String("/")) {
-        QString parent = QDir::cleanPath(folder + QStringLiteral(".."));
-        if (parent.isEmpty() || parent == QLatin1String("."))
-            parent = QStringLiteral("/");
-        page += QStringLiteral("<li><a href=\"%1\">..</a></li>")
-                    .arg(QString::fromLatin1(encodeHrefPath(withTrailingSlash(parent))).toHtmlEscaped());
+    const QByteArray folder = withTrailingSlash(requestPath);
+    const QByteArray title = xmlText(readableName(requestPath));
+    QByteArray page = "<!DOCTYPE html><html><head><title>Index of " + title + "</title></head><body>";
+    page += "<h1>Index of " + title + "</h1><ul>";
+    if (requestPath != "/") {
+        const qsizetype lastSlash = folder.lastIndexOf('/', folder.size() - 2);
+        page += "<li><a href=\"" + encodeHrefPath(folder.left(lastSlash + 1)) + "\">..</a></li>";
     }
     for (const Entry& entry : listFolder(fsPath, rootPath, canceled)) {
-        const QString name = entry.name + (entry.isDir ? QStringLiteral("/") : QString());
-        page += QStringLiteral("<li><a href=\"%1\">%2</a></li>")
-                    .arg(QString::fromLatin1(encodeHrefPath(folder + name)).toHtmlEscaped(), name.toHtmlEscaped());
+        const QByteArray name = entry.isDir ? entry.name + '/' : entry.name;
+        page += "<li><a href=\"" + encodeHrefPath(folder + name) + "\">" + xmlText(readableName(name)) + "</a></li>";
     }
-    page += QStringLiteral("</ul></body></html>");
-    return canceled() ? QByteArray() : page.toUtf8();
+    page += "</ul></body></html>";
+    return canceled() ? QByteArray() : page;
 }
 
-QList<WebDavListing::Entry> WebDavListing::listFolder(const QString& fsPath, const QString& rootPath,
+QList<WebDavListing::Entry> WebDavListing::listFolder(const QByteArray& fsPath, const QByteArray& rootPath,
                                                       const CancelCheck& canceled)
 {
     QList<Entry> entries;
-    DIR* dir = ::opendir(QFile::encodeName(fsPath).constData());
+    DIR* dir = ::opendir(fsPath.constData());
     if (!dir)
         return entries;
     const int dirFd = ::dirfd(dir);
@@ -375,12 +374,12 @@ QList<WebDavListing::Entry> WebDavListing::listFolder(const QString& fsPath, con
         Entry entry;
         if (!fillEntry(status, entry))
             continue;
-        entry.name = QFile::decodeName(item->d_name);
+        entry.name = QByteArray(item->d_name);
         // Only a symbolic link can lead out of a folder that lies in the share.
         if (item->d_type == DT_LNK || item->d_type == DT_UNKNOWN) {
             struct stat own {};
             if (::fstatat(dirFd, item->d_name, &own, AT_SYMLINK_NOFOLLOW) != 0
-                || (S_ISLNK(own.st_mode) && !leadsInto(fsPath + QLatin1Char('/') + entry.name, rootPath)))
+                || (S_ISLNK(own.st_mode) && !leadsInto(withTrailingSlash(fsPath) + entry.name, rootPath)))
                 continue;
         }
         entries.append(std::move(entry));
@@ -394,22 +393,38 @@ QList<WebDavListing::Entry> WebDavListing::listFolder(const QString& fsPath, con
     return entries;
 }
 
-bool WebDavListing::readEntry(const QString& fsPath, Entry& entry)
+bool WebDavListing::readEntry(const QByteArray& fsPath, Entry& entry)
 {
     struct statx status {};
-    if (::statx(AT_FDCWD, QFile::encodeName(fsPath).constData(), 0, kStatxFields, &status) != 0)
+    if (::statx(AT_FDCWD, fsPath.constData(), 0, kStatxFields, &status) != 0)
         return false;
-    entry.name = displayName(fsPath);
+    entry.name = lastSegment(fsPath);
     return fillEntry(status, entry);
 }
 
-bool WebDavListing::leadsInto(const QString& fsPath, const QString& rootPath)
+bool WebDavListing::leadsInto(const QByteArray& fsPath, const QByteArray& rootPath)
 {
-    const QString canonicalRoot = QFileInfo(rootPath).canonicalFilePath();
-    const QString canonical = QFileInfo(fsPath).canonicalFilePath();
-    if (canonicalRoot.isEmpty() || canonical.isEmpty())
+    const auto canonical = [](const QByteArray& path) {
+        char* resolved = ::realpath(path.constData(), nullptr);
+        const QByteArray result = resolved ? QByteArray(resolved) : QByteArray();
+        ::free(resolved);
+        return result;
+    };
+    const QByteArray canonicalRoot = canonical(rootPath);
+    const QByteArray target = canonical(fsPath);
+    if (canonicalRoot.isEmpty() || target.isEmpty())
         return false;
-    return withTrailingSlash(canonical).startsWith(withTrailingSlash(canonicalRoot));
+    return withTrailingSlash(target).startsWith(withTrailingSlash(canonicalRoot));
+}
+
+QString WebDavListing::readableName(const QByteArray& name)
+{
+    QString text = QString::fromUtf8(name);
+    for (QChar& c : text) {
+        if (isUnwritable(c.unicode()))
+            c = QChar(0xFFFD);
+    }
+    return text;
 }
 
 QByteArray WebDavListing::httpDate(qint64 secsSinceEpoch)
@@ -462,14 +477,7 @@ QString WebDavListing::mimeType(const QString& fileName)
     return types.value(suffix, QStringLiteral("application/octet-stream"));
 }
 
-QByteArray WebDavListing::encodeHrefPath(const QString& decodedPath)
+QByteArray WebDavListing::encodeHrefPath(const QByteArray& decodedPath)
 {
-    QByteArray encoded;
-    const QStringList segments = decodedPath.split(QLatin1Char('/'));
-    for (qsizetype i = 0; i < segments.size(); ++i) {
-        if (i > 0)
-            encoded += '/';
-        encoded += QUrl::toPercentEncoding(segments.at(i));
-    }
-    return encoded;
+    return decodedPath.toPercentEncoding("/");
 }

@@ -25,9 +25,11 @@ public:
         QList<QPair<QString, QString>> names; // (namespace URI, local name) of each named property, in request order
     };
 
-    // One visible entry of a folder, read with a single stat.
+    // One visible entry of a folder, read with a single stat. Names and paths
+    // are the file system's bytes: a take named on another device may not be
+    // UTF-8, and only its own bytes lead back to it.
     struct Entry {
-        QString name;
+        QByteArray name;
         bool isDir = false;
         qint64 sizeBytes = 0;
         qint64 modifiedSecs = 0; // since the epoch, UTC
@@ -40,28 +42,33 @@ public:
     static bool parseQuery(const QByteArray& body, Query& query);
 
     // The 207 document for the target (a file or folder at `fsPath`, asked as
-    // `requestPath`) and, at depth 1, its visible entries. Empty when
-    // canceled or when the target cannot be read.
-    static QByteArray multistatus(const QString& requestPath, const QString& fsPath, const QString& rootPath, int depth,
-                                  const Query& query, const CancelCheck& canceled);
+    // the percent-decoded `requestPath`) and, at depth 1, its visible
+    // entries. Empty when canceled or when the target cannot be read.
+    static QByteArray multistatus(const QByteArray& requestPath, const QByteArray& fsPath, const QByteArray& rootPath,
+                                  int depth, const Query& query, const CancelCheck& canceled);
     // The HTML index of the folder at `fsPath`; links are absolute.
-    static QByteArray indexPage(const QString& requestPath, const QString& fsPath, const QString& rootPath,
+    static QByteArray indexPage(const QByteArray& requestPath, const QByteArray& fsPath, const QByteArray& rootPath,
                                 const CancelCheck& canceled);
 
     // Folders first, then files, each by name; hidden names, what is neither
     // file nor folder (sockets, FIFOs, broken links) and symbolic links that
     // lead out of the share at `rootPath` are left out.
-    static QList<Entry> listFolder(const QString& fsPath, const QString& rootPath, const CancelCheck& canceled);
-    // `fsPath` read with one stat, following links; false when it cannot be.
-    static bool readEntry(const QString& fsPath, Entry& entry);
+    static QList<Entry> listFolder(const QByteArray& fsPath, const QByteArray& rootPath, const CancelCheck& canceled);
+    // `fsPath` read with one stat, following links; false when it cannot be,
+    // or when it is neither file nor folder.
+    static bool readEntry(const QByteArray& fsPath, Entry& entry);
     // Where `fsPath` really leads (links followed) lies in the share.
-    static bool leadsInto(const QString& fsPath, const QString& rootPath);
+    static bool leadsInto(const QByteArray& fsPath, const QByteArray& rootPath);
+    // A name or path as a person reads it: bytes that are no UTF-8 show as
+    // U+FFFD, control characters too, so that no listing carries them raw.
+    static QString readableName(const QByteArray& name);
 
     // "Sun, 01 Mar 2026 06:05:09 GMT": English names and ASCII digits
     // whatever the locale, and fast enough for thousands of entries.
     static QByteArray httpDate(qint64 secsSinceEpoch);
     // The MIME type by the name's suffix, any case; "application/octet-stream" when unknown.
     static QString mimeType(const QString& fileName);
-    // Each path segment percent-encoded (RFC 3986 unreserved characters kept).
-    static QByteArray encodeHrefPath(const QString& decodedPath);
+    // Every byte of the path but "/" and the RFC 3986 unreserved characters
+    // percent-encoded, so a name that is no UTF-8 keeps its own bytes.
+    static QByteArray encodeHrefPath(const QByteArray& decodedPath);
 };

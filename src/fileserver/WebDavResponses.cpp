@@ -4,7 +4,7 @@
 
 #include "fileserver/WebDavServer.h"
 
-#include <QDir>
+#include <QDateTime>
 #include <QFile>
 #include <QPromise>
 #include <QThreadPool>
@@ -14,14 +14,16 @@
 
 #include <algorithm>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 const QString kHtmlType = QStringLiteral("text/html; charset=utf-8");
 
-// A download reads the file in pieces of this size and keeps at most the
-// unsent bound queued in the socket.
+// A download reads the file in pieces of at most this size and keeps at most
+// the connection's unsent bound queued in the socket.
 constexpr qint64 kDownloadChunkBytes = 512 * 1024;
 // A long listing is handed over in pieces of this size.
 constexpr qsizetype kReplyChunkBytes = 256 * 1024;
@@ -86,22 +88,24 @@ RangeKind parseRange(const QString& header, qint64 sizeBytes, ByteRange& range)
     return RangeKind::Partial;
 }
 
-bool isRegularFile(const QString& fsPath)
-{
-    struct stat status {};
-    return ::stat(QFile::encodeName(fsPath).constData(), &status) == 0 && S_ISREG(status.st_mode);
-}
-
 // The entity tag of a file: its inode, size and modification time to the
 // nanosecond, so a take rewritten or grown within the same second gets a new one.
-QByteArray entityTag(const QString& fsPath)
+QByteArray entityTag(const struct stat& status, qint64 modifiedNanos)
 {
-    struct stat status {};
-    if (::stat(QFile::encodeName(fsPath).constData(), &status) != 0)
-        return {};
-    const qint64 modifiedNanos = static_cast<qint64>(status.st_mtim.tv_sec) * 1000000000LL + status.st_mtim.tv_nsec;
     return '"' + QByteArray::number(static_cast<qulonglong>(status.st_ino), 16) + '-'
          + QByteArray::number(static_cast<qint64>(status.st_size), 16) + '-' + QByteArray::number(modifiedNanos, 16) + '"';
+}
+
+constexpr qint64 kNanosPerSecond = 1000000000LL;
+
+qint64 modifiedNanosOf(const struct stat& status)
+{
+    return static_cast<qint64>(status.st_mtim.tv_sec) * kNanosPerSecond + status.st_mtim.tv_nsec;
+}
+
+qint64 modifiedSecs(qint64 modifiedNanos)
+{
+    return modifiedNanos >= 0 ? modifiedNanos / kNanosPerSecond : -((-modifiedNanos + kNanosPerSecond - 1) / kNanosPerSecond);
 }
 
 // RFC 9110 8.8.3.2: the weak comparison ignores a "W/" prefix on either side.
@@ -121,12 +125,15 @@ bool entityTagListMatches(const QString& header, const QByteArray& tag)
 
 // IMF-fixdate only ("Sun, 06 Nov 1994 08:49:37 GMT"), the form every current
 // client sends; other forms leave the condition unevaluated, which is safe.
+// A date in the future is no date the server gave (RFC 9110 13.1.3), so it
+// is ignored too.
 QDateTime parseHttpDate(const QString& text)
 {
     QDateTime time = QLocale::c().toDateTime(text.trimmed(), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"));
-    if (time.isValid())
-        time.setTimeZone(QTimeZone::utc());
-    return time;
+    if (!time.isValid())
+        return {};
+    time.setTimeZone(QTimeZone::utc());
+    return time > QDateTime::currentDateTimeUtc() ? QDateTime() : time;
 }
 
 } // namespace
@@ -141,7 +148,7 @@ QString WebDavClientConnection::formatHttpDate(const QDateTime& time)
     return QString::fromLatin1(WebDavListing::httpDate(time.toSecsSinceEpoch()));
 }
 
-void WebDavClientConnection::handleOptions(const QString& /*requestPath*/)
+void WebDavClientConnection::handleOptions(const QByteArray& /*requestPath*/)
 {
     QMap<QString, QString> headers;
     headers.insert(QStringLiteral("Allow"), QStringLiteral("OPTIONS, PROPFIND, GET, HEAD"));
@@ -150,7 +157,7 @@ void WebDavClientConnection::handleOptions(const QString& /*requestPath*/)
     sendResponse(200, QStringLiteral("OK"), headers, QByteArray());
 }
 
-void WebDavClientConnection::handlePropfind(const QString& requestPath)
+void WebDavClientConnection::handlePropfind(const QByteArray& requestPath)
 {
     // RFC 4918 9.1: a whole tree in one answer is what a read-only recorder
     // must not build, so infinity is refused with its precondition; a value
@@ -173,100 +180,122 @@ void WebDavClientConnection::handlePropfind(const QString& requestPath)
         sendError(400, QStringLiteral("Bad Request"));
         return;
     }
-    QString fsPath;
-    QFileInfo info;
-    if (!resolveServable(requestPath, fsPath, info))
+    QByteArray fsPath;
+    WebDavListing::Entry entry;
+    if (!resolveServable(requestPath, fsPath, entry))
         return;
     QMap<QString, QString> headers;
     headers.insert(QStringLiteral("Content-Type"), QStringLiteral("application/xml; charset=utf-8"));
     startListing(207, QStringLiteral("Multi-Status"), headers,
-                 [requestPath, fsPath, rootPath = server_->rootPath_, depth = depthText.toInt(),
+                 [requestPath, fsPath, rootPath = QFile::encodeName(server_->rootPath_), depth = depthText.toInt(),
                   query](const WebDavListing::CancelCheck& canceled) {
                      return WebDavListing::multistatus(requestPath, fsPath, rootPath, depth, query, canceled);
                  });
 }
 
 // GET and HEAD of a folder give the same index page; HEAD only leaves out its bytes.
-void WebDavClientConnection::answerFolder(const QString& requestPath, const QString& fsPath)
+void WebDavClientConnection::answerFolder(const QByteArray& requestPath, const QByteArray& fsPath)
 {
     QMap<QString, QString> headers;
     headers.insert(QStringLiteral("Content-Type"), kHtmlType);
     startListing(200, QStringLiteral("OK"), headers,
-                 [requestPath, fsPath, rootPath = server_->rootPath_](const WebDavListing::CancelCheck& canceled) {
+                 [requestPath, fsPath, rootPath = QFile::encodeName(server_->rootPath_)](const WebDavListing::CancelCheck& canceled) {
                      return WebDavListing::indexPage(requestPath, fsPath, rootPath, canceled);
                  });
 }
 
-QMap<QString, QString> WebDavClientConnection::fileHeaders(const QFileInfo& info, const QByteArray& entityTag) const
+QMap<QString, QString> WebDavClientConnection::fileHeaders(const QByteArray& requestPath, const FileState& state) const
 {
     QMap<QString, QString> headers;
     headers.insert(QStringLiteral("Accept-Ranges"), QStringLiteral("bytes"));
-    headers.insert(QStringLiteral("Content-Length"), QString::number(info.size()));
-    headers.insert(QStringLiteral("Content-Type"), getMimeType(info.fileName()));
-    headers.insert(QStringLiteral("Last-Modified"), formatHttpDate(info.lastModified()));
-    if (!entityTag.isEmpty())
-        headers.insert(QStringLiteral("ETag"), QString::fromLatin1(entityTag));
+    headers.insert(QStringLiteral("Content-Length"), QString::number(state.sizeBytes));
+    headers.insert(QStringLiteral("Content-Type"), getMimeType(QString::fromUtf8(requestPath)));
+    headers.insert(QStringLiteral("Last-Modified"), QString::fromLatin1(WebDavListing::httpDate(modifiedSecs(state.modifiedNanos))));
+    if (!state.entityTag.isEmpty())
+        headers.insert(QStringLiteral("ETag"), QString::fromLatin1(state.entityTag));
     return headers;
 }
 
 // RFC 9110 13.2.2: If-None-Match decides when present, If-Modified-Since only
 // without it.
-bool WebDavClientConnection::answerNotModified(const QFileInfo& info, const QByteArray& entityTag)
+bool WebDavClientConnection::answerNotModified(const FileState& state)
 {
     bool current = false;
     if (headers_.contains(QStringLiteral("if-none-match"))) {
-        current = entityTagListMatches(headers_.value(QStringLiteral("if-none-match")), entityTag);
+        current = entityTagListMatches(headers_.value(QStringLiteral("if-none-match")), state.entityTag);
     } else if (headers_.contains(QStringLiteral("if-modified-since"))) {
         const QDateTime since = parseHttpDate(headers_.value(QStringLiteral("if-modified-since")));
-        current = since.isValid() && info.lastModified().toSecsSinceEpoch() <= since.toSecsSinceEpoch();
+        current = since.isValid() && modifiedSecs(state.modifiedNanos) <= since.toSecsSinceEpoch();
     }
     if (!current)
         return false;
     QMap<QString, QString> headers;
-    headers.insert(QStringLiteral("Last-Modified"), formatHttpDate(info.lastModified()));
-    if (!entityTag.isEmpty())
-        headers.insert(QStringLiteral("ETag"), QString::fromLatin1(entityTag));
+    headers.insert(QStringLiteral("Last-Modified"), QString::fromLatin1(WebDavListing::httpDate(modifiedSecs(state.modifiedNanos))));
+    if (!state.entityTag.isEmpty())
+        headers.insert(QStringLiteral("ETag"), QString::fromLatin1(state.entityTag));
     sendResponse(304, QStringLiteral("Not Modified"), headers, QByteArray());
     return true;
 }
 
-void WebDavClientConnection::handleGet(const QString& requestPath)
+// If-Range (RFC 9110 13.1.5): a range of a file that changed since the
+// client's part would splice old and new bytes, so it gets the whole file.
+// An entity tag must match strongly. A date names one version only when the
+// file is at least a second older than it (RFC 9110 8.8.2.2): a file written
+// twice within one second has two versions under the same date.
+bool WebDavClientConnection::rangeStillValid(const FileState& state) const
 {
-    QString fsPath;
-    QFileInfo info;
-    if (!resolveServable(requestPath, fsPath, info))
+    const QString ifRange = headers_.value(QStringLiteral("if-range"));
+    if (ifRange.isEmpty())
+        return true;
+    if (ifRange.startsWith(QLatin1Char('"')))
+        return ifRange == QString::fromLatin1(state.entityTag);
+    const QDateTime date = parseHttpDate(ifRange);
+    return date.isValid() && state.modifiedNanos + kNanosPerSecond <= date.toSecsSinceEpoch() * kNanosPerSecond;
+}
+
+void WebDavClientConnection::handleGet(const QByteArray& requestPath)
+{
+    QByteArray fsPath;
+    WebDavListing::Entry entry;
+    if (!resolveServable(requestPath, fsPath, entry))
         return;
-    if (info.isDir()) {
+    if (entry.isDir) {
         answerFolder(requestPath, fsPath);
         return;
     }
-    // Only regular files: opening a FIFO would block the GUI thread.
-    auto* file = new QFile(fsPath, this);
-    if (!isRegularFile(fsPath) || !file->open(QIODevice::ReadOnly)) {
+    // Without blocking: a name that became a FIFO since the check would
+    // hold the GUI thread in open. What is opened is checked again.
+    const int fd = ::open(fsPath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        sendError(500, QStringLiteral("Internal Server Error"));
+        return;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        sendError(404, QStringLiteral("Not Found"));
+        return;
+    }
+    auto* file = new QFile(this);
+    if (!file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         delete file;
         sendError(500, QStringLiteral("Internal Server Error"));
         return;
     }
     // The validators describe the file as opened: a take replaced after this
     // point is still served whole under the old tag, never spliced.
-    const QByteArray tag = entityTag(fsPath);
-    if (answerNotModified(info, tag)) {
+    const qint64 modifiedNanos = modifiedNanosOf(status);
+    const FileState state{static_cast<qint64>(status.st_size), modifiedNanos, entityTag(status, modifiedNanos)};
+    if (answerNotModified(state)) {
         delete file;
         return;
     }
-    const qint64 sizeBytes = file->size();
-    QMap<QString, QString> headers = fileHeaders(info, tag);
-    headers.insert(QStringLiteral("Content-Length"), QString::number(sizeBytes));
-    // If-Range (RFC 9110 13.1.5): a range of a file that changed since the
-    // client's part would splice old and new bytes, so it gets the whole file.
-    // An entity tag must match strongly; a date must be the Last-Modified exactly.
-    const QString ifRange = headers_.value(QStringLiteral("if-range"));
-    const bool rangeStillValid = ifRange.isEmpty()
-                              || (ifRange.startsWith(QLatin1Char('"')) ? ifRange == QString::fromLatin1(tag)
-                                                                      : ifRange == headers.value(QStringLiteral("Last-Modified")));
+    const qint64 sizeBytes = state.sizeBytes;
+    QMap<QString, QString> headers = fileHeaders(requestPath, state);
     ByteRange range{0, sizeBytes};
-    const RangeKind kind = rangeStillValid ? parseRange(headers_.value(QStringLiteral("range")), sizeBytes, range)
-                                           : RangeKind::Whole;
+    const RangeKind kind = rangeStillValid(state) ? parseRange(headers_.value(QStringLiteral("range")), sizeBytes, range)
+                                                  : RangeKind::Whole;
     switch (kind) {
     case RangeKind::Whole:
         range = ByteRange{0, sizeBytes};
@@ -288,31 +317,53 @@ void WebDavClientConnection::handleGet(const QString& requestPath)
         return;
     }
     }
-    downloadName_ = requestPath;
+    downloadName_ = WebDavListing::readableName(requestPath);
     startDownload(file, range.firstByte, range.lengthBytes);
 }
 
-void WebDavClientConnection::handleHead(const QString& requestPath)
+void WebDavClientConnection::handleHead(const QByteArray& requestPath)
 {
-    QString fsPath;
-    QFileInfo info;
-    if (!resolveServable(requestPath, fsPath, info))
+    QByteArray fsPath;
+    WebDavListing::Entry entry;
+    if (!resolveServable(requestPath, fsPath, entry))
         return;
-    if (info.isDir()) {
+    if (entry.isDir) {
         answerFolder(requestPath, fsPath);
         return;
     }
     // The file is not opened: HEAD reports what the file system says.
-    const QByteArray tag = entityTag(fsPath);
-    if (!answerNotModified(info, tag))
-        sendResponse(200, QStringLiteral("OK"), fileHeaders(info, tag), QByteArray());
+    struct stat status {};
+    if (::stat(fsPath.constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        sendError(404, QStringLiteral("Not Found"));
+        return;
+    }
+    const qint64 modifiedNanos = modifiedNanosOf(status);
+    const FileState state{static_cast<qint64>(status.st_size), modifiedNanos, entityTag(status, modifiedNanos)};
+    if (!answerNotModified(state))
+        sendResponse(200, QStringLiteral("OK"), fileHeaders(requestPath, state), QByteArray());
 }
 
 void WebDavClientConnection::startListing(int statusCode, const QString& statusText,
-                                          const QMap<QString, QString>& headers,
-                                          std::function<QByteArray(const WebDavListing::CancelCheck&)> build)
+                                          const QMap<QString, QString>& headers, ListingBuild build)
 {
     listingReply_ = ListingReply{statusCode, statusText, headers};
+    waitingListing_ = std::move(build);
+    // Held until the answer is handed to the socket whole (answerHandedOver)
+    // or the connection goes (the server forgets it then).
+    if (server_->acquireListingPlace(this))
+        startWaitingListing();
+}
+
+void WebDavClientConnection::startWaitingListing()
+{
+    if (!waitingListing_ || closing_) {
+        server_->releaseListingPlace(this); // nothing left to list: the place goes to the next
+        return;
+    }
+    holdsListingPlace_ = true;
+    ListingBuild build = std::move(waitingListing_);
+    waitingListing_ = nullptr;
+    lastDrain_.restart();
     listing_ = new QFutureWatcher<QByteArray>(this);
     connect(listing_, &QFutureWatcherBase::finished, this, &WebDavClientConnection::onListingReady);
     // The promise is shared with the job only: the job reads nothing of the
@@ -328,6 +379,7 @@ void WebDavClientConnection::startListing(int statusCode, const QString& statusT
 
 void WebDavClientConnection::cancelListing()
 {
+    waitingListing_ = nullptr;
     if (!listing_)
         return;
     listing_->disconnect(this);
@@ -344,14 +396,15 @@ void WebDavClientConnection::onListingReady()
     listing_ = nullptr;
     if (closing_)
         return;
+    lastDrain_.restart();
     // Empty only when the target vanished between the check and the listing.
     if (body.isEmpty())
         sendError(404, QStringLiteral("Not Found"));
     else
         sendResponse(listingReply_.statusCode, listingReply_.statusText, listingReply_.headers, body);
     listingReply_ = ListingReply();
-    if (!isBusy())
-        server_->scheduleTurn(this);
+    if (replyBody_.isEmpty())
+        answerHandedOver();
 }
 
 void WebDavClientConnection::startDownload(QFile* file, qint64 offsetBytes, qint64 lengthBytes)
@@ -370,8 +423,9 @@ void WebDavClientConnection::startDownload(QFile* file, qint64 offsetBytes, qint
 // Tops the socket's queue up from the file; called again as the socket drains.
 void WebDavClientConnection::pumpDownload()
 {
-    while (download_ && socket_->bytesToWrite() < limits_.maxUnsentBytes) {
-        const qint64 wanted = std::min(kDownloadChunkBytes, downloadRemainingBytes_);
+    qint64 roomBytes = 0;
+    while (download_ && (roomBytes = unsentCapBytes() - socket_->bytesToWrite()) > 0) {
+        const qint64 wanted = std::min({kDownloadChunkBytes, downloadRemainingBytes_, roomBytes});
         const QByteArray chunk = download_->read(wanted);
         if (chunk.size() != wanted) {
             // The file shrank (or failed) after its length was promised: the
@@ -386,7 +440,7 @@ void WebDavClientConnection::pumpDownload()
         if (downloadRemainingBytes_ == 0) {
             endDownload();
             // What the client sent meanwhile is answered on a later turn.
-            server_->scheduleTurn(this);
+            answerHandedOver();
         }
     }
 }
@@ -401,13 +455,15 @@ void WebDavClientConnection::endDownload()
 // Hands a long answer to the socket as it drains; the next request waits.
 void WebDavClientConnection::pumpReplyBody()
 {
-    while (!replyBody_.isEmpty() && socket_->bytesToWrite() < limits_.maxUnsentBytes) {
-        const qsizetype chunk = std::min<qsizetype>(kReplyChunkBytes, replyBody_.size() - replySentBytes_);
+    qint64 roomBytes = 0;
+    while (!replyBody_.isEmpty() && (roomBytes = unsentCapBytes() - socket_->bytesToWrite()) > 0) {
+        const qsizetype chunk = std::min<qsizetype>({kReplyChunkBytes, replyBody_.size() - replySentBytes_, roomBytes});
         socket_->write(replyBody_.constData() + replySentBytes_, chunk);
         replySentBytes_ += chunk;
         if (replySentBytes_ == replyBody_.size()) {
             replyBody_.clear();
             replySentBytes_ = 0;
+            answerHandedOver();
         }
     }
 }

@@ -19,6 +19,7 @@ WebDavServer::WebDavServer(QObject* parent)
     , port_(8080)
     , turnTimer_(new QTimer(this))
     , listingPool_(new QThreadPool(this))
+    , listingWatch_(new QTimer(this))
 {
     // Two listings at once keep a second core busy without taking the
     // recorder's; more clients wait their turn in the pool's queue.
@@ -26,6 +27,7 @@ WebDavServer::WebDavServer(QObject* parent)
     connect(tcpServer_, &QTcpServer::newConnection, this, &WebDavServer::onNewConnection);
     turnTimer_->setInterval(0);
     connect(turnTimer_, &QTimer::timeout, this, &WebDavServer::onTurn);
+    connect(listingWatch_, &QTimer::timeout, this, &WebDavServer::onListingWatch);
 }
 
 WebDavServer::~WebDavServer()
@@ -70,6 +72,9 @@ void WebDavServer::stop()
     }
     connections_.clear();
     waiting_.clear();
+    listingHolders_.clear();
+    listingQueue_.clear();
+    listingWatch_->stop();
     turnTimer_->stop();
     tcpServer_->close();
     emit logMessage(QStringLiteral("WebDAV server stopped"));
@@ -107,6 +112,10 @@ void WebDavServer::onNewConnection()
         if (unauthenticatedCount() >= limits_.maxUnauthenticatedConnections
             || connections_.size() >= limits_.maxConnections)
             evictUnauthenticated();
+        // Clients that logged in and then only keep their connections open
+        // must not lock out a newcomer either.
+        if (connections_.size() >= limits_.maxConnections)
+            evictIdle();
         if (connections_.size() >= limits_.maxConnections) {
             // A flood of clients must not exhaust the recorder's file handles.
             socket->abort();
@@ -136,14 +145,97 @@ bool WebDavServer::evictUnauthenticated()
                                      [](const WebDavClientConnection* c) { return !c->isAuthenticated(); });
     if (oldest == connections_.cend())
         return false;
-    WebDavClientConnection* connection = *oldest;
-    emit logMessage(QStringLiteral("Closed unauthenticated connection: %1 (to make room)").arg(connection->peerAddress()));
-    connections_.removeAll(connection);
-    waiting_.removeAll(connection);
+    closeToMakeRoom(*oldest, QStringLiteral("Closed unauthenticated connection: %1 (to make room)"));
+    return true;
+}
+
+bool WebDavServer::evictIdle()
+{
+    WebDavClientConnection* idlest = nullptr;
+    for (WebDavClientConnection* connection : std::as_const(connections_)) {
+        if (connection->hasRequestInHand() || waiting_.contains(connection))
+            continue;
+        if (!idlest || connection->idleMs() > idlest->idleMs())
+            idlest = connection;
+    }
+    if (!idlest)
+        return false;
+    closeToMakeRoom(idlest, QStringLiteral("Closed idle connection: %1 (to make room)"));
+    return true;
+}
+
+void WebDavServer::closeToMakeRoom(WebDavClientConnection* connection, const QString& logLine)
+{
+    emit logMessage(logLine.arg(connection->peerAddress()));
     connection->disconnect(this);
     connection->shutDown();
     connection->deleteLater();
-    return true;
+    forget(connection);
+}
+
+void WebDavServer::forget(WebDavClientConnection* connection)
+{
+    connections_.removeAll(connection);
+    waiting_.removeAll(connection);
+    listingQueue_.removeAll(connection);
+    if (listingHolders_.removeAll(connection) > 0)
+        startWaitingListings();
+}
+
+bool WebDavServer::acquireListingPlace(WebDavClientConnection* connection)
+{
+    if (listingHolders_.contains(connection))
+        return true;
+    if (listingHolders_.size() < limits_.maxListingsInFlight && listingQueue_.isEmpty()) {
+        listingHolders_.append(connection);
+        return true;
+    }
+    if (!listingQueue_.contains(connection))
+        listingQueue_.append(connection);
+    if (!listingWatch_->isActive())
+        listingWatch_->start(std::clamp(limits_.listingStallMs / 2, 50, 1000));
+    return false;
+}
+
+void WebDavServer::releaseListingPlace(WebDavClientConnection* connection)
+{
+    if (listingHolders_.removeAll(connection) > 0)
+        startWaitingListings();
+}
+
+void WebDavServer::startWaitingListings()
+{
+    while (!listingQueue_.isEmpty() && listingHolders_.size() < limits_.maxListingsInFlight) {
+        WebDavClientConnection* next = listingQueue_.takeFirst();
+        listingHolders_.append(next);
+        next->startWaitingListing();
+    }
+    if (listingQueue_.isEmpty())
+        listingWatch_->stop();
+}
+
+// While listings wait for a place, a holder whose client has taken nothing
+// for the stall time gives its place up with its connection.
+void WebDavServer::onListingWatch()
+{
+    if (listingQueue_.isEmpty()) {
+        listingWatch_->stop();
+        return;
+    }
+    const QList<WebDavClientConnection*> holders = listingHolders_;
+    for (WebDavClientConnection* holder : holders) {
+        if (holder->stalledMs() < limits_.listingStallMs)
+            continue;
+        closeToMakeRoom(holder, QStringLiteral("Closed stalled connection: %1 (its answer was not read)"));
+    }
+}
+
+qint64 WebDavServer::socketBacklogBytes() const
+{
+    qint64 total = 0;
+    for (const WebDavClientConnection* connection : connections_)
+        total += connection->socketBacklogBytes();
+    return total;
 }
 
 qint64 WebDavServer::unsentBytes() const
@@ -159,9 +251,8 @@ void WebDavServer::onClientDisconnected()
     auto* connection = qobject_cast<WebDavClientConnection*>(sender());
     if (!connection)
         return;
-    connections_.removeAll(connection);
-    waiting_.removeAll(connection);
     connection->deleteLater();
+    forget(connection);
 }
 
 void WebDavServer::scheduleTurn(WebDavClientConnection* connection)

@@ -18,7 +18,11 @@ class WebDavClientConnection;
 struct WebDavLimits {
     qint64 maxHeadBytes = 64 * 1024;      // a longer head is answered 431 and the connection closed
     qint64 maxBodyBytes = 1024 * 1024;    // a longer declared body is answered 413 and the connection closed
-    int maxConnections = 100;             // beyond, a client is closed at once when nobody can make room (below)
+    // Beyond, a newcomer takes the place of the oldest connection that has not
+    // logged in or, failing that, of the longest idle one with no request in
+    // hand; a client is closed at once only when nobody can make room. Never
+    // counted per address: a post house reaches us from one address.
+    int maxConnections = 100;
     // Connections that have not yet sent a complete request with the right
     // credentials hold at most this many slots (a quarter): a new client
     // closes the oldest of them, so clients that never log in cannot lock out
@@ -29,6 +33,19 @@ struct WebDavLimits {
     // A connection whose answers wait unsent beyond this (a client that sends
     // requests and never reads) is not read or answered until they drain.
     qint64 maxUnsentBytes = 1024 * 1024;
+    // All connections' queued answer bytes together: beyond, each connection
+    // tops its queue up only to unsentShareBytes, so a hundred clients that
+    // never read cannot hold a hundred times the bound above.
+    qint64 maxTotalUnsentBytes = 16 * 1024 * 1024;
+    qint64 unsentShareBytes = 64 * 1024;
+    // A folder listing is built whole (its length goes first) and held until
+    // the client has taken it: about 10 MiB for 20,000 takes. At most this
+    // many are built or held at once; further listings wait for a place.
+    int maxListingsInFlight = 4;
+    // While listings wait, one whose client has taken none of it for this
+    // long is closed to make room: a client that never reads must not hold
+    // the places of those that do.
+    int listingStallMs = 10 * 1000;
 };
 
 // The read-only WebDAV listener: accepts clients on every local address and
@@ -41,7 +58,10 @@ struct WebDavLimits {
 // one of their own slots. Listings of large folders run on the listing pool
 // (two threads), each from copies of its paths, reading only the file system;
 // a connection that goes cancels its listing, and the destructor waits for
-// the pool, whose jobs end at the next entry once canceled.
+// the pool, whose jobs end at the next entry once canceled. A listing takes
+// one of a few places (maxListingsInFlight) from its start until its answer
+// is handed to the socket; the server hands places out in order of asking
+// and takes a place back from every connection it forgets.
 class WebDavServer : public QObject {
     Q_OBJECT
 
@@ -71,6 +91,8 @@ public:
     int connectionCount() const { return static_cast<int>(connections_.size()); }
     // Answer bytes of every connection not yet taken by the kernel.
     qint64 unsentBytes() const;
+    // Listings being built or held for their clients (at most maxListingsInFlight).
+    int listingsInFlight() const { return static_cast<int>(listingHolders_.size()); }
 
 signals:
     void serverStarted();
@@ -83,6 +105,7 @@ private slots:
     void onNewConnection();
     void onClientDisconnected();
     void onTurn();
+    void onListingWatch();
 
 private:
     // A connection with a request to answer waits for its turn: one request
@@ -92,7 +115,22 @@ private:
     // Closes the oldest connection that has not authenticated; false when
     // every connection has.
     bool evictUnauthenticated();
+    // Closes the connection idle longest among those with no request in
+    // hand; false when every one has a request in hand.
+    bool evictIdle();
     int unauthenticatedCount() const;
+    // Drops a connection from every list and lets a waiting listing start.
+    void forget(WebDavClientConnection* connection);
+    void closeToMakeRoom(WebDavClientConnection* connection, const QString& logLine);
+
+    // Listing places: true when `connection` may build its listing now; else
+    // it waits and is started by startListing later. Released when its
+    // answer is handed to its socket whole, or when it goes.
+    bool acquireListingPlace(WebDavClientConnection* connection);
+    void releaseListingPlace(WebDavClientConnection* connection);
+    void startWaitingListings();
+    // Queued answer bytes of every connection's socket.
+    qint64 socketBacklogBytes() const;
 
     QTcpServer* tcpServer_;
     QString rootPath_;
@@ -104,4 +142,7 @@ private:
     QTimer* turnTimer_;
     QList<WebDavClientConnection*> waiting_;
     QThreadPool* listingPool_;
+    QList<WebDavClientConnection*> listingHolders_;
+    QList<WebDavClientConnection*> listingQueue_;
+    QTimer* listingWatch_;
 };

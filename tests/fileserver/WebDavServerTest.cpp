@@ -99,7 +99,7 @@ TEST(WebDavServerTest, SettersStoreAbsolutePathAndDefaultUser)
     // The relative root was taken against the working directory of the time,
     // and the empty user name means "tonvale".
     RawClient client(server.serverPort());
-    client.send("HEAD /empty.txt HTTP/1.1\r\nAuthorization: " + basicAuth(QStringLiteral("tonvale"), kTestPassword).toLatin1() + "\r\n\r\n");
+    client.send("HEAD /empty.txt HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: " + basicAuth(QStringLiteral("tonvale"), kTestPassword).toLatin1() + "\r\n\r\n");
     const QList<ParsedResponse> responses = parseResponses(client.readResponses(1, 10000, true), true);
     ASSERT_EQ(responses.size(), 1);
     EXPECT_EQ(responses.first().status, 200);

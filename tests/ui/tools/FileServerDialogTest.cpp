@@ -119,7 +119,7 @@ protected:
     }
     static QByteArray getWith(const QString& password)
     {
-        return "HEAD / HTTP/1.1\r\nAuthorization: Basic " + ("tonvale:" + password.toUtf8()).toBase64() + "\r\n\r\n";
+        return "HEAD / HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Basic " + ("tonvale:" + password.toUtf8()).toBase64() + "\r\n\r\n";
     }
 
     QString shared_;
@@ -320,7 +320,7 @@ TEST_F(FileServerDialogTest, LogLineShowsClientPathsAsPlainText)
     QTest::mouseClick(enableBox(dialog), Qt::LeftButton);
     WebDavServer* server = FileServerDialog::getServerInstance();
     ASSERT_TRUE(server->isRunning());
-    statusOf(server->serverPort(), "GET /<img%20src=x><b>bold</b> HTTP/1.1\r\n\r\n");
+    statusOf(server->serverPort(), "GET /<img%20src=x><b>bold</b> HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     EXPECT_EQ(logLabel(dialog)->text(), QStringLiteral("GET /<img src=x><b>bold</b>"));
     EXPECT_EQ(logLabel(dialog)->textFormat(), Qt::PlainText);
 }

@@ -25,7 +25,7 @@ int main(int argc, char** argv)
     QTcpSocket client;
     client.connectToHost(QHostAddress::LocalHost, server->serverPort());
     QObject::connect(&client, &QTcpSocket::connected, [&] {
-        client.write("GET /big.bin HTTP/1.1\r\nAuthorization: Basic " + QByteArray("tonvale:pw").toBase64() + "\r\n\r\n");
+        client.write("GET /big.bin HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Basic " + QByteArray("tonvale:pw").toBase64() + "\r\n\r\n");
     });
     // Quit once the download is under way (the client reads slowly enough
     // that it is still running).
