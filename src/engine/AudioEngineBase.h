@@ -98,6 +98,14 @@ public:
     virtual Timecode getTimecode() const = 0;
     virtual bool hasValidTimecode() const = 0;
     virtual double getDetectedFramerate() const = 0;
+    // The decoded time read together with the position of its frame's first
+    // sample, on the clock the LTC generator's blocks are stamped with;
+    // framePosition is -1 while no valid frame is known.
+    struct PlacedTimecode {
+        Timecode timecode;
+        int64_t framePosition = -1;
+    };
+    virtual PlacedTimecode getPlacedTimecode() const = 0;
     virtual void setForcedFramerate(double fps) = 0;
     virtual double getForcedFramerate() const = 0;
     virtual bool isFramerateForced() const = 0;

@@ -132,6 +132,7 @@ public:
     Timecode getTimecode() const override;
     bool hasValidTimecode() const override;
     double getDetectedFramerate() const override;
+    PlacedTimecode getPlacedTimecode() const override;
     void setForcedFramerate(double fps) override;
     double getForcedFramerate() const override;
     bool isFramerateForced() const override;

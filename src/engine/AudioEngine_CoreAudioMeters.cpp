@@ -79,9 +79,10 @@ void AudioEngine_CoreAudio::setLtcInputEnabled(bool enabled)
     ltcInputEnabled_.store(enabled, kRelaxed);
 }
 
-Timecode AudioEngine_CoreAudio::getTimecode() const
+namespace {
+
+Timecode timecodeOf(const LtcDecoder::TcSnapshot& snapshot)
 {
-    const LtcDecoder::TcSnapshot snapshot = ltcDecoder_->getSnapshot();
     Timecode timecode;
     timecode.hours = snapshot.hours;
     timecode.minutes = snapshot.minutes;
@@ -90,6 +91,23 @@ Timecode AudioEngine_CoreAudio::getTimecode() const
     timecode.fps = snapshot.fps;
     timecode.dropFrame = snapshot.dropFrame;
     return timecode;
+}
+
+}  // namespace
+
+Timecode AudioEngine_CoreAudio::getTimecode() const
+{
+    return timecodeOf(ltcDecoder_->getSnapshot());
+}
+
+AudioEngineBase::PlacedTimecode AudioEngine_CoreAudio::getPlacedTimecode() const
+{
+    const LtcDecoder::TcSnapshot snapshot = ltcDecoder_->getSnapshot();
+    PlacedTimecode placed;
+    placed.timecode = timecodeOf(snapshot);
+    if (snapshot.valid)
+        placed.framePosition = snapshot.samplePosition;
+    return placed;
 }
 
 bool AudioEngine_CoreAudio::hasValidTimecode() const

@@ -270,7 +270,11 @@ void AudioEngine_CoreAudio::renderLtcGenerator(const RoutingSnapshot& routing, u
         std::fill_n(buffer, kMaxBlockFrames, 0.0f);
         return;
     }
-    const int written = std::max(0, generator.get()->generateSamples(buffer, static_cast<int>(blockFrames)));
+    // Stamped like the LTC reader's blocks, so the generator's frames and the
+    // decoded ones are placed on one clock.
+    const int64_t position = static_cast<int64_t>(recordingRing_->writerPosition());
+    const int written =
+        std::max(0, generator.get()->generateSamples(buffer, static_cast<int>(blockFrames), position));
     // Without a libltc encoder nothing was written: no stale block goes out.
     std::fill(buffer + std::min<uint32_t>(static_cast<uint32_t>(written), blockFrames), buffer + blockFrames, 0.0f);
     for (const int index : routing.ltcGeneratorOutputs) {

@@ -28,6 +28,7 @@ RateInfo rateInfo(LtcEncoder::FrameRate rate)
 }
 
 constexpr double kPpm = 1e6;
+constexpr int64_t kUnstamped = -1;
 constexpr int kMinFrameBufferBytes = 4096;
 constexpr double kSlowestFps = 24000.0 / 1001.0;
 constexpr int kMaxHours = 23;
@@ -141,6 +142,11 @@ LtcEncoder::Timecode LtcEncoder::getTimecode() const
     return unpackTimecode(displayedTime.load(std::memory_order_acquire));
 }
 
+bool LtcEncoder::tryGetPlacement(Placement& where) const
+{
+    return placement.tryRead(where);
+}
+
 LtcEncoder::FrameRate LtcEncoder::getFrameRate() const
 {
     return static_cast<FrameRate>(frameRate.load(std::memory_order_relaxed));
@@ -179,11 +185,24 @@ void LtcEncoder::publishDisplayedTime()
     LTCFrame frame;
     ltc_encoder_get_frame(encoder, &frame);
     const Timecode shown{time.hours, time.mins, time.secs, time.frame, frame.dfbit != 0};
+    const uint64_t packed = packTimecode(shown);
     // Release: a reader sees a whole time, published after the frame moved on.
-    displayedTime.store(packTimecode(shown), std::memory_order_release);
+    displayedTime.store(packed, std::memory_order_release);
+    // Every caller holds settingsMutex, so the placement has one writer at a time.
+    placement.publish(Placement{packed, frameStartPosition});
 }
 
 int LtcEncoder::generateSamples(float* out, int count)
+{
+    return generate(out, count, kUnstamped);
+}
+
+int LtcEncoder::generateSamples(float* out, int count, int64_t position)
+{
+    return generate(out, count, position);
+}
+
+int LtcEncoder::generate(float* out, int count, int64_t position)
 {
     if (count <= 0)
         return 0;
@@ -197,6 +216,9 @@ int LtcEncoder::generateSamples(float* out, int count)
     }
     if (!encoder)
         return 0;
+    // Samples owed by silent blocks were due before this block began.
+    if (position != kUnstamped)
+        streamPosition = position - owedSamples;
     while (owedSamples > 0) {
         const int chunk = static_cast<int>(std::min<int64_t>(owedSamples, count));
         const int skipped = render(nullptr, chunk);
@@ -206,6 +228,8 @@ int LtcEncoder::generateSamples(float* out, int count)
             break;
         }
     }
+    if (position != kUnstamped)
+        streamPosition = position;
     const int written = render(out, count);
     publishDisplayedTime();
     return written;
@@ -221,6 +245,10 @@ int LtcEncoder::render(float* out, int count)
             applyPendingSkip();
             written += copyFromFrame(destination, count - written);
             finishFrameIfPlayed();
+            // The time now names the next frame, which begins right here
+            // unless repeated samples come first (then its encoding moves it).
+            if (frameLength == 0 && streamPosition >= 0)
+                frameStartPosition = streamPosition + written;
         } else if (pendingRepeatSamples > 0 && hasLastSample) {
             const int repeats = static_cast<int>(std::min<int64_t>(pendingRepeatSamples, count - written));
             if (destination)
@@ -231,8 +259,11 @@ int LtcEncoder::render(float* out, int count)
             encodeNextFrame();
             if (frameLength == 0)
                 break;
+            frameStartPosition = streamPosition >= 0 ? streamPosition + written : -1;
         }
     }
+    if (streamPosition >= 0)
+        streamPosition += written;
     return written;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "realtime/SeqlockValue.h"
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -18,8 +20,8 @@ struct LTCEncoder;
 //   collision never delays the generated time.
 // - setTimecode, setFrameRate, setOutputLevel: the GUI thread; they take the
 //   settings mutex for the few microseconds they touch libltc.
-// - getTimecode: any thread, lock-free; reads the time the audio thread (or
-//   the last setter) published.
+// - getTimecode, getPlacement: any thread, lock-free; read the time the audio
+//   thread (or the last setter) published.
 // - driftPpm: written by any thread, read once per block by the audio thread.
 class LtcEncoder {
 public:
@@ -38,6 +40,16 @@ public:
         uint8_t seconds = 0;
         uint8_t frames = 0;
         bool dropFrame = false;
+    };
+
+    // The frame being played out with the position, in the clock the caller
+    // stamps its blocks with, of its first sample: two clocks compared through
+    // where their frames begin agree to the sample, whatever instant they are
+    // read at. startPosition is -1 until a stamped block started a frame.
+    struct Placement {
+        uint64_t packedTime = 0;
+        int64_t startPosition = -1;
+        Timecode time() const { return unpackTimecode(packedTime); }
     };
 
     static constexpr double kDefaultLevelDb = -10.0;
@@ -60,6 +72,9 @@ public:
     // Any thread, lock-free: the frame being played out (or about to be
     // encoded); all zero without a libltc encoder.
     Timecode getTimecode() const;
+    // Any thread, lock-free; false (placement untouched) when a writer was
+    // publishing at that moment: try again.
+    bool tryGetPlacement(Placement& placement) const;
 
     FrameRate getFrameRate() const;
     double getFpsDouble() const;
@@ -71,6 +86,8 @@ public:
     // silent block) when a setter held the settings, 0 (out untouched) without
     // a libltc encoder.
     int generateSamples(float* out, int count);
+    // The same, with position the caller's clock value of out[0].
+    int generateSamples(float* out, int count, int64_t position);
 
     // Speed trim in parts per million: positive runs the time faster.
     std::atomic<double> driftPpm{0.0};
@@ -80,6 +97,7 @@ private:
 
     void prepareFrameFlags(bool dropFrameRequested);
     void publishDisplayedTime();
+    int generate(float* out, int count, int64_t position);
     int render(float* out, int count);
     void takeDriftCorrection(int count);
     void applyPendingSkip();
@@ -106,6 +124,11 @@ private:
 
     // Audio thread only: samples of silent blocks the stream still owes.
     int64_t owedSamples = 0;
+    // Caller's clock value of the next sample the stream makes (-1 before a
+    // stamped block) and of the first sample of the frame being played.
+    int64_t streamPosition = -1;
+    int64_t frameStartPosition = -1;
 
     std::atomic<uint64_t> displayedTime{0};
+    SeqlockValue<Placement> placement;
 };

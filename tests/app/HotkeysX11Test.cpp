@@ -243,6 +243,25 @@ TEST_F(HotkeysX11Test, SceneFieldTypesSpacesAndLetters)
     EXPECT_TRUE(engine().callsOf({"enableSlate", "setSlate", "setCom"}).empty());
 }
 
+// Clicked into the scene, "30" typed and Return: the held space starts a
+// take named with scene 30, not 30 followed by the spaces of the hold.
+TEST_F(HotkeysX11Test, ReturnInTheSceneFieldGivesTheRecordKeyBack)
+{
+    MainWindow& window = makeActiveWindow();
+    QLineEdit* scene = window.sceneField();
+    const QPoint centre = scene->mapToGlobal(scene->rect().center());
+    xdotool({"mousemove", QString::number(centre.x()), QString::number(centre.y()), "click", "1"});
+    ASSERT_TRUE(QTest::qWaitFor([scene] { return scene->hasFocus(); }, 5000));
+    xdotool({"key", "ctrl+a", "3", "0", "Return"});
+    ASSERT_TRUE(QTest::qWaitFor([scene] { return !scene->hasFocus(); }, 5000)) << scene->text().toStdString();
+    // Longer than the 600 ms the key needs, with room for a loaded machine.
+    hold("space", 1200);
+    ASSERT_EQ(starts(), 1u);
+    EXPECT_TRUE(window.isRecording());
+    EXPECT_EQ(scene->text(), "30");
+    EXPECT_EQ(engine().getRecordingMetadata().scene, "30");
+}
+
 // Shift let go before S: the monitor slate still ends.
 TEST_F(HotkeysX11Test, SlateKeysEndOnRelease)
 {

@@ -243,3 +243,70 @@ TEST(LtcEncoderTest, DriftMovesFramesByTheTrim)
         }
     }
 }
+
+// Blocks stamped with the caller's clock: the placement names the frame being
+// played and the clock value of its first sample, as plain libltc finds it in
+// the signal, at every rate and block size; a silent block while a setter
+// holds the settings does not move later frames off the clock.
+TEST(LtcEncoderTest, PlacementIsWhereThePlayingFrameBegan)
+{
+    constexpr int64_t kFirstPosition = 700000;
+    for (const RateCase& rate : allRates()) {
+        for (const std::vector<int>& sizes : {std::vector<int>{256}, randomBlockSizes(7, 64, 3000)}) {
+            SCOPED_TRACE(std::string(rate.name) + ", " + std::to_string(sizes.size()) + " block sizes");
+            LtcEncoder encoder(kSampleRate, rate.rate);
+            LtcEncoder disturbed(kSampleRate, rate.rate);
+            encoder.setTimecode({1, 0, 0, 0, rate.dropFrame});
+            disturbed.setTimecode({1, 0, 0, 0, rate.dropFrame});
+            LtcEncoder::Placement unplaced;
+            ASSERT_TRUE(encoder.tryGetPlacement(unplaced));
+            EXPECT_EQ(unplaced.startPosition, -1) << "no stamped block yet";
+
+            std::vector<float> signal;
+            std::vector<LtcEncoder::Placement> placements;
+            int64_t position = kFirstPosition;
+            for (int block = 0; position - kFirstPosition < 10 * kSampleRate; ++block) {
+                const int size = sizes[static_cast<size_t>(block) % sizes.size()];
+                std::vector<float> out(static_cast<size_t>(size));
+                ASSERT_EQ(encoder.generateSamples(out.data(), size, position), size);
+                std::vector<float> ignored(static_cast<size_t>(size));
+                if (block % 37 == 5) {
+                    auto held = LtcEncoderTestAccess::holdSettings(disturbed);
+                    ASSERT_EQ(disturbed.generateSamples(ignored.data(), size, position), 0);
+                } else {
+                    ASSERT_EQ(disturbed.generateSamples(ignored.data(), size, position), size);
+                }
+                signal.insert(signal.end(), out.begin(), out.end());
+                position += size;
+                LtcEncoder::Placement placed;
+                ASSERT_TRUE(encoder.tryGetPlacement(placed));
+                EXPECT_EQ(fields(placed.time()), fields(encoder.getTimecode()));
+                placements.push_back(placed);
+                if (block % 37 != 5) {
+                    LtcEncoder::Placement other;
+                    ASSERT_TRUE(disturbed.tryGetPlacement(other));
+                    EXPECT_EQ(other.startPosition, placed.startPosition) << "block " << block;
+                    EXPECT_EQ(other.packedTime, placed.packedTime) << "block " << block;
+                }
+            }
+            const std::vector<PlainFrame> frames = plainDecode(signal, kFirstPosition);
+            ASSERT_GT(frames.size(), static_cast<size_t>(9 * rate.labelFps));
+            int checked = 0;
+            for (const LtcEncoder::Placement& placed : placements) {
+                const PlainFrame* match = nullptr;
+                // libltc places the first frame from the silence before it only roughly.
+                for (size_t index = 1; index < frames.size(); ++index)
+                    if (const PlainFrame& frame = frames[index];
+                        std::make_tuple(frame.hours, frame.minutes, frame.seconds, frame.frames)
+                        == std::make_tuple(int(placed.time().hours), int(placed.time().minutes),
+                                           int(placed.time().seconds), int(placed.time().frames)))
+                        match = &frame;
+                if (match == nullptr)
+                    continue;  // the frame still playing at the end is not decoded yet
+                EXPECT_NEAR(static_cast<double>(placed.startPosition), static_cast<double>(match->startPosition), 8.0);
+                ++checked;
+            }
+            EXPECT_GT(checked, static_cast<int>(placements.size() * 9 / 10));
+        }
+    }
+}

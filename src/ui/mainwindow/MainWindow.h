@@ -443,6 +443,14 @@ private:
     // Opens the small dark dialog of the project and sound-roll fields; false when cancelled.
     bool askFieldText(const QString& title, const QString& prompt, const QString& placeholder, QString& text);
     void storeText(const char* key, const QString& text);
+    // The field's text without leading and trailing blanks, put back into the
+    // field when it had any.
+    static QString trimmedFieldText(QLineEdit* field);
+    // Return, Enter and Escape in a typing field of the window end the edit
+    // and give the keys back to the window.
+    void watchTypingField(QLineEdit* field);
+    void releaseTextFocus();
+    void releaseTextFocusOnPassivePress(QObject* watched);
     // Marks a new mixer strip's fader, gain label and track button and
     // watches them: Ctrl-click on the gain label gives 0.0 dB, a right click
     // on the track button picks its colour, and the mouse cannot move a
@@ -453,6 +461,8 @@ private:
     // Owned here, not by the QObject tree: it goes with the window's members,
     // before the QWidget destructor deletes the strips (and sends them events).
     std::unique_ptr<QObject> mixerStripWatcher_;
+    std::unique_ptr<QObject> typingFieldWatcher_;
+    std::unique_ptr<QObject> typingFocusWatcher_;
     void showKeptWindow(QWidget* window);
     void applyInputMatrixLive(const class InputMatrixDialog& dialog);
     // Every key of the input matrix's choices, then one save.

@@ -12,11 +12,14 @@
 #include "core/settings/MetadataKeys.h"
 #include "core/settings/TrackKeys.h"
 
+#include <QAbstractButton>
+#include <QAbstractSlider>
 #include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QDialog>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -84,6 +87,59 @@ QString MainWindow::normalizedTake(const QString& text)
     return text;
 }
 
+QString MainWindow::trimmedFieldText(QLineEdit* field)
+{
+    const QString text = field->text().trimmed();
+    if (text != field->text())
+        field->setText(text);
+    return text;
+}
+
+void MainWindow::watchTypingField(QLineEdit* field)
+{
+    if (!typingFieldWatcher_)
+        typingFieldWatcher_ = std::make_unique<EventHook>([this](QObject*, QEvent* event) {
+            if (event->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape)
+                return false;
+            releaseTextFocus();
+            return true;
+        });
+    field->installEventFilter(typingFieldWatcher_.get());
+    // Return and Enter finish the edit while the field still has the focus
+    // (a finish by losing the focus has none): the keys go back to the
+    // window, so record and stop answer at once. Connected after the field's
+    // store, which runs first.
+    connect(field, &QLineEdit::editingFinished, this, [this, field] {
+        if (field->hasFocus())
+            releaseTextFocus();
+    });
+}
+
+void MainWindow::releaseTextFocus()
+{
+    QWidget* focus = QApplication::focusWidget();
+    if (focus == nullptr || !isAncestorOf(focus))
+        return;
+    // Losing the focus finishes an edit still open, which stores it.
+    focus->clearFocus();
+    setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::releaseTextFocusOnPassivePress(QObject* watched)
+{
+    auto* target = qobject_cast<QWidget*>(watched);
+    QWidget* focus = QApplication::focusWidget();
+    if (target == nullptr || focus == nullptr || target == focus || target->window() != this || !isAncestorOf(focus)
+        || !hasTextInputFocus())
+        return;
+    // Controls keep their own rules: one that takes the focus on a click
+    // takes it from the field; a button or a fader acts without it.
+    if ((target->focusPolicy() & Qt::ClickFocus) != 0 || qobject_cast<QAbstractButton*>(target) != nullptr
+        || qobject_cast<QAbstractSlider*>(target) != nullptr)
+        return;
+    releaseTextFocus();
+}
+
 void MainWindow::storeText(const char* key, const QString& text)
 {
     config()->setString(key, text.toStdString());
@@ -102,24 +158,36 @@ void MainWindow::setupMetadataFields()
         // Every editing-finished, also without a change: Return in the scene
         // field starts the take count again.
         connect(sceneEdit_, &QLineEdit::editingFinished, this, [this] {
-            storeText(MetadataKeys::kScene, sceneEdit_->text());
+            storeText(MetadataKeys::kScene, trimmedFieldText(sceneEdit_));
             if (takeEdit_ != nullptr) {
                 takeEdit_->setText(kFirstTake);
                 storeText(MetadataKeys::kTake, kFirstTake);
             }
         });
+        watchTypingField(sceneEdit_);
     }
     if (takeEdit_ != nullptr) {
         connect(takeEdit_, &QLineEdit::editingFinished, this, [this] {
-            const QString take = normalizedTake(takeEdit_->text());
+            const QString take = normalizedTake(takeEdit_->text().trimmed());
             if (take != takeEdit_->text())
                 takeEdit_->setText(take);
             storeText(MetadataKeys::kTake, take);
         });
+        watchTypingField(takeEdit_);
     }
-    if (notesEdit_ != nullptr)
+    if (notesEdit_ != nullptr) {
         connect(notesEdit_, &QLineEdit::editingFinished, this,
-                [this] { storeText(MetadataKeys::kNotes, notesEdit_->text()); });
+                [this] { storeText(MetadataKeys::kNotes, trimmedFieldText(notesEdit_)); });
+        watchTypingField(notesEdit_);
+    }
+    // A press on a part of the window that takes no focus (the background, a
+    // group, a label, a meter) ends the typing too.
+    typingFocusWatcher_ = std::make_unique<EventHook>([this](QObject* watched, QEvent* event) {
+        if (event->type() == QEvent::MouseButtonPress)
+            releaseTextFocusOnPassivePress(watched);
+        return false;
+    });
+    qApp->installEventFilter(typingFocusWatcher_.get());
     if (persistNotesCheck_ != nullptr) {
         connect(persistNotesCheck_, &QCheckBox::toggled, this, [](bool on) {
             config()->setBool(MetadataKeys::kPersistNotes, on);

@@ -28,7 +28,8 @@ namespace {
 
 std::string utf8(const QLineEdit* edit)
 {
-    return edit != nullptr ? edit->text().toStdString() : std::string();
+    // A field still being typed in has not been trimmed by its edit's end yet.
+    return edit != nullptr ? edit->text().trimmed().toStdString() : std::string();
 }
 
 QString drainStartGroupStyle()

@@ -195,13 +195,14 @@ void MainWindow::createTrackWidget(int index, const QString& name)
     connect(row.armButton, &QCheckBox::toggled, this, [this, index](bool armed) { onArmToggled(index, armed); });
     connect(row.automixButton, &QToolButton::clicked, this, [this, index] { onAutomixButtonClicked(index); });
     connect(row.nameEdit, &QLineEdit::editingFinished, this, [this, index] {
-        const QString text = trackRows_[static_cast<size_t>(index)].nameEdit->text();
+        const QString text = trimmedFieldText(trackRows_[static_cast<size_t>(index)].nameEdit);
         config()->setString(TrackKeys::nameKey(index), text.toStdString());
         config()->saveConfig("");
         showStripName(index, text);
         updateMixerFaderSizes(); // the strip names' font fits the new name
     });
     connect(row.nameEdit, &QLineEdit::textChanged, this, [this, index](const QString& text) { showStripName(index, text); });
+    watchTypingField(row.nameEdit);
 
     QVBoxLayout* column = index < kTracksPerColumn ? trackLayoutLeft_ : trackLayoutRight_;
     if (column->count() > 0 && column->itemAt(column->count() - 1)->spacerItem() != nullptr)

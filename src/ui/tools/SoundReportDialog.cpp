@@ -4,11 +4,14 @@
 
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
+#include "core/settings/MetadataKeys.h"
 #include "core/settings/ReportKeys.h"
+#include "media/PortableFileName.h"
 #include "ui/common/MessageBoxes.h"
 #include "ui/common/Theme.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -489,13 +492,17 @@ QString SoundReportDialog::proposedFileName() const
     const QString project = takes_.empty() ? QString() : safeNamePart(takes_.front().project);
     const QString roll = safeNamePart(rollName_);
     const QString extension = QString::fromUtf8(chosenFormat().extension);
+    QString stem = QStringLiteral("SoundReport");
     if (!project.isEmpty() && !roll.isEmpty())
-        return project + "_" + roll + "_SoundReport" + extension;
-    if (!project.isEmpty())
-        return project + "_SoundReport" + extension;
-    if (!roll.isEmpty())
-        return roll + "_SoundReport" + extension;
-    return "SoundReport" + extension;
+        stem = project + "_" + roll + "_SoundReport";
+    else if (!project.isEmpty())
+        stem = project + "_SoundReport";
+    else if (!roll.isEmpty())
+        stem = roll + "_SoundReport";
+    // Named as takes are, so the card, a backup drive or a share takes it:
+    // a project such as "Day1: Unit" is no name FAT, exFAT or NTFS accepts.
+    const size_t stemBytes = kMaxFileNameBytes - static_cast<size_t>(extension.toUtf8().size());
+    return QString::fromStdString(portableName(shortenUtf8(stem.toStdString(), stemBytes))) + extension;
 }
 
 void SoundReportDialog::onCreateReport()
@@ -517,7 +524,13 @@ void SoundReportDialog::onCreateReport()
     }
     debugLog("SoundReport: " + name.toStdString() + " report to " + path.toStdString() + " failed: " +
              lastReportError_.toStdString());
-    prompts_.showMessage(this, QStringLiteral("Error"), "Failed to generate " + name + " report.");
+    // The reason and the path, so the recordist can choose another place or
+    // name rather than guess.
+    QString text = "Failed to generate " + name + " report.";
+    if (!lastReportError_.isEmpty())
+        text += "\n\n" + lastReportError_;
+    text += "\n\nFile: " + QDir::toNativeSeparators(path);
+    prompts_.showMessage(this, QStringLiteral("Error"), text);
 }
 
 void SoundReportDialog::showSuccess(const QString& text)
@@ -536,5 +549,13 @@ void SoundReportDialog::showSuccess(const QString& text)
 bool SoundReportDialog::generateReport(const SoundReportFormat& format, const QString& path)
 {
     lastReportError_.clear();
-    return format.write(path, takes_, production_, rollName_, lastReportError_);
+    // Without a project name of its own the report carries the project the
+    // takes are recorded under.
+    SoundReportProduction production = production_;
+    if (production.projectName.trimmed().isEmpty())
+        production.projectName =
+            QString::fromStdString(ConfigManager::getInstance()->getString(MetadataKeys::kProject, "")).trimmed();
+    if (production.projectName.isEmpty() && !takes_.empty())
+        production.projectName = takes_.front().project;
+    return format.write(path, takes_, production, rollName_, lastReportError_);
 }

@@ -359,25 +359,79 @@ int64_t TcAccuracyTestDialog::driftSamples(int64_t driftFrames, int fps)
     return driftRules::driftSamples(driftFrames, fps);
 }
 
-TcAccuracyTestDialog::Measurement TcAccuracyTestDialog::measure(const Timecode& external, bool externalValid) const
+TcAccuracyTestDialog::Measurement TcAccuracyTestDialog::measure(const Timecode& external, bool externalValid)
 {
     Measurement m;
     m.fps = nominalFps(engine_ != nullptr ? engine_->getDetectedFramerate() : 0.0);
     if (generator_ == nullptr || !externalValid)
         return m;
-    const LtcEncoder::Timecode internal = generator_->getTimecode();
-    const bool dropCounting = driftRules::dropFrameCounting(external.dropFrame, m.fps);
-    const int internalFps = generatorFps(*generator_);
-    const int64_t generatorCount = driftRules::inReferenceFrames(
-        frameCount(internal.hours, internal.minutes, internal.seconds, internal.frames, internalFps,
-                   internalFps == m.fps ? dropCounting : driftRules::dropFrameCounting(internal.dropFrame, internalFps)),
-        internalFps, m.fps);
-    const int64_t externalCount =
-        frameCount(external.hours, external.minutes, external.seconds, external.frames, m.fps, dropCounting);
     m.valid = true;
-    m.driftFrames = foldedDrift(generatorCount, externalCount, m.fps, dropCounting);
+    double offset = 0.0;
+    if (placedOffset(m.fps, offset)) {
+        if (!hasJamOffset_) {
+            hasJamOffset_ = true;
+            jamOffsetFrames_ = offset;
+        }
+        m.driftExact = offset - jamOffsetFrames_;
+        m.driftFrames = std::llround(m.driftExact);
+    } else {
+        // Labels alone: the generator shows the frame it is playing, the
+        // reader the last one it finished, so this reads to within a frame.
+        const LtcEncoder::Timecode internal = generator_->getTimecode();
+        const bool dropCounting = driftRules::dropFrameCounting(external.dropFrame, m.fps);
+        const int internalFps = generatorFps(*generator_);
+        const int64_t generatorCount = driftRules::inReferenceFrames(
+            frameCount(internal.hours, internal.minutes, internal.seconds, internal.frames, internalFps,
+                       internalFps == m.fps ? dropCounting
+                                            : driftRules::dropFrameCounting(internal.dropFrame, internalFps)),
+            internalFps, m.fps);
+        const int64_t externalCount =
+            frameCount(external.hours, external.minutes, external.seconds, external.frames, m.fps, dropCounting);
+        m.driftFrames = foldedDrift(generatorCount, externalCount, m.fps, dropCounting);
+        m.driftExact = static_cast<double>(m.driftFrames);
+    }
     m.driftSamples = driftSamples(m.driftFrames, m.fps);
     return m;
+}
+
+bool TcAccuracyTestDialog::placedOffset(int referenceFps, double& offsetFrames) const
+{
+    if (engine_ == nullptr || generator_ == nullptr || engine_->getSampleRate() <= 0)
+        return false;
+    const AudioEngineBase::PlacedTimecode reference = engine_->getPlacedTimecode();
+    LtcEncoder::Placement generator;
+    // A failed read only overlapped the audio thread's publish of the next block.
+    constexpr int kReadAttempts = 100;
+    bool read = false;
+    for (int attempt = 0; attempt < kReadAttempts && !read; ++attempt)
+        read = generator_->tryGetPlacement(generator);
+    if (!read || reference.framePosition < 0 || generator.startPosition < 0)
+        return false;
+
+    const Timecode& external = reference.timecode;
+    const LtcEncoder::Timecode internal = generator.time();
+    const bool dropCounting = driftRules::dropFrameCounting(external.dropFrame, referenceFps);
+    const int internalFps = generatorFps(*generator_);
+    const bool internalDrop =
+        internalFps == referenceFps ? dropCounting : driftRules::dropFrameCounting(internal.dropFrame, internalFps);
+    const int64_t internalCount = frameCount(internal.hours, internal.minutes, internal.seconds, internal.frames,
+                                             internalFps, internalDrop);
+    const int64_t externalCount =
+        frameCount(external.hours, external.minutes, external.seconds, external.frames, referenceFps, dropCounting);
+    // Labels in reference frames, unrounded when the rates differ.
+    const double internalInReference =
+        internalFps == referenceFps || internalFps <= 0
+            ? static_cast<double>(internalCount)
+            : static_cast<double>(internalCount) * referenceFps / internalFps;
+    const int64_t wholeLabels = std::llround(internalInReference);
+    const double labels = static_cast<double>(foldedDrift(wholeLabels, externalCount, referenceFps, dropCounting))
+                          + (internalInReference - static_cast<double>(wholeLabels));
+
+    const double samplesPerFrame = samplesPerReferenceFrame();
+    // A frame that began later carries a label that is due later: subtract
+    // how much later the generator's frame began.
+    offsetFrames = labels - static_cast<double>(generator.startPosition - reference.framePosition) / samplesPerFrame;
+    return true;
 }
 
 void TcAccuracyTestDialog::setStatus(const QString& text, const char* colour)
@@ -449,7 +503,7 @@ void TcAccuracyTestDialog::showMeasurement(const Measurement& m)
     if (elapsedMs <= 1000) {
         rateLabel_->setText("Rate: calculating...");
     } else {
-        const double rate = static_cast<double>(m.driftFrames) / (static_cast<double>(elapsedMs) / kMsPerHour);
+        const double rate = m.driftExact / (static_cast<double>(elapsedMs) / kMsPerHour);
         rateLabel_->setText(QString("Rate: %1%2 frames/hour (elapsed: %3)")
                                 .arg(sign(rate), fixed(rate, 2), formatElapsedTime(elapsedMs)));
         rateLabel_->setStyleSheet(smallStyle(Theme::kTcTestLabel));
@@ -463,9 +517,9 @@ void TcAccuracyTestDialog::showMeasurement(const Measurement& m)
     const double expected = (static_cast<double>(elapsedMs) / 1000.0) * m.fps;
     if (expected <= 0.0)
         return;
-    const double fraction = static_cast<double>(m.driftFrames) / expected;
+    const double fraction = m.driftExact / expected;
     // Scaled before dividing, so a drift of exactly 1 or 100 PPM grades as such.
-    const double ppm = static_cast<double>(m.driftFrames) * 1000000.0 / expected;
+    const double ppm = m.driftExact * 1000000.0 / expected;
     const double size = std::fabs(ppm);
     struct Grade {
         double below;
@@ -496,20 +550,77 @@ void TcAccuracyTestDialog::onJamSync()
         return;
     }
     const Timecode external = engine_->getTimecode();
-    LtcEncoder::Timecode jam;
-    jam.hours = static_cast<uint8_t>(external.hours);
-    jam.minutes = static_cast<uint8_t>(external.minutes);
-    jam.seconds = static_cast<uint8_t>(external.seconds);
-    const int externalFps = nominalFps(engine_->getDetectedFramerate());
-    jam.frames = static_cast<uint8_t>(external.frames * generatorFps(*generator_) / externalFps);
-    jam.dropFrame = external.dropFrame;
-    generator_->setTimecode(jam);
+    jamGenerator(external);
     synced_ = true;
     jamStartMs_ = now();
     autoJamTimer_->stop();
     setStatus("SYNCED at " + formatTimecode(external.hours, external.minutes, external.seconds, external.frames),
               kSynced);
     jamButton_->setText("RE-JAM");
+}
+
+// Gives the generator's frame now playing the reference's label for the
+// same moment. The reader's label is that of the last frame it finished, so
+// with both clocks placed the label moves on by the frames between the two
+// frames' starts; the part of a frame left over is the jam offset.
+void TcAccuracyTestDialog::jamGenerator(const Timecode& external)
+{
+    const int externalFps = nominalFps(engine_->getDetectedFramerate());
+    const auto labelFor = [&](const Timecode& time, int64_t framesLater) {
+        Timecode due = time;
+        if (framesLater != 0) {
+            const bool dropCounting = driftRules::dropFrameCounting(time.dropFrame, externalFps);
+            const int64_t day = dropCounting ? 107892LL * 24 : static_cast<int64_t>(externalFps) * 86400;
+            const int64_t count = frameCount(time.hours, time.minutes, time.seconds, time.frames, externalFps,
+                                             dropCounting);
+            due = Timecode::fromFrames(((count + framesLater) % day + day) % day, externalFps, dropCounting);
+        }
+        LtcEncoder::Timecode jam;
+        jam.hours = static_cast<uint8_t>(due.hours);
+        jam.minutes = static_cast<uint8_t>(due.minutes);
+        jam.seconds = static_cast<uint8_t>(due.seconds);
+        jam.frames = static_cast<uint8_t>(due.frames * generatorFps(*generator_) / externalFps);
+        jam.dropFrame = time.dropFrame;
+        return jam;
+    };
+
+    hasJamOffset_ = false;
+    // The audio thread may start the generator's next frame between the
+    // reading and the relabelling; then the frame is labelled again.
+    constexpr int kAttempts = 3;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        const AudioEngineBase::PlacedTimecode reference = engine_->getPlacedTimecode();
+        LtcEncoder::Placement before;
+        const double samplesPerFrame = samplesPerReferenceFrame();
+        if (reference.framePosition < 0 || !generator_->tryGetPlacement(before) || before.startPosition < 0
+            || samplesPerFrame <= 0.0) {
+            generator_->setTimecode(labelFor(external, 0));
+            return;
+        }
+        const int64_t framesLater = std::llround(
+            static_cast<double>(before.startPosition - reference.framePosition) / samplesPerFrame);
+        generator_->setTimecode(labelFor(reference.timecode, framesLater));
+        LtcEncoder::Placement after;
+        if (generator_->tryGetPlacement(after) && after.startPosition == before.startPosition)
+            return;
+    }
+}
+
+double TcAccuracyTestDialog::samplesPerReferenceFrame() const
+{
+    // The reader's rate is an average that settles over a while; the
+    // standard rate next to it is the one the source runs at.
+    static constexpr double kStandardRates[] = {24000.0 / 1001.0, 24.0, 25.0, 30000.0 / 1001.0, 30.0};
+    constexpr double kSnapFraction = 0.01;
+    const double detected = engine_->getDetectedFramerate();
+    double exactFps = detected > 0.0 ? detected : static_cast<double>(nominalFps(detected));
+    double nearest = kStandardRates[0];
+    for (const double rate : kStandardRates)
+        if (std::fabs(rate - exactFps) < std::fabs(nearest - exactFps))
+            nearest = rate;
+    if (std::fabs(nearest - exactFps) < nearest * kSnapFraction)
+        exactFps = nearest;
+    return engine_->getSampleRate() / exactFps;
 }
 
 void TcAccuracyTestDialog::tryAutoJam()

@@ -84,11 +84,20 @@ private:
         int fps = 30;
         int64_t driftFrames = 0;
         int64_t driftSamples = 0;
+        // To a fraction of a frame when both clocks tell where their frames
+        // begin; else the whole frames above. Rate and accuracy use this.
+        double driftExact = 0.0;
     };
 
     void setupUI();
     QWidget* buildCalibrationGroup();
-    Measurement measure(const Timecode& external, bool externalValid) const;
+    Measurement measure(const Timecode& external, bool externalValid);
+    // Generator minus reference in reference frames, both read where their
+    // current frames began on the engine's sample clock; false when either
+    // clock cannot say where.
+    bool placedOffset(int referenceFps, double& offsetFrames) const;
+    double samplesPerReferenceFrame() const;
+    void jamGenerator(const Timecode& external);
     void showMeasurement(const Measurement& m);
     void showNotSynced();
     void showCalibrationProgress();
@@ -103,6 +112,11 @@ private:
     LtcEncoder* generator_;
     bool synced_ = false;
     int64_t jamStartMs_ = 0;
+    // The part of a frame by which the generator's frames are out of step
+    // with the reference's at the jam: a jam relabels frames but cannot move
+    // their edges, so this is where the drift starts from, not drift.
+    bool hasJamOffset_ = false;
+    double jamOffsetFrames_ = 0.0;
     Clock clock_;
 
     QLabel* statusLabel_ = nullptr;

@@ -135,7 +135,8 @@ TEST_F(MainWindowFieldsTest, TakeIsKeptTwoDigitAndSceneReturnResetsIt)
     }
 
     typeAndReturn(window.sceneField(), "  4C ");
-    EXPECT_EQ(home_.savedKey("metadata.scene"), "  4C ") << "the scene is stored as typed";
+    EXPECT_EQ(home_.savedKey("metadata.scene"), "4C") << "blanks around the scene would reach the take's name";
+    EXPECT_EQ(window.sceneField()->text(), "4C");
     EXPECT_EQ(window.takeField()->text(), "01");
     typeAndReturn(window.takeField(), "6");
     EXPECT_EQ(home_.savedKey("metadata.take"), "06");

@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -239,6 +240,92 @@ TEST_F(MainWindowHotkeysTest, TypingInAFieldNeverArmsTalksOrOpens)
     press(Qt::Key_P);
     release(Qt::Key_P);
     EXPECT_EQ(modals.modalCount(), 1);
+}
+
+// Return, Enter and Escape end the typing in every field of the window and
+// give the keys back at once: a held record key right after them starts a
+// take, which carries the field's text without the blanks typed around it.
+TEST_F(MainWindowHotkeysTest, EndingAnEditGivesTheKeysBackAndTrimsTheText)
+{
+    MainWindow& window = makeShownWindow();
+    ASSERT_FALSE(window.trackRows().empty());
+    struct Field {
+        const char* name;
+        QLineEdit* edit;
+        std::string (*taken)(const AudioEngineBase::RecordingMetadata&);
+    };
+    const Field fields[] = {
+        {"scene", window.sceneField(), [](const AudioEngineBase::RecordingMetadata& m) { return m.scene; }},
+        {"take", window.takeField(), [](const AudioEngineBase::RecordingMetadata& m) { return m.take; }},
+        {"notes", window.notesField(), [](const AudioEngineBase::RecordingMetadata& m) { return m.notes; }},
+        {"track name", window.trackRows()[0].nameEdit,
+         [](const AudioEngineBase::RecordingMetadata& m) { return m.trackNames.at(0); }},
+    };
+    const Qt::Key keys[] = {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape};
+    size_t takes = 0;
+    for (const Field& field : fields) {
+        for (const Qt::Key key : keys) {
+            SCOPED_TRACE(std::string(field.name) + " " + QKeySequence(key).toString().toStdString());
+            if (window.isRecording()) {
+                holdUntil(Qt::Key_Space, Qt::ControlModifier, ++takes);
+                ASSERT_FALSE(window.isRecording());
+            }
+            field.edit->setFocus();
+            ASSERT_TRUE(hasTextInputFocus());
+            field.edit->selectAll();
+            QTest::keyClicks(field.edit, "  30 ");
+            QTest::keyClick(field.edit, key);
+            EXPECT_FALSE(hasTextInputFocus());
+            EXPECT_FALSE(field.edit->hasFocus());
+            EXPECT_EQ(field.edit->text(), "30");
+            EXPECT_TRUE(shortcutFor(QKeySequence(Qt::Key_Space))->isEnabled());
+
+            // The held key goes where the application sends it: the focus.
+            QWidget* target = QApplication::focusWidget() != nullptr ? QApplication::focusWidget() : &window;
+            QTest::keyPress(target, Qt::Key_Space);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return takeCalls() > takes; }, 2000));
+            QTest::keyRelease(target, Qt::Key_Space);
+            ++takes;
+            ASSERT_TRUE(window.isRecording());
+            EXPECT_EQ(field.taken(engine().getRecordingMetadata()), "30");
+            EXPECT_EQ(field.edit->text(), "30") << "no space reached the field";
+        }
+    }
+    holdUntil(Qt::Key_Space, Qt::ControlModifier, ++takes);
+    EXPECT_EQ(home_.savedKey("metadata.scene"), "30");
+    EXPECT_EQ(home_.savedKey("metadata.notes"), "30");
+    EXPECT_EQ(home_.savedKey("track.name.0"), "30");
+}
+
+// A press on a part of the window that takes no focus ends the typing; a
+// control that takes the focus on a click takes it as always.
+TEST_F(MainWindowHotkeysTest, APressOnThePlainWindowEndsTheTyping)
+{
+    MainWindow& window = makeShownWindow();
+    QLineEdit* scene = window.sceneField();
+    scene->setFocus();
+    QTest::keyClicks(scene, " 12 ");
+    ASSERT_TRUE(hasTextInputFocus());
+    QWidget* metadataGroup = scene->parentWidget();
+    while (metadataGroup != nullptr && qobject_cast<QGroupBox*>(metadataGroup) == nullptr)
+        metadataGroup = metadataGroup->parentWidget();
+    ASSERT_NE(metadataGroup, nullptr);
+    // A bare spot of the group: no child under it.
+    QPoint bare(-1, -1);
+    for (int y = metadataGroup->height() - 2; y > 0 && bare.x() < 0; y -= 2)
+        for (int x = metadataGroup->width() - 2; x > 0 && bare.x() < 0; x -= 2)
+            if (metadataGroup->childAt(x, y) == nullptr)
+                bare = QPoint(x, y);
+    ASSERT_GE(bare.x(), 0);
+    QTest::mouseClick(metadataGroup, Qt::LeftButton, Qt::NoModifier, bare);
+    EXPECT_FALSE(hasTextInputFocus());
+    EXPECT_EQ(home_.savedKey("metadata.scene"), "12");
+
+    scene->setFocus();
+    QTest::mouseClick(window.notesField(), Qt::LeftButton);
+    EXPECT_TRUE(window.notesField()->hasFocus()) << "a field clicked into takes the focus";
+    QTest::mouseClick(window.centralWidget(), Qt::LeftButton, Qt::NoModifier, QPoint(1, 1));
+    EXPECT_FALSE(hasTextInputFocus());
 }
 
 TEST_F(MainWindowHotkeysTest, FalseTakeNeedsAFinishedTakeAndNoRunningOne)

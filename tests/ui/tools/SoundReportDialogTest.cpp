@@ -4,6 +4,7 @@
 
 #include "SoundReportTestTakes.h"
 #include "core/ConfigManager.h"
+#include "support/ExternalTool.h"
 #include "support/GuiLatenessProbe.h"
 #include "support/WidgetLegibility.h"
 #include "support/TempHome.h"
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTest>
 
@@ -281,13 +283,24 @@ TEST_F(SoundReportDialogTest, ProposedNamesAndReportOutcomes)
     EXPECT_TRUE(QFile::exists(saveAnswer_));
     EXPECT_TRUE(messages_.empty());
 
-    for (const QString& bad : {QStringLiteral("/dev/full"), folder_ + "/missing/report.csv"}) {
+    // A failure says why, in the system's words where it has them, and where.
+    struct Failure {
+        QString path;
+        const char* reason;
+    };
+    const Failure kFailures[] = {{QStringLiteral("/dev/full"), "Not a regular file"},
+                                 {folder_ + "/missing/report.csv", "No such file or directory"}};
+    for (const Failure& bad : kFailures) {
+        SCOPED_TRACE(bad.path.toStdString());
         messages_.clear();
-        saveAnswer_ = bad;
+        saveAnswer_ = bad.path;
         button(csv, "Create Sound Report")->click();
-        ASSERT_EQ(messages_.size(), 1u) << bad.toStdString();
+        ASSERT_EQ(messages_.size(), 1u);
         EXPECT_EQ(messages_[0].title, "Error");
-        EXPECT_EQ(messages_[0].text, "Failed to generate CSV report.");
+        const QString text = messages_[0].text;
+        EXPECT_TRUE(text.startsWith("Failed to generate CSV report.\n")) << text.toStdString();
+        EXPECT_TRUE(text.contains(bad.reason)) << text.toStdString();
+        EXPECT_TRUE(text.contains(bad.path)) << text.toStdString();
     }
 
     // An empty roll: no takes, no project, no folder name.
@@ -390,6 +403,58 @@ TEST_F(SoundReportDialogTest, ProposedNameStaysInTheRollFolder)
     EXPECT_FALSE(name.contains('\\'));
     EXPECT_FALSE(name.contains('\n'));
     EXPECT_TRUE(name.endsWith("_R1_SoundReport.pdf")) << name.toStdString();
+}
+
+// A project and a roll with characters no card takes give a name every
+// drive takes, the report saved there prints the project the takes were
+// recorded under, and one that cannot be written says why and where.
+TEST_F(SoundReportDialogTest, ReportUnderAProjectWithAColon)
+{
+    TONVALE_REQUIRE_TOOL("pdftotext");
+    const QString roll = home_.path() + "/Day1/B*?\"<>|";
+    ASSERT_TRUE(QDir().mkpath(roll));
+    ReportTake take{"ABC0001_S1_T1.wav"};
+    take.project = "Day1: Unit";
+    take.tape = "B";
+    ASSERT_TRUE(writeReportTake(roll, take));
+    ConfigManager::getInstance()->setString("metadata.project", "Day1: Unit");
+    SoundReportDialog dialog(nullptr);
+    settle(dialog);
+    answerPrompts(dialog);
+    dialog.scanWavFiles(roll);
+    settle(dialog);
+    ASSERT_EQ(dialog.takes().size(), 1u);
+
+    const QString name = dialog.proposedFileName();
+    EXPECT_EQ(name.toStdString(), "Day1_ Unit_B_______SoundReport.pdf");
+    for (const QChar refused : QStringLiteral("\\/:*?\"<>|"))
+        EXPECT_FALSE(name.contains(refused)) << name.toStdString();
+
+    const QString cardFolder = home_.path() + "/card";
+    ASSERT_TRUE(QDir().mkpath(cardFolder));
+    saveAnswer_ = cardFolder + "/" + name;
+    button(dialog, "Create Sound Report")->click();
+    EXPECT_TRUE(messages_.empty()) << (messages_.empty() ? "" : messages_[0].text.toStdString());
+    ASSERT_TRUE(QFile::exists(saveAnswer_));
+    const QString text = runTool(findTool("pdftotext"), {"-layout", saveAnswer_, "-"}).standardOutput;
+    EXPECT_TRUE(text.contains(QRegularExpression("Project: Day1: Unit\\s"))) << text.toStdString();
+
+    // A name set for the report itself still comes first.
+    ConfigManager::getInstance()->setString("soundreport.projectName", "The Feature");
+    SoundReportDialog named(nullptr);
+    settle(named);
+    named.scanWavFiles(roll);
+    settle(named);
+    const QString namedPath = cardFolder + "/named.pdf";
+    ASSERT_TRUE(named.generatePdfReport(namedPath));
+    EXPECT_TRUE(runTool(findTool("pdftotext"), {"-layout", namedPath, "-"}).standardOutput.contains("Project: The Feature"));
+
+    saveAnswer_ = home_.path() + "/no-such-card/" + name;
+    button(dialog, "Create Sound Report")->click();
+    ASSERT_EQ(messages_.size(), 1u);
+    EXPECT_TRUE(messages_[0].text.startsWith("Failed to generate PDF report.")) << messages_[0].text.toStdString();
+    EXPECT_TRUE(messages_[0].text.contains("No such file or directory")) << messages_[0].text.toStdString();
+    EXPECT_TRUE(messages_[0].text.contains(saveAnswer_)) << messages_[0].text.toStdString();
 }
 
 // With TONVALE_SCREENSHOT_DIR set (run under xvfb-run with the xcb

@@ -21,6 +21,14 @@
 #include <functional>
 #include <memory>
 
+namespace ltctest {
+// A failing rate case names its rate.
+void PrintTo(const RateCase& rate, std::ostream* out)
+{
+    *out << rate.name;
+}
+}  // namespace ltctest
+
 namespace {
 
 constexpr uint32_t kBlock = 1000;
@@ -79,6 +87,39 @@ protected:
             if (timer->interval() == 500)
                 return timer;
         return nullptr;
+    }
+
+    // One second of rendering with the generator as the reader's only
+    // source (the virtual input "LTCGEN"); the dialog's timers run as their
+    // intervals pass.
+    void generatorOnlySecond()
+    {
+        for (int b = 0; b < kBlocksPerSecond; ++b) {
+            system_->renderBlocks(1, kBlock);
+            renderedFrames_ += kBlock;
+            if (dialog_ && b % displayEveryBlocks_ == 0) {
+                if (autoJamTimer()->isActive())
+                    dialog_->tryAutoJam();
+                dialog_->updateDisplay();
+                if (afterDisplay_)
+                    afterDisplay_();
+            }
+        }
+        system_->takeOutput(device_);
+    }
+
+    QLabel* labelStartingWith(const QString& start) const
+    {
+        for (QLabel* label : dialog_->findChildren<QLabel*>())
+            if (label->text().startsWith(start))
+                return label;
+        return nullptr;
+    }
+
+    void restartDialog()
+    {
+        dialog_ = std::make_unique<TcAccuracyTestDialog>(engine_.get(), generator_.get());
+        dialog_->setClock([this] { return renderedFrames_ * 1000 / 48000; });
     }
 
     std::unique_ptr<LtcEncoder> generator_;
@@ -203,6 +244,106 @@ TEST_F(TcAccuracyEngineTest, OneClockReadsNoDriftWhateverTheGeneratorRate)
         const double oneFramePpm = 1e6 / (70.0 * 25.0);
         EXPECT_LE(std::fabs(ppm), oneFramePpm) << accuracy.toStdString();
     }
+}
+
+// "Accuracy: +12.34 PPM (...)" gives 12.34.
+double accuracyPpm(const QString& text)
+{
+    return text.section(' ', 1, 1).toDouble();
+}
+
+// The generator read back by the engine's own LTC reader is one clock: every
+// reading from the first result on must be within 50 PPM and the drift zero,
+// whatever the rate. Read by labels alone, the generator's playing frame is
+// one frame ahead of the reader's last finished one: +1 frame, hundreds of
+// PPM, "POOR". Each rate on a fresh engine, as the program starts with one.
+class TcAccuracyOneClockTest : public TcAccuracyEngineTest,
+                               public ::testing::WithParamInterface<ltctest::RateCase> {};
+
+TEST_P(TcAccuracyOneClockTest, TheGeneratorReadBackByTheReaderIsOnePerfectClock)
+{
+    const ltctest::RateCase rate = GetParam();
+    dialog_.reset();
+    whileStopped([&] { engine_->setLtcInputPort("LTCGEN"); });
+    generator_->setFrameRate(rate.rate);
+    generator_->setTimecode({9, 59, 50, 0, rate.dropFrame});
+    restartDialog();
+    QLabel* drift = labelStartingWith("DRIFT:");
+    QLabel* accuracy = labelStartingWith("Accuracy:");
+    ASSERT_NE(drift, nullptr);
+    ASSERT_NE(accuracy, nullptr);
+    displayEveryBlocks_ = 5;
+    int results = 0;
+    double worstPpm = 0.0;
+    QString worstText;
+    int64_t worstDrift = 0;
+    QString worstDriftText;
+    afterDisplay_ = [&] {
+        if (!dialog_->isSynced())
+            return;
+        const int64_t shown = std::abs(drift->text().section(' ', 1, 1).toInt());
+        if (shown > worstDrift) {
+            worstDrift = shown;
+            worstDriftText = drift->text();
+        }
+        if (!accuracy->text().contains("PPM"))
+            return;
+        ++results;
+        const double ppm = accuracyPpm(accuracy->text());
+        if (std::fabs(ppm) >= std::fabs(worstPpm)) {
+            worstPpm = ppm;
+            worstText = accuracy->text();
+        }
+    };
+    for (int s = 0; s < 72; ++s)
+        generatorOnlySecond();
+    afterDisplay_ = nullptr;
+    ASSERT_TRUE(dialog_->isSynced());
+    EXPECT_GT(results, 50) << "results from 60 s on";
+    EXPECT_EQ(worstDrift, 0) << worstDriftText.toStdString();
+    EXPECT_LT(std::fabs(worstPpm), 50.0) << worstText.toStdString();
+    EXPECT_FALSE(accuracy->text().contains("POOR")) << accuracy->text().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, TcAccuracyOneClockTest, ::testing::ValuesIn(ltctest::allRates()),
+                         [](const ::testing::TestParamInfo<ltctest::RateCase>& info) {
+                             std::string name = info.param.name;
+                             for (char& c : name)
+                                 if (c == '.')
+                                     c = '_';
+                             return name;
+                         });
+
+// Against an external source of its own (exact 25 fps LTC from libltc, its
+// frames at whatever phase they fall), a generator on the same sample clock
+// reads near 0 PPM, and one trimmed 100 PPM fast reads about +100 PPM after
+// the same 70 s: the reading follows the generator's frames to the sample,
+// not to the frame.
+TEST_F(TcAccuracyEngineTest, AccuracyFollowsTheGeneratorsTrimAgainstAnExternalSource)
+{
+    struct Case {
+        double trimPpm;
+        double lowPpm;
+        double highPpm;
+    };
+    const Case cases[] = {{0.0, -10.0, 10.0}, {100.0, 90.0, 110.0}, {-100.0, -110.0, -90.0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.trimPpm);
+        dialog_.reset();
+        generator_->setFrameRate(LtcEncoder::Fps25);
+        generator_->driftPpm.store(c.trimPpm);
+        restartDialog();
+        for (int s = 0; s < 73; ++s)
+            second();
+        ASSERT_TRUE(dialog_->isSynced());
+        QLabel* accuracy = labelStartingWith("Accuracy:");
+        ASSERT_NE(accuracy, nullptr);
+        ASSERT_TRUE(accuracy->text().contains("PPM")) << accuracy->text().toStdString();
+        const double ppm = accuracyPpm(accuracy->text());
+        EXPECT_GE(ppm, c.lowPpm) << accuracy->text().toStdString();
+        EXPECT_LE(ppm, c.highPpm) << accuracy->text().toStdString();
+    }
+    generator_->driftPpm.store(0.0);
 }
 
 }  // namespace
