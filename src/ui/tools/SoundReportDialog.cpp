@@ -6,6 +6,7 @@
 #include "core/DebugLog.h"
 #include "core/settings/ReportKeys.h"
 #include "ui/common/MessageBoxes.h"
+#include "ui/common/ScreenFit.h"
 #include "ui/common/Theme.h"
 
 #include <QComboBox>
@@ -119,9 +120,8 @@ SoundReportDialog::SoundReportDialog(QWidget* parent)
     , prompts_(defaultPrompts())
 {
     setWindowTitle(QStringLiteral("Sound Report Generator"));
-    setMinimumSize(1000, 700);
-    resize(1200, 800);
     setupUI();
+    fitToScreen(*this, QSize(1200, 800), QSize(1000, 700));
     loadProductionInfo();
     const QString opening = SoundReportTakes::openingFolder();
     if (!opening.isEmpty())
