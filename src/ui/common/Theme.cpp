@@ -1,8 +1,13 @@
 #include "ui/common/Theme.h"
 
+#include <QColor>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QPolygonF>
 #include <QStringList>
+#include <QTemporaryDir>
 
 namespace Theme {
 
@@ -90,10 +95,9 @@ const char* const kDarkWindowTemplate =
     "background-color: %8; border: 1px solid %3; width: 16px; }"
     "QSpinBox::up-button:hover, QSpinBox::down-button:hover, QDoubleSpinBox::up-button:hover, "
     "QDoubleSpinBox::down-button:hover { background-color: %9; }"
-    "QSpinBox::up-arrow, QDoubleSpinBox::up-arrow { width: 0; height: 0; border-left: 4px solid transparent; "
-    "border-right: 4px solid transparent; border-bottom: 5px solid %2; }"
-    "QSpinBox::down-arrow, QDoubleSpinBox::down-arrow { width: 0; height: 0; border-left: 4px solid transparent; "
-    "border-right: 4px solid transparent; border-top: 5px solid %2; }"
+    // %19 to %21: the arrow pictures, triangles in %2 (see arrowPicture).
+    "QSpinBox::up-arrow, QDoubleSpinBox::up-arrow { image: url(\"%19\"); width: 8px; height: 5px; }"
+    "QSpinBox::down-arrow, QDoubleSpinBox::down-arrow { image: url(\"%20\"); width: 8px; height: 5px; }"
     // The drop-down sits in the right padding: narrower, and it covers the
     // end of the choice ("-- Not Routed" for "-- Not Routed --").
     "QComboBox { background-color: %13; color: %2; border: 1px solid %3; border-radius: 4px; "
@@ -102,8 +106,7 @@ const char* const kDarkWindowTemplate =
     "QComboBox:focus { border: 1px solid %4; }"
     "QComboBox:disabled { background-color: %11; color: %12; }"
     "QComboBox::drop-down { border: none; width: 20px; }"
-    "QComboBox::down-arrow { width: 0; height: 0; border-left: 5px solid transparent; "
-    "border-right: 5px solid transparent; border-top: 6px solid %2; margin-right: 6px; }"
+    "QComboBox::down-arrow { image: url(\"%21\"); width: 10px; height: 6px; margin-right: 6px; }"
     "QComboBox QAbstractItemView { background-color: %13; color: %2; border: 1px solid %3; "
     "selection-background-color: %16; }"
     "QTextEdit, QPlainTextEdit { background-color: %13; color: %2; border: 1px solid %3; border-radius: 4px; }"
@@ -114,15 +117,53 @@ const char* const kDarkWindowTemplate =
     "QDateEdit, QTimeEdit, QDateTimeEdit { background-color: %13; color: %2; border: 1px solid %3; "
     "border-radius: 4px; padding: 3px 6px; }";
 
+// A style sheet cannot draw a triangle out of borders the way a web page
+// does: Qt paints each border side as a bar. So each arrow is a small
+// picture of a filled triangle, `width` x `height` pixels in `colour`, drawn
+// once per process into a folder removed when the process ends. Empty when
+// the folder cannot be written: the arrow is then left out, nothing else.
+QString arrowPicture(bool pointsUp, int width, int height, const char* colour)
+{
+    static QTemporaryDir folder;
+    if (!folder.isValid())
+        return QString();
+    const QString path = folder.filePath(
+        QString("arrow-%1-%2x%3-%4.png").arg(pointsUp ? "up" : "down").arg(width).arg(height).arg(QString(colour).mid(1)));
+    if (QFileInfo::exists(path))
+        return path;
+    // Drawn at four times the size and scaled down: smooth edges at any size.
+    constexpr int kOversample = 4;
+    QImage image(width * kOversample, height * kOversample, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(colour));
+        const qreal w = image.width();
+        const qreal h = image.height();
+        const QPolygonF triangle = pointsUp ? QPolygonF({QPointF(0, h), QPointF(w, h), QPointF(w / 2, 0)})
+                                            : QPolygonF({QPointF(0, 0), QPointF(w, 0), QPointF(w / 2, h)});
+        painter.drawPolygon(triangle);
+    }
+    if (!image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(path, "PNG"))
+        return QString();
+    return path;
+}
+
 } // namespace
 
 QString darkWindowStyleSheet()
 {
     using namespace Theme;
+    // Sides of 4 and 5 pixels: a spin box arrow is 8 wide and 5 high, a
+    // combo box arrow 10 wide and 6 high.
     return QString(kDarkWindowTemplate)
         .arg(kBgWindow, kTextPrimary, kBorder, kAccent, kAccentTeal, kAccentTealHi, kBgSurface, kBgControl,
              kBgControlHover, kBorderHover, kBgDisabled, kTextFaint, kBgField, kBgReadOnly, kBgMenuBar, kBgSelection,
-             kBgAlternateRow, kBgControlPressed);
+             kBgAlternateRow, kBgControlPressed)
+        .arg(arrowPicture(true, 8, 5, kTextPrimary), arrowPicture(false, 8, 5, kTextPrimary),
+             arrowPicture(false, 10, 6, kTextPrimary));
 }
 
 QString metadataGroupStyle(bool recording)

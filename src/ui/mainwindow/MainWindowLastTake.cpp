@@ -145,6 +145,7 @@ int MainWindow::markLastTakeFalse()
     const std::string previousRoll = config->getString(MetadataKeys::kPreviousSoundRoll, "");
     if (previousRoll.empty()) {
         lastRecordingButton_->setText(QString());
+        lastRecordingButton_->setToolTip(QString());
         for (const char* key : MetadataKeys::kLastRecordingFields)
             config->setString(key, "");
     } else {
@@ -154,6 +155,7 @@ int MainWindow::markLastTakeFalse()
             text += QString(" / %1").arg(QString::fromStdString(scene));
         text += QString(" / T%1").arg(QString::fromStdString(config->getString(MetadataKeys::kPreviousTake, "")));
         lastRecordingButton_->setText(text);
+        lastRecordingButton_->setToolTip(text);
         for (size_t i = 0; i < std::size(MetadataKeys::kLastRecordingFields); ++i) {
             config->setString(MetadataKeys::kLastRecordingFields[i],
                               config->getString(MetadataKeys::kPreviousRecordingFields[i], ""));

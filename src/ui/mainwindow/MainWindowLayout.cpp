@@ -6,6 +6,7 @@
 #include "core/settings/TrackKeys.h"
 #include "core/settings/WindowKeys.h"
 #include "engine/AudioEngineBase.h"
+#include "ui/common/ElidedTextButton.h"
 #include "ui/common/FaderSlider.h"
 #include "ui/common/MeterWidget.h"
 #include "ui/common/Theme.h"
@@ -250,7 +251,8 @@ QWidget* MainWindow::buildControlBar()
     }
     recordLayout->addWidget(recordStopButton_);
 
-    lastRecordingButton_ = new QPushButton(bar);
+    // A long scene must not widen the column and squeeze the metadata fields.
+    lastRecordingButton_ = new ElidedTextButton(bar);
     lastRecordingButton_->setFlat(true);
     lastRecordingButton_->setObjectName("lastRecordingLabel");
     QFont lastFont = lastRecordingButton_->font();

@@ -248,8 +248,10 @@ void MainWindow::onStopClicked()
     if (!metadata.scene.empty())
         last += QString(" / %1").arg(QString::fromStdString(metadata.scene));
     last += QString(" / T%1").arg(QString::fromStdString(metadata.take));
-    if (lastRecordingButton_ != nullptr)
+    if (lastRecordingButton_ != nullptr) {
         lastRecordingButton_->setText(last);
+        lastRecordingButton_->setToolTip(last);
+    }
 
     const std::string previousRoll = config->getString(MetadataKeys::kLastSoundRoll, "");
     if (!previousRoll.empty()) {

@@ -130,6 +130,7 @@ void MainWindow::restoreSavedSettings()
         if (!take.isEmpty())
             text += QString(" / T%1").arg(take);
         lastRecordingButton_->setText(text);
+        lastRecordingButton_->setToolTip(text);
     }
 
     const int x = config()->getInt(WindowKeys::kX, WindowKeys::kXDefault);

@@ -6,6 +6,7 @@
 #include "core/settings/RoutingKeys.h"
 #include "core/settings/TrackKeys.h"
 #include "engine/AudioEngineBase.h"
+#include "ui/common/ScreenFit.h"
 #include "ui/common/Theme.h"
 
 #include <QCheckBox>
@@ -91,8 +92,8 @@ AuxSendsDialog::AuxSendsDialog(AudioEngineBase* engine, int trackCount, const st
       outputPorts_(outputPorts)
 {
     setWindowTitle("AUX Sends & Routing");
-    setMinimumSize(700, 600);
     setupUI();
+    fitToScreen(*this, QSize(), QSize(700, 600));
     loadCurrentSettings();
 }
 

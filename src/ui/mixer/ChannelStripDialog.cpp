@@ -6,6 +6,7 @@
 #include "core/settings/TrackKeys.h"
 #include "engine/AudioEngineBase.h"
 #include "ui/common/EditableValueLabel.h"
+#include "ui/common/ScreenFit.h"
 #include "ui/common/Theme.h"
 #include "ui/common/ValueLabelText.h"
 #include "ui/mixer/EQVisualizationWidget.h"
@@ -104,12 +105,11 @@ ChannelStripDialog::ChannelStripDialog(int track, const QString& name, AudioEngi
     : QDialog(parent), trackIndex_(track), trackName_(name), audioEngine_(engine), clipboard_(clipboard)
 {
     setWindowTitle(QString("Channel Strip - %1").arg(name));
-    setMinimumSize(700, 800);
-    resize(750, 850);
     setFocusPolicy(Qt::StrongFocus);
     installEventFilter(this);
     setupUI();
     loadSettings();
+    fitToScreen(*this, QSize(750, 850), QSize(700, 800));
 }
 
 ChannelStripDialog::~ChannelStripDialog()
@@ -128,10 +128,21 @@ void ChannelStripDialog::setupUI()
     auto* layout = new QVBoxLayout(this);
     layout->setSpacing(4);
     layout->setContentsMargins(8, 8, 8, 8);
-    layout->addWidget(buildHeader());
-    layout->addWidget(buildInputGroup());
-    layout->addWidget(buildEqGroup(), 1);
-    layout->addWidget(buildAuxGroup());
+    // The groups scroll on a screen too short for them; the buttons below
+    // stay in view.
+    auto* groups = new QWidget(this);
+    auto* groupsLayout = new QVBoxLayout(groups);
+    groupsLayout->setSpacing(4);
+    groupsLayout->setContentsMargins(0, 0, 0, 0);
+    groupsLayout->addWidget(buildHeader());
+    groupsLayout->addWidget(buildInputGroup());
+    groupsLayout->addWidget(buildEqGroup(), 1);
+    groupsLayout->addWidget(buildAuxGroup());
+    QWidget* scrolling = scrollingContent(groups);
+    // Arrow keys a control inside leaves unused step tracks, as they do
+    // outside it, rather than scrolling the groups.
+    scrolling->installEventFilter(this);
+    layout->addWidget(scrolling, 1);
 
     auto* buttons = new QHBoxLayout;
     copyButton_ = new QPushButton("📋 COPY", this);
@@ -161,7 +172,6 @@ void ChannelStripDialog::setupUI()
     buttons->addWidget(close);
     layout->addLayout(buttons);
 
-    setMinimumWidth(700);
     registerEditableLabels();
     // A widget does not own the style it is given. As the dialog's last
     // child the shared style is deleted after every slider that uses it.

@@ -3,6 +3,7 @@
 #include "controllers/MidiControllerManager.h"
 #include "controllers/SurfaceRegistry.h"
 #include "core/DebugLog.h"
+#include "ui/common/ScreenFit.h"
 #include "ui/common/Theme.h"
 #include "ui/mixer/MatrixTableStyle.h"
 
@@ -63,8 +64,8 @@ FaderAssignmentDialog::FaderAssignmentDialog(MidiControllerManager* manager, QWi
     : QDialog(parent), manager(manager)
 {
     setWindowTitle("Fader Assignments");
-    setMinimumSize(800, 600);
     buildLayout();
+    fitToScreen(*this, QSize(), QSize(800, 600));
     applyStyleSheets();
     rebuildMatrix();
 }

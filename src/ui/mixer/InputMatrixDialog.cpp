@@ -3,6 +3,7 @@
 #include "core/ConfigManager.h"
 #include "core/settings/LtcKeys.h"
 #include "core/settings/RoutingKeys.h"
+#include "ui/common/ScreenFit.h"
 #include "ui/mixer/MatrixTableStyle.h"
 #include "ui/mixer/PortLabels.h"
 
@@ -43,10 +44,9 @@ InputMatrixDialog::InputMatrixDialog(const std::vector<std::string>& inputPorts,
       initialRouting_(routing)
 {
     setWindowTitle("Input Matrix - Track Configuration");
-    setMinimumSize(1400, 900);
-    resize(1600, 1000);
     setupUI();
     updateFromCurrentConfig();
+    fitToScreen(*this, QSize(1600, 1000), QSize(1400, 900));
 }
 
 // --- Getters ----------------------------------------------------------------

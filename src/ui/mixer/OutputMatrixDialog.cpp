@@ -4,6 +4,7 @@
 #include "core/settings/LtcKeys.h"
 #include "timecode/LtcEncoder.h"
 #include "timecode/LtcOutputLevel.h"
+#include "ui/common/ScreenFit.h"
 #include "ui/common/Theme.h"
 #include "ui/mixer/MatrixTableStyle.h"
 #include "ui/mixer/PortLabels.h"
@@ -86,9 +87,8 @@ OutputMatrixDialog::OutputMatrixDialog(const std::vector<std::string>& outputPor
       generator_(generator)
 {
     setWindowTitle("Output Matrix - Track Routing");
-    setMinimumSize(600, 400);
-    resize(800, 500);
     setupUI();
+    fitToScreen(*this, QSize(800, 500), QSize(600, 400));
 }
 
 // --- Getters ----------------------------------------------------------------

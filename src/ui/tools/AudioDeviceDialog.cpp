@@ -1,5 +1,6 @@
 #include "ui/tools/AudioDeviceDialog.h"
 
+#include "ui/common/ScreenFit.h"
 #include "ui/common/Theme.h"
 
 #include <QComboBox>
@@ -32,7 +33,6 @@ AudioDeviceDialog::AudioDeviceDialog(const AudioDeviceState& state, QWidget* par
 {
     setObjectName("audioDeviceDialog");
     setWindowTitle("Select Audio Device");
-    setMinimumSize(550, 500);
     setStyleSheet(dialogStyleSheet());
     buildLayout();
 
@@ -42,6 +42,9 @@ AudioDeviceDialog::AudioDeviceDialog(const AudioDeviceState& state, QWidget* par
     showInputs(state.inputChannels);
     updateLatencyLabel();
     updateConfigurationLabel(state);
+    // Never shorter than the groups need: the configuration text shows whole.
+    ensurePolished();
+    fitToScreen(*this, QSize(), QSize(550, 500));
     // Connected once the engine's size is chosen: choosing it is no edit.
     connect(bufferCombo_, &QComboBox::currentIndexChanged, this, &AudioDeviceDialog::updateLatencyLabel);
 }

@@ -185,7 +185,7 @@ void ConfigSnapshotDialog::refreshSnapshotList()
     const QFileInfoList files =
         QDir(folder).entryInfoList({QStringLiteral("*.config")}, QDir::Files, QDir::Time | QDir::Reversed);
     for (const QFileInfo& file : files) {
-        auto* item = new QListWidgetItem(file.baseName(), snapshotList_);
+        auto* item = new QListWidgetItem(file.completeBaseName(), snapshotList_);
         item->setData(Qt::UserRole, file.absoluteFilePath());
     }
     infoLabel_->setText(QStringLiteral("Found %1 saved configuration(s) in: %2").arg(files.size()).arg(folder));

@@ -6,6 +6,7 @@
 #include "media/CantarMetadataParser.h"
 #include "media/RiffChunkWalker.h"
 #include "ui/common/BackgroundWork.h"
+#include "ui/common/ScreenFit.h"
 #include "ui/common/Theme.h"
 #include "ui/tools/TimecodeText.h"
 
@@ -70,11 +71,15 @@ QString refusalReason(const QString& path) {
 
 MetadataManagerWindow::MetadataManagerWindow(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Metadata Manager - BWF Editor"));
-    resize(1200, 800);
     setAcceptDrops(true);
     setupUI();
+    fitToScreen(*this, QSize(1200, 800));
     connect(&work_, &QFutureWatcherBase::finished, this, [this] {
         centralWidget_->setEnabled(true);
+        // The finished progress box goes before any result box opens, not
+        // after the person has answered it.
+        if (progress_ != nullptr)
+            progress_->hide();
         const std::function<void()> show = std::move(showResults_);
         showResults_ = nullptr;
         if (show) show();
@@ -99,7 +104,7 @@ void MetadataManagerWindow::beginWork(const QString& title, const QString& label
     // No edit, removal or second start while files are read or written; the
     // rows the work refers to stay where they are.
     centralWidget_->setEnabled(false);
-    showWorkProgress(work_, this, title, label, true);
+    progress_ = showWorkProgress(work_, this, title, label, true);
 }
 
 void MetadataManagerWindow::setupUI() {

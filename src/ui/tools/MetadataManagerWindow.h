@@ -4,6 +4,8 @@
 
 #include <QFutureWatcher>
 #include <QMainWindow>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QString>
 #include <QStringList>
 
@@ -131,5 +133,6 @@ private:
     // The background read or save; its results come back on the GUI thread.
     QFutureWatcher<void> work_;
     std::function<void()> showResults_;
+    QPointer<QProgressDialog> progress_;  // of the running work; deletes itself when it ends
     bool working_ = false;
 };

@@ -5,6 +5,7 @@
 #include "core/ConfigManager.h"
 #include "core/settings/PlaybackKeys.h"
 #include "engine/AudioEngineBase.h"
+#include "ui/common/ScreenFit.h"
 #include "ui/common/Theme.h"
 
 #include <QComboBox>
@@ -42,8 +43,9 @@ PlaybackRoutingDialog::PlaybackRoutingDialog(AudioEngineBase* engine, QWidget* p
     // At least 500 wide, but never narrower than the grid of choosers needs
     // once filled and styled (by the window's style sheet too): the layout's
     // own minimum keeps every label readable, the hint every choice.
+    // The grid scrolls sideways on a screen narrower than it.
     ensurePolished();
-    resize(std::max(500, sizeHint().width()), sizeHint().height());
+    fitToScreen(*this, QSize(std::max(500, sizeHint().width()), sizeHint().height()));
 }
 
 std::string PlaybackRoutingDialog::configKey(int channel)
@@ -80,7 +82,7 @@ void PlaybackRoutingDialog::setupUI()
         combos_[static_cast<size_t>(c)] = combo;
         connect(combo, &QComboBox::currentIndexChanged, this, [this, c] { onOutputChanged(c); });
     }
-    layout->addWidget(group);
+    layout->addWidget(scrollingContent(group));
 
     auto* bottom = new QHBoxLayout;
     bottom->addStretch();

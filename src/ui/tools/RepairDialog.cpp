@@ -3,6 +3,7 @@
 #include "core/DebugLog.h"
 #include "core/NumberText.h"
 #include "ui/common/BackgroundWork.h"
+#include "ui/common/MessageBoxes.h"
 #include "ui/common/Theme.h"
 
 #include <QHBoxLayout>
@@ -322,7 +323,7 @@ void RepairDialog::onRepairClicked()
                           .arg(tally.donePaths.size());
     if (tally.failures > 0)
         summary += QString::fromUtf8("✗ Failed to repair: %1 file(s)").arg(tally.failures);
-    QMessageBox::information(this, "Repair Complete", summary, QMessageBox::Ok);
+    showStyledMessageBox(this, "Repair Complete", summary, QMessageBox::Ok);
     if (!cancelled) {
         accept();
         return;

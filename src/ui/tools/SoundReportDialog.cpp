@@ -8,6 +8,7 @@
 #include "core/settings/ReportKeys.h"
 #include "media/PortableFileName.h"
 #include "ui/common/MessageBoxes.h"
+#include "ui/common/ScreenFit.h"
 #include "ui/common/Theme.h"
 
 #include <QComboBox>
@@ -122,9 +123,8 @@ SoundReportDialog::SoundReportDialog(QWidget* parent)
     , prompts_(defaultPrompts())
 {
     setWindowTitle(QStringLiteral("Sound Report Generator"));
-    setMinimumSize(1000, 700);
-    resize(1200, 800);
     setupUI();
+    fitToScreen(*this, QSize(1200, 800), QSize(1000, 700));
     loadProductionInfo();
     const QString opening = SoundReportTakes::openingFolder();
     if (!opening.isEmpty())

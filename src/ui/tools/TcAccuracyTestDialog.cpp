@@ -7,6 +7,7 @@
 #include "engine/AudioEngineBase.h"
 #include "timecode/LtcEncoder.h"
 #include "timecode/Timecode.h"
+#include "ui/common/ScreenFit.h"
 #include "ui/common/Theme.h"
 #include "ui/tools/DriftRules.h"
 
@@ -129,8 +130,8 @@ TcAccuracyTestDialog::TcAccuracyTestDialog(AudioEngineBase* engine, LtcEncoder* 
       calibration_([this] { return now(); })
 {
     setWindowTitle("TC Accuracy Test & Calibration");
-    setMinimumWidth(550);
     setupUI();
+    fitToScreen(*this, QSize(), QSize(550, 0));
     displayTimer_ = new QTimer(this);
     connect(displayTimer_, &QTimer::timeout, this, &TcAccuracyTestDialog::updateDisplay);
     displayTimer_->start(kDisplayMs);
@@ -155,7 +156,9 @@ TcAccuracyTestDialog::~TcAccuracyTestDialog()
 
 void TcAccuracyTestDialog::setupUI()
 {
-    auto* layout = new QVBoxLayout(this);
+    // The groups scroll on a screen too short for them.
+    auto* content = new QWidget;
+    auto* layout = new QVBoxLayout(content);
     layout->setSpacing(12);
 
     auto* syncGroup = new QGroupBox("Synchronization");
@@ -246,6 +249,10 @@ void TcAccuracyTestDialog::setupUI()
     layout->addWidget(logGroup);
 
     layout->addWidget(buildCalibrationGroup());
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scrollingContent(content));
 }
 
 QWidget* TcAccuracyTestDialog::buildCalibrationGroup()

@@ -135,7 +135,9 @@ TEST_F(ConfigSnapshotDialogTest, SavedSnapshotsAreByteCopiesUnderSanitisedNames)
     } cases[] = {
         {QStringLiteral("a/b:c?"), QStringLiteral("a_b_c_.config"), QStringLiteral("a_b_c_"), true},
         {QStringLiteral("Show \"1\" <*|\\>"), QStringLiteral("Show _1_ _____.config"), QStringLiteral("Show _1_ _____"), true},
-        {QStringLiteral("day.final"), QStringLiteral("day.final.config"), QStringLiteral("day"), false},
+        // A dot inside a name is part of it: only ".config" comes off.
+        {QStringLiteral("day.final"), QStringLiteral("day.final.config"), QStringLiteral("day.final"), true},
+        {QStringLiteral("_.hidden"), QStringLiteral("_.hidden.config"), QStringLiteral("_.hidden"), true},
         // Path steps and leading dots would give a hidden file outside the list.
         {QStringLiteral("../../evil/name"), QStringLiteral("____evil_name.config"), QStringLiteral("____evil_name"), true},
         {QStringLiteral(".hidden"), QStringLiteral("hidden.config"), QStringLiteral("hidden"), true},
@@ -244,11 +246,11 @@ TEST_F(ConfigSnapshotDialogTest, LoadAsksReplacesTheFileSealsTheStoreAndRestarts
     ASSERT_TRUE(config()->saveConfig(""));
     const QByteArray before = bytesOf(configPath());
 
-    select(*dialog, QStringLiteral("day"));
+    select(*dialog, QStringLiteral("day.one"));
     EXPECT_TRUE(button(*dialog, QStringLiteral("Load Selected Configuration"))->isEnabled());
     fake_.answers = {false};
     button(*dialog, QStringLiteral("Load Selected Configuration"))->click();
-    EXPECT_TRUE(fake_.asked.last().startsWith(QStringLiteral("Load Configuration?|Load configuration 'day'?\n\nThis will replace ALL")));
+    EXPECT_TRUE(fake_.asked.last().startsWith(QStringLiteral("Load Configuration?|Load configuration 'day.one'?\n\nThis will replace ALL")));
     EXPECT_EQ(bytesOf(configPath()), before);
     EXPECT_EQ(restarts_, 0);
 

@@ -902,6 +902,30 @@ TEST_F(MetadataManagerWindowTest, CancelledSaveCountsWhatWasWritten) {
     }
 }
 
+// The finished progress box is gone before the result box asks to be
+// read: it must not sit over it at 100 %.
+TEST_F(MetadataManagerWindowTest, ProgressBoxClosesBeforeTheResultBox) {
+    TestWindow w;
+    w.show();
+    QStringList progressUnderBox;
+    ModalAnswerer answerer([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box == nullptr) return;
+        for (QProgressDialog* progress : w.findChildren<QProgressDialog*>())
+            if (progress->isVisible()) progressUnderBox << box->windowTitle();
+        box->accept();
+    });
+    addAllSelected(w, "p", 20);
+    edit(w, "Scene:")->setText("61");
+    w.findButton("Save Changes to Selected Files")->click();
+    auto* progress = w.findChild<QProgressDialog*>();
+    ASSERT_NE(progress, nullptr);
+    progress->show();  // as a save long enough to show it
+    settle(w);
+    ASSERT_EQ(answerer.texts(), QStringList{"Metadata saved to 20 file(s)"});
+    EXPECT_TRUE(progressUnderBox.isEmpty()) << progressUnderBox.join(", ").toStdString();
+}
+
 // Closing or destroying the window mid-work waits for the file in hand:
 // no file is left half written and nothing runs on after the window.
 TEST_F(MetadataManagerWindowTest, ClosingMidWorkCancelsAndWaits) {

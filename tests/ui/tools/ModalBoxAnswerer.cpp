@@ -1,6 +1,8 @@
 #include "ModalBoxAnswerer.h"
 
 #include <QAbstractButton>
+#include <QImage>
+#include <QPixmap>
 #include <QPushButton>
 #include <QApplication>
 
@@ -32,7 +34,8 @@ void ModalBoxAnswerer::answerOpenBoxes()
         if (box == nullptr || !box->isVisible() || box->property("answeredByTest").toBool())
             continue;
         box->setProperty("answeredByTest", true);
-        boxes_.push_back({box->windowTitle(), box->text()});
+        const QColor background = recordBackgrounds_ ? box->grab().toImage().pixelColor(2, 2) : QColor();
+        boxes_.push_back({box->windowTitle(), box->text(), background});
         QAbstractButton* button = box->button(answer_);
         if (button == nullptr)
             button = box->escapeButton() != nullptr ? box->escapeButton() : static_cast<QAbstractButton*>(box->defaultButton());

@@ -162,10 +162,12 @@ TEST_F(RepairDialogTest, RepairLeavesKilledTakesReadAtFullLengthAndCloses)
     EXPECT_EQ(dialog.getAllSelectedFiles().size(), 3u);
     EXPECT_EQ(dialog.getSelectedFiles().size(), 2u);
     ModalBoxAnswerer answerer;
+    answerer.recordBackgrounds();
     button(dialog, "Repair Selected")->click();
     ASSERT_EQ(answerer.count(), 1);
     EXPECT_EQ(answerer.boxes()[0].title, "Repair Complete");
     EXPECT_EQ(answerer.boxes()[0].text, QString::fromUtf8("Repair complete:\n\n✓ Successfully repaired: 2 file(s)\n"));
+    EXPECT_LT(answerer.boxes()[0].background.lightness(), 80) << "a dark box, as the dark window around it";
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 
     const std::string log = home_.logText();
