@@ -6,6 +6,7 @@
 #include "platform/volumes/DriveStatus.h"
 #include "platform/volumes/FormatPlacement.h"
 #include "platform/volumes/LinuxVolumeSystem.h"
+#include "platform/volumes/RecordingDrive.h"
 #include "platform/volumes/VirtualVolumeSystem.h"
 
 #include <QTemporaryDir>
@@ -90,6 +91,71 @@ TEST(VirtualVolumes, PathsFindTheirVolumeAndADriveCanVanish)
     volumes.remove("/");
     EXPECT_FALSE(volumes.volumeForPath("/media/u/CARD").has_value());
     EXPECT_DOUBLE_EQ(driveFreeSpaceGB(volumes.mountedVolumes(), "/media/u/CARD"), -1.0);
+}
+
+// A take may only go where a card of its own is mounted: a pulled or
+// unmounted card leaves its mount point as a plain folder on the system disk.
+TEST(RecordingDrive, FoldersUnderAVolumesRootNeedTheirOwnVolume)
+{
+    setVolumesRoots({"/vol"});
+    VirtualVolumeSystem volumes;  // the system root only
+    volumes.addVolume("/vol/CARD", "CARD", 64ULL << 30, 3ULL << 30);
+    volumes.addVolume("/home/u/ext", "ext", 64ULL << 30, 3ULL << 30);
+    volumes.addVolume("/vol", "above the cards", 64ULL << 30, 3ULL << 30);
+    struct Case {
+        const char* folder;
+        const char* problem;
+    };
+    const Case cases[] = {
+        {"/vol/CARD", ""},
+        {"/vol/CARD/", ""},
+        {"/vol/CARD/Tonvale/Day 1", ""},
+        {"/home/u/Recordings", ""},  // outside the volumes roots: recorded as always
+        {"/home/u/ext/takes", ""},
+        {"/vol/GONE", "The recording drive /vol/GONE is not mounted."},
+        {"/vol/GONE/takes/", "The recording drive /vol/GONE/takes is not mounted."},
+        {"/vol/CARDX", "The recording drive /vol/CARDX is not mounted."},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(recordingDriveProblem(c.folder, volumes), c.problem) << c.folder;
+        EXPECT_EQ(recordingDriveProblem(c.folder, volumes.mountedVolumes()), c.problem) << c.folder;
+    }
+
+    // Pulled: its mount point is held by the volume above the roots, then by "/".
+    volumes.find("/vol/CARD")->ready = false;
+    EXPECT_EQ(recordingDriveProblem("/vol/CARD/x", volumes), "The recording drive /vol/CARD/x is not mounted.");
+    volumes.remove("/vol");
+    EXPECT_EQ(recordingDriveProblem("/vol/CARD/x", volumes), "The recording drive /vol/CARD/x is not mounted.");
+    volumes.find("/vol/CARD")->ready = true;
+
+    // While a format runs, its volume takes no take, mounted or not; marks count.
+    {
+        const VolumeFormattingMark formatting("/vol/CARD/");
+        markVolumeFormatting("/vol/CARD");
+        for (const char* folder : {"/vol/CARD", "/vol/CARD/Tonvale"})
+            EXPECT_EQ(recordingDriveProblem(folder, volumes), "The recording drive /vol/CARD is being formatted.");
+        EXPECT_EQ(formattingVolumeHolding("/vol/CARD/Tonvale"), "/vol/CARD");
+        EXPECT_EQ(formattingVolumeHolding("/vol/CARDX"), "");
+        EXPECT_EQ(recordingDriveProblem("/home/u/Recordings", volumes), "");
+        clearVolumeFormatting("/vol/CARD");
+        EXPECT_EQ(formattingVolumeHolding("/vol/CARD"), "/vol/CARD") << "one mark is still held";
+    }
+    EXPECT_EQ(formattingVolumeHolding("/vol/CARD"), "");
+    EXPECT_EQ(recordingDriveProblem("/vol/CARD", volumes), "");
+    setVolumesRoots(defaultVolumesRoots());
+}
+
+// The real system: a folder under a volumes root that nothing is mounted on.
+TEST(RecordingDrive, APlainFolderIsNoDriveOnTheRealSystem)
+{
+    QTemporaryDir dir;
+    const std::string root = dir.path().toStdString() + "/volumes";
+    fs::create_directories(root + "/CARD");
+    setVolumesRoots({root});
+    LinuxVolumeSystem real;
+    EXPECT_EQ(recordingDriveProblem(root + "/CARD", real), "The recording drive " + root + "/CARD is not mounted.");
+    EXPECT_EQ(recordingDriveProblem(dir.path().toStdString(), real), "");
+    setVolumesRoots(defaultVolumesRoots());
 }
 
 TEST(DriveStatus, FormatCandidatesAndTheMenuEntry)

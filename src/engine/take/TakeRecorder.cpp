@@ -8,6 +8,7 @@
 #include "core/DebugLog.h"
 #include "engine/take/TakeFiles.h"
 #include "engine/take/TakeNaming.h"
+#include "platform/volumes/RecordingDrive.h"
 
 #include <algorithm>
 #include <exception>
@@ -324,6 +325,14 @@ bool TakeRecorder::makeTakeFolder(const TakeMetadata& snapshot, std::string& tak
 {
     const std::string base = baseRecordingFolder();
     takeFolder = takeFolderPath(base, snapshot.project, snapshot.soundRoll);
+    // The folders would otherwise be made on the system disk under the
+    // card's empty mount point, and the take recorded there.
+    const std::string driveProblem = recordingDriveProblem(base, volumeSystem());
+    if (!driveProblem.empty()) {
+        debugLog("CoreAudio: Recording not started: " + driveProblem);
+        takeStartRefusal_ = driveProblem;
+        return false;
+    }
     std::string failureLine;
     if (createTakeFolders(base, takeFolder, failureLine))
         return true;

@@ -337,6 +337,10 @@ private:
     std::atomic<bool> liveBackupActiveTake_{false};
     std::vector<std::unique_ptr<LiveBackupWorker>> liveBackupWorkers_;
     std::vector<std::shared_ptr<LiveBackupWorker::TakeControl>> liveTakeControls_;
+    // Backup drives on a volume that was being formatted when the take
+    // started: neither its live backup nor its copy after the close goes there.
+    std::vector<std::string> takeLeftOutDrives_;
+    bool isLeftOutOfTake(const std::string& drivePath) const;
     std::array<std::atomic<bool>, kMaxLiveBackupDrives> backupDriveFailed_{};
     std::array<std::vector<int>, kMaxLiveBackupDrives> backupDriveWriterIds_;
     AsyncDiskWriter blockWriter_;

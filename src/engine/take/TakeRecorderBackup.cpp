@@ -30,6 +30,13 @@ void TakeRecorder::queueBackupCopies(const std::vector<std::string>& closedFiles
     TakeBackupSide::Snapshot backup = backupSide_->snapshotBackupDrives();
     if (!backup.enabled || backup.drives.empty())
         return;
+    {
+        // A drive left out at the take's start stays out: an empty path is skipped.
+        std::lock_guard<std::mutex> lock(backupMutex_);
+        for (AudioEngineBase::BackupPathInfo& drive : backup.drives)
+            if (isLeftOutOfTake(drive.path))
+                drive.path.clear();
+    }
     // The live backup's verdicts for this take, one per drive in drive order.
     if (backup.takeControls.empty())
         backup.takeControls = liveTakeControls();

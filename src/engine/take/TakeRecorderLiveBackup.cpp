@@ -12,7 +12,11 @@
 // longer than that in all.
 #include "engine/take/TakeRecorder.h"
 
+#include "core/DebugLog.h"
 #include "engine/take/TakeFiles.h"
+#include "platform/volumes/RecordingDrive.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -148,10 +152,23 @@ void TakeRecorder::enqueueLiveBackupTakes(uint64_t startPosition, const TakeFile
 
     std::lock_guard<std::mutex> lock(backupMutex_);
     liveTakeControls_.assign(liveBackupWorkers_.size(), nullptr);
+    // A card being formatted is unmounted under the take: its worker would
+    // fail mid-take and its copy land on the empty mount point.
+    takeLeftOutDrives_.clear();
+    if (backupEnabled_) {
+        for (size_t i = 0; i < backupDrives_.size(); ++i) {
+            const std::string& path = backupDrives_[i].path;
+            if (path.empty() || formattingVolumeHolding(path).empty())
+                continue;
+            takeLeftOutDrives_.push_back(path);
+            debugLog("CoreAudio: Backup drive " + std::to_string(i + 1) + " (" + path
+                     + ") is being formatted; left out of this take's backups");
+        }
+    }
     if (!backupEnabled_ || !liveBackupActiveTake_.load(std::memory_order_acquire))
         return;
     for (size_t i = 0; i < liveBackupWorkers_.size() && i < backupDrives_.size(); ++i) {
-        if (!liveBackupWorkers_[i])
+        if (!liveBackupWorkers_[i] || isLeftOutOfTake(backupDrives_[i].path))
             continue;
         auto control = std::make_shared<LiveBackupWorker::TakeControl>();
         LiveBackupWorker::TakeDescriptor take;
@@ -174,6 +191,12 @@ void TakeRecorder::enqueueLiveBackupTakes(uint64_t startPosition, const TakeFile
         if (!liveBackupWorkers_[i]->enqueue(std::move(take)))
             markBackupDriveFailed(static_cast<int>(i));
     }
+}
+
+// Under backupMutex_.
+bool TakeRecorder::isLeftOutOfTake(const std::string& drivePath) const
+{
+    return std::find(takeLeftOutDrives_.begin(), takeLeftOutDrives_.end(), drivePath) != takeLeftOutDrives_.end();
 }
 
 // The stop (with the name settled then) or a cut post-roll (name empty: the

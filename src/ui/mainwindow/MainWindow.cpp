@@ -279,9 +279,12 @@ void MainWindow::closeEvent(QCloseEvent* event)
         }
     }
     // The take is ended whether the window's record road or the engine
-    // itself (a controller, a restart) knows of it.
+    // itself (a controller, a restart) knows of it, through the stop road,
+    // so the next start names it as the last take and numbers past it.
     if (engine_ && (isRecording_ || engine_->isRecording())) {
-        engine_->stopRecording();
+        onStopClicked();
+        if (engine_->isRecording())
+            engine_->stopRecording();
         isRecording_ = false;
     }
     event->accept();

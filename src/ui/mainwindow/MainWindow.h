@@ -315,11 +315,19 @@ private:
     AudioEngineBase::RecordingMetadata metadataFromFields(bool applyStopDefaults) const;
     void onWriterDrainTick();
     void runTakeStartSteps(bool afterDrain);
-    void reportRefusedTakeStart();
+    void reportRefusedTakeStart(const QString& reason);
     void reportRecordingErrors();
 
     QTimer* takeClock_ = nullptr;
     QTimer* writerDrainPoll_ = nullptr;
+    std::pair<int64_t, int64_t> rawTakeErrorCounts() const;
+    std::pair<uint64_t, uint64_t> takeErrorCounts();
+    // The engine's write errors and dropped samples when the take started.
+    std::pair<int64_t, int64_t> takeErrorBaseline_{0, 0};
+    // Set once the last take was seen closed: its counts no longer move.
+    bool takeErrorsSettled_ = true;
+    std::pair<uint64_t, uint64_t> settledTakeErrors_{0, 0};
+    // What the boxes have reported of the running or last take.
     uint64_t lastSeenWriteErrors_ = 0;
     uint64_t lastSeenDroppedSamples_ = 0;
     // One "Recording Error" box at a time: counts are stored before it shows,
@@ -502,6 +510,8 @@ public:
     void requestDriveAccessPermissions(const std::vector<std::string>& paths);
     // The backup drive list and the EXT1/EXT2 paths (external1/2), not yet saved.
     void storeBackupDrives(const std::vector<std::string>& paths, const std::vector<std::string>& formats);
+    // True when the takes' save folder lies on the volume mounted at `rootPath`.
+    bool isRecordingDriveOn(const std::string& rootPath) const;
     // The alarm of EXT1 (0) or EXT2 (1).
     bool isBackupDriveAlarmRaised(int drive) const;
     bool isDriveBlinkPhaseOn() const;

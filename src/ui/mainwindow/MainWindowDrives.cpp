@@ -9,12 +9,14 @@
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 #include "core/settings/MediaKeys.h"
+#include "engine/take/TakeFiles.h"
 #include "media/RF64Repairer.h"
 #include "platform/volumes/BackupDriveAlarm.h"
 #include "platform/volumes/DriveAccessTest.h"
 #include "platform/volumes/DriveStatus.h"
 #include "platform/volumes/ExfatFormatter.h"
 #include "platform/volumes/FormatPlacement.h"
+#include "platform/volumes/RecordingDrive.h"
 #include "platform/volumes/VolumeSystem.h"
 #include "ui/common/BackgroundWork.h"
 #include "ui/common/Theme.h"
@@ -93,6 +95,13 @@ std::vector<AudioEngineBase::BackupPathInfo> engineDrives(const BackupDriveList&
     for (size_t i = 0; i < list.paths.size(); ++i)
         drives.push_back({list.paths[i], i < list.formats.size() ? list.formats[i] : fallbackFormat});
     return drives;
+}
+
+// A recording card that is not mounted (or is being formatted) shows as
+// missing, not with the system disk's time under its empty mount point.
+double recordingDriveFreeSpaceGB(const std::vector<MountedVolume>& volumes, const std::string& path)
+{
+    return recordingDriveProblem(path, volumes).empty() ? driveFreeSpaceGB(volumes, path) : -1;
 }
 
 } // namespace
@@ -228,7 +237,7 @@ void MainWindow::drawDriveIndicator(QLabel* iconLabel, const QString& path, cons
     // A backup drive only counts on a volume of its own: an unplugged card's
     // leftover mount point on the system disk is no drive.
     const double gb = external ? externalDriveFreeSpaceGB(volumes, path.toStdString())
-                               : driveFreeSpaceGB(volumes, path.toStdString());
+                               : recordingDriveFreeSpaceGB(volumes, path.toStdString());
     QString text = "--";
     QString colour = kGrey;
     QString iconName = prefix + "-grn.png";
@@ -339,7 +348,7 @@ void MainWindow::updateDriveStatus()
     std::string intPath = config()->getString(MediaKeys::kRecordingDirectory, "");
     if (intPath.empty())
         intPath = QDir::currentPath().toStdString();
-    const double intGb = driveFreeSpaceGB(volumes, intPath);
+    const double intGb = recordingDriveFreeSpaceGB(volumes, intPath);
     drawDriveIndicator(intDriveIcon_, qs(intPath), volumes);
     QWidget* intContainer =
         intDriveIcon_ != nullptr ? qobject_cast<QWidget*>(intDriveIcon_->property("parentWidget").value<QObject*>())
@@ -505,6 +514,13 @@ QLabel* MainWindow::showDriveToast(const QString& text, const QString& backgroun
     return toast;
 }
 
+bool MainWindow::isRecordingDriveOn(const std::string& rootPath) const
+{
+    const std::string folder = baseRecordingFolder();
+    return folder == rootPath || (folder.size() > rootPath.size() && folder.compare(0, rootPath.size(), rootPath) == 0 &&
+                                  folder[rootPath.size()] == '/');
+}
+
 void MainWindow::onFormatExternalDrive()
 {
     // A second start while a card is being formatted is ignored: its toast is up.
@@ -539,13 +555,22 @@ void MainWindow::onFormatExternalDrive()
     QMessageBox confirm(this);
     confirm.setIcon(QMessageBox::NoIcon);
     confirm.setWindowTitle("Format Drive");
+    // The save location keeps naming the card's old mount point, which the
+    // formatted card does not come back to.
+    const QString recordingDriveNote =
+        isRecordingDriveOn(rootPath)
+            ? QString("This is the recording drive: takes cannot be recorded until a drive is chosen again.\n\n")
+            : QString();
     confirm.setText(QString("WARNING: All data on %1 will be erased!\n\nVolume will be formatted as exFAT with label: "
-                            "Tonvale\n\nAre you sure you want to continue?")
-                        .arg(qs(rootPath)));
+                            "Tonvale\n\n%2Are you sure you want to continue?")
+                        .arg(qs(rootPath), recordingDriveNote));
     confirm.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
     confirm.setDefaultButton(QMessageBox::Cancel);
     if (confirm.exec() != QMessageBox::Ok)
         return;
+    // From here until the run has ended no take starts on this volume, and
+    // a take started meanwhile leaves it out of its backups.
+    const VolumeFormattingMark formatting(rootPath);
 
     QLabel* toast = showDriveToast("Formatting volume...", Theme::kToastWorking);
     ExfatFormatter formatter;

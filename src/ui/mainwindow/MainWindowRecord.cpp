@@ -10,6 +10,7 @@
 #include "core/settings/MetadataKeys.h"
 #include "engine/AudioEngineBase.h"
 #include "engine/take/TakeFiles.h"
+#include "platform/volumes/RecordingDrive.h"
 #include "ui/common/Theme.h"
 
 #include <QCheckBox>
@@ -22,6 +23,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -66,6 +68,12 @@ AudioEngineBase::RecordingMetadata MainWindow::metadataFromFields(bool applyStop
 void MainWindow::onRecordClicked()
 {
     debugLog("onRecordClicked called");
+    // A loaded snapshot is restarting the program: a take now would be cut
+    // off by the quit, and its end could no longer be stored.
+    if (ConfigManager::getInstance()->isSealedForRestart()) {
+        debugLog("onRecordClicked: restarting to apply a configuration; no take started");
+        return;
+    }
     if (!engine_ || !engine_->isInitialized()) {
         debugLog("onRecordClicked: audio engine not ready");
         showStyledMessageBox(this, "Error", "Audio engine not initialized", QMessageBox::Ok);
@@ -80,6 +88,14 @@ void MainWindow::onRecordClicked()
                              "Cannot record: no audio input device is active.\n\nSelect a device from Audio > Select "
                              "Audio Device...\n\n(The previously saved device may be disconnected.)",
                              QMessageBox::Ok);
+        return;
+    }
+    // A card pulled, unmounted or being formatted leaves a plain folder on
+    // the system disk: the take would silently land there.
+    const std::string driveProblem = recordingDriveProblem(baseRecordingFolder(), volumeSystem());
+    if (!driveProblem.empty()) {
+        updateDriveStatus();
+        reportRefusedTakeStart(QString::fromStdString(driveProblem));
         return;
     }
     engine_->setRecordingMetadata(metadataFromFields(false));
@@ -98,7 +114,7 @@ void MainWindow::onRecordClicked()
     if (engine_->startRecording())
         runTakeStartSteps(false);
     else
-        reportRefusedTakeStart();
+        reportRefusedTakeStart(QString::fromStdString(engine_->getTakeStartRefusal()));
 }
 
 void MainWindow::onWriterDrainTick()
@@ -111,14 +127,13 @@ void MainWindow::onWriterDrainTick()
     if (engine_->startRecording())
         runTakeStartSteps(true);
     else
-        reportRefusedTakeStart();
+        reportRefusedTakeStart(QString::fromStdString(engine_->getTakeStartRefusal()));
 }
 
 // A press of record that records nothing must say so: the recordist is
 // otherwise left believing the take runs.
-void MainWindow::reportRefusedTakeStart()
+void MainWindow::reportRefusedTakeStart(const QString& reason)
 {
-    const QString reason = QString::fromStdString(engine_->getTakeStartRefusal());
     debugLog("onRecordClicked: take not started: " + reason.toStdString());
     showStyledMessageBox(this, "Recording Not Started",
                          "The take was not started:\n\n" + reason +
@@ -150,6 +165,12 @@ void MainWindow::runTakeStartSteps(bool afterDrain)
         updateMetadataGroupStyle(true);
     }
     takeElapsed_.restart();
+    // Errors are counted per take: what earlier takes, or the device between
+    // takes, ran up is not this take's.
+    takeErrorBaseline_ = rawTakeErrorCounts();
+    takeErrorsSettled_ = false;
+    lastSeenWriteErrors_ = 0;
+    lastSeenDroppedSamples_ = 0;
     if (takeClock_ == nullptr) {
         takeClock_ = new QTimer(this);
         connect(takeClock_, &QTimer::timeout, this, &MainWindow::onTakeClockTick);
@@ -177,6 +198,10 @@ void MainWindow::onTakeClockTick()
     }
     if (!recordingErrorBoxOpen_)
         reportRecordingErrors();
+    // The clock outlives the stop while the take is closed, so an error of
+    // its post-roll or close is still reported; then its counts are settled.
+    if (takeErrorsSettled_ && !isRecording_ && takeClock_ != nullptr)
+        takeClock_->stop();
 
     const bool copying = engine_->isBackupCopyActive();
     if (copying || copyActive_) {
@@ -193,13 +218,7 @@ void MainWindow::reportRecordingErrors()
 {
     recordingErrorBoxOpen_ = true;
     for (;;) {
-        std::pair<int64_t, int64_t> counts{0, 0};
-        if (takeErrorCountsSource_)
-            counts = takeErrorCountsSource_();
-        else if (engine_)
-            counts = {engine_->getWriteErrors(), engine_->getDroppedSamples()};
-        const auto writeErrors = static_cast<uint64_t>(std::max<int64_t>(counts.first, 0));
-        const auto dropped = static_cast<uint64_t>(std::max<int64_t>(counts.second, 0));
+        const auto [writeErrors, dropped] = takeErrorCounts();
         const bool writeGrew = writeErrors > lastSeenWriteErrors_;
         const bool droppedGrew = dropped > lastSeenDroppedSamples_;
         if (!writeGrew && !droppedGrew)
@@ -215,6 +234,40 @@ void MainWindow::reportRecordingErrors()
         QMessageBox::critical(this, "Recording Error", text, QMessageBox::Ok);
     }
     recordingErrorBoxOpen_ = false;
+}
+
+std::pair<int64_t, int64_t> MainWindow::rawTakeErrorCounts() const
+{
+    if (takeErrorCountsSource_)
+        return takeErrorCountsSource_();
+    if (engine_)
+        return {engine_->getWriteErrors(), engine_->getDroppedSamples()};
+    return {0, 0};
+}
+
+// The counts of the running or last take. The engine's counts only grow and
+// include the audio server's dropouts between takes; once the last take is
+// closed (or its device lost) its counts stay as they were then.
+std::pair<uint64_t, uint64_t> MainWindow::takeErrorCounts()
+{
+    if (takeErrorsSettled_)
+        return settledTakeErrors_;
+    const std::pair<int64_t, int64_t> raw = rawTakeErrorCounts();
+    const auto sinceStart = [](int64_t now, int64_t atStart) {
+        return now > atStart ? static_cast<uint64_t>(now - atStart) : uint64_t{0};
+    };
+    std::pair<uint64_t, uint64_t> counts{sinceStart(raw.first, takeErrorBaseline_.first),
+                                         sinceStart(raw.second, takeErrorBaseline_.second)};
+    // A lost device ends the take with a box of its own; the engine counts
+    // the loss among its write errors, but no drive failed.
+    const bool deviceLost = engine_ && !engine_->isRunning();
+    if (deviceLost)
+        counts.first = std::min(counts.first, lastSeenWriteErrors_);
+    if (deviceLost || !isTakeRecordingOrDraining()) {
+        takeErrorsSettled_ = true;
+        settledTakeErrors_ = counts;
+    }
+    return counts;
 }
 
 void MainWindow::onStopClicked()
@@ -240,8 +293,8 @@ void MainWindow::onStopClicked()
     updateRecordStopButtonImage();
     engine_->triggerRecordBeep(false);
     updateMetadataGroupStyle(false);
-    if (takeClock_ != nullptr)
-        takeClock_->stop();
+    // The take clock stops itself once the take is closed and its last
+    // errors are reported.
     QTimer::singleShot(500, this, &MainWindow::updateDriveStatus);
 
     QString last = QString("Last: %1").arg(QString::fromStdString(metadata.soundRoll));

@@ -5,6 +5,7 @@
 #include "core/settings/MediaKeys.h"
 #include "core/settings/MetadataKeys.h"
 #include "core/settings/SnapshotKeys.h"
+#include "engine/AudioEngineBase.h"
 #include "ui/common/Theme.h"
 #include "ui/tools/ProcessRestart.h"
 
@@ -278,7 +279,12 @@ void ConfigSnapshotDialog::onLoadSnapshot()
                        "• Routing  • Track settings  • Fader positions\n• Channel strips  • MIDI mappings  • Preferences\n\n"
                        "Current unsaved changes will be lost!")
             .arg(name);
+    if (refuseLoadDuringTake())
+        return;
     if (!prompts_.askYesNo(this, QStringLiteral("Load Configuration?"), question))
+        return;
+    // A controller may have started a take while the question was open.
+    if (refuseLoadDuringTake())
         return;
     if (!loadSnapshotFromFile(path)) {
         showInfo(QStringLiteral("✗ Failed to load configuration: %1").arg(name), kRed);
@@ -292,6 +298,20 @@ void ConfigSnapshotDialog::onLoadSnapshot()
     accept();
     if (restart_)
         restart_();
+}
+
+// A load restarts the program, which would cut off a take still recording
+// or being closed, and its end would never reach the configuration.
+bool ConfigSnapshotDialog::refuseLoadDuringTake()
+{
+    if (engine_ == nullptr || !(engine_->isRecording() || engine_->isWriterDraining()))
+        return false;
+    debugLog("Snapshot load refused: a take is recording or being closed");
+    showInfo(QStringLiteral("✗ Not loaded while a take is recording"), kRed);
+    prompts_.showCritical(this, QStringLiteral("Recording Active"),
+                          QStringLiteral("A configuration can be loaded after the current take finishes.\n\n"
+                                         "Loading restarts Tonvale, which would end the take."));
+    return true;
 }
 
 bool ConfigSnapshotDialog::loadSnapshotFromFile(const QString& path)

@@ -31,8 +31,8 @@ struct ConfigSnapshotPrompts {
 // store against further writes and restarts the program, which then starts
 // on the snapshot's values.
 //
-// Threads: GUI thread only. The engine is kept but not called: a loaded
-// snapshot takes effect through the restart.
+// Threads: GUI thread only. The engine is asked only whether a take runs
+// (a load is refused then); a loaded snapshot takes effect through the restart.
 class ConfigSnapshotDialog : public QDialog {
     Q_OBJECT
 
@@ -64,6 +64,8 @@ private:
     void showInfo(const QString& text, const QString& colour);
     bool listHoldsPath(const QString& path) const;
     void reportSaveFailure(const QString& name);
+    // Shows why and answers true while a take records or is being closed.
+    bool refuseLoadDuringTake();
 
     AudioEngineBase* engine_;
     ConfigSnapshotPrompts prompts_;

@@ -4,6 +4,7 @@
 // and the copy flicker. This binary has the drawn icons beside it.
 #include "MainWindowDrivesTestSupport.h"
 
+#include "platform/volumes/RecordingDrive.h"
 #include "ui/tools/ModalBoxAnswerer.h"
 
 #include <QAction>
@@ -109,6 +110,61 @@ TEST_F(MainWindowDrivesTest, IntFollowsTheCurrentFolderAndAnUnsetBackupDriveIsHi
     EXPECT_FALSE(image("EXT2")->isVisible());
     EXPECT_FALSE(window.isBackupDriveAlarmRaised(1));
     EXPECT_FALSE(window.driveErrorBlinkTimer()->isActive());
+}
+
+// A take starts only where a card of its own is mounted: a plain folder left
+// where a card should be, or a card being formatted, refuses it with the box
+// and shows INT as missing (not the system disk's time); a mounted card and a
+// folder outside the volumes roots record.
+TEST_F(MainWindowDrivesTest, ATakeStartsOnlyOnAMountedRecordingDrive)
+{
+    const std::string mounted = card("REC", 10 * kGiB);
+    const std::string formatting = card("FMT", 10 * kGiB);
+    const std::string pulled = root_.toStdString() + "/PULLED";
+    QDir().mkpath(QString::fromStdString(pulled));
+    const std::string inHome = internal("int", 10 * kGiB);
+    struct Case {
+        const char* what;
+        std::string folder;
+        std::string refusal;
+    };
+    const Case cases[] = {
+        {"plain folder under the volumes root", pulled, "The recording drive " + pulled + " is not mounted."},
+        {"mounted card", mounted, ""},
+        {"folder outside the volumes roots", inHome, ""},
+        {"card being formatted", formatting, "The recording drive " + formatting + " is being formatted."},
+    };
+    MainWindow& window = makeWindow();
+    window.show();
+    const VolumeFormattingMark formatMark(formatting);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ConfigManager::getInstance()->setString("media.saveLocation", c.folder);
+        ConfigManager::getInstance()->setString("recording.directory", c.folder);
+        engine().calls.clear();
+        ModalBoxAnswerer boxes;
+        window.onRecordClicked();
+        if (c.refusal.empty()) {
+            EXPECT_TRUE(window.isRecording());
+            EXPECT_EQ(boxes.count(), 0);
+            window.updateDriveStatus();
+            EXPECT_EQ(time("INT")->text(), "20h42m");  // 10 GiB on one channel
+            window.onStopClicked();
+            continue;
+        }
+        EXPECT_FALSE(window.isRecording());
+        EXPECT_TRUE(engine().callsOf({"startRecording"}).empty());
+        ASSERT_EQ(boxes.count(), 1);
+        EXPECT_EQ(boxes.boxes()[0].title, "Recording Not Started");
+        EXPECT_EQ(boxes.boxes()[0].text, QString::fromStdString("The take was not started:\n\n" + c.refusal +
+                                                                "\n\nCheck the project, roll, scene and take "
+                                                                "fields and the recording drive."));
+        EXPECT_TRUE(logHas("onRecordClicked: take not started: " + c.refusal));
+        EXPECT_EQ(time("INT")->text(), "--");
+        EXPECT_EQ(timeColour("INT"), "#999999");
+        EXPECT_TRUE(indicator("INT")->toolTip().contains("N/A GB free"));
+        EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(c.folder + "/Project")));
+    }
 }
 
 TEST_F(MainWindowDrivesTest, IconsAreDecodedOnceAndServedFromTheCache)

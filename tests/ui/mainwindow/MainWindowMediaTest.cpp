@@ -676,6 +676,67 @@ TEST_F(MainWindowFormatTest, TheFormattedCardTakesItsPlaceInTheBackupList)
 
 // A card whose programs answer slowly: the window keeps time, records and
 // stops meanwhile, names the step under way, and ignores a second format.
+// Formatting the card the takes go to: the confirmation says so, a take
+// pressed while the card is erased is refused with the box, and so is a take
+// afterwards, when the card has come back elsewhere and only its old mount
+// point is left.
+TEST_F(MainWindowFormatTest, FormattingTheRecordingCardRefusesTakesOnIt)
+{
+    const std::string target = card("CARD", 8 * kGiB);
+    const std::string takes = target + "/takes";
+    seed({{"media.saveLocation", takes}, {"recording.directory", takes}});
+    makeWindow().resize(1300, 850);
+    window_->show();
+    ExfatFormatter::Programs programs;
+    programs.unmount = fakes_.make("umount", 0);
+    programs.mkfs = fakes_.makeSlow("mkfs.exfat", 0.6);
+    programs.mount = fakes_.make("mount", 0);
+    programs.fuseMount = fakes_.make("mount.exfat-fuse", 0);
+    ExfatFormatter::setDefaultPrograms(programs);
+
+    bool pressed = false;
+    bool recordedDuringErase = true;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        for (QLabel* label : window_->findChildren<QLabel*>("driveToast")) {
+            if (!pressed && label->isVisible() && label->text().contains("Step 2 of 3")) {
+                pressed = true;
+                window_->onRecordClicked();
+                recordedDuringErase = window_->isRecording();
+            }
+        }
+    });
+    watch.start(5);
+    ModalBoxAnswerer boxes(QMessageBox::Ok);
+    formatChoosing(target);
+    watch.stop();
+
+    ASSERT_TRUE(pressed);
+    EXPECT_FALSE(recordedDuringErase);
+    const QString checkFields = "\n\nCheck the project, roll, scene and take fields and the recording drive.";
+    ASSERT_EQ(boxes.count(), 2);
+    EXPECT_EQ(boxes.boxes()[0].title, "Format Drive");
+    EXPECT_EQ(boxes.boxes()[0].text,
+              QString::fromStdString("WARNING: All data on " + target +
+                                     " will be erased!\n\nVolume will be formatted as exFAT with label: Tonvale\n\n"
+                                     "This is the recording drive: takes cannot be recorded until a drive is chosen "
+                                     "again.\n\nAre you sure you want to continue?"));
+    EXPECT_EQ(boxes.boxes()[1].title, "Recording Not Started");
+    EXPECT_EQ(boxes.boxes()[1].text, QString::fromStdString("The take was not started:\n\nThe recording drive " +
+                                                            target + " is being formatted.") +
+                                         checkFields);
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(takes + "/Project")));
+
+    // The card is mounted as Tonvale now; its old mount point is a plain folder.
+    volumes_->remove(target);
+    window_->onRecordClicked();
+    EXPECT_FALSE(window_->isRecording());
+    ASSERT_EQ(boxes.count(), 3);
+    EXPECT_EQ(boxes.boxes()[2].text, QString::fromStdString("The take was not started:\n\nThe recording drive " +
+                                                            takes + " is not mounted.") +
+                                         checkFields);
+}
+
 TEST_F(MainWindowFormatTest, ASlowFormatLeavesTheWindowWorkingAndNamesEachStep)
 {
     const std::string target = card("CARD", 8 * kGiB);
