@@ -75,29 +75,34 @@ void runEventLoopFor(int ms)
 
 // The repair scan: recordings a crash left open are offered for repair
 // before the main window is built, so no take is opened half-written.
-void scanSaveLocation(QSplashScreen& splash)
+// Gives the files the recordist had repaired, for their backup copies once
+// the engine runs.
+std::vector<std::string> scanSaveLocation(QSplashScreen& splash)
 {
     debugLog("Scanning for incomplete recordings");
     const QString saveLocation =
         QString::fromStdString(ConfigManager::getInstance()->getString(MediaKeys::kSaveLocation, ""));
     if (saveLocation.isEmpty() || !QFileInfo(saveLocation).isDir()) {
         debugLog("Save location not set or does not exist, skipping RF64 scan");
-        return;
+        return {};
     }
     RF64Repairer repairer;
     const std::vector<RF64Repairer::CorruptedFile> found = repairer.scanDirectory(saveLocation.toStdString(), true);
     if (found.empty()) {
         debugLog("No incomplete recordings found");
-        return;
+        return {};
     }
     debugLog("Found " + std::to_string(found.size()) + " incomplete recording(s)");
     splash.close();
+    std::vector<std::string> repaired;
     {
         RepairDialog dialog(found);
         dialog.exec();
+        repaired = dialog.repairedPaths();
     }
     splash.show();
     runEventLoopFor(0);
+    return repaired;
 }
 
 } // namespace
@@ -157,7 +162,7 @@ int runTonvale(int argc, char* argv[])
 
     debugLog("Loading configuration");
     ConfigManager::getInstance()->loadConfig("");
-    scanSaveLocation(splash);
+    const std::vector<std::string> repairedAtStart = scanSaveLocation(splash);
     if (signalQuitter.quitRequested()) {
         debugLog("Application exiting with code: 0");
         return 0;
@@ -165,6 +170,7 @@ int runTonvale(int argc, char* argv[])
 
     debugLog("Creating MainWindow");
     auto mainWindow = std::make_unique<MainWindow>();
+    mainWindow->queueRepairedTakeBackups(repairedAtStart);
     runEventLoopFor(kSettleMs);
     if (signalQuitter.quitRequested()) {
         // The signal came while the window was built or settling: its exit()

@@ -4,14 +4,19 @@
 // BackupCopyQueueConversion.cpp.
 #include "backup/BackupCopyQueue.h"
 
+#include "backup/BackupLayoutNames.h"
+#include "backup/BackupPartialFiles.h"
 #include "core/DebugLog.h"
 #include "platform/thread/ThreadServiceClass.h"
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <sys/stat.h>
 
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr std::chrono::milliseconds kIdlePoll{100};
 
@@ -90,6 +95,29 @@ bool BackupCopyQueue::tryQueueCopy(const std::string& sourcePath, const std::str
     job.takeControl = std::move(takeControl);
     job.driveRoot = driveRoot;
     job.driveDevice = deviceOf(driveRoot);
+    return enqueue(std::move(job));
+}
+
+bool BackupCopyQueue::tryQueueRepairedCopy(const std::string& sourcePath, const std::string& destinationDir,
+                                           int sourceFormat, int destinationFormat, const std::string& driveRoot)
+{
+    CopyJob job;
+    job.sourcePath = sourcePath;
+    job.destinationDir = destinationDir;
+    job.sourceFormat = sourceFormat;
+    job.destinationFormat = destinationFormat;
+    job.driveRoot = driveRoot;
+    job.driveDevice = deviceOf(driveRoot);
+    job.removeStalePartials = true;
+    return enqueue(std::move(job));
+}
+
+bool BackupCopyQueue::enqueue(CopyJob job)
+{
+    const std::string sourcePath = job.sourcePath;
+    const std::string destinationDir = job.destinationDir;
+    const int sourceFormat = job.sourceFormat;
+    const int destinationFormat = job.destinationFormat;
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
         if (jobs_.size() >= static_cast<size_t>(kMaxWaitingJobs)) {
@@ -102,6 +130,28 @@ bool BackupCopyQueue::tryQueueCopy(const std::string& sourcePath, const std::str
                  + std::to_string(sourceFormat) + " -> " + std::to_string(destinationFormat) + ")");
     }
     queueCondition_.notify_one();
+    return true;
+}
+
+void BackupCopyQueue::redirectSource(const std::string& from, const std::string& to, const std::string& subfolder)
+{
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    // Nothing runs or waits: no job can still read `from`.
+    if (!busy_.load(std::memory_order_acquire) && jobs_.empty())
+        return;
+    redirects_[fs::path(from).lexically_normal().string()] = Redirect{to, subfolder};
+}
+
+bool BackupCopyQueue::applyRedirect(CopyJob& job)
+{
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    const auto found = redirects_.find(fs::path(job.sourcePath).lexically_normal().string());
+    if (found == redirects_.end())
+        return false;
+    debugLog("BackupCopyQueue: Source moved to " + found->second.to + "; copying it into "
+             + job.destinationDir + "/" + found->second.subfolder);
+    job.sourcePath = found->second.to;
+    job.destinationDir += "/" + found->second.subfolder;
     return true;
 }
 
@@ -217,6 +267,14 @@ void BackupCopyQueue::runJob(CopyJob& job)
     bool ok = false;
     try {
         ok = executeCopyJob(job);
+        // The source moved while the copy read it: the moved file is copied
+        // where the move says.
+        if (!ok && !stopRequested_.load(std::memory_order_acquire) && applyRedirect(job)) {
+            job.errorMessage.clear();
+            ok = executeCopyJob(job);
+        }
+        if (ok && job.removeStalePartials)
+            removeStalePartialsOfTake(job.destinationDir, takeStemsOfFile(fs::path(job.sourcePath).filename().string()));
     } catch (const std::exception& error) {
         job.errorMessage = std::string("Unhandled copy error: ") + error.what();
         debugLog("BackupCopyQueue: " + job.errorMessage);
@@ -228,6 +286,9 @@ void BackupCopyQueue::runJob(CopyJob& job)
     job.failed = !ok;
     deliverCompletion(job);
     setCurrentJobProgress(0.0);
+    std::lock_guard<std::mutex> lock(queueMutex_);
+    if (jobs_.empty())
+        redirects_.clear();  // no job is left to follow them
     busy_.store(false, std::memory_order_release);
 }
 

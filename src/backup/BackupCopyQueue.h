@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -60,6 +61,9 @@ public:
         // folder must exist.
         std::string driveRoot;
         uint64_t driveDevice = 0;  // the root's device number when queued; 0 when it was missing
+        // A take repaired after a crash: once its copy is verified, the
+        // partial files its interrupted backups left in the destination go.
+        bool removeStalePartials = false;
     };
     using CompletionCallback = std::function<void(const CopyJob&)>;
 
@@ -81,6 +85,18 @@ public:
                       const std::string& driveRoot = std::string());
     void queueCopy(const std::string& sourcePath, const std::string& destinationDir, int sourceFormat,
                    int destinationFormat);
+    // A take repaired on the recording drive: copied like any take (no live
+    // verdict to wait for), then the take's stale partial files in the
+    // destination are removed. False (logged) when the queue is full.
+    bool tryQueueRepairedCopy(const std::string& sourcePath, const std::string& destinationDir, int sourceFormat,
+                              int destinationFormat, const std::string& driveRoot);
+
+    // A take file moved on the recording drive after its copy was queued (a
+    // false take goes into a subfolder under a new name): a job for `from`
+    // that has not yet read its source copies `to` into `subfolder` of its
+    // destination instead, so the copy lands where the drive's other copies
+    // of the take were moved. Kept until the queue runs dry.
+    void redirectSource(const std::string& from, const std::string& to, const std::string& subfolder);
 
     // While paused no job starts and a running copy holds between chunks.
     void pause();
@@ -118,6 +134,9 @@ private:
     void runJob(CopyJob& job);
     void deliverCompletion(const CopyJob& job);
     void cancelWaitingJobs();
+    bool enqueue(CopyJob job);
+    // Applies a redirect registered for the job's source; false when there is none.
+    bool applyRedirect(CopyJob& job);
 
     // One job (BackupCopyQueueTransfer.cpp).
     bool executeCopyJob(CopyJob& job);
@@ -131,7 +150,13 @@ private:
     bool convertPolyphonicToMono(const std::string& source, const std::string& destinationDir, CopyJob& job);
     bool convertMonoToPolyphonic(const std::string& source, const std::string& destinationDir, CopyJob& job);
 
+    struct Redirect {
+        std::string to;
+        std::string subfolder;
+    };
+
     std::deque<CopyJob> jobs_;
+    std::map<std::string, Redirect> redirects_;  // by moved source path; guarded by queueMutex_
     mutable std::mutex queueMutex_;
     std::condition_variable queueCondition_;
     std::thread workerThread_;

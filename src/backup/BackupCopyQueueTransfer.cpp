@@ -111,6 +111,7 @@ bool BackupCopyQueue::executeCopyJob(CopyJob& job)
     }
     if (!waitForCopyPermission(job))
         return false;
+    applyRedirect(job);
     if (!prepareDestination(job))
         return false;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 namespace {
 
@@ -17,6 +18,17 @@ std::string withoutTrailingSeparators(std::string path)
     while (path.size() > 1 && (path.back() == '/' || path.back() == '\\'))
         path.pop_back();
     return path;
+}
+
+std::string stemOfTakeFile(const std::string& fileName)
+{
+    constexpr size_t kExtensionLength = 4;
+    if (fileName.size() <= kExtensionLength)
+        return {};
+    std::string extension = fileName.substr(fileName.size() - kExtensionLength);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    return extension == ".wav" ? fileName.substr(0, fileName.size() - kExtensionLength) : std::string();
 }
 
 }  // namespace
@@ -103,4 +115,55 @@ int backupDriveForDestination(const std::vector<std::string>& driveRoots, const 
         }
     }
     return best;
+}
+
+std::vector<std::string> takeStemsOfFile(const std::string& fileName)
+{
+    const std::string stem = stemOfTakeFile(fileName);
+    if (stem.empty())
+        return {};
+    const MonoTakeName mono = parseMonoTakeName(stem);
+    if (mono.valid)
+        return {stem, mono.baseName};
+    return {stem};
+}
+
+bool isFileOfTake(const std::string& fileName, const std::vector<std::string>& takeStems)
+{
+    const std::string stem = stemOfTakeFile(fileName);
+    if (stem.empty())
+        return false;
+    for (const std::string& takeStem : takeStems) {
+        if (takeStem.empty())
+            continue;
+        if (stem == takeStem)
+            return true;
+        if (stem.size() <= takeStem.size() + 1 || stem.compare(0, takeStem.size() + 1, takeStem + "_") != 0)
+            continue;
+        const std::string split = stem.substr(takeStem.size() + 1);
+        const bool trackNumber = split.size() > 1 && split[0] == 'T' && std::all_of(split.begin() + 1, split.end(), isDigit);
+        const bool monoTrack = split.size() > 3 && isDigit(split[0]) && isDigit(split[1]) && split[2] == '_';
+        if (split == "MIX" || trackNumber || monoTrack)
+            return true;
+    }
+    return false;
+}
+
+std::string backupFolderFor(const std::string& recordingRoot, const std::string& recordingFolder,
+                            const std::string& driveRoot)
+{
+    namespace fs = std::filesystem;
+    if (recordingRoot.empty() || recordingFolder.empty() || driveRoot.empty())
+        return {};
+    const fs::path relative = fs::path(withoutTrailingSeparators(recordingFolder))
+                                  .lexically_normal()
+                                  .lexically_relative(fs::path(withoutTrailingSeparators(recordingRoot)).lexically_normal());
+    if (relative.empty() || *relative.begin() == "..")
+        return {};
+    std::string folder = withoutTrailingSeparators(driveRoot) + "/Tonvale";
+    for (const fs::path& part : relative) {
+        if (part != "." && !part.empty())
+            folder += "/" + part.string();
+    }
+    return folder;
 }

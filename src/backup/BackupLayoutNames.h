@@ -8,7 +8,8 @@
 #include <vector>
 
 // Names and metadata of the two take layouts on a backup drive: one
-// polyphonic file per take, or one mono file per channel.
+// polyphonic file per take, or one mono file per channel; and where a take
+// folder of the recording drive lies on a backup drive.
 
 // The position of the "_" that starts a mono file's two-digit track field:
 // the first "_T" at or after `start` whose next "_" is followed by two
@@ -38,3 +39,21 @@ BwfFileWriter::BextChunk bextFromMetadata(const BwfMetadata& metadata);
 // (empty ones never match), the longest that equals the folder or is one of
 // its leading path components. -1 when none does.
 int backupDriveForDestination(const std::vector<std::string>& driveRoots, const std::string& destinationDir);
+
+// The stems a take file's copies are named after on a drive of either
+// layout: its own stem and, for a mono file, its base name (the stem up to
+// the track field), after which a joined polyphonic copy is named. Each file
+// of a take draws its own leading name, so these single out one take even
+// where two takes share project, roll, scene and take number.
+std::vector<std::string> takeStemsOfFile(const std::string& fileName);
+
+// Whether `fileName` (a ".wav" in any letter case) is a copy of a take file
+// with one of `takeStems`, in either layout: "<stem>.wav", or a split
+// "<stem>_MIX.wav", "<stem>_T<n>.wav" or "<stem>_<nn>_<track>.wav".
+bool isFileOfTake(const std::string& fileName, const std::vector<std::string>& takeStems);
+
+// The folder on the backup drive `driveRoot` that mirrors `recordingFolder`
+// of the recording root: <driveRoot>/Tonvale/<the folder's path below the
+// root>. Empty when the folder does not lie below (or at) the root.
+std::string backupFolderFor(const std::string& recordingRoot, const std::string& recordingFolder,
+                            const std::string& driveRoot);

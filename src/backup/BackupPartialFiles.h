@@ -12,6 +12,16 @@
 // collide, even within one clock tick.
 std::string makePartialPath(const std::string& finalPath);
 
+// The final file name a partial file's name stands for ("<final>.<ticks>.
+// <counter>.tonvale.partial", as makePartialPath makes it); empty for any
+// other name.
+std::string finalNameOfPartial(const std::string& fileName);
+
+// Removes the partial files in `folder` whose final name is a copy of a take
+// file with one of `takeStems` (see isFileOfTake): what a live copy or a copy
+// cut off by a crash left of it. Other takes' files stay. Gives how many went.
+int removeStalePartialsOfTake(const std::string& folder, const std::vector<std::string>& takeStems);
+
 // Removes a file; a missing file is no error. Logs any other failure and
 // never throws.
 void removePartialFile(const std::string& path);

@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <limits>
+#include <sstream>
 
 namespace {
 
@@ -28,6 +28,30 @@ std::string pathFromHome()
 {
     const char* home = std::getenv("HOME");
     return home == nullptr ? std::string() : std::string(home) + kRelativePath;
+}
+
+bool writeAll(int fd, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t put = ::write(fd, text.data() + done, text.size() - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return false;
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+std::string readAll(std::FILE* file)
+{
+    std::string text;
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        text.append(buffer, got);
+    return text;
 }
 
 bool hasLineBreak(const std::string& text)
@@ -116,9 +140,11 @@ bool ConfigManager::isSealedForRestart() const
 bool ConfigManager::loadConfig(const std::string& path)
 {
     std::lock_guard lock(mutex_);
-    std::ifstream in(path.empty() ? defaultPath_ : path, std::ios::binary);
-    if (!in.is_open())
+    std::FILE* file = std::fopen((path.empty() ? defaultPath_ : path).c_str(), "rbe");
+    if (file == nullptr)
         return false;
+    std::istringstream in(readAll(file));
+    std::fclose(file);
     std::string line, key, value;
     while (std::getline(in, line)) {
         if (parseLine(line, key, value))
@@ -152,23 +178,15 @@ bool ConfigManager::saveConfig(const std::string& path)
         debugLog("ConfigManager: ERROR: cannot write " + temporary);
         return false;
     }
-    ::close(fd);
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) {
-        debugLog("ConfigManager: ERROR: cannot write " + temporary);
-        return false;
-    }
-    out << kHeaderLine << "\n\n";
+    std::string text = std::string(kHeaderLine) + "\n\n";
     for (const auto& [key, value] : entries_)
-        out << key << '=' << value << '\n';
-    out.flush();
-    if (!out) {
-        out.close();
+        text += key + '=' + value + '\n';
+    const bool written = writeAll(fd, text);
+    if (::close(fd) != 0 || !written) {
         std::remove(temporary.c_str());
         debugLog("ConfigManager: ERROR: failed writing " + temporary);
         return false;
     }
-    out.close();
     if (std::rename(temporary.c_str(), target.c_str()) != 0) {
         std::remove(temporary.c_str());
         debugLog("ConfigManager: ERROR: cannot rename " + temporary + " to " + target);

@@ -19,7 +19,7 @@ void debugLog(const std::string& text)
     std::fflush(stderr);
 
     // A log that cannot be written must never stop the caller.
-    std::FILE* file = std::fopen(debugLogPath().c_str(), "a");
+    std::FILE* file = std::fopen(debugLogPath().c_str(), "ae");
     if (file == nullptr)
         return;
     std::fwrite(text.data(), 1, text.size(), file);

@@ -30,6 +30,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -313,6 +314,20 @@ public:
     // The files of the last take as they were named when it was closed
     // (renamed ones under their new names); empty while a take runs.
     std::vector<std::string> getLastClosedTakeFiles() const;
+    // Takes repaired on the recording drive after a crash (GUI thread): each
+    // file is queued for the verified copy to every configured backup drive,
+    // in that drive's layout, into the folder that mirrors its folder below
+    // `recordingRoot`; once a copy is verified the take's stale partial files
+    // there go. Gives the number of jobs queued.
+    int queueRepairedTakeBackups(const std::string& recordingRoot, const std::vector<std::string>& repairedFiles);
+    // A false take moved on the recording drive (GUI thread): the copies of
+    // its files on every backup drive take the same move into FALSETAKES
+    // (a missing copy is no error, an existing file is never replaced), and a
+    // copy still queued or under way lands there too. `moves` pairs each
+    // moved file's old path with its new one.
+    void moveFalseTakeOnBackups(const std::string& recordingRoot, const std::string& takeFolder,
+                                const std::vector<std::pair<std::string, std::string>>& moves);
+
     // The recording side itself: its block writer, the live verdicts of the
     // latest take and the block-writer files of each backup drive.
     TakeRecorder& takeRecorder() { return takeRecorder_; }
@@ -593,8 +608,10 @@ private:
     void markBackupDriveFailed(int drive) override;
     void startBackupCopyQueue();
     void stopBackupCopyQueue();
-    // Copy-queue worker: marks the drive of a failed job.
+    // Copy-queue worker: marks the drive of a failed job; moves a finished
+    // copy of a take marked false since it was queued.
     void onBackupCopyCompleted(const BackupCopyQueue::CopyJob& job);
+    void moveFalseTakeCopies(const std::string& backupFolder, const std::vector<std::string>& takeStems);
 
     static constexpr int kMaxBackupDrives = 8;
     // Guards the drive list, the take controls and the queue pointer. Taken
@@ -613,4 +630,10 @@ private:
     std::atomic<BackupCopyQueue*> publishedCopyQueue_{nullptr};
     // Sticky per-drive failures until cleared; read without the mutex.
     std::array<std::atomic<bool>, kMaxBackupDrives> backupDriveFailed_{};
+    // The recording-drive paths of false takes' files whose copies were still
+    // queued or under way when they moved. Held (GUI thread, copy worker)
+    // across the check and the move on the backup drives, so a copy that
+    // finishes meanwhile is moved exactly once; never with backupMutex_.
+    std::mutex falseTakeMutex_;
+    std::set<std::string> falseTakeSources_;
 };

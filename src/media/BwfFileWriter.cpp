@@ -105,9 +105,9 @@ bool BwfFileWriter::createFile(const std::string& path, OpenMode mode)
     // "x" (O_EXCL) makes the existence check and the creation one step, so a
     // file that appears in between is never overwritten either.
     const bool exclusive = mode == OpenMode::CreateNew;
-    file_ = std::fopen(path.c_str(), exclusive ? "w+bx" : "w+b");
+    file_ = std::fopen(path.c_str(), exclusive ? "w+bxe" : "w+be");
     if (!file_ && errno != EEXIST)
-        file_ = std::fopen(path.c_str(), exclusive ? "wbx" : "wb");
+        file_ = std::fopen(path.c_str(), exclusive ? "wbxe" : "wbe");
     if (file_)
         return true;
     if (errno == EEXIST)

@@ -399,7 +399,7 @@ bool BwfMetadataWriter::writeMetadata(const std::string& path, const BwfMetadata
     if (!changes.any())
         return true;
 
-    FileHandle file(std::fopen(path.c_str(), "r+b"));
+    FileHandle file(std::fopen(path.c_str(), "r+be"));
     if (!file) {
         reason = "Cannot open the file for update: " + std::string(std::strerror(errno));
         return false;

@@ -2,7 +2,9 @@
 
 #include "media/LittleEndianBytes.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -22,7 +24,12 @@ using SndfileHandle = std::unique_ptr<SNDFILE, SndfileCloser>;
 SndfileHandle openForReading(const std::string& path, SF_INFO& info)
 {
     std::memset(&info, 0, sizeof info);
-    return SndfileHandle(sf_open(path.c_str(), SFM_READ, &info));
+    // libsndfile opens by name without close-on-exec; a program we start must
+    // not inherit a take file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return SndfileHandle();
+    return SndfileHandle(sf_open_fd(fd, SFM_READ, &info, SF_TRUE));
 }
 
 // One source read as 32-bit values: left-justified integer codes (libsndfile

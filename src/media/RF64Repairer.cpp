@@ -37,7 +37,7 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 FileHandle openForReading(const std::string& path, int64_t& sizeBytes)
 {
-    FileHandle file(std::fopen(path.c_str(), "rb"));
+    FileHandle file(std::fopen(path.c_str(), "rbe"));
     if (!file || fseeko(file.get(), 0, SEEK_END) != 0 || (sizeBytes = ftello(file.get())) < 0)
         return nullptr;
     return file;
@@ -103,7 +103,7 @@ bool endFileAt(const std::string& path, int64_t dataEnd, int64_t padBytes)
         return true;
     // truncate() may have extended the file with zeros, or kept a byte of the
     // cut-off frame: the pad byte must be zero either way.
-    FileHandle file(std::fopen(path.c_str(), "r+b"));
+    FileHandle file(std::fopen(path.c_str(), "r+be"));
     const uint8_t zero = 0;
     return file && fseeko(file.get(), static_cast<off_t>(dataEnd), SEEK_SET) == 0 &&
            std::fwrite(&zero, 1, 1, file.get()) == 1 && std::fclose(file.release()) == 0;
@@ -399,7 +399,7 @@ int64_t RF64Repairer::findDataChunkPosition(const std::string& path, int64_t sea
 
 bool RF64Repairer::writeDS64Chunk(const std::string& path, const Ds64Chunk::Sizes& sizes)
 {
-    FileHandle file(std::fopen(path.c_str(), "r+b"));
+    FileHandle file(std::fopen(path.c_str(), "r+be"));
     if (!file)
         return false;
     uint8_t bytes[Ds64Chunk::kSizesBytes];

@@ -79,7 +79,7 @@ bool WavFileReader::open(const std::string& path)
     close();
     lastError_.clear();
     path_ = path;
-    file_ = std::fopen(path.c_str(), "rb");
+    file_ = std::fopen(path.c_str(), "rbe");
     if (!file_)
         return refuse("Cannot open file: " + path);
     if (fseeko(file_, 0, SEEK_END) != 0 || (fileSizeBytes_ = ftello(file_)) < 0)

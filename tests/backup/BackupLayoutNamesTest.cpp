@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 TEST(BackupLayoutNamesTest, MonoStemsGiveTakeKeyBaseNameAndTrackField)
 {
     struct Case {
@@ -102,5 +104,103 @@ TEST(BackupLayoutNamesTest, PartialNamesNeverCollide)
     for (const std::string& partial : {first, second}) {
         EXPECT_EQ(partial.rfind("/drive/A.wav.", 0), 0u) << partial;
         EXPECT_EQ(partial.substr(partial.size() - 16), ".tonvale.partial");
+    }
+}
+
+// A take's copies on a drive of either layout, found from the recording's
+// file names. Each file draws its own leading name, so a take that shares
+// project, roll, scene and take number with another (DCC0001 and DCC0002,
+// both T3) is still told apart, and so is a neighbour (T3 beside T30).
+TEST(BackupLayoutNamesTest, CopiesOfATakeAreFoundInEitherLayout)
+{
+    const std::string key = "_Day1_ Unit_R07_12_T3";
+    EXPECT_EQ(takeStemsOfFile("DCC0001" + key + ".wav"), std::vector<std::string>{"DCC0001" + key});
+    EXPECT_EQ(takeStemsOfFile("DCC0003" + key + "_01_Boom.WAV"),
+              (std::vector<std::string>{"DCC0003" + key + "_01_Boom", "DCC0003" + key}));
+    EXPECT_TRUE(takeStemsOfFile("notes.txt").empty());
+
+    const std::vector<std::string> polyTake = takeStemsOfFile("DCC0001" + key + ".wav");
+    std::vector<std::string> monoTake;
+    for (const std::string& file : {"DCC0002" + key + "_00_MIX.wav", "DCC0003" + key + "_01_Boom.wav"}) {
+        for (const std::string& stem : takeStemsOfFile(file))
+            monoTake.push_back(stem);
+    }
+    struct Case {
+        std::string name;
+        bool ofPolyTake;
+        bool ofMonoTake;
+    };
+    const Case cases[] = {
+        {"DCC0001" + key + ".wav", true, false},          // the polyphonic file
+        {"DCC0001" + key + ".WAV", true, false},
+        {"DCC0001" + key + "_MIX.wav", true, false},      // split after the take
+        {"DCC0001" + key + "_T12.wav", true, false},
+        {"DCC0001" + key + "_02_Lav.wav", true, false},   // split live
+        {"DCC0002" + key + "_00_MIX.wav", false, true},   // mono as recorded
+        {"DCC0003" + key + "_01_Boom.wav", false, true},
+        {"DCC0002" + key + ".wav", false, true},          // joined after the take
+        {"DCC0004" + key + ".wav", false, false},         // another take, same number
+        {"DCC0004" + key + "_01_Boom.wav", false, false},
+        {"DCC0001" + key + "0.wav", false, false},        // take 30
+        {"DCC0001" + key + "_Tape.wav", false, false},
+        {"DCC0001" + key + "_T.wav", false, false},
+        {"DCC0001" + key + ".wav.1.2.tonvale.partial", false, false},
+        {"DCC0001" + key, false, false},
+        {"", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(isFileOfTake(c.name, polyTake), c.ofPolyTake);
+        EXPECT_EQ(isFileOfTake(c.name, monoTake), c.ofMonoTake);
+    }
+    EXPECT_FALSE(isFileOfTake("DCC0001" + key + ".wav", {}));
+}
+
+TEST(BackupLayoutNamesTest, PartialNamesGiveBackTheirFinalName)
+{
+    struct Case {
+        std::string name;
+        const char* finalName;
+    };
+    const Case cases[] = {
+        {std::filesystem::path(makePartialPath("/drive/A_T3.wav")).filename().string(), "A_T3.wav"},
+        {"A_T3_01_Boom.wav.88123.4.tonvale.partial", "A_T3_01_Boom.wav"},
+        {"A.b.wav.1.2.tonvale.partial", "A.b.wav"},
+        {"A.wav.1.tonvale.partial", ""},       // one number field
+        {"A.wav.x.2.tonvale.partial", ""},
+        {"A.wav.1..tonvale.partial", ""},
+        {"A.wav.tonvale.partial", ""},
+        {".tonvale.partial", ""},
+        {"A.wav", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(finalNameOfPartial(c.name), c.finalName);
+    }
+}
+
+TEST(BackupLayoutNamesTest, BackupFolderMirrorsTheFolderBelowTheRecordingRoot)
+{
+    struct Case {
+        const char* root;
+        const char* folder;
+        const char* drive;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/rec", "/rec/Day1_ Unit/R07", "/media/B1", "/media/B1/Tonvale/Day1_ Unit/R07"},
+        {"/rec/", "/rec/P/R07/", "/media/B1/", "/media/B1/Tonvale/P/R07"},
+        {"/rec", "/rec/P/R07/FALSETAKES", "/media/B1", "/media/B1/Tonvale/P/R07/FALSETAKES"},
+        {"/rec", "/rec/./P/../P/R07", "/media/B1", "/media/B1/Tonvale/P/R07"},
+        {"/rec", "/rec", "/media/B1", "/media/B1/Tonvale"},
+        {"/rec", "/record/P/R07", "/media/B1", ""},  // a name prefix is no parent folder
+        {"/rec", "/other/P/R07", "/media/B1", ""},
+        {"/rec", "/rec/../etc", "/media/B1", ""},
+        {"", "/rec/P", "/media/B1", ""},
+        {"/rec", "/rec/P", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.root) + " | " + c.folder);
+        EXPECT_EQ(backupFolderFor(c.root, c.folder, c.drive), c.expected);
     }
 }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sys/stat.h>
@@ -237,6 +238,87 @@ TEST_F(BackupTransferTest, AFullDriveFailsTheCopyAndLeavesNoPartial)
     EXPECT_TRUE(job.failed);
     EXPECT_EQ(job.errorMessage.rfind("Write failed while copying " + path, 0), 0u) << job.errorMessage;
     EXPECT_TRUE(fileNamesIn(destination()).empty());
+}
+
+}  // namespace
+
+namespace {
+
+// A take repaired after a crash: once its copy is verified, the partial
+// files its cut-off backups left go; a failed copy leaves them (they are all
+// the drive holds of the take), and other takes' files and partials stay.
+TEST_F(BackupTransferTest, ARepairedTakeClearsItsOwnStalePartialsOnceCopied)
+{
+    const std::string take = "A001_P_R07_T3";
+    const std::vector<std::string> ownPartials = {take + ".wav.100.0.tonvale.partial",
+                                                  take + "_01_Boom.wav.100.1.tonvale.partial"};
+    // T30, T2, a take with the same number but its own file name, a note.
+    const std::vector<std::string> others = {"A001_P_R07_T30.wav.100.2.tonvale.partial", "A001_P_R07_T2.wav",
+                                             "A002_P_R07_T3.wav.100.3.tonvale.partial", take + ".wav.notes.txt"};
+    struct Case {
+        const char* name;
+        bool sourceThere;
+    };
+    for (const Case c : {Case{"copied", true}, Case{"source missing", false}}) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(destination());
+        fs::create_directories(destination());
+        for (const std::string& name : ownPartials)
+            writeBytes(destination() + "/" + name, {1, 2});
+        for (const std::string& name : others)
+            writeBytes(destination() + "/" + name, {3, 4});
+        const std::string path = home_.pathStd() + "/take/" + take + ".wav";
+        fs::remove(path);
+        if (c.sourceThere)
+            writeBytes(path, patternBytes(70000, 3));
+        const size_t before = done_.jobs().size();
+        ASSERT_TRUE(queue_.tryQueueRepairedCopy(path, destination(), 0, 0, root_));
+        queue_.start();
+        ASSERT_TRUE(done_.waitFor(before + 1));
+        EXPECT_EQ(done_.jobs().back().failed, !c.sourceThere);
+
+        std::vector<std::string> expected = others;
+        if (c.sourceThere)
+            expected.push_back(take + ".wav");
+        else
+            expected.insert(expected.end(), ownPartials.begin(), ownPartials.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(fileNamesIn(destination()), expected);
+        if (c.sourceThere) {
+            EXPECT_EQ(readBytes(destination() + "/" + take + ".wav"), readBytes(path));
+        }
+    }
+}
+
+// A take file moved (a false take) while its copy waited: the job copies the
+// moved file into the subfolder, under its new name, and nothing lands under
+// the old one. A redirect asked of an idle queue is dropped.
+TEST_F(BackupTransferTest, AJobWhoseSourceMovedCopiesTheMovedFileIntoTheSubfolder)
+{
+    const std::string path = source("A001_P_R07_T3.wav", 40000);
+    const std::vector<uint8_t> bytes = readBytes(path);
+    queue_.start();
+    queue_.pause();
+    ASSERT_TRUE(queue_.tryQueueCopy(path, destination(), 0, 0, nullptr, root_));
+    const std::string moved = home_.pathStd() + "/take/FALSETAKES/F-A001_P_R07_T3.wav";
+    fs::create_directories(fs::path(moved).parent_path());
+    fs::rename(path, moved);
+    queue_.redirectSource(path, moved, "FALSETAKES");
+    queue_.resume();
+    ASSERT_TRUE(done_.waitFor(1));
+    EXPECT_FALSE(done_.jobs().back().failed) << done_.jobs().back().errorMessage;
+    EXPECT_EQ(readBytes(destination() + "/FALSETAKES/F-A001_P_R07_T3.wav"), bytes);
+    EXPECT_EQ(fileNamesIn(destination()), std::vector<std::string>{"FALSETAKES"});
+
+    // Nothing waits now: a later job for the old path is not redirected.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (queue_.hasWork() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+    ASSERT_FALSE(queue_.hasWork());
+    queue_.redirectSource(path, moved, "FALSETAKES");
+    const std::string again = source("A001_P_R07_T3.wav", 100, 9);
+    EXPECT_FALSE(run(again).failed);
+    EXPECT_EQ(fileNamesIn(destination()), (std::vector<std::string>{"A001_P_R07_T3.wav", "FALSETAKES"}));
 }
 
 }  // namespace

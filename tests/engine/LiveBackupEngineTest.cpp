@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
 #include <thread>
 
@@ -312,6 +314,71 @@ TEST_F(LiveBackupEngineTest, DrivesThatGetAWorkerAndLiveBackupTurnedOffDuringATa
         for (const std::string& file : wavFiles(path.path))
             EXPECT_EQ(file.find(".tonvale.partial"), std::string::npos) << file;
     }
+}
+
+}  // namespace
+
+namespace {
+
+struct OpenFile {
+    std::string path;
+    bool closeOnExec = false;
+};
+
+// This process's open descriptors that name a file below `folder`.
+std::vector<OpenFile> openFilesBelow(const std::string& folder)
+{
+    std::vector<OpenFile> found;
+    std::error_code error;
+    for (fs::directory_iterator it("/proc/self/fd", error), end; !error && it != end; it.increment(error)) {
+        std::error_code linkError;
+        const std::string target = fs::read_symlink(it->path(), linkError).string();
+        if (linkError || target.rfind(folder + "/", 0) != 0)
+            continue;
+        const int flags = ::fcntl(std::stoi(it->path().filename().string()), F_GETFD);
+        found.push_back({target, flags >= 0 && (flags & FD_CLOEXEC) != 0});
+    }
+    return found;
+}
+
+// While a take records with live backup to a polyphonic and a mono drive,
+// every take, backup and partial file the program holds open is
+// close-on-exec, so a program it starts (the mount helper of a format) can
+// never hold a card busy.
+TEST_F(LiveBackupEngineTest, EveryFileOpenDuringATakeIsCloseOnExec)
+{
+    setUpTakeRoad(8, kFileFormatMono);
+    const std::string polyDrive = home_.pathStd() + "/polyDrive";
+    const std::string monoDrive = home_.pathStd() + "/monoDrive";
+    fs::create_directories(polyDrive);
+    fs::create_directories(monoDrive);
+    engine_->setBackupMediaPathsWithFormats(true, {{polyDrive, 0}, {monoDrive, 1}});
+    engine_->setLiveBackupActiveTake(true);
+    armTracks({0, 1});
+    step(kSecond / 4);
+    ASSERT_TRUE(engine_->startRecording());
+
+    // Until the recording drive and both live copies hold files open.
+    auto holdsOpen = [](const std::vector<OpenFile>& files, const std::string& part) {
+        return std::any_of(files.begin(), files.end(),
+                           [&](const OpenFile& file) { return file.path.find(part) != std::string::npos; });
+    };
+    std::vector<OpenFile> open;
+    for (int block = 0; block < 80; ++block) {
+        step(kSecond / 20);
+        open = openFilesBelow(home_.pathStd());
+        if (holdsOpen(open, "/Recordings/") && holdsOpen(open, polyDrive + "/") && holdsOpen(open, monoDrive + "/"))
+            break;
+    }
+    EXPECT_TRUE(holdsOpen(open, "/Recordings/"));
+    EXPECT_TRUE(holdsOpen(open, polyDrive + "/Tonvale/"));
+    EXPECT_TRUE(holdsOpen(open, monoDrive + "/Tonvale/"));
+    EXPECT_TRUE(holdsOpen(open, ".tonvale.partial"));
+    for (const OpenFile& file : open)
+        EXPECT_TRUE(file.closeOnExec) << file.path;
+
+    ASSERT_TRUE(engine_->stopRecording());
+    ASSERT_TRUE(waitUntilIdle());
 }
 
 }  // namespace

@@ -8,9 +8,7 @@
 
 #include <climits>
 #include <cstdio>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 
 namespace {
 
@@ -38,12 +36,16 @@ std::string trimmed(const std::string& text)
 
 std::string readWholeFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    std::FILE* file = std::fopen(path.c_str(), "rbe");
+    if (file == nullptr)
         return {};
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    std::string content;
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        content.append(buffer, got);
+    std::fclose(file);
+    return content;
 }
 
 std::string hostName()

@@ -8,6 +8,7 @@
 #include "engine/take/TakeRecorder.h"
 
 #include "core/DebugLog.h"
+#include "engine/take/TakeFiles.h"
 
 #include <filesystem>
 #include <system_error>
@@ -63,7 +64,9 @@ void TakeRecorder::queueBackupCopies(const std::vector<std::string>& closedFiles
         const AudioEngineBase::BackupPathInfo& info = backup.drives[drive];
         if (info.path.empty())
             continue;
-        const std::string destination = info.path + "/Tonvale/" + project + "/" + soundRoll;
+        // The same portable folder names as the take folder: a drive refuses
+        // a raw ':' or '?' in a project or sound roll.
+        const std::string destination = takeFolderPath(info.path + "/Tonvale", project, soundRoll);
         const std::shared_ptr<LiveBackupTakeControl> control =
             drive < backup.takeControls.size() ? backup.takeControls[drive] : nullptr;
         bool accepted = true;

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -88,7 +89,7 @@ JackAudioSystem::JackAudioSystem(std::string serverName, std::string clientName,
     bufferFrames_.store(jack_get_buffer_size(control_));
     capturePorts_ = physicalPortsLocked(AudioScope::Input);
     playbackPorts_ = physicalPortsLocked(AudioScope::Output);
-    if (::pipe(noticePipe_) != 0) {
+    if (::pipe2(noticePipe_, O_CLOEXEC) != 0) {
         noticePipe_[0] = noticePipe_[1] = -1;
         return;
     }

@@ -1,7 +1,10 @@
 #include "platform/volumes/DriveAccessTest.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <filesystem>
-#include <fstream>
+#include <string_view>
 
 namespace fs = std::filesystem;
 
@@ -24,14 +27,14 @@ DriveAccessResult testDriveWriteAccess(const std::string& path, const VolumeSyst
     }
     const fs::path probe = folder / ".tonvale_access_test";
     {
-        std::ofstream out(probe, std::ios::binary | std::ios::trunc);
-        if (!out) {
+        const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) {
             result.status = DriveAccessResult::Status::NotWritable;
             return result;
         }
-        out << "Tonvale access test";
-        out.close();
-        if (!out) {
+        constexpr std::string_view kProbeText = "Tonvale access test";
+        const bool written = ::write(fd, kProbeText.data(), kProbeText.size()) == static_cast<ssize_t>(kProbeText.size());
+        if (::close(fd) != 0 || !written) {
             fs::remove(probe, error);
             result.status = DriveAccessResult::Status::NotWritable;
             return result;

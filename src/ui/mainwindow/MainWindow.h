@@ -56,6 +56,11 @@ public:
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // Takes a repair mended on the recording drive (at start-up, before the
+    // window existed, or from the Media menu) go to the backup drives' copy
+    // queue, so the drives get them whole in place of their partial files.
+    void queueRepairedTakeBackups(const std::vector<std::string>& repairedFiles);
+
     // Offered every key press by the application object before any widget
     // sees it; true means the press was a transport hotkey and is consumed.
     static bool tryConsumeTransportHotkey(const QKeyEvent* event);

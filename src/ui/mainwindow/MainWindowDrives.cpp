@@ -9,6 +9,7 @@
 #include "core/ConfigManager.h"
 #include "core/DebugLog.h"
 #include "core/settings/MediaKeys.h"
+#include "engine/AudioEngine_CoreAudio.h"
 #include "engine/take/TakeFiles.h"
 #include "media/RF64Repairer.h"
 #include "platform/volumes/BackupDriveAlarm.h"
@@ -675,5 +676,14 @@ void MainWindow::onRecoverRecordings()
     debugLog("Found " + std::to_string(found.size()) + " incomplete recording(s)");
     RepairDialog dialog(found, this);
     dialog.exec();
+    queueRepairedTakeBackups(dialog.repairedPaths());
     moveTakePastRecordedTakes();
+}
+
+void MainWindow::queueRepairedTakeBackups(const std::vector<std::string>& repairedFiles)
+{
+    auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine_.get());
+    const std::string saveLocation = config()->getString(MediaKeys::kSaveLocation, "");
+    if (coreAudio != nullptr && !repairedFiles.empty() && !saveLocation.empty())
+        coreAudio->queueRepairedTakeBackups(saveLocation, repairedFiles);
 }

@@ -134,13 +134,24 @@ int MainWindow::markLastTakeFalse()
         return 0;
     const std::string folder = lastTakeFolder().toStdString();
     std::vector<std::string> closedTakeFiles;
-    if (auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine_.get()))
+    auto* coreAudio = dynamic_cast<AudioEngine_CoreAudio*>(engine_.get());
+    if (coreAudio)
         closedTakeFiles = coreAudio->getLastClosedTakeFiles();
     const std::vector<std::string> toMove =
         lastTakeFiles(folder, closedTakeFiles, std::filesystem::file_time_type::clock::now());
-    const int moved = moveToFalseTakes(folder, toMove).movedCount();
+    const FalseTakeMoveResult result = moveToFalseTakes(folder, toMove);
+    const int moved = result.movedCount();
     if (moved == 0)
         return 0;
+    // The backup drives hold the same take: post must not receive it there as a good one.
+    if (coreAudio) {
+        std::vector<std::pair<std::string, std::string>> movedFiles;
+        for (const FalseTakeFileMove& file : result.files) {
+            if (file.moved)
+                movedFiles.emplace_back(file.sourcePath, file.targetPath);
+        }
+        coreAudio->moveFalseTakeOnBackups(baseRecordingFolder(), folder, movedFiles);
+    }
 
     const std::string previousRoll = config->getString(MetadataKeys::kPreviousSoundRoll, "");
     if (previousRoll.empty()) {

@@ -57,7 +57,7 @@ QString refusalReason(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
     if (::stat(native.constData(), &st) != 0) return QStringLiteral("The file does not exist.");
     if (!S_ISREG(st.st_mode)) return QStringLiteral("Not a regular file.");
-    std::FILE* file = std::fopen(native.constData(), "rb");
+    std::FILE* file = std::fopen(native.constData(), "rbe");
     if (file == nullptr) return {};
     RiffChunkWalker walker(file, static_cast<int64_t>(st.st_size));
     const BwfMetadataReader::WaveForm form = BwfMetadataReader::readWaveForm(walker);

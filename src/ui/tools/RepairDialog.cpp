@@ -317,6 +317,7 @@ void RepairDialog::onRepairClicked()
     Tally tally;
     if (!treatFiles(files, Treatment::Repair, tally))
         return;
+    repairedPaths_.insert(repairedPaths_.end(), tally.donePaths.begin(), tally.donePaths.end());
     const bool cancelled = work_.isCanceled();
 
     QString summary = QString::fromUtf8("Repair complete:\n\n✓ Successfully repaired: %1 file(s)\n")

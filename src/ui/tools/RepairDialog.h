@@ -37,6 +37,9 @@ public:
     // The selected rows' records, in row order.
     std::vector<RF64Repairer::CorruptedFile> getAllSelectedFiles() const;
 
+    // Every file a repair run of this dialog mended, in the order mended.
+    const std::vector<std::string>& repairedPaths() const { return repairedPaths_; }
+
     std::string formatDuration(double seconds) const;
     std::string formatFileSize(long long bytes) const;
 
@@ -72,6 +75,7 @@ private:
     void removeRowsOf(const std::vector<std::string>& paths);
 
     std::vector<RF64Repairer::CorruptedFile> files_;
+    std::vector<std::string> repairedPaths_;
     QListWidget* list_ = nullptr;
     QProgressBar* progress_ = nullptr;
     QLabel* status_ = nullptr;

@@ -169,6 +169,8 @@ TEST_F(RepairDialogTest, RepairLeavesKilledTakesReadAtFullLengthAndCloses)
     EXPECT_EQ(answerer.boxes()[0].text, QString::fromUtf8("Repair complete:\n\n✓ Successfully repaired: 2 file(s)\n"));
     EXPECT_LT(answerer.boxes()[0].background.lightness(), 80) << "a dark box, as the dark window around it";
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    // The mended takes, and only those, go on to the backup drives.
+    EXPECT_EQ(dialog.repairedPaths(), (std::vector<std::string>{found[0].path, found[1].path}));
 
     const std::string log = home_.logText();
     for (const auto& file : found) {
