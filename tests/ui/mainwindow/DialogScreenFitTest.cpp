@@ -97,20 +97,6 @@ void expectReachable(QWidget& window, const std::string& name)
     }
 }
 
-// Polls for a visible top-level widget of `className` and hands it to `act`.
-void whenShown(const QString& className, std::function<void(QWidget&)> act, int triesLeft)
-{
-    QTimer::singleShot(20, [className, act = std::move(act), triesLeft] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (widget->isVisible() && className == widget->metaObject()->className()) {
-                act(*widget);
-                return;
-            }
-        }
-        if (triesLeft > 0)
-            whenShown(className, act, triesLeft - 1);
-    });
-}
 
 bool largeScreen()
 {

@@ -17,12 +17,30 @@
 #include <QDir>
 #include <QFile>
 #include <QMenuBar>
+#include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
 #include <variant>
 #include <vector>
+
+// Polls for a visible top-level widget of `className` and hands it to `act`
+// (a modal dialog's own event loop runs the poll).
+inline void whenShown(const QString& className, std::function<void(QWidget&)> act, int triesLeft)
+{
+    QTimer::singleShot(20, [className, act = std::move(act), triesLeft] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible() && className == widget->metaObject()->className()) {
+                act(*widget);
+                return;
+            }
+        }
+        if (triesLeft > 0)
+            whenShown(className, act, triesLeft - 1);
+    });
+}
 
 // A main window built on a stepped virtual audio system the test keeps, with
 // virtual MIDI and virtual volumes (the system root only, so no mount of the

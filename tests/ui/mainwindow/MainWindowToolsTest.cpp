@@ -22,20 +22,6 @@
 
 namespace {
 
-// Polls for a visible top-level widget of `className`; grabs and closes it.
-void whenShown(const QString& className, std::function<void(QWidget&)> act, int triesLeft)
-{
-    QTimer::singleShot(20, [className, act = std::move(act), triesLeft] {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (widget->isVisible() && className == widget->metaObject()->className()) {
-                act(*widget);
-                return;
-            }
-        }
-        if (triesLeft > 0)
-            whenShown(className, act, triesLeft - 1);
-    });
-}
 
 TEST_F(MainWindowTest, ToolEntriesOpenTheirDialogs)
 {
