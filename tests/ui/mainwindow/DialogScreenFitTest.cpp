@@ -97,7 +97,6 @@ void expectReachable(QWidget& window, const std::string& name)
     }
 }
 
-
 bool largeScreen()
 {
     const QSize available = QGuiApplication::primaryScreen()->availableGeometry().size();

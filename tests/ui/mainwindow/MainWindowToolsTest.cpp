@@ -22,7 +22,6 @@
 
 namespace {
 
-
 TEST_F(MainWindowTest, ToolEntriesOpenTheirDialogs)
 {
     MainWindow& window = makeWindow();
